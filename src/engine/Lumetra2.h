@@ -1,0 +1,74 @@
+#pragma once
+
+// The metric engine: decomposes the original image once into 27 masked perceptual bands and
+// its edge map, then scores any number of degraded images of the same size against them.
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "engine/Comparison.h"
+#include "image/AccImage.h"
+#include "image/Array.h"
+#include "image/RgbImage.h"
+#include "model/CsfFilter.h"
+#include "model/DcpFilter.h"
+
+namespace lumetra {
+
+inline constexpr unsigned kBandCount = 27;
+using Bands = std::array<Array<float>, kBandCount>;
+
+// The smallest image side the model accepts.
+inline constexpr std::uint32_t kMinImageSide = 8;
+
+class Lumetra2 {
+public:
+    // Throws SizeMismatchError when the original is smaller than 8 x 8.
+    Lumetra2(const RgbImage& original, float alpha, float beta, float co, float a, float b,
+             bool intraA, bool interA, bool intraC1, bool interC1, bool intraC2, bool interC2);
+
+    // Scores one degraded image.  Const and free of hidden state: safe to call from several
+    // threads at once.  Throws SizeMismatchError when the size differs from the original's.
+    Comparison operator()(const RgbImage& degraded) const;
+
+    // Throws SizeMismatchError naming `path` when `degraded` is not the original's size:
+    // "b.ppm" is 640 x 480 but the original is 512 x 512
+    void checkSize(const std::string& path, const RgbImage& degraded) const;
+
+    std::uint32_t rows() const { return _csf.rows(); }
+    std::uint32_t cols() const { return _csf.cols(); }
+
+    // The original's masked bands and edge map, as the constructor left them.
+    const Bands& reference() const { return _reference; }
+    const Array<int>& referenceEdges() const { return _referenceEdges; }
+
+    // Decomposes an opponent image of the original's size into its 27 masked bands.
+    Bands decompose(const AccImage& image) const;
+
+private:
+    void __decompose(const AccImage& image, Array<float>* bands) const;
+    Comparison __compare(const Array<float>* bands, const Array<int>& edges) const;
+
+    float _alpha;
+    float _beta;
+    float _co;
+    float _a;
+    float _b;
+    bool _intraA;
+    bool _interA;
+    bool _intraC1;
+    bool _interC1;
+    bool _intraC2;
+    bool _interC2;
+    CsfFilter _csf;
+    DcpFilter _dcp;
+    Bands _reference;
+    Array<int> _referenceEdges;
+};
+
+// Maps a measure onto the 1..5 quality scale with slope a and offset b; -1 for a measure
+// that is not a number or lies exactly on the lower bound.
+float scoreOf(float mobj, float a, float b);
+
+}  // namespace lumetra

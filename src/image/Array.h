@@ -1,0 +1,123 @@
+#pragma once
+
+// Dense row-major two-dimensional array: the one container of the model.
+// Planes, filters, spectra, thresholds, edge masks and error maps are all Arrays.
+// Value semantics: copies are deep, moves steal the buffer.
+
+#include <cstdint>
+#include <ostream>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+namespace lumetra {
+
+template <typename T>
+class Array {
+public:
+    Array() = default;
+
+    // rows x cols elements, every one value-initialised (0, 0.0f, 0 + 0i).
+    Array(std::uint32_t rows, std::uint32_t cols)
+        : _rows(rows), _cols(cols), _data(static_cast<std::size_t>(rows) * cols) {}
+
+    Array(const Array&) = default;
+    Array& operator=(const Array&) = default;
+
+    Array(Array&& other) noexcept
+        : _rows(std::exchange(other._rows, 0u)),
+          _cols(std::exchange(other._cols, 0u)),
+          _data(std::move(other._data)) {
+        other._data.clear();
+    }
+
+    Array& operator=(Array&& other) noexcept {
+        if (this != &other) {
+            _rows = std::exchange(other._rows, 0u);
+            _cols = std::exchange(other._cols, 0u);
+            _data = std::move(other._data);
+            other._data.clear();
+        }
+        return *this;
+    }
+
+    ~Array() = default;
+
+    std::uint32_t rows() const { return _rows; }
+    std::uint32_t cols() const { return _cols; }
+    std::size_t size() const { return _data.size(); }
+
+    // Element (r, c) at position r * cols + c; indices are not checked.
+    T& operator()(std::uint32_t r, std::uint32_t c) {
+        return _data[static_cast<std::size_t>(r) * _cols + c];
+    }
+    const T& operator()(std::uint32_t r, std::uint32_t c) const {
+        return _data[static_cast<std::size_t>(r) * _cols + c];
+    }
+
+    T* data() { return _data.data(); }
+    const T* data() const { return _data.data(); }
+
+    // Mirrors the array left to right in place; the rows keep their order.
+    Array& fliplr() {
+        Array scratch(_rows, _cols);
+        for (std::uint32_t r = 0; r < _rows; ++r) {
+            for (std::uint32_t c = 0; c < _cols; ++c) {
+                scratch(r, c) = (*this)(r, _cols - 1 - c);
+            }
+        }
+        *this = std::move(scratch);
+        return *this;
+    }
+
+    friend bool operator==(const Array& a, const Array& b) {
+        return a._rows == b._rows && a._cols == b._cols && a._data == b._data;
+    }
+
+private:
+    std::uint32_t _rows = 0;
+    std::uint32_t _cols = 0;
+    std::vector<T> _data;
+};
+
+// A copy of a with every element divided by s (integer division truncates toward zero).
+template <typename T>
+Array<T> operator/(const Array<T>& a, const T& s) {
+    Array<T> result(a);
+    T* p = result.data();
+    for (std::size_t i = 0, n = result.size(); i < n; ++i) {
+        p[i] = p[i] / s;
+    }
+    return result;
+}
+
+// Element-wise product over all elements of a; b must hold at least as many elements.
+template <typename T>
+Array<T> operator*(const Array<T>& a, const Array<T>& b) {
+    Array<T> result(a);
+    T* p = result.data();
+    const T* q = b.data();
+    for (std::size_t i = 0, n = result.size(); i < n; ++i) {
+        p[i] = p[i] * q[i];
+    }
+    return result;
+}
+
+// Text dump: fixed notation, a tab after every element, one line per row.
+template <typename T>
+std::ostream& operator<<(std::ostream& out, const Array<T>& a) {
+    out << std::fixed;
+    for (std::uint32_t r = 0; r < a.rows(); ++r) {
+        for (std::uint32_t c = 0; c < a.cols(); ++c) {
+            if constexpr (std::is_same_v<T, float>) {
+                out << static_cast<double>(a(r, c)) << '\t';
+            } else {
+                out << a(r, c) << '\t';
+            }
+        }
+        out << std::endl;
+    }
+    return out;
+}
+
+}  // namespace lumetra

@@ -1,0 +1,103 @@
+#include "image/ErrorMapImage.h"
+
+#include <stb/stb_image_write.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <vector>
+
+#include "image/Error.h"
+
+namespace lumetra {
+
+namespace {
+
+constexpr int kFullLevel = 255;
+
+// Largest value by a strict "greater than" walk from the first element: a NaN never wins.
+float largestValue(const Array<float>& map) {
+    const float* v = map.data();
+    float m = v[0];
+    for (std::size_t i = 1, n = map.size(); i < n; ++i) {
+        if (v[i] > m) m = v[i];
+    }
+    return m;
+}
+
+// Truncates toward zero into a 64-bit integer; NaN and negative values count as 0.
+std::int64_t truncated(float value) {
+    if (!(value > 0.0f)) return 0;
+    if (value >= static_cast<float>(std::numeric_limits<std::int64_t>::max() / kFullLevel)) {
+        return std::numeric_limits<std::int64_t>::max() / kFullLevel;
+    }
+    return static_cast<std::int64_t>(value);
+}
+
+std::uint8_t clampLevel(std::int64_t level) {
+    return static_cast<std::uint8_t>(level < 0 ? 0 : (level > kFullLevel ? kFullLevel : level));
+}
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+}  // namespace
+
+Array<std::uint8_t> errorMapLevels(const Array<float>& map) {
+    Array<std::uint8_t> levels(map.rows(), map.cols());
+    if (map.size() == 0) return levels;
+
+    const float m = largestValue(map);
+    if (!(m > 0.0f)) return levels;  // all zero, or led by a NaN: black
+
+    const float* v = map.data();
+    std::uint8_t* out = levels.data();
+    const std::int64_t scale = truncated(m);
+    if (scale >= 1) {
+        // Integer rule: values and scale truncated before the division.
+        for (std::size_t i = 0, n = map.size(); i < n; ++i) {
+            out[i] = clampLevel(truncated(v[i]) * kFullLevel / scale);
+        }
+    } else {
+        // A faint map (largest value below 1): the same formula in floating point.
+        for (std::size_t i = 0, n = map.size(); i < n; ++i) {
+            const float level = v[i] > 0.0f ? v[i] * static_cast<float>(kFullLevel) / m : 0.0f;
+            out[i] = clampLevel(static_cast<std::int64_t>(level));
+        }
+    }
+    return levels;
+}
+
+void writeErrorMapPng(const std::string& path, const Array<float>& map) {
+    const Array<std::uint8_t> levels = errorMapLevels(map);
+    if (levels.size() == 0) throw Error("cannot write \"" + path + "\": the error map is empty");
+    constexpr int kChannels = 3;
+    std::vector<std::uint8_t> rgb(levels.size() * kChannels, 0);
+    for (std::size_t i = 0; i < levels.size(); ++i) rgb[i * kChannels + 2] = levels.data()[i];
+    const int width = static_cast<int>(map.cols());
+    const int height = static_cast<int>(map.rows());
+    if (stbi_write_png(path.c_str(), width, height, kChannels, rgb.data(), width * kChannels) == 0) {
+        throw Error("cannot write \"" + path + "\"");
+    }
+}
+
+void writeFloatMapPfm(const std::string& path, const Array<float>& map) {
+    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "wb"));
+    if (!file) throw Error("cannot write \"" + path + "\": " + std::strerror(errno));
+    // A negative scale marks little-endian samples.
+    std::fprintf(file.get(), "Pf\n%u %u\n-1.0\n", map.cols(), map.rows());
+    bool ok = true;
+    for (std::uint32_t r = map.rows(); r-- > 0 && ok;) {
+        const float* row = map.data() + static_cast<std::size_t>(r) * map.cols();
+        ok = std::fwrite(row, sizeof(float), map.cols(), file.get()) == map.cols();
+    }
+    if (!ok || std::fflush(file.get()) != 0) {
+        throw Error("cannot write \"" + path + "\": " + std::strerror(errno));
+    }
+}
+
+}  // namespace lumetra
