@@ -1,0 +1,214 @@
+#include "engine/Lumetra2.h"
+
+#include <sstream>
+
+#include "engine/ErrorPooling.h"
+#include "engine/Spectrum.h"
+#include "fft/fftw++.h"
+#include "image/Error.h"
+#include "model/InterATresholdBuilder.h"
+#include "model/InterBTresholdBuilder.h"
+#include "model/IntraATresholdBuilder.h"
+#include "model/IntraCTresholdBuilder.h"
+#include "structure/Edges.h"
+
+namespace lumetra {
+
+namespace {
+
+// Band index ranges of the three channels.
+constexpr unsigned kAFirst = 0;
+constexpr unsigned kALast = 16;
+constexpr unsigned kC1Base = 17;
+constexpr unsigned kC1Last = 21;
+constexpr unsigned kC2Base = 22;
+constexpr unsigned kC2Last = 26;
+constexpr unsigned kCrown2Size = 4;
+
+// Each channel's bands are divided by these before they drive a threshold.
+constexpr float kADivisor = 250.0f;
+constexpr float kC1Divisor = 30.0f;
+constexpr float kC2Divisor = 5.0f;
+
+// Slopes of the achromatic masking curve: base, crown 2, crowns 3 and 4.
+constexpr float kSlopeABase = 0.7f;
+constexpr float kSlopeACrown2 = 1.0f;
+constexpr float kSlopeAHigh = 0.85f;
+
+std::string sizeText(std::uint32_t cols, std::uint32_t rows) {
+    std::ostringstream text;
+    text << cols << " x " << rows;
+    return text.str();
+}
+
+// T = T x F element by element over T's own elements (an unbuilt T stays empty).
+void multiplyInto(Array<float>& threshold, const Array<float>& factor) {
+    float* t = threshold.data();
+    const float* f = factor.data();
+    for (std::size_t i = 0, n = threshold.size(); i < n; ++i) t[i] = t[i] * f[i];
+}
+
+// band = band / T element by element; an unbuilt threshold leaves the band undivided.
+void divideBy(Array<float>& band, const Array<float>& threshold) {
+    if (threshold.size() == 0) return;
+    float* b = band.data();
+    const float* t = threshold.data();
+    for (std::size_t i = 0, n = band.size(); i < n; ++i) b[i] = b[i] / t[i];
+}
+
+}  // namespace
+
+Lumetra2::Lumetra2(const RgbImage& original, float alpha, float beta, float co, float a, float b,
+                   bool intraA, bool interA, bool intraC1, bool interC1, bool intraC2,
+                   bool interC2)
+    : _alpha(alpha),
+      _beta(beta),
+      _co(co),
+      _a(a),
+      _b(b),
+      _intraA(intraA),
+      _interA(interA),
+      _intraC1(intraC1),
+      _interC1(interC1),
+      _intraC2(intraC2),
+      _interC2(interC2),
+      _csf(0, 0),
+      _dcp(0, 0) {
+    if (original.rows() < kMinImageSide || original.cols() < kMinImageSide) {
+        throw SizeMismatchError("the original is " + sizeText(original.cols(), original.rows()) +
+                                " but images must be at least " +
+                                sizeText(kMinImageSide, kMinImageSide));
+    }
+    _csf = CsfFilter(original.rows(), original.cols());
+    _dcp = DcpFilter(original.rows(), original.cols());
+    const AccImage opponent(original);
+    for (Array<float>& band : _reference) band = Array<float>(original.rows(), original.cols());
+    __decompose(opponent, _reference.data());
+    _referenceEdges = edges(opponent);
+}
+
+void Lumetra2::checkSize(const std::string& path, const RgbImage& degraded) const {
+    if (degraded.rows() != rows() || degraded.cols() != cols()) {
+        throw SizeMismatchError("\"" + path + "\" is " +
+                                sizeText(degraded.cols(), degraded.rows()) +
+                                " but the original is " + sizeText(cols(), rows()));
+    }
+}
+
+Bands Lumetra2::decompose(const AccImage& image) const {
+    Bands bands;
+    __decompose(image, bands.data());
+    return bands;
+}
+
+void Lumetra2::__decompose(const AccImage& image, Array<float>* bands) const {
+    // Phase 1: each channel to the frequency domain, weighted by its contrast sensitivity,
+    // split by the cortex band filters and brought back band by band.
+    struct Channel {
+        Array<float> plane;
+        const Array<float>& sensitivity;
+        unsigned first;
+        unsigned last;
+    };
+    const float mean = planeMean(image.A());
+    const Channel channels[] = {
+        {image.A() / mean, _csf.A(), kAFirst, kALast},
+        {image.C1(), _csf.C1(), kC1Base, kC1Last},
+        {image.C2(), _csf.C2(), kC2Base, kC2Last},
+    };
+    for (const Channel& channel : channels) {
+        const Array<std::complex<float>> spectrum =
+            weighted(centred(fft(channel.plane)), channel.sensitivity);
+        for (unsigned k = channel.first; k <= channel.last; ++k) {
+            bands[k] = ifft(uncentredProduct(spectrum, _dcp[k]));
+        }
+    }
+
+    const bool anySwitch = _intraA || _interA || _intraC1 || _interC1 || _intraC2 || _interC2;
+    if (!anySwitch) return;
+
+    // Phase 2: masking thresholds from the unmasked bands, each scaled by its channel divisor.
+    auto scaled = [&](unsigned k) {
+        const float divisor = k <= kALast ? kADivisor : (k <= kC1Last ? kC1Divisor : kC2Divisor);
+        return bands[k] / divisor;
+    };
+    const IntraATresholdBuilder intraA;
+    const IntraCTresholdBuilder intraC;
+    const InterATresholdBuilder interA;
+    const InterBTresholdBuilder interB;
+    std::array<Array<float>, kBandCount> thresholds;
+
+    if (_intraA) {
+        thresholds[0] = intraA(scaled(0), kSlopeABase);
+        for (unsigned k = 1; k <= kCrown2Size; ++k) thresholds[k] = intraA(scaled(k), kSlopeACrown2);
+        for (unsigned k = kCrown2Size + 1; k <= kALast; ++k) {
+            thresholds[k] = intraA(scaled(k), kSlopeAHigh);
+        }
+    }
+    if (_intraC1) {
+        thresholds[kC1Base] = intraC(scaled(kC1Base), 0.45f, 0.06f, 1.22f);
+        for (unsigned k = kC1Base + 1; k <= kC1Last; ++k) {
+            thresholds[k] = intraC(scaled(k), 0.48f, 0.03f, 0.82f);
+        }
+    }
+    if (_interC1) {
+        // C1 masked by the achromatic and C2 base bands, and crown 2 by the A orientation of
+        // the same number.
+        const Array<float> a0 = scaled(0);
+        multiplyInto(thresholds[kC1Base], interA(a0, -0.287f, 0.053f, 0.241f));
+        multiplyInto(thresholds[kC1Base], interA(scaled(kC2Base), 0.09f, 0.1f, 0.82f));
+        const Array<float> g = interA(a0, -0.057f, 0.031f, 0.258f);
+        const Array<float> h = interB(a0, 1.16f, 0.16f, 0.048f);
+        for (unsigned j = 1; j <= kCrown2Size; ++j) {
+            Array<float>& t = thresholds[kC1Base + j];
+            multiplyInto(t, g);
+            multiplyInto(t, interA(scaled(j), 0.0232f, 0.0013f, 0.1096f));
+            multiplyInto(t, h);
+        }
+    }
+    if (_intraC2) {
+        thresholds[kC2Base] = intraC(scaled(kC2Base), 0.72f, 0.22f, 2.78f);
+        for (unsigned k = kC2Base + 1; k <= kC2Last; ++k) {
+            thresholds[k] = intraC(scaled(k), 0.13f, 0.05f, 0.42f);
+        }
+        // C2 is always masked by C1 as well, under the same switch.
+        multiplyInto(thresholds[kC2Base], interA(scaled(kC1Base), 0.136f, 0.004f, 0.196f));
+        for (unsigned j = 1; j <= kCrown2Size; ++j) {
+            multiplyInto(thresholds[kC2Base + j], interB(scaled(kC1Base + j), 1.8f, 0.8f, 0.02f));
+        }
+    }
+
+    // Phase 3: every band divided by its threshold.
+    for (unsigned k = 0; k < kBandCount; ++k) divideBy(bands[k], thresholds[k]);
+}
+
+Comparison Lumetra2::operator()(const RgbImage& degraded) const {
+    checkSize("the degraded image", degraded);
+    const AccImage opponent(degraded);
+    Bands bands;
+    __decompose(opponent, bands.data());
+    return __compare(bands.data(), edges(opponent));
+}
+
+Comparison Lumetra2::__compare(const Array<float>* bands, const Array<int>& degradedEdges) const {
+    Array<float> error = pooledError(_reference.data(), bands);              // 1-4 pooled error
+    const Array<float> block = blockWeight(error);                            // 5 block weight
+    const Array<int> changes = edgeChanges(_referenceEdges, degradedEdges);  // 6 edge changes
+    const Array<float> structure = structureWeight(changes, _co);            // 7-9 structure
+    const float mobj = minkowskiMeasure(error, structure, block, _alpha, _beta);  // 10-12
+    return Comparison(mobj, scoreOf(mobj, _a, _b), std::move(error));             // 13
+}
+
+float scoreOf(float mobj, float a, float b) {
+    constexpr float kBest = 5.0f;
+    constexpr float kWorst = 1.0f;
+    constexpr float kInvalid = -1.0f;
+    const float lo = (b - kBest) / a;
+    const float hi = (b - kWorst) / a;
+    if (mobj < lo) return kBest;
+    if (mobj > lo && mobj <= hi) return b - a * mobj;
+    if (mobj > hi && mobj > lo) return kWorst;
+    return kInvalid;
+}
+
+}  // namespace lumetra

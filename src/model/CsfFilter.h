@@ -1,0 +1,44 @@
+#pragma once
+
+// Contrast sensitivity filters of the visual model: one real frequency-domain weight per
+// opponent channel (A, C1, C2), sampled on the grid of an image of a given size and laid
+// out for a spectrum whose quadrants have been swapped.
+
+#include <cstdint>
+#include <ostream>
+
+#include "image/Array.h"
+
+namespace lumetra {
+
+class CsfFilter {
+public:
+    // Builds the three filters for an image of rows x cols; (0, 0) gives three empty
+    // filters.  Odd sizes are supported (see CsfFilter.cpp for their layout).
+    CsfFilter(std::uint32_t rows, std::uint32_t cols);
+
+    std::uint32_t rows() const { return _rows; }
+    std::uint32_t cols() const { return _cols; }
+
+    // Achromatic filter, largest value exactly 250.
+    Array<float>& A() { return _filterA; }
+    const Array<float>& A() const { return _filterA; }
+    // First chromatic filter, values below 33.
+    Array<float>& C1() { return _filterC1; }
+    const Array<float>& C1() const { return _filterC1; }
+    // Second chromatic filter, values below 5.
+    Array<float>& C2() { return _filterC2; }
+    const Array<float>& C2() const { return _filterC2; }
+
+private:
+    std::uint32_t _rows;
+    std::uint32_t _cols;
+    Array<float> _filterA;
+    Array<float> _filterC1;
+    Array<float> _filterC2;
+};
+
+// Diagnostic dump: each filter preceded by its label line ("A", "C1", "C2").
+std::ostream& operator<<(std::ostream& out, const CsfFilter& csf);
+
+}  // namespace lumetra

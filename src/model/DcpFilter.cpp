@@ -1,0 +1,251 @@
+#include "model/DcpFilter.h"
+
+// Cortex band filter bank.
+//
+// Glossary:
+//   mesa  radial low-pass profile: 1 inside a radius, a raised-cosine fall, 0 outside.
+//   ring  (crown) the difference of two mesas: one radial frequency band.
+//   fan   angular profile: two opposite lobes, each 1 near its centre direction and
+//         falling along a raised cosine; the fans of one crown add up to 1 at every angle.
+//   band  ring x fan: one radial crown and orientation of one channel.
+//
+// Frequencies are in cycles per pixel on a grid with the zero frequency at
+// (rows / 2, cols / 2); the model views 60 pixels per degree, so the radii below are
+// written as cycles per degree / 60.  Grid, radius, angle and masks are float; the
+// profile comparisons and cosine arguments are evaluated in double from those floats, and
+// each profile value is rounded to float once, when it is stored.
+
+#include <cmath>
+#include <numbers>
+
+namespace lumetra {
+namespace {
+
+constexpr double kPi = std::numbers::pi;
+constexpr double kHalfPi = std::numbers::pi / 2.0;
+
+// A radial profile: centre radius and transition width, cycles per pixel (single precision).
+struct MesaShape {
+    float centre;
+    float width;
+};
+
+// Cycles per degree to cycles per pixel at 60 pixels per degree, rounded to float.
+constexpr float perPixel(double cyclesPerDegree) {
+    return static_cast<float>(cyclesPerDegree / 60.0);
+}
+
+constexpr MesaShape kMesaA1{perPixel(1.5), perPixel(2.6)};    // A base, inner edge of crown 2
+constexpr MesaShape kMesaA2{perPixel(5.7), perPixel(4.0)};    // crown 2 / crown 3 edge
+constexpr MesaShape kMesaA3{perPixel(14.4), perPixel(8.0)};   // crown 3 / crown 4 edge
+constexpr MesaShape kMesaA4{perPixel(28.8), perPixel(15.0)};  // outer edge of crown 4
+constexpr MesaShape kMesaC1a{perPixel(1.5), perPixel(2.8)};   // C1 base, inner crown edge
+constexpr MesaShape kMesaC1b{perPixel(5.7), perPixel(4.8)};   // outer edge of the C1 crown
+constexpr MesaShape kMesaC2a{perPixel(1.5), perPixel(2.95)};  // C2 base, inner crown edge
+constexpr MesaShape kMesaC2b{perPixel(5.7), perPixel(5.8)};   // outer edge of the C2 crown
+
+// A multiple of pi, rounded to float.
+constexpr float piTimes(double factor) { return static_cast<float>(kPi * factor); }
+
+// Which angle array a fan reads: the signed angle, or its magnitude for the orientation
+// centred on the vertical-frequency axis, where the signed angle jumps from -pi to pi.
+enum class AngleSource { Signed, Magnitude };
+
+struct FanOrientation {
+    float offset;  // radians; the lobes are centred at -offset -/+ pi/2
+    AngleSource source;
+};
+
+// Angular profiles of one crown: full lobe width and transition width, radians.
+struct FanShape {
+    float width;
+    float transition;
+};
+
+constexpr FanShape kFansA2{piTimes(1.0 / 4.0), piTimes(1.0 / 9.0)};
+constexpr FanShape kFansA3{piTimes(1.0 / 6.0), piTimes(1.0 / 18.0)};
+constexpr FanShape kFansA4{piTimes(1.0 / 6.0), piTimes(2.0 / 45.0)};
+constexpr FanShape kFansChromatic{piTimes(1.0 / 4.0), piTimes(1.0 / 4.0)};
+
+// Orientations of the four-sector crowns (A crown 2, the chromatic crowns).
+constexpr std::array<FanOrientation, 4> kFourOrientations{{
+    {0.0f, AngleSource::Signed},
+    {piTimes(1.0 / 4.0), AngleSource::Signed},
+    {piTimes(-1.0 / 2.0), AngleSource::Magnitude},
+    {piTimes(-1.0 / 4.0), AngleSource::Signed},
+}};
+
+// Orientations of the six-sector crowns (A crowns 3 and 4).
+constexpr std::array<FanOrientation, 6> kSixOrientations{{
+    {0.0f, AngleSource::Signed},
+    {piTimes(1.0 / 6.0), AngleSource::Signed},
+    {piTimes(1.0 / 3.0), AngleSource::Signed},
+    {piTimes(-1.0 / 2.0), AngleSource::Magnitude},
+    {piTimes(-1.0 / 3.0), AngleSource::Signed},
+    {piTimes(-1.0 / 6.0), AngleSource::Signed},
+}};
+
+// Band numbers of the bank.
+constexpr unsigned kABase = 0;
+constexpr unsigned kACrown2 = 1;  // 1 .. 4
+constexpr unsigned kACrown3 = 5;  // 5 .. 10
+constexpr unsigned kACrown4 = 11;  // 11 .. 16
+constexpr unsigned kC1Base = 17;
+constexpr unsigned kC1Crown = 18;  // 18 .. 21
+constexpr unsigned kC2Base = 22;
+constexpr unsigned kC2Crown = 23;  // 23 .. 26
+
+constexpr std::array<const char*, DcpFilter::kBandCount> kBandNames{
+    "A Base", "A 21", "A 22", "A 23", "A 24", "A 31", "A 32", "A 33", "A 34",
+    "A 35",   "A 36", "A 41", "A 42", "A 43", "A 44", "A 45", "A 46", "C1 Base",
+    "C1 21",  "C1 22", "C1 23", "C1 24", "C2 Base", "C2 21", "C2 22", "C2 23", "C2 24"};
+
+// outer - inner, element by element.
+Array<float> difference(const Array<float>& outer, const Array<float>& inner) {
+    Array<float> result(outer);
+    float* p = result.data();
+    const float* q = inner.data();
+    for (std::size_t i = 0, n = result.size(); i < n; ++i) p[i] = p[i] - q[i];
+    return result;
+}
+
+// Raised-cosine fall from 1 to 0 as x goes from 0 to width (double throughout).
+double raisedCosine(double x, double width) { return (1.0 + std::cos(kPi * x / width)) / 2.0; }
+
+}  // namespace
+
+const char* DcpFilter::name(unsigned i) { return kBandNames[i]; }
+
+void DcpFilter::__mesa(Array<float>& out, const Array<float>& radius, float a, float b) const {
+    const double inner = static_cast<double>(a) - static_cast<double>(b) / 2.0;
+    const double outer = static_cast<double>(a) + static_cast<double>(b) / 2.0;
+    float* o = out.data();
+    const float* rho = radius.data();
+    for (std::size_t i = 0, n = static_cast<std::size_t>(_rows) * _cols; i < n; ++i) {
+        const double x = rho[i];
+        if (x < inner) {
+            o[i] = 1.0f;
+        } else if (x < outer) {
+            o[i] = static_cast<float>(raisedCosine(x - a + static_cast<double>(b) / 2.0, b));
+        }
+    }
+}
+
+void DcpFilter::__fan(Array<float>& out, const Array<float>& angle, float a, float b,
+                      float c) const {
+    const float ha = a / 2.0f;
+    const float hb = b / 2.0f;
+    const double inner = static_cast<double>(ha) - static_cast<double>(hb);
+    const double outer = static_cast<double>(ha) + static_cast<double>(hb);
+    // The two lobes, centred at t = -c - pi/2 and t = -c + pi/2.
+    const double shifts[] = {kHalfPi + c, -kHalfPi + c};
+    float* o = out.data();
+    const float* t = angle.data();
+    for (std::size_t i = 0, n = static_cast<std::size_t>(_rows) * _cols; i < n; ++i) {
+        for (const double shift : shifts) {
+            // Distance from the lobe's centre, rounded to float.
+            const float d = std::fabs(static_cast<float>(t[i] + shift));
+            if (d < inner) {
+                o[i] = 1.0f;
+            } else if (d < outer) {
+                o[i] = static_cast<float>(raisedCosine(std::fabs(d - ha + static_cast<double>(hb)), b));
+            }
+        }
+    }
+}
+
+DcpFilter::DcpFilter(std::uint32_t rows, std::uint32_t cols) : _rows(rows), _cols(cols) {
+    for (Array<float>& band : _bands) band = Array<float>(rows, cols);
+    if (rows == 0 || cols == 0) return;
+
+    // 1. Frequency grid (cycles per pixel), radius, angle and its magnitude.
+    const std::uint32_t centreRow = rows / 2;
+    const std::uint32_t centreCol = cols / 2;
+    const float rowStep = 1.0f / static_cast<float>(rows);
+    const float colStep = 1.0f / static_cast<float>(cols);
+    Array<float> radius(rows, cols);
+    Array<float> angle(rows, cols);
+    Array<float> absAngle(rows, cols);
+    for (std::uint32_t r = 0; r < rows; ++r) {
+        const float x = (static_cast<float>(r) - static_cast<float>(centreRow)) * rowStep;
+        for (std::uint32_t c = 0; c < cols; ++c) {
+            const float y = (static_cast<float>(c) - static_cast<float>(centreCol)) * colStep;
+            radius(r, c) = std::sqrt(x * x + y * y);
+            angle(r, c) = -static_cast<float>(
+                std::atan2(static_cast<double>(y), static_cast<double>(x)));
+            absAngle(r, c) = std::fabs(angle(r, c));
+        }
+    }
+    const auto angleOf = [&](AngleSource source) -> const Array<float>& {
+        return source == AngleSource::Magnitude ? absAngle : angle;
+    };
+
+    // 2. A channel: the four mesas and the crown-2 fans.
+    Array<float> mesa1(rows, cols);
+    Array<float> mesa2(rows, cols);
+    Array<float> mesa3(rows, cols);
+    Array<float> mesa4(rows, cols);
+    __mesa(mesa1, radius, kMesaA1.centre, kMesaA1.width);
+    __mesa(mesa2, radius, kMesaA2.centre, kMesaA2.width);
+    __mesa(mesa3, radius, kMesaA3.centre, kMesaA3.width);
+    __mesa(mesa4, radius, kMesaA4.centre, kMesaA4.width);
+    std::array<Array<float>, 4> fourFans;
+    for (unsigned j = 0; j < fourFans.size(); ++j) {
+        fourFans[j] = Array<float>(rows, cols);
+        __fan(fourFans[j], angleOf(kFourOrientations[j].source), kFansA2.width,
+              kFansA2.transition, kFourOrientations[j].offset);
+    }
+
+    // 3. Base and crown 2.
+    _bands[kABase] = mesa1;
+    const Array<float> ring2 = difference(mesa2, mesa1);
+    for (unsigned j = 0; j < fourFans.size(); ++j) _bands[kACrown2 + j] = ring2 * fourFans[j];
+
+    // 4. Crown 3.
+    std::array<Array<float>, 6> sixFans;
+    for (unsigned j = 0; j < sixFans.size(); ++j) {
+        sixFans[j] = Array<float>(rows, cols);
+        __fan(sixFans[j], angleOf(kSixOrientations[j].source), kFansA3.width, kFansA3.transition,
+              kSixOrientations[j].offset);
+    }
+    const Array<float> ring3 = difference(mesa3, mesa2);
+    for (unsigned j = 0; j < sixFans.size(); ++j) _bands[kACrown3 + j] = ring3 * sixFans[j];
+
+    // 5. Crown 4.  Its fans are narrower than crown 3's and are written over them without
+    // clearing: in a strip 19 to 20 degrees from each centre the crown-3 value (at most about
+    // 0.025) stays, so there the crown-4 masks do not add up to their ring exactly.
+    for (unsigned j = 0; j < sixFans.size(); ++j) {
+        __fan(sixFans[j], angleOf(kSixOrientations[j].source), kFansA4.width, kFansA4.transition,
+              kSixOrientations[j].offset);
+    }
+    const Array<float> ring4 = difference(mesa4, mesa3);
+    for (unsigned j = 0; j < sixFans.size(); ++j) _bands[kACrown4 + j] = ring4 * sixFans[j];
+
+    // 6. C1: its mesas and fans reach at least as far as the A ones they overwrite, so the
+    // reused temporaries hold nothing of the A channel afterwards.
+    __mesa(mesa1, radius, kMesaC1a.centre, kMesaC1a.width);
+    __mesa(mesa2, radius, kMesaC1b.centre, kMesaC1b.width);
+    for (unsigned j = 0; j < fourFans.size(); ++j) {
+        __fan(fourFans[j], angleOf(kFourOrientations[j].source), kFansChromatic.width,
+              kFansChromatic.transition, kFourOrientations[j].offset);
+    }
+    _bands[kC1Base] = mesa1;
+    const Array<float> ringC1 = difference(mesa2, mesa1);
+    for (unsigned j = 0; j < fourFans.size(); ++j) _bands[kC1Crown + j] = ringC1 * fourFans[j];
+
+    // 7. C2, with the chromatic fans of step 6.
+    __mesa(mesa1, radius, kMesaC2a.centre, kMesaC2a.width);
+    __mesa(mesa2, radius, kMesaC2b.centre, kMesaC2b.width);
+    _bands[kC2Base] = mesa1;
+    const Array<float> ringC2 = difference(mesa2, mesa1);
+    for (unsigned j = 0; j < fourFans.size(); ++j) _bands[kC2Crown + j] = ringC2 * fourFans[j];
+}
+
+std::ostream& operator<<(std::ostream& out, const DcpFilter& dcp) {
+    for (unsigned i = 0; i < DcpFilter::kBandCount; ++i) {
+        out << DcpFilter::name(i) << std::endl << dcp[i] << std::endl;
+    }
+    return out;
+}
+
+}  // namespace lumetra

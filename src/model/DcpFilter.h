@@ -1,0 +1,75 @@
+#pragma once
+
+// The cortex band filter bank: 27 real frequency-domain masks that split a channel's
+// spectrum into radial crowns and, within each crown, orientation sectors.  The masks are
+// laid out for a spectrum whose zero frequency sits at (rows / 2, cols / 2).
+
+#include <array>
+#include <cstdint>
+#include <ostream>
+
+#include "image/Array.h"
+
+namespace lumetra {
+
+class DcpFilter {
+public:
+    static constexpr unsigned kBandCount = 27;
+
+    // Builds all 27 masks for an image of rows x cols; (0, 0) gives 27 empty masks.
+    DcpFilter(std::uint32_t rows, std::uint32_t cols);
+
+    std::uint32_t rows() const { return _rows; }
+    std::uint32_t cols() const { return _cols; }
+
+    // Mask i, 0 <= i < 27 (not checked): 0..16 A, 17..21 C1, 22..26 C2.
+    const Array<float>& operator[](unsigned i) const { return _bands[i]; }
+
+    const Array<float>& ABase() const { return _bands[0]; }
+    const Array<float>& ASub21() const { return _bands[1]; }
+    const Array<float>& ASub22() const { return _bands[2]; }
+    const Array<float>& ASub23() const { return _bands[3]; }
+    const Array<float>& ASub24() const { return _bands[4]; }
+    const Array<float>& ASub31() const { return _bands[5]; }
+    const Array<float>& ASub32() const { return _bands[6]; }
+    const Array<float>& ASub33() const { return _bands[7]; }
+    const Array<float>& ASub34() const { return _bands[8]; }
+    const Array<float>& ASub35() const { return _bands[9]; }
+    const Array<float>& ASub36() const { return _bands[10]; }
+    const Array<float>& ASub41() const { return _bands[11]; }
+    const Array<float>& ASub42() const { return _bands[12]; }
+    const Array<float>& ASub43() const { return _bands[13]; }
+    const Array<float>& ASub44() const { return _bands[14]; }
+    const Array<float>& ASub45() const { return _bands[15]; }
+    const Array<float>& ASub46() const { return _bands[16]; }
+    const Array<float>& C1Base() const { return _bands[17]; }
+    const Array<float>& C1Sub21() const { return _bands[18]; }
+    const Array<float>& C1Sub22() const { return _bands[19]; }
+    const Array<float>& C1Sub23() const { return _bands[20]; }
+    const Array<float>& C1Sub24() const { return _bands[21]; }
+    const Array<float>& C2Base() const { return _bands[22]; }
+    const Array<float>& C2Sub21() const { return _bands[23]; }
+    const Array<float>& C2Sub22() const { return _bands[24]; }
+    const Array<float>& C2Sub23() const { return _bands[25]; }
+    const Array<float>& C2Sub24() const { return _bands[26]; }
+
+    // Printed name of band i ("A Base", "A 21", ..., "C2 24").
+    static const char* name(unsigned i);
+
+private:
+    // Radial low-pass: 1 where radius < a - b/2, a raised-cosine fall to 0 at a + b/2;
+    // elements at or beyond a + b/2 keep their value.
+    void __mesa(Array<float>& out, const Array<float>& radius, float a, float b) const;
+    // Pair of opposite angular sectors centred at -c -/+ pi/2, full width a, transition b;
+    // elements outside both lobes keep their value.
+    void __fan(Array<float>& out, const Array<float>& angle, float a, float b, float c) const;
+
+    std::uint32_t _rows;
+    std::uint32_t _cols;
+    std::array<Array<float>, kBandCount> _bands;
+};
+
+// Diagnostic dump: every mask preceded by its name line, in band order.
+std::ostream& operator<<(std::ostream& out, const DcpFilter& dcp);
+
+}  // namespace lumetra

@@ -1,0 +1,124 @@
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "args/StringTokenizer.h"
+
+namespace lumetra {
+namespace {
+
+struct Normalisation {
+    const char* name;
+    std::string text;
+    std::string delim;
+    std::string normalised;           // remainingString() right after construction
+    std::vector<std::string> tokens;  // what nextToken() hands out, in order
+};
+
+class StringTokenizerNormalisation : public ::testing::TestWithParam<Normalisation> {};
+
+TEST_P(StringTokenizerNormalisation, CollapsesRunsTrimsEndsAndSplits) {
+    const Normalisation& c = GetParam();
+    StringTokenizer tokenizer(c.text, c.delim);
+    EXPECT_EQ(tokenizer.remainingString(), c.normalised);
+    EXPECT_EQ(tokenizer.countTokens(), static_cast<int>(c.tokens.size()));
+
+    std::vector<std::string> tokens;
+    while (tokenizer.hasMoreTokens()) tokens.push_back(tokenizer.nextToken());
+    EXPECT_EQ(tokens, c.tokens);
+    EXPECT_EQ(tokenizer.countTokens(), 0);
+    EXPECT_EQ(tokenizer.nextToken(), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    StringTokenizer, StringTokenizerNormalisation,
+    ::testing::Values(
+        Normalisation{"HyphenRunsAndEnds", "--a--b-c-", "-", "a-b-c", {"a", "b", "c"}},
+        Normalisation{"DoubleSpace", "a  b", " ", "a b", {"a", "b"}},
+        Normalisation{"NoDelimiter", "abc", "-", "abc", {"abc"}},
+        Normalisation{"OnlyDelimiters", "---", "-", "", {}},
+        // A multi-character delimiter is matched whole; its characters alone stay in tokens.
+        Normalisation{"MultiCharRun", "x<>y<><>z", "<>", "x<>y<>z", {"x", "y", "z"}},
+        Normalisation{"MultiCharLoneHalves", "a<b>c<>d", "<>", "a<b>c<>d", {"a<b>c", "d"}},
+        Normalisation{"MultiCharLeadingRun", "<><>x<", "<>", "x<", {"x<"}},
+        Normalisation{"TextIsDelimiter", "<>", "<>", "", {}},
+        // The trailing test must not wrap around when the delimiter is longer than the text.
+        Normalisation{"DelimiterLongerThanText", "a", "ab", "a", {"a"}}),
+    [](const ::testing::TestParamInfo<Normalisation>& info) { return info.param.name; });
+
+TEST(StringTokenizer, EmptyTextOrDelimiterGivesNoTokens) {
+    const std::pair<std::string, std::string> cases[] = {{"", "-"}, {"a-b", ""}, {"", ""}};
+    for (const auto& [text, delim] : cases) {
+        StringTokenizer tokenizer(text, delim);
+        EXPECT_FALSE(tokenizer.hasMoreTokens()) << '"' << text << "\" / \"" << delim << '"';
+        EXPECT_EQ(tokenizer.countTokens(), 0);
+        EXPECT_EQ(tokenizer.remainingString(), "");
+        EXPECT_EQ(tokenizer.nextToken(), "");
+        EXPECT_EQ(tokenizer.nextToken("-"), "");
+    }
+}
+
+TEST(StringTokenizer, NextTokenWithOtherDelimiterDoesNotNormalise) {
+    StringTokenizer tokenizer("a,,b", " ");
+    EXPECT_EQ(tokenizer.nextToken(","), "a");
+    EXPECT_EQ(tokenizer.remainingString(), ",b");
+    EXPECT_EQ(tokenizer.nextToken(","), "");
+    EXPECT_EQ(tokenizer.remainingString(), "b");
+}
+
+TEST(StringTokenizer, NextTokenWithOtherDelimiterKeepsOwnDelimiter) {
+    StringTokenizer tokenizer("k=v w", " ");
+    EXPECT_EQ(tokenizer.nextToken("="), "k");
+    EXPECT_EQ(tokenizer.countTokens(), 2);
+    EXPECT_EQ(tokenizer.nextToken(), "v");
+    EXPECT_EQ(tokenizer.nextToken(), "w");
+}
+
+TEST(StringTokenizer, EmptyOtherDelimiterTakesTheRestAsOneToken) {
+    StringTokenizer tokenizer("a b", " ");
+    EXPECT_EQ(tokenizer.nextToken(""), "a b");
+    EXPECT_FALSE(tokenizer.hasMoreTokens());
+}
+
+TEST(StringTokenizer, FilterNextTokenDeletesEveryOccurrenceInOneToken) {
+    StringTokenizer tokenizer("a_b_c x_y", " ");
+    EXPECT_EQ(tokenizer.filterNextToken("_"), "abc");
+    EXPECT_EQ(tokenizer.remainingString(), "x_y");
+
+    EXPECT_EQ(StringTokenizer("a__b__", " ").filterNextToken("__"), "ab");
+    // The search resumes at the deletion point, so an occurrence formed across it survives.
+    EXPECT_EQ(StringTokenizer("aabb", " ").filterNextToken("ab"), "ab");
+}
+
+TEST(StringTokenizer, EmptyFilterReturnsTokenUnchanged) {
+    StringTokenizer tokenizer("a_b c", " ");
+    EXPECT_EQ(tokenizer.filterNextToken(""), "a_b");
+    EXPECT_EQ(tokenizer.nextToken(), "c");
+}
+
+TEST(StringTokenizer, NumberTokensReadLikeAtoiAndAtof) {
+    StringTokenizer ints("12abc,abc,-7, +42,2147483647,99999999999,-99999999999", ",");
+    const int expectedInts[] = {12, 0, -7, 42, INT_MAX, INT_MAX, INT_MIN};
+    for (const int expected : expectedInts) EXPECT_EQ(ints.nextIntToken(), expected);
+    EXPECT_EQ(ints.nextIntToken(), 0);  // no token left
+
+    // Every value is a short binary fraction, so the conversion is exact.
+    StringTokenizer floats("2.5e1x abc -0.125 3", " ");
+    const double expectedFloats[] = {25.0, 0.0, -0.125, 3.0};
+    for (const double expected : expectedFloats) EXPECT_EQ(floats.nextFloatToken(), expected);
+    EXPECT_EQ(floats.nextFloatToken(), 0.0);
+}
+
+TEST(StringTokenizer, CopiesAreIndependent) {
+    StringTokenizer original("a b", " ");
+    const StringTokenizer copy = original;
+    original.nextToken();
+    EXPECT_EQ(copy.remainingString(), "a b");
+    EXPECT_EQ(copy.countTokens(), 2);
+}
+
+}  // namespace
+}  // namespace lumetra
