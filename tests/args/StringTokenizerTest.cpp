@@ -112,13 +112,5 @@ TEST(StringTokenizer, NumberTokensReadLikeAtoiAndAtof) {
     EXPECT_EQ(floats.nextFloatToken(), 0.0);
 }
 
-TEST(StringTokenizer, CopiesAreIndependent) {
-    StringTokenizer original("a b", " ");
-    const StringTokenizer copy = original;
-    original.nextToken();
-    EXPECT_EQ(copy.remainingString(), "a b");
-    EXPECT_EQ(copy.countTokens(), 2);
-}
-
 }  // namespace
 }  // namespace lumetra
