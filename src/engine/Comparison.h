@@ -8,7 +8,7 @@ namespace lumetra {
 // (the measure mapped onto the 1..5 quality scale, or -1 when the measure is not a number)
 // and the per-pixel error map, which the comparison owns.
 class Comparison {
-public:
+  public:
     Comparison(float mobj, float nobj, const Array<float>& err)
         : _mobj(mobj), _nobj(nobj), _err(err) {}
     Comparison(float mobj, float nobj, Array<float>&& err)
@@ -19,7 +19,7 @@ public:
     Array<float>& err() { return _err; }
     const Array<float>& err() const { return _err; }
 
-private:
+  private:
     float _mobj;
     float _nobj;
     Array<float> _err;

@@ -56,7 +56,8 @@ Array<float> pooledError(const Array<float>* reference, const Array<float>* degr
     for (std::size_t i = 0; i < n; ++i) {
         const float s0 = channelPooled(0, i);
         float crown2 = 0.0f;
-        for (unsigned j = 1; j <= 4; ++j) crown2 += power(channelPooled(j, i), kOrientationExponent);
+        for (unsigned j = 1; j <= 4; ++j)
+            crown2 += power(channelPooled(j, i), kOrientationExponent);
         float crown3 = 0.0f;
         for (unsigned k = kCrown3First; k < kCrown3First + kCrown3Size; ++k) {
             crown3 += power(difference(k, i), kOrientationExponent);

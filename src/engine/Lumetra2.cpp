@@ -59,8 +59,7 @@ void divideBy(Array<float>& band, const Array<float>& threshold) {
 }  // namespace
 
 Lumetra2::Lumetra2(const RgbImage& original, float alpha, float beta, float co, float a, float b,
-                   bool intraA, bool interA, bool intraC1, bool interC1, bool intraC2,
-                   bool interC2)
+                   bool intraA, bool interA, bool intraC1, bool interC1, bool intraC2, bool interC2)
     : _alpha(alpha),
       _beta(beta),
       _co(co),
@@ -140,7 +139,8 @@ void Lumetra2::__decompose(const AccImage& image, Array<float>* bands) const {
 
     if (_intraA) {
         thresholds[0] = intraA(scaled(0), kSlopeABase);
-        for (unsigned k = 1; k <= kCrown2Size; ++k) thresholds[k] = intraA(scaled(k), kSlopeACrown2);
+        for (unsigned k = 1; k <= kCrown2Size; ++k)
+            thresholds[k] = intraA(scaled(k), kSlopeACrown2);
         for (unsigned k = kCrown2Size + 1; k <= kALast; ++k) {
             thresholds[k] = intraA(scaled(k), kSlopeAHigh);
         }
@@ -192,7 +192,7 @@ Comparison Lumetra2::operator()(const RgbImage& degraded) const {
 
 Comparison Lumetra2::__compare(const Array<float>* bands, const Array<int>& degradedEdges) const {
     Array<float> error = pooledError(_reference.data(), bands);              // 1-4 pooled error
-    const Array<float> block = blockWeight(error);                            // 5 block weight
+    const Array<float> block = blockWeight(error);                           // 5 block weight
     const Array<int> changes = edgeChanges(_referenceEdges, degradedEdges);  // 6 edge changes
     const Array<float> structure = structureWeight(changes, _co);            // 7-9 structure
     const float mobj = minkowskiMeasure(error, structure, block, _alpha, _beta);  // 10-12

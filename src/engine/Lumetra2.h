@@ -23,7 +23,7 @@ using Bands = std::array<Array<float>, kBandCount>;
 inline constexpr std::uint32_t kMinImageSide = 8;
 
 class Lumetra2 {
-public:
+  public:
     // Throws SizeMismatchError when the original is smaller than 8 x 8.
     Lumetra2(const RgbImage& original, float alpha, float beta, float co, float a, float b,
              bool intraA, bool interA, bool intraC1, bool interC1, bool intraC2, bool interC2);
@@ -46,7 +46,7 @@ public:
     // Decomposes an opponent image of the original's size into its 27 masked bands.
     Bands decompose(const AccImage& image) const;
 
-private:
+  private:
     void __decompose(const AccImage& image, Array<float>* bands) const;
     Comparison __compare(const Array<float>* bands, const Array<int>& edges) const;
 
