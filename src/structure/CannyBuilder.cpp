@@ -1,0 +1,299 @@
+#include "structure/CannyBuilder.h"
+
+// Stage words used below:
+//   kernel   - the odd-length Gaussian taps, built once per application;
+//   smooth   - the plane plus its separable Gaussian smoothing (horizontal, then vertical);
+//   stretch  - the smoothed plane mapped linearly onto 0..255;
+//   gradient - magnitude and angle of the two diagonal differences of each 2 x 2 cell;
+//   suppress - non-maximum suppression across the gradient, in one of four sectors;
+//   rescale  - the surviving ridges scaled to a peak of 255;
+//   hysteresis / __followEdge - seeds above the high threshold grown through pixels above
+//              the low threshold.
+// Planes are single precision throughout; the kernel's normalisation and the sector of an
+// angle are worked out in double precision.
+
+#include <array>
+#include <cassert>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <numbers>
+
+#include "structure/Edges.h"
+
+namespace lumetra {
+
+namespace {
+
+// Kernel length per unit of sigma: 8 sqrt(2), as a single-precision literal.
+constexpr float kKernelSpanPerSigma = 11.313708f;
+// 2 pi formed in single precision; the kernel's normalisation takes its root in double.
+constexpr float kTwoPiSingle = 2.0f * std::numbers::pi_v<float>;
+// pi for the angle arithmetic of the suppression (double).
+constexpr double kPi = std::numbers::pi;
+// Number of gradient sectors over half a turn.
+constexpr int kSectors = 4;
+// The stretched plane and the rescaled magnitudes span 0..kFullScale.
+constexpr float kFullScale = 255.0f;
+// Value of an edge pixel in the output map.
+constexpr int kEdge = 255;
+
+// Thresholds and smoothing of the builder behind `edges` (pixels; 0..255 magnitude scale).
+constexpr float kEdgeSigma = 1.0f;
+constexpr float kEdgeLow = 6.0f;
+constexpr float kEdgeHigh = 25.0f;
+
+struct Step {
+    int dr;
+    int dc;
+};
+
+struct Pixel {
+    int row;
+    int col;
+};
+
+// Step across the gradient for sectors 0..3 (rows, columns).
+constexpr std::array<Step, kSectors> kSectorSteps = {{{1, 0}, {1, 1}, {0, 1}, {-1, 1}}};
+
+// The eight neighbours in the order the hysteresis looks at them.
+constexpr std::array<Step, 8> kNeighbours = {
+    {{-1, -1}, {-1, 0}, {-1, 1}, {0, -1}, {0, 1}, {1, -1}, {1, 0}, {1, 1}}};
+
+// Index x mirrored into 0..n-1 about the half-sample points -1/2 and n-1/2 (-1 -> 0, n -> n-1).
+// The mirrored extension has period 2n, so this equals applying the single mirror again and
+// again until the index lies inside, which planes shorter than the kernel's half width need.
+std::uint32_t reflect(std::int64_t x, std::uint32_t n) {
+    const std::int64_t period = 2 * static_cast<std::int64_t>(n);
+    std::int64_t m = x % period;
+    if (m < 0) m += period;
+    return static_cast<std::uint32_t>(m < n ? m : period - 1 - m);
+}
+
+// Sector 0..3 of a gradient angle in -pi..pi: the angle is folded onto 0..pi and rounded to
+// the nearest quarter of pi, pi itself wrapping to 0.  A non-finite angle (only from a
+// non-finite plane, whose magnitude is then not a number either) is given sector 0 instead
+// of an undefined conversion.
+int sectorOf(float angle) {
+    float theta = angle;
+    if (theta < 0.0f) theta = static_cast<float>(theta + kPi);
+    const double position = kSectors * static_cast<double>(theta) / kPi + 0.5;
+    if (!std::isfinite(position)) return 0;
+    return static_cast<int>(position) % kSectors;
+}
+
+std::uint32_t clampIndex(std::int64_t x, std::uint32_t n) {
+    if (x < 0) return 0;
+    if (x > static_cast<std::int64_t>(n) - 1) return n - 1;
+    return static_cast<std::uint32_t>(x);
+}
+
+// Mean of a non-empty plane: the sum in extended precision over rows x cols, rounded to float.
+float meanOf(const Array<float>& plane) {
+    assert(plane.size() > 0);
+    long double sum = 0.0L;
+    const float* p = plane.data();
+    for (std::size_t i = 0, n = plane.size(); i < n; ++i) sum += p[i];
+    return static_cast<float>(sum / static_cast<long double>(plane.size()));
+}
+
+}  // namespace
+
+CannyBuilder::CannyBuilder(float sigma, float low, float high)
+    : _sigma(sigma), _low(low), _high(high) {
+    assert(sigma > 0.0f && sigma * kKernelSpanPerSigma < 1.0e6f);
+    assert(low >= 0.0f && high >= 0.0f);
+}
+
+Array<int> CannyBuilder::operator()(const Array<float>& plane) const {
+    const Array<float> levels = stretch(smooth(plane));      // 1-5 smoothed, on 0..255
+    const Array<float> ridges = suppress(gradient(levels));  // 6-7 thin ridges
+    return hysteresis(rescale(ridges));                      // 8-9 peak 255, thresholds
+}
+
+std::vector<float> CannyBuilder::kernel() const {
+    const int n = static_cast<int>(_sigma * kKernelSpanPerSigma);
+    const int length = n % 2 == 1 ? n : n + 1;
+    const int half = (length - 1) / 2;
+    const double norm = static_cast<double>(_sigma) * std::sqrt(static_cast<double>(kTwoPiSingle));
+    std::vector<float> taps(static_cast<std::size_t>(length));
+    for (int i = 0; i < length; ++i) {
+        const float x = static_cast<float>(i - half) / _sigma;
+        const float square = x * x;
+        const float bell = static_cast<float>(std::exp(static_cast<double>(-square / 2.0f)));
+        taps[static_cast<std::size_t>(i)] = static_cast<float>(static_cast<double>(bell) / norm);
+    }
+    return taps;
+}
+
+Array<float> CannyBuilder::smooth(const Array<float>& plane) const {
+    const std::uint32_t rows = plane.rows();
+    const std::uint32_t cols = plane.cols();
+    if (plane.size() == 0) return plane;
+    const std::vector<float> taps = kernel();
+    const std::int64_t half = static_cast<std::int64_t>(taps.size() - 1) / 2;
+
+    // Horizontal pass: T(r, c) = sum over taps of tap(i) P(r, reflect(c + i - half)), in tap
+    // order.  Each row is first laid out with its mirrored margins.
+    Array<float> across(rows, cols);
+    std::vector<float> padded(cols + taps.size() - 1);
+    for (std::uint32_t r = 0; r < rows; ++r) {
+        for (std::size_t k = 0; k < padded.size(); ++k) {
+            padded[k] = plane(r, reflect(static_cast<std::int64_t>(k) - half, cols));
+        }
+        float* out = &across(r, 0);
+        for (std::size_t i = 0; i < taps.size(); ++i) {
+            const float tap = taps[i];
+            const float* in = padded.data() + i;
+            for (std::uint32_t c = 0; c < cols; ++c) out[c] += tap * in[c];
+        }
+    }
+
+    // Vertical pass onto a copy of the plane: G(r, c) = P(r, c) + tap(0) T(..) + tap(1) T(..)
+    // + ..., added term by term in tap order.
+    Array<float> smoothed(plane);
+    for (std::uint32_t r = 0; r < rows; ++r) {
+        float* out = &smoothed(r, 0);
+        for (std::size_t i = 0; i < taps.size(); ++i) {
+            const float tap = taps[i];
+            const std::int64_t source =
+                static_cast<std::int64_t>(r) + static_cast<std::int64_t>(i) - half;
+            const float* in = &across(reflect(source, rows), 0);
+            for (std::uint32_t c = 0; c < cols; ++c) out[c] += tap * in[c];
+        }
+    }
+    return smoothed;
+}
+
+Array<float> CannyBuilder::stretch(const Array<float>& smoothed) {
+    float lowest = std::numeric_limits<float>::infinity();
+    float highest = -std::numeric_limits<float>::infinity();
+    const float* g = smoothed.data();
+    for (std::size_t i = 0, n = smoothed.size(); i < n; ++i) {
+        if (g[i] < lowest) lowest = g[i];
+        if (g[i] > highest) highest = g[i];
+    }
+    Array<float> levels(smoothed.rows(), smoothed.cols());
+    const float spread = highest - lowest;
+    // A flat plane has no structure: leave it all 0 rather than dividing by 0.
+    if (!(spread > 0.0f) || !std::isfinite(spread)) return levels;
+    const float scale = kFullScale / spread;
+    float* out = levels.data();
+    for (std::size_t i = 0, n = smoothed.size(); i < n; ++i) out[i] = (g[i] - lowest) * scale;
+    return levels;
+}
+
+CannyBuilder::Gradient CannyBuilder::gradient(const Array<float>& levels) {
+    const std::uint32_t rows = levels.rows();
+    const std::uint32_t cols = levels.cols();
+    Gradient result{Array<float>(rows, cols), Array<float>(rows, cols)};
+    for (std::uint32_t r = 0; r < rows; ++r) {
+        const std::uint32_t below = r + 1 < rows ? r + 1 : rows - 1;
+        for (std::uint32_t c = 0; c < cols; ++c) {
+            const std::uint32_t right = c + 1 < cols ? c + 1 : cols - 1;
+            const float gx = levels(r, right) - levels(below, c);
+            const float gy = levels(r, c) - levels(below, right);
+            result.magnitude(r, c) = std::sqrt(gx * gx + gy * gy);
+            result.angle(r, c) = std::atan2(gy, gx);
+        }
+    }
+    return result;
+}
+
+Array<float> CannyBuilder::suppress(const Gradient& gradient) {
+    const Array<float>& before = gradient.magnitude;
+    const std::uint32_t rows = before.rows();
+    const std::uint32_t cols = before.cols();
+    Array<float> ridges(before);
+    for (std::uint32_t r = 0; r < rows; ++r) {
+        for (std::uint32_t c = 0; c < cols; ++c) {
+            const Step step =
+                kSectorSteps[static_cast<std::size_t>(sectorOf(gradient.angle(r, c)))];
+            const float centre = before(r, c);
+            const float ahead = before(clampIndex(std::int64_t{r} + step.dr, rows),
+                                       clampIndex(std::int64_t{c} + step.dc, cols));
+            const float behind = before(clampIndex(std::int64_t{r} - step.dr, rows),
+                                        clampIndex(std::int64_t{c} - step.dc, cols));
+            // Ties suppress, so a pixel whose clamped neighbour is itself never survives.
+            if (ahead >= centre || behind >= centre) ridges(r, c) = 0.0f;
+        }
+    }
+    return ridges;
+}
+
+Array<float> CannyBuilder::rescale(const Array<float>& ridges) {
+    float peak = 0.0f;
+    const float* in = ridges.data();
+    for (std::size_t i = 0, n = ridges.size(); i < n; ++i) {
+        if (in[i] > peak) peak = in[i];
+    }
+    Array<float> scaled(ridges.rows(), ridges.cols());
+    // No ridge at all: every magnitude stays 0 instead of 0 x infinity.
+    if (!(peak > 0.0f)) return scaled;
+    const float factor = kFullScale / peak;
+    float* out = scaled.data();
+    for (std::size_t i = 0, n = ridges.size(); i < n; ++i) out[i] = in[i] * factor;
+    return scaled;
+}
+
+Array<int> CannyBuilder::hysteresis(const Array<float>& magnitude) const {
+    assert(magnitude.rows() <= static_cast<std::uint32_t>(std::numeric_limits<int>::max()) &&
+           magnitude.cols() <= static_cast<std::uint32_t>(std::numeric_limits<int>::max()));
+    const int rows = static_cast<int>(magnitude.rows());
+    const int cols = static_cast<int>(magnitude.cols());
+    Array<int> map(magnitude.rows(), magnitude.cols());
+    for (int r = 0; r < rows; ++r) {
+        for (int c = 0; c < cols; ++c) {
+            const auto ur = static_cast<std::uint32_t>(r);
+            const auto uc = static_cast<std::uint32_t>(c);
+            if (map(ur, uc) == 0 && magnitude(ur, uc) > _high) __followEdge(map, magnitude, r, c);
+        }
+    }
+    return map;
+}
+
+void CannyBuilder::__followEdge(Array<int>& map, const Array<float>& magnitude, int row,
+                                int col) const {
+    const int rows = static_cast<int>(magnitude.rows());
+    const int cols = static_cast<int>(magnitude.cols());
+    // Pixels marked but whose neighbours are still to be looked at.  Marking on entry keeps
+    // every pixel on the list at most once; the set reached does not depend on the order.
+    std::vector<Pixel> pending{{row, col}};
+    map(static_cast<std::uint32_t>(row), static_cast<std::uint32_t>(col)) = kEdge;
+    while (!pending.empty()) {
+        const Pixel pixel = pending.back();
+        pending.pop_back();
+        for (const Step& step : kNeighbours) {
+            const int r = pixel.row + step.dr;
+            const int c = pixel.col + step.dc;
+            if (r < 0 || r >= rows || c < 0 || c >= cols) continue;
+            const auto ur = static_cast<std::uint32_t>(r);
+            const auto uc = static_cast<std::uint32_t>(c);
+            if (map(ur, uc) == 0 && magnitude(ur, uc) > _low) {
+                map(ur, uc) = kEdge;
+                pending.push_back({r, c});
+            }
+        }
+    }
+}
+
+Array<int> edges(const Array<float>& a, const Array<float>& c1, const Array<float>& c2) {
+    assert(c1.rows() == a.rows() && c1.cols() == a.cols());
+    assert(c2.rows() == a.rows() && c2.cols() == a.cols());
+    const CannyBuilder canny(kEdgeSigma, kEdgeLow, kEdgeHigh);
+    Array<int> merged(a.rows(), a.cols());
+    if (merged.size() == 0) return merged;
+    const std::array<const Array<float>*, 3> planes = {&a, &c1, &c2};
+    for (const Array<float>* plane : planes) {
+        const float mean = meanOf(*plane);
+        // A zero mean would make every quotient non-finite: such a plane shows no edges.
+        if (mean == 0.0f) continue;
+        const Array<int> map = canny(*plane / mean);
+        for (std::size_t i = 0, n = merged.size(); i < n; ++i) {
+            if (map.data()[i] == kEdge) merged.data()[i] = kEdge;
+        }
+    }
+    return merged;
+}
+
+}  // namespace lumetra

@@ -1,0 +1,62 @@
+#pragma once
+
+// Canny edge detection of one single-precision plane: the plane plus its Gaussian smoothing,
+// stretched to 0..255; the diagonal gradient of every 2 x 2 cell; non-maximum suppression
+// across the gradient; rescaling of the surviving ridges to a peak of 255; hysteresis
+// between a seed threshold and a continuation threshold.  The result is a two-valued map
+// (255 edge, 0 none) of the plane's size.
+
+#include <vector>
+
+#include "image/Array.h"
+
+namespace lumetra {
+
+class CannyBuilder {
+  public:
+    // Per-pixel result of the gradient stage: magnitude and angle (radians, -pi..pi).
+    struct Gradient {
+        Array<float> magnitude;
+        Array<float> angle;
+    };
+
+    // sigma: standard deviation of the smoothing kernel in pixels (> 0); low, high: the
+    // continuation and seed thresholds on the 0..255 scale of the rescaled magnitude.
+    CannyBuilder(float sigma, float low, float high);
+
+    // The edge map of plane, rows x cols, every element 255 or 0.  A plane without
+    // structure (constant, or no ridge left after suppression) gives all 0.
+    Array<int> operator()(const Array<float>& plane) const;
+
+    // The stages of operator(), in order.  They are public so each can be checked alone.
+
+    // 1. The odd-length Gaussian kernel, symmetric about its centre tap.
+    std::vector<float> kernel() const;
+    // 2-4. The plane plus its separable Gaussian smoothing (borders mirrored about the
+    // half-sample points, as often as a small plane needs).
+    Array<float> smooth(const Array<float>& plane) const;
+    // 5. Linear stretch onto 0..255; a plane with no spread (or no finite spread) gives 0.
+    static Array<float> stretch(const Array<float>& smoothed);
+    // 6. Diagonal differences of the 2 x 2 cell whose top-left corner is the pixel; the last
+    // row and column reuse themselves, so the bottom-right magnitude is always 0.
+    static Gradient gradient(const Array<float>& levels);
+    // 7. Magnitudes that are not strictly larger than both neighbours across the gradient
+    // (neighbours clamped to the plane) become 0.
+    static Array<float> suppress(const Gradient& gradient);
+    // 8. Magnitudes scaled so that the largest becomes 255; all 0 when none is positive.
+    static Array<float> rescale(const Array<float>& ridges);
+    // 9. 255 at every pixel above the seed threshold and at every pixel joined to one by an
+    // 8-connected path of pixels above the continuation threshold (both strict).
+    Array<int> hysteresis(const Array<float>& magnitude) const;
+
+  private:
+    // Marks (row, col) and everything it reaches above the continuation threshold, using an
+    // explicit work list: one chain may run through every pixel of a large plane.
+    void __followEdge(Array<int>& map, const Array<float>& magnitude, int row, int col) const;
+
+    float _sigma;
+    float _low;
+    float _high;
+};
+
+}  // namespace lumetra

@@ -1,0 +1,11 @@
+#include "structure/Edges.h"
+
+#include "image/AccImage.h"
+
+namespace lumetra {
+
+Array<int> edges(const AccImage& image) {
+    return edges(image.A(), image.C1(), image.C2());
+}
+
+}  // namespace lumetra

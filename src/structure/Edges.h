@@ -1,0 +1,20 @@
+#pragma once
+
+// Edge map of an opponent-colour image: each of the planes A, C1 and C2 is divided by its
+// mean and run through the Canny builder of the metric (sigma 1, thresholds 6 and 25); the
+// result is the union of the three maps (255 edge, 0 none).
+
+#include "image/Array.h"
+
+namespace lumetra {
+
+class AccImage;
+
+// The merged edge map of the image's three planes, rows() x cols().
+Array<int> edges(const AccImage& image);
+
+// The same for three planes of equal size, given in the order A, C1, C2.  A plane whose mean
+// is 0 (for example all 0) contributes no edge pixels.
+Array<int> edges(const Array<float>& a, const Array<float>& c1, const Array<float>& c2);
+
+}  // namespace lumetra
