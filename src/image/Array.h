@@ -14,7 +14,7 @@ namespace lumetra {
 
 template <typename T>
 class Array {
-public:
+  public:
     Array() = default;
 
     // rows x cols elements, every one value-initialised (0, 0.0f, 0 + 0i).
@@ -74,7 +74,7 @@ public:
         return a._rows == b._rows && a._cols == b._cols && a._data == b._data;
     }
 
-private:
+  private:
     std::uint32_t _rows = 0;
     std::uint32_t _cols = 0;
     std::vector<T> _data;

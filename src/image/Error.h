@@ -9,31 +9,31 @@
 namespace lumetra {
 
 class Error : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
 // A file that cannot be opened, decoded or is not a sane image.
 class ImageReadError : public Error {
-public:
+  public:
     using Error::Error;
 };
 
 // A degraded image whose size differs from the original's, or an image too small to score.
 class SizeMismatchError : public Error {
-public:
+  public:
     using Error::Error;
 };
 
 // An FFTW buffer or planning failure.
 class FftError : public Error {
-public:
+  public:
     using Error::Error;
 };
 
 // A command line that does not match what the program accepts.
 class ArgumentError : public Error {
-public:
+  public:
     using Error::Error;
 };
 

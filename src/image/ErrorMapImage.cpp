@@ -80,7 +80,8 @@ void writeErrorMapPng(const std::string& path, const Array<float>& map) {
     for (std::size_t i = 0; i < levels.size(); ++i) rgb[i * kChannels + 2] = levels.data()[i];
     const int width = static_cast<int>(map.cols());
     const int height = static_cast<int>(map.rows());
-    if (stbi_write_png(path.c_str(), width, height, kChannels, rgb.data(), width * kChannels) == 0) {
+    if (stbi_write_png(path.c_str(), width, height, kChannels, rgb.data(), width * kChannels) ==
+        0) {
         throw Error("cannot write \"" + path + "\"");
     }
 }

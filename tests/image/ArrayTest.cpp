@@ -1,9 +1,9 @@
-#include "image/Array.h"
-
 #include <gtest/gtest.h>
 
 #include <complex>
 #include <sstream>
+
+#include "image/Array.h"
 
 namespace lumetra {
 namespace {

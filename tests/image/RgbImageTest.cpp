@@ -1,0 +1,367 @@
+#include <gtest/gtest.h>
+#include <stb/stb_image_write.h>
+#include <stdlib.h>  // mkdtemp
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "image/Error.h"
+#include "image/RgbImage.h"
+
+namespace lumetra {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kImages = std::string(LUMETRA_TEST_DATA_DIR) + "/images/";
+const std::string kGolden = std::string(LUMETRA_TEST_DATA_DIR) + "/golden/";
+
+Array<unsigned> plane(std::uint32_t rows, std::uint32_t cols, std::vector<unsigned> values) {
+    Array<unsigned> a(rows, cols);
+    std::copy(values.begin(), values.end(), a.data());
+    return a;
+}
+
+// A fresh directory per test for the files it writes; removed afterwards.
+class TempDir {
+  public:
+    TempDir() {
+        std::string pattern = (fs::temp_directory_path() / "lumetra-rgbimage-XXXXXX").string();
+        if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+        _dir = pattern;
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        fs::remove_all(_dir, ignored);
+    }
+    std::string path(const std::string& name) const { return (_dir / name).string(); }
+    std::string write(const std::string& name, const std::string& bytes) const {
+        std::ofstream(path(name), std::ios::binary) << bytes;
+        return path(name);
+    }
+    std::string read(const std::string& name) const {
+        std::ifstream in(path(name), std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+
+  private:
+    fs::path _dir;
+};
+
+// The message an unreadable file must produce: the file and the reason.
+void expectReadError(const std::string& path, const std::string& reason) {
+    try {
+        const RgbImage image(path);
+        ADD_FAILURE() << "read " << path << " without error";
+    } catch (const ImageReadError& e) {
+        const std::string prefix = "cannot read image \"" + path + "\": ";
+        EXPECT_EQ(std::string(e.what()).rfind(prefix, 0), 0u) << e.what();
+        EXPECT_NE(std::string(e.what()).find(reason), std::string::npos)
+            << "message: " << e.what() << "\nexpected reason: " << reason;
+    }
+}
+
+TEST(RgbImage, DefaultIsEmptyWithMaxval255) {
+    const RgbImage image;
+    EXPECT_EQ(image.rows(), 0u);
+    EXPECT_EQ(image.cols(), 0u);
+    EXPECT_EQ(image.maxval(), 255u);
+    EXPECT_EQ(image.R().size(), 0u);
+    std::ostringstream dump;
+    dump << image;
+    EXPECT_EQ(dump.str(), "R\n\nG\n\nB\n\n");
+}
+
+TEST(RgbImage, ReadsThreeByTwoPixmapRowByRow) {
+    const RgbImage image(kImages + "rgb3x2.ppm");
+    EXPECT_EQ(image.rows(), 2u);
+    EXPECT_EQ(image.cols(), 3u);
+    EXPECT_EQ(image.maxval(), 255u);
+    EXPECT_EQ(image.R(), plane(2, 3, {10, 40, 70, 100, 130, 255}));
+    EXPECT_EQ(image.G(), plane(2, 3, {20, 50, 80, 110, 140, 0}));
+    EXPECT_EQ(image.B(), plane(2, 3, {30, 60, 90, 120, 150, 17}));
+    // The pixel (255, 0, 17) in row 1, column 2.
+    EXPECT_EQ(image.R()(1, 2), 255u);
+    EXPECT_EQ(image.G()(1, 2), 0u);
+    EXPECT_EQ(image.B()(1, 2), 17u);
+}
+
+TEST(RgbImage, PlainAndRawPixmapsGiveTheSamePlanes) {
+    for (const auto& [plain, raw] :
+         {std::pair{kImages + "rgb3x2_plain.ppm", kImages + "rgb3x2.ppm"},
+          std::pair{kGolden + "scene64_plain.ppm", kGolden + "scene64.ppm"}}) {
+        const RgbImage a(plain), b(raw);
+        EXPECT_EQ(a.R(), b.R()) << plain;
+        EXPECT_EQ(a.G(), b.G()) << plain;
+        EXPECT_EQ(a.B(), b.B()) << plain;
+        EXPECT_EQ(a.maxval(), b.maxval()) << plain;
+    }
+}
+
+TEST(RgbImage, KeepsSixteenBitSamplesUnscaled) {
+    // The same samples as a 16-bit pixmap and as a 16-bit PNG.
+    for (const std::string name : {"rgb3x2_16bit.ppm", "rgb3x2_16bit.png"}) {
+        const RgbImage image(kImages + name);
+        EXPECT_EQ(image.maxval(), 65535u) << name;
+        EXPECT_EQ(image.R(), plane(2, 3, {0, 257, 300, 65534, 12345, 65535})) << name;
+        EXPECT_EQ(image.G(), plane(2, 3, {1, 4096, 1000, 2, 54321, 0})) << name;
+        EXPECT_EQ(image.B(), plane(2, 3, {256, 65535, 40000, 3, 7, 17})) << name;
+    }
+    // The golden 16-bit scene is the 8-bit one with every sample times 257.
+    const RgbImage eight(kGolden + "scene64.ppm"), sixteen(kGolden + "scene64_16bit.ppm");
+    EXPECT_EQ(sixteen.maxval(), 65535u);
+    ASSERT_EQ(sixteen.R().size(), eight.R().size());
+    for (std::size_t i = 0; i < eight.R().size(); ++i) {
+        ASSERT_EQ(sixteen.R().data()[i], 257 * eight.R().data()[i]) << i;
+        ASSERT_EQ(sixteen.B().data()[i], 257 * eight.B().data()[i]) << i;
+    }
+}
+
+TEST(RgbImage, GreymapsAndBitmapsBecomeGreyPixels) {
+    const RgbImage grey(kImages + "grey3x2.pgm");
+    const Array<unsigned> levels = plane(2, 3, {0, 64, 128, 192, 255, 7});
+    EXPECT_EQ(grey.R(), levels);
+    EXPECT_EQ(grey.G(), levels);
+    EXPECT_EQ(grey.B(), levels);
+
+    // A set bit is black; libnetpbm hands a bitmap over as maxval 255, white a clear bit.
+    const RgbImage bits(kImages + "bits3x2.pbm");
+    EXPECT_EQ(bits.maxval(), 255u);
+    EXPECT_EQ(bits.R(), plane(2, 3, {0, 255, 0, 255, 0, 255}));
+    EXPECT_EQ(bits.B(), bits.R());
+}
+
+TEST(RgbImage, ReadsPam) {
+    const RgbImage image(kImages + "rgb2x1.pam");
+    EXPECT_EQ(image.R(), plane(1, 2, {1, 250}));
+    EXPECT_EQ(image.G(), plane(1, 2, {2, 251}));
+    EXPECT_EQ(image.B(), plane(1, 2, {3, 252}));
+}
+
+// 3 x 2 pixels of `channels` interleaved 8-bit samples, distinct in every channel.
+std::vector<unsigned char> samples(int channels) {
+    std::vector<unsigned char> data(static_cast<std::size_t>(3 * 2 * channels));
+    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<unsigned char>(7 + 37 * i);
+    return data;
+}
+
+TEST(RgbImage, DecodesPngAndBmpExactly) {
+    const TempDir dir;
+    for (const int channels : {1, 2, 3, 4}) {  // grey, grey+alpha, RGB, RGBA
+        const std::vector<unsigned char> data = samples(channels);
+        const std::string png = dir.path("c" + std::to_string(channels) + ".png");
+        const std::string bmp = dir.path("c" + std::to_string(channels) + ".bmp");
+        ASSERT_TRUE(stbi_write_png(png.c_str(), 3, 2, channels, data.data(), 3 * channels));
+        ASSERT_TRUE(stbi_write_bmp(bmp.c_str(), 3, 2, channels, data.data()));
+        for (const std::string& file : {png, bmp}) {
+            const RgbImage image(file);
+            ASSERT_EQ(image.rows(), 2u);
+            ASSERT_EQ(image.cols(), 3u);
+            EXPECT_EQ(image.maxval(), 255u);
+            const bool grey = channels <= 2;
+            for (std::uint32_t r = 0; r < 2; ++r) {
+                for (std::uint32_t c = 0; c < 3; ++c) {
+                    const unsigned char* p = &data[(r * 3 + c) * channels];
+                    EXPECT_EQ(image.R()(r, c), p[0]) << file << " at " << r << "," << c;
+                    EXPECT_EQ(image.G()(r, c), grey ? p[0] : p[1]) << file;
+                    EXPECT_EQ(image.B()(r, c), grey ? p[0] : p[2]) << file;
+                }
+            }
+        }
+    }
+}
+
+TEST(RgbImage, DecodesJpegCloseToItsSource) {
+    // A flat 8 x 8 colour at quality 100: no chroma subsampling and a quantiser step of 1, so
+    // only the colour conversion's rounding is left; 2 levels cover it.
+    constexpr int kJpegTolerance = 2;
+    constexpr int kSide = 8;
+    const unsigned char colour[3] = {200, 40, 90};
+    std::vector<unsigned char> data;
+    for (int i = 0; i < kSide * kSide; ++i) data.insert(data.end(), colour, colour + 3);
+    const TempDir dir;
+    const std::string jpg = dir.path("flat.jpg");
+    ASSERT_TRUE(stbi_write_jpg(jpg.c_str(), kSide, kSide, 3, data.data(), 100));
+    const RgbImage image(jpg);
+    EXPECT_EQ(image.maxval(), 255u);
+    ASSERT_EQ(image.rows(), 8u);
+    for (std::uint32_t r = 0; r < 8; ++r) {
+        for (std::uint32_t c = 0; c < 8; ++c) {
+            EXPECT_NEAR(image.R()(r, c), colour[0], kJpegTolerance);
+            EXPECT_NEAR(image.G()(r, c), colour[1], kJpegTolerance);
+            EXPECT_NEAR(image.B()(r, c), colour[2], kJpegTolerance);
+        }
+    }
+}
+
+TEST(RgbImage, TellsTheFormatFromTheContentNotTheName) {
+    const TempDir dir;
+    const std::vector<unsigned char> data = samples(3);
+    const std::string png = dir.path("really-a-png.ppm");
+    ASSERT_TRUE(stbi_write_png(png.c_str(), 3, 2, 3, data.data(), 9));
+    EXPECT_EQ(RgbImage(png).R()(1, 2), data[15]);
+
+    fs::copy_file(kImages + "rgb3x2.ppm", dir.path("really-a-pixmap.png"));
+    EXPECT_EQ(RgbImage(dir.path("really-a-pixmap.png")).B()(1, 2), 17u);
+}
+
+struct BadFile {
+    const char* name;
+    std::string bytes;
+    const char* reason;
+};
+
+std::ostream& operator<<(std::ostream& out, const BadFile& bad) {
+    return out << bad.name;
+}
+
+class RgbImageBadFile : public testing::TestWithParam<BadFile> {};
+
+TEST_P(RgbImageBadFile, ThrowsNamingTheFileAndReason) {
+    const TempDir dir;
+    expectReadError(dir.write(GetParam().name, GetParam().bytes), GetParam().reason);
+}
+
+const std::string kRgbHeader = "P6\n3 2\n255\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Netpbm, RgbImageBadFile,
+    testing::Values(
+        BadFile{"empty", "", "file is empty"},
+        BadFile{"unsupported", "GIF89a", "unsupported format"},
+        BadFile{"header_cut_in_width", "P6\n3", "file ends inside the header"},
+        BadFile{"header_cut_after_maxval", "P6\n3 2\n255", "file ends inside the header"},
+        BadFile{"height_not_a_number", "P6\n3 x\n255\n", "malformed header"},
+        BadFile{"width_out_of_range", "P6\n99999999999 2\n255\n", "out of range"},
+        BadFile{"maxval_zero", "P6\n3 2\n0\n", "maximum sample value is 0"},
+        BadFile{"maxval_too_large", "P6\n3 2\n70000\n", "above 65535"},
+        BadFile{"width_zero", "P6\n0 2\n255\n", "width or height is 0"},
+        BadFile{"height_zero_plain", "P3\n3 0\n255\n", "width or height is 0"},
+        BadFile{"above_2_to_28_pixels", "P6\n16385 16384\n255\n", "image too large"},
+        BadFile{"pixel_count_overflows_32_bits", "P6\n2147483647 2147483647\n255\n",
+                "image too large"},
+        BadFile{"raw_cut_in_pixels", kRgbHeader + std::string(10, 'x'),
+                "file ends inside the pixel data"},
+        BadFile{"raw_without_pixels", kRgbHeader, "file ends inside the pixel data"},
+        BadFile{"raw16_cut_in_pixels", "P6\n3 2\n65535\n" + std::string(35, 'x'),
+                "file ends inside the pixel data"},
+        BadFile{"bitmap_cut_in_pixels", "P4\n9 2\n\xff\xff\xff", "file ends inside the pixel data"},
+        BadFile{"plain_cut_in_pixels", "P3\n3 2\n255\n1 2 3 4 5",
+                "file ends inside the pixel data"},
+        BadFile{"plain_sample_above_maxval", "P3\n1 1\n255\n300 0 0\n", "greater than maxval"},
+        BadFile{"pam_without_endhdr", "P7\nWIDTH 1\nHEIGHT 1\nDEPTH 3\nMAXVAL 255\n",
+                "file ends inside the header"},
+        BadFile{"pam_without_height", "P7\nWIDTH 1\nDEPTH 3\nMAXVAL 255\nENDHDR\nabc",
+                "no HEIGHT line"}),
+    [](const testing::TestParamInfo<BadFile>& info) { return info.param.name; });
+
+TEST(RgbImage, ThrowsForMissingFilesAndDirectories) {
+    const TempDir dir;
+    expectReadError(dir.path("missing.ppm"), "no such file");
+    fs::create_directory(dir.path("folder.ppm"));
+    expectReadError(dir.path("folder.ppm"), "is a directory");
+}
+
+TEST(RgbImage, ThrowsForDamagedPngJpegAndBmp) {
+    const TempDir dir;
+    constexpr int kSide = 16;
+    std::vector<unsigned char> data(kSide * kSide * 3);
+    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<unsigned char>(i * 11);
+    ASSERT_TRUE(stbi_write_png(dir.path("cut.png").c_str(), kSide, kSide, 3, data.data(), 48));
+    ASSERT_TRUE(stbi_write_jpg(dir.path("cut.jpg").c_str(), kSide, kSide, 3, data.data(), 90));
+    ASSERT_TRUE(stbi_write_bmp(dir.path("cut.bmp").c_str(), kSide, kSide, 3, data.data()));
+    ASSERT_TRUE(stbi_write_png(dir.path("huge.png").c_str(), kSide, kSide, 3, data.data(), 48));
+
+    // 20 bytes stop inside every format's header; dropping the last 3 bytes cuts the PNG in
+    // its end chunk, the JPEG in its end marker and the BMP in its last row.
+    for (const std::string name : {"cut.png", "cut.jpg", "cut.bmp"}) {
+        const std::string whole = dir.read(name);
+        expectReadError(dir.write("head-" + name, whole.substr(0, 20)),
+                        "file ends inside the header");
+        expectReadError(dir.write(name, whole.substr(0, whole.size() - 3)),
+                        "file ends inside the pixel data");
+    }
+
+    // Width and height in the PNG header (bytes 16 to 23, big-endian) set to 16385 x 16384,
+    // 2^28 + 16384 pixels.
+    std::string huge = dir.read("huge.png");
+    huge.replace(16, 8, std::string("\x00\x00\x40\x01\x00\x00\x40\x00", 8));
+    expectReadError(dir.write("huge.png", huge), "image too large");
+}
+
+TEST(RgbImage, ReportsNetpbmErrorsOnlyThroughTheException) {
+    const TempDir dir;
+    const std::string bad = dir.write("bad.ppm", "P3\n1 1\n255\n300 0 0\n");
+    testing::internal::CaptureStderr();
+    EXPECT_THROW(RgbImage{bad}, ImageReadError);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
+TEST(RgbImage, ReadsFromSeveralThreadsAtOnce) {
+    constexpr int kThreads = 4;
+    constexpr int kReadsPerThread = 25;
+    const TempDir dir;
+    const std::string bad = dir.write("bad.ppm", "P3\n3 2\n255\n1 2 3 4 5");
+    const RgbImage expected(kImages + "rgb3x2.ppm");
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < kReadsPerThread; ++i) {
+                if (!(RgbImage(kImages + "rgb3x2_plain.ppm").R() == expected.R())) ++wrong;
+                try {
+                    const RgbImage image(bad);
+                    ++wrong;
+                } catch (const ImageReadError& e) {
+                    if (std::string(e.what()).find("pixel data") == std::string::npos) ++wrong;
+                }
+            }
+        });
+    }
+    for (std::thread& t : threads) t.join();
+    EXPECT_EQ(wrong.load(), 0);
+}
+
+TEST(RgbImage, BuildsFromPlanesAndChecksThem) {
+    const RgbImage image(plane(1, 2, {1, 2}), plane(1, 2, {3, 4}), plane(1, 2, {5, 1023}), 1023);
+    EXPECT_EQ(image.rows(), 1u);
+    EXPECT_EQ(image.cols(), 2u);
+    EXPECT_EQ(image.maxval(), 1023u);
+    EXPECT_EQ(image.B()(0, 1), 1023u);
+    EXPECT_EQ(RgbImage(plane(1, 1, {0}), plane(1, 1, {0}), plane(1, 1, {0})).maxval(), 255u);
+
+    EXPECT_THROW(RgbImage(plane(1, 2, {1, 2}), plane(2, 1, {3, 4}), plane(1, 2, {5, 6})),
+                 std::invalid_argument);
+    EXPECT_THROW(RgbImage(plane(1, 1, {0}), plane(1, 1, {0}), plane(1, 1, {0}), 0),
+                 std::invalid_argument);
+    EXPECT_THROW(RgbImage(plane(1, 1, {256}), plane(1, 1, {0}), plane(1, 1, {0})),
+                 std::invalid_argument);
+}
+
+TEST(RgbImage, DumpsEachPlaneUnderItsLabel) {
+    const RgbImage image(plane(2, 2, {1, 2, 3, 4}), plane(2, 2, {5, 6, 7, 8}),
+                         plane(2, 2, {9, 10, 11, 12}));
+    std::ostringstream dump;
+    dump << image;
+    EXPECT_EQ(dump.str(), "R\n1\t2\t\n3\t4\t\n\nG\n5\t6\t\n7\t8\t\n\nB\n9\t10\t\n11\t12\t\n\n");
+}
+
+TEST(RgbImage, MovedFromImageIsEmpty) {
+    RgbImage source(kImages + "rgb3x2_16bit.ppm");
+    const RgbImage target(std::move(source));
+    EXPECT_EQ(target.rows(), 2u);
+    EXPECT_EQ(source.rows(), 0u);  // NOLINT(bugprone-use-after-move): documented empty state
+    EXPECT_EQ(source.R().size(), 0u);
+    EXPECT_EQ(source.maxval(), 255u);
+}
+
+}  // namespace
+}  // namespace lumetra
