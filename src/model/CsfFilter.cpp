@@ -10,8 +10,8 @@
 // Precision: tables and filters are float; every result of pow, exp, sin, cos and atan2 is
 // rounded to float before further use (the function itself runs in double on the exact
 // value of its arguments); literal constants have the precision the model gives them, and
-// mixed float/double sub-expressions are evaluated in double.  Bare integer constants (the
-// "1 +" of the formulas) take the precision of the operand they are added to.  The
+// mixed float/double sub-expressions are evaluated in double.  The "1 +" of the formulas
+// takes the precision of the term it is added to (float after a rounded power).  The
 // per-image constants Ac, Bc and Ra and the oblique factor are kept in double; the named
 // per-cell quantities rho, f, theta and f' are float.
 
@@ -80,9 +80,15 @@ constexpr float kScaleC2 = 5.0f;
 float roundedPow(double base, double exponent) {
     return static_cast<float>(std::pow(base, exponent));
 }
-float roundedExp(double x) { return static_cast<float>(std::exp(x)); }
-float roundedSin(float x) { return static_cast<float>(std::sin(static_cast<double>(x))); }
-float roundedCos(float x) { return static_cast<float>(std::cos(static_cast<double>(x))); }
+float roundedExp(double x) {
+    return static_cast<float>(std::exp(x));
+}
+float roundedSin(float x) {
+    return static_cast<float>(std::sin(static_cast<double>(x)));
+}
+float roundedCos(float x) {
+    return static_cast<float>(std::cos(static_cast<double>(x)));
+}
 float roundedAtan2(float y, float x) {
     return static_cast<float>(std::atan2(static_cast<double>(y), static_cast<double>(x)));
 }
@@ -100,16 +106,18 @@ struct AchromaticModel {
         const float decayTerm = roundedExp(-decay * xd);
         const float growthTerm = roundedExp(decay * xd);
         const float highFrequencyTerm =
-            roundedPow(1 + kHighFrequencyWeight * growthTerm, kHighFrequencyExponent);
+            roundedPow(1.0 + kHighFrequencyWeight * growthTerm, kHighFrequencyExponent);
         const float areaInner = roundedPow(area * (x * x), kAreaTermInnerExponent);
         const float areaMiddle = roundedPow(kAreaTermScale * areaInner, kAreaTermMiddleExponent);
-        const float areaTerm = roundedPow(1 + areaMiddle, kAreaTermOuterExponent);
+        const float areaTerm = roundedPow(1.0f + areaMiddle, kAreaTermOuterExponent);
         return amplitude * xd * decayTerm * highFrequencyTerm * areaTerm;
     }
 };
 
 // Table index of a signed offset from the centre, as the four placements leave it.
-std::uint32_t tableIndex(std::int64_t index) { return static_cast<std::uint32_t>(index); }
+std::uint32_t tableIndex(std::int64_t index) {
+    return static_cast<std::uint32_t>(index);
+}
 
 // Writes scale * table(q, p) into every cell of filter.  With h = rows / 2 and w = cols / 2
 // (integer division) the four mirrored placements of the quarter table leave:
@@ -138,11 +146,7 @@ void layOut(const Array<float>& table, float scale, Array<float>& filter) {
 }  // namespace
 
 CsfFilter::CsfFilter(std::uint32_t rows, std::uint32_t cols)
-    : _rows(rows),
-      _cols(cols),
-      _filterA(rows, cols),
-      _filterC1(rows, cols),
-      _filterC2(rows, cols) {
+    : _rows(rows), _cols(cols), _filterA(rows, cols), _filterC1(rows, cols), _filterC2(rows, cols) {
     if (rows == 0 || cols == 0) return;
 
     // Quarter table: R / 2 + 1 rows and C / 2 + 1 columns, plus the row (column) an odd
@@ -155,7 +159,8 @@ CsfFilter::CsfFilter(std::uint32_t rows, std::uint32_t cols)
     const float colStep = 1.0f / static_cast<float>(cols);
 
     const AchromaticModel achromatic{
-        kAmplitudeScale * kAmplitudeLuminanceFactor * roundedPow(kAmplitudeBase, kAmplitudeExponent),
+        kAmplitudeScale * kAmplitudeLuminanceFactor *
+            roundedPow(kAmplitudeBase, kAmplitudeExponent),
         kDecayScale * kDecayLuminanceFactor * roundedPow(kDecayBase, kDecayExponent),
         static_cast<float>(cols) * static_cast<float>(rows) / kPixelsPerSquareDegree};
     const double distanceFactor = kDistanceScale * roundedPow(kDistanceBase, kDistanceExponent);
@@ -183,10 +188,12 @@ CsfFilter::CsfFilter(std::uint32_t rows, std::uint32_t cols)
 
             const float doubleAngleSin = roundedSin(kChromaticAngleFactor * theta);
             const double fd = f;
-            tableC1(q, p) = static_cast<float>((1 - kC1Anisotropy * doubleAngleSin) /
-                                               (1 + roundedPow(fd / kC1CornerFrequency, kC1Exponent)));
-            tableC2(q, p) = static_cast<float>((1 - kC2Anisotropy * doubleAngleSin) /
-                                               (1 + roundedPow(fd / kC2CornerFrequency, kC2Exponent)));
+            tableC1(q, p) =
+                static_cast<float>((1.0 - kC1Anisotropy * doubleAngleSin) /
+                                   (1.0f + roundedPow(fd / kC1CornerFrequency, kC1Exponent)));
+            tableC2(q, p) =
+                static_cast<float>((1.0 - kC2Anisotropy * doubleAngleSin) /
+                                   (1.0f + roundedPow(fd / kC2CornerFrequency, kC2Exponent)));
         }
     }
 

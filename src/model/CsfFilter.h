@@ -12,7 +12,7 @@
 namespace lumetra {
 
 class CsfFilter {
-public:
+  public:
     // Builds the three filters for an image of rows x cols; (0, 0) gives three empty
     // filters.  Odd sizes are supported (see CsfFilter.cpp for their layout).
     CsfFilter(std::uint32_t rows, std::uint32_t cols);
@@ -30,7 +30,7 @@ public:
     Array<float>& C2() { return _filterC2; }
     const Array<float>& C2() const { return _filterC2; }
 
-private:
+  private:
     std::uint32_t _rows;
     std::uint32_t _cols;
     Array<float> _filterA;

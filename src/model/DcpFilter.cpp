@@ -45,7 +45,9 @@ constexpr MesaShape kMesaC2a{perPixel(1.5), perPixel(2.95)};  // C2 base, inner 
 constexpr MesaShape kMesaC2b{perPixel(5.7), perPixel(5.8)};   // outer edge of the C2 crown
 
 // A multiple of pi, rounded to float.
-constexpr float piTimes(double factor) { return static_cast<float>(kPi * factor); }
+constexpr float piTimes(double factor) {
+    return static_cast<float>(kPi * factor);
+}
 
 // Which angle array a fan reads: the signed angle, or its magnitude for the orientation
 // centred on the vertical-frequency axis, where the signed angle jumps from -pi to pi.
@@ -87,8 +89,8 @@ constexpr std::array<FanOrientation, 6> kSixOrientations{{
 
 // Band numbers of the bank.
 constexpr unsigned kABase = 0;
-constexpr unsigned kACrown2 = 1;  // 1 .. 4
-constexpr unsigned kACrown3 = 5;  // 5 .. 10
+constexpr unsigned kACrown2 = 1;   // 1 .. 4
+constexpr unsigned kACrown3 = 5;   // 5 .. 10
 constexpr unsigned kACrown4 = 11;  // 11 .. 16
 constexpr unsigned kC1Base = 17;
 constexpr unsigned kC1Crown = 18;  // 18 .. 21
@@ -96,8 +98,8 @@ constexpr unsigned kC2Base = 22;
 constexpr unsigned kC2Crown = 23;  // 23 .. 26
 
 constexpr std::array<const char*, DcpFilter::kBandCount> kBandNames{
-    "A Base", "A 21", "A 22", "A 23", "A 24", "A 31", "A 32", "A 33", "A 34",
-    "A 35",   "A 36", "A 41", "A 42", "A 43", "A 44", "A 45", "A 46", "C1 Base",
+    "A Base", "A 21",  "A 22",  "A 23",  "A 24",    "A 31",  "A 32",  "A 33",  "A 34",
+    "A 35",   "A 36",  "A 41",  "A 42",  "A 43",    "A 44",  "A 45",  "A 46",  "C1 Base",
     "C1 21",  "C1 22", "C1 23", "C1 24", "C2 Base", "C2 21", "C2 22", "C2 23", "C2 24"};
 
 // outer - inner, element by element.
@@ -110,11 +112,15 @@ Array<float> difference(const Array<float>& outer, const Array<float>& inner) {
 }
 
 // Raised-cosine fall from 1 to 0 as x goes from 0 to width (double throughout).
-double raisedCosine(double x, double width) { return (1.0 + std::cos(kPi * x / width)) / 2.0; }
+double raisedCosine(double x, double width) {
+    return (1.0 + std::cos(kPi * x / width)) / 2.0;
+}
 
 }  // namespace
 
-const char* DcpFilter::name(unsigned i) { return kBandNames[i]; }
+const char* DcpFilter::name(unsigned i) {
+    return kBandNames[i];
+}
 
 void DcpFilter::__mesa(Array<float>& out, const Array<float>& radius, float a, float b) const {
     const double inner = static_cast<double>(a) - static_cast<double>(b) / 2.0;
@@ -138,17 +144,18 @@ void DcpFilter::__fan(Array<float>& out, const Array<float>& angle, float a, flo
     const double inner = static_cast<double>(ha) - static_cast<double>(hb);
     const double outer = static_cast<double>(ha) + static_cast<double>(hb);
     // The two lobes, centred at t = -c - pi/2 and t = -c + pi/2.
-    const double shifts[] = {kHalfPi + c, -kHalfPi + c};
+    const double halfTurns[] = {kHalfPi, -kHalfPi};
     float* o = out.data();
     const float* t = angle.data();
     for (std::size_t i = 0, n = static_cast<std::size_t>(_rows) * _cols; i < n; ++i) {
-        for (const double shift : shifts) {
-            // Distance from the lobe's centre, rounded to float.
-            const float d = std::fabs(static_cast<float>(t[i] + shift));
+        for (const double halfTurn : halfTurns) {
+            // Distance from the lobe's centre, (t +/- pi/2) + c in double, rounded to float.
+            const float d = std::fabs(static_cast<float>(t[i] + halfTurn + c));
             if (d < inner) {
                 o[i] = 1.0f;
             } else if (d < outer) {
-                o[i] = static_cast<float>(raisedCosine(std::fabs(d - ha + static_cast<double>(hb)), b));
+                o[i] = static_cast<float>(
+                    raisedCosine(std::fabs(static_cast<double>(d) - ha + hb), b));
             }
         }
     }
@@ -171,8 +178,8 @@ DcpFilter::DcpFilter(std::uint32_t rows, std::uint32_t cols) : _rows(rows), _col
         for (std::uint32_t c = 0; c < cols; ++c) {
             const float y = (static_cast<float>(c) - static_cast<float>(centreCol)) * colStep;
             radius(r, c) = std::sqrt(x * x + y * y);
-            angle(r, c) = -static_cast<float>(
-                std::atan2(static_cast<double>(y), static_cast<double>(x)));
+            angle(r, c) =
+                -static_cast<float>(std::atan2(static_cast<double>(y), static_cast<double>(x)));
             absAngle(r, c) = std::fabs(angle(r, c));
         }
     }
@@ -192,8 +199,8 @@ DcpFilter::DcpFilter(std::uint32_t rows, std::uint32_t cols) : _rows(rows), _col
     std::array<Array<float>, 4> fourFans;
     for (unsigned j = 0; j < fourFans.size(); ++j) {
         fourFans[j] = Array<float>(rows, cols);
-        __fan(fourFans[j], angleOf(kFourOrientations[j].source), kFansA2.width,
-              kFansA2.transition, kFourOrientations[j].offset);
+        __fan(fourFans[j], angleOf(kFourOrientations[j].source), kFansA2.width, kFansA2.transition,
+              kFourOrientations[j].offset);
     }
 
     // 3. Base and crown 2.

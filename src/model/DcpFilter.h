@@ -13,7 +13,7 @@
 namespace lumetra {
 
 class DcpFilter {
-public:
+  public:
     static constexpr unsigned kBandCount = 27;
 
     // Builds all 27 masks for an image of rows x cols; (0, 0) gives 27 empty masks.
@@ -56,7 +56,7 @@ public:
     // Printed name of band i ("A Base", "A 21", ..., "C2 24").
     static const char* name(unsigned i);
 
-private:
+  private:
     // Radial low-pass: 1 where radius < a - b/2, a raised-cosine fall to 0 at a + b/2;
     // elements at or beyond a + b/2 keep their value.
     void __mesa(Array<float>& out, const Array<float>& radius, float a, float b) const;

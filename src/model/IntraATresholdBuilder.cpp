@@ -1,0 +1,51 @@
+#include "model/IntraATresholdBuilder.h"
+
+// Float arithmetic throughout; each power runs in double on float arguments and is rounded
+// to float.  The curve is the order-4 smooth maximum of 1 and the power law.  Its fourth
+// power and fourth root are evaluated in double as two squarings (the first one exact) and
+// two square roots: far cheaper than pow, and after the rounding to float the same values as
+// pow(y, 4.0) and pow(y, 0.25) (the tests check this against pow).
+
+#include <cmath>
+
+namespace lumetra {
+namespace {
+
+// Base of the two gain constants k1 = 6^(-7/3) and k2 = 6^(10/3), so that k1 k2 = 6.
+constexpr float kGainBase = 6.0f;
+// Exponents of the gains, as float values (-2.3333333 and 3.3333333).
+constexpr float kAttenuationExponent = -7.0f / 3.0f;
+constexpr float kGainExponent = 10.0f / 3.0f;
+
+float roundedPow(float base, float exponent) {
+    return static_cast<float>(std::pow(static_cast<double>(base), static_cast<double>(exponent)));
+}
+
+// y^4 in double, rounded to float.
+float roundedFourthPower(float y) {
+    const double square = static_cast<double>(y) * y;  // exact
+    return static_cast<float>(square * square);
+}
+
+// y^(1/4) in double, rounded to float.
+float roundedFourthRoot(float y) {
+    return static_cast<float>(std::sqrt(std::sqrt(static_cast<double>(y))));
+}
+
+}  // namespace
+
+Array<float> IntraATresholdBuilder::operator()(const Array<float>& band, float s) const {
+    const float k1 = roundedPow(kGainBase, kAttenuationExponent);  // 0.0152867
+    const float k2 = roundedPow(kGainBase, kGainExponent);         // 392.498
+    Array<float> threshold(band.rows(), band.cols());
+    const float* x = band.data();
+    float* out = threshold.data();
+    for (std::size_t i = 0, n = band.size(); i < n; ++i) {
+        const float t = roundedPow(k2 * std::fabs(x[i]), s);
+        const float u = roundedFourthPower(k1 * t);
+        out[i] = roundedFourthRoot(u + 1.0f);
+    }
+    return threshold;
+}
+
+}  // namespace lumetra

@@ -1,0 +1,91 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <random>
+
+#include "model/IntraATresholdBuilder.h"
+
+namespace lumetra {
+namespace {
+
+Array<float> row(std::initializer_list<float> values) {
+    Array<float> a(1, static_cast<std::uint32_t>(values.size()));
+    std::uint32_t c = 0;
+    for (const float v : values) a(0, c++) = v;
+    return a;
+}
+
+// k2 = 6^(10/3) rounded to float, as the builder uses it.
+const float kGain = static_cast<float>(std::pow(6.0, static_cast<double>(10.0f / 3.0f)));
+
+TEST(IntraATresholdBuilder, WorkedValues) {
+    const IntraATresholdBuilder build;
+    // x = 0 gives exactly 1 for every slope the engine uses.
+    for (const float s : {0.7f, 1.0f, 0.85f}) EXPECT_EQ(build(row({0.0f}), s)(0, 0), 1.0f) << s;
+    // k1 k2 = 6, so x = 1 with s = 1 gives (1 + 6^4)^(1/4) = 6.00116 (six digits given).
+    EXPECT_NEAR(build(row({1.0f}), 1.0f)(0, 0), 6.00116f, 5e-6f);
+    // x = 1 / k2 leaves (1 + k1^4)^(1/4): k1^4 = 5.5e-8 is below half an ulp of 1.
+    EXPECT_EQ(build(row({1.0f / kGain}), 1.0f)(0, 0), 1.0f);
+}
+
+TEST(IntraATresholdBuilder, FollowsTheDoubleCurveAndIgnoresTheSign) {
+    const IntraATresholdBuilder build;
+    const Array<float> x = row({1e-4f, 3e-3f, 0.02f, 0.5f, 7.0f, 300.0f});
+    Array<float> negated = x;
+    for (std::size_t i = 0; i < negated.size(); ++i) negated.data()[i] = -x.data()[i];
+    const double k1 = std::pow(6.0, -7.0 / 3.0), k2 = std::pow(6.0, 10.0 / 3.0);
+    // Three rounded powers and float gains (6e-8 relative each) amplified at most four-fold.
+    constexpr double kCurveRelTol = 2e-6;
+    for (const float s : {0.7f, 1.0f, 0.85f}) {
+        const Array<float> t = build(x, s);
+        EXPECT_EQ(build(negated, s), t) << s;
+        for (std::uint32_t c = 0; c < x.cols(); ++c) {
+            const double expected = std::pow(1 + std::pow(k1 * std::pow(k2 * x(0, c), s), 4), 0.25);
+            EXPECT_NEAR(t(0, c) / expected, 1.0, kCurveRelTol) << "s " << s << " x " << x(0, c);
+        }
+    }
+}
+
+// The three steps exactly as the curve is defined: float products, every power in double
+// through pow, rounded to float.
+float literalThreshold(float x, float s) {
+    const float k1 = static_cast<float>(std::pow(6.0, static_cast<double>(-7.0f / 3.0f)));
+    const float t = static_cast<float>(std::pow(static_cast<double>(kGain * std::fabs(x)), s));
+    const float u = static_cast<float>(std::pow(static_cast<double>(k1 * t), 4.0));
+    return static_cast<float>(std::pow(static_cast<double>(u + 1.0f), 0.25));
+}
+
+TEST(IntraATresholdBuilder, MatchesThePowRecipeBitForBit) {
+    // 300 000 seeded values with magnitudes from 1e-7 to 1e4 and both signs.
+    std::mt19937 generator(7u);
+    Array<float> x(300, 1000);
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        const float unit = static_cast<float>(generator() >> 8) / 16777216.0f;  // [0, 1)
+        const float decade = static_cast<float>(generator() % 12) - 7.0f;
+        x.data()[i] = (unit * 2.0f - 1.0f) * std::pow(10.0f, decade);
+    }
+    for (const float s : {0.7f, 1.0f, 0.85f}) {
+        const Array<float> t = IntraATresholdBuilder{}(x, s);
+        std::size_t mismatches = 0;
+        for (std::size_t i = 0; i < x.size(); ++i) {
+            mismatches += t.data()[i] != literalThreshold(x.data()[i], s);
+        }
+        EXPECT_EQ(mismatches, 0u) << "s " << s;
+    }
+}
+
+TEST(IntraATresholdBuilder, KeepsShapePropagatesNaN) {
+    const IntraATresholdBuilder build;
+    EXPECT_EQ(build(Array<float>(0, 0), 1.0f).size(), 0u);
+    const Array<float> column = build(Array<float>(5, 1), 0.7f);
+    EXPECT_EQ(column.rows(), 5u);
+    EXPECT_EQ(column.cols(), 1u);
+    const Array<float> wide = build(Array<float>(1, 7), 0.7f);
+    EXPECT_EQ(wide.rows(), 1u);
+    EXPECT_EQ(wide.cols(), 7u);
+    EXPECT_TRUE(std::isnan(build(row({std::numeric_limits<float>::quiet_NaN()}), 1.0f)(0, 0)));
+}
+
+}  // namespace
+}  // namespace lumetra
