@@ -1,0 +1,23 @@
+#pragma once
+
+#include "app/FileChooser.h"
+
+class QWidget;
+
+namespace lumetra {
+
+// Asks the user with the platform's file dialogs, centred on `parent`.
+class DialogFileChooser : public FileChooser {
+  public:
+    explicit DialogFileChooser(QWidget* parent) : _parent(parent) {}
+
+    QString original() override;
+    QStringList degraded() override;
+    QString resultsTarget() override;
+    QString imageTarget() override;
+
+  private:
+    QWidget* _parent;
+};
+
+}  // namespace lumetra

@@ -1,0 +1,25 @@
+#pragma once
+
+// Where the windows get file names from.  Production asks with file dialogs
+// (DialogFileChooser); tests hand over fixed answers.  An empty answer means "cancelled".
+
+#include <QString>
+#include <QStringList>
+
+namespace lumetra {
+
+class FileChooser {
+  public:
+    virtual ~FileChooser() = default;
+
+    // The original image of a new batch.
+    virtual QString original() = 0;
+    // The degraded images of a new batch, in the order they are to be scored.
+    virtual QStringList degraded() = 0;
+    // Where to write the results table as CSV.
+    virtual QString resultsTarget() = 0;
+    // Where to write an error map picture as PNG.
+    virtual QString imageTarget() = 0;
+};
+
+}  // namespace lumetra

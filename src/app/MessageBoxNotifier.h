@@ -1,0 +1,20 @@
+#pragma once
+
+#include "app/Notifier.h"
+
+class QWidget;
+
+namespace lumetra {
+
+// Shows each warning in a modal warning box over `parent`.
+class MessageBoxNotifier : public Notifier {
+  public:
+    explicit MessageBoxNotifier(QWidget* parent) : _parent(parent) {}
+
+    void warning(const QString& text) override;
+
+  private:
+    QWidget* _parent;
+};
+
+}  // namespace lumetra

@@ -1,0 +1,47 @@
+#include "app/QLumetraErrorMapDialog.h"
+
+#include <QAction>
+#include <QKeySequence>
+#include <QPixmap>
+
+#include "app/DialogFileChooser.h"
+#include "app/ErrorMapPicture.h"
+#include "app/MessageBoxNotifier.h"
+
+namespace lumetra {
+
+QLumetraErrorMapDialog::QLumetraErrorMapDialog(const QString& originalFile,
+                                               const QString& degradedFile,
+                                               const Array<float>& errorMap,
+                                               std::unique_ptr<FileChooser> chooser,
+                                               std::unique_ptr<Notifier> notifier)
+    : QDialog(nullptr), _chooser(std::move(chooser)), _notifier(std::move(notifier)) {
+    ui.setupUi(this);
+    if (!_chooser) _chooser = std::make_unique<DialogFileChooser>(this);
+    if (!_notifier) _notifier = std::make_unique<MessageBoxNotifier>(this);
+
+    setWindowTitle(originalFile + QStringLiteral(" - ") + degradedFile);
+    ui.label->setPixmap(QPixmap::fromImage(errorMapImage(errorMap)));
+
+    auto* save = new QAction(tr("Save image…"), this);
+    save->setObjectName(QStringLiteral("actionSaveImage"));
+    save->setShortcut(QKeySequence::Save);
+    addAction(save);
+    setContextMenuPolicy(Qt::ActionsContextMenu);
+    connect(save, &QAction::triggered, this, &QLumetraErrorMapDialog::chooseAndSave);
+}
+
+QLumetraErrorMapDialog::~QLumetraErrorMapDialog() = default;
+
+bool QLumetraErrorMapDialog::saveImage(const QString& path) {
+    if (ui.label->pixmap().toImage().save(path, "PNG")) return true;
+    _notifier->warning(tr("Cannot write the image \"%1\".").arg(path));
+    return false;
+}
+
+void QLumetraErrorMapDialog::chooseAndSave() {
+    const QString path = _chooser->imageTarget();
+    if (!path.isEmpty()) saveImage(path);
+}
+
+}  // namespace lumetra

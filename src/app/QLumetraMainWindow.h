@@ -1,0 +1,91 @@
+#pragma once
+
+// The main window: the measure's five parameters and six mask switches, the "&New" action
+// that runs a batch, and the results table whose rows open error map windows.
+
+#include <QList>
+#include <QMainWindow>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "app/EngineFactory.h"
+#include "app/FileChooser.h"
+#include "app/Notifier.h"
+#include "engine/Comparison.h"
+#include "ui_QLumetraMainWindow.h"
+
+class QModelIndex;
+class QProgressBar;
+
+namespace lumetra {
+
+class QLumetraErrorMapDialog;
+
+class QLumetraMainWindow : public QMainWindow {
+    Q_OBJECT
+
+  public:
+    // `engine` builds the scorer of each batch.  Without a chooser or a notifier the window
+    // asks with file dialogs and warns with message boxes.
+    explicit QLumetraMainWindow(EngineFactory engine, std::unique_ptr<FileChooser> chooser = {},
+                                std::unique_ptr<Notifier> notifier = {});
+    ~QLumetraMainWindow() override;
+
+    // Puts the default parameter texts into the five fields and checks the "Intra" boxes.
+    void setupDefault();
+
+    // The parameters as the form holds them now; a field that does not convert counts as 0.
+    MeasureParameters parameters() const;
+
+    // Scores `degraded` against `original` and fills the table, one row per degraded file in
+    // the order given.  Does nothing while a batch is running.  An original that cannot be
+    // read, or an engine that cannot be built, leaves the previous results and shows a warning.
+    void runBatch(const QString& original, const QStringList& degraded);
+
+    // Opens the error map window of a row; nothing (nullptr) for a failed or missing row.
+    QLumetraErrorMapDialog* openErrorMap(int row);
+
+    // Writes the results as CSV; warns and returns false when the file cannot be written.
+    bool exportResults(const QString& path);
+
+  private slots:
+    void on_actionNew_triggered();
+    void on_tableWidget_doubleClicked(const QModelIndex& index);
+    void on_actionExportResults_triggered();
+
+  private:
+    void chooseAndRunBatch();
+    void chooseAndExport();
+    void executeBatch(const QString& original, const QStringList& degraded);
+    void beginResults(const QString& original, const QStringList& degraded, int total);
+    void showProgress(int done);
+    void appendComparison(const Comparison& result);
+    void appendFailure(const QString& reason);
+    void appendRow(const QStringList& cells, const QString& toolTip);
+    void abandonBatch(const QString& original, const QString& previousTitle, const QString& reason);
+    void finishBatch(int failures);
+    void updateActions();
+
+    Ui_QLumetraMainWindow ui;
+    QString _originalFile;
+    QStringList _degradedFiles;
+    // Entry k belongs to _degradedFiles[k] and table row k; empty when that file failed.
+    std::vector<std::optional<Comparison>> _comparisons;
+    // Why file k failed; empty for a scored file.
+    QStringList _failures;
+
+    EngineFactory _engine;
+    std::unique_ptr<FileChooser> _chooser;
+    std::unique_ptr<Notifier> _notifier;
+    // Present from the moment a batch's engine is built until the batch ends.
+    std::unique_ptr<QProgressBar> _progressBar;
+    bool _batchRunning = false;
+    // The error map windows still open (closed ones delete themselves).
+    QList<QPointer<QLumetraErrorMapDialog>> _errorMaps;
+};
+
+}  // namespace lumetra

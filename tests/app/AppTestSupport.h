@@ -1,0 +1,107 @@
+#pragma once
+
+// Fakes and small files for the desktop tests: a chooser with fixed answers, a notifier that
+// records warnings, an engine that records what it is given, and tiny PPM files.
+
+#include <QDir>
+#include <QFile>
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/EngineFactory.h"
+#include "app/FileChooser.h"
+#include "app/Notifier.h"
+#include "engine/Comparison.h"
+#include "image/Array.h"
+#include "image/Error.h"
+
+namespace lumetra::testing {
+
+// Answers the dialogs with fixed texts and counts the questions.
+class FakeFileChooser : public FileChooser {
+  public:
+    QString originalAnswer;
+    QStringList degradedAnswer;
+    QString resultsAnswer;
+    QString imageAnswer;
+    int originalAsked = 0;
+    int degradedAsked = 0;
+
+    QString original() override {
+        ++originalAsked;
+        return originalAnswer;
+    }
+    QStringList degraded() override {
+        ++degradedAsked;
+        return degradedAnswer;
+    }
+    QString resultsTarget() override { return resultsAnswer; }
+    QString imageTarget() override { return imageAnswer; }
+};
+
+class RecordingNotifier : public Notifier {
+  public:
+    QStringList warnings;
+    void warning(const QString& text) override { warnings << text; }
+};
+
+// What the fake engine saw, and what it answers.
+struct EngineLog {
+    std::vector<MeasureParameters> builds;  // one entry per engine built
+    QStringList scored;                     // paths handed to the scorer, in order
+    // Results handed out in call order; the k-th call gets results[k % size] (a zero result
+    // of the original's size when there are none).
+    std::vector<Comparison> results;
+    std::function<void()> onBuild;  // runs while an engine is being built
+    std::function<void()> onScore;  // runs before each file is scored
+    bool failBuild = false;         // the engine cannot be built (an original too small)
+};
+
+// An engine that records its parameters and paths and answers from the log.  Like the real
+// one, it rejects a degraded image whose size differs from the original's.
+inline EngineFactory fakeEngine(std::shared_ptr<EngineLog> log) {
+    return [log](const RgbImage& original, const MeasureParameters& parameters) -> Scorer {
+        if (log->onBuild) log->onBuild();
+        if (log->failBuild) throw SizeMismatchError("the original is too small");
+        log->builds.push_back(parameters);
+        const std::uint32_t rows = original.rows();
+        const std::uint32_t cols = original.cols();
+        return [log, rows, cols](const std::string& path, const RgbImage& degraded) {
+            if (log->onScore) log->onScore();
+            if (degraded.rows() != rows || degraded.cols() != cols) {
+                throw SizeMismatchError("\"" + path + "\" differs in size from the original");
+            }
+            const std::size_t call = static_cast<std::size_t>(log->scored.size());
+            log->scored << QString::fromStdString(path);
+            if (log->results.empty()) return Comparison(0.0f, 0.0f, Array<float>(rows, cols));
+            return log->results[call % log->results.size()];
+        };
+    };
+}
+
+// A comparison whose rows x cols map is zero but for 1 in row 0, column `mark`: its picture
+// is black with one blue pixel at x = mark, which tells the maps apart.
+inline Comparison markedComparison(float mobj, float nobj, std::uint32_t rows, std::uint32_t cols,
+                                   std::uint32_t mark = 0) {
+    Array<float> map(rows, cols);
+    map(0, mark) = 1.0f;
+    return Comparison(mobj, nobj, map);
+}
+
+// Writes a binary PPM of rows x cols grey pixels into `dir` and returns its path.
+inline QString writePpm(const QDir& dir, const QString& name, int rows, int cols,
+                        unsigned char grey = 128) {
+    const QString path = dir.filePath(name);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) return path;
+    file.write(QStringLiteral("P6\n%1 %2\n255\n").arg(cols).arg(rows).toLatin1());
+    file.write(QByteArray(rows * cols * 3, static_cast<char>(grey)));
+    return path;
+}
+
+}  // namespace lumetra::testing

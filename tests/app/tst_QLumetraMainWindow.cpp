@@ -1,0 +1,505 @@
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QStatusBar>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QValidator>
+#include <QtTest>
+#include <memory>
+
+#include "AppTestSupport.h"
+#include "app/QLumetraErrorMapDialog.h"
+#include "app/QLumetraMainWindow.h"
+
+using namespace lumetra;
+using namespace lumetra::testing;
+
+namespace {
+
+// Side of the test images: small, and not square so that rows and columns cannot be mixed up.
+constexpr int kRows = 4;
+constexpr int kCols = 6;
+
+// A window with a recording engine, scripted dialogs and a folder of small images.
+struct Harness {
+    QTemporaryDir dir;
+    std::shared_ptr<EngineLog> log = std::make_shared<EngineLog>();
+    FakeFileChooser* chooser = nullptr;     // owned by the window
+    RecordingNotifier* notifier = nullptr;  // owned by the window
+    std::unique_ptr<QLumetraMainWindow> window;
+
+    Harness() {
+        auto ownedChooser = std::make_unique<FakeFileChooser>();
+        auto ownedNotifier = std::make_unique<RecordingNotifier>();
+        chooser = ownedChooser.get();
+        notifier = ownedNotifier.get();
+        window = std::make_unique<QLumetraMainWindow>(fakeEngine(log), std::move(ownedChooser),
+                                                      std::move(ownedNotifier));
+    }
+
+    QString image(const QString& name, int rows = kRows, int cols = kCols) {
+        return writePpm(dir.path(), name, rows, cols);
+    }
+
+    // Chooses the files the way a user would and triggers "&New".
+    void runFromMenu(const QString& original, const QStringList& degraded) {
+        chooser->originalAnswer = original;
+        chooser->degradedAnswer = degraded;
+        action("actionNew")->trigger();
+    }
+
+    template <typename T>
+    T* child(const char* name) const {
+        return window->findChild<T*>(QString::fromLatin1(name));
+    }
+    QAction* action(const char* name) const { return child<QAction>(name); }
+    QTableWidget* table() const { return child<QTableWidget>("tableWidget"); }
+    QStatusBar* statusBar() const { return child<QStatusBar>("statusBar"); }
+    QString cell(int row, int column) const { return table()->item(row, column)->text(); }
+};
+
+QList<QLumetraErrorMapDialog*> openErrorMaps() {
+    QList<QLumetraErrorMapDialog*> maps;
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (auto* map = qobject_cast<QLumetraErrorMapDialog*>(w)) maps << map;
+    }
+    return maps;
+}
+
+}  // namespace
+
+class tst_QLumetraMainWindow : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void cleanup();
+
+    void freshWindowShowsDefaults();
+    void formFollowsItsLayout();
+    void fieldsAcceptOnlyNumbersTheRunReads_data();
+    void fieldsAcceptOnlyNumbersTheRunReads();
+    void defaultRunPassesParametersToEngine();
+    void unconvertibleFieldCountsAsZero();
+    void threeFilesGiveThreeRowsInOrder();
+    void doubleClickOpensThatRowsMap();
+    void errorMapWindowIsDeletedWhenClosed();
+    void cancellingOriginalDialogStartsNothing();
+    void failingStartWarnsAndKeepsResults_data();
+    void failingStartWarnsAndKeepsResults();
+    void cancellingDegradedDialogEmptiesTable();
+    void oldRowsStayUntilEngineIsBuilt();
+    void failedFileGetsErrorRow_data();
+    void failedFileGetsErrorRow();
+    void newIsDisabledWhileBatchRuns();
+    void exportWritesTableAsCsv();
+    void exportToUnwritablePathWarns();
+};
+
+void tst_QLumetraMainWindow::cleanup() {
+    qDeleteAll(openErrorMaps());
+}
+
+void tst_QLumetraMainWindow::freshWindowShowsDefaults() {
+    const Harness h;
+    const QStringList fields = {"lineEditAlpha", "lineEditBeta", "lineEditCo", "lineEditA",
+                                "lineEditB"};
+    const QStringList defaults = {"1", "4", "5", "0.000751", "3.8"};
+    for (int k = 0; k < fields.size(); ++k) {
+        const auto* field = h.child<QLineEdit>(qPrintable(fields[k]));
+        QVERIFY2(field, qPrintable(fields[k]));
+        QCOMPARE(field->text(), defaults[k]);
+    }
+    for (const char* intra : {"checkBoxIntraA", "checkBoxIntraC1", "checkBoxIntraC2"}) {
+        QVERIFY2(h.child<QCheckBox>(intra)->isChecked(), intra);
+        QVERIFY2(h.child<QCheckBox>(intra)->isEnabled(), intra);
+    }
+    for (const char* inter : {"checkBoxInterA", "checkBoxInterC1", "checkBoxInterC2"}) {
+        QVERIFY2(!h.child<QCheckBox>(inter)->isChecked(), inter);
+        QVERIFY2(!h.child<QCheckBox>(inter)->isEnabled(), inter);
+    }
+    QTableWidget* table = h.table();
+    QCOMPARE(table->columnCount(), 3);
+    QCOMPARE(table->rowCount(), 0);
+    QStringList headers;
+    for (int c = 0; c < 3; ++c) headers << table->horizontalHeaderItem(c)->text();
+    QCOMPARE(headers, QStringList({"File name", "Measure", "Score"}));
+    QVERIFY(table->verticalHeader()->isHidden());
+    QCOMPARE(h.window->windowTitle(), QStringLiteral("QLumetraMainWindow"));
+    QVERIFY(h.action("actionNew")->isEnabled());
+    QVERIFY(!h.action("actionExportResults")->isEnabled());  // nothing to export yet
+}
+
+void tst_QLumetraMainWindow::formFollowsItsLayout() {
+    const Harness h;
+    QCOMPARE(h.window->objectName(), QStringLiteral("QLumetraMainWindow"));
+    QVERIFY(h.window->width() >= 467 && h.window->height() >= 425);
+    QCOMPARE(h.window->font().family(), QStringLiteral("Lucida Grande"));
+    QCOMPARE(h.window->font().pointSize(), 13);
+    QVERIFY(!h.window->font().bold() && !h.window->font().italic());
+
+    const auto* menu = h.child<QMenu>("menuFile");
+    QCOMPARE(menu->title(), QStringLiteral("&Comparison"));
+    QCOMPARE(menu->actions(),
+             QList<QAction*>({h.action("actionNew"), h.action("actionExportResults")}));
+    QCOMPARE(h.action("actionNew")->text(), QStringLiteral("&New"));
+    QVERIFY(h.action("actionNew")->shortcut().isEmpty());
+    QCOMPARE(h.action("actionExportResults")->text(), QStringLiteral("&Export results…"));
+    QCOMPARE(h.child<QGroupBox>("groupBox")->title(), QStringLiteral("Measure parameters"));
+    QCOMPARE(h.child<QGroupBox>("groupBox_3")->title(), QStringLiteral("Mask parameters"));
+
+    // Where each widget sits in its grid, and the label texts.
+    struct Place {
+        const char* layout;
+        const char* widget;
+        int row;
+        int column;
+    };
+    const Place places[] = {
+        {"gridLayout", "groupBox", 0, 0},         {"gridLayout", "groupBox_3", 0, 1},
+        {"gridLayout", "tableWidget", 1, 0},      {"gridLayout1", "label", 0, 0},
+        {"gridLayout1", "lineEditAlpha", 0, 1},   {"gridLayout1", "label_4", 0, 2},
+        {"gridLayout1", "lineEditA", 0, 3},       {"gridLayout1", "label_2", 1, 0},
+        {"gridLayout1", "lineEditBeta", 1, 1},    {"gridLayout1", "label_5", 1, 2},
+        {"gridLayout1", "lineEditB", 1, 3},       {"gridLayout1", "label_3", 2, 0},
+        {"gridLayout1", "lineEditCo", 2, 1},      {"gridLayout2", "checkBoxIntraA", 0, 0},
+        {"gridLayout2", "checkBoxInterA", 0, 1},  {"gridLayout2", "checkBoxIntraC1", 1, 0},
+        {"gridLayout2", "checkBoxInterC1", 1, 1}, {"gridLayout2", "checkBoxIntraC2", 2, 0},
+        {"gridLayout2", "checkBoxInterC2", 2, 1},
+    };
+    for (const Place& p : places) {
+        auto* grid = h.child<QGridLayout>(p.layout);
+        QVERIFY2(grid, p.layout);
+        int row = -1, column = -1, rowSpan = 0, columnSpan = 0;
+        grid->getItemPosition(grid->indexOf(h.child<QWidget>(p.widget)), &row, &column, &rowSpan,
+                              &columnSpan);
+        QVERIFY2(row == p.row && column == p.column, p.widget);
+    }
+    const QStringList labelTexts = {"Alpha :", "Beta :", "Co :", "a :", "b :"};
+    const QStringList labelNames = {"label", "label_2", "label_3", "label_4", "label_5"};
+    for (int k = 0; k < labelNames.size(); ++k) {
+        const auto* label = h.child<QLabel>(qPrintable(labelNames[k]));
+        QCOMPARE(label->text(), labelTexts[k]);
+        QCOMPARE(label->alignment(), Qt::AlignRight | Qt::AlignVCenter);
+    }
+    QVERIFY(!h.child<QLineEdit>("lineEditA")->acceptDrops());
+    QVERIFY(!h.child<QLineEdit>("lineEditB")->acceptDrops());
+
+    QTableWidget* table = h.table();
+    QVERIFY(table->alternatingRowColors());
+    // The results are read-only: a double-click opens a map, a keystroke edits nothing.
+    QCOMPARE(table->editTriggers(), QAbstractItemView::NoEditTriggers);
+    QCOMPARE(table->selectionMode(), QAbstractItemView::SingleSelection);
+    QCOMPARE(table->selectionBehavior(), QAbstractItemView::SelectRows);
+    QCOMPARE(table->sizePolicy().horizontalPolicy(), QSizePolicy::Expanding);
+    QCOMPARE(table->sizePolicy().verticalPolicy(), QSizePolicy::Expanding);
+    // Only the file name column takes up the width the window gains.
+    QCOMPARE(table->horizontalHeader()->sectionResizeMode(0), QHeaderView::Stretch);
+    QCOMPARE(table->horizontalHeader()->sectionResizeMode(1), QHeaderView::Interactive);
+    QCOMPARE(table->horizontalHeader()->sectionResizeMode(2), QHeaderView::Interactive);
+}
+
+void tst_QLumetraMainWindow::fieldsAcceptOnlyNumbersTheRunReads_data() {
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("state");
+    const int acceptable = QValidator::Acceptable;
+    const int intermediate = QValidator::Intermediate;
+    const int invalid = QValidator::Invalid;
+    for (const char* field :
+         {"lineEditAlpha", "lineEditBeta", "lineEditCo", "lineEditA", "lineEditB"}) {
+        const QString f = QString::fromLatin1(field);
+        QTest::addRow("%s decimal", field) << f << "0.000751" << acceptable;
+        QTest::addRow("%s negative", field) << f << "-2.5" << acceptable;
+        QTest::addRow("%s exponent", field) << f << "1e3" << acceptable;
+        QTest::addRow("%s lone minus", field) << f << "-" << intermediate;
+        QTest::addRow("%s letters", field) << f << "abc" << invalid;
+        // toFloat would read these as 0, so they must not get in.
+        QTest::addRow("%s group separator", field) << f << "1,000" << invalid;
+        QTest::addRow("%s decimal comma", field) << f << "3,8" << invalid;
+    }
+}
+
+void tst_QLumetraMainWindow::fieldsAcceptOnlyNumbersTheRunReads() {
+    QFETCH(QString, field);
+    QFETCH(QString, text);
+    QFETCH(int, state);
+    const Harness h;
+    const auto* edit = h.child<QLineEdit>(qPrintable(field));
+    const QValidator* validator = edit->validator();
+    QVERIFY(validator);
+    QCOMPARE(validator->parent(), edit);
+    int position = 0;
+    QCOMPARE(static_cast<int>(validator->validate(text, position)), state);
+}
+
+void tst_QLumetraMainWindow::defaultRunPassesParametersToEngine() {
+    Harness h;
+    h.runFromMenu(h.image("original.ppm"), {h.image("b.ppm")});
+    QCOMPARE(h.log->builds.size(), std::size_t{1});
+    const MeasureParameters& p = h.log->builds[0];
+    // The texts convert to the nearest floats, so the bits must match.
+    QVERIFY(p.alpha == 1.0f && p.beta == 4.0f && p.co == 5.0f);
+    QVERIFY(p.a == 0.000751f && p.b == 3.8f);
+    QCOMPARE(QList<bool>({p.intraA, p.interA, p.intraC1, p.interC1, p.intraC2, p.interC2}),
+             QList<bool>({true, false, true, false, true, false}));
+}
+
+void tst_QLumetraMainWindow::unconvertibleFieldCountsAsZero() {
+    Harness h;
+    h.child<QLineEdit>("lineEditAlpha")->setText("");
+    h.child<QLineEdit>("lineEditB")->setText("-");
+    h.child<QCheckBox>("checkBoxIntraC1")->setChecked(false);
+    const MeasureParameters p = h.window->parameters();
+    QVERIFY(p.alpha == 0.0f && p.b == 0.0f && p.beta == 4.0f);
+    QVERIFY(!p.intraC1);
+}
+
+void tst_QLumetraMainWindow::threeFilesGiveThreeRowsInOrder() {
+    Harness h;
+    h.log->results = {markedComparison(1234567.0f, 4.0f, kRows, kCols),
+                      markedComparison(0.5f, 4.0f, kRows, kCols),
+                      markedComparison(2.0f, 3.25f, kRows, kCols)};
+    QString statusWhileBuilding;
+    QStringList progressShown;
+    h.log->onBuild = [&] { statusWhileBuilding = h.statusBar()->currentMessage(); };
+    h.log->onScore = [&] {
+        const auto bars = h.window->findChildren<QProgressBar*>();
+        QCOMPARE(bars.size(), 1);
+        QVERIFY(bars[0]->isTextVisible());
+        progressShown << QStringLiteral("%1 of %2").arg(bars[0]->value()).arg(bars[0]->maximum());
+    };
+    const QString original = h.image("original.ppm");
+    const QStringList degraded = {h.image("z.ppm"), h.image("a.ppm"), h.image("m.ppm")};
+
+    h.runFromMenu(original, degraded);
+
+    QCOMPARE(statusWhileBuilding, QStringLiteral("Initializing lumetra"));
+    QCOMPARE(progressShown, QStringList({"0 of 3", "1 of 3", "2 of 3"}));
+    QVERIFY(h.window->findChildren<QProgressBar*>().isEmpty());
+    QVERIFY(h.statusBar()->currentMessage().isEmpty());
+    QCOMPARE(h.window->windowTitle(), original);
+    QTableWidget* table = h.table();
+    QCOMPARE(table->rowCount(), 3);
+    const QStringList expected[] = {
+        {degraded[0], "1.23457e+06", "4"}, {degraded[1], "0.5", "4"}, {degraded[2], "2", "3.25"}};
+    for (int row = 0; row < 3; ++row) {
+        QCOMPARE(QStringList({h.cell(row, 0), h.cell(row, 1), h.cell(row, 2)}), expected[row]);
+    }
+    QVERIFY(h.action("actionNew")->isEnabled());
+    QVERIFY(h.action("actionExportResults")->isEnabled());
+}
+
+void tst_QLumetraMainWindow::doubleClickOpensThatRowsMap() {
+    Harness h;
+    for (std::uint32_t k = 0; k < 3; ++k) {
+        h.log->results.push_back(markedComparison(1.0f + k, 4.0f, kRows, kCols, k));
+    }
+    const QString original = h.image("original.ppm");
+    const QString third = h.image("third.ppm");
+    h.runFromMenu(original, {h.image("first.ppm"), h.image("second.ppm"), third});
+    h.window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(h.window.get()));
+
+    QTableWidget* table = h.table();
+    const QRect cell = table->visualItemRect(table->item(2, 1));  // any column of row 2
+    // A real double-click: press and release, then the double-click event and its release.
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, cell.center());
+    QTest::mouseDClick(table->viewport(), Qt::LeftButton, {}, cell.center());
+
+    const auto maps = openErrorMaps();
+    QCOMPARE(maps.size(), 1);
+    QCOMPARE(maps[0]->windowTitle(), original + " - " + third);
+    QVERIFY(maps[0]->isVisible());
+    QVERIFY(!maps[0]->isModal());
+    // The third map is marked in column 2.
+    const QImage shown = maps[0]->findChild<QLabel*>("label")->pixmap().toImage();
+    QCOMPARE(shown.size(), QSize(kCols, kRows));
+    QCOMPARE(shown.pixel(2, 0), qRgb(0, 0, 255));
+    QCOMPARE(shown.pixel(0, 0), qRgb(0, 0, 0));
+}
+
+void tst_QLumetraMainWindow::errorMapWindowIsDeletedWhenClosed() {
+    Harness h;
+    h.log->results = {markedComparison(1.0f, 4.0f, kRows, kCols)};
+    h.runFromMenu(h.image("original.ppm"), {h.image("b.ppm")});
+    QPointer<QLumetraErrorMapDialog> first = h.window->openErrorMap(0);
+    QPointer<QLumetraErrorMapDialog> second = h.window->openErrorMap(0);
+    QVERIFY(first && second && first != second);  // every double-click opens another window
+    QVERIFY(first->testAttribute(Qt::WA_DeleteOnClose));
+    QVERIFY(!first->testAttribute(Qt::WA_QuitOnClose));  // the main window alone ends the program
+    first->close();
+    QTRY_VERIFY(first.isNull());
+    QVERIFY(!second.isNull());
+    QCOMPARE(h.window->openErrorMap(1), nullptr);  // no such row
+    h.window.reset();                              // maps still open end with the window
+    QVERIFY(second.isNull());
+}
+
+void tst_QLumetraMainWindow::cancellingOriginalDialogStartsNothing() {
+    Harness h;
+    h.log->results = {markedComparison(0.5f, 4.0f, kRows, kCols)};
+    const QString original = h.image("original.ppm");
+    h.runFromMenu(original, {h.image("b.ppm")});
+
+    h.runFromMenu(QString(), {h.image("c.ppm")});
+
+    QCOMPARE(h.chooser->originalAsked, 2);
+    QCOMPARE(h.chooser->degradedAsked, 1);  // not asked after the cancel
+    QCOMPARE(h.log->builds.size(), std::size_t{1});
+    QCOMPARE(h.table()->rowCount(), 1);
+    QCOMPARE(h.window->windowTitle(), original);
+    QVERIFY(h.notifier->warnings.isEmpty());
+    QVERIFY(h.action("actionNew")->isEnabled());
+}
+
+void tst_QLumetraMainWindow::failingStartWarnsAndKeepsResults_data() {
+    QTest::addColumn<bool>("originalReadable");
+    QTest::newRow("unreadable original") << false;
+    QTest::newRow("engine cannot be built") << true;
+}
+
+void tst_QLumetraMainWindow::failingStartWarnsAndKeepsResults() {
+    QFETCH(bool, originalReadable);
+    Harness h;
+    h.log->results = {markedComparison(0.5f, 4.0f, kRows, kCols)};
+    const QString original = h.image("original.ppm");
+    const QString degraded = h.image("b.ppm");
+    h.runFromMenu(original, {degraded});
+
+    const QString broken =
+        originalReadable ? h.image("tiny.ppm", 1, 1) : QDir(h.dir.path()).filePath("gone.ppm");
+    h.log->failBuild = originalReadable;
+    h.runFromMenu(broken, {h.image("c.ppm"), h.image("d.ppm")});
+
+    QCOMPARE(h.notifier->warnings.size(), 1);
+    QVERIFY2(h.notifier->warnings[0].contains(broken), qPrintable(h.notifier->warnings[0]));
+    QCOMPARE(h.table()->rowCount(), 1);
+    QCOMPARE(h.cell(0, 0), degraded);
+    QCOMPARE(h.window->windowTitle(), original);
+    QVERIFY(h.statusBar()->currentMessage().isEmpty());
+    QVERIFY(h.action("actionNew")->isEnabled());
+    // The old row still opens the old map.
+    const QLumetraErrorMapDialog* map = h.window->openErrorMap(0);
+    QVERIFY(map);
+    QCOMPARE(map->windowTitle(), original + " - " + degraded);
+}
+
+void tst_QLumetraMainWindow::cancellingDegradedDialogEmptiesTable() {
+    Harness h;
+    h.log->results = {markedComparison(0.5f, 4.0f, kRows, kCols)};
+    h.runFromMenu(h.image("original.ppm"), {h.image("b.ppm")});
+    h.runFromMenu(h.image("other.ppm"), {});
+    QCOMPARE(h.log->builds.size(), std::size_t{2});  // the engine is still built
+    QCOMPARE(h.table()->rowCount(), 0);
+    QVERIFY(h.window->findChildren<QProgressBar*>().isEmpty());
+    QCOMPARE(h.window->openErrorMap(0), nullptr);
+}
+
+void tst_QLumetraMainWindow::oldRowsStayUntilEngineIsBuilt() {
+    Harness h;
+    h.log->results = {markedComparison(0.5f, 4.0f, kRows, kCols)};
+    h.runFromMenu(h.image("original.ppm"), {h.image("a.ppm"), h.image("b.ppm")});
+    int rowsWhileBuilding = -1;
+    int rowsAtFirstScore = -1;
+    h.log->onBuild = [&] { rowsWhileBuilding = h.table()->rowCount(); };
+    h.log->onScore = [&] {
+        if (rowsAtFirstScore < 0) rowsAtFirstScore = h.table()->rowCount();
+    };
+    h.runFromMenu(h.image("original2.ppm"), {h.image("c.ppm")});
+    QCOMPARE(rowsWhileBuilding, 2);
+    QCOMPARE(rowsAtFirstScore, 0);
+    QCOMPARE(h.table()->rowCount(), 1);
+}
+
+void tst_QLumetraMainWindow::failedFileGetsErrorRow_data() {
+    QTest::addColumn<bool>("fileExists");
+    QTest::newRow("unreadable file") << false;
+    QTest::newRow("size differs from the original") << true;
+}
+
+void tst_QLumetraMainWindow::failedFileGetsErrorRow() {
+    QFETCH(bool, fileExists);
+    Harness h;
+    h.log->results = {markedComparison(0.5f, 4.0f, kRows, kCols, 0),
+                      markedComparison(2.0f, 3.0f, kRows, kCols, 1)};
+    const QString bad =
+        fileExists ? h.image("bad.ppm", kCols, kRows) : QDir(h.dir.path()).filePath("missing.ppm");
+    const QString original = h.image("original.ppm");
+    const QStringList degraded = {h.image("a.ppm"), bad, h.image("c.ppm")};
+    h.runFromMenu(original, degraded);
+
+    QCOMPARE(h.log->scored, QStringList({degraded[0], degraded[2]}));  // the batch went on
+    QCOMPARE(h.table()->rowCount(), 3);
+    QCOMPARE(QStringList({h.cell(1, 0), h.cell(1, 1), h.cell(1, 2)}),
+             QStringList({bad, "error", ""}));
+    const QString reason = h.table()->item(1, 1)->toolTip();
+    QVERIFY2(reason.contains(bad), qPrintable(reason));
+    QCOMPARE(h.table()->item(1, 0)->toolTip(), reason);
+    // The rows after it still belong to their own files and results.
+    QCOMPARE(QStringList({h.cell(2, 0), h.cell(2, 1)}), QStringList({degraded[2], "2"}));
+    QVERIFY(h.table()->item(2, 1)->toolTip().isEmpty());
+    QCOMPARE(h.window->openErrorMap(1), nullptr);
+    const QLumetraErrorMapDialog* third = h.window->openErrorMap(2);
+    QVERIFY(third);
+    QCOMPARE(third->windowTitle(), original + " - " + degraded[2]);
+    QCOMPARE(third->findChild<QLabel*>("label")->pixmap().toImage().pixel(1, 0), qRgb(0, 0, 255));
+    QCOMPARE(h.statusBar()->currentMessage(), QStringLiteral("1 of 3 files failed"));
+    QVERIFY(h.notifier->warnings.isEmpty());
+}
+
+void tst_QLumetraMainWindow::newIsDisabledWhileBatchRuns() {
+    Harness h;
+    h.log->results = {markedComparison(0.5f, 4.0f, kRows, kCols)};
+    const QString original = h.image("original.ppm");
+    QList<bool> enabledWhileScoring;
+    h.log->onScore = [&] {
+        enabledWhileScoring << h.action("actionNew")->isEnabled();
+        h.action("actionNew")->trigger();                       // ignored: disabled
+        h.window->runBatch(original, {h.image("nested.ppm")});  // ignored: already running
+    };
+    h.runFromMenu(original, {h.image("a.ppm"), h.image("b.ppm")});
+    QCOMPARE(enabledWhileScoring, QList<bool>({false, false}));
+    QCOMPARE(h.chooser->originalAsked, 1);
+    QCOMPARE(h.log->builds.size(), std::size_t{1});
+    QCOMPARE(h.table()->rowCount(), 2);
+    QVERIFY(h.action("actionNew")->isEnabled());
+}
+
+void tst_QLumetraMainWindow::exportWritesTableAsCsv() {
+    Harness h;
+    h.log->results = {markedComparison(0.1f, 4.0f, kRows, kCols)};
+    const QString good = h.image("good.ppm");
+    const QString missing = QDir(h.dir.path()).filePath("missing.ppm");
+    h.runFromMenu(h.image("original.ppm"), {good, missing});
+    h.chooser->resultsAnswer = QDir(h.dir.path()).filePath("results.csv");
+    h.action("actionExportResults")->trigger();
+
+    QFile file(h.chooser->resultsAnswer);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 3);
+    QCOMPARE(lines[0], QStringLiteral("file,measure,score,error"));
+    QCOMPARE(lines[1], good + ",0.100000001,4,");
+    QVERIFY2(lines[2].startsWith(missing + ",,,") && lines[2].contains("cannot read"),
+             qPrintable(lines[2]));
+}
+
+void tst_QLumetraMainWindow::exportToUnwritablePathWarns() {
+    Harness h;
+    const QString path = "/nonexistent-directory/results.csv";
+    QVERIFY(!h.window->exportResults(path));
+    QCOMPARE(h.notifier->warnings.size(), 1);
+    QVERIFY(h.notifier->warnings[0].contains(path));
+}
+
+QTEST_MAIN(tst_QLumetraMainWindow)
+#include "tst_QLumetraMainWindow.moc"
