@@ -1,0 +1,177 @@
+#include "cli/BatchRunner.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "cli/JobCount.h"
+#include "cli/OutputNames.h"
+#include "cli/ParallelInOrder.h"
+#include "cli/ProgressBar.h"
+#include "cli/ResultWriter.h"
+#include "cli/TextFormat.h"
+#include "engine/Comparison.h"
+#include "engine/Lumetra2.h"
+#include "image/Error.h"
+#include "image/ErrorMapImage.h"
+#include "image/RgbImage.h"
+
+namespace lumetra {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kDiagnosticPrefix = "lumetra: ";
+constexpr const char* kProblemSeparator = "; ";
+
+// The map files of one degraded file; an empty path for a map that was not asked for.
+struct MapTargets {
+    const fs::path& errorMap;
+    const fs::path& floatMap;
+};
+
+Lumetra2 buildEngine(const std::string& originalPath, const EngineParameters& p) {
+    const RgbImage original(originalPath);
+    return Lumetra2(original, p.alpha, p.beta, p.co, p.a, p.b, p.intraA, p.interA, p.intraC1,
+                    p.interC1, p.intraC2, p.interC2);
+}
+
+// The map paths of every degraded file, with the folder made; empty paths when `dir` is not
+// given.
+std::vector<fs::path> prepareMaps(const std::optional<fs::path>& dir,
+                                  const std::vector<std::string>& degraded,
+                                  const std::string& suffix) {
+    if (!dir) return std::vector<fs::path>(degraded.size());
+    std::error_code error;
+    fs::create_directories(*dir, error);
+    if (error || !fs::is_directory(*dir)) {
+        throw ArgumentError("cannot make the folder \"" + dir->string() +
+                            "\": " + (error ? error.message() : "not a folder"));
+    }
+    return mapPaths(degraded, *dir, suffix);
+}
+
+void appendProblem(std::string& problems, const std::string& problem) {
+    if (!problems.empty()) problems += kProblemSeparator;
+    problems += problem;
+}
+
+// Writes the requested maps of one comparison; returns what went wrong, empty when nothing.
+std::string writeMaps(const Array<float>& map, const MapTargets& targets,
+                      const InputFiles& inputs) {
+    using MapWriter = void (*)(const std::string&, const Array<float>&);
+    const std::pair<const fs::path&, MapWriter> maps[] = {{targets.errorMap, &writeErrorMapPng},
+                                                          {targets.floatMap, &writeFloatMapPfm}};
+    std::string problems;
+    for (const auto& [path, write] : maps) {
+        if (path.empty()) continue;
+        if (inputs.wouldReplace(path)) {
+            appendProblem(problems,
+                          "not writing \"" + path.string() + "\": it would replace an input file");
+            continue;
+        }
+        try {
+            write(path.string(), map);
+        } catch (const std::exception& e) {
+            appendProblem(problems, e.what());
+        }
+    }
+    return problems;
+}
+
+// Reads, checks and scores one degraded file and writes its maps.  Every failure ends up
+// in the result: one file never stops the batch.
+FileResult processFile(const Lumetra2& engine, const std::string& path, const MapTargets& targets,
+                       const InputFiles& inputs) {
+    FileResult result{path, std::nullopt, {}};
+    std::optional<Comparison> comparison;
+    {
+        // The image lives only while it is scored: memory per file in flight stays at one
+        // image and one decomposition.
+        std::optional<RgbImage> degraded;
+        try {
+            degraded.emplace(path);
+            engine.checkSize(path, *degraded);
+        } catch (const Error& e) {
+            result.error = e.what();  // names the file and the reason
+            return result;
+        } catch (const std::exception& e) {
+            result.error = "cannot read image \"" + path + "\": " + e.what();
+            return result;
+        }
+        try {
+            comparison.emplace(engine(*degraded));
+        } catch (const std::exception& e) {
+            result.error = "cannot score \"" + path + "\": " + e.what();
+            return result;
+        }
+    }
+    result.scores = Scores{comparison->mobj(), comparison->nobj()};
+    result.error = writeMaps(comparison->err(), targets, inputs);
+    return result;
+}
+
+}  // namespace
+
+int runBatch(const Options& options, const Console& console) {
+    const std::vector<std::string>& degraded = options.degraded;
+    const std::size_t count = degraded.size();
+
+    const Lumetra2 engine = buildEngine(options.original, options.parameters);
+    const std::vector<fs::path> errorMaps =
+        prepareMaps(options.errorMapDir, degraded, kErrorMapSuffix);
+    const std::vector<fs::path> floatMaps =
+        prepareMaps(options.floatMapDir, degraded, kFloatMapSuffix);
+    std::vector<std::string> inputPaths = degraded;
+    inputPaths.push_back(options.original);
+    const InputFiles inputs(inputPaths);
+
+    const unsigned jobs = options.jobs ? *options.jobs
+                                       : automaticJobs(std::thread::hardware_concurrency(),
+                                                       std::uint64_t{engine.rows()} * engine.cols(),
+                                                       availableMemory());
+
+    const std::unique_ptr<ResultWriter> writer =
+        makeResultWriter(options.format, console.out, degraded);
+    const bool showProgress = console.errIsTerminal && !options.quiet && count > 1;
+    ProgressBar progress(console.err, count,
+                         showProgress ? ProgressBar::Mode::Enabled : ProgressBar::Mode::Disabled);
+
+    // Slot i is written by the worker scoring file i and read once it is reported.
+    std::vector<FileResult> results(count);
+    bool anyFailed = false;
+    const InOrderCallbacks callbacks{
+        [&](std::size_t i) {
+            results[i] = processFile(engine, degraded[i], {errorMaps[i], floatMaps[i]}, inputs);
+        },
+        [&](std::size_t i) {
+            const FileResult result = std::move(results[i]);
+            progress.clear();
+            writer->write(result);
+            if (!result.error.empty()) {
+                console.err << kDiagnosticPrefix << printable(result.error) << '\n' << std::flush;
+            }
+            anyFailed = anyFailed || result.failed();
+            progress.redraw();
+        },
+        [&](std::size_t done) { progress.update(done); },
+    };
+
+    writer->begin();
+    progress.update(0);
+    runInOrder(count, jobs, callbacks);
+    progress.clear();
+    writer->end();
+
+    if (!console.out.flush()) throw Error("cannot write the results to the standard output");
+    return anyFailed ? kExitFailure : kExitSuccess;
+}
+
+}  // namespace lumetra

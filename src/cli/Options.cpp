@@ -1,0 +1,113 @@
+#include "cli/Options.h"
+
+#include <CLI/CLI.hpp>
+#include <map>
+#include <memory>
+#include <ostream>
+
+#ifndef LUMETRA_VERSION
+#error "LUMETRA_VERSION must be defined by the build (the CMake project version)"
+#endif
+
+namespace lumetra {
+
+namespace {
+
+// More threads than this would only multiply the memory held by files in flight.
+constexpr unsigned kMaxJobs = 1024;
+
+constexpr const char* kDescription =
+    "Scores every DEGRADED image against ORIGINAL with a model of early human vision and "
+    "prints one row per file: its path, the measure (pooled visible error) and the score "
+    "(the measure mapped onto the 1 to 5 quality scale).";
+
+constexpr const char* kFooter =
+    "Exit status: 0 when every file was scored, 1 when any file failed (its row says why), "
+    "2 for a usage error or an unusable original.";
+
+// CLI11's help marks a negated flag with its stored value ("--no-intra-a{false}"); the help
+// text already says what each switch does, so the marks go.
+class HelpFormatter : public CLI::Formatter {
+  public:
+    std::string make_option_name(const CLI::Option* option, bool positional) const override {
+        std::string name = CLI::Formatter::make_option_name(option, positional);
+        for (std::size_t open; (open = name.find('{')) != std::string::npos;) {
+            const std::size_t close = name.find('}', open);
+            if (close == std::string::npos) break;
+            name.erase(open, close - open + 1);
+        }
+        return name;
+    }
+};
+
+// One masking switch as a pair of flags, --NAME and --no-NAME; the last one given wins.
+void addSwitch(CLI::App& app, const std::string& name, bool& value, const std::string& what) {
+    app.add_flag("--" + name + ",!--no-" + name, value,
+                 what + " (default: " + (value ? "on" : "off") + ")")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+}
+
+}  // namespace
+
+ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& out,
+                                   std::ostream& err) {
+    Options options;
+    EngineParameters& p = options.parameters;
+
+    CLI::App app(kDescription, "lumetra");
+    app.footer(kFooter);
+    app.formatter(std::make_shared<HelpFormatter>());
+    app.set_version_flag("--version", std::string("lumetra ") + LUMETRA_VERSION);
+
+    app.add_option("ORIGINAL", options.original, "The original (reference) image")->required();
+    app.add_option("DEGRADED", options.degraded, "Degraded images of the original's size")
+        ->required();
+
+    app.add_option("--alpha", p.alpha, "Exponent of the 32 x 32 block weight")
+        ->capture_default_str();
+    app.add_option("--beta", p.beta, "Exponent of the Minkowski mean")->capture_default_str();
+    app.add_option("--co", p.co, "Weight of pixels where the edge structure changed")
+        ->capture_default_str();
+    app.add_option("-a,--slope", p.a, "Slope of the score line: score = offset - slope x measure")
+        ->capture_default_str();
+    app.add_option("-b,--offset", p.b, "Score of a zero measure")->capture_default_str();
+    addSwitch(app, "intra-a", p.intraA, "Intra-channel masking of the A bands");
+    addSwitch(app, "inter-a", p.interA, "Inter-channel switch of A (no masking step of its own)");
+    addSwitch(app, "intra-c1", p.intraC1, "Intra-channel masking of the C1 bands");
+    addSwitch(app, "inter-c1", p.interC1, "Masking of the C1 bands by the A and C2 bands");
+    addSwitch(app, "intra-c2", p.intraC2,
+              "Intra-channel masking of the C2 bands, then their masking by C1");
+    addSwitch(app, "inter-c2", p.interC2,
+              "Inter-channel switch of C2 (no masking step of its own)");
+
+    const std::map<std::string, OutputFormat> formats{{"table", OutputFormat::Table},
+                                                      {"csv", OutputFormat::Csv},
+                                                      {"tsv", OutputFormat::Tsv},
+                                                      {"json", OutputFormat::Json}};
+    app.add_option("--format", options.format,
+                   "table (default): aligned columns, six significant digits; csv, tsv, json: "
+                   "nine digits, an error column")
+        ->transform(CLI::CheckedTransformer(formats, CLI::ignore_case))
+        ->option_text("FORMAT");
+    app.add_option("--error-maps", options.errorMapDir,
+                   "Write each file's error map as DIR/<name>.errmap.png")
+        ->type_name("DIR");
+    app.add_option("--float-maps", options.floatMapDir,
+                   "Write each file's raw error map as DIR/<name>.errmap.pfm")
+        ->type_name("DIR");
+    app.add_option("-j,--jobs", options.jobs,
+                   "Files scored at once (default: one per core, fewer when memory is short)")
+        ->check(CLI::Range(1u, kMaxJobs))
+        ->option_text("N");
+    app.add_flag("-q,--quiet", options.quiet, "No progress bar");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        const int status = app.exit(e, out, err);
+        return {std::nullopt, status == 0 ? kExitSuccess : kExitUsage};
+    }
+    return {std::move(options), kExitSuccess};
+}
+
+}  // namespace lumetra

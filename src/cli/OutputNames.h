@@ -1,0 +1,45 @@
+#pragma once
+
+// Names of the map files written for the degraded images: DIR/<stem><suffix>, the stem being
+// the degraded file's name without its extension.  Two degraded files with the same stem
+// (the same name in different folders, or one file given twice) get distinct names, and no
+// map may replace a file the batch reads.
+
+#include <cstdint>
+#include <filesystem>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace lumetra {
+
+// The map suffixes of --error-maps and --float-maps.
+inline constexpr const char* kErrorMapSuffix = ".errmap.png";
+inline constexpr const char* kFloatMapSuffix = ".errmap.pfm";
+
+// One output path per degraded path, in the same order.  The first file of a stem gets
+// DIR/<stem><suffix>; each later one gets DIR/<stem>-<n><suffix> with the smallest n >= 2
+// that no other file of the batch uses or would get by its own stem.  Works on the names
+// only; the filesystem is not consulted.
+std::vector<std::filesystem::path> mapPaths(const std::vector<std::string>& degraded,
+                                            const std::filesystem::path& dir,
+                                            const std::string& suffix);
+
+// The files a batch reads, so that no output replaces one of them.  Built once per batch:
+// checking an output costs a lookup, not a pass over every input.
+class InputFiles {
+  public:
+    explicit InputFiles(const std::vector<std::string>& paths);
+
+    // True when writing `output` would replace one of the files: the same path once made
+    // absolute and normalised (symbolic links of its folders resolved), or an existing file
+    // that is one of them under another name (a hard or symbolic link).
+    bool wouldReplace(const std::filesystem::path& output) const;
+
+  private:
+    std::set<std::filesystem::path> _paths;
+    std::set<std::pair<std::uint64_t, std::uint64_t>> _identities;  // device and inode
+};
+
+}  // namespace lumetra

@@ -1,0 +1,35 @@
+#include <gtest/gtest.h>
+
+#include "cli/JobCount.h"
+
+namespace lumetra {
+namespace {
+
+constexpr std::uint64_t kFullHd = 1920 * 1080;
+constexpr std::uint64_t kFullHdFile = kFullHd * kBytesPerPixelInFlight;  // about 664 MB
+
+TEST(JobCount, OneFilePerCoreWhenMemoryIsPlenty) {
+    EXPECT_EQ(automaticJobs(8, kFullHd, 100 * kFullHdFile), 8u);
+    EXPECT_EQ(automaticJobs(8, kFullHd, std::nullopt), 8u);  // unknown: trust the cores
+}
+
+TEST(JobCount, AsManyFilesAsTheFreeMemoryHolds) {
+    EXPECT_EQ(automaticJobs(8, kFullHd, 3 * kFullHdFile), 3u);
+    EXPECT_EQ(automaticJobs(8, kFullHd, 3 * kFullHdFile - 1), 2u);
+}
+
+TEST(JobCount, AlwaysAtLeastOneJob) {
+    EXPECT_EQ(automaticJobs(8, kFullHd, 0), 1u);
+    EXPECT_EQ(automaticJobs(0, kFullHd, 100 * kFullHdFile), 1u);  // core count unknown
+    EXPECT_EQ(automaticJobs(4, 0, 0), 1u);
+}
+
+TEST(JobCount, AvailableMemoryIsReadWhereTheSystemReportsIt) {
+    // Every Linux kernel since 3.14 reports MemAvailable.
+    const std::optional<std::uint64_t> bytes = availableMemory();
+    ASSERT_TRUE(bytes);
+    EXPECT_GT(*bytes, 0u);
+}
+
+}  // namespace
+}  // namespace lumetra

@@ -1,0 +1,691 @@
+// End-to-end tests of the `lumetra` program: the built binary is run on the golden images and
+// the samples, and its output is parsed back.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <stb/stb_image.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <variant>
+#include <vector>
+
+extern char** environ;
+
+namespace lumetra {
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path kGolden = fs::path(LUMETRA_TEST_DATA_DIR) / "golden";
+const fs::path kSamples = LUMETRA_SAMPLES_DIR;
+
+// expected.tsv's stated agreement of a conforming engine: measures within 1e-4 relative,
+// scores within 1e-4.  The program prints nine digits, which loses nothing of a float.
+constexpr double kMeasureRelTol = 1e-4;
+constexpr double kScoreAbsTol = 1e-4;
+
+// ---------------------------------------------------------------------------------------------
+// Running the program
+
+struct ProgramRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void writeFile(const fs::path& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// A fresh, empty folder per test, removed afterwards.
+class LumetraCommand : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        std::string name = std::string(info->test_suite_name()) + "_" + info->name();
+        for (char& c : name) {
+            if (c == '/') c = '_';
+        }
+        _dir = fs::temp_directory_path() / ("lumetra_cli_" + name + "_" + std::to_string(getpid()));
+        fs::remove_all(_dir);
+        fs::create_directories(_dir);
+    }
+    void TearDown() override { fs::remove_all(_dir); }
+
+    // Runs lumetra with the arguments, standard output and error captured in files.
+    ProgramRun run(const std::vector<std::string>& arguments, int stderrFd = -1) const {
+        const fs::path outPath = _dir / "stdout.txt";
+        const fs::path errPath = _dir / "stderr.txt";
+        std::vector<std::string> words = {LUMETRA_BINARY};
+        words.insert(words.end(), arguments.begin(), arguments.end());
+        std::vector<char*> argv;
+        for (std::string& word : words) argv.push_back(word.data());
+        argv.push_back(nullptr);
+
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outPath.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (stderrFd >= 0) {
+            posix_spawn_file_actions_adddup2(&actions, stderrFd, STDERR_FILENO);
+        } else {
+            posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath.c_str(),
+                                             O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        }
+        pid_t pid = 0;
+        ProgramRun result;
+        const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        if (spawned != 0) {
+            ADD_FAILURE() << "cannot start " << argv[0] << ": " << std::strerror(spawned);
+            return result;
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        result.out = readFile(outPath);
+        result.err = stderrFd >= 0 ? "" : readFile(errPath);
+        return result;
+    }
+
+    fs::path _dir;
+};
+
+std::string golden(const std::string& name) {
+    return (kGolden / name).string();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Parsing the output back
+
+using Record = std::vector<std::string>;
+
+// RFC 4180: fields separated by commas, quoted fields may hold commas, doubled quotes and
+// line breaks.
+std::vector<Record> parseCsv(const std::string& text) {
+    std::vector<Record> records;
+    Record record;
+    std::string field;
+    bool quoted = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (quoted) {
+            if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') {
+                field += '"';
+                ++i;
+            } else if (c == '"') {
+                quoted = false;
+            } else {
+                field += c;
+            }
+        } else if (c == '"') {
+            quoted = true;
+        } else if (c == ',') {
+            record.push_back(field);
+            field.clear();
+        } else if (c == '\n') {
+            record.push_back(field);
+            records.push_back(record);
+            record.clear();
+            field.clear();
+        } else {
+            field += c;
+        }
+    }
+    EXPECT_TRUE(field.empty() && record.empty()) << "last row not ended by a line break";
+    return records;
+}
+
+std::vector<Record> parseTsv(const std::string& text) {
+    std::vector<Record> records;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        Record record;
+        std::size_t start = 0;
+        for (std::size_t tab; (tab = line.find('\t', start)) != std::string::npos;) {
+            record.push_back(line.substr(start, tab - start));
+            start = tab + 1;
+        }
+        record.push_back(line.substr(start));
+        records.push_back(record);
+    }
+    return records;
+}
+
+// The JSON the program writes: an array of flat objects of strings, numbers and null.
+struct JsonValue {
+    std::variant<std::nullptr_t, double, std::string> value;
+    bool isNull() const { return std::holds_alternative<std::nullptr_t>(value); }
+    double number() const { return std::get<double>(value); }
+    const std::string& text() const { return std::get<std::string>(value); }
+};
+using JsonObject = std::map<std::string, JsonValue>;
+
+class JsonParser {
+  public:
+    explicit JsonParser(const std::string& text) : _text(text) {}
+
+    // The whole document; nullopt when it is not an array of flat objects.
+    std::optional<std::vector<JsonObject>> parseArray() {
+        std::vector<JsonObject> objects;
+        if (!take('[')) return std::nullopt;
+        if (!take(']')) {
+            do {
+                std::optional<JsonObject> object = parseObject();
+                if (!object) return std::nullopt;
+                objects.push_back(*object);
+            } while (take(','));
+            if (!take(']')) return std::nullopt;
+        }
+        skipSpace();
+        if (_at != _text.size()) return std::nullopt;
+        return objects;
+    }
+
+  private:
+    void skipSpace() {
+        while (_at < _text.size() && std::strchr(" \t\r\n", _text[_at]) != nullptr) ++_at;
+    }
+    bool take(char c) {
+        skipSpace();
+        if (_at < _text.size() && _text[_at] == c) {
+            ++_at;
+            return true;
+        }
+        return false;
+    }
+
+    std::optional<JsonObject> parseObject() {
+        JsonObject object;
+        if (!take('{')) return std::nullopt;
+        do {
+            std::optional<std::string> key = parseString();
+            if (!key || !take(':')) return std::nullopt;
+            std::optional<JsonValue> value = parseValue();
+            if (!value) return std::nullopt;
+            object[*key] = *value;
+        } while (take(','));
+        if (!take('}')) return std::nullopt;
+        return object;
+    }
+
+    std::optional<JsonValue> parseValue() {
+        skipSpace();
+        if (_text.compare(_at, 4, "null") == 0) {
+            _at += 4;
+            return JsonValue{nullptr};
+        }
+        if (_at < _text.size() && _text[_at] == '"') {
+            std::optional<std::string> text = parseString();
+            if (!text) return std::nullopt;
+            return JsonValue{*text};
+        }
+        const char* begin = _text.c_str() + _at;
+        char* end = nullptr;
+        const double number = std::strtod(begin, &end);
+        if (end == begin || std::strchr("-0123456789", *begin) == nullptr) return std::nullopt;
+        _at += static_cast<std::size_t>(end - begin);
+        return JsonValue{number};
+    }
+
+    std::optional<std::string> parseString() {
+        if (!take('"')) return std::nullopt;
+        std::string text;
+        while (_at < _text.size() && _text[_at] != '"') {
+            const char c = _text[_at++];
+            if (static_cast<unsigned char>(c) < 0x20) return std::nullopt;
+            if (c != '\\') {
+                text += c;
+                continue;
+            }
+            if (_at >= _text.size()) return std::nullopt;
+            const char escaped = _text[_at++];
+            const char* const from = "\"\\/bfnrt";
+            const char* const to = "\"\\/\b\f\n\r\t";
+            if (const char* p = std::strchr(from, escaped); p != nullptr && escaped != '\0') {
+                text += to[p - from];
+            } else if (escaped == 'u' && _at + 4 <= _text.size()) {
+                // Only the control characters the program escapes (below U+0080).
+                const unsigned code = std::stoul(_text.substr(_at, 4), nullptr, 16);
+                if (code >= 0x80) return std::nullopt;
+                text += static_cast<char>(code);
+                _at += 4;
+            } else {
+                return std::nullopt;
+            }
+        }
+        if (!take('"')) return std::nullopt;
+        return text;
+    }
+
+    const std::string& _text;
+    std::size_t _at = 0;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Expected values
+
+struct Expected {
+    double measure;
+    double score;
+};
+
+// The rows of expected.tsv with default options, by degraded file name.
+std::map<std::string, Expected> goldenDefaults() {
+    std::map<std::string, Expected> rows;
+    const std::vector<Record> records = parseTsv(readFile(kGolden / "expected.tsv"));
+    for (std::size_t i = 1; i < records.size(); ++i) {
+        const Record& r = records[i];
+        if (r.size() == 5 && r[2].empty()) {
+            rows[r[1]] = {std::stod(r[3]), std::stod(r[4])};
+        }
+    }
+    return rows;
+}
+
+// The expected.tsv row of scene64 / scene64__noise with the given options column.
+Expected goldenNoiseWith(const std::string& options) {
+    for (const Record& r : parseTsv(readFile(kGolden / "expected.tsv"))) {
+        if (r.size() == 5 && r[0] == "scene64.ppm" && r[1] == "scene64__noise.ppm" &&
+            r[2] == options) {
+            return {std::stod(r[3]), std::stod(r[4])};
+        }
+    }
+    ADD_FAILURE() << "no golden row with options \"" << options << "\"";
+    return {0.0, 0.0};
+}
+
+void expectScores(double measure, double score, const Expected& expected, const std::string& what) {
+    const double measureTol = kMeasureRelTol * std::abs(expected.measure);
+    EXPECT_NEAR(measure, expected.measure, measureTol)
+        << what << " (tolerance " << measureTol << ")";
+    EXPECT_NEAR(score, expected.score, kScoreAbsTol) << what;
+}
+
+// A PPM header promising 64 x 64 pixels followed by only a few of them.
+std::string truncatedPpm() {
+    return readFile(kGolden / "scene64__noise.ppm").substr(0, 500);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Output formats
+
+const std::vector<std::string> kScene64Degraded = {"scene64__copy.ppm", "scene64__noise.ppm",
+                                                   "scene64__blur.ppm", "scene64__blocks.ppm",
+                                                   "scene64__hue.ppm"};
+
+TEST_F(LumetraCommand, CsvParsesBackToTheGoldenValuesInInputOrder) {
+    // The golden pairs, and the noise pair once more under a name that needs CSV quoting.
+    const fs::path oddName = _dir / "odd, \"quoted\" caf\xC3\xA9.ppm";
+    fs::copy_file(kGolden / "scene64__noise.ppm", oddName);
+    std::vector<std::string> degraded;
+    for (const std::string& name : kScene64Degraded) degraded.push_back(golden(name));
+    degraded.push_back(oddName.string());
+    std::vector<std::string> args = {"--format", "csv", golden("scene64.ppm")};
+    args.insert(args.end(), degraded.begin(), degraded.end());
+    const ProgramRun r = run(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");  // no terminal: no progress bar, and nothing went wrong
+
+    const std::vector<Record> records = parseCsv(r.out);
+    ASSERT_EQ(records.size(), degraded.size() + 1) << r.out;
+    EXPECT_EQ(records[0], (Record{"file", "measure", "score", "error"}));
+    const std::map<std::string, Expected> expected = goldenDefaults();
+    for (std::size_t i = 0; i < degraded.size(); ++i) {
+        const Record& row = records[i + 1];
+        ASSERT_EQ(row.size(), 4u);
+        EXPECT_EQ(row[0], degraded[i]);
+        const std::string goldenName =
+            i < kScene64Degraded.size() ? kScene64Degraded[i] : "scene64__noise.ppm";
+        expectScores(std::stod(row[1]), std::stod(row[2]), expected.at(goldenName), row[0]);
+        EXPECT_EQ(row[3], "");
+    }
+}
+
+TEST_F(LumetraCommand, RowsKeepInputOrderWhateverTheNumberOfJobs) {
+    // Sizes differ between the scenes, so the files take different times.
+    std::vector<std::string> files;
+    for (const char* scene : {"scene128x96", "scene64", "scene97x64"}) {
+        for (const char* kind : {"__noise", "__blur", "__copy"}) {
+            files.push_back(golden(std::string(scene) + kind + ".ppm"));
+        }
+    }
+    std::vector<std::string> args = {"--format", "tsv", golden("scene64.ppm")};
+    args.insert(args.end(), files.begin(), files.end());
+
+    std::vector<std::string> one = args;
+    one.insert(one.begin(), {"--jobs", "1"});
+    std::vector<std::string> three = args;
+    three.insert(three.begin(), {"--jobs", "3"});
+    const ProgramRun serial = run(one);
+    const ProgramRun parallel = run(three);
+    EXPECT_EQ(serial.status, 1);  // the two other scene sizes do not match scene64
+    EXPECT_EQ(parallel.status, 1);
+    EXPECT_EQ(serial.out, parallel.out);
+    EXPECT_EQ(serial.err, parallel.err);
+
+    const std::vector<Record> records = parseTsv(parallel.out);
+    ASSERT_EQ(records.size(), files.size() + 1);
+    for (std::size_t i = 0; i < files.size(); ++i) EXPECT_EQ(records[i + 1][0], files[i]);
+}
+
+TEST_F(LumetraCommand, EngineOptionsReachTheEngine) {
+    const ProgramRun noMasking =
+        run({"--format", "tsv", "--no-intra-a", "--no-intra-c1", "--no-intra-c2",
+             golden("scene64.ppm"), golden("scene64__noise.ppm")});
+    ASSERT_EQ(noMasking.status, 0) << noMasking.err;
+    std::vector<Record> records = parseTsv(noMasking.out);
+    ASSERT_EQ(records.size(), 2u);
+    expectScores(std::stod(records[1][1]), std::stod(records[1][2]), goldenNoiseWith("no masking"),
+                 "no masking");
+
+    const ProgramRun weights = run({"--format", "tsv", "--alpha", "0", "--beta", "2", "--co", "1",
+                                    golden("scene64.ppm"), golden("scene64__noise.ppm")});
+    ASSERT_EQ(weights.status, 0) << weights.err;
+    records = parseTsv(weights.out);
+    ASSERT_EQ(records.size(), 2u);
+    expectScores(std::stod(records[1][1]), std::stod(records[1][2]),
+                 goldenNoiseWith("alpha 0 beta 2 co 1"), "alpha 0 beta 2 co 1");
+
+    // The score line: a measure of 0 scores exactly the offset.
+    const ProgramRun line = run({"--format", "csv", "-a", "0.5", "-b", "2.5", golden("scene64.ppm"),
+                                 golden("scene64__copy.ppm")});
+    ASSERT_EQ(line.status, 0) << line.err;
+    EXPECT_EQ(parseCsv(line.out).at(1), (Record{golden("scene64__copy.ppm"), "0", "2.5", ""}));
+}
+
+TEST_F(LumetraCommand, JsonOfTheSamplesParsesBackWithErrorRowsInPlace) {
+    const fs::path broken = _dir / "broken, \"cut\" short.ppm";
+    writeFile(broken, truncatedPpm());
+    const std::vector<std::string> degraded = {
+        (kSamples / "astronaut_jpeg90.ppm").string(), broken.string(),
+        (kSamples / "astronaut_jpeg50.ppm").string(), golden("scene64.ppm"),
+        (kSamples / "astronaut_jpeg20.ppm").string()};
+    std::vector<std::string> args = {"--format", "json", (kSamples / "astronaut.ppm").string()};
+    args.insert(args.end(), degraded.begin(), degraded.end());
+    const ProgramRun r = run(args);
+    EXPECT_EQ(r.status, 1);
+
+    const std::optional<std::vector<JsonObject>> objects = JsonParser(r.out).parseArray();
+    ASSERT_TRUE(objects) << r.out;
+    ASSERT_EQ(objects->size(), degraded.size());
+    for (std::size_t i = 0; i < degraded.size(); ++i) {
+        const JsonObject& o = (*objects)[i];
+        ASSERT_EQ(o.size(), 4u);
+        EXPECT_EQ(o.at("file").text(), degraded[i]);
+        const bool bad = i == 1 || i == 3;
+        EXPECT_EQ(o.at("measure").isNull(), bad) << i;
+        EXPECT_EQ(o.at("score").isNull(), bad) << i;
+        EXPECT_EQ(o.at("error").isNull(), !bad) << i;
+        if (bad) {
+            // The reason names the file, here and on standard error.
+            EXPECT_NE(o.at("error").text().find(degraded[i]), std::string::npos);
+            EXPECT_NE(r.err.find(degraded[i]), std::string::npos) << r.err;
+        }
+    }
+    EXPECT_NE((*objects)[3].at("error").text().find("64 x 64"), std::string::npos);
+    EXPECT_NE((*objects)[3].at("error").text().find("256 x 256"), std::string::npos);
+
+    // Stronger compression, larger measure.
+    const double q90 = (*objects)[0].at("measure").number();
+    const double q50 = (*objects)[2].at("measure").number();
+    const double q20 = (*objects)[4].at("measure").number();
+    EXPECT_LT(q90, q50);
+    EXPECT_LT(q50, q20);
+}
+
+TEST_F(LumetraCommand, TableShowsSixDigitsInAlignedColumns) {
+    const ProgramRun r = run({golden("scene64.ppm"), golden("scene64__noise.ppm"),
+                              golden("scene64__copy.ppm"), golden("scene97x64.ppm")});
+    EXPECT_EQ(r.status, 1);
+    std::istringstream lines(r.out);
+    std::vector<std::string> table;
+    for (std::string line; std::getline(lines, line);) table.push_back(line);
+    ASSERT_EQ(table.size(), 4u) << r.out;
+
+    // The measure column ends at the same place on every row.
+    const std::size_t measureEnd = table[0].find("Measure") + std::strlen("Measure");
+    EXPECT_EQ(table[0].rfind("File name", 0), 0u);
+    EXPECT_EQ(table[1].rfind(golden("scene64__noise.ppm"), 0), 0u);
+    EXPECT_EQ(table[1].substr(measureEnd - 7, 7), "736.982");
+    EXPECT_EQ(table[1].substr(table[1].size() - 7), "3.24653");
+    EXPECT_EQ(table[2].substr(measureEnd - 1, 1), "0");
+    EXPECT_EQ(table[2].substr(table[2].size() - 3), "3.8");
+    EXPECT_EQ(table[3].substr(measureEnd - 5, 5), "error");
+    EXPECT_NE(table[3].find("97 x 64"), std::string::npos);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Bad input
+
+// Each kind of bad degraded file, given between two good ones.
+struct BadFile {
+    const char* name;
+    std::string (*make)(const fs::path& dir);  // writes the file if needed, returns its path
+    const char* reason;                        // part of the reported reason
+};
+
+const BadFile kBadFiles[] = {
+    {"SizeMismatch", [](const fs::path&) { return golden("scene97x64.ppm"); }, "97 x 64"},
+    {"Truncated",
+     [](const fs::path& dir) {
+         writeFile(dir / "truncated.ppm", truncatedPpm());
+         return (dir / "truncated.ppm").string();
+     },
+     "ends inside the pixel data"},
+    {"Missing", [](const fs::path& dir) { return (dir / "missing.ppm").string(); }, "no such file"},
+    {"NotAnImage",
+     [](const fs::path& dir) {
+         writeFile(dir / "notes.ppm", "these are not pixels\n");
+         return (dir / "notes.ppm").string();
+     },
+     "unsupported format"},
+};
+
+class LumetraCommandBadFile : public LumetraCommand,
+                              public ::testing::WithParamInterface<BadFile> {};
+
+TEST_P(LumetraCommandBadFile, GetsAnErrorRowWhileTheOthersAreScored) {
+    const std::string bad = GetParam().make(_dir);
+    const ProgramRun r = run({"--format", "csv", golden("scene64.ppm"),
+                              golden("scene64__noise.ppm"), bad, golden("scene64__blur.ppm")});
+    EXPECT_EQ(r.status, 1);
+    const std::vector<Record> records = parseCsv(r.out);
+    ASSERT_EQ(records.size(), 4u) << r.out;
+    const std::map<std::string, Expected> expected = goldenDefaults();
+    expectScores(std::stod(records[1][1]), std::stod(records[1][2]),
+                 expected.at("scene64__noise.ppm"), "before the bad file");
+    expectScores(std::stod(records[3][1]), std::stod(records[3][2]),
+                 expected.at("scene64__blur.ppm"), "after the bad file");
+
+    EXPECT_EQ(records[2][0], bad);
+    EXPECT_EQ(records[2][1], "");
+    EXPECT_EQ(records[2][2], "");
+    EXPECT_NE(records[2][3].find(GetParam().reason), std::string::npos) << records[2][3];
+    // One diagnostic line, naming the file and the reason.
+    EXPECT_EQ(r.err, "lumetra: " + records[2][3] + "\n");
+    EXPECT_NE(r.err.find(bad), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, LumetraCommandBadFile, ::testing::ValuesIn(kBadFiles),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(LumetraCommand, UsageErrorOrUnusableOriginalEndsWithStatusTwoAndNoRows) {
+    EXPECT_EQ(run({golden("scene64.ppm")}).status, 2);  // no degraded file
+
+    const fs::path tiny = _dir / "tiny.ppm";
+    writeFile(tiny, std::string("P6\n4 4\n255\n") + std::string(4 * 4 * 3, '\x40'));
+    const std::vector<std::pair<std::string, std::string>> originals = {
+        {(_dir / "missing.ppm").string(), "no such file"},
+        {tiny.string(), "8 x 8"},
+    };
+    for (const auto& [original, reason] : originals) {
+        const ProgramRun r = run({original, golden("scene64__noise.ppm")});
+        EXPECT_EQ(r.status, 2) << original;
+        EXPECT_EQ(r.out, "") << original;
+        EXPECT_NE(r.err.find(reason), std::string::npos) << r.err;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Map files
+
+TEST_F(LumetraCommand, ErrorMapsArePngsOfTheImageSizeWithDistinctNames) {
+    // Two degraded files called x.ppm in different folders.
+    fs::create_directories(_dir / "a");
+    fs::create_directories(_dir / "b");
+    fs::copy_file(kGolden / "scene97x64__noise.ppm", _dir / "a" / "x.ppm");
+    fs::copy_file(kGolden / "scene97x64__blocks.ppm", _dir / "b" / "x.ppm");
+    const fs::path maps = _dir / "maps" / "nested";
+    const fs::path floats = _dir / "floats";
+    const ProgramRun r = run({"--format", "csv", "--error-maps", maps.string(), "--float-maps",
+                              floats.string(), golden("scene97x64.ppm"),
+                              (_dir / "a" / "x.ppm").string(), (_dir / "b" / "x.ppm").string()});
+    ASSERT_EQ(r.status, 0) << r.err;
+
+    constexpr unsigned char kPngSignature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+    for (const char* name : {"x.errmap.png", "x-2.errmap.png"}) {
+        const std::string png = readFile(maps / name);
+        ASSERT_GE(png.size(), sizeof kPngSignature) << name;
+        EXPECT_EQ(std::memcmp(png.data(), kPngSignature, sizeof kPngSignature), 0) << name;
+        int width = 0, height = 0, channels = 0;
+        ASSERT_TRUE(stbi_info((maps / name).c_str(), &width, &height, &channels)) << name;
+        EXPECT_EQ(width, 97);
+        EXPECT_EQ(height, 64);
+        EXPECT_EQ(channels, 3);
+    }
+    // The blocks map is not the noise map.
+    EXPECT_NE(readFile(maps / "x.errmap.png"), readFile(maps / "x-2.errmap.png"));
+
+    for (const char* name : {"x.errmap.pfm", "x-2.errmap.pfm"}) {
+        const std::string pfm = readFile(floats / name);
+        const std::string header = "Pf\n97 64\n-1.0\n";
+        EXPECT_EQ(pfm.substr(0, header.size()), header) << name;
+        EXPECT_EQ(pfm.size(), header.size() + 97u * 64u * sizeof(float)) << name;
+    }
+}
+
+TEST_F(LumetraCommand, MapsNeverReplaceAnInputFile) {
+    // A degraded input that sits where the map of another input would go.  The file holds
+    // PPM data: images are recognised by content, not by name.
+    const fs::path maps = _dir / "maps";
+    fs::create_directories(maps);
+    fs::create_directories(_dir / "in");
+    fs::copy_file(kGolden / "scene64__noise.ppm", _dir / "in" / "y.ppm");
+    const fs::path inputInTheWay = maps / "y.errmap.png";
+    fs::copy_file(kGolden / "scene64__blocks.ppm", inputInTheWay);
+    const std::string before = readFile(inputInTheWay);
+
+    const ProgramRun r =
+        run({"--format", "csv", "--error-maps", maps.string(), golden("scene64.ppm"),
+             (_dir / "in" / "y.ppm").string(), inputInTheWay.string()});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(readFile(inputInTheWay), before);
+
+    const std::vector<Record> records = parseCsv(r.out);
+    ASSERT_EQ(records.size(), 3u) << r.out;
+    // y.ppm is scored, but its map is refused.
+    EXPECT_NE(records[1][1], "");
+    EXPECT_NE(records[1][3].find("would replace an input file"), std::string::npos);
+    // The other file's map goes to its own name.
+    EXPECT_EQ(records[2][3], "");
+    EXPECT_TRUE(fs::exists(maps / "y.errmap.errmap.png"));
+}
+
+TEST_F(LumetraCommand, MapFolderThatIsAFileEndsWithStatusTwo) {
+    writeFile(_dir / "plain-file", "x");
+    const ProgramRun r = run({"--error-maps", (_dir / "plain-file").string(), golden("scene64.ppm"),
+                              golden("scene64__copy.ppm")});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "");
+}
+
+// ---------------------------------------------------------------------------------------------
+// Progress bar
+
+// A pseudo-terminal for standard error; its output is read back after the program ends.
+class Terminal {
+  public:
+    Terminal() {
+        _master = posix_openpt(O_RDWR | O_NOCTTY);
+        if (_master < 0 || grantpt(_master) != 0 || unlockpt(_master) != 0) return;
+        _slave = open(ptsname(_master), O_RDWR | O_NOCTTY);
+    }
+    ~Terminal() {
+        if (_slave >= 0) close(_slave);
+        if (_master >= 0) close(_master);
+    }
+    Terminal(const Terminal&) = delete;
+    Terminal& operator=(const Terminal&) = delete;
+
+    bool ok() const { return _slave >= 0; }
+    int slave() const { return _slave; }
+
+    // What the program wrote; the program has ended, so everything is buffered already.
+    std::string drain() {
+        close(_slave);
+        _slave = -1;
+        std::string text;
+        char buffer[4096];
+        for (ssize_t n; (n = read(_master, buffer, sizeof buffer)) > 0;) text.append(buffer, n);
+        return text;
+    }
+
+  private:
+    int _master = -1;
+    int _slave = -1;
+};
+
+TEST_F(LumetraCommand, ProgressBarIsDrawnOnATerminalUnlessQuiet) {
+    const std::vector<std::string> files = {golden("scene64.ppm"), golden("scene64__noise.ppm"),
+                                            golden("scene64__copy.ppm")};
+    {
+        Terminal terminal;
+        ASSERT_TRUE(terminal.ok());
+        std::vector<std::string> args = {"--format", "csv"};
+        args.insert(args.end(), files.begin(), files.end());
+        const ProgramRun r = run(args, terminal.slave());
+        EXPECT_EQ(r.status, 0);
+        const std::string shown = terminal.drain();
+        EXPECT_NE(shown.find("2/2"), std::string::npos) << shown;
+        // The bar is erased at the end: the last thing written is a carriage return.
+        ASSERT_FALSE(shown.empty());
+        EXPECT_EQ(shown.back(), '\r');
+        EXPECT_EQ(parseCsv(r.out).size(), 3u);
+    }
+    {
+        Terminal terminal;
+        ASSERT_TRUE(terminal.ok());
+        std::vector<std::string> args = {"--quiet"};
+        args.insert(args.end(), files.begin(), files.end());
+        EXPECT_EQ(run(args, terminal.slave()).status, 0);
+        EXPECT_EQ(terminal.drain(), "");
+    }
+    {
+        // One file: no bar.
+        Terminal terminal;
+        ASSERT_TRUE(terminal.ok());
+        EXPECT_EQ(run({files[0], files[1]}, terminal.slave()).status, 0);
+        EXPECT_EQ(terminal.drain(), "");
+    }
+}
+
+}  // namespace
+}  // namespace lumetra

@@ -1,0 +1,130 @@
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/Options.h"
+
+namespace lumetra {
+namespace {
+
+struct Parse {
+    ParsedCommandLine parsed;
+    std::string out;
+    std::string err;
+};
+
+Parse parse(std::vector<std::string> words) {
+    words.insert(words.begin(), "lumetra");
+    std::vector<const char*> argv;
+    for (const std::string& word : words) argv.push_back(word.c_str());
+    std::ostringstream out, err;
+    Parse result{parseCommandLine(static_cast<int>(argv.size()), argv.data(), out, err), "", ""};
+    result.out = out.str();
+    result.err = err.str();
+    return result;
+}
+
+TEST(Options, DefaultsAreTheDesktopWindowsValues) {
+    const Parse p = parse({"orig.ppm", "a.ppm", "b.ppm"});
+    ASSERT_TRUE(p.parsed.options) << p.err;
+    const Options& o = *p.parsed.options;
+    EXPECT_EQ(o.original, "orig.ppm");
+    EXPECT_EQ(o.degraded, (std::vector<std::string>{"a.ppm", "b.ppm"}));
+    EXPECT_EQ(o.parameters.alpha, 1.0f);
+    EXPECT_EQ(o.parameters.beta, 4.0f);
+    EXPECT_EQ(o.parameters.co, 5.0f);
+    EXPECT_EQ(o.parameters.a, 0.000751f);
+    EXPECT_EQ(o.parameters.b, 3.8f);
+    EXPECT_TRUE(o.parameters.intraA);
+    EXPECT_FALSE(o.parameters.interA);
+    EXPECT_TRUE(o.parameters.intraC1);
+    EXPECT_FALSE(o.parameters.interC1);
+    EXPECT_TRUE(o.parameters.intraC2);
+    EXPECT_FALSE(o.parameters.interC2);
+    EXPECT_EQ(o.format, OutputFormat::Table);
+    EXPECT_FALSE(o.errorMapDir);
+    EXPECT_FALSE(o.floatMapDir);
+    EXPECT_FALSE(o.jobs);  // the run chooses
+    EXPECT_FALSE(o.quiet);
+}
+
+TEST(Options, EveryParameterHasAnOption) {
+    const Parse p = parse({"--alpha",      "0.5",   "--beta",       "2",      "--co",     "1",
+                           "-a",           "0.001", "-b",           "4.5",    "--format", "json",
+                           "--error-maps", "maps",  "--float-maps", "floats", "--jobs",   "3",
+                           "--quiet",      "o.ppm", "d.ppm"});
+    ASSERT_TRUE(p.parsed.options) << p.err;
+    const Options& o = *p.parsed.options;
+    EXPECT_EQ(o.parameters.alpha, 0.5f);
+    EXPECT_EQ(o.parameters.beta, 2.0f);
+    EXPECT_EQ(o.parameters.co, 1.0f);
+    EXPECT_EQ(o.parameters.a, 0.001f);
+    EXPECT_EQ(o.parameters.b, 4.5f);
+    EXPECT_EQ(o.format, OutputFormat::Json);
+    EXPECT_EQ(o.errorMapDir, std::filesystem::path("maps"));
+    EXPECT_EQ(o.floatMapDir, std::filesystem::path("floats"));
+    EXPECT_EQ(o.jobs, 3u);
+    EXPECT_TRUE(o.quiet);
+
+    const Parse longNames = parse({"--slope", "0.002", "--offset", "4", "o.ppm", "d.ppm"});
+    ASSERT_TRUE(longNames.parsed.options) << longNames.err;
+    EXPECT_EQ(longNames.parsed.options->parameters.a, 0.002f);
+    EXPECT_EQ(longNames.parsed.options->parameters.b, 4.0f);
+}
+
+TEST(Options, SwitchesTurnOnAndOffAndTheLastOneWins) {
+    const Parse p = parse({"--no-intra-a", "--inter-a", "--no-intra-c1", "--inter-c1",
+                           "--no-intra-c2", "--inter-c2", "o.ppm", "d.ppm"});
+    ASSERT_TRUE(p.parsed.options) << p.err;
+    const EngineParameters& s = p.parsed.options->parameters;
+    EXPECT_FALSE(s.intraA);
+    EXPECT_TRUE(s.interA);
+    EXPECT_FALSE(s.intraC1);
+    EXPECT_TRUE(s.interC1);
+    EXPECT_FALSE(s.intraC2);
+    EXPECT_TRUE(s.interC2);
+
+    const Parse last =
+        parse({"--no-intra-a", "--intra-a", "--inter-c1", "--no-inter-c1", "o.ppm", "d.ppm"});
+    ASSERT_TRUE(last.parsed.options) << last.err;
+    EXPECT_TRUE(last.parsed.options->parameters.intraA);
+    EXPECT_FALSE(last.parsed.options->parameters.interC1);
+}
+
+TEST(Options, UsageErrorsEndWithStatusTwoAndAMessage) {
+    const std::vector<std::vector<std::string>> bad = {
+        {},                                     // nothing
+        {"orig.ppm"},                           // no degraded file
+        {"--format", "xml", "o.ppm", "d.ppm"},  // unknown format
+        {"--jobs", "0", "o.ppm", "d.ppm"},      // no thread
+        {"--alpha", "one", "o.ppm", "d.ppm"},   // not a number
+        {"--frobnicate", "o.ppm", "d.ppm"},     // unknown option
+        {"--intra-a=maybe", "o.ppm", "d.ppm"},  // a switch is not an option with a value
+    };
+    for (const std::vector<std::string>& words : bad) {
+        const Parse p = parse(words);
+        std::string line;
+        for (const std::string& w : words) line += w + " ";
+        EXPECT_FALSE(p.parsed.options) << line;
+        EXPECT_EQ(p.parsed.exitStatus, kExitUsage) << line;
+        EXPECT_FALSE(p.err.empty()) << line;
+        EXPECT_TRUE(p.out.empty()) << line;
+    }
+}
+
+TEST(Options, HelpAndVersionEndWithStatusZero) {
+    const Parse help = parse({"--help"});
+    EXPECT_FALSE(help.parsed.options);
+    EXPECT_EQ(help.parsed.exitStatus, kExitSuccess);
+    EXPECT_NE(help.out.find("--no-inter-c2"), std::string::npos);
+
+    const Parse version = parse({"--version"});
+    EXPECT_FALSE(version.parsed.options);
+    EXPECT_EQ(version.parsed.exitStatus, kExitSuccess);
+    EXPECT_EQ(version.out, "lumetra " LUMETRA_VERSION "\n");
+}
+
+}  // namespace
+}  // namespace lumetra
