@@ -13,8 +13,9 @@ inline constexpr unsigned kPooledBands = 27;
 
 // Error map M: absolute band differences pooled over channels (weights 10, 5, 1 for A, C1, C2
 // in the base and crown 2) and over orientations (Minkowski sum with exponent 4.5), then
-// M = S0 + 10 E2 + 10 E3 + E4.  Sized by the reference bands.
-Array<float> pooledError(const Array<float>* reference, const Array<float>* degraded);
+// M = S0 + 10 E2 + 10 E3 + E4.  Sized by the reference bands; `workers` threads share it.
+Array<float> pooledError(const Array<float>* reference, const Array<float>* degraded,
+                         unsigned workers);
 
 // Block weight B: 32 x 32 block means of the error map normalised by the largest block mean
 // and squared.  A map without error (largest block mean 0) weighs 0 everywhere.

@@ -1,11 +1,15 @@
 #include "engine/Lumetra2.h"
 
+#include <algorithm>
 #include <sstream>
+#include <vector>
 
 #include "engine/ErrorPooling.h"
+#include "engine/Parallel.h"
 #include "engine/Spectrum.h"
 #include "fft/fftw++.h"
 #include "image/Error.h"
+#include "model/DcpFilter.h"
 #include "model/InterATresholdBuilder.h"
 #include "model/InterBTresholdBuilder.h"
 #include "model/IntraATresholdBuilder.h"
@@ -59,7 +63,8 @@ void divideBy(Array<float>& band, const Array<float>& threshold) {
 }  // namespace
 
 Lumetra2::Lumetra2(const RgbImage& original, float alpha, float beta, float co, float a, float b,
-                   bool intraA, bool interA, bool intraC1, bool interC1, bool intraC2, bool interC2)
+                   bool intraA, bool interA, bool intraC1, bool interC1, bool intraC2, bool interC2,
+                   unsigned threads)
     : _alpha(alpha),
       _beta(beta),
       _co(co),
@@ -71,17 +76,21 @@ Lumetra2::Lumetra2(const RgbImage& original, float alpha, float beta, float co, 
       _interC1(interC1),
       _intraC2(intraC2),
       _interC2(interC2),
-      _csf(0, 0),
-      _dcp(0, 0) {
+      _threads(threads == 0 ? defaultWorkers() : threads),
+      _csf(0, 0) {
     if (original.rows() < kMinImageSide || original.cols() < kMinImageSide) {
         throw SizeMismatchError("the original is " + sizeText(original.cols(), original.rows()) +
                                 " but images must be at least " +
                                 sizeText(kMinImageSide, kMinImageSide));
     }
     _csf = CsfFilter(original.rows(), original.cols());
-    _dcp = DcpFilter(original.rows(), original.cols());
+    {
+        const DcpFilter bank(original.rows(), original.cols());
+        parallelFor(kBandCount, _threads,
+                    [&](unsigned k, unsigned) { _dcp[k] = croppedMask(bank[k]); });
+    }
+    _fft = std::make_unique<const RealFft2d>(original.rows(), original.cols());
     const AccImage opponent(original);
-    for (Array<float>& band : _reference) band = Array<float>(original.rows(), original.cols());
     __decompose(opponent, _reference.data());
     _referenceEdges = edges(opponent);
 }
@@ -101,6 +110,12 @@ Bands Lumetra2::decompose(const AccImage& image) const {
 }
 
 void Lumetra2::__decompose(const AccImage& image, Array<float>* bands) const {
+    const std::uint32_t rows = image.rows();
+    const std::uint32_t cols = image.cols();
+    for (unsigned k = 0; k < kBandCount; ++k) {
+        if (bands[k].rows() != rows || bands[k].cols() != cols) bands[k] = Array<float>(rows, cols);
+    }
+
     // Phase 1: each channel to the frequency domain, weighted by its contrast sensitivity,
     // split by the cortex band filters and brought back band by band.
     struct Channel {
@@ -115,18 +130,28 @@ void Lumetra2::__decompose(const AccImage& image, Array<float>* bands) const {
         {image.C1(), _csf.C1(), kC1Base, kC1Last},
         {image.C2(), _csf.C2(), kC2Base, kC2Last},
     };
+    const unsigned workers = std::min(_threads, kALast + 1);
+    std::vector<RealFft2d::Workspace> scratch;
+    for (unsigned w = 0; w < workers; ++w) scratch.push_back(_fft->workspace());
     for (const Channel& channel : channels) {
+        _fft->forward(channel.plane, scratch[0]);
         const Array<std::complex<float>> spectrum =
-            weighted(centred(fft(channel.plane)), channel.sensitivity);
-        for (unsigned k = channel.first; k <= channel.last; ++k) {
-            bands[k] = ifft(uncentredProduct(spectrum, _dcp[k]));
-        }
+            centredWeightedSpectrum(scratch[0].half(), rows, cols, channel.sensitivity);
+        parallelFor(channel.last - channel.first + 1, workers, [&](unsigned i, unsigned w) {
+            const unsigned k = channel.first + i;
+            bandHalfSpectrum(spectrum, _dcp[k], scratch[w].half());
+            _fft->inverse(scratch[w], bands[k]);
+        });
     }
+    scratch.clear();
 
     const bool anySwitch = _intraA || _interA || _intraC1 || _interC1 || _intraC2 || _interC2;
     if (!anySwitch) return;
 
-    // Phase 2: masking thresholds from the unmasked bands, each scaled by its channel divisor.
+    // Phases 2 and 3: masking thresholds from the unmasked bands, each scaled by its channel
+    // divisor, and every band divided by its own.  The thresholds are built in an order that
+    // lets each band be divided as soon as no other threshold needs it unmasked: C1 first
+    // (its cross-channel factors read A and C2), then C2 (read C1), then C1 and A.
     auto scaled = [&](unsigned k) {
         const float divisor = k <= kALast ? kADivisor : (k <= kC1Last ? kC1Divisor : kC2Divisor);
         return bands[k] / divisor;
@@ -135,51 +160,52 @@ void Lumetra2::__decompose(const AccImage& image, Array<float>* bands) const {
     const IntraCTresholdBuilder intraC;
     const InterATresholdBuilder interA;
     const InterBTresholdBuilder interB;
-    std::array<Array<float>, kBandCount> thresholds;
 
-    if (_intraA) {
-        thresholds[0] = intraA(scaled(0), kSlopeABase);
-        for (unsigned k = 1; k <= kCrown2Size; ++k)
-            thresholds[k] = intraA(scaled(k), kSlopeACrown2);
-        for (unsigned k = kCrown2Size + 1; k <= kALast; ++k) {
-            thresholds[k] = intraA(scaled(k), kSlopeAHigh);
-        }
-    }
+    std::array<Array<float>, kC1Last - kC1Base + 1> c1Thresholds;
     if (_intraC1) {
-        thresholds[kC1Base] = intraC(scaled(kC1Base), 0.45f, 0.06f, 1.22f);
-        for (unsigned k = kC1Base + 1; k <= kC1Last; ++k) {
-            thresholds[k] = intraC(scaled(k), 0.48f, 0.03f, 0.82f);
+        c1Thresholds[0] = intraC(scaled(kC1Base), 0.45f, 0.06f, 1.22f);
+        for (unsigned j = 1; j <= kCrown2Size; ++j) {
+            c1Thresholds[j] = intraC(scaled(kC1Base + j), 0.48f, 0.03f, 0.82f);
         }
     }
     if (_interC1) {
         // C1 masked by the achromatic and C2 base bands, and crown 2 by the A orientation of
         // the same number.
         const Array<float> a0 = scaled(0);
-        multiplyInto(thresholds[kC1Base], interA(a0, -0.287f, 0.053f, 0.241f));
-        multiplyInto(thresholds[kC1Base], interA(scaled(kC2Base), 0.09f, 0.1f, 0.82f));
+        multiplyInto(c1Thresholds[0], interA(a0, -0.287f, 0.053f, 0.241f));
+        multiplyInto(c1Thresholds[0], interA(scaled(kC2Base), 0.09f, 0.1f, 0.82f));
         const Array<float> g = interA(a0, -0.057f, 0.031f, 0.258f);
         const Array<float> h = interB(a0, 1.16f, 0.16f, 0.048f);
         for (unsigned j = 1; j <= kCrown2Size; ++j) {
-            Array<float>& t = thresholds[kC1Base + j];
+            Array<float>& t = c1Thresholds[j];
             multiplyInto(t, g);
             multiplyInto(t, interA(scaled(j), 0.0232f, 0.0013f, 0.1096f));
             multiplyInto(t, h);
         }
     }
     if (_intraC2) {
-        thresholds[kC2Base] = intraC(scaled(kC2Base), 0.72f, 0.22f, 2.78f);
-        for (unsigned k = kC2Base + 1; k <= kC2Last; ++k) {
-            thresholds[k] = intraC(scaled(k), 0.13f, 0.05f, 0.42f);
-        }
         // C2 is always masked by C1 as well, under the same switch.
-        multiplyInto(thresholds[kC2Base], interA(scaled(kC1Base), 0.136f, 0.004f, 0.196f));
-        for (unsigned j = 1; j <= kCrown2Size; ++j) {
-            multiplyInto(thresholds[kC2Base + j], interB(scaled(kC1Base + j), 1.8f, 0.8f, 0.02f));
-        }
+        parallelFor(kC2Last - kC2Base + 1, _threads, [&](unsigned j, unsigned) {
+            const unsigned k = kC2Base + j;
+            Array<float> t = j == 0 ? intraC(scaled(k), 0.72f, 0.22f, 2.78f)
+                                    : intraC(scaled(k), 0.13f, 0.05f, 0.42f);
+            if (j == 0) {
+                multiplyInto(t, interA(scaled(kC1Base), 0.136f, 0.004f, 0.196f));
+            } else {
+                multiplyInto(t, interB(scaled(kC1Base + j), 1.8f, 0.8f, 0.02f));
+            }
+            divideBy(bands[k], t);
+        });
     }
-
-    // Phase 3: every band divided by its threshold.
-    for (unsigned k = 0; k < kBandCount; ++k) divideBy(bands[k], thresholds[k]);
+    for (unsigned j = 0; j < c1Thresholds.size(); ++j)
+        divideBy(bands[kC1Base + j], c1Thresholds[j]);
+    if (_intraA) {
+        parallelFor(kALast + 1, _threads, [&](unsigned k, unsigned) {
+            const float slope =
+                k == 0 ? kSlopeABase : (k <= kCrown2Size ? kSlopeACrown2 : kSlopeAHigh);
+            divideBy(bands[k], intraA(scaled(k), slope));
+        });
+    }
 }
 
 Comparison Lumetra2::operator()(const RgbImage& degraded) const {
@@ -191,7 +217,7 @@ Comparison Lumetra2::operator()(const RgbImage& degraded) const {
 }
 
 Comparison Lumetra2::__compare(const Array<float>* bands, const Array<int>& degradedEdges) const {
-    Array<float> error = pooledError(_reference.data(), bands);              // 1-4 pooled error
+    Array<float> error = pooledError(_reference.data(), bands, _threads);    // 1-4 pooled error
     const Array<float> block = blockWeight(error);                           // 5 block weight
     const Array<int> changes = edgeChanges(_referenceEdges, degradedEdges);  // 6 edge changes
     const Array<float> structure = structureWeight(changes, _co);            // 7-9 structure

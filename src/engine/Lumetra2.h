@@ -5,14 +5,16 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "engine/Comparison.h"
+#include "engine/Spectrum.h"
+#include "fft/RealFft2d.h"
 #include "image/AccImage.h"
 #include "image/Array.h"
 #include "image/RgbImage.h"
 #include "model/CsfFilter.h"
-#include "model/DcpFilter.h"
 
 namespace lumetra {
 
@@ -24,9 +26,11 @@ inline constexpr std::uint32_t kMinImageSide = 8;
 
 class Lumetra2 {
   public:
-    // Throws SizeMismatchError when the original is smaller than 8 x 8.
+    // Throws SizeMismatchError when the original is smaller than 8 x 8.  `threads` bounds the
+    // threads one decomposition uses (0: every core).
     Lumetra2(const RgbImage& original, float alpha, float beta, float co, float a, float b,
-             bool intraA, bool interA, bool intraC1, bool interC1, bool intraC2, bool interC2);
+             bool intraA, bool interA, bool intraC1, bool interC1, bool intraC2, bool interC2,
+             unsigned threads = 0);
 
     // Scores one degraded image.  Const and free of hidden state: safe to call from several
     // threads at once.  Throws SizeMismatchError when the size differs from the original's.
@@ -61,8 +65,13 @@ class Lumetra2 {
     bool _interC1;
     bool _intraC2;
     bool _interC2;
+    unsigned _threads;
     CsfFilter _csf;
-    DcpFilter _dcp;
+    // The 27 cortex band filters, each cropped to the rectangle where it is not zero: most of
+    // every mask is zero, so products are taken only there and the masks take little memory.
+    std::array<BandMask, kBandCount> _dcp;
+    // Transform plans for the image size, made once and shared by every decomposition.
+    std::unique_ptr<const RealFft2d> _fft;
     Bands _reference;
     Array<int> _referenceEdges;
 };

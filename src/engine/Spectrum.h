@@ -1,9 +1,13 @@
 #pragma once
 
-// Spectrum helpers of the band decomposition: the centring shift that puts the zero
-// frequency where the filters expect it, and the element-wise real weighting.
+// Spectrum helpers of the band decomposition.  The filters are laid out for a centred spectrum
+// (zero frequency at (rows / 2, cols / 2)); the transforms work in FFTW's natural order with
+// the zero frequency at (0, 0).  The centring moves element (r, c) to
+// ((r + rows / 2) mod rows, (c + cols / 2) mod cols) and its inverse moves it back exactly;
+// for even sizes this is the diagonal exchange of quadrants.
 
 #include <complex>
+#include <cstdint>
 
 #include "image/Array.h"
 
@@ -12,19 +16,26 @@ namespace lumetra {
 // Mean of a plane: the row-major sum in extended precision over rows x cols, rounded to float.
 float planeMean(const Array<float>& plane);
 
-// Moves the zero frequency from (0, 0) to (rows / 2, cols / 2): element (r, c) goes to
-// ((r + rows / 2) mod rows, (c + cols / 2) mod cols).  For even sizes this is the diagonal
-// exchange of quadrants, its own inverse.
-Array<std::complex<float>> centred(const Array<std::complex<float>>& spectrum);
+// A band mask kept as the rectangle of the centred grid where it is not zero.
+struct BandMask {
+    std::uint32_t row0 = 0;
+    std::uint32_t col0 = 0;
+    Array<float> values;
+};
 
-// Every element of a centred spectrum (real and imaginary part alike) times the real value
-// of `weight` at the same place.
-Array<std::complex<float>> weighted(const Array<std::complex<float>>& spectrum,
-                                    const Array<float>& weight);
+// The smallest rectangle holding every non-zero element of `mask`.
+BandMask croppedMask(const Array<float>& mask);
 
-// The exact inverse of `centred` applied to `spectrum` x `mask`: the band's spectrum back in
-// the transform's natural order, ready for the inverse transform.
-Array<std::complex<float>> uncentredProduct(const Array<std::complex<float>>& spectrum,
-                                            const Array<float>& mask);
+// The full spectrum, rounded to float, centred and weighted by `sensitivity`: from the half
+// spectrum of a real plane (rows x (cols / 2 + 1), FFTW's r2c layout).
+Array<std::complex<float>> centredWeightedSpectrum(const std::complex<double>* half,
+                                                   std::uint32_t rows, std::uint32_t cols,
+                                                   const Array<float>& sensitivity);
+
+// The band spectrum weighted x mask, brought back to natural order, as the half spectrum of
+// its conjugate-symmetric part (B(k) + conj(B(-k))) / 2, ready for a complex-to-real inverse
+// transform.  That inverse equals the real part of the full inverse transform of B.
+void bandHalfSpectrum(const Array<std::complex<float>>& weighted, const BandMask& mask,
+                      std::complex<double>* half);
 
 }  // namespace lumetra

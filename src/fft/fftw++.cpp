@@ -50,6 +50,8 @@ int checkedSign(int sign) {
 
 }  // namespace
 
+std::unique_lock<std::mutex> lockFftwPlanner() { return std::unique_lock<std::mutex>(plannerMutex); }
+
 FftwBuffer fftwBuffer(std::size_t count) {
     if (count == 0) return FftwBuffer();
     if (count > std::numeric_limits<std::size_t>::max() / sizeof(std::complex<double>)) {

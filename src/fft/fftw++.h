@@ -20,6 +20,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <type_traits>
 
 #include "image/Array.h"
@@ -33,6 +34,9 @@ Array<std::complex<float>> fft(const Array<float>& x);
 // Inverse transform of the spectrum X divided by rows * cols, real part rounded to single
 // precision; the imaginary parts are dropped.  ifft(fft(x)) gives back x.
 Array<float> ifft(const Array<std::complex<float>>& X);
+
+// FFTW's planner keeps global state: whoever creates or destroys a plan holds this lock.
+std::unique_lock<std::mutex> lockFftwPlanner();
 
 // Owner of a buffer from fftw_malloc.
 struct FftwFree {

@@ -8,8 +8,10 @@
 //  2. opponent matrix: A, C1 and C2 are float-weighted sums of the three light levels, in
 //     float.  The matrix maps the display white to zero chromatic content.
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
+#include <vector>
 
 namespace lumetra {
 namespace {
@@ -47,20 +49,35 @@ float weigh(const OpponentWeights& w, float lr, float lg, float lb) {
     return w.r * lr + w.g * lg + w.b * lb;
 }
 
+// Light levels of every sample value 0 .. maxval of one primary: samples are integers, so a
+// table computed once per image replaces three powers per pixel with three lookups.
+std::vector<float> lightTable(unsigned maxval, const Primary& primary) {
+    std::vector<float> table(static_cast<std::size_t>(maxval) + 1);
+    for (unsigned v = 0; v <= maxval; ++v) table[v] = lightLevel(v, maxval, primary);
+    return table;
+}
+
 }  // namespace
 
 AccImage::AccImage(const RgbImage& rgb)
     : _rows(rgb.rows()), _cols(rgb.cols()), _a(_rows, _cols), _c1(_rows, _cols), _c2(_rows, _cols) {
-    const double maxval = rgb.maxval();
-    for (std::uint32_t r = 0; r < _rows; ++r) {
-        for (std::uint32_t c = 0; c < _cols; ++c) {
-            const float lr = lightLevel(rgb.R()(r, c), maxval, kRed);
-            const float lg = lightLevel(rgb.G()(r, c), maxval, kGreen);
-            const float lb = lightLevel(rgb.B()(r, c), maxval, kBlue);
-            _a(r, c) = weigh(kToA, lr, lg, lb);
-            _c1(r, c) = weigh(kToC1, lr, lg, lb);
-            _c2(r, c) = weigh(kToC2, lr, lg, lb);
-        }
+    if (_rows == 0 || _cols == 0) return;
+    const std::vector<float> red = lightTable(rgb.maxval(), kRed);
+    const std::vector<float> green = lightTable(rgb.maxval(), kGreen);
+    const std::vector<float> blue = lightTable(rgb.maxval(), kBlue);
+    // Samples above maxval only come from a hand-built image that broke its contract: they
+    // take the level of maxval rather than reading outside the table.
+    const unsigned top = rgb.maxval();
+    const unsigned* rs = rgb.R().data();
+    const unsigned* gs = rgb.G().data();
+    const unsigned* bs = rgb.B().data();
+    for (std::size_t i = 0, n = _a.size(); i < n; ++i) {
+        const float lr = red[std::min(rs[i], top)];
+        const float lg = green[std::min(gs[i], top)];
+        const float lb = blue[std::min(bs[i], top)];
+        _a.data()[i] = weigh(kToA, lr, lg, lb);
+        _c1.data()[i] = weigh(kToC1, lr, lg, lb);
+        _c2.data()[i] = weigh(kToC2, lr, lg, lb);
     }
 }
 
