@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "engine/Parallel.h"
+#include "image/Parallel.h"
 #include "structure/BlockPooling.h"
 #include "structure/Morphology.h"
 

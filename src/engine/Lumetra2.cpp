@@ -5,10 +5,10 @@
 #include <vector>
 
 #include "engine/ErrorPooling.h"
-#include "engine/Parallel.h"
 #include "engine/Spectrum.h"
 #include "fft/fftw++.h"
 #include "image/Error.h"
+#include "image/Parallel.h"
 #include "model/DcpFilter.h"
 #include "model/InterATresholdBuilder.h"
 #include "model/InterBTresholdBuilder.h"
@@ -92,7 +92,7 @@ Lumetra2::Lumetra2(const RgbImage& original, float alpha, float beta, float co, 
     _fft = std::make_unique<const RealFft2d>(original.rows(), original.cols());
     const AccImage opponent(original);
     __decompose(opponent, _reference.data());
-    _referenceEdges = edges(opponent);
+    _referenceEdges = edges(opponent, _threads);
 }
 
 void Lumetra2::checkSize(const std::string& path, const RgbImage& degraded) const {
@@ -213,7 +213,7 @@ Comparison Lumetra2::operator()(const RgbImage& degraded) const {
     const AccImage opponent(degraded);
     Bands bands;
     __decompose(opponent, bands.data());
-    return __compare(bands.data(), edges(opponent));
+    return __compare(bands.data(), edges(opponent, _threads));
 }
 
 Comparison Lumetra2::__compare(const Array<float>* bands, const Array<int>& degradedEdges) const {

@@ -1,5 +1,7 @@
 #include "structure/CannyBuilder.h"
 
+#include "image/Parallel.h"
+
 // Stage words used below:
 //   kernel   - the odd-length Gaussian taps, built once per application;
 //   smooth   - the plane plus its separable Gaussian smoothing (horizontal, then vertical);
@@ -277,18 +279,23 @@ void CannyBuilder::__followEdge(Array<int>& map, const Array<float>& magnitude, 
     }
 }
 
-Array<int> edges(const Array<float>& a, const Array<float>& c1, const Array<float>& c2) {
+Array<int> edges(const Array<float>& a, const Array<float>& c1, const Array<float>& c2,
+                 unsigned workers) {
     assert(c1.rows() == a.rows() && c1.cols() == a.cols());
     assert(c2.rows() == a.rows() && c2.cols() == a.cols());
     const CannyBuilder canny(kEdgeSigma, kEdgeLow, kEdgeHigh);
     Array<int> merged(a.rows(), a.cols());
     if (merged.size() == 0) return merged;
     const std::array<const Array<float>*, 3> planes = {&a, &c1, &c2};
-    for (const Array<float>* plane : planes) {
-        const float mean = meanOf(*plane);
+    // The three maps are independent; they are made in parallel and merged in order.
+    std::array<Array<int>, 3> maps;
+    parallelFor(3, workers, [&](unsigned p, unsigned) {
+        const float mean = meanOf(*planes[p]);
         // A zero mean would make every quotient non-finite: such a plane shows no edges.
-        if (mean == 0.0f) continue;
-        const Array<int> map = canny(*plane / mean);
+        if (mean != 0.0f) maps[p] = canny(*planes[p] / mean);
+    });
+    for (const Array<int>& map : maps) {
+        if (map.size() == 0) continue;
         for (std::size_t i = 0, n = merged.size(); i < n; ++i) {
             if (map.data()[i] == kEdge) merged.data()[i] = kEdge;
         }

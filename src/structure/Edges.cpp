@@ -4,8 +4,8 @@
 
 namespace lumetra {
 
-Array<int> edges(const AccImage& image) {
-    return edges(image.A(), image.C1(), image.C2());
+Array<int> edges(const AccImage& image, unsigned workers) {
+    return edges(image.A(), image.C1(), image.C2(), workers);
 }
 
 }  // namespace lumetra

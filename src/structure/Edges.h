@@ -10,11 +10,13 @@ namespace lumetra {
 
 class AccImage;
 
-// The merged edge map of the image's three planes, rows() x cols().
-Array<int> edges(const AccImage& image);
+// The merged edge map of the image's three planes, rows() x cols().  The three planes are
+// analysed by up to `workers` threads at once (the result does not depend on it).
+Array<int> edges(const AccImage& image, unsigned workers = 1);
 
 // The same for three planes of equal size, given in the order A, C1, C2.  A plane whose mean
 // is 0 (for example all 0) contributes no edge pixels.
-Array<int> edges(const Array<float>& a, const Array<float>& c1, const Array<float>& c2);
+Array<int> edges(const Array<float>& a, const Array<float>& c1, const Array<float>& c2,
+                 unsigned workers = 1);
 
 }  // namespace lumetra
