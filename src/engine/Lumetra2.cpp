@@ -85,7 +85,7 @@ Lumetra2::Lumetra2(const RgbImage& original, float alpha, float beta, float co, 
     }
     _csf = CsfFilter(original.rows(), original.cols());
     {
-        const DcpFilter bank(original.rows(), original.cols());
+        const DcpFilter bank(original.rows(), original.cols(), _threads);
         parallelFor(kBandCount, _threads,
                     [&](unsigned k, unsigned) { _dcp[k] = croppedMask(bank[k]); });
     }

@@ -1,5 +1,7 @@
 #include "model/DcpFilter.h"
 
+#include "image/Parallel.h"
+
 // Cortex band filter bank.
 //
 // Glossary:
@@ -17,6 +19,7 @@
 
 #include <cmath>
 #include <numbers>
+#include <utility>
 
 namespace lumetra {
 namespace {
@@ -161,7 +164,8 @@ void DcpFilter::__fan(Array<float>& out, const Array<float>& angle, float a, flo
     }
 }
 
-DcpFilter::DcpFilter(std::uint32_t rows, std::uint32_t cols) : _rows(rows), _cols(cols) {
+DcpFilter::DcpFilter(std::uint32_t rows, std::uint32_t cols, unsigned workers)
+    : _rows(rows), _cols(cols) {
     for (Array<float>& band : _bands) band = Array<float>(rows, cols);
     if (rows == 0 || cols == 0) return;
 
@@ -192,50 +196,56 @@ DcpFilter::DcpFilter(std::uint32_t rows, std::uint32_t cols) : _rows(rows), _col
     Array<float> mesa2(rows, cols);
     Array<float> mesa3(rows, cols);
     Array<float> mesa4(rows, cols);
-    __mesa(mesa1, radius, kMesaA1.centre, kMesaA1.width);
-    __mesa(mesa2, radius, kMesaA2.centre, kMesaA2.width);
-    __mesa(mesa3, radius, kMesaA3.centre, kMesaA3.width);
-    __mesa(mesa4, radius, kMesaA4.centre, kMesaA4.width);
+    // Profiles written into separate arrays are independent: each group is computed by
+    // `workers` threads at once, which changes no value.
+    const std::array<std::pair<Array<float>*, MesaShape>, 4> aMesas = {
+        {{&mesa1, kMesaA1}, {&mesa2, kMesaA2}, {&mesa3, kMesaA3}, {&mesa4, kMesaA4}}};
+    parallelFor(4, workers, [&](unsigned m, unsigned) {
+        __mesa(*aMesas[m].first, radius, aMesas[m].second.centre, aMesas[m].second.width);
+    });
     std::array<Array<float>, 4> fourFans;
-    for (unsigned j = 0; j < fourFans.size(); ++j) {
+    parallelFor(4, workers, [&](unsigned j, unsigned) {
         fourFans[j] = Array<float>(rows, cols);
         __fan(fourFans[j], angleOf(kFourOrientations[j].source), kFansA2.width, kFansA2.transition,
               kFourOrientations[j].offset);
-    }
+    });
 
     // 3. Base and crown 2.
     _bands[kABase] = mesa1;
     const Array<float> ring2 = difference(mesa2, mesa1);
-    for (unsigned j = 0; j < fourFans.size(); ++j) _bands[kACrown2 + j] = ring2 * fourFans[j];
+    parallelFor(4, workers,
+                [&](unsigned j, unsigned) { _bands[kACrown2 + j] = ring2 * fourFans[j]; });
 
     // 4. Crown 3.
     std::array<Array<float>, 6> sixFans;
-    for (unsigned j = 0; j < sixFans.size(); ++j) {
+    parallelFor(6, workers, [&](unsigned j, unsigned) {
         sixFans[j] = Array<float>(rows, cols);
         __fan(sixFans[j], angleOf(kSixOrientations[j].source), kFansA3.width, kFansA3.transition,
               kSixOrientations[j].offset);
-    }
+    });
     const Array<float> ring3 = difference(mesa3, mesa2);
-    for (unsigned j = 0; j < sixFans.size(); ++j) _bands[kACrown3 + j] = ring3 * sixFans[j];
+    parallelFor(6, workers,
+                [&](unsigned j, unsigned) { _bands[kACrown3 + j] = ring3 * sixFans[j]; });
 
     // 5. Crown 4.  Its fans are narrower than crown 3's and are written over them without
     // clearing: in a strip 19 to 20 degrees from each centre the crown-3 value (at most about
     // 0.025) stays, so there the crown-4 masks do not add up to their ring exactly.
-    for (unsigned j = 0; j < sixFans.size(); ++j) {
+    parallelFor(6, workers, [&](unsigned j, unsigned) {
         __fan(sixFans[j], angleOf(kSixOrientations[j].source), kFansA4.width, kFansA4.transition,
               kSixOrientations[j].offset);
-    }
+    });
     const Array<float> ring4 = difference(mesa4, mesa3);
-    for (unsigned j = 0; j < sixFans.size(); ++j) _bands[kACrown4 + j] = ring4 * sixFans[j];
+    parallelFor(6, workers,
+                [&](unsigned j, unsigned) { _bands[kACrown4 + j] = ring4 * sixFans[j]; });
 
     // 6. C1: its mesas and fans reach at least as far as the A ones they overwrite, so the
     // reused temporaries hold nothing of the A channel afterwards.
     __mesa(mesa1, radius, kMesaC1a.centre, kMesaC1a.width);
     __mesa(mesa2, radius, kMesaC1b.centre, kMesaC1b.width);
-    for (unsigned j = 0; j < fourFans.size(); ++j) {
+    parallelFor(4, workers, [&](unsigned j, unsigned) {
         __fan(fourFans[j], angleOf(kFourOrientations[j].source), kFansChromatic.width,
               kFansChromatic.transition, kFourOrientations[j].offset);
-    }
+    });
     _bands[kC1Base] = mesa1;
     const Array<float> ringC1 = difference(mesa2, mesa1);
     for (unsigned j = 0; j < fourFans.size(); ++j) _bands[kC1Crown + j] = ringC1 * fourFans[j];

@@ -17,7 +17,8 @@ class DcpFilter {
     static constexpr unsigned kBandCount = 27;
 
     // Builds all 27 masks for an image of rows x cols; (0, 0) gives 27 empty masks.
-    DcpFilter(std::uint32_t rows, std::uint32_t cols);
+    // `workers` threads share the work; the masks do not depend on it.
+    DcpFilter(std::uint32_t rows, std::uint32_t cols, unsigned workers = 1);
 
     std::uint32_t rows() const { return _rows; }
     std::uint32_t cols() const { return _cols; }
