@@ -211,9 +211,11 @@ void Lumetra2::__decompose(const AccImage& image, Array<float>* bands) const {
 Comparison Lumetra2::operator()(const RgbImage& degraded) const {
     checkSize("the degraded image", degraded);
     const AccImage opponent(degraded);
+    // Edges first: their working planes are gone before the 27 bands are made.
+    const Array<int> degradedEdges = edges(opponent, _threads);
     Bands bands;
     __decompose(opponent, bands.data());
-    return __compare(bands.data(), edges(opponent, _threads));
+    return __compare(bands.data(), degradedEdges);
 }
 
 Comparison Lumetra2::__compare(const Array<float>* bands, const Array<int>& degradedEdges) const {
