@@ -1,5 +1,8 @@
 #include "app/BatchRun.h"
 
+#include <QThread>
+#include <cassert>
+#include <exception>
 #include <new>
 #include <optional>
 #include <string>
@@ -16,6 +19,30 @@ std::string localPath(const QString& path) {
     return path.toLocal8Bit().toStdString();
 }
 
+// What became of one degraded file: its comparison, or why there is none.
+struct FileResult {
+    std::optional<Comparison> comparison;
+    QString reason;
+};
+
+// Reads one degraded file and scores it.  Whatever reading or scoring throws becomes the
+// file's failure, so that the batch can go on with the next file.
+FileResult scoreFile(const Scorer& scorer, const QString& file) {
+    try {
+        const std::string path = localPath(file);
+        const RgbImage degraded(path);
+        return {scorer(path, degraded), QString()};
+    } catch (const Error& e) {
+        return {std::nullopt, QString::fromLocal8Bit(e.what())};  // the message names the file
+    } catch (const std::bad_alloc&) {
+        return {std::nullopt, BatchRun::tr("not enough memory to compare \"%1\"").arg(file)};
+    } catch (const std::exception& e) {
+        return {
+            std::nullopt,
+            BatchRun::tr("cannot compare \"%1\": %2").arg(file, QString::fromLocal8Bit(e.what()))};
+    }
+}
+
 }  // namespace
 
 BatchRun::BatchRun(QString original, QStringList degraded, MeasureParameters parameters,
@@ -26,39 +53,56 @@ BatchRun::BatchRun(QString original, QStringList degraded, MeasureParameters par
       _parameters(parameters),
       _engine(std::move(engine)) {}
 
-int BatchRun::run(const std::function<void()>& betweenFiles) {
-    const Scorer scorer = _engine(RgbImage(localPath(_original)), _parameters);
-    const int total = static_cast<int>(_degraded.size());
-    emit started(total);
-
-    int failures = 0;
-    for (int i = 0; i < total; ++i) {
-        emit progress(i, total);
-        if (betweenFiles) betweenFiles();
-
-        std::optional<Comparison> result;
-        QString reason;
-        try {
-            result = scoreFile(scorer, _degraded[i]);
-        } catch (const Error& e) {
-            reason = QString::fromLocal8Bit(e.what());
-        } catch (const std::bad_alloc&) {
-            reason = tr("not enough memory to compare \"%1\"").arg(_degraded[i]);
-        }
-        if (result) {
-            emit compared(*result);
-        } else {
-            ++failures;
-            emit failed(reason);
-        }
-    }
-    return failures;
+BatchRun::~BatchRun() {
+    cancel();
+    if (_thread) _thread->wait();
 }
 
-Comparison BatchRun::scoreFile(const Scorer& scorer, const QString& file) {
-    const std::string path = localPath(file);
-    const RgbImage degraded(path);
-    return scorer(path, degraded);
+// The worker thread only reads the members set at construction (and the atomic flag), so
+// the window may read them at the same time.
+BatchOutcome BatchRun::run() {
+    const Scorer scorer = _engine(RgbImage(localPath(_original)), _parameters);
+    BatchOutcome outcome{static_cast<int>(_degraded.size()), 0, 0};
+    if (_cancelRequested.load()) return outcome;  // asked while the engine was being built
+    emit started(outcome.total);
+
+    for (; outcome.done < outcome.total; ++outcome.done) {
+        if (_cancelRequested.load()) break;
+        emit progress(outcome.done, outcome.total);
+        const FileResult result = scoreFile(scorer, _degraded.at(outcome.done));
+        if (result.comparison) {
+            emit compared(*result.comparison);
+        } else {
+            ++outcome.failures;
+            emit failed(result.reason);
+        }
+    }
+    return outcome;
+}
+
+bool BatchRun::start() {
+    assert(!_thread && "a batch runs once");
+    _thread.reset(QThread::create([this] { runInBackground(); }));
+    _thread->start();
+    // A thread that could not be created is neither running nor finished.
+    return _thread->isRunning() || _thread->isFinished();
+}
+
+void BatchRun::cancel() {
+    _cancelRequested.store(true);
+}
+
+// An exception that left the thread's function would end the program.
+void BatchRun::runInBackground() {
+    try {
+        emit finished(run());
+    } catch (const std::bad_alloc&) {
+        emit abandoned(tr("Not enough memory."));
+    } catch (const std::exception& e) {
+        emit abandoned(QString::fromLocal8Bit(e.what()));
+    } catch (...) {
+        emit abandoned(tr("An unknown error stopped the comparison."));
+    }
 }
 
 }  // namespace lumetra

@@ -1,19 +1,34 @@
 #pragma once
 
 // One batch: an original image, degraded images scored against it in the order given, and
-// the engine built once for the original.  Not a widget: it reports through signals, and the
-// caller decides what happens between two files (the window lets its event loop run).
+// the engine built once for the original.  Not a widget: it reports through signals.  The
+// window starts it on a worker thread of its own (start()), so that the event loop keeps
+// running while files are scored; the signals then reach receivers in the window's thread
+// queued, in the order they were emitted.
 
 #include <QMetaType>
 #include <QObject>
 #include <QString>
 #include <QStringList>
-#include <functional>
+#include <atomic>
+#include <memory>
 
 #include "app/EngineFactory.h"
 #include "engine/Comparison.h"
 
+class QThread;
+
 namespace lumetra {
+
+// How a batch ended: how many of its files were reached and how many of those failed.
+struct BatchOutcome {
+    int total = 0;     // files in the batch
+    int done = 0;      // files scored or failed before the run ended
+    int failures = 0;  // of the files done, those that could not be read or scored
+
+    // The run stopped on request before the last file.
+    bool cancelled() const { return done < total; }
+};
 
 class BatchRun : public QObject {
     Q_OBJECT
@@ -21,14 +36,29 @@ class BatchRun : public QObject {
   public:
     BatchRun(QString original, QStringList degraded, MeasureParameters parameters,
              EngineFactory engine, QObject* parent = nullptr);
+    // A batch still running on its worker thread is cancelled, and the file in progress is
+    // waited for: nothing of the batch outlives this object.
+    ~BatchRun() override;
 
-    // Reads the original and builds the engine, emits started(), then for each degraded file
-    // emits progress(i, total), calls `betweenFiles` (when set), reads and scores the file
-    // and emits compared() or, when the file cannot be read or scored, failed() and goes on.
-    // Exactly one of compared()/failed() follows each progress(), in file order.
-    // Errors of the original or of the engine set-up pass through untouched.
-    // Returns the number of files that failed.
-    int run(const std::function<void()>& betweenFiles = {});
+    const QString& original() const { return _original; }
+    const QStringList& degraded() const { return _degraded; }
+
+    // Runs the batch in the calling thread.  Reads the original and builds the engine, emits
+    // started(), then for each degraded file emits progress(i, total), reads and scores the
+    // file and emits compared() or, when the file cannot be read or scored, failed() and goes
+    // on.  Exactly one of compared()/failed() follows each progress(), in file order.  Before
+    // started() and before each file the run stops if cancel() was called.  Errors of the
+    // original or of the engine set-up pass through untouched.
+    BatchOutcome run();
+
+    // Runs the batch on a worker thread, once.  No exception leaves that thread: the run ends
+    // with finished() or, when the original or the engine set-up fails, with abandoned().
+    // False when no thread could be started; then no signal follows.
+    [[nodiscard]] bool start();
+
+    // Asks the run to stop before the next file; the file being scored cannot be interrupted
+    // and is finished.  May be called from any thread.
+    void cancel();
 
   signals:
     // The engine is built; `total` files follow.
@@ -39,17 +69,25 @@ class BatchRun : public QObject {
     void compared(const lumetra::Comparison& result);
     // The next file in order could not be read or scored; `reason` names the file.
     void failed(const QString& reason);
+    // The run on the worker thread ended normally or by cancel(); its last signal.
+    void finished(const lumetra::BatchOutcome& outcome);
+    // The run on the worker thread stopped on an error outside the per-file scoring (the
+    // original, the engine set-up); its last signal.
+    void abandoned(const QString& reason);
 
   private:
-    // Reads one degraded file and scores it; throws what reading or scoring throws.
-    static Comparison scoreFile(const Scorer& scorer, const QString& file);
+    // The body of the worker thread: run() with every exception turned into abandoned().
+    void runInBackground();
 
-    QString _original;
-    QStringList _degraded;
-    MeasureParameters _parameters;
-    EngineFactory _engine;
+    const QString _original;
+    const QStringList _degraded;
+    const MeasureParameters _parameters;
+    const EngineFactory _engine;
+    std::atomic<bool> _cancelRequested{false};
+    std::unique_ptr<QThread> _thread;
 };
 
 }  // namespace lumetra
 
 Q_DECLARE_METATYPE(lumetra::Comparison)
+Q_DECLARE_METATYPE(lumetra::BatchOutcome)

@@ -1,15 +1,14 @@
 #include "app/QLumetraMainWindow.h"
 
-#include <QCoreApplication>
+#include <QCloseEvent>
 #include <QDoubleValidator>
 #include <QHeaderView>
 #include <QLocale>
 #include <QModelIndex>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QSaveFile>
 #include <QTableWidgetItem>
-#include <functional>
-#include <new>
 #include <utility>
 
 #include "app/BatchRun.h"
@@ -18,7 +17,6 @@
 #include "app/QLumetraErrorMapDialog.h"
 #include "app/ResultFormat.h"
 #include "app/ResultsCsv.h"
-#include "image/Error.h"
 
 namespace lumetra {
 
@@ -42,25 +40,18 @@ QDoubleValidator* numberValidator(QObject* owner) {
     return validator;
 }
 
-// Marks a batch as running for the lifetime of the scope, whatever way the scope is left.
-class RunningScope {
-  public:
-    RunningScope(bool& running, std::function<void()> changed)
-        : _running(running), _changed(std::move(changed)) {
-        _running = true;
-        _changed();
+// The status bar's word on a batch that ended: nothing when every file was scored.
+QString outcomeMessage(const BatchOutcome& outcome) {
+    if (outcome.cancelled()) {
+        const QString cancelled = QLumetraMainWindow::tr("Cancelled after %1 of %2 files")
+                                      .arg(outcome.done)
+                                      .arg(outcome.total);
+        if (outcome.failures == 0) return cancelled;
+        return QLumetraMainWindow::tr("%1, %2 failed").arg(cancelled).arg(outcome.failures);
     }
-    RunningScope(const RunningScope&) = delete;
-    RunningScope& operator=(const RunningScope&) = delete;
-    ~RunningScope() {
-        _running = false;
-        _changed();
-    }
-
-  private:
-    bool& _running;
-    std::function<void()> _changed;
-};
+    if (outcome.failures == 0) return QString();
+    return QLumetraMainWindow::tr("%1 of %2 files failed").arg(outcome.failures).arg(outcome.total);
+}
 
 }  // namespace
 
@@ -89,8 +80,10 @@ QLumetraMainWindow::QLumetraMainWindow(EngineFactory engine, std::unique_ptr<Fil
     updateActions();
 }
 
-// The error map windows have no parent; they end with the program's main window.
+// A running batch is cancelled and its file in progress waited for, before anything it reports
+// to is destroyed.  The error map windows have no parent; they end with the main window.
 QLumetraMainWindow::~QLumetraMainWindow() {
+    _batch.reset();
     qDeleteAll(_errorMaps);
 }
 
@@ -138,47 +131,66 @@ void QLumetraMainWindow::chooseAndExport() {
 }
 
 void QLumetraMainWindow::runBatch(const QString& original, const QStringList& degraded) {
-    // The event loop runs between files, so "&New" could otherwise start a nested batch.
-    if (_batchRunning) return;
-    const RunningScope running(_batchRunning, [this] { updateActions(); });
-    executeBatch(original, degraded);
-}
-
-// The one place where a batch's errors are caught: nothing may leave a slot by exception.
-void QLumetraMainWindow::executeBatch(const QString& original, const QStringList& degraded) {
-    BatchRun batch(original, degraded, parameters(), _engine);
-    connect(&batch, &BatchRun::started, this,
-            [&](int total) { beginResults(original, degraded, total); });
-    connect(&batch, &BatchRun::progress, this, &QLumetraMainWindow::showProgress);
-    connect(&batch, &BatchRun::compared, this, &QLumetraMainWindow::appendComparison);
-    connect(&batch, &BatchRun::failed, this, &QLumetraMainWindow::appendFailure);
-
-    const QString previousTitle = windowTitle();
+    if (_batch) return;  // one batch at a time
+    _batch = std::make_unique<BatchRun>(original, degraded, parameters(), _engine);
+    connectBatch(*_batch);
+    _titleBeforeBatch = windowTitle();
     setWindowTitle(original);
     ui.statusBar->showMessage(tr("Initializing lumetra"));
-    try {
-        finishBatch(batch.run([] { QCoreApplication::processEvents(QEventLoop::AllEvents); }));
-    } catch (const Error& e) {
-        abandonBatch(original, previousTitle, QString::fromLocal8Bit(e.what()));
-    } catch (const std::bad_alloc&) {
-        abandonBatch(original, previousTitle, tr("Not enough memory."));
-    }
+    showCancelButton();
+    updateActions();
+    if (!_batch->start()) abandonBatch(tr("No worker thread could be started."));
+}
+
+void QLumetraMainWindow::cancelBatch() {
+    if (!_batch) return;
+    _batch->cancel();
+    if (_cancelButton) _cancelButton->setEnabled(false);  // it has been heard
+}
+
+void QLumetraMainWindow::closeEvent(QCloseEvent* event) {
+    cancelBatch();
+    QMainWindow::closeEvent(event);
+}
+
+// The batch signals from its worker thread; queued, they reach the window in its own thread in
+// the order they were sent.  Errors arrive as failed() for one file and as abandoned() for the
+// original or the engine set-up: no exception reaches this thread.
+void QLumetraMainWindow::connectBatch(const BatchRun& batch) {
+    const auto queued = Qt::QueuedConnection;
+    connect(&batch, &BatchRun::started, this, &QLumetraMainWindow::beginResults, queued);
+    connect(&batch, &BatchRun::progress, this, &QLumetraMainWindow::showProgress, queued);
+    connect(&batch, &BatchRun::compared, this, &QLumetraMainWindow::appendComparison, queued);
+    connect(&batch, &BatchRun::failed, this, &QLumetraMainWindow::appendFailure, queued);
+    connect(&batch, &BatchRun::finished, this, &QLumetraMainWindow::finishBatch, queued);
+    connect(&batch, &BatchRun::abandoned, this, &QLumetraMainWindow::abandonBatch, queued);
 }
 
 // The engine is built: the new run's files replace the old ones and the table empties.
-void QLumetraMainWindow::beginResults(const QString& original, const QStringList& degraded,
-                                      int total) {
+void QLumetraMainWindow::beginResults(int total) {
     ui.statusBar->clearMessage();
+    showProgressBar(total);
+    _originalFile = _batch->original();
+    _degradedFiles = _batch->degraded();
+    _comparisons.clear();
+    _failures.clear();
+    ui.tableWidget->setRowCount(0);
+}
+
+// Permanent, so that the status bar's messages ("Initializing lumetra", a failed file's
+// reason) do not hide it as they hide the progress bar.
+void QLumetraMainWindow::showCancelButton() {
+    _cancelButton = std::make_unique<QPushButton>(tr("Cancel"), this);
+    _cancelButton->setObjectName(QStringLiteral("cancelButton"));
+    connect(_cancelButton.get(), &QPushButton::clicked, this, &QLumetraMainWindow::cancelBatch);
+    ui.statusBar->addPermanentWidget(_cancelButton.get());
+}
+
+void QLumetraMainWindow::showProgressBar(int total) {
     _progressBar = std::make_unique<QProgressBar>(this);
     _progressBar->setRange(0, total);
     _progressBar->setTextVisible(true);
     ui.statusBar->addWidget(_progressBar.get(), 1);
-
-    _originalFile = original;
-    _degradedFiles = degraded;
-    _comparisons.clear();
-    _failures.clear();
-    ui.tableWidget->setRowCount(0);
 }
 
 void QLumetraMainWindow::showProgress(int done) {
@@ -210,34 +222,53 @@ void QLumetraMainWindow::appendRow(const QStringList& cells, const QString& tool
     }
 }
 
-void QLumetraMainWindow::finishBatch(int failures) {
-    ui.statusBar->removeWidget(_progressBar.get());
-    _progressBar.reset();
-    if (failures > 0) {
-        ui.statusBar->showMessage(
-            tr("%1 of %2 files failed").arg(failures).arg(_degradedFiles.size()));
+// Files a cancelled run never reached are dropped: files, results and rows stay aligned.  A
+// run cancelled before its engine was ready replaced nothing: the previous run stays.
+void QLumetraMainWindow::finishBatch(const BatchOutcome& outcome) {
+    const bool resultsReplaced = _progressBar != nullptr;
+    if (resultsReplaced) {
+        _degradedFiles = _degradedFiles.first(outcome.done);
+    } else {
+        setWindowTitle(_titleBeforeBatch);
+    }
+    endBatch();
+    ui.statusBar->showMessage(resultsReplaced ? outcomeMessage(outcome) : tr("Cancelled"));
+    emit batchFinished();
+}
+
+// When the original or the engine failed nothing was replaced and the previous run stays.
+void QLumetraMainWindow::abandonBatch(const QString& reason) {
+    const QString original = _batch->original();
+    const bool resultsReplaced = _progressBar != nullptr;
+    if (resultsReplaced) {
+        markUnreachedFiles(tr("not compared: %1").arg(reason));
+    } else {
+        setWindowTitle(_titleBeforeBatch);
+        ui.statusBar->clearMessage();
+    }
+    endBatch();
+    _notifier->warning((resultsReplaced ? tr("The comparison against \"%1\" stopped.\n\n%2")
+                                        : tr("Cannot compare against the original \"%1\".\n\n%2"))
+                           .arg(original, reason));
+    emit batchFinished();
+}
+
+// Stopped part-way: the files not reached still get their rows, so that rows, files and
+// results stay aligned.
+void QLumetraMainWindow::markUnreachedFiles(const QString& reason) {
+    while (_comparisons.size() < static_cast<std::size_t>(_degradedFiles.size())) {
+        appendFailure(reason);
     }
 }
 
-void QLumetraMainWindow::abandonBatch(const QString& original, const QString& previousTitle,
-                                      const QString& reason) {
-    if (!_progressBar) {
-        // The original or the engine failed: nothing was replaced, the previous run stays.
-        setWindowTitle(previousTitle);
-        ui.statusBar->clearMessage();
-        _notifier->warning(
-            tr("Cannot compare against the original \"%1\".\n\n%2").arg(original, reason));
-        return;
-    }
-    // Stopped part-way: the files not reached still get their rows, so that rows, files and
-    // results stay aligned.
-    const QString notCompared = tr("not compared: %1").arg(reason);
-    while (_comparisons.size() < static_cast<std::size_t>(_degradedFiles.size())) {
-        appendFailure(notCompared);
-    }
+// The batch has sent its last signal: its worker thread ends at once and is joined here.
+void QLumetraMainWindow::endBatch() {
+    _batch.reset();
     ui.statusBar->removeWidget(_progressBar.get());
     _progressBar.reset();
-    _notifier->warning(tr("The comparison against \"%1\" stopped.\n\n%2").arg(original, reason));
+    ui.statusBar->removeWidget(_cancelButton.get());
+    _cancelButton.reset();
+    updateActions();
 }
 
 QLumetraErrorMapDialog* QLumetraMainWindow::openErrorMap(int row) {
@@ -265,8 +296,8 @@ bool QLumetraMainWindow::exportResults(const QString& path) {
 }
 
 void QLumetraMainWindow::updateActions() {
-    ui.actionNew->setEnabled(!_batchRunning);
-    ui.actionExportResults->setEnabled(!_batchRunning && !_comparisons.empty());
+    ui.actionNew->setEnabled(!_batch);
+    ui.actionExportResults->setEnabled(!_batch && !_comparisons.empty());
 }
 
 }  // namespace lumetra

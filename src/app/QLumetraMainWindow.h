@@ -1,7 +1,8 @@
 #pragma once
 
 // The main window: the measure's five parameters and six mask switches, the "&New" action
-// that runs a batch, and the results table whose rows open error map windows.
+// that runs a batch on a worker thread, and the results table whose rows open error map
+// windows.
 
 #include <QList>
 #include <QMainWindow>
@@ -18,12 +19,16 @@
 #include "engine/Comparison.h"
 #include "ui_QLumetraMainWindow.h"
 
+class QCloseEvent;
 class QModelIndex;
 class QProgressBar;
+class QPushButton;
 
 namespace lumetra {
 
+class BatchRun;
 class QLumetraErrorMapDialog;
+struct BatchOutcome;
 
 class QLumetraMainWindow : public QMainWindow {
     Q_OBJECT
@@ -41,16 +46,31 @@ class QLumetraMainWindow : public QMainWindow {
     // The parameters as the form holds them now; a field that does not convert counts as 0.
     MeasureParameters parameters() const;
 
-    // Scores `degraded` against `original` and fills the table, one row per degraded file in
-    // the order given.  Does nothing while a batch is running.  An original that cannot be
-    // read, or an engine that cannot be built, leaves the previous results and shows a warning.
+    // Starts scoring `degraded` against `original` on a worker thread and returns at once.
+    // The table fills as the results arrive, one row per degraded file in the order given, and
+    // batchFinished() follows the last.  Does nothing while a batch is running.  An original
+    // that cannot be read, or an engine that cannot be built, leaves the previous results and
+    // shows a warning.
     void runBatch(const QString& original, const QStringList& degraded);
+
+    // Stops the running batch after the file being scored (the engine cannot be interrupted
+    // inside a file); the rows so far stay.  Asked while the engine is being built, it keeps
+    // the previous run's results.  The Cancel button of the status bar calls it.
+    void cancelBatch();
 
     // Opens the error map window of a row; nothing (nullptr) for a failed or missing row.
     QLumetraErrorMapDialog* openErrorMap(int row);
 
     // Writes the results as CSV; warns and returns false when the file cannot be written.
     bool exportResults(const QString& path);
+
+  signals:
+    // A batch ended, whichever way: its rows are final and "&New" is enabled again.
+    void batchFinished();
+
+  protected:
+    // Closing the window cancels a running batch; the destructor waits for its last file.
+    void closeEvent(QCloseEvent* event) override;
 
   private slots:
     void on_actionNew_triggered();
@@ -60,14 +80,18 @@ class QLumetraMainWindow : public QMainWindow {
   private:
     void chooseAndRunBatch();
     void chooseAndExport();
-    void executeBatch(const QString& original, const QStringList& degraded);
-    void beginResults(const QString& original, const QStringList& degraded, int total);
+    void connectBatch(const BatchRun& batch);
+    void showCancelButton();
+    void beginResults(int total);
+    void showProgressBar(int total);
     void showProgress(int done);
     void appendComparison(const Comparison& result);
     void appendFailure(const QString& reason);
     void appendRow(const QStringList& cells, const QString& toolTip);
-    void abandonBatch(const QString& original, const QString& previousTitle, const QString& reason);
-    void finishBatch(int failures);
+    void finishBatch(const BatchOutcome& outcome);
+    void abandonBatch(const QString& reason);
+    void markUnreachedFiles(const QString& reason);
+    void endBatch();
     void updateActions();
 
     Ui_QLumetraMainWindow ui;
@@ -81,9 +105,14 @@ class QLumetraMainWindow : public QMainWindow {
     EngineFactory _engine;
     std::unique_ptr<FileChooser> _chooser;
     std::unique_ptr<Notifier> _notifier;
+    // The running batch, from "&New" until its last signal has been handled.
+    std::unique_ptr<BatchRun> _batch;
+    // The title to go back to when a batch ends before its engine is ready.
+    QString _titleBeforeBatch;
     // Present from the moment a batch's engine is built until the batch ends.
     std::unique_ptr<QProgressBar> _progressBar;
-    bool _batchRunning = false;
+    // Present while a batch runs.
+    std::unique_ptr<QPushButton> _cancelButton;
     // The error map windows still open (closed ones delete themselves).
     QList<QPointer<QLumetraErrorMapDialog>> _errorMaps;
 };

@@ -1,15 +1,18 @@
 #pragma once
 
 // Fakes and small files for the desktop tests: a chooser with fixed answers, a notifier that
-// records warnings, an engine that records what it is given, and tiny PPM files.
+// records warnings, an engine that records what it is given, a gate that holds the engine
+// inside a call, and tiny PPM files.
 
 #include <QDir>
 #include <QFile>
 #include <QString>
 #include <QStringList>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -50,15 +53,52 @@ class RecordingNotifier : public Notifier {
     void warning(const QString& text) override { warnings << text; }
 };
 
-// What the fake engine saw, and what it answers.
+// Holds the batch's worker thread inside an engine call until the test thread lets it
+// through, so that a test can look at the window, its event loop running, while a file is
+// being scored.  Calls pass one by one (letThrough) or all of them (open).
+class Gate {
+  public:
+    // Worker side: counts the arrival, then waits for a pass.
+    void enter() {
+        std::unique_lock lock(_mutex);
+        ++_arrived;
+        _changed.wait(lock, [this] { return _open || _passes > 0; });
+        if (!_open) --_passes;
+    }
+    // Calls that have reached the gate so far, held or let through.
+    int arrived() const {
+        const std::lock_guard lock(_mutex);
+        return _arrived;
+    }
+    void letThrough(int calls = 1) {
+        const std::lock_guard lock(_mutex);
+        _passes += calls;
+        _changed.notify_all();
+    }
+    void open() {
+        const std::lock_guard lock(_mutex);
+        _open = true;
+        _changed.notify_all();
+    }
+
+  private:
+    mutable std::mutex _mutex;
+    std::condition_variable _changed;
+    int _arrived = 0;
+    int _passes = 0;
+    bool _open = false;
+};
+
+// What the fake engine saw, and what it answers.  The engine runs on the batch's worker
+// thread: read the log once the batch has finished (the thread is joined by then).
 struct EngineLog {
     std::vector<MeasureParameters> builds;  // one entry per engine built
     QStringList scored;                     // paths handed to the scorer, in order
     // Results handed out in call order; the k-th call gets results[k % size] (a zero result
     // of the original's size when there are none).
     std::vector<Comparison> results;
-    std::function<void()> onBuild;  // runs while an engine is being built
-    std::function<void()> onScore;  // runs before each file is scored
+    std::function<void()> onBuild;  // runs while an engine is being built (worker thread)
+    std::function<void()> onScore;  // runs before each file is scored (worker thread)
     bool failBuild = false;         // the engine cannot be built (an original too small)
 };
 

@@ -1,7 +1,10 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
 #include <memory>
+#include <new>
+#include <stdexcept>
 
 #include "AppTestSupport.h"
 #include "app/BatchRun.h"
@@ -15,7 +18,12 @@ namespace {
 const MeasureParameters kParameters{1.0f,  4.0f, 5.0f,  0.000751f, 3.8f, true,
                                     false, true, false, true,      false};
 
+// How the engine set-up fails in the background tests.
+enum class SetupFailure { UnreadableOriginal, EngineError, OutOfMemory, OtherException, NonStd };
+
 }  // namespace
+
+Q_DECLARE_METATYPE(SetupFailure)
 
 class tst_BatchRun : public QObject {
     Q_OBJECT
@@ -25,6 +33,10 @@ class tst_BatchRun : public QObject {
     void failedFileIsReportedAndRunGoesOn_data();
     void failedFileIsReportedAndRunGoesOn();
     void unreadableOriginalPassesThrough();
+    void cancelStopsBeforeNextFile();
+    void backgroundRunReportsToReceiverThreadInOrder();
+    void backgroundSetupFailureIsAbandonedNotThrown_data();
+    void backgroundSetupFailureIsAbandonedNotThrown();
 };
 
 void tst_BatchRun::scoresFilesInOrderWithProgressBeforeEach() {
@@ -50,15 +62,17 @@ void tst_BatchRun::scoresFilesInOrderWithProgressBeforeEach() {
             [&](int i, int n) { events << QString("progress %1/%2").arg(i).arg(n); });
     connect(&batch, &BatchRun::compared, this,
             [&](const Comparison& c) { events << QString("compared %1").arg(c.mobj()); });
-    int pumped = 0;
 
-    QCOMPARE(batch.run([&] { events << QString("between %1").arg(++pumped); }), 0);
+    const BatchOutcome outcome = batch.run();
 
+    QCOMPARE(outcome.total, 3);
+    QCOMPARE(outcome.done, 3);
+    QCOMPARE(outcome.failures, 0);
+    QVERIFY(!outcome.cancelled());
     QCOMPARE(log->builds.size(), std::size_t{1});
     QCOMPARE(log->scored, degraded);
-    QCOMPARE(events,
-             QStringList({"started 3", "progress 0/3", "between 1", "compared 10", "progress 1/3",
-                          "between 2", "compared 20", "progress 2/3", "between 3", "compared 30"}));
+    QCOMPARE(events, QStringList({"started 3", "progress 0/3", "compared 10", "progress 1/3",
+                                  "compared 20", "progress 2/3", "compared 30"}));
     QCOMPARE(progress.count(), 3);
     QCOMPARE(compared.count(), 3);
     QCOMPARE(failed.count(), 0);
@@ -69,21 +83,32 @@ void tst_BatchRun::scoresFilesInOrderWithProgressBeforeEach() {
 
 void tst_BatchRun::failedFileIsReportedAndRunGoesOn_data() {
     QTest::addColumn<bool>("fileExists");
-    QTest::newRow("unreadable file") << false;
-    QTest::newRow("size differs from the original") << true;
+    QTest::addColumn<bool>("engineFaults");
+    QTest::newRow("unreadable file") << false << false;
+    QTest::newRow("size differs from the original") << true << false;
+    QTest::newRow("engine throws a standard exception") << true << true;
 }
 
 void tst_BatchRun::failedFileIsReportedAndRunGoesOn() {
     QFETCH(bool, fileExists);
+    QFETCH(bool, engineFaults);
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString original = writePpm(dir.path(), "original.ppm", 4, 6);
-    const QString bad = fileExists ? writePpm(dir.path(), "bad.ppm", 6, 4)
+    const int badRows = engineFaults ? 4 : 6;  // 6 x 4 differs from the original's 4 x 6
+    const int badCols = engineFaults ? 6 : 4;
+    const QString bad = fileExists ? writePpm(dir.path(), "bad.ppm", badRows, badCols)
                                    : QDir(dir.path()).filePath("missing.ppm");
     const QStringList degraded = {writePpm(dir.path(), "a.ppm", 4, 6), bad,
                                   writePpm(dir.path(), "b.ppm", 4, 6)};
     auto log = std::make_shared<EngineLog>();
     log->results = {markedComparison(1.0f, 5.0f, 4, 6)};
+    int calls = 0;
+    if (engineFaults) {
+        log->onScore = [&] {
+            if (++calls == 2) throw std::logic_error("engine fault");
+        };
+    }
 
     BatchRun batch(original, degraded, kParameters, fakeEngine(log));
     QStringList events;
@@ -93,7 +118,7 @@ void tst_BatchRun::failedFileIsReportedAndRunGoesOn() {
         QVERIFY2(reason.contains(bad), qPrintable(reason));
     });
 
-    QCOMPARE(batch.run(), 1);
+    QCOMPARE(batch.run().failures, 1);
     QCOMPARE(events, QStringList({"compared", "failed", "compared"}));
 }
 
@@ -107,6 +132,129 @@ void tst_BatchRun::unreadableOriginalPassesThrough() {
     QVERIFY_THROWS_EXCEPTION(ImageReadError, batch.run());
     QCOMPARE(started.count(), 0);
     QVERIFY(log->builds.empty());
+}
+
+void tst_BatchRun::cancelStopsBeforeNextFile() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString original = writePpm(dir.path(), "original.ppm", 4, 6);
+    const QStringList degraded = {writePpm(dir.path(), "a.ppm", 4, 6),
+                                  writePpm(dir.path(), "b.ppm", 4, 6),
+                                  writePpm(dir.path(), "c.ppm", 4, 6)};
+    auto log = std::make_shared<EngineLog>();
+    BatchRun batch(original, degraded, kParameters, fakeEngine(log));
+    QSignalSpy progress(&batch, &BatchRun::progress);
+    QVERIFY(progress.isValid());
+    // Asked while the first result is delivered: the file in progress was the first.
+    connect(&batch, &BatchRun::compared, &batch, &BatchRun::cancel);
+
+    const BatchOutcome outcome = batch.run();
+
+    QCOMPARE(log->scored, degraded.first(1));
+    QCOMPARE(progress.count(), 1);
+    QCOMPARE(outcome.total, 3);
+    QCOMPARE(outcome.done, 1);
+    QVERIFY(outcome.cancelled());
+
+    // Asked before the engine is ready: nothing starts.
+    BatchRun early(original, degraded, kParameters, fakeEngine(log));
+    QSignalSpy started(&early, &BatchRun::started);
+    QVERIFY(started.isValid());
+    early.cancel();
+    QCOMPARE(early.run().done, 0);
+    QCOMPARE(started.count(), 0);
+    QCOMPARE(log->scored.size(), 1);
+}
+
+// The window's way of running a batch: signals sent from the worker thread, received queued.
+void tst_BatchRun::backgroundRunReportsToReceiverThreadInOrder() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString original = writePpm(dir.path(), "original.ppm", 4, 6);
+    const QStringList degraded = {writePpm(dir.path(), "a.ppm", 4, 6),
+                                  QDir(dir.path()).filePath("missing.ppm")};
+    auto log = std::make_shared<EngineLog>();
+    log->results = {markedComparison(7.0f, 2.0f, 4, 6)};
+    QThread* scoringThread = nullptr;
+    log->onScore = [&] { scoringThread = QThread::currentThread(); };
+
+    BatchRun batch(original, degraded, kParameters, fakeEngine(log));
+    QStringList events;
+    QList<QThread*> receivingThreads;
+    const auto record = [&](const QString& event) {
+        events << event;
+        receivingThreads << QThread::currentThread();
+    };
+    const auto queued = Qt::QueuedConnection;
+    connect(
+        &batch, &BatchRun::started, this, [&](int n) { record(QString("started %1").arg(n)); },
+        queued);
+    connect(
+        &batch, &BatchRun::progress, this,
+        [&](int i, int n) { record(QString("progress %1/%2").arg(i).arg(n)); }, queued);
+    connect(
+        &batch, &BatchRun::compared, this,
+        [&](const Comparison& c) { record(QString("compared %1").arg(c.mobj())); }, queued);
+    connect(
+        &batch, &BatchRun::failed, this, [&](const QString&) { record("failed"); }, queued);
+    connect(
+        &batch, &BatchRun::finished, this,
+        [&](const BatchOutcome& o) {
+            record(QString("finished %1/%2 %3").arg(o.done).arg(o.total).arg(o.failures));
+        },
+        queued);
+    connect(
+        &batch, &BatchRun::abandoned, this, [&](const QString& r) { record(r); }, queued);
+
+    QVERIFY(batch.start());
+    QTRY_VERIFY(!events.isEmpty() && events.last().startsWith("finished"));
+
+    QCOMPARE(events, QStringList({"started 2", "progress 0/2", "compared 7", "progress 1/2",
+                                  "failed", "finished 2/2 1"}));
+    QVERIFY(scoringThread != nullptr);
+    QVERIFY(scoringThread != QThread::currentThread());
+    QCOMPARE(receivingThreads, QList<QThread*>(events.size(), QThread::currentThread()));
+}
+
+void tst_BatchRun::backgroundSetupFailureIsAbandonedNotThrown_data() {
+    QTest::addColumn<SetupFailure>("failure");
+    QTest::addColumn<QString>("expectedReason");  // a part of the reason
+    QTest::newRow("unreadable original") << SetupFailure::UnreadableOriginal << "missing.ppm";
+    QTest::newRow("engine error") << SetupFailure::EngineError << "the original is too small";
+    QTest::newRow("out of memory") << SetupFailure::OutOfMemory << "Not enough memory.";
+    QTest::newRow("other standard exception")
+        << SetupFailure::OtherException << "plan size overflow";
+    QTest::newRow("exception of no standard type") << SetupFailure::NonStd << "unknown error";
+}
+
+void tst_BatchRun::backgroundSetupFailureIsAbandonedNotThrown() {
+    QFETCH(SetupFailure, failure);
+    QFETCH(QString, expectedReason);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString original = failure == SetupFailure::UnreadableOriginal
+                                 ? QDir(dir.path()).filePath("missing.ppm")
+                                 : writePpm(dir.path(), "original.ppm", 4, 6);
+    auto log = std::make_shared<EngineLog>();
+    log->failBuild = failure == SetupFailure::EngineError;
+    log->onBuild = [failure] {
+        if (failure == SetupFailure::OutOfMemory) throw std::bad_alloc();
+        if (failure == SetupFailure::OtherException) throw std::length_error("plan size overflow");
+        if (failure == SetupFailure::NonStd) throw 42;
+    };
+
+    BatchRun batch(original, {writePpm(dir.path(), "a.ppm", 4, 6)}, kParameters, fakeEngine(log));
+    QStringList events;
+    connect(&batch, &BatchRun::started, this, [&](int) { events << "started"; });
+    connect(&batch, &BatchRun::finished, this, [&](const BatchOutcome&) { events << "finished"; });
+    connect(&batch, &BatchRun::abandoned, this, [&](const QString& reason) {
+        events << "abandoned";
+        QVERIFY2(reason.contains(expectedReason), qPrintable(reason));
+    });
+
+    QVERIFY(batch.start());
+    QTRY_COMPARE(events, QStringList({"abandoned"}));
+    QVERIFY(log->scored.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(tst_BatchRun)

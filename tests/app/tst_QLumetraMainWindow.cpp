@@ -9,9 +9,12 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
 #include <QStatusBar>
 #include <QTableWidget>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QValidator>
 #include <QtTest>
 #include <memory>
@@ -29,9 +32,11 @@ namespace {
 constexpr int kRows = 4;
 constexpr int kCols = 6;
 
-// A window with a recording engine, scripted dialogs and a folder of small images.
+// A window with a recording engine, scripted dialogs and a folder of small images.  Tests
+// that look at the window during a batch hold the engine at the gate.
 struct Harness {
     QTemporaryDir dir;
+    Gate gate;
     std::shared_ptr<EngineLog> log = std::make_shared<EngineLog>();
     FakeFileChooser* chooser = nullptr;     // owned by the window
     RecordingNotifier* notifier = nullptr;  // owned by the window
@@ -45,16 +50,38 @@ struct Harness {
         window = std::make_unique<QLumetraMainWindow>(fakeEngine(log), std::move(ownedChooser),
                                                       std::move(ownedNotifier));
     }
+    Harness(const Harness&) = delete;
+    Harness& operator=(const Harness&) = delete;
+    // A test that stopped early may have left the worker at the gate; the window waits for it.
+    ~Harness() {
+        gate.open();
+        window.reset();
+    }
 
     QString image(const QString& name, int rows = kRows, int cols = kCols) {
         return writePpm(dir.path(), name, rows, cols);
     }
 
-    // Chooses the files the way a user would and triggers "&New".
+    // Chooses the files the way a user would and triggers "&New"; the batch goes on in the
+    // background.
     void runFromMenu(const QString& original, const QStringList& degraded) {
         chooser->originalAnswer = original;
         chooser->degradedAnswer = degraded;
         action("actionNew")->trigger();
+    }
+
+    // The same, then waits, the event loop running, until the batch has finished.
+    [[nodiscard]] bool runToEnd(const QString& original, const QStringList& degraded) {
+        QSignalSpy finished(window.get(), &QLumetraMainWindow::batchFinished);
+        runFromMenu(original, degraded);
+        return finished.count() > 0 || finished.wait();
+    }
+
+    // The status bar's progress bar as "value of maximum".
+    QString progress() const {
+        const auto bars = window->findChildren<QProgressBar*>();
+        if (bars.size() != 1) return QStringLiteral("%1 progress bars").arg(bars.size());
+        return QStringLiteral("%1 of %2").arg(bars[0]->value()).arg(bars[0]->maximum());
     }
 
     template <typename T>
@@ -100,6 +127,10 @@ class tst_QLumetraMainWindow : public QObject {
     void failedFileGetsErrorRow_data();
     void failedFileGetsErrorRow();
     void newIsDisabledWhileBatchRuns();
+    void eventLoopRunsWhileFileIsScored();
+    void cancelStopsAfterFileInProgress();
+    void cancelWhileEngineIsBuiltKeepsPreviousResults();
+    void closingDuringBatchStopsAfterFileInProgress();
     void exportWritesTableAsCsv();
     void exportToUnwritablePathWarns();
 };
@@ -243,7 +274,7 @@ void tst_QLumetraMainWindow::fieldsAcceptOnlyNumbersTheRunReads() {
 
 void tst_QLumetraMainWindow::defaultRunPassesParametersToEngine() {
     Harness h;
-    h.runFromMenu(h.image("original.ppm"), {h.image("b.ppm")});
+    QVERIFY(h.runToEnd(h.image("original.ppm"), {h.image("b.ppm")}));
     QCOMPARE(h.log->builds.size(), std::size_t{1});
     const MeasureParameters& p = h.log->builds[0];
     // The texts convert to the nearest floats, so the bits must match.
@@ -268,22 +299,27 @@ void tst_QLumetraMainWindow::threeFilesGiveThreeRowsInOrder() {
     h.log->results = {markedComparison(1234567.0f, 4.0f, kRows, kCols),
                       markedComparison(0.5f, 4.0f, kRows, kCols),
                       markedComparison(2.0f, 3.25f, kRows, kCols)};
-    QString statusWhileBuilding;
-    QStringList progressShown;
-    h.log->onBuild = [&] { statusWhileBuilding = h.statusBar()->currentMessage(); };
-    h.log->onScore = [&] {
-        const auto bars = h.window->findChildren<QProgressBar*>();
-        QCOMPARE(bars.size(), 1);
-        QVERIFY(bars[0]->isTextVisible());
-        progressShown << QStringLiteral("%1 of %2").arg(bars[0]->value()).arg(bars[0]->maximum());
-    };
+    h.log->onBuild = [&] { h.gate.enter(); };
+    h.log->onScore = [&] { h.gate.enter(); };
     const QString original = h.image("original.ppm");
     const QStringList degraded = {h.image("z.ppm"), h.image("a.ppm"), h.image("m.ppm")};
+    QSignalSpy finished(h.window.get(), &QLumetraMainWindow::batchFinished);
+    QVERIFY(finished.isValid());
 
     h.runFromMenu(original, degraded);
 
-    QCOMPARE(statusWhileBuilding, QStringLiteral("Initializing lumetra"));
-    QCOMPARE(progressShown, QStringList({"0 of 3", "1 of 3", "2 of 3"}));
+    QTRY_COMPARE(h.gate.arrived(), 1);  // the engine is being built
+    QCOMPARE(h.statusBar()->currentMessage(), QStringLiteral("Initializing lumetra"));
+    for (int file = 0; file < 3; ++file) {
+        h.gate.letThrough();
+        QTRY_COMPARE(h.gate.arrived(), file + 2);  // file `file` is being scored
+        // The bar counts the files done before it, and their rows are in.
+        QTRY_COMPARE(h.progress(), QStringLiteral("%1 of 3").arg(file));
+        QCOMPARE(h.table()->rowCount(), file);
+        QVERIFY(h.window->findChild<QProgressBar*>()->isTextVisible());
+    }
+    h.gate.letThrough();
+    QVERIFY(finished.wait());
     QVERIFY(h.window->findChildren<QProgressBar*>().isEmpty());
     QVERIFY(h.statusBar()->currentMessage().isEmpty());
     QCOMPARE(h.window->windowTitle(), original);
@@ -305,7 +341,7 @@ void tst_QLumetraMainWindow::doubleClickOpensThatRowsMap() {
     }
     const QString original = h.image("original.ppm");
     const QString third = h.image("third.ppm");
-    h.runFromMenu(original, {h.image("first.ppm"), h.image("second.ppm"), third});
+    QVERIFY(h.runToEnd(original, {h.image("first.ppm"), h.image("second.ppm"), third}));
     h.window->show();
     QVERIFY(QTest::qWaitForWindowExposed(h.window.get()));
 
@@ -330,7 +366,7 @@ void tst_QLumetraMainWindow::doubleClickOpensThatRowsMap() {
 void tst_QLumetraMainWindow::errorMapWindowIsDeletedWhenClosed() {
     Harness h;
     h.log->results = {markedComparison(1.0f, 4.0f, kRows, kCols)};
-    h.runFromMenu(h.image("original.ppm"), {h.image("b.ppm")});
+    QVERIFY(h.runToEnd(h.image("original.ppm"), {h.image("b.ppm")}));
     QPointer<QLumetraErrorMapDialog> first = h.window->openErrorMap(0);
     QPointer<QLumetraErrorMapDialog> second = h.window->openErrorMap(0);
     QVERIFY(first && second && first != second);  // every double-click opens another window
@@ -348,7 +384,7 @@ void tst_QLumetraMainWindow::cancellingOriginalDialogStartsNothing() {
     Harness h;
     h.log->results = {markedComparison(0.5f, 4.0f, kRows, kCols)};
     const QString original = h.image("original.ppm");
-    h.runFromMenu(original, {h.image("b.ppm")});
+    QVERIFY(h.runToEnd(original, {h.image("b.ppm")}));
 
     h.runFromMenu(QString(), {h.image("c.ppm")});
 
@@ -373,12 +409,12 @@ void tst_QLumetraMainWindow::failingStartWarnsAndKeepsResults() {
     h.log->results = {markedComparison(0.5f, 4.0f, kRows, kCols)};
     const QString original = h.image("original.ppm");
     const QString degraded = h.image("b.ppm");
-    h.runFromMenu(original, {degraded});
+    QVERIFY(h.runToEnd(original, {degraded}));
 
     const QString broken =
         originalReadable ? h.image("tiny.ppm", 1, 1) : QDir(h.dir.path()).filePath("gone.ppm");
     h.log->failBuild = originalReadable;
-    h.runFromMenu(broken, {h.image("c.ppm"), h.image("d.ppm")});
+    QVERIFY(h.runToEnd(broken, {h.image("c.ppm"), h.image("d.ppm")}));
 
     QCOMPARE(h.notifier->warnings.size(), 1);
     QVERIFY2(h.notifier->warnings[0].contains(broken), qPrintable(h.notifier->warnings[0]));
@@ -396,8 +432,8 @@ void tst_QLumetraMainWindow::failingStartWarnsAndKeepsResults() {
 void tst_QLumetraMainWindow::cancellingDegradedDialogEmptiesTable() {
     Harness h;
     h.log->results = {markedComparison(0.5f, 4.0f, kRows, kCols)};
-    h.runFromMenu(h.image("original.ppm"), {h.image("b.ppm")});
-    h.runFromMenu(h.image("other.ppm"), {});
+    QVERIFY(h.runToEnd(h.image("original.ppm"), {h.image("b.ppm")}));
+    QVERIFY(h.runToEnd(h.image("other.ppm"), {}));
     QCOMPARE(h.log->builds.size(), std::size_t{2});  // the engine is still built
     QCOMPARE(h.table()->rowCount(), 0);
     QVERIFY(h.window->findChildren<QProgressBar*>().isEmpty());
@@ -407,16 +443,20 @@ void tst_QLumetraMainWindow::cancellingDegradedDialogEmptiesTable() {
 void tst_QLumetraMainWindow::oldRowsStayUntilEngineIsBuilt() {
     Harness h;
     h.log->results = {markedComparison(0.5f, 4.0f, kRows, kCols)};
-    h.runFromMenu(h.image("original.ppm"), {h.image("a.ppm"), h.image("b.ppm")});
-    int rowsWhileBuilding = -1;
-    int rowsAtFirstScore = -1;
-    h.log->onBuild = [&] { rowsWhileBuilding = h.table()->rowCount(); };
-    h.log->onScore = [&] {
-        if (rowsAtFirstScore < 0) rowsAtFirstScore = h.table()->rowCount();
-    };
+    QVERIFY(h.runToEnd(h.image("original.ppm"), {h.image("a.ppm"), h.image("b.ppm")}));
+    h.log->onBuild = [&] { h.gate.enter(); };
+    h.log->onScore = [&] { h.gate.enter(); };
+    QSignalSpy finished(h.window.get(), &QLumetraMainWindow::batchFinished);
+
     h.runFromMenu(h.image("original2.ppm"), {h.image("c.ppm")});
-    QCOMPARE(rowsWhileBuilding, 2);
-    QCOMPARE(rowsAtFirstScore, 0);
+
+    QTRY_COMPARE(h.gate.arrived(), 1);  // the engine is being built
+    QCOMPARE(h.table()->rowCount(), 2);
+    h.gate.letThrough();
+    QTRY_COMPARE(h.gate.arrived(), 2);  // the first file is being scored
+    QTRY_COMPARE(h.table()->rowCount(), 0);
+    h.gate.letThrough();
+    QVERIFY(finished.wait());
     QCOMPARE(h.table()->rowCount(), 1);
 }
 
@@ -435,7 +475,7 @@ void tst_QLumetraMainWindow::failedFileGetsErrorRow() {
         fileExists ? h.image("bad.ppm", kCols, kRows) : QDir(h.dir.path()).filePath("missing.ppm");
     const QString original = h.image("original.ppm");
     const QStringList degraded = {h.image("a.ppm"), bad, h.image("c.ppm")};
-    h.runFromMenu(original, degraded);
+    QVERIFY(h.runToEnd(original, degraded));
 
     QCOMPARE(h.log->scored, QStringList({degraded[0], degraded[2]}));  // the batch went on
     QCOMPARE(h.table()->rowCount(), 3);
@@ -460,18 +500,129 @@ void tst_QLumetraMainWindow::newIsDisabledWhileBatchRuns() {
     Harness h;
     h.log->results = {markedComparison(0.5f, 4.0f, kRows, kCols)};
     const QString original = h.image("original.ppm");
-    QList<bool> enabledWhileScoring;
-    h.log->onScore = [&] {
-        enabledWhileScoring << h.action("actionNew")->isEnabled();
+    h.log->onScore = [&] { h.gate.enter(); };
+    QSignalSpy finished(h.window.get(), &QLumetraMainWindow::batchFinished);
+    h.runFromMenu(original, {h.image("a.ppm"), h.image("b.ppm")});
+    QVERIFY(!h.action("actionNew")->isEnabled());
+    for (int file = 0; file < 2; ++file) {
+        QTRY_COMPARE(h.gate.arrived(), file + 1);
+        QVERIFY(!h.action("actionNew")->isEnabled());
+        QVERIFY(!h.action("actionExportResults")->isEnabled());
         h.action("actionNew")->trigger();                       // ignored: disabled
         h.window->runBatch(original, {h.image("nested.ppm")});  // ignored: already running
-    };
-    h.runFromMenu(original, {h.image("a.ppm"), h.image("b.ppm")});
-    QCOMPARE(enabledWhileScoring, QList<bool>({false, false}));
+        h.gate.letThrough();
+    }
+    QVERIFY(finished.wait());
     QCOMPARE(h.chooser->originalAsked, 1);
     QCOMPARE(h.log->builds.size(), std::size_t{1});
     QCOMPARE(h.table()->rowCount(), 2);
     QVERIFY(h.action("actionNew")->isEnabled());
+}
+
+void tst_QLumetraMainWindow::eventLoopRunsWhileFileIsScored() {
+    Harness h;
+    h.log->onScore = [&] { h.gate.enter(); };
+    h.runFromMenu(h.image("original.ppm"), {h.image("a.ppm"), h.image("b.ppm")});
+    QTRY_COMPARE(h.gate.arrived(), 1);
+
+    // The worker is held inside the first file; the window's thread goes on with its events.
+    bool timerFired = false;
+    QTimer::singleShot(0, h.window.get(), [&] { timerFired = true; });
+    QTRY_VERIFY(timerFired);
+    QTRY_COMPARE(h.progress(), QStringLiteral("0 of 2"));
+    QCOMPARE(h.gate.arrived(), 1);
+    QVERIFY(h.log->scored.isEmpty());
+
+    QSignalSpy finished(h.window.get(), &QLumetraMainWindow::batchFinished);
+    h.gate.open();
+    QVERIFY(finished.wait());
+    QCOMPARE(h.table()->rowCount(), 2);
+}
+
+void tst_QLumetraMainWindow::cancelStopsAfterFileInProgress() {
+    Harness h;
+    for (std::uint32_t k = 0; k < 3; ++k) {
+        h.log->results.push_back(markedComparison(1.0f + k, 4.0f, kRows, kCols, k));
+    }
+    h.log->onScore = [&] { h.gate.enter(); };
+    const QString original = h.image("original.ppm");
+    const QStringList degraded = {h.image("a.ppm"), h.image("b.ppm"), h.image("c.ppm")};
+    QSignalSpy finished(h.window.get(), &QLumetraMainWindow::batchFinished);
+    h.runFromMenu(original, degraded);
+    h.gate.letThrough();                // the first file is scored
+    QTRY_COMPARE(h.gate.arrived(), 2);  // the second is in progress
+    QTRY_COMPARE(h.table()->rowCount(), 1);
+
+    auto* cancel = h.child<QPushButton>("cancelButton");
+    QVERIFY(cancel);
+    QCOMPARE(cancel->text(), QStringLiteral("Cancel"));
+    QVERIFY(cancel->isEnabled());
+    cancel->click();
+    QVERIFY(!cancel->isEnabled());
+    h.gate.open();  // the second file ends; the third is never started
+    QVERIFY(finished.wait());
+
+    QCOMPARE(h.log->scored, degraded.first(2));
+    QCOMPARE(h.table()->rowCount(), 2);
+    QCOMPARE(h.cell(1, 0), degraded[1]);
+    QCOMPARE(h.statusBar()->currentMessage(), QStringLiteral("Cancelled after 2 of 3 files"));
+    QVERIFY(!h.child<QPushButton>("cancelButton"));
+    QVERIFY(h.window->findChildren<QProgressBar*>().isEmpty());
+    QVERIFY(h.action("actionNew")->isEnabled());
+    QVERIFY(h.action("actionExportResults")->isEnabled());
+    // Files, results and rows stay aligned: the file never reached has no row and no map.
+    QVERIFY(h.window->openErrorMap(1));
+    QCOMPARE(h.window->openErrorMap(2), nullptr);
+    h.chooser->resultsAnswer = QDir(h.dir.path()).filePath("results.csv");
+    QVERIFY(h.window->exportResults(h.chooser->resultsAnswer));
+    QFile csv(h.chooser->resultsAnswer);
+    QVERIFY(csv.open(QIODevice::ReadOnly));
+    QCOMPARE(QString::fromUtf8(csv.readAll()).count('\n'), 3);  // the header and two files
+}
+
+void tst_QLumetraMainWindow::cancelWhileEngineIsBuiltKeepsPreviousResults() {
+    Harness h;
+    h.log->results = {markedComparison(0.5f, 4.0f, kRows, kCols)};
+    const QString original = h.image("original.ppm");
+    const QString degraded = h.image("a.ppm");
+    QVERIFY(h.runToEnd(original, {degraded}));
+    h.log->onBuild = [&] { h.gate.enter(); };
+    QSignalSpy finished(h.window.get(), &QLumetraMainWindow::batchFinished);
+    h.runFromMenu(h.image("other.ppm"), {h.image("b.ppm"), h.image("c.ppm")});
+    QTRY_COMPARE(h.gate.arrived(), 1);
+    QCOMPARE(h.statusBar()->currentMessage(), QStringLiteral("Initializing lumetra"));
+
+    auto* cancel = h.child<QPushButton>("cancelButton");
+    QVERIFY(cancel);
+    cancel->click();
+    h.gate.open();
+    QVERIFY(finished.wait());
+
+    QCOMPARE(h.log->scored, QStringList({degraded}));  // the first run's file only
+    QCOMPARE(h.statusBar()->currentMessage(), QStringLiteral("Cancelled"));
+    QCOMPARE(h.window->windowTitle(), original);
+    QCOMPARE(h.table()->rowCount(), 1);
+    const QLumetraErrorMapDialog* map = h.window->openErrorMap(0);
+    QVERIFY(map);
+    QCOMPARE(map->windowTitle(), original + " - " + degraded);
+    QVERIFY(!h.child<QPushButton>("cancelButton"));
+    QVERIFY(h.action("actionNew")->isEnabled());
+}
+
+void tst_QLumetraMainWindow::closingDuringBatchStopsAfterFileInProgress() {
+    Harness h;
+    h.log->onScore = [&] { h.gate.enter(); };
+    const QStringList degraded = {h.image("a.ppm"), h.image("b.ppm"), h.image("c.ppm")};
+    h.runFromMenu(h.image("original.ppm"), degraded);
+    QTRY_COMPARE(h.gate.arrived(), 1);
+
+    QVERIFY(h.window->close());
+    h.gate.open();     // the first file ends while the window goes away
+    h.window.reset();  // waits for that file
+
+    QCOMPARE(h.log->scored, degraded.first(1));
+    // Nothing of the batch outlived the window: the engine (which shares the log) is gone.
+    QCOMPARE(h.log.use_count(), 1L);
 }
 
 void tst_QLumetraMainWindow::exportWritesTableAsCsv() {
@@ -479,7 +630,7 @@ void tst_QLumetraMainWindow::exportWritesTableAsCsv() {
     h.log->results = {markedComparison(0.1f, 4.0f, kRows, kCols)};
     const QString good = h.image("good.ppm");
     const QString missing = QDir(h.dir.path()).filePath("missing.ppm");
-    h.runFromMenu(h.image("original.ppm"), {good, missing});
+    QVERIFY(h.runToEnd(h.image("original.ppm"), {good, missing}));
     h.chooser->resultsAnswer = QDir(h.dir.path()).filePath("results.csv");
     h.action("actionExportResults")->trigger();
 
