@@ -93,6 +93,11 @@ void QLumetraMainWindow::setupDefault() {
     ui.lineEditCo->setText(QString::fromLatin1(kDefaultCo));
     ui.lineEditA->setText(QString::fromLatin1(kDefaultA));
     ui.lineEditB->setText(QString::fromLatin1(kDefaultB));
+    // Show each value from its first digit: a narrow field would otherwise show "00751".
+    for (QLineEdit* field :
+         {ui.lineEditAlpha, ui.lineEditBeta, ui.lineEditCo, ui.lineEditA, ui.lineEditB}) {
+        field->setCursorPosition(0);
+    }
     ui.checkBoxIntraA->setChecked(true);
     ui.checkBoxIntraC1->setChecked(true);
     ui.checkBoxIntraC2->setChecked(true);
