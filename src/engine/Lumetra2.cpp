@@ -96,9 +96,12 @@ Lumetra2::Lumetra2(const RgbImage& original, float alpha, float beta, float co, 
 }
 
 void Lumetra2::checkSize(const std::string& path, const RgbImage& degraded) const {
+    requireOriginalSize("\"" + path + "\"", degraded);
+}
+
+void Lumetra2::requireOriginalSize(const std::string& subject, const RgbImage& degraded) const {
     if (degraded.rows() != rows() || degraded.cols() != cols()) {
-        throw SizeMismatchError("\"" + path + "\" is " +
-                                sizeText(degraded.cols(), degraded.rows()) +
+        throw SizeMismatchError(subject + " is " + sizeText(degraded.cols(), degraded.rows()) +
                                 " but the original is " + sizeText(cols(), rows()));
     }
 }
@@ -209,7 +212,7 @@ void Lumetra2::__decompose(const AccImage& image, Array<float>* bands) const {
 }
 
 Comparison Lumetra2::operator()(const RgbImage& degraded) const {
-    checkSize("the degraded image", degraded);
+    requireOriginalSize("the degraded image", degraded);
     const AccImage opponent(degraded);
     // Edges first: their working planes are gone before the 27 bands are made.
     const Array<int> degradedEdges = edges(opponent, _threads);

@@ -51,6 +51,8 @@ class Lumetra2 {
     Bands decompose(const AccImage& image) const;
 
   private:
+    // Throws SizeMismatchError "<subject> is W x H but the original is W x H".
+    void requireOriginalSize(const std::string& subject, const RgbImage& degraded) const;
     void __decompose(const AccImage& image, Array<float>* bands) const;
     Comparison __compare(const Array<float>* bands, const Array<int>& edges) const;
 
