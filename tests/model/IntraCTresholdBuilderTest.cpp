@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <limits>
+#include <random>
 
 #include "model/IntraCTresholdBuilder.h"
 
@@ -50,6 +51,31 @@ TEST(IntraCTresholdBuilder, EngineCoefficientsGivePositiveThresholdsSymmetricInS
     Array<float> nan(3, 1);
     nan(1, 0) = std::numeric_limits<float>::quiet_NaN();
     EXPECT_TRUE(std::isnan(build(nan, 0.48f, 0.03f, 0.82f)(1, 0)));
+}
+
+}  // namespace
+}  // namespace lumetra
+
+namespace lumetra {
+namespace {
+
+TEST(IntraCTresholdBuilder, SquareEqualsThePowerInDoubleBitForBit) {
+    // Seeded magnitudes over twelve decades, both signs; the recipe squares through pow.
+    std::mt19937 generator(11u);
+    Array<float> x(200, 1000);
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        const float unit = static_cast<float>(generator() >> 8) / 16777216.0f;  // [0, 1)
+        const float decade = static_cast<float>(generator() % 12) - 6.0f;
+        x.data()[i] = (unit * 2.0f - 1.0f) * std::pow(10.0f, decade);
+    }
+    const float p = 0.13f, q = 0.05f, r = 0.42f;
+    const Array<float> t = IntraCTresholdBuilder{}(x, p, q, r);
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        const float a = std::fabs(x.data()[i]);
+        const float square = static_cast<float>(std::pow(static_cast<double>(a), 2.0));
+        const float expected = (q * square + (p * a + 1.0f)) / (r * a + 1.0f);
+        ASSERT_EQ(t.data()[i], expected) << "x " << x.data()[i];
+    }
 }
 
 }  // namespace
