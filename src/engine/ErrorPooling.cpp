@@ -1,8 +1,10 @@
 #include "engine/ErrorPooling.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
+#include "engine/BandIndex.h"
 #include "image/Parallel.h"
 #include "structure/BlockPooling.h"
 #include "structure/Morphology.h"
@@ -20,13 +22,6 @@ constexpr float kCrownWeight = 10.0f;
 // Orientation pooling: Minkowski exponent 4.5 (see orientationPower) and the float nearest
 // its reciprocal.
 constexpr float kOrientationRoot = 0.22222222f;
-
-// Band layout: A base 0, crowns 1-4, 5-10, 11-16; C1 base 17, crown 18-21; C2 base 22, 23-26.
-constexpr unsigned kC1Base = 17;
-constexpr unsigned kC2Base = 22;
-constexpr unsigned kCrown3First = 5;
-constexpr unsigned kCrown4First = 11;
-constexpr unsigned kCrown3Size = 6;
 
 constexpr int kSet = 255;
 
@@ -68,9 +63,9 @@ Array<float> pooledError(const Array<float>* reference, const Array<float>* degr
     Array<float> error(rows, cols);
     const std::size_t n = error.size();
 
-    std::array<const float*, kPooledBands> ref{};
-    std::array<const float*, kPooledBands> deg{};
-    for (unsigned k = 0; k < kPooledBands; ++k) {
+    std::array<const float*, kBandCount> ref{};
+    std::array<const float*, kBandCount> deg{};
+    for (unsigned k = 0; k < kBandCount; ++k) {
         ref[k] = reference[k].data();
         deg[k] = degraded[k].data();
     }
@@ -89,13 +84,14 @@ Array<float> pooledError(const Array<float>* reference, const Array<float>* degr
         for (std::size_t i = strip * kStripPixels; i < end; ++i) {
             const float s0 = channelPooled(0, i);
             float crown2 = 0.0f;
-            for (unsigned j = 1; j <= 4; ++j) crown2 += orientationPower(channelPooled(j, i));
+            for (unsigned j = 1; j <= kCrown2Size; ++j)
+                crown2 += orientationPower(channelPooled(j, i));
             float crown3 = 0.0f;
-            for (unsigned k = kCrown3First; k < kCrown3First + kCrown3Size; ++k) {
+            for (unsigned k = kCrown3First; k < kCrown3First + kCrown34Size; ++k) {
                 crown3 += orientationPower(difference(k, i));
             }
             float crown4 = 0.0f;
-            for (unsigned k = kCrown4First; k < kCrown4First + kCrown3Size; ++k) {
+            for (unsigned k = kCrown4First; k < kCrown4First + kCrown34Size; ++k) {
                 crown4 += orientationPower(difference(k, i));
             }
             const float e2 = orientationRoot(crown2);
@@ -140,9 +136,8 @@ Array<int> edgeChanges(const Array<int>& referenceEdges, const Array<int>& degra
 }
 
 Array<float> structureWeight(const Array<int>& changes, float co) {
-    Array<int> changed = changes;
-    Array<int> horizontal = erode_dilate_h(changed);
-    Array<int> vertical = erode_dilate_v(changed);
+    const Array<int> horizontal = erode_dilate_h(changes);
+    const Array<int> vertical = erode_dilate_v(changes);
     Array<int> runs(changes.rows(), changes.cols());
     for (std::size_t i = 0, n = runs.size(); i < n; ++i) {
         runs.data()[i] = horizontal.data()[i] != 0 || vertical.data()[i] != 0 ? kSet : 0;

@@ -3,13 +3,9 @@
 // The comparison stages: band differences pooled into an error map, the block and structure
 // weights, the Minkowski measure and its quality score.
 
-#include <array>
-
 #include "image/Array.h"
 
 namespace lumetra {
-
-inline constexpr unsigned kPooledBands = 27;
 
 // Error map M: absolute band differences pooled over channels (weights 10, 5, 1 for A, C1, C2
 // in the base and crown 2) and over orientations (Minkowski sum with exponent 4.5), then

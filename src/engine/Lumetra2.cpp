@@ -4,11 +4,13 @@
 #include <sstream>
 #include <vector>
 
+#include "engine/BandIndex.h"
 #include "engine/ErrorPooling.h"
 #include "engine/Spectrum.h"
 #include "fft/fftw++.h"
 #include "image/Error.h"
 #include "image/Parallel.h"
+#include "image/PlaneMean.h"
 #include "model/DcpFilter.h"
 #include "model/InterATresholdBuilder.h"
 #include "model/InterBTresholdBuilder.h"
@@ -19,15 +21,6 @@
 namespace lumetra {
 
 namespace {
-
-// Band index ranges of the three channels.
-constexpr unsigned kAFirst = 0;
-constexpr unsigned kALast = 16;
-constexpr unsigned kC1Base = 17;
-constexpr unsigned kC1Last = 21;
-constexpr unsigned kC2Base = 22;
-constexpr unsigned kC2Last = 26;
-constexpr unsigned kCrown2Size = 4;
 
 // Each channel's bands are divided by these before they drive a threshold.
 constexpr float kADivisor = 250.0f;

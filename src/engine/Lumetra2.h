@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "engine/BandIndex.h"
 #include "engine/Comparison.h"
 #include "engine/Spectrum.h"
 #include "fft/RealFft2d.h"
@@ -18,7 +19,6 @@
 
 namespace lumetra {
 
-inline constexpr unsigned kBandCount = 27;
 using Bands = std::array<Array<float>, kBandCount>;
 
 // The smallest image side the model accepts.

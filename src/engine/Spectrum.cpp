@@ -5,14 +5,6 @@
 
 namespace lumetra {
 
-float planeMean(const Array<float>& plane) {
-    long double sum = 0.0L;
-    const float* p = plane.data();
-    for (std::size_t i = 0, n = plane.size(); i < n; ++i) sum += p[i];
-    const unsigned count = plane.rows() * plane.cols();
-    return static_cast<float>(sum / count);
-}
-
 BandMask croppedMask(const Array<float>& mask) {
     std::uint32_t r0 = mask.rows(), r1 = 0, c0 = mask.cols(), c1 = 0;
     for (std::uint32_t r = 0; r < mask.rows(); ++r) {

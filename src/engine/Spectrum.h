@@ -13,9 +13,6 @@
 
 namespace lumetra {
 
-// Mean of a plane: the row-major sum in extended precision over rows x cols, rounded to float.
-float planeMean(const Array<float>& plane);
-
 // A band mask kept as the rectangle of the centred grid where it is not zero.
 struct BandMask {
     std::uint32_t row0 = 0;

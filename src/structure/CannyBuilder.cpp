@@ -1,6 +1,7 @@
 #include "structure/CannyBuilder.h"
 
 #include "image/Parallel.h"
+#include "image/PlaneMean.h"
 
 // Stage words used below:
 //   kernel   - the odd-length Gaussian taps, built once per application;
@@ -91,14 +92,6 @@ std::uint32_t clampIndex(std::int64_t x, std::uint32_t n) {
 }
 
 // Mean of a non-empty plane: the sum in extended precision over rows x cols, rounded to float.
-float meanOf(const Array<float>& plane) {
-    assert(plane.size() > 0);
-    long double sum = 0.0L;
-    const float* p = plane.data();
-    for (std::size_t i = 0, n = plane.size(); i < n; ++i) sum += p[i];
-    return static_cast<float>(sum / static_cast<long double>(plane.size()));
-}
-
 }  // namespace
 
 CannyBuilder::CannyBuilder(float sigma, float low, float high)
@@ -290,7 +283,7 @@ Array<int> edges(const Array<float>& a, const Array<float>& c1, const Array<floa
     // The three maps are independent; they are made in parallel and merged in order.
     std::array<Array<int>, 3> maps;
     parallelFor(3, workers, [&](unsigned p, unsigned) {
-        const float mean = meanOf(*planes[p]);
+        const float mean = planeMean(*planes[p]);
         // A zero mean would make every quotient non-finite: such a plane shows no edges.
         if (mean != 0.0f) maps[p] = canny(*planes[p] / mean);
     });
