@@ -54,6 +54,30 @@ float parameterPower(float x, float exponent) {
     return power(x, exponent);
 }
 
+// Channel pooling of the base band and crown 2 from the three absolute differences.
+float channelPooled(float achromatic, float c1, float c2) {
+    return kAchromaticWeight * achromatic + kC1Weight * c1 + c2;
+}
+
+// M from the base S0 and the three crowns' sums of powers.
+float errorOf(float s0, float crown2, float crown3, float crown4) {
+    const float e2 = orientationRoot(crown2);
+    const float e3 = orientationRoot(crown3);
+    const float e4 = orientationRoot(crown4);
+    return s0 + kCrownWeight * e2 + kCrownWeight * e3 + e4;
+}
+
+// Every pixel stands alone: whole-plane passes are cut into strips of rows done in parallel.
+constexpr std::size_t kStripPixels = 1 << 16;
+
+template <typename Fn>
+void inStrips(std::size_t n, unsigned workers, Fn&& fn) {
+    const unsigned strips = static_cast<unsigned>((n + kStripPixels - 1) / kStripPixels);
+    parallelFor(strips, workers, [&](unsigned strip, unsigned) {
+        fn(strip * kStripPixels, std::min(n, (strip + 1) * kStripPixels));
+    });
+}
+
 }  // namespace
 
 Array<float> pooledError(const Array<float>* reference, const Array<float>* degraded,
@@ -61,7 +85,6 @@ Array<float> pooledError(const Array<float>* reference, const Array<float>* degr
     const std::uint32_t rows = reference[0].rows();
     const std::uint32_t cols = reference[0].cols();
     Array<float> error(rows, cols);
-    const std::size_t n = error.size();
 
     std::array<const float*, kBandCount> ref{};
     std::array<const float*, kBandCount> deg{};
@@ -70,22 +93,17 @@ Array<float> pooledError(const Array<float>* reference, const Array<float>* degr
         deg[k] = degraded[k].data();
     }
     auto difference = [&](unsigned k, std::size_t i) { return std::fabs(ref[k][i] - deg[k][i]); };
-    auto channelPooled = [&](unsigned j, std::size_t i) {
-        return kAchromaticWeight * difference(j, i) + kC1Weight * difference(kC1Base + j, i) +
-               difference(kC2Base + j, i);
+    auto pooled = [&](unsigned j, std::size_t i) {
+        return channelPooled(difference(j, i), difference(kC1Base + j, i),
+                             difference(kC2Base + j, i));
     };
 
     float* m = error.data();
-    // Every pixel stands alone: the map is cut into strips of rows pooled in parallel.
-    constexpr std::size_t kStripPixels = 1 << 16;
-    const unsigned strips = static_cast<unsigned>((n + kStripPixels - 1) / kStripPixels);
-    parallelFor(strips, workers, [&](unsigned strip, unsigned) {
-        const std::size_t end = std::min(n, (strip + 1) * kStripPixels);
-        for (std::size_t i = strip * kStripPixels; i < end; ++i) {
-            const float s0 = channelPooled(0, i);
+    inStrips(error.size(), workers, [&](std::size_t begin, std::size_t end) {
+        for (std::size_t i = begin; i < end; ++i) {
+            const float s0 = pooled(0, i);
             float crown2 = 0.0f;
-            for (unsigned j = 1; j <= kCrown2Size; ++j)
-                crown2 += orientationPower(channelPooled(j, i));
+            for (unsigned j = 1; j <= kCrown2Size; ++j) crown2 += orientationPower(pooled(j, i));
             float crown3 = 0.0f;
             for (unsigned k = kCrown3First; k < kCrown3First + kCrown34Size; ++k) {
                 crown3 += orientationPower(difference(k, i));
@@ -94,11 +112,79 @@ Array<float> pooledError(const Array<float>* reference, const Array<float>* degr
             for (unsigned k = kCrown4First; k < kCrown4First + kCrown34Size; ++k) {
                 crown4 += orientationPower(difference(k, i));
             }
-            const float e2 = orientationRoot(crown2);
-            const float e3 = orientationRoot(crown3);
-            const float e4 = orientationRoot(crown4);
-            m[i] = s0 + kCrownWeight * e2 + kCrownWeight * e3 + e4;
+            m[i] = errorOf(s0, crown2, crown3, crown4);
         }
+    });
+    return error;
+}
+
+StreamedError::StreamedError(const Array<float>* reference)
+    : _reference(reference),
+      _base(reference[0].rows(), reference[0].cols()),
+      _crown2(reference[0].rows(), reference[0].cols()),
+      _crown3(reference[0].rows(), reference[0].cols()),
+      _crown4(reference[0].rows(), reference[0].cols()) {}
+
+template <typename Add>
+void StreamedError::inTurn(Turns& turns, unsigned position, Add&& add) {
+    std::unique_lock<std::mutex> lock(turns.mutex);
+    turns.changed.wait(lock, [&] { return turns.abandoned || turns.next == position; });
+    if (turns.abandoned) return;
+    add();
+    ++turns.next;
+    turns.changed.notify_all();
+}
+
+void StreamedError::addGroup(unsigned j, Array<float>& a, const Array<float>& c1,
+                             const Array<float>& c2) {
+    const float* refA = _reference[j].data();
+    const float* refC1 = _reference[kC1Base + j].data();
+    const float* refC2 = _reference[kC2Base + j].data();
+    const float* u = c1.data();
+    const float* v = c2.data();
+    float* x = j == 0 ? _base.data() : a.data();
+    const float* degA = a.data();
+    for (std::size_t i = 0, n = a.size(); i < n; ++i) {
+        const float pooled = channelPooled(std::fabs(refA[i] - degA[i]), std::fabs(refC1[i] - u[i]),
+                                           std::fabs(refC2[i] - v[i]));
+        x[i] = j == 0 ? pooled : orientationPower(pooled);
+    }
+    if (j == 0) return;
+    inTurn(_turns2, j - 1, [&] {
+        float* sum = _crown2.data();
+        for (std::size_t i = 0, n = a.size(); i < n; ++i) sum[i] += x[i];
+    });
+}
+
+void StreamedError::addBand(unsigned k, Array<float>& a) {
+    const float* ref = _reference[k].data();
+    float* x = a.data();
+    for (std::size_t i = 0, n = a.size(); i < n; ++i)
+        x[i] = orientationPower(std::fabs(ref[i] - x[i]));
+    const bool crown3 = k < kCrown4First;
+    inTurn(crown3 ? _turns3 : _turns4, k - (crown3 ? kCrown3First : kCrown4First), [&] {
+        float* sum = (crown3 ? _crown3 : _crown4).data();
+        for (std::size_t i = 0, n = a.size(); i < n; ++i) sum[i] += x[i];
+    });
+}
+
+void StreamedError::abandon() {
+    for (Turns* turns : {&_turns2, &_turns3, &_turns4}) {
+        const std::lock_guard<std::mutex> lock(turns->mutex);
+        turns->abandoned = true;
+        turns->changed.notify_all();
+    }
+}
+
+Array<float> StreamedError::error(unsigned workers) {
+    // The map takes the base's place; each pixel reads its own sums before writing.
+    Array<float> error = std::move(_base);
+    float* m = error.data();
+    const float* c2 = _crown2.data();
+    const float* c3 = _crown3.data();
+    const float* c4 = _crown4.data();
+    inStrips(error.size(), workers, [&](std::size_t begin, std::size_t end) {
+        for (std::size_t i = begin; i < end; ++i) m[i] = errorOf(m[i], c2[i], c3[i], c4[i]);
     });
     return error;
 }

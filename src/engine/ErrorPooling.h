@@ -3,6 +3,10 @@
 // The comparison stages: band differences pooled into an error map, the block and structure
 // weights, the Minkowski measure and its quality score.
 
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+
 #include "image/Array.h"
 
 namespace lumetra {
@@ -12,6 +16,48 @@ namespace lumetra {
 // M = S0 + 10 E2 + 10 E3 + E4.  Sized by the reference bands; `workers` threads share it.
 Array<float> pooledError(const Array<float>* reference, const Array<float>* degraded,
                          unsigned workers);
+
+// The same error map built band by band, as a decomposition hands over its masked bands:
+// each orientation group or band is pooled as soon as it exists and then dropped, so the 27
+// degraded bands never exist at once.  The sums of every crown are taken in pooledError's
+// order, whatever order the bands arrive in, so the map is the same to the last bit.
+class StreamedError {
+  public:
+    // `reference`: the 27 masked bands of the original.
+    explicit StreamedError(const Array<float>* reference);
+
+    // Adds orientation group j (0: base, 1 .. 4: crown 2) from its masked A, C1 and C2 bands,
+    // overwriting `a`.  addGroup and addBand may run on several threads at once for different
+    // bands; a crown's later band waits for the earlier ones.
+    void addGroup(unsigned j, Array<float>& a, const Array<float>& c1, const Array<float>& c2);
+    // Adds A band k of crown 3 or 4 (5 .. 16), overwriting `a`.
+    void addBand(unsigned k, Array<float>& a);
+    // Releases every waiting thread when a band will never arrive (the decomposition failed).
+    void abandon();
+
+    // M = S0 + 10 E2 + 10 E3 + E4, once all 17 groups and bands are in.
+    Array<float> error(unsigned workers);
+
+  private:
+    // Additions into one crown's sum, taken in band order.
+    struct Turns {
+        std::mutex mutex;
+        std::condition_variable changed;
+        unsigned next = 0;
+        bool abandoned = false;
+    };
+    template <typename Add>
+    void inTurn(Turns& turns, unsigned position, Add&& add);
+
+    const Array<float>* _reference;
+    Array<float> _base;
+    Array<float> _crown2;
+    Array<float> _crown3;
+    Array<float> _crown4;
+    Turns _turns2;
+    Turns _turns3;
+    Turns _turns4;
+};
 
 // Block weight B: 32 x 32 block means of the error map normalised by the largest block mean
 // and squared.  A map without error (largest block mean 0) weighs 0 everywhere.

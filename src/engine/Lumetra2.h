@@ -9,7 +9,9 @@
 #include <string>
 
 #include "engine/BandIndex.h"
+#include "engine/BandMasking.h"
 #include "engine/Comparison.h"
+#include "engine/Decomposition.h"
 #include "engine/Spectrum.h"
 #include "fft/RealFft2d.h"
 #include "image/AccImage.h"
@@ -54,7 +56,10 @@ class Lumetra2 {
     // Throws SizeMismatchError "<subject> is W x H but the original is W x H".
     void requireOriginalSize(const std::string& subject, const RgbImage& degraded) const;
     void __decompose(const AccImage& image, Array<float>* bands) const;
-    Comparison __compare(const Array<float>* bands, const Array<int>& edges) const;
+    // Scores the pooled error map of a degraded image with its edge map.
+    Comparison __compare(Array<float> error, const Array<int>& edges) const;
+    MaskSwitches switches() const;
+    DecompositionFilters filters() const;
 
     float _alpha;
     float _beta;

@@ -1,14 +1,15 @@
 #include "engine/Spectrum.h"
 
 #include <algorithm>
-#include <cstring>
 
 namespace lumetra {
 
 BandMask croppedMask(const Array<float>& mask) {
-    std::uint32_t r0 = mask.rows(), r1 = 0, c0 = mask.cols(), c1 = 0;
-    for (std::uint32_t r = 0; r < mask.rows(); ++r) {
-        for (std::uint32_t c = 0; c < mask.cols(); ++c) {
+    const std::uint32_t rows = mask.rows();
+    const std::uint32_t cols = mask.cols();
+    std::uint32_t r0 = rows, r1 = 0, c0 = cols, c1 = 0;
+    for (std::uint32_t r = 0; r < rows; ++r) {
+        for (std::uint32_t c = 0; c < cols; ++c) {
             if (mask(r, c) != 0.0f) {
                 r0 = std::min(r0, r);
                 r1 = std::max(r1, r + 1);
@@ -25,44 +26,40 @@ BandMask croppedMask(const Array<float>& mask) {
     for (std::uint32_t r = r0; r < r1; ++r) {
         std::copy_n(&mask(r, c0), c1 - c0, &cropped.values(r - r0, 0));
     }
+    // The half-spectrum columns a centred column q lands on: its natural column c and the
+    // mirror -c of the conjugate term, where they fall in the half.
+    const std::uint32_t halfCols = cols / 2 + 1;
+    std::uint32_t used = 0;
+    for (std::uint32_t q = c0; q < c1; ++q) {
+        const std::uint32_t c = (q + cols - cols / 2) % cols;
+        const std::uint32_t mirror = (cols - c) % cols;
+        if (c < halfCols) used = std::max(used, c + 1);
+        if (mirror < halfCols) used = std::max(used, mirror + 1);
+    }
+    cropped.usedCols = std::max(used, 1u);
     return cropped;
 }
 
-Array<std::complex<float>> centredWeightedSpectrum(const std::complex<double>* half,
-                                                   std::uint32_t rows, std::uint32_t cols,
-                                                   const Array<float>& sensitivity) {
-    const std::uint32_t halfCols = cols / 2 + 1;
-    const std::uint32_t hr = rows / 2;
-    const std::uint32_t hc = cols / 2;
-    Array<std::complex<float>> out(rows, cols);
-    for (std::uint32_t p = 0; p < rows; ++p) {
-        const std::uint32_t r = (p + rows - hr) % rows;
-        const std::uint32_t mirrorRow = (rows - r) % rows;
-        for (std::uint32_t q = 0; q < cols; ++q) {
-            const std::uint32_t c = (q + cols - hc) % cols;
-            // The upper half of a real plane's spectrum mirrors the lower: S(r, c) = conj S(-r,
-            // -c).
-            std::complex<double> s;
-            if (c < halfCols) {
-                s = half[static_cast<std::size_t>(r) * halfCols + c];
-            } else {
-                s = std::conj(half[static_cast<std::size_t>(mirrorRow) * halfCols + (cols - c)]);
-            }
-            const float w = sensitivity(p, q);
-            out(p, q) = std::complex<float>(static_cast<float>(s.real()) * w,
-                                            static_cast<float>(s.imag()) * w);
-        }
+Array<std::complex<float>> roundedHalfSpectrum(const std::complex<double>* half, std::uint32_t rows,
+                                               std::uint32_t cols) {
+    Array<std::complex<float>> out(rows, cols / 2 + 1);
+    std::complex<float>* o = out.data();
+    for (std::size_t i = 0, n = out.size(); i < n; ++i) {
+        o[i] = std::complex<float>(static_cast<float>(half[i].real()),
+                                   static_cast<float>(half[i].imag()));
     }
     return out;
 }
 
-void bandHalfSpectrum(const Array<std::complex<float>>& weighted, const BandMask& mask,
+void bandHalfSpectrum(const Array<std::complex<float>>& spectrum, std::uint32_t cols,
+                      const Array<float>& sensitivity, const BandMask& mask,
                       std::complex<double>* half) {
-    const std::uint32_t rows = weighted.rows();
-    const std::uint32_t cols = weighted.cols();
+    const std::uint32_t rows = spectrum.rows();
     const std::uint32_t halfCols = cols / 2 + 1;
-    std::memset(static_cast<void*>(half), 0,
-                sizeof(std::complex<double>) * static_cast<std::size_t>(rows) * halfCols);
+    for (std::uint32_t r = 0; r < rows; ++r) {
+        std::fill_n(half + static_cast<std::size_t>(r) * halfCols, mask.usedCols,
+                    std::complex<double>());
+    }
     const std::uint32_t hr = rows / 2;
     const std::uint32_t hc = cols / 2;
     const Array<float>& m = mask.values;
@@ -74,13 +71,19 @@ void bandHalfSpectrum(const Array<std::complex<float>>& weighted, const BandMask
             const float factor = m(i, j);
             if (factor == 0.0f) continue;
             const std::uint32_t q = mask.col0 + j;
-            const std::complex<float> w = weighted(p, q);
-            const double re = 0.5 * static_cast<double>(w.real() * factor);
-            const double im = 0.5 * static_cast<double>(w.imag() * factor);
             const std::uint32_t c = (q + cols - hc) % cols;
+            const std::uint32_t mirrorCol = (cols - c) % cols;
+            // The upper half of a real plane's spectrum mirrors the lower:
+            // S(r, c) = conj S(-r, -c).
+            const std::complex<float> s =
+                c < halfCols ? spectrum(r, c) : std::conj(spectrum(mirrorRow, mirrorCol));
+            const float w = sensitivity(p, q);
+            const float weightedRe = s.real() * w;
+            const float weightedIm = s.imag() * w;
+            const double re = 0.5 * static_cast<double>(weightedRe * factor);
+            const double im = 0.5 * static_cast<double>(weightedIm * factor);
             if (c < halfCols)
                 half[static_cast<std::size_t>(r) * halfCols + c] += std::complex<double>(re, im);
-            const std::uint32_t mirrorCol = (cols - c) % cols;
             if (mirrorCol < halfCols) {
                 half[static_cast<std::size_t>(mirrorRow) * halfCols + mirrorCol] +=
                     std::complex<double>(re, -im);

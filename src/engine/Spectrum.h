@@ -13,26 +13,30 @@
 
 namespace lumetra {
 
-// A band mask kept as the rectangle of the centred grid where it is not zero.
+// A band mask kept as the rectangle of the centred grid where it is not zero, and the number
+// of half-spectrum columns (from column 0, natural order) that the band's spectrum reaches.
 struct BandMask {
     std::uint32_t row0 = 0;
     std::uint32_t col0 = 0;
+    std::uint32_t usedCols = 1;
     Array<float> values;
 };
 
 // The smallest rectangle holding every non-zero element of `mask`.
 BandMask croppedMask(const Array<float>& mask);
 
-// The full spectrum, rounded to float, centred and weighted by `sensitivity`: from the half
-// spectrum of a real plane (rows x (cols / 2 + 1), FFTW's r2c layout).
-Array<std::complex<float>> centredWeightedSpectrum(const std::complex<double>* half,
-                                                   std::uint32_t rows, std::uint32_t cols,
-                                                   const Array<float>& sensitivity);
+// A real plane's half spectrum (rows x (cols / 2 + 1), FFTW's r2c layout) rounded to float.
+Array<std::complex<float>> roundedHalfSpectrum(const std::complex<double>* half, std::uint32_t rows,
+                                               std::uint32_t cols);
 
-// The band spectrum weighted x mask, brought back to natural order, as the half spectrum of
-// its conjugate-symmetric part (B(k) + conj(B(-k))) / 2, ready for a complex-to-real inverse
-// transform.  That inverse equals the real part of the full inverse transform of B.
-void bandHalfSpectrum(const Array<std::complex<float>>& weighted, const BandMask& mask,
+// The band spectrum S x sensitivity x mask of a real plane's rounded half spectrum S (centred,
+// each weighted value rounded to float as the full weighted spectrum would hold it), brought
+// back to natural order as the half spectrum of its conjugate-symmetric part
+// (B(k) + conj(B(-k))) / 2, ready for a complex-to-real inverse transform, which then equals
+// the real part of the full inverse transform of B.  Writes columns 0 .. mask.usedCols - 1 of
+// `half` (rows x (cols / 2 + 1)) and leaves the others alone: they are zero.
+void bandHalfSpectrum(const Array<std::complex<float>>& spectrum, std::uint32_t cols,
+                      const Array<float>& sensitivity, const BandMask& mask,
                       std::complex<double>* half);
 
 }  // namespace lumetra

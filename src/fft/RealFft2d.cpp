@@ -1,5 +1,6 @@
 #include "fft/RealFft2d.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <string>
@@ -19,55 +20,117 @@ T* allocate(std::size_t count) {
     return static_cast<T*>(raw);
 }
 
+fftw_complex* asFftw(std::complex<double>* p) {
+    return reinterpret_cast<fftw_complex*>(p);
+}
+
 }  // namespace
 
 RealFft2d::RealFft2d(std::uint32_t rows, std::uint32_t cols)
     : _rows(rows), _cols(cols), _norm(1.0 / (static_cast<double>(rows) * cols)) {
     if (rows == 0 || cols == 0 ||
-        std::uint64_t{rows} * cols > static_cast<std::uint64_t>(std::numeric_limits<int>::max())) {
+        std::uint64_t{rows} * (cols / 2 + 1) * 2 >
+            static_cast<std::uint64_t>(std::numeric_limits<int>::max())) {
         throw FftError("FFT size " + std::to_string(rows) + " x " + std::to_string(cols) +
                        " cannot be planned");
     }
     Workspace ws = workspace();
     const int r = static_cast<int>(rows);
     const int c = static_cast<int>(cols);
-    auto* half = reinterpret_cast<fftw_complex*>(ws.half());
-    const auto lock = lockFftwPlanner();
-    _forward = fftw_plan_dft_r2c_2d(r, c, ws.real(), half, fftw::effort);
-    _inverse = fftw_plan_dft_c2r_2d(r, c, half, ws.real(), fftw::effort);
-    if (_forward == nullptr || _inverse == nullptr) {
+    // In place: the real plane's rows are padded to 2 (cols / 2 + 1) doubles.
+    const int paddedCols = 2 * static_cast<int>(halfCols());
+    const int halfColsInt = static_cast<int>(halfCols());
+    const int dims[] = {r, c};
+    const int realEmbed[] = {r, paddedCols};
+    const int halfEmbed[] = {r, halfColsInt};
+    {
+        const auto lock = lockFftwPlanner();
+        _forward =
+            fftw_plan_many_dft_r2c(2, dims, 1, reinterpret_cast<double*>(ws.half()), realEmbed, 1,
+                                   0, asFftw(ws.half()), halfEmbed, 1, 0, fftw::effort);
+        _rowInverse =
+            fftw_plan_dft_c2r_1d(c, asFftw(ws._rowIn.get()), ws._rowOut.get(), fftw::effort);
+    }
+    if (_forward == nullptr || _rowInverse == nullptr) {
+        const auto lock = lockFftwPlanner();
         if (_forward != nullptr) fftw_destroy_plan(_forward);
-        if (_inverse != nullptr) fftw_destroy_plan(_inverse);
+        if (_rowInverse != nullptr) fftw_destroy_plan(_rowInverse);
         throw FftError("Unable to construct FFTW plan");
+    }
+    try {
+        prepareInverse(halfCols());
+    } catch (...) {
+        const auto lock = lockFftwPlanner();
+        fftw_destroy_plan(_forward);
+        fftw_destroy_plan(_rowInverse);
+        throw;
     }
 }
 
 RealFft2d::~RealFft2d() {
     const auto lock = lockFftwPlanner();
     fftw_destroy_plan(_forward);
-    fftw_destroy_plan(_inverse);
+    fftw_destroy_plan(_rowInverse);
+    for (const auto& [used, plan] : _columnInverse) fftw_destroy_plan(plan);
+}
+
+void RealFft2d::prepareInverse(std::uint32_t usedCols) {
+    usedCols = std::clamp(usedCols, 1u, halfCols());
+    if (_columnInverse.count(usedCols) != 0) return;
+    Workspace ws = workspace();
+    const int n = static_cast<int>(_rows);
+    const int stride = static_cast<int>(halfCols());
+    fftw_plan plan = nullptr;
+    {
+        const auto lock = lockFftwPlanner();
+        plan = fftw_plan_many_dft(1, &n, static_cast<int>(usedCols), asFftw(ws.half()), nullptr,
+                                  stride, 1, asFftw(ws.half()), nullptr, stride, 1, FFTW_BACKWARD,
+                                  fftw::effort);
+    }
+    if (plan == nullptr) throw FftError("Unable to construct FFTW plan");
+    _columnInverse.emplace(usedCols, plan);
 }
 
 RealFft2d::Workspace RealFft2d::workspace() const {
     Workspace ws;
-    const std::size_t n = static_cast<std::size_t>(_rows) * _cols;
-    ws._real.reset(allocate<double>(n));
     ws._half.reset(allocate<std::complex<double>>(static_cast<std::size_t>(_rows) * halfCols()));
+    ws._rowIn.reset(allocate<std::complex<double>>(halfCols()));
+    ws._rowOut.reset(allocate<double>(_cols));
     return ws;
 }
 
-void RealFft2d::forward(const Array<float>& plane, Workspace& ws) const {
-    const float* p = plane.data();
-    double* real = ws.real();
-    for (std::size_t i = 0, n = plane.size(); i < n; ++i) real[i] = p[i];
-    fftw_execute_dft_r2c(_forward, real, reinterpret_cast<fftw_complex*>(ws.half()));
+void RealFft2d::forward(const Array<float>& plane, Workspace& ws, float divisor) const {
+    auto* real = reinterpret_cast<double*>(ws.half());
+    const std::size_t padded = 2 * static_cast<std::size_t>(halfCols());
+    for (std::uint32_t r = 0; r < _rows; ++r) {
+        const float* p = &plane(r, 0);
+        double* row = real + r * padded;
+        for (std::uint32_t c = 0; c < _cols; ++c) row[c] = static_cast<double>(p[c] / divisor);
+    }
+    fftw_execute_dft_r2c(_forward, real, asFftw(ws.half()));
 }
 
-void RealFft2d::inverse(Workspace& ws, Array<float>& out) const {
-    double* real = ws.real();
-    fftw_execute_dft_c2r(_inverse, reinterpret_cast<fftw_complex*>(ws.half()), real);
-    float* o = out.data();
-    for (std::size_t i = 0, n = out.size(); i < n; ++i) o[i] = static_cast<float>(real[i] * _norm);
+void RealFft2d::inverse(Workspace& ws, Array<float>& out, std::uint32_t usedCols) const {
+    usedCols = std::clamp(usedCols, 1u, halfCols());
+    const auto column = _columnInverse.find(usedCols);
+    if (column == _columnInverse.end()) {
+        throw FftError("inverse transform of " + std::to_string(usedCols) +
+                       " columns was not prepared");
+    }
+    fftw_execute_dft(column->second, asFftw(ws.half()), asFftw(ws.half()));
+    // Row by row: the used columns into a row buffer whose other columns are zero, then the
+    // complex-to-real transform, which may overwrite its input.
+    const std::size_t stride = halfCols();
+    std::complex<double>* rowIn = ws._rowIn.get();
+    double* rowOut = ws._rowOut.get();
+    for (std::uint32_t r = 0; r < _rows; ++r) {
+        const std::complex<double>* source = ws.half() + r * stride;
+        std::copy_n(source, usedCols, rowIn);
+        std::fill(rowIn + usedCols, rowIn + stride, std::complex<double>());
+        fftw_execute_dft_c2r(_rowInverse, asFftw(rowIn), rowOut);
+        float* o = &out(r, 0);
+        for (std::uint32_t c = 0; c < _cols; ++c) o[c] = static_cast<float>(rowOut[c] * _norm);
+    }
 }
 
 }  // namespace lumetra

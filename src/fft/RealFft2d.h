@@ -5,14 +5,19 @@
 // and the complex-to-real inverse turns a conjugate-symmetric half spectrum back into a real
 // plane.  Both run in double precision.
 //
-// Plans are made with FFTW_ESTIMATE when the object is built and executed with FFTW's
-// new-array functions, so one RealFft2d serves any number of threads at once, each with its
-// own Workspace.
+// The inverse runs as its two passes: complex transforms down the columns of the half
+// spectrum, then a complex-to-real transform of every row.  A band-limited spectrum is zero
+// beyond some column, and the column pass skips those columns: the inverse of a narrow band
+// costs little more than half of a full one.
+//
+// Plans are made with FFTW_ESTIMATE and executed with FFTW's new-array functions, so one
+// RealFft2d serves any number of threads at once, each with its own Workspace.
 
 #include <fftw3.h>
 
 #include <complex>
 #include <cstdint>
+#include <map>
 #include <memory>
 
 #include "image/Array.h"
@@ -21,10 +26,11 @@ namespace lumetra {
 
 class RealFft2d {
   public:
-    // Scratch buffers of one transform: the real plane and the half spectrum.
+    // Scratch buffers of one thread: the half spectrum (rows x (cols / 2 + 1), row by row;
+    // the forward transform also uses it, in place, for the real plane) and one row each way
+    // for the row pass of the inverse.
     class Workspace {
       public:
-        double* real() { return _real.get(); }
         std::complex<double>* half() { return _half.get(); }
 
       private:
@@ -32,11 +38,13 @@ class RealFft2d {
         struct Free {
             void operator()(void* p) const { fftw_free(p); }
         };
-        std::unique_ptr<double[], Free> _real;
         std::unique_ptr<std::complex<double>[], Free> _half;
+        std::unique_ptr<std::complex<double>[], Free> _rowIn;
+        std::unique_ptr<double[], Free> _rowOut;
     };
 
-    // Throws FftError when FFTW cannot plan the size or memory runs out.
+    // Throws FftError when FFTW cannot plan the size or memory runs out.  The inverse is ready
+    // for full half spectra; prepareInverse readies narrower ones.
     RealFft2d(std::uint32_t rows, std::uint32_t cols);
     ~RealFft2d();
     RealFft2d(const RealFft2d&) = delete;
@@ -47,21 +55,31 @@ class RealFft2d {
     // Columns of the half spectrum: cols / 2 + 1.
     std::uint32_t halfCols() const { return _cols / 2 + 1; }
 
+    // Plans the inverse of half spectra whose columns from `usedCols` on are zero (1 ..
+    // halfCols()).  Not safe to call while another thread uses this object.
+    void prepareInverse(std::uint32_t usedCols);
+
     Workspace workspace() const;
 
-    // Transforms `plane` (rows x cols) into ws.half(), unnormalised.
-    void forward(const Array<float>& plane, Workspace& ws) const;
+    // Transforms plane / divisor (each quotient rounded to float) into ws.half(),
+    // unnormalised.
+    void forward(const Array<float>& plane, Workspace& ws, float divisor = 1.0f) const;
 
-    // Inverse of the conjugate-symmetric half spectrum in ws.half() (which it overwrites),
-    // divided by rows x cols and rounded to float into `out` (rows x cols).
-    void inverse(Workspace& ws, Array<float>& out) const;
+    // Inverse of the conjugate-symmetric half spectrum in ws.half(), whose columns from
+    // `usedCols` on are taken as zero and never read, divided by rows x cols and rounded to
+    // float into `out` (rows x cols).  Overwrites columns 0 .. usedCols - 1 of ws.half().
+    // `usedCols` must have been prepared; the default is the full width.
+    void inverse(Workspace& ws, Array<float>& out) const { inverse(ws, out, halfCols()); }
+    void inverse(Workspace& ws, Array<float>& out, std::uint32_t usedCols) const;
 
   private:
     std::uint32_t _rows;
     std::uint32_t _cols;
     double _norm;
     fftw_plan _forward = nullptr;
-    fftw_plan _inverse = nullptr;
+    fftw_plan _rowInverse = nullptr;
+    // Column passes by the number of columns they transform.
+    std::map<std::uint32_t, fftw_plan> _columnInverse;
 };
 
 }  // namespace lumetra

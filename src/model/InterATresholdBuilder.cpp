@@ -1,9 +1,5 @@
 #include "model/InterATresholdBuilder.h"
 
-// Float arithmetic throughout.
-
-#include <cmath>
-
 namespace lumetra {
 
 Array<float> InterATresholdBuilder::operator()(const Array<float>& band, float p, float q,
@@ -11,11 +7,7 @@ Array<float> InterATresholdBuilder::operator()(const Array<float>& band, float p
     Array<float> factor(band.rows(), band.cols());
     const float* x = band.data();
     float* out = factor.data();
-    for (std::size_t i = 0, n = band.size(); i < n; ++i) {
-        const float a = std::fabs(x[i]);
-        const float numerator = q * (a * a) + (p * a + 1.0f);
-        out[i] = numerator / (r * a + 1.0f);
-    }
+    for (std::size_t i = 0, n = band.size(); i < n; ++i) out[i] = at(x[i], p, q, r);
     return factor;
 }
 

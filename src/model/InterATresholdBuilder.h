@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cmath>
+
 #include "image/Array.h"
 
 namespace lumetra {
@@ -10,6 +12,13 @@ namespace lumetra {
 class InterATresholdBuilder {
   public:
     Array<float> operator()(const Array<float>& band, float p, float q, float r) const;
+
+    // The factor of one band value, in float arithmetic throughout.
+    static float at(float x, float p, float q, float r) {
+        const float a = std::fabs(x);
+        const float numerator = q * (a * a) + (p * a + 1.0f);
+        return numerator / (r * a + 1.0f);
+    }
 };
 
 }  // namespace lumetra

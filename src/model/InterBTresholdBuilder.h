@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cmath>
+
 #include "image/Array.h"
 
 namespace lumetra {
@@ -9,6 +11,13 @@ namespace lumetra {
 class InterBTresholdBuilder {
   public:
     Array<float> operator()(const Array<float>& band, float p, float q, float r) const;
+
+    // The factor of one band value.  Float arithmetic; the exponential runs in double on a
+    // float argument and is rounded to float.
+    static float at(float x, float p, float q, float r) {
+        const float decay = static_cast<float>(std::exp(static_cast<double>(-(r * std::fabs(x)))));
+        return p - q * decay;
+    }
 };
 
 }  // namespace lumetra

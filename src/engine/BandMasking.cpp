@@ -1,0 +1,138 @@
+#include "engine/BandMasking.h"
+
+#include <algorithm>
+
+#include "engine/BandIndex.h"
+#include "model/InterATresholdBuilder.h"
+#include "model/InterBTresholdBuilder.h"
+#include "model/IntraATresholdBuilder.h"
+#include "model/IntraCTresholdBuilder.h"
+
+namespace lumetra {
+
+namespace {
+
+// Each channel's bands are divided by these before they drive a threshold.
+constexpr float kADivisor = 250.0f;
+constexpr float kC1Divisor = 30.0f;
+constexpr float kC2Divisor = 5.0f;
+
+// Slopes of the achromatic masking curve: base, crown 2, crowns 3 and 4.
+constexpr float kSlopeABase = 0.7f;
+constexpr float kSlopeACrown2 = 1.0f;
+constexpr float kSlopeAHigh = 0.85f;
+
+// Coefficients (p, q, r) of the rational and exponential curves.
+struct Curve {
+    float p;
+    float q;
+    float r;
+};
+// Intra-channel chromatic thresholds: base and crown 2 of C1 and of C2.
+constexpr Curve kIntraC1Base{0.45f, 0.06f, 1.22f};
+constexpr Curve kIntraC1Crown{0.48f, 0.03f, 0.82f};
+constexpr Curve kIntraC2Base{0.72f, 0.22f, 2.78f};
+constexpr Curve kIntraC2Crown{0.13f, 0.05f, 0.42f};
+// C2 masked by C1: the base by the rational curve, crown 2 by the exponential one.
+constexpr Curve kC2ByC1Base{0.136f, 0.004f, 0.196f};
+constexpr Curve kC2ByC1Crown{1.8f, 0.8f, 0.02f};
+// C1 base masked by the A base and the C2 base (rational curves).
+constexpr Curve kC1BaseByA{-0.287f, 0.053f, 0.241f};
+constexpr Curve kC1BaseByC2{0.09f, 0.1f, 0.82f};
+// C1 crown 2 masked by the A base (rational, then exponential) and by the A band of the same
+// orientation (rational).
+constexpr Curve kC1CrownByABase{-0.057f, 0.031f, 0.258f};
+constexpr Curve kC1CrownByAOrientation{0.0232f, 0.0013f, 0.1096f};
+constexpr Curve kC1CrownByABaseSaturating{1.16f, 0.16f, 0.048f};
+
+float rational(float x, const Curve& curve) {
+    return InterATresholdBuilder::at(x, curve.p, curve.q, curve.r);
+}
+float saturating(float x, const Curve& curve) {
+    return InterBTresholdBuilder::at(x, curve.p, curve.q, curve.r);
+}
+float intraC(float x, const Curve& curve) {
+    return IntraCTresholdBuilder::at(x, curve.p, curve.q, curve.r);
+}
+
+// Pixels are masked in chunks small enough for their thresholds to stay in cache; the loops
+// over a chunk free of calls into the maths library vectorise.
+constexpr std::size_t kChunk = 1024;
+
+// a[i] = a[i] / T(a[i] / 250; s) over [begin, end).
+void divideByIntraA(const IntraATresholdBuilder& builder, float slope, float* a, std::size_t begin,
+                    std::size_t end) {
+    float threshold[kChunk];
+    for (std::size_t start = begin; start < end; start += kChunk) {
+        const std::size_t n = std::min(kChunk, end - start);
+        float* x = a + start;
+        for (std::size_t i = 0; i < n; ++i)
+            threshold[i] = builder.powerLaw(x[i] / kADivisor, slope);
+        for (std::size_t i = 0; i < n; ++i) threshold[i] = builder.curve(threshold[i]);
+        for (std::size_t i = 0; i < n; ++i) x[i] = x[i] / threshold[i];
+    }
+}
+
+}  // namespace
+
+void maskOrientationGroup(const MaskSwitches& switches, unsigned j, float* a, float* c1, float* c2,
+                          const float* a0, std::size_t begin, std::size_t end) {
+    if (!switches.any()) return;
+    const bool base = j == 0;
+    // Both chromatic thresholds read the other channel unmasked: build them first, then divide.
+    float c1Threshold[kChunk];
+    float c2Threshold[kChunk];
+    for (std::size_t start = begin; start < end; start += kChunk) {
+        const std::size_t n = std::min(kChunk, end - start);
+        const float* x = a + start;
+        float* u = c1 + start;
+        float* v = c2 + start;
+        if (switches.intraC2) {
+            for (std::size_t i = 0; i < n; ++i) {
+                const float scaledC1 = u[i] / kC1Divisor;
+                const float self = intraC(v[i] / kC2Divisor, base ? kIntraC2Base : kIntraC2Crown);
+                const float byC1 =
+                    base ? rational(scaledC1, kC2ByC1Base) : saturating(scaledC1, kC2ByC1Crown);
+                c2Threshold[i] = self * byC1;
+            }
+        }
+        if (switches.intraC1) {
+            for (std::size_t i = 0; i < n; ++i) {
+                c1Threshold[i] = intraC(u[i] / kC1Divisor, base ? kIntraC1Base : kIntraC1Crown);
+            }
+            if (switches.interC1 && base) {
+                for (std::size_t i = 0; i < n; ++i) {
+                    float t = c1Threshold[i] * rational(x[i] / kADivisor, kC1BaseByA);
+                    t = t * rational(v[i] / kC2Divisor, kC1BaseByC2);
+                    c1Threshold[i] = t;
+                }
+            } else if (switches.interC1) {
+                const float* y = a0 + start;
+                for (std::size_t i = 0; i < n; ++i) {
+                    const float scaledBase = y[i] / kADivisor;
+                    float t = c1Threshold[i] * rational(scaledBase, kC1CrownByABase);
+                    t = t * rational(x[i] / kADivisor, kC1CrownByAOrientation);
+                    t = t * saturating(scaledBase, kC1CrownByABaseSaturating);
+                    c1Threshold[i] = t;
+                }
+            }
+        }
+        if (switches.intraC2) {
+            for (std::size_t i = 0; i < n; ++i) v[i] = v[i] / c2Threshold[i];
+        }
+        if (switches.intraC1) {
+            for (std::size_t i = 0; i < n; ++i) u[i] = u[i] / c1Threshold[i];
+        }
+    }
+    if (switches.intraA) {
+        divideByIntraA(IntraATresholdBuilder(), base ? kSlopeABase : kSlopeACrown2, a, begin, end);
+    }
+}
+
+void maskAchromaticBand(const MaskSwitches& switches, unsigned k, float* a, std::size_t begin,
+                        std::size_t end) {
+    if (!switches.intraA || k < kCrown3First || k > kALast) return;
+    divideByIntraA(IntraATresholdBuilder(), kSlopeAHigh, a, begin, end);
+}
+
+}  // namespace lumetra

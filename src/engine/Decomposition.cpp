@@ -1,0 +1,85 @@
+#include "engine/Decomposition.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "image/Parallel.h"
+#include "image/PlaneMean.h"
+
+namespace lumetra {
+
+namespace {
+
+// Channel of every band: 0 A, 1 C1, 2 C2.
+unsigned channelOf(unsigned k) {
+    return k <= kALast ? 0 : (k <= kC1Last ? 1 : 2);
+}
+
+}  // namespace
+
+ChannelSpectra channelSpectra(const AccImage& image, const RealFft2d& fft, unsigned workers) {
+    workers = std::max(1u, std::min(workers, 3u));
+    std::vector<RealFft2d::Workspace> scratch;
+    for (unsigned w = 0; w < workers; ++w) scratch.push_back(fft.workspace());
+    const std::array<const Array<float>*, 3> planes{&image.A(), &image.C1(), &image.C2()};
+    const std::array<float, 3> divisors{planeMean(image.A()), 1.0f, 1.0f};
+    ChannelSpectra spectra;
+    parallelFor(3, workers, [&](unsigned c, unsigned w) {
+        fft.forward(*planes[c], scratch[w], divisors[c]);
+        spectra[c] = roundedHalfSpectrum(scratch[w].half(), image.rows(), image.cols());
+    });
+    return spectra;
+}
+
+void decompose(const ChannelSpectra& spectra, const DecompositionFilters& filters, BandSink& sink) {
+    const std::uint32_t rows = filters.fft.rows();
+    const std::uint32_t cols = filters.fft.cols();
+    const unsigned workers = std::max(1u, std::min(filters.workers, kDecompositionTasks));
+    std::vector<RealFft2d::Workspace> scratch;
+    for (unsigned w = 0; w < workers; ++w) scratch.push_back(filters.fft.workspace());
+
+    const std::array<const Array<float>*, 3> sensitivity{&filters.csf.A(), &filters.csf.C1(),
+                                                         &filters.csf.C2()};
+
+    auto synthesise = [&](unsigned k, unsigned w, Array<float>& out) {
+        if (out.rows() != rows || out.cols() != cols) out = Array<float>(rows, cols);
+        const unsigned c = channelOf(k);
+        const BandMask& mask = filters.masks[k];
+        bandHalfSpectrum(spectra[c], cols, *sensitivity[c], mask, scratch[w].half());
+        filters.fft.inverse(scratch[w], out, mask.usedCols);
+    };
+
+    // With inter C1 every crown-2 C1 band is masked by the unmasked A base band as well.
+    const bool keepBase = filters.switches.intraC1 && filters.switches.interC1;
+    Array<float> unmaskedBase;
+    std::vector<TaskBands> bands(workers);
+    auto run = [&](unsigned t, unsigned w) {
+        try {
+            TaskBands& task = bands[w];
+            synthesise(t, w, task.a);
+            const std::size_t n = task.a.size();
+            if (t <= kCrown2Size) {
+                synthesise(kC1Base + t, w, task.c1);
+                synthesise(kC2Base + t, w, task.c2);
+                if (keepBase && t == 0) unmaskedBase = task.a;
+                maskOrientationGroup(filters.switches, t, task.a.data(), task.c1.data(),
+                                     task.c2.data(), unmaskedBase.data(), 0, n);
+            } else {
+                maskAchromaticBand(filters.switches, t, task.a.data(), 0, n);
+            }
+            sink.take(t, task);
+        } catch (...) {
+            sink.abandon();
+            throw;
+        }
+    };
+    if (keepBase) {
+        run(0, 0);
+        parallelFor(kDecompositionTasks - 1, workers,
+                    [&](unsigned i, unsigned w) { run(i + 1, w); });
+    } else {
+        parallelFor(kDecompositionTasks, workers, run);
+    }
+}
+
+}  // namespace lumetra
