@@ -28,7 +28,9 @@ class StreamedError {
 
     // Adds orientation group j (0: base, 1 .. 4: crown 2) from its masked A, C1 and C2 bands,
     // overwriting `a`.  addGroup and addBand may run on several threads at once for different
-    // bands; a crown's later band waits for the earlier ones.
+    // bands; a crown's later band waits until the earlier ones are added, so the bands must be
+    // taken up in increasing order (each earlier one already added or in another thread's
+    // hands).
     void addGroup(unsigned j, Array<float>& a, const Array<float>& c1, const Array<float>& c2);
     // Adds A band k of crown 3 or 4 (5 .. 16), overwriting `a`.
     void addBand(unsigned k, Array<float>& a);

@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine/ErrorPooling.h"
 #include "engine/Lumetra2.h"
 #include "image/Error.h"
 
@@ -172,6 +173,29 @@ TEST(Lumetra2, InterSwitchesAffectOnlyTheirBands) {
             EXPECT_NE(masked[k], base[k]) << "band " << k;
         } else {
             EXPECT_EQ(masked[k], base[k]) << "band " << k;
+        }
+    }
+}
+
+// The scoring pools the degraded bands as they are made; the error map is the one pooled
+// from the complete decomposition, to the last bit, under every switch setting that changes
+// the order in which the decomposition works (inter C1 masks by the A base band first).
+TEST(Lumetra2, StreamedErrorMapEqualsThePoolingOfTheWholeDecomposition) {
+    const RgbImage original(kGolden + "scene97x64.ppm");
+    const RgbImage degraded(kGolden + "scene97x64__blocks.ppm");
+    Parameters interC1;
+    interC1.interC1 = true;
+    Parameters none;
+    none.intraA = none.intraC1 = none.intraC2 = false;
+    Parameters onlyInterA = none;
+    onlyInterA.interA = true;
+    for (const Parameters& p : {Parameters{}, interC1, none, onlyInterA}) {
+        for (unsigned threads : {1u, 3u}) {
+            const Lumetra2 engine(original, p.alpha, p.beta, p.co, p.a, p.b, p.intraA, p.interA,
+                                  p.intraC1, p.interC1, p.intraC2, p.interC2, threads);
+            const Bands bands = engine.decompose(AccImage(degraded));
+            const Array<float> expected = pooledError(engine.reference().data(), bands.data(), 1);
+            EXPECT_EQ(engine(degraded).err(), expected) << threads << " threads";
         }
     }
 }
