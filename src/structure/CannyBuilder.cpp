@@ -85,6 +85,32 @@ int sectorOf(float angle) {
     return static_cast<int>(position) % kSectors;
 }
 
+// Sector of the gradient (gx, gy), as sectorOf(atan2(gy, gx)) gives it.  Folded onto 0..pi,
+// the direction has sector 0 within pi/8 of the horizontal, 2 within pi/8 of the vertical and
+// 1 or 3 between, depending on the sign of the folded gx; the ratio |gy| / |gx| against
+// tan(pi/8) and tan(3 pi/8) tells which.  Within a relative kSectorMargin of either tangent the
+// rounding of the single-precision arc tangent could tip the sector, so there, on the axes
+// and for values that are not finite, the arc tangent decides.
+constexpr double kTanEighthPi = 0.41421356237309503;       // tan(pi / 8)
+constexpr double kTanThreeEighthsPi = 2.4142135623730950;  // tan(3 pi / 8)
+constexpr double kSectorMargin = 1e-4;  // far above the arc tangent's few units of 1e-7
+
+int sectorOfDirection(float gx, float gy) {
+    if (gx != 0.0f && gy != 0.0f && std::isfinite(gx) && std::isfinite(gy)) {
+        const double ratio =
+            std::fabs(static_cast<double>(gy)) / std::fabs(static_cast<double>(gx));
+        // Folding a downward gradient (gy < 0) onto 0..pi turns gx round as well.
+        const bool pointsRight = (gx > 0.0f) == (gy > 0.0f);
+        if (ratio < kTanEighthPi * (1.0 - kSectorMargin)) return 0;
+        if (ratio > kTanThreeEighthsPi * (1.0 + kSectorMargin)) return 2;
+        if (ratio > kTanEighthPi * (1.0 + kSectorMargin) &&
+            ratio < kTanThreeEighthsPi * (1.0 - kSectorMargin)) {
+            return pointsRight ? 1 : 3;
+        }
+    }
+    return sectorOf(std::atan2(gy, gx));
+}
+
 std::uint32_t clampIndex(std::int64_t x, std::uint32_t n) {
     if (x < 0) return 0;
     if (x > static_cast<std::int64_t>(n) - 1) return n - 1;
@@ -101,9 +127,8 @@ CannyBuilder::CannyBuilder(float sigma, float low, float high)
 }
 
 Array<int> CannyBuilder::operator()(const Array<float>& plane) const {
-    const Array<float> levels = stretch(smooth(plane));      // 1-5 smoothed, on 0..255
-    const Array<float> ridges = suppress(gradient(levels));  // 6-7 thin ridges
-    return hysteresis(rescale(ridges));                      // 8-9 peak 255, thresholds
+    const Array<float> levels = stretch(smooth(plane));  // 1-5 smoothed, on 0..255
+    return hysteresis(rescale(ridges(levels)));          // 6-9 thin ridges, peak 255, thresholds
 }
 
 std::vector<float> CannyBuilder::kernel() const {
@@ -195,15 +220,17 @@ CannyBuilder::Gradient CannyBuilder::gradient(const Array<float>& levels) {
     return result;
 }
 
-Array<float> CannyBuilder::suppress(const Gradient& gradient) {
-    const Array<float>& before = gradient.magnitude;
+namespace {
+
+// Non-maximum suppression of `before` with the sector of every pixel given by sectorAt(r, c).
+template <typename SectorAt>
+Array<float> suppressed(const Array<float>& before, SectorAt&& sectorAt) {
     const std::uint32_t rows = before.rows();
     const std::uint32_t cols = before.cols();
     Array<float> ridges(before);
     for (std::uint32_t r = 0; r < rows; ++r) {
         for (std::uint32_t c = 0; c < cols; ++c) {
-            const Step step =
-                kSectorSteps[static_cast<std::size_t>(sectorOf(gradient.angle(r, c)))];
+            const Step step = kSectorSteps[static_cast<std::size_t>(sectorAt(r, c))];
             const float centre = before(r, c);
             const float ahead = before(clampIndex(std::int64_t{r} + step.dr, rows),
                                        clampIndex(std::int64_t{c} + step.dc, cols));
@@ -214,6 +241,35 @@ Array<float> CannyBuilder::suppress(const Gradient& gradient) {
         }
     }
     return ridges;
+}
+
+}  // namespace
+
+Array<float> CannyBuilder::suppress(const Gradient& gradient) {
+    return suppressed(gradient.magnitude, [&](std::uint32_t r, std::uint32_t c) {
+        return sectorOf(gradient.angle(r, c));
+    });
+}
+
+Array<float> CannyBuilder::ridges(const Array<float>& levels) {
+    const std::uint32_t rows = levels.rows();
+    const std::uint32_t cols = levels.cols();
+    Array<float> magnitude(rows, cols);
+    std::vector<std::uint8_t> sectors(magnitude.size());
+    for (std::uint32_t r = 0; r < rows; ++r) {
+        const std::uint32_t below = r + 1 < rows ? r + 1 : rows - 1;
+        for (std::uint32_t c = 0; c < cols; ++c) {
+            const std::uint32_t right = c + 1 < cols ? c + 1 : cols - 1;
+            const float gx = levels(r, right) - levels(below, c);
+            const float gy = levels(r, c) - levels(below, right);
+            magnitude(r, c) = std::sqrt(gx * gx + gy * gy);
+            sectors[static_cast<std::size_t>(r) * cols + c] =
+                static_cast<std::uint8_t>(sectorOfDirection(gx, gy));
+        }
+    }
+    return suppressed(magnitude, [&](std::uint32_t r, std::uint32_t c) {
+        return sectors[static_cast<std::size_t>(r) * cols + c];
+    });
 }
 
 Array<float> CannyBuilder::rescale(const Array<float>& ridges) {

@@ -43,6 +43,11 @@ class CannyBuilder {
     // 7. Magnitudes that are not strictly larger than both neighbours across the gradient
     // (neighbours clamped to the plane) become 0.
     static Array<float> suppress(const Gradient& gradient);
+    // 6-7 in one: suppress(gradient(levels)) to the last bit, without the angle plane.  The
+    // sector of a gradient comes from the ratio of its two differences wherever that ratio is
+    // clearly inside one sector; only near a sector's edge (and on the axes) is the angle's
+    // arc tangent taken, as gradient does.
+    static Array<float> ridges(const Array<float>& levels);
     // 8. Magnitudes scaled so that the largest becomes 255; all 0 when none is positive.
     static Array<float> rescale(const Array<float>& ridges);
     // 9. 255 at every pixel above the seed threshold and at every pixel joined to one by an
