@@ -1,6 +1,7 @@
 #include "engine/BandMasking.h"
 
 #include <algorithm>
+#include <cstdint>
 
 #include "engine/BandIndex.h"
 #include "model/InterATresholdBuilder.h"
@@ -59,17 +60,29 @@ float intraC(float x, const Curve& curve) {
 // over a chunk free of calls into the maths library vectorise.
 constexpr std::size_t kChunk = 1024;
 
-// a[i] = a[i] / T(a[i] / 250; s) over [begin, end).
+// a[i] = a[i] / T(a[i] / 250; s) over [begin, end).  Where the gain lies below the builder's
+// unit bound the threshold is exactly 1 and the value stays as it is: only the others, often
+// fewer than half, go through the power and the curve.
 void divideByIntraA(const IntraATresholdBuilder& builder, float slope, float* a, std::size_t begin,
                     std::size_t end) {
+    const float unitBelow = builder.unitBelow(slope);
     float threshold[kChunk];
+    std::uint32_t index[kChunk];
     for (std::size_t start = begin; start < end; start += kChunk) {
         const std::size_t n = std::min(kChunk, end - start);
         float* x = a + start;
-        for (std::size_t i = 0; i < n; ++i)
-            threshold[i] = builder.powerLaw(x[i] / kADivisor, slope);
-        for (std::size_t i = 0; i < n; ++i) threshold[i] = builder.curve(threshold[i]);
-        for (std::size_t i = 0; i < n; ++i) x[i] = x[i] / threshold[i];
+        std::size_t masked = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            const float gain = builder.gain(x[i] / kADivisor);
+            threshold[masked] = gain;
+            index[masked] = static_cast<std::uint32_t>(i);
+            masked += gain < unitBelow ? 0 : 1;  // a value that is not a number is masked
+        }
+        for (std::size_t m = 0; m < masked; ++m) {
+            threshold[m] = IntraATresholdBuilder::slopePower(threshold[m], slope);
+        }
+        for (std::size_t m = 0; m < masked; ++m) threshold[m] = builder.curve(threshold[m]);
+        for (std::size_t m = 0; m < masked; ++m) x[index[m]] = x[index[m]] / threshold[m];
     }
 }
 

@@ -17,17 +17,18 @@ unsigned channelOf(unsigned k) {
 
 }  // namespace
 
-ChannelSpectra channelSpectra(const AccImage& image, const RealFft2d& fft, unsigned workers) {
-    workers = std::max(1u, std::min(workers, 3u));
-    std::vector<RealFft2d::Workspace> scratch;
-    for (unsigned w = 0; w < workers; ++w) scratch.push_back(fft.workspace());
+Array<std::complex<float>> channelSpectrum(const AccImage& image, unsigned channel,
+                                           const RealFft2d& fft) {
     const std::array<const Array<float>*, 3> planes{&image.A(), &image.C1(), &image.C2()};
-    const std::array<float, 3> divisors{planeMean(image.A()), 1.0f, 1.0f};
+    RealFft2d::Workspace scratch = fft.workspace();
+    fft.forward(*planes[channel], scratch, channel == 0 ? planeMean(image.A()) : 1.0f);
+    return roundedHalfSpectrum(scratch.half(), image.rows(), image.cols());
+}
+
+ChannelSpectra channelSpectra(const AccImage& image, const RealFft2d& fft, unsigned workers) {
     ChannelSpectra spectra;
-    parallelFor(3, workers, [&](unsigned c, unsigned w) {
-        fft.forward(*planes[c], scratch[w], divisors[c]);
-        spectra[c] = roundedHalfSpectrum(scratch[w].half(), image.rows(), image.cols());
-    });
+    parallelFor(3, workers,
+                [&](unsigned c, unsigned) { spectra[c] = channelSpectrum(image, c, fft); });
     return spectra;
 }
 

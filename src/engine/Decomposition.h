@@ -43,6 +43,9 @@ class BandSink {
 using ChannelSpectra = std::array<Array<std::complex<float>>, 3>;
 
 ChannelSpectra channelSpectra(const AccImage& image, const RealFft2d& fft, unsigned workers);
+// One of them: channel 0 A, 1 C1, 2 C2.
+Array<std::complex<float>> channelSpectrum(const AccImage& image, unsigned channel,
+                                           const RealFft2d& fft);
 
 // What the decomposition reads: the transforms, ready for every mask's width, the contrast
 // sensitivity filters, the 27 cropped band masks and the masking switches.

@@ -78,18 +78,33 @@ Lumetra2::Lumetra2(const RgbImage& original, float alpha, float beta, float co, 
                                 " but images must be at least " +
                                 sizeText(kMinImageSide, kMinImageSide));
     }
-    _csf = CsfFilter(original.rows(), original.cols());
-    {
-        const DcpFilter bank(original.rows(), original.cols(), _threads);
-        parallelFor(kBandCount, _threads,
-                    [&](unsigned k, unsigned) { _dcp[k] = croppedMask(bank[k]); });
-    }
+    _csf = CsfFilter(original.rows(), original.cols(), _threads);
+    // Each band mask is cropped as soon as it is made: the full masks never exist together.
+    DcpFilter::forEachMask(
+        original.rows(), original.cols(), _threads,
+        [&](unsigned k, const Array<float>& mask) { _dcp[k] = croppedMask(mask); });
     auto fft = std::make_unique<RealFft2d>(original.rows(), original.cols());
     for (const BandMask& mask : _dcp) fft->prepareInverse(mask.usedCols);
     _fft = std::move(fft);
     const AccImage opponent(original);
-    __decompose(opponent, _reference.data());
-    _referenceEdges = edges(opponent, _threads);
+    // Edges first: their working planes are gone before the 27 bands are made.
+    ChannelSpectra spectra;
+    _referenceEdges = edgesAndSpectra(opponent, spectra);
+    __decompose(spectra, _reference.data());
+}
+
+Array<int> Lumetra2::edgesAndSpectra(const AccImage& image, ChannelSpectra& spectra) const {
+    // The three edge maps take longest, so they are handed out first.
+    const std::array<const Array<float>*, 3> planes{&image.A(), &image.C1(), &image.C2()};
+    std::array<Array<int>, 3> maps;
+    parallelFor(6, _threads, [&](unsigned job, unsigned) {
+        if (job < 3) {
+            maps[job] = planeEdges(*planes[job]);
+        } else {
+            spectra[job - 3] = channelSpectrum(image, job - 3, *_fft);
+        }
+    });
+    return mergedEdges(maps[0], maps[1], maps[2], image.rows(), image.cols());
 }
 
 MaskSwitches Lumetra2::switches() const {
@@ -118,8 +133,12 @@ Bands Lumetra2::decompose(const AccImage& image) const {
 }
 
 void Lumetra2::__decompose(const AccImage& image, Array<float>* bands) const {
+    __decompose(channelSpectra(image, *_fft, _threads), bands);
+}
+
+void Lumetra2::__decompose(const ChannelSpectra& spectra, Array<float>* bands) const {
     KeptBands kept(bands);
-    lumetra::decompose(channelSpectra(image, *_fft, _threads), filters(), kept);
+    lumetra::decompose(spectra, filters(), kept);
 }
 
 Comparison Lumetra2::operator()(const RgbImage& degraded) const {
@@ -129,8 +148,7 @@ Comparison Lumetra2::operator()(const RgbImage& degraded) const {
     ChannelSpectra spectra;
     {
         const AccImage opponent(degraded);
-        degradedEdges = edges(opponent, _threads);
-        spectra = channelSpectra(opponent, *_fft, _threads);
+        degradedEdges = edgesAndSpectra(opponent, spectra);
     }
     // The degraded bands, each pooled into the error map as soon as it is masked.
     StreamedError streamed(_reference.data());

@@ -56,8 +56,12 @@ class Lumetra2 {
     // Throws SizeMismatchError "<subject> is W x H but the original is W x H".
     void requireOriginalSize(const std::string& subject, const RgbImage& degraded) const;
     void __decompose(const AccImage& image, Array<float>* bands) const;
+    void __decompose(const ChannelSpectra& spectra, Array<float>* bands) const;
     // Scores the pooled error map of a degraded image with its edge map.
     Comparison __compare(Array<float> error, const Array<int>& edges) const;
+    // The edge map of `image`, and the spectra of its planes into `spectra`: six independent
+    // jobs shared out to the threads.
+    Array<int> edgesAndSpectra(const AccImage& image, ChannelSpectra& spectra) const;
     MaskSwitches switches() const;
     DecompositionFilters filters() const;
 

@@ -20,6 +20,20 @@ T* allocate(std::size_t count) {
     return static_cast<T*>(raw);
 }
 
+// A half-spectrum buffer to plan on.  FFTW_ESTIMATE neither reads nor writes the arrays it
+// plans for, so the buffer is never touched: it costs address space, not memory.
+struct PlanningBuffer {
+    explicit PlanningBuffer(std::size_t count)
+        : data(static_cast<std::complex<double>*>(
+              fftw_malloc(count * sizeof(std::complex<double>)))) {
+        if (data == nullptr) throw FftError("Memory limits exceeded");
+    }
+    ~PlanningBuffer() { fftw_free(data); }
+    PlanningBuffer(const PlanningBuffer&) = delete;
+    PlanningBuffer& operator=(const PlanningBuffer&) = delete;
+    std::complex<double>* data;
+};
+
 fftw_complex* asFftw(std::complex<double>* p) {
     return reinterpret_cast<fftw_complex*>(p);
 }
@@ -34,7 +48,9 @@ RealFft2d::RealFft2d(std::uint32_t rows, std::uint32_t cols)
         throw FftError("FFT size " + std::to_string(rows) + " x " + std::to_string(cols) +
                        " cannot be planned");
     }
-    Workspace ws = workspace();
+    const PlanningBuffer half(static_cast<std::size_t>(rows) * halfCols());
+    const PlanningBuffer rowIn(halfCols());
+    const PlanningBuffer rowOut(cols / 2 + 1);  // cols doubles fit in cols / 2 + 1 complex
     const int r = static_cast<int>(rows);
     const int c = static_cast<int>(cols);
     // In place: the real plane's rows are padded to 2 (cols / 2 + 1) doubles.
@@ -46,10 +62,10 @@ RealFft2d::RealFft2d(std::uint32_t rows, std::uint32_t cols)
     {
         const auto lock = lockFftwPlanner();
         _forward =
-            fftw_plan_many_dft_r2c(2, dims, 1, reinterpret_cast<double*>(ws.half()), realEmbed, 1,
-                                   0, asFftw(ws.half()), halfEmbed, 1, 0, fftw::effort);
-        _rowInverse =
-            fftw_plan_dft_c2r_1d(c, asFftw(ws._rowIn.get()), ws._rowOut.get(), fftw::effort);
+            fftw_plan_many_dft_r2c(2, dims, 1, reinterpret_cast<double*>(half.data), realEmbed, 1,
+                                   0, asFftw(half.data), halfEmbed, 1, 0, fftw::effort);
+        _rowInverse = fftw_plan_dft_c2r_1d(c, asFftw(rowIn.data),
+                                           reinterpret_cast<double*>(rowOut.data), fftw::effort);
     }
     if (_forward == nullptr || _rowInverse == nullptr) {
         const auto lock = lockFftwPlanner();
@@ -77,14 +93,14 @@ RealFft2d::~RealFft2d() {
 void RealFft2d::prepareInverse(std::uint32_t usedCols) {
     usedCols = std::clamp(usedCols, 1u, halfCols());
     if (_columnInverse.count(usedCols) != 0) return;
-    Workspace ws = workspace();
+    const PlanningBuffer half(static_cast<std::size_t>(_rows) * halfCols());
     const int n = static_cast<int>(_rows);
     const int stride = static_cast<int>(halfCols());
     fftw_plan plan = nullptr;
     {
         const auto lock = lockFftwPlanner();
-        plan = fftw_plan_many_dft(1, &n, static_cast<int>(usedCols), asFftw(ws.half()), nullptr,
-                                  stride, 1, asFftw(ws.half()), nullptr, stride, 1, FFTW_BACKWARD,
+        plan = fftw_plan_many_dft(1, &n, static_cast<int>(usedCols), asFftw(half.data), nullptr,
+                                  stride, 1, asFftw(half.data), nullptr, stride, 1, FFTW_BACKWARD,
                                   fftw::effort);
     }
     if (plan == nullptr) throw FftError("Unable to construct FFTW plan");

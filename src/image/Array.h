@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "image/PlaneAllocator.h"
+
 namespace lumetra {
 
 template <typename T>
@@ -77,7 +79,7 @@ class Array {
   private:
     std::uint32_t _rows = 0;
     std::uint32_t _cols = 0;
-    std::vector<T> _data;
+    std::vector<T, PlaneAllocator<T>> _data;
 };
 
 // A copy of a with every element divided by s (integer division truncates toward zero).

@@ -19,6 +19,8 @@
 #include <cmath>
 #include <cstdint>
 
+#include "image/Parallel.h"
+
 namespace lumetra {
 namespace {
 
@@ -145,7 +147,7 @@ void layOut(const Array<float>& table, float scale, Array<float>& filter) {
 
 }  // namespace
 
-CsfFilter::CsfFilter(std::uint32_t rows, std::uint32_t cols)
+CsfFilter::CsfFilter(std::uint32_t rows, std::uint32_t cols, unsigned workers)
     : _rows(rows), _cols(cols), _filterA(rows, cols), _filterC1(rows, cols), _filterC2(rows, cols) {
     if (rows == 0 || cols == 0) return;
 
@@ -168,8 +170,8 @@ CsfFilter::CsfFilter(std::uint32_t rows, std::uint32_t cols)
     Array<float> tableA(tableRows, tableCols);
     Array<float> tableC1(tableRows, tableCols);
     Array<float> tableC2(tableRows, tableCols);
-    float maxA = 0.0f;
-    for (std::uint32_t q = 0; q < tableRows; ++q) {
+    // Every table element stands alone: the rows are shared out to the workers.
+    parallelFor(tableRows, workers, [&](unsigned q, unsigned) {
         const float u = static_cast<float>(q + 1) * rowStep;  // vertical frequency
         for (std::uint32_t p = 0; p < tableCols; ++p) {
             const float v = static_cast<float>(p + 1) * colStep;  // horizontal frequency
@@ -184,7 +186,6 @@ CsfFilter::CsfFilter(std::uint32_t rows, std::uint32_t cols)
             const float sensitivityA = static_cast<float>(
                 std::min(achromatic.sensitivity(shifted), achromatic.sensitivity(f)));
             tableA(q, p) = sensitivityA;
-            maxA = std::max(maxA, sensitivityA);
 
             const float doubleAngleSin = roundedSin(kChromaticAngleFactor * theta);
             const double fd = f;
@@ -195,7 +196,9 @@ CsfFilter::CsfFilter(std::uint32_t rows, std::uint32_t cols)
                 static_cast<float>((1.0 - kC2Anisotropy * doubleAngleSin) /
                                    (1.0f + roundedPow(fd / kC2CornerFrequency, kC2Exponent)));
         }
-    }
+    });
+    float maxA = 0.0f;
+    for (std::size_t i = 0, n = tableA.size(); i < n; ++i) maxA = std::max(maxA, tableA.data()[i]);
 
     // Only the achromatic table is normalised, so that its peak becomes exactly 1.
     for (std::size_t i = 0, n = tableA.size(); i < n; ++i) tableA.data()[i] /= maxA;

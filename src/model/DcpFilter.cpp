@@ -168,6 +168,21 @@ DcpFilter::DcpFilter(std::uint32_t rows, std::uint32_t cols, unsigned workers)
     : _rows(rows), _cols(cols) {
     for (Array<float>& band : _bands) band = Array<float>(rows, cols);
     if (rows == 0 || cols == 0) return;
+    __build(workers, [&](unsigned i, Array<float> mask) { _bands[i] = std::move(mask); });
+}
+
+void DcpFilter::forEachMask(std::uint32_t rows, std::uint32_t cols, unsigned workers,
+                            const MaskSink& take) {
+    if (rows == 0 || cols == 0) {
+        for (unsigned i = 0; i < kBandCount; ++i) take(i, Array<float>(rows, cols));
+        return;
+    }
+    DcpFilter(rows, cols, ShapeOnly{}).__build(workers, take);
+}
+
+void DcpFilter::__build(unsigned workers, const MaskSink& take) const {
+    const std::uint32_t rows = _rows;
+    const std::uint32_t cols = _cols;
 
     // 1. Frequency grid (cycles per pixel), radius, angle and its magnitude.
     const std::uint32_t centreRow = rows / 2;
@@ -177,7 +192,7 @@ DcpFilter::DcpFilter(std::uint32_t rows, std::uint32_t cols, unsigned workers)
     Array<float> radius(rows, cols);
     Array<float> angle(rows, cols);
     Array<float> absAngle(rows, cols);
-    for (std::uint32_t r = 0; r < rows; ++r) {
+    parallelFor(rows, workers, [&](std::uint32_t r, unsigned) {
         const float x = (static_cast<float>(r) - static_cast<float>(centreRow)) * rowStep;
         for (std::uint32_t c = 0; c < cols; ++c) {
             const float y = (static_cast<float>(c) - static_cast<float>(centreCol)) * colStep;
@@ -186,7 +201,7 @@ DcpFilter::DcpFilter(std::uint32_t rows, std::uint32_t cols, unsigned workers)
                 -static_cast<float>(std::atan2(static_cast<double>(y), static_cast<double>(x)));
             absAngle(r, c) = std::fabs(angle(r, c));
         }
-    }
+    });
     const auto angleOf = [&](AngleSource source) -> const Array<float>& {
         return source == AngleSource::Magnitude ? absAngle : angle;
     };
@@ -211,10 +226,9 @@ DcpFilter::DcpFilter(std::uint32_t rows, std::uint32_t cols, unsigned workers)
     });
 
     // 3. Base and crown 2.
-    _bands[kABase] = mesa1;
+    take(kABase, mesa1);
     const Array<float> ring2 = difference(mesa2, mesa1);
-    parallelFor(4, workers,
-                [&](unsigned j, unsigned) { _bands[kACrown2 + j] = ring2 * fourFans[j]; });
+    parallelFor(4, workers, [&](unsigned j, unsigned) { take(kACrown2 + j, ring2 * fourFans[j]); });
 
     // 4. Crown 3.
     std::array<Array<float>, 6> sixFans;
@@ -224,8 +238,7 @@ DcpFilter::DcpFilter(std::uint32_t rows, std::uint32_t cols, unsigned workers)
               kSixOrientations[j].offset);
     });
     const Array<float> ring3 = difference(mesa3, mesa2);
-    parallelFor(6, workers,
-                [&](unsigned j, unsigned) { _bands[kACrown3 + j] = ring3 * sixFans[j]; });
+    parallelFor(6, workers, [&](unsigned j, unsigned) { take(kACrown3 + j, ring3 * sixFans[j]); });
 
     // 5. Crown 4.  Its fans are narrower than crown 3's and are written over them without
     // clearing: in a strip 19 to 20 degrees from each centre the crown-3 value (at most about
@@ -235,27 +248,39 @@ DcpFilter::DcpFilter(std::uint32_t rows, std::uint32_t cols, unsigned workers)
               kSixOrientations[j].offset);
     });
     const Array<float> ring4 = difference(mesa4, mesa3);
-    parallelFor(6, workers,
-                [&](unsigned j, unsigned) { _bands[kACrown4 + j] = ring4 * sixFans[j]; });
+    parallelFor(6, workers, [&](unsigned j, unsigned) { take(kACrown4 + j, ring4 * sixFans[j]); });
 
     // 6. C1: its mesas and fans reach at least as far as the A ones they overwrite, so the
     // reused temporaries hold nothing of the A channel afterwards.
-    __mesa(mesa1, radius, kMesaC1a.centre, kMesaC1a.width);
-    __mesa(mesa2, radius, kMesaC1b.centre, kMesaC1b.width);
-    parallelFor(4, workers, [&](unsigned j, unsigned) {
-        __fan(fourFans[j], angleOf(kFourOrientations[j].source), kFansChromatic.width,
-              kFansChromatic.transition, kFourOrientations[j].offset);
+    // The two mesas and four fans are independent: six jobs shared out to the workers.
+    parallelFor(6, workers, [&](unsigned job, unsigned) {
+        if (job == 0) {
+            __mesa(mesa1, radius, kMesaC1a.centre, kMesaC1a.width);
+        } else if (job == 1) {
+            __mesa(mesa2, radius, kMesaC1b.centre, kMesaC1b.width);
+        } else {
+            const unsigned j = job - 2;
+            __fan(fourFans[j], angleOf(kFourOrientations[j].source), kFansChromatic.width,
+                  kFansChromatic.transition, kFourOrientations[j].offset);
+        }
     });
-    _bands[kC1Base] = mesa1;
+    take(kC1Base, mesa1);
     const Array<float> ringC1 = difference(mesa2, mesa1);
-    for (unsigned j = 0; j < fourFans.size(); ++j) _bands[kC1Crown + j] = ringC1 * fourFans[j];
+    parallelFor(4, workers,
+                [&](unsigned j, unsigned) { take(kC1Crown + j, ringC1 * fourFans[j]); });
 
     // 7. C2, with the chromatic fans of step 6.
-    __mesa(mesa1, radius, kMesaC2a.centre, kMesaC2a.width);
-    __mesa(mesa2, radius, kMesaC2b.centre, kMesaC2b.width);
-    _bands[kC2Base] = mesa1;
+    parallelFor(2, workers, [&](unsigned m, unsigned) {
+        if (m == 0) {
+            __mesa(mesa1, radius, kMesaC2a.centre, kMesaC2a.width);
+        } else {
+            __mesa(mesa2, radius, kMesaC2b.centre, kMesaC2b.width);
+        }
+    });
+    take(kC2Base, mesa1);
     const Array<float> ringC2 = difference(mesa2, mesa1);
-    for (unsigned j = 0; j < fourFans.size(); ++j) _bands[kC2Crown + j] = ringC2 * fourFans[j];
+    parallelFor(4, workers,
+                [&](unsigned j, unsigned) { take(kC2Crown + j, ringC2 * fourFans[j]); });
 }
 
 std::ostream& operator<<(std::ostream& out, const DcpFilter& dcp) {

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <ostream>
 
 #include "image/Array.h"
@@ -19,6 +20,13 @@ class DcpFilter {
     // Builds all 27 masks for an image of rows x cols; (0, 0) gives 27 empty masks.
     // `workers` threads share the work; the masks do not depend on it.
     DcpFilter(std::uint32_t rows, std::uint32_t cols, unsigned workers = 1);
+
+    // Builds the 27 masks one after another without keeping them: each is handed to
+    // take(i, mask) as soon as it is made, so at most a few full masks exist at once.  take
+    // may be called from `workers` threads at once, for different masks.
+    using MaskSink = std::function<void(unsigned, Array<float>)>;
+    static void forEachMask(std::uint32_t rows, std::uint32_t cols, unsigned workers,
+                            const MaskSink& take);
 
     std::uint32_t rows() const { return _rows; }
     std::uint32_t cols() const { return _cols; }
@@ -58,6 +66,11 @@ class DcpFilter {
     static const char* name(unsigned i);
 
   private:
+    struct ShapeOnly {};
+    // Rows and columns only, no masks: for forEachMask.
+    DcpFilter(std::uint32_t rows, std::uint32_t cols, ShapeOnly) : _rows(rows), _cols(cols) {}
+    void __build(unsigned workers, const MaskSink& take) const;
+
     // Radial low-pass: 1 where radius < a - b/2, a raised-cosine fall to 0 at a + b/2;
     // elements at or beyond a + b/2 keep their value.
     void __mesa(Array<float>& out, const Array<float>& radius, float a, float b) const;

@@ -18,6 +18,14 @@ float roundedPow(float base, float exponent) {
 IntraATresholdBuilder::IntraATresholdBuilder()
     : _k1(roundedPow(kGainBase, kAttenuationExponent)), _k2(roundedPow(kGainBase, kGainExponent)) {}
 
+float IntraATresholdBuilder::unitBelow(float s) const {
+    if (!(s > 0.0f)) return 0.0f;
+    // (k1 y^s)^4 <= 2^-25  <=>  y <= (2^-6.25 / k1)^(1/s).
+    constexpr double kLargestNegligibleRoot = 0.013139006488339287;  // 2^-6.25
+    return static_cast<float>(
+        std::pow(kLargestNegligibleRoot / static_cast<double>(_k1), 1.0 / static_cast<double>(s)));
+}
+
 Array<float> IntraATresholdBuilder::operator()(const Array<float>& band, float s) const {
     Array<float> threshold(band.rows(), band.cols());
     const float* x = band.data();

@@ -24,10 +24,14 @@ class IntraATresholdBuilder {
     // internally and lands within one unit in the last place of the double pow rounded to
     // float (the same value for all but a few in ten thousand arguments) at a third of its
     // cost.  This is the builder's hot spot: one call per pixel of every achromatic band.
-    float powerLaw(float x, float s) const {
-        const float y = _k2 * std::fabs(x);
-        return s == 1.0f ? y : std::pow(y, s);
-    }
+    float powerLaw(float x, float s) const { return slopePower(gain(x), s); }
+    float gain(float x) const { return _k2 * std::fabs(x); }
+    static float slopePower(float y, float s) { return s == 1.0f ? y : std::pow(y, s); }
+
+    // A gain below which the threshold is exactly 1 (0 when s <= 0): there (k1 y^s)^4 stays
+    // under half of 2^-24, so 1 + (k1 y^s)^4 rounds to 1 in float whatever the roundings on
+    // the way.  Masking skips the curve for such values.
+    float unitBelow(float s) const;
 
     // (1 + (k1 p)^4)^(1/4) of a power-law value p.  The fourth power and root are two
     // squarings in double (the first one exact) and two square roots: after the rounding to

@@ -328,28 +328,35 @@ void CannyBuilder::__followEdge(Array<int>& map, const Array<float>& magnitude, 
     }
 }
 
+Array<int> planeEdges(const Array<float>& plane) {
+    const float mean = planeMean(plane);
+    if (mean == 0.0f) return Array<int>();
+    return CannyBuilder(kEdgeSigma, kEdgeLow, kEdgeHigh)(plane / mean);
+}
+
+Array<int> mergedEdges(const Array<int>& a, const Array<int>& c1, const Array<int>& c2,
+                       std::uint32_t rows, std::uint32_t cols) {
+    Array<int> merged(rows, cols);
+    for (const Array<int>* map : {&a, &c1, &c2}) {
+        if (map->size() == 0) continue;
+        assert(map->rows() == rows && map->cols() == cols);
+        for (std::size_t i = 0, n = merged.size(); i < n; ++i) {
+            if (map->data()[i] == kEdge) merged.data()[i] = kEdge;
+        }
+    }
+    return merged;
+}
+
 Array<int> edges(const Array<float>& a, const Array<float>& c1, const Array<float>& c2,
                  unsigned workers) {
     assert(c1.rows() == a.rows() && c1.cols() == a.cols());
     assert(c2.rows() == a.rows() && c2.cols() == a.cols());
-    const CannyBuilder canny(kEdgeSigma, kEdgeLow, kEdgeHigh);
-    Array<int> merged(a.rows(), a.cols());
-    if (merged.size() == 0) return merged;
+    if (a.size() == 0) return Array<int>(a.rows(), a.cols());
     const std::array<const Array<float>*, 3> planes = {&a, &c1, &c2};
     // The three maps are independent; they are made in parallel and merged in order.
     std::array<Array<int>, 3> maps;
-    parallelFor(3, workers, [&](unsigned p, unsigned) {
-        const float mean = planeMean(*planes[p]);
-        // A zero mean would make every quotient non-finite: such a plane shows no edges.
-        if (mean != 0.0f) maps[p] = canny(*planes[p] / mean);
-    });
-    for (const Array<int>& map : maps) {
-        if (map.size() == 0) continue;
-        for (std::size_t i = 0, n = merged.size(); i < n; ++i) {
-            if (map.data()[i] == kEdge) merged.data()[i] = kEdge;
-        }
-    }
-    return merged;
+    parallelFor(3, workers, [&](unsigned p, unsigned) { maps[p] = planeEdges(*planes[p]); });
+    return mergedEdges(maps[0], maps[1], maps[2], a.rows(), a.cols());
 }
 
 }  // namespace lumetra

@@ -4,6 +4,8 @@
 // mean and run through the Canny builder of the metric (sigma 1, thresholds 6 and 25); the
 // result is the union of the three maps (255 edge, 0 none).
 
+#include <cstdint>
+
 #include "image/Array.h"
 
 namespace lumetra {
@@ -13,6 +15,15 @@ class AccImage;
 // The merged edge map of the image's three planes, rows() x cols().  The three planes are
 // analysed by up to `workers` threads at once (the result does not depend on it).
 Array<int> edges(const AccImage& image, unsigned workers = 1);
+
+// The edge map of one plane: Canny of the plane divided by its mean; an empty (0 x 0) map
+// when the mean is 0 (for example an all-0 plane), which would make every quotient
+// non-finite.
+Array<int> planeEdges(const Array<float>& plane);
+
+// The union of the maps of the three planes (empty maps add nothing), rows x cols.
+Array<int> mergedEdges(const Array<int>& a, const Array<int>& c1, const Array<int>& c2,
+                       std::uint32_t rows, std::uint32_t cols);
 
 // The same for three planes of equal size, given in the order A, C1, C2.  A plane whose mean
 // is 0 (for example all 0) contributes no edge pixels.

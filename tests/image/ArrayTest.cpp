@@ -121,3 +121,26 @@ TEST(Array, DumpsFixedPointWithATabAfterEveryValue) {
 
 }  // namespace
 }  // namespace lumetra
+
+namespace lumetra {
+namespace {
+
+// Planes of a megabyte or more live in mappings of their own: they start zeroed and copy,
+// move and compare like small ones.
+TEST(Array, LargePlanesBehaveLikeSmallOnes) {
+    Array<float> big(1024, 300);  // 1.2 MB
+    for (std::size_t i = 0; i < big.size(); ++i) ASSERT_EQ(big.data()[i], 0.0f);
+    big(1023, 299) = 5.0f;
+    Array<float> copy(big);
+    EXPECT_EQ(copy, big);
+    copy(0, 0) = 1.0f;
+    EXPECT_NE(copy, big);
+    Array<float> moved(std::move(copy));
+    EXPECT_EQ(moved(0, 0), 1.0f);
+    EXPECT_EQ(moved(1023, 299), 5.0f);
+    big = moved;
+    EXPECT_EQ(big, moved);
+}
+
+}  // namespace
+}  // namespace lumetra

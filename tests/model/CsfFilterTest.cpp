@@ -95,6 +95,15 @@ INSTANTIATE_TEST_SUITE_P(Sizes, CsfFilterSizes,
 // yet far below any change of formula, constant or placement.
 constexpr double kReferenceRelTol = 1e-5;
 
+TEST_P(CsfFilterSizes, ThreadsGiveTheSameFilters) {
+    const auto [rows, cols] = GetParam();
+    const CsfFilter alone(rows, cols, 1);
+    const CsfFilter shared(rows, cols, 3);
+    EXPECT_EQ(shared.A(), alone.A());
+    EXPECT_EQ(shared.C1(), alone.C1());
+    EXPECT_EQ(shared.C2(), alone.C2());
+}
+
 TEST_P(CsfFilterSizes, MatchesDoubleReferenceCellByCell) {
     const auto [rows, cols] = GetParam();
     const CsfFilter csf(rows, cols);

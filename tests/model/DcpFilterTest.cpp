@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <map>
+#include <mutex>
 #include <numbers>
 #include <sstream>
 #include <string>
@@ -237,6 +239,31 @@ TEST(DcpFilter, NamedAccessorsAndDumpFollowTheBandOrder) {
 
     const DcpFilter empty(0, 0);
     for (unsigned k = 0; k < DcpFilter::kBandCount; ++k) EXPECT_EQ(empty[k].size(), 0u);
+}
+
+}  // namespace
+}  // namespace lumetra
+
+namespace lumetra {
+namespace {
+
+// Threads share out independent masks and rows, and forEachMask hands the masks over one by
+// one instead of keeping them: neither may change a single value.
+TEST_P(DcpFilterSizes, ThreadsAndMaskByMaskBuildingGiveTheSameMasks) {
+    const auto [rows, cols] = GetParam();
+    const DcpFilter alone(rows, cols, 1);
+    const DcpFilter shared(rows, cols, 3);
+    std::array<Array<float>, DcpFilter::kBandCount> handed;
+    std::mutex handedMutex;
+    DcpFilter::forEachMask(rows, cols, 2, [&](unsigned i, Array<float> mask) {
+        const std::lock_guard<std::mutex> lock(handedMutex);
+        ASSERT_EQ(handed[i].size(), 0u) << "mask " << i << " handed over twice";
+        handed[i] = std::move(mask);
+    });
+    for (unsigned i = 0; i < DcpFilter::kBandCount; ++i) {
+        EXPECT_EQ(shared[i], alone[i]) << DcpFilter::name(i);
+        EXPECT_EQ(handed[i], alone[i]) << DcpFilter::name(i);
+    }
 }
 
 }  // namespace

@@ -89,6 +89,29 @@ TEST(IntraATresholdBuilder, MatchesThePowRecipeWithinOneUlp) {
     }
 }
 
+// Below unitBelow(s) the threshold is exactly 1, so masking may leave those values alone:
+// checked on a fine sweep up to the bound for the model's three slopes and an odd one, and
+// the bound is not so cautious that it stops well short of where the threshold leaves 1.
+TEST(IntraATresholdBuilder, ThresholdIsExactlyOneBelowTheUnitBound) {
+    const IntraATresholdBuilder builder;
+    constexpr int kSteps = 200000;
+    for (const float s : {0.7f, 0.85f, 1.0f, 2.5f}) {
+        const float bound = builder.unitBelow(s);
+        ASSERT_GT(bound, 0.0f) << s;
+        for (int i = 0; i < kSteps; ++i) {
+            const float gain = bound * static_cast<float>(i) / kSteps;
+            // gain() is k2 |x|; the threshold is taken of x.
+            const float x = gain / builder.gain(1.0f);
+            if (builder.gain(x) >= bound) continue;
+            ASSERT_EQ(builder.at(x, s), 1.0f) << "slope " << s << " gain " << gain;
+            ASSERT_EQ(builder.at(-x, s), 1.0f) << "slope " << s << " gain " << -gain;
+        }
+        EXPECT_GT(builder.at(10.0f * bound / builder.gain(1.0f), s), 1.0f) << s;
+    }
+    EXPECT_EQ(builder.unitBelow(0.0f), 0.0f);
+    EXPECT_EQ(builder.unitBelow(-1.0f), 0.0f);
+}
+
 TEST(IntraATresholdBuilder, KeepsShapePropagatesNaN) {
     const IntraATresholdBuilder build;
     EXPECT_EQ(build(Array<float>(0, 0), 1.0f).size(), 0u);
