@@ -107,7 +107,7 @@ FileResult processFile(const Lumetra2& engine, const std::string& path, const Ma
             return result;
         }
         try {
-            comparison.emplace(engine(*degraded));
+            comparison.emplace(engine(std::move(*degraded)));  // frees the image early
         } catch (const std::exception& e) {
             result.error = "cannot score \"" + path + "\": " + e.what();
             return result;

@@ -119,20 +119,31 @@ Array<float> pooledError(const Array<float>* reference, const Array<float>* degr
 }
 
 StreamedError::StreamedError(const Array<float>* reference)
-    : _reference(reference),
-      _base(reference[0].rows(), reference[0].cols()),
-      _crown2(reference[0].rows(), reference[0].cols()),
-      _crown3(reference[0].rows(), reference[0].cols()),
-      _crown4(reference[0].rows(), reference[0].cols()) {}
+    : _reference(reference), _error(reference[0].rows(), reference[0].cols()) {}
 
-template <typename Add>
-void StreamedError::inTurn(Turns& turns, unsigned position, Add&& add) {
+template <typename Step>
+void StreamedError::inTurn(Turns& turns, unsigned position, Step&& step) {
     std::unique_lock<std::mutex> lock(turns.mutex);
     turns.changed.wait(lock, [&] { return turns.abandoned || turns.next == position; });
     if (turns.abandoned) return;
-    add();
+    step();
     ++turns.next;
     turns.changed.notify_all();
+}
+
+void StreamedError::addInto(Array<float>& sum, const Array<float>& x) const {
+    if (sum.size() == 0) sum = Array<float>(_error.rows(), _error.cols());
+    float* s = sum.data();
+    const float* p = x.data();
+    for (std::size_t i = 0, n = sum.size(); i < n; ++i) s[i] += p[i];
+}
+
+void StreamedError::fold(Array<float>& sum, float weight) {
+    float* m = _error.data();
+    const float* s = sum.data();
+    for (std::size_t i = 0, n = _error.size(); i < n; ++i)
+        m[i] = m[i] + weight * orientationRoot(s[i]);
+    sum = Array<float>();
 }
 
 void StreamedError::addGroup(unsigned j, Array<float>& a, const Array<float>& c1,
@@ -142,51 +153,45 @@ void StreamedError::addGroup(unsigned j, Array<float>& a, const Array<float>& c1
     const float* refC2 = _reference[kC2Base + j].data();
     const float* u = c1.data();
     const float* v = c2.data();
-    float* x = j == 0 ? _base.data() : a.data();
+    float* x = j == 0 ? _error.data() : a.data();
     const float* degA = a.data();
     for (std::size_t i = 0, n = a.size(); i < n; ++i) {
         const float pooled = channelPooled(std::fabs(refA[i] - degA[i]), std::fabs(refC1[i] - u[i]),
                                            std::fabs(refC2[i] - v[i]));
         x[i] = j == 0 ? pooled : orientationPower(pooled);
     }
-    if (j == 0) return;
-    inTurn(_turns2, j - 1, [&] {
-        float* sum = _crown2.data();
-        for (std::size_t i = 0, n = a.size(); i < n; ++i) sum[i] += x[i];
+    // The base comes first in crown 2's sequence: the crown's fold needs it complete.
+    inTurn(_turns2, j, [&] {
+        if (j > 0) addInto(_crown2, a);
     });
+    if (j == kCrown2Size) inTurn(_folds, 0, [&] { fold(_crown2, kCrownWeight); });
 }
 
 void StreamedError::addBand(unsigned k, Array<float>& a) {
     const float* ref = _reference[k].data();
     float* x = a.data();
-    for (std::size_t i = 0, n = a.size(); i < n; ++i)
+    for (std::size_t i = 0, n = a.size(); i < n; ++i) {
         x[i] = orientationPower(std::fabs(ref[i] - x[i]));
+    }
     const bool crown3 = k < kCrown4First;
-    inTurn(crown3 ? _turns3 : _turns4, k - (crown3 ? kCrown3First : kCrown4First), [&] {
-        float* sum = (crown3 ? _crown3 : _crown4).data();
-        for (std::size_t i = 0, n = a.size(); i < n; ++i) sum[i] += x[i];
-    });
+    const unsigned position = k - (crown3 ? kCrown3First : kCrown4First);
+    Array<float>& sum = crown3 ? _crown3 : _crown4;
+    inTurn(crown3 ? _turns3 : _turns4, position, [&] { addInto(sum, a); });
+    if (position + 1 == kCrown34Size) {
+        inTurn(_folds, crown3 ? 1 : 2, [&] { fold(sum, crown3 ? kCrownWeight : 1.0f); });
+    }
 }
 
 void StreamedError::abandon() {
-    for (Turns* turns : {&_turns2, &_turns3, &_turns4}) {
+    for (Turns* turns : {&_turns2, &_turns3, &_turns4, &_folds}) {
         const std::lock_guard<std::mutex> lock(turns->mutex);
         turns->abandoned = true;
         turns->changed.notify_all();
     }
 }
 
-Array<float> StreamedError::error(unsigned workers) {
-    // The map takes the base's place; each pixel reads its own sums before writing.
-    Array<float> error = std::move(_base);
-    float* m = error.data();
-    const float* c2 = _crown2.data();
-    const float* c3 = _crown3.data();
-    const float* c4 = _crown4.data();
-    inStrips(error.size(), workers, [&](std::size_t begin, std::size_t end) {
-        for (std::size_t i = begin; i < end; ++i) m[i] = errorOf(m[i], c2[i], c3[i], c4[i]);
-    });
-    return error;
+Array<float> StreamedError::error() {
+    return std::move(_error);
 }
 
 Array<float> blockWeight(const Array<float>& error) {

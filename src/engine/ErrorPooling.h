@@ -19,8 +19,9 @@ Array<float> pooledError(const Array<float>* reference, const Array<float>* degr
 
 // The same error map built band by band, as a decomposition hands over its masked bands:
 // each orientation group or band is pooled as soon as it exists and then dropped, so the 27
-// degraded bands never exist at once.  The sums of every crown are taken in pooledError's
-// order, whatever order the bands arrive in, so the map is the same to the last bit.
+// degraded bands never exist at once, and each crown's sum is folded into the map (and freed)
+// as soon as the crown is complete.  Sums and folds are taken in pooledError's order,
+// whatever order the bands arrive in, so the map is the same to the last bit.
 class StreamedError {
   public:
     // `reference`: the 27 masked bands of the original.
@@ -38,27 +39,32 @@ class StreamedError {
     void abandon();
 
     // M = S0 + 10 E2 + 10 E3 + E4, once all 17 groups and bands are in.
-    Array<float> error(unsigned workers);
+    Array<float> error();
 
   private:
-    // Additions into one crown's sum, taken in band order.
+    // Steps on one sequence (a crown's additions, or the folds of the crowns), taken in order.
     struct Turns {
         std::mutex mutex;
         std::condition_variable changed;
         unsigned next = 0;
         bool abandoned = false;
     };
-    template <typename Add>
-    void inTurn(Turns& turns, unsigned position, Add&& add);
+    template <typename Step>
+    void inTurn(Turns& turns, unsigned position, Step&& step);
+    // sum += x, the sum made on the crown's first addition.
+    void addInto(Array<float>& sum, const Array<float>& x) const;
+    // M = M + weight E of a complete crown's sum, which is then freed.
+    void fold(Array<float>& sum, float weight);
 
     const Array<float>* _reference;
-    Array<float> _base;
+    Array<float> _error;  // S0, then with each crown folded in
     Array<float> _crown2;
     Array<float> _crown3;
     Array<float> _crown4;
-    Turns _turns2;
+    Turns _turns2;  // position 0: the base; 1 .. 4: crown 2
     Turns _turns3;
     Turns _turns4;
+    Turns _folds;  // crowns 2, 3 and 4
 };
 
 // Block weight B: 32 x 32 block means of the error map normalised by the largest block mean

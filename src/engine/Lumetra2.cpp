@@ -86,10 +86,13 @@ Lumetra2::Lumetra2(const RgbImage& original, float alpha, float beta, float co, 
     auto fft = std::make_unique<RealFft2d>(original.rows(), original.cols());
     for (const BandMask& mask : _dcp) fft->prepareInverse(mask.usedCols);
     _fft = std::move(fft);
-    const AccImage opponent(original);
-    // Edges first: their working planes are gone before the 27 bands are made.
     ChannelSpectra spectra;
-    _referenceEdges = edgesAndSpectra(opponent, spectra);
+    {
+        // The opponent planes are gone, and the edges' working planes too, before the 27
+        // bands are made.
+        const AccImage opponent(original);
+        _referenceEdges = edgesAndSpectra(opponent, spectra);
+    }
     __decompose(spectra, _reference.data());
 }
 
@@ -143,19 +146,26 @@ void Lumetra2::__decompose(const ChannelSpectra& spectra, Array<float>* bands) c
 
 Comparison Lumetra2::operator()(const RgbImage& degraded) const {
     requireOriginalSize("the degraded image", degraded);
-    // The opponent image lives only until its edges and spectra are made.
-    Array<int> degradedEdges;
+    return __score(AccImage(degraded));
+}
+
+Comparison Lumetra2::operator()(RgbImage&& degraded) const {
+    requireOriginalSize("the degraded image", degraded);
+    AccImage opponent(degraded);
+    { const RgbImage released(std::move(degraded)); }
+    return __score(std::move(opponent));
+}
+
+Comparison Lumetra2::__score(AccImage opponent) const {
     ChannelSpectra spectra;
-    {
-        const AccImage opponent(degraded);
-        degradedEdges = edgesAndSpectra(opponent, spectra);
-    }
+    const Array<int> degradedEdges = edgesAndSpectra(opponent, spectra);
+    opponent = AccImage();  // its planes are not needed once the spectra exist
     // The degraded bands, each pooled into the error map as soon as it is masked.
     StreamedError streamed(_reference.data());
     PooledBands pooled(streamed);
     lumetra::decompose(spectra, filters(), pooled);
     spectra = ChannelSpectra();
-    return __compare(streamed.error(_threads), degradedEdges);
+    return __compare(streamed.error(), degradedEdges);
 }
 
 Comparison Lumetra2::__compare(Array<float> error, const Array<int>& degradedEdges) const {

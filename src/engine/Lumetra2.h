@@ -37,6 +37,9 @@ class Lumetra2 {
     // Scores one degraded image.  Const and free of hidden state: safe to call from several
     // threads at once.  Throws SizeMismatchError when the size differs from the original's.
     Comparison operator()(const RgbImage& degraded) const;
+    // The same, releasing the degraded image as soon as its opponent planes exist, so that it
+    // takes no memory while the bands are made.
+    Comparison operator()(RgbImage&& degraded) const;
 
     // Throws SizeMismatchError naming `path` when `degraded` is not the original's size:
     // "b.ppm" is 640 x 480 but the original is 512 x 512
@@ -57,6 +60,8 @@ class Lumetra2 {
     void requireOriginalSize(const std::string& subject, const RgbImage& degraded) const;
     void __decompose(const AccImage& image, Array<float>* bands) const;
     void __decompose(const ChannelSpectra& spectra, Array<float>* bands) const;
+    // Scores the opponent image of a degraded image of the original's size.
+    Comparison __score(AccImage opponent) const;
     // Scores the pooled error map of a degraded image with its edge map.
     Comparison __compare(Array<float> error, const Array<int>& edges) const;
     // The edge map of `image`, and the spectra of its planes into `spectra`: six independent

@@ -56,7 +56,7 @@ TEST(StreamedError, EqualsThePoolingOfAllBandsAtOnce) {
     work();
     second.join();
     third.join();
-    EXPECT_EQ(streamed.error(2), expected);
+    EXPECT_EQ(streamed.error(), expected);
 }
 
 TEST(StreamedError, AbandonReleasesABandWaitingForItsTurn) {
