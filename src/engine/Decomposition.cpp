@@ -1,6 +1,7 @@
 #include "engine/Decomposition.h"
 
 #include <algorithm>
+#include <atomic>
 #include <vector>
 
 #include "image/Parallel.h"
@@ -32,21 +33,23 @@ ChannelSpectra channelSpectra(const AccImage& image, const RealFft2d& fft, unsig
     return spectra;
 }
 
-void decompose(const ChannelSpectra& spectra, const DecompositionFilters& filters, BandSink& sink) {
+void decompose(ChannelSpectra spectra, const DecompositionFilters& filters, BandSink& sink) {
     const std::uint32_t rows = filters.fft.rows();
     const std::uint32_t cols = filters.fft.cols();
     const unsigned workers = std::max(1u, std::min(filters.workers, kDecompositionTasks));
-    std::vector<RealFft2d::Workspace> scratch;
-    for (unsigned w = 0; w < workers; ++w) scratch.push_back(filters.fft.workspace());
-
-    const std::array<const Array<float>*, 3> sensitivity{&filters.csf.A(), &filters.csf.C1(),
-                                                         &filters.csf.C2()};
+    // Each worker's workspace is as wide as the widest band it has met: narrow for the
+    // orientation groups, which come first, and full only for the outer crowns.
+    std::vector<RealFft2d::Workspace> scratch(workers);
 
     auto synthesise = [&](unsigned k, unsigned w, Array<float>& out) {
         if (out.rows() != rows || out.cols() != cols) out = Array<float>(rows, cols);
         const unsigned c = channelOf(k);
         const BandMask& mask = filters.masks[k];
-        bandHalfSpectrum(spectra[c], cols, *sensitivity[c], mask, scratch[w].half());
+        if (scratch[w].width() < mask.usedCols) {
+            scratch[w] = RealFft2d::Workspace();
+            scratch[w] = filters.fft.workspace(mask.usedCols);
+        }
+        bandHalfSpectrum(spectra[c], cols, filters.sensitivity[c], mask, scratch[w].half());
         filters.fft.inverse(scratch[w], out, mask.usedCols);
     };
 
@@ -54,9 +57,15 @@ void decompose(const ChannelSpectra& spectra, const DecompositionFilters& filter
     const bool keepBase = filters.switches.intraC1 && filters.switches.interC1;
     Array<float> unmaskedBase;
     std::vector<TaskBands> bands(workers);
+    std::atomic<unsigned> groupsDone{0};
     auto run = [&](unsigned t, unsigned w) {
         try {
             TaskBands& task = bands[w];
+            if (t > kCrown2Size) {
+                // The chromatic planes of the orientation groups are done with.
+                task.c1 = Array<float>();
+                task.c2 = Array<float>();
+            }
             synthesise(t, w, task.a);
             const std::size_t n = task.a.size();
             if (t <= kCrown2Size) {
@@ -69,6 +78,11 @@ void decompose(const ChannelSpectra& spectra, const DecompositionFilters& filter
                 maskAchromaticBand(filters.switches, t, task.a.data(), 0, n);
             }
             sink.take(t, task);
+            if (t <= kCrown2Size && ++groupsDone == kCrown2Size + 1) {
+                // No band is left to read the chromatic spectra.
+                spectra[1] = Array<std::complex<float>>();
+                spectra[2] = Array<std::complex<float>>();
+            }
         } catch (...) {
             sink.abandon();
             throw;

@@ -15,7 +15,6 @@
 #include "fft/RealFft2d.h"
 #include "image/AccImage.h"
 #include "image/Array.h"
-#include "model/CsfFilter.h"
 
 namespace lumetra {
 
@@ -48,17 +47,18 @@ Array<std::complex<float>> channelSpectrum(const AccImage& image, unsigned chann
                                            const RealFft2d& fft);
 
 // What the decomposition reads: the transforms, ready for every mask's width, the contrast
-// sensitivity filters, the 27 cropped band masks and the masking switches.
+// sensitivity filters of A, C1 and C2 (the parts the masks cover), the 27 cropped band masks
+// and the masking switches.
 struct DecompositionFilters {
     const RealFft2d& fft;
-    const CsfFilter& csf;
+    const std::array<CroppedPlane, 3>& sensitivity;
     const std::array<BandMask, kBandCount>& masks;
     MaskSwitches switches;
     unsigned workers;
 };
 
 // Decomposes the image of `spectra` (the filters' size) and hands every task's masked bands to
-// `sink`.
-void decompose(const ChannelSpectra& spectra, const DecompositionFilters& filters, BandSink& sink);
+// `sink`.  The chromatic spectra are released as soon as the orientation groups are done.
+void decompose(ChannelSpectra spectra, const DecompositionFilters& filters, BandSink& sink);
 
 }  // namespace lumetra

@@ -9,6 +9,7 @@
 #include "engine/Spectrum.h"
 #include "image/Error.h"
 #include "image/Parallel.h"
+#include "model/CsfFilter.h"
 #include "model/DcpFilter.h"
 #include "structure/Edges.h"
 
@@ -72,17 +73,23 @@ Lumetra2::Lumetra2(const RgbImage& original, float alpha, float beta, float co, 
       _intraC2(intraC2),
       _interC2(interC2),
       _threads(threads == 0 ? defaultWorkers() : threads),
-      _csf(0, 0) {
+      _rows(original.rows()),
+      _cols(original.cols()) {
     if (original.rows() < kMinImageSide || original.cols() < kMinImageSide) {
         throw SizeMismatchError("the original is " + sizeText(original.cols(), original.rows()) +
                                 " but images must be at least " +
                                 sizeText(kMinImageSide, kMinImageSide));
     }
-    _csf = CsfFilter(original.rows(), original.cols(), _threads);
     // Each band mask is cropped as soon as it is made: the full masks never exist together.
     DcpFilter::forEachMask(
         original.rows(), original.cols(), _threads,
         [&](unsigned k, const Array<float>& mask) { _dcp[k] = croppedMask(mask); });
+    {
+        const CsfFilter csf(original.rows(), original.cols(), _threads);
+        _sensitivity[0] = coveredPart(csf.A(), &_dcp[kAFirst], &_dcp[kALast] + 1);
+        _sensitivity[1] = coveredPart(csf.C1(), &_dcp[kC1Base], &_dcp[kC1Last] + 1);
+        _sensitivity[2] = coveredPart(csf.C2(), &_dcp[kC2Base], &_dcp[kC2Last] + 1);
+    }
     auto fft = std::make_unique<RealFft2d>(original.rows(), original.cols());
     for (const BandMask& mask : _dcp) fft->prepareInverse(mask.usedCols);
     _fft = std::move(fft);
@@ -93,7 +100,7 @@ Lumetra2::Lumetra2(const RgbImage& original, float alpha, float beta, float co, 
         const AccImage opponent(original);
         _referenceEdges = edgesAndSpectra(opponent, spectra);
     }
-    __decompose(spectra, _reference.data());
+    __decompose(std::move(spectra), _reference.data());
 }
 
 Array<int> Lumetra2::edgesAndSpectra(const AccImage& image, ChannelSpectra& spectra) const {
@@ -115,7 +122,7 @@ MaskSwitches Lumetra2::switches() const {
 }
 
 DecompositionFilters Lumetra2::filters() const {
-    return DecompositionFilters{*_fft, _csf, _dcp, switches(), _threads};
+    return DecompositionFilters{*_fft, _sensitivity, _dcp, switches(), _threads};
 }
 
 void Lumetra2::checkSize(const std::string& path, const RgbImage& degraded) const {
@@ -139,9 +146,9 @@ void Lumetra2::__decompose(const AccImage& image, Array<float>* bands) const {
     __decompose(channelSpectra(image, *_fft, _threads), bands);
 }
 
-void Lumetra2::__decompose(const ChannelSpectra& spectra, Array<float>* bands) const {
+void Lumetra2::__decompose(ChannelSpectra spectra, Array<float>* bands) const {
     KeptBands kept(bands);
-    lumetra::decompose(spectra, filters(), kept);
+    lumetra::decompose(std::move(spectra), filters(), kept);
 }
 
 Comparison Lumetra2::operator()(const RgbImage& degraded) const {
@@ -163,8 +170,7 @@ Comparison Lumetra2::__score(AccImage opponent) const {
     // The degraded bands, each pooled into the error map as soon as it is masked.
     StreamedError streamed(_reference.data());
     PooledBands pooled(streamed);
-    lumetra::decompose(spectra, filters(), pooled);
-    spectra = ChannelSpectra();
+    lumetra::decompose(std::move(spectra), filters(), pooled);
     return __compare(streamed.error(), degradedEdges);
 }
 

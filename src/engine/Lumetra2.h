@@ -17,7 +17,6 @@
 #include "image/AccImage.h"
 #include "image/Array.h"
 #include "image/RgbImage.h"
-#include "model/CsfFilter.h"
 
 namespace lumetra {
 
@@ -45,8 +44,8 @@ class Lumetra2 {
     // "b.ppm" is 640 x 480 but the original is 512 x 512
     void checkSize(const std::string& path, const RgbImage& degraded) const;
 
-    std::uint32_t rows() const { return _csf.rows(); }
-    std::uint32_t cols() const { return _csf.cols(); }
+    std::uint32_t rows() const { return _rows; }
+    std::uint32_t cols() const { return _cols; }
 
     // The original's masked bands and edge map, as the constructor left them.
     const Bands& reference() const { return _reference; }
@@ -59,7 +58,7 @@ class Lumetra2 {
     // Throws SizeMismatchError "<subject> is W x H but the original is W x H".
     void requireOriginalSize(const std::string& subject, const RgbImage& degraded) const;
     void __decompose(const AccImage& image, Array<float>* bands) const;
-    void __decompose(const ChannelSpectra& spectra, Array<float>* bands) const;
+    void __decompose(ChannelSpectra spectra, Array<float>* bands) const;
     // Scores the opponent image of a degraded image of the original's size.
     Comparison __score(AccImage opponent) const;
     // Scores the pooled error map of a degraded image with its edge map.
@@ -82,7 +81,11 @@ class Lumetra2 {
     bool _intraC2;
     bool _interC2;
     unsigned _threads;
-    CsfFilter _csf;
+    std::uint32_t _rows;
+    std::uint32_t _cols;
+    // The contrast sensitivity filters of A, C1 and C2, each kept only where its channel's
+    // band masks reach (the chromatic bands reach only low frequencies).
+    std::array<CroppedPlane, 3> _sensitivity;
     // The 27 cortex band filters, each cropped to the rectangle where it is not zero: most of
     // every mask is zero, so products are taken only there and the masks take little memory.
     std::array<BandMask, kBandCount> _dcp;

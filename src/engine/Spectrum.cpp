@@ -40,6 +40,26 @@ BandMask croppedMask(const Array<float>& mask) {
     return cropped;
 }
 
+CroppedPlane coveredPart(const Array<float>& plane, const BandMask* first, const BandMask* last) {
+    std::uint32_t r0 = plane.rows(), r1 = 0, c0 = plane.cols(), c1 = 0;
+    for (const BandMask* mask = first; mask != last; ++mask) {
+        if (mask->values.size() == 0) continue;
+        r0 = std::min(r0, mask->row0);
+        r1 = std::max(r1, mask->row0 + mask->values.rows());
+        c0 = std::min(c0, mask->col0);
+        c1 = std::max(c1, mask->col0 + mask->values.cols());
+    }
+    CroppedPlane part;
+    if (r1 <= r0 || c1 <= c0) return part;
+    part.row0 = r0;
+    part.col0 = c0;
+    part.values = Array<float>(r1 - r0, c1 - c0);
+    for (std::uint32_t r = r0; r < r1; ++r) {
+        std::copy_n(&plane(r, c0), c1 - c0, &part.values(r - r0, 0));
+    }
+    return part;
+}
+
 Array<std::complex<float>> roundedHalfSpectrum(const std::complex<double>* half, std::uint32_t rows,
                                                std::uint32_t cols) {
     Array<std::complex<float>> out(rows, cols / 2 + 1);
@@ -52,14 +72,12 @@ Array<std::complex<float>> roundedHalfSpectrum(const std::complex<double>* half,
 }
 
 void bandHalfSpectrum(const Array<std::complex<float>>& spectrum, std::uint32_t cols,
-                      const Array<float>& sensitivity, const BandMask& mask,
+                      const CroppedPlane& sensitivity, const BandMask& mask,
                       std::complex<double>* half) {
     const std::uint32_t rows = spectrum.rows();
     const std::uint32_t halfCols = cols / 2 + 1;
-    for (std::uint32_t r = 0; r < rows; ++r) {
-        std::fill_n(half + static_cast<std::size_t>(r) * halfCols, mask.usedCols,
-                    std::complex<double>());
-    }
+    const std::size_t stride = mask.usedCols;
+    std::fill_n(half, rows * stride, std::complex<double>());
     const std::uint32_t hr = rows / 2;
     const std::uint32_t hc = cols / 2;
     const Array<float>& m = mask.values;
@@ -77,16 +95,14 @@ void bandHalfSpectrum(const Array<std::complex<float>>& spectrum, std::uint32_t 
             // S(r, c) = conj S(-r, -c).
             const std::complex<float> s =
                 c < halfCols ? spectrum(r, c) : std::conj(spectrum(mirrorRow, mirrorCol));
-            const float w = sensitivity(p, q);
+            const float w = sensitivity.at(p, q);
             const float weightedRe = s.real() * w;
             const float weightedIm = s.imag() * w;
             const double re = 0.5 * static_cast<double>(weightedRe * factor);
             const double im = 0.5 * static_cast<double>(weightedIm * factor);
-            if (c < halfCols)
-                half[static_cast<std::size_t>(r) * halfCols + c] += std::complex<double>(re, im);
+            if (c < halfCols) half[r * stride + c] += std::complex<double>(re, im);
             if (mirrorCol < halfCols) {
-                half[static_cast<std::size_t>(mirrorRow) * halfCols + mirrorCol] +=
-                    std::complex<double>(re, -im);
+                half[mirrorRow * stride + mirrorCol] += std::complex<double>(re, -im);
             }
         }
     }

@@ -13,17 +13,28 @@
 
 namespace lumetra {
 
-// A band mask kept as the rectangle of the centred grid where it is not zero, and the number
-// of half-spectrum columns (from column 0, natural order) that the band's spectrum reaches.
-struct BandMask {
+// A rectangle of a plane on the centred grid: element (p, q) of the plane is
+// values(p - row0, q - col0).
+struct CroppedPlane {
     std::uint32_t row0 = 0;
     std::uint32_t col0 = 0;
-    std::uint32_t usedCols = 1;
     Array<float> values;
+
+    float at(std::uint32_t p, std::uint32_t q) const { return values(p - row0, q - col0); }
+};
+
+// A band mask kept as the rectangle of the centred grid where it is not zero, and the number
+// of half-spectrum columns (from column 0, natural order) that the band's spectrum reaches.
+struct BandMask : CroppedPlane {
+    std::uint32_t usedCols = 1;
 };
 
 // The smallest rectangle holding every non-zero element of `mask`.
 BandMask croppedMask(const Array<float>& mask);
+
+// The part of `plane` that the masks [first, last) cover: the smallest rectangle holding all
+// of theirs.  A channel's sensitivity filter is read nowhere else.
+CroppedPlane coveredPart(const Array<float>& plane, const BandMask* first, const BandMask* last);
 
 // A real plane's half spectrum (rows x (cols / 2 + 1), FFTW's r2c layout) rounded to float.
 Array<std::complex<float>> roundedHalfSpectrum(const std::complex<double>* half, std::uint32_t rows,
@@ -33,10 +44,10 @@ Array<std::complex<float>> roundedHalfSpectrum(const std::complex<double>* half,
 // each weighted value rounded to float as the full weighted spectrum would hold it), brought
 // back to natural order as the half spectrum of its conjugate-symmetric part
 // (B(k) + conj(B(-k))) / 2, ready for a complex-to-real inverse transform, which then equals
-// the real part of the full inverse transform of B.  Writes columns 0 .. mask.usedCols - 1 of
-// `half` (rows x (cols / 2 + 1)) and leaves the others alone: they are zero.
+// the real part of the full inverse transform of B.  Its columns from mask.usedCols on are
+// zero: `half` receives the others, rows x mask.usedCols, row by row.
 void bandHalfSpectrum(const Array<std::complex<float>>& spectrum, std::uint32_t cols,
-                      const Array<float>& sensitivity, const BandMask& mask,
+                      const CroppedPlane& sensitivity, const BandMask& mask,
                       std::complex<double>* half);
 
 }  // namespace lumetra

@@ -93,9 +93,9 @@ RealFft2d::~RealFft2d() {
 void RealFft2d::prepareInverse(std::uint32_t usedCols) {
     usedCols = std::clamp(usedCols, 1u, halfCols());
     if (_columnInverse.count(usedCols) != 0) return;
-    const PlanningBuffer half(static_cast<std::size_t>(_rows) * halfCols());
+    const PlanningBuffer half(static_cast<std::size_t>(_rows) * usedCols);
     const int n = static_cast<int>(_rows);
-    const int stride = static_cast<int>(halfCols());
+    const int stride = static_cast<int>(usedCols);
     fftw_plan plan = nullptr;
     {
         const auto lock = lockFftwPlanner();
@@ -107,15 +107,17 @@ void RealFft2d::prepareInverse(std::uint32_t usedCols) {
     _columnInverse.emplace(usedCols, plan);
 }
 
-RealFft2d::Workspace RealFft2d::workspace() const {
+RealFft2d::Workspace RealFft2d::workspace(std::uint32_t width) const {
     Workspace ws;
-    ws._half.reset(allocate<std::complex<double>>(static_cast<std::size_t>(_rows) * halfCols()));
+    ws._width = std::clamp(width, 1u, halfCols());
+    ws._half.reset(allocate<std::complex<double>>(static_cast<std::size_t>(_rows) * ws._width));
     ws._rowIn.reset(allocate<std::complex<double>>(halfCols()));
     ws._rowOut.reset(allocate<double>(_cols));
     return ws;
 }
 
 void RealFft2d::forward(const Array<float>& plane, Workspace& ws, float divisor) const {
+    if (ws.width() < halfCols()) throw FftError("workspace too narrow for a forward transform");
     auto* real = reinterpret_cast<double*>(ws.half());
     const std::size_t padded = 2 * static_cast<std::size_t>(halfCols());
     for (std::uint32_t r = 0; r < _rows; ++r) {
@@ -128,6 +130,7 @@ void RealFft2d::forward(const Array<float>& plane, Workspace& ws, float divisor)
 
 void RealFft2d::inverse(Workspace& ws, Array<float>& out, std::uint32_t usedCols) const {
     usedCols = std::clamp(usedCols, 1u, halfCols());
+    if (ws.width() < usedCols) throw FftError("workspace too narrow for the inverse transform");
     const auto column = _columnInverse.find(usedCols);
     if (column == _columnInverse.end()) {
         throw FftError("inverse transform of " + std::to_string(usedCols) +
@@ -136,13 +139,13 @@ void RealFft2d::inverse(Workspace& ws, Array<float>& out, std::uint32_t usedCols
     fftw_execute_dft(column->second, asFftw(ws.half()), asFftw(ws.half()));
     // Row by row: the used columns into a row buffer whose other columns are zero, then the
     // complex-to-real transform, which may overwrite its input.
-    const std::size_t stride = halfCols();
+    const std::size_t stride = usedCols;
     std::complex<double>* rowIn = ws._rowIn.get();
     double* rowOut = ws._rowOut.get();
     for (std::uint32_t r = 0; r < _rows; ++r) {
         const std::complex<double>* source = ws.half() + r * stride;
         std::copy_n(source, usedCols, rowIn);
-        std::fill(rowIn + usedCols, rowIn + stride, std::complex<double>());
+        std::fill(rowIn + usedCols, rowIn + halfCols(), std::complex<double>());
         fftw_execute_dft_c2r(_rowInverse, asFftw(rowIn), rowOut);
         float* o = &out(r, 0);
         for (std::uint32_t c = 0; c < _cols; ++c) o[c] = static_cast<float>(rowOut[c] * _norm);

@@ -26,15 +26,19 @@ namespace lumetra {
 
 class RealFft2d {
   public:
-    // Scratch buffers of one thread: the half spectrum (rows x (cols / 2 + 1), row by row;
-    // the forward transform also uses it, in place, for the real plane) and one row each way
-    // for the row pass of the inverse.
+    // Scratch buffers of one thread: the half spectrum and one row each way for the row pass
+    // of the inverse.  The forward transform needs the whole half spectrum, rows x
+    // (cols / 2 + 1), row by row (and uses it, in place, for the real plane); an inverse of
+    // usedCols columns keeps its half spectrum compact, rows x usedCols, row by row.
     class Workspace {
       public:
         std::complex<double>* half() { return _half.get(); }
+        // Columns of half spectrum it holds per row at most.
+        std::uint32_t width() const { return _width; }
 
       private:
         friend class RealFft2d;
+        std::uint32_t _width = 0;
         struct Free {
             void operator()(void* p) const { fftw_free(p); }
         };
@@ -59,16 +63,20 @@ class RealFft2d {
     // halfCols()).  Not safe to call while another thread uses this object.
     void prepareInverse(std::uint32_t usedCols);
 
-    Workspace workspace() const;
+    // Scratch for transforms of up to `width` half-spectrum columns (the forward transform
+    // needs the full width, the default).
+    Workspace workspace() const { return workspace(halfCols()); }
+    Workspace workspace(std::uint32_t width) const;
 
     // Transforms plane / divisor (each quotient rounded to float) into ws.half(),
     // unnormalised.
     void forward(const Array<float>& plane, Workspace& ws, float divisor = 1.0f) const;
 
-    // Inverse of the conjugate-symmetric half spectrum in ws.half(), whose columns from
-    // `usedCols` on are taken as zero and never read, divided by rows x cols and rounded to
-    // float into `out` (rows x cols).  Overwrites columns 0 .. usedCols - 1 of ws.half().
-    // `usedCols` must have been prepared; the default is the full width.
+    // Inverse of a conjugate-symmetric half spectrum whose columns from `usedCols` on are
+    // zero, given by its first usedCols columns in ws.half() (rows x usedCols, row by row),
+    // divided by rows x cols and rounded to float into `out` (rows x cols).  Overwrites
+    // ws.half().  `usedCols` must have been prepared and fit the workspace; the default is
+    // the full width.
     void inverse(Workspace& ws, Array<float>& out) const { inverse(ws, out, halfCols()); }
     void inverse(Workspace& ws, Array<float>& out, std::uint32_t usedCols) const;
 
