@@ -18,18 +18,29 @@ unsigned channelOf(unsigned k) {
 
 }  // namespace
 
+SpectrumWidths spectrumWidths(const std::array<BandMask, kBandCount>& masks) {
+    SpectrumWidths widths{1, 1, 1};
+    for (unsigned k = 0; k < kBandCount; ++k) {
+        widths[channelOf(k)] = std::max(widths[channelOf(k)], masks[k].usedCols);
+    }
+    return widths;
+}
+
 Array<std::complex<float>> channelSpectrum(const AccImage& image, unsigned channel,
-                                           const RealFft2d& fft) {
+                                           const RealFft2d& fft, std::uint32_t width) {
     const std::array<const Array<float>*, 3> planes{&image.A(), &image.C1(), &image.C2()};
     RealFft2d::Workspace scratch = fft.workspace();
     fft.forward(*planes[channel], scratch, channel == 0 ? planeMean(image.A()) : 1.0f);
-    return roundedHalfSpectrum(scratch.half(), image.rows(), image.cols());
+    return roundedHalfSpectrum(scratch.half(), image.rows(), image.cols(),
+                               std::min(width, fft.halfCols()));
 }
 
-ChannelSpectra channelSpectra(const AccImage& image, const RealFft2d& fft, unsigned workers) {
+ChannelSpectra channelSpectra(const AccImage& image, const RealFft2d& fft,
+                              const SpectrumWidths& widths, unsigned workers) {
     ChannelSpectra spectra;
-    parallelFor(3, workers,
-                [&](unsigned c, unsigned) { spectra[c] = channelSpectrum(image, c, fft); });
+    parallelFor(3, workers, [&](unsigned c, unsigned) {
+        spectra[c] = channelSpectrum(image, c, fft, widths[c]);
+    });
     return spectra;
 }
 

@@ -38,13 +38,17 @@ class BandSink {
     virtual void abandon() {}
 };
 
-// The half spectra of the A plane divided by its mean, of C1 and of C2, rounded to float.
+// The half spectra of the A plane divided by its mean, of C1 and of C2, rounded to float, each
+// cut to the columns its channel's band masks reach (SpectrumWidths).
 using ChannelSpectra = std::array<Array<std::complex<float>>, 3>;
+using SpectrumWidths = std::array<std::uint32_t, 3>;
 
-ChannelSpectra channelSpectra(const AccImage& image, const RealFft2d& fft, unsigned workers);
+SpectrumWidths spectrumWidths(const std::array<BandMask, kBandCount>& masks);
+ChannelSpectra channelSpectra(const AccImage& image, const RealFft2d& fft,
+                              const SpectrumWidths& widths, unsigned workers);
 // One of them: channel 0 A, 1 C1, 2 C2.
 Array<std::complex<float>> channelSpectrum(const AccImage& image, unsigned channel,
-                                           const RealFft2d& fft);
+                                           const RealFft2d& fft, std::uint32_t width);
 
 // What the decomposition reads: the transforms, ready for every mask's width, the contrast
 // sensitivity filters of A, C1 and C2 (the parts the masks cover), the 27 cropped band masks

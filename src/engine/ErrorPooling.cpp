@@ -227,13 +227,17 @@ Array<int> edgeChanges(const Array<int>& referenceEdges, const Array<int>& degra
 }
 
 Array<float> structureWeight(const Array<int>& changes, float co) {
-    const Array<int> horizontal = erode_dilate_h(changes);
-    const Array<int> vertical = erode_dilate_v(changes);
-    Array<int> runs(changes.rows(), changes.cols());
-    for (std::size_t i = 0, n = runs.size(); i < n; ++i) {
-        runs.data()[i] = horizontal.data()[i] != 0 || vertical.data()[i] != 0 ? kSet : 0;
+    // Each map is dropped as soon as the next exists: at most three live at once.
+    Array<int> runs = erode_dilate_h(changes);
+    {
+        const Array<int> vertical = erode_dilate_v(changes);
+        for (std::size_t i = 0, n = runs.size(); i < n; ++i) {
+            runs.data()[i] = runs.data()[i] != 0 || vertical.data()[i] != 0 ? kSet : 0;
+        }
     }
-    const Array<int> zone = dilate_hv(runs) / kSet;
+    Array<int> zone = dilate_hv(runs);
+    runs = Array<int>();
+    zone = zone / kSet;
 
     Array<float> weight(zone.rows(), zone.cols());
     for (std::size_t i = 0, n = weight.size(); i < n; ++i) {

@@ -1,6 +1,7 @@
 #include "engine/Lumetra2.h"
 
 #include <algorithm>
+#include <mutex>
 #include <sstream>
 #include <vector>
 
@@ -90,6 +91,7 @@ Lumetra2::Lumetra2(const RgbImage& original, float alpha, float beta, float co, 
         _sensitivity[1] = coveredPart(csf.C1(), &_dcp[kC1Base], &_dcp[kC1Last] + 1);
         _sensitivity[2] = coveredPart(csf.C2(), &_dcp[kC2Base], &_dcp[kC2Last] + 1);
     }
+    _spectrumWidths = spectrumWidths(_dcp);
     auto fft = std::make_unique<RealFft2d>(original.rows(), original.cols());
     for (const BandMask& mask : _dcp) fft->prepareInverse(mask.usedCols);
     _fft = std::move(fft);
@@ -104,17 +106,21 @@ Lumetra2::Lumetra2(const RgbImage& original, float alpha, float beta, float co, 
 }
 
 Array<int> Lumetra2::edgesAndSpectra(const AccImage& image, ChannelSpectra& spectra) const {
-    // The three edge maps take longest, so they are handed out first.
+    // The three edge maps take longest, so they are handed out first; each is merged and
+    // dropped as soon as it is made.
     const std::array<const Array<float>*, 3> planes{&image.A(), &image.C1(), &image.C2()};
-    std::array<Array<int>, 3> maps;
+    Array<int> merged(image.rows(), image.cols());
+    std::mutex mergeMutex;
     parallelFor(6, _threads, [&](unsigned job, unsigned) {
         if (job < 3) {
-            maps[job] = planeEdges(*planes[job]);
+            const Array<int> map = planeEdges(*planes[job]);
+            const std::lock_guard<std::mutex> lock(mergeMutex);
+            mergeEdges(merged, map);
         } else {
-            spectra[job - 3] = channelSpectrum(image, job - 3, *_fft);
+            spectra[job - 3] = channelSpectrum(image, job - 3, *_fft, _spectrumWidths[job - 3]);
         }
     });
-    return mergedEdges(maps[0], maps[1], maps[2], image.rows(), image.cols());
+    return merged;
 }
 
 MaskSwitches Lumetra2::switches() const {
@@ -143,7 +149,7 @@ Bands Lumetra2::decompose(const AccImage& image) const {
 }
 
 void Lumetra2::__decompose(const AccImage& image, Array<float>* bands) const {
-    __decompose(channelSpectra(image, *_fft, _threads), bands);
+    __decompose(channelSpectra(image, *_fft, _spectrumWidths, _threads), bands);
 }
 
 void Lumetra2::__decompose(ChannelSpectra spectra, Array<float>* bands) const {
@@ -165,19 +171,21 @@ Comparison Lumetra2::operator()(RgbImage&& degraded) const {
 
 Comparison Lumetra2::__score(AccImage opponent) const {
     ChannelSpectra spectra;
-    const Array<int> degradedEdges = edgesAndSpectra(opponent, spectra);
+    Array<int> degradedEdges = edgesAndSpectra(opponent, spectra);
     opponent = AccImage();  // its planes are not needed once the spectra exist
     // The degraded bands, each pooled into the error map as soon as it is masked.
     StreamedError streamed(_reference.data());
     PooledBands pooled(streamed);
     lumetra::decompose(std::move(spectra), filters(), pooled);
-    return __compare(streamed.error(), degradedEdges);
+    return __compare(streamed.error(), std::move(degradedEdges));
 }
 
-Comparison Lumetra2::__compare(Array<float> error, const Array<int>& degradedEdges) const {
+Comparison Lumetra2::__compare(Array<float> error, Array<int> degradedEdges) const {
+    // Steps 6-9 first: the edge maps are done with before the block weight is made.
+    const Array<float> structure =
+        structureWeight(edgeChanges(_referenceEdges, degradedEdges), _co);  // 6-9 structure
+    degradedEdges = Array<int>();
     const Array<float> block = blockWeight(error);                                // 5 block weight
-    const Array<int> changes = edgeChanges(_referenceEdges, degradedEdges);       // 6 edge changes
-    const Array<float> structure = structureWeight(changes, _co);                 // 7-9 structure
     const float mobj = minkowskiMeasure(error, structure, block, _alpha, _beta);  // 10-12
     return Comparison(mobj, scoreOf(mobj, _a, _b), std::move(error));             // 13
 }

@@ -62,7 +62,7 @@ class Lumetra2 {
     // Scores the opponent image of a degraded image of the original's size.
     Comparison __score(AccImage opponent) const;
     // Scores the pooled error map of a degraded image with its edge map.
-    Comparison __compare(Array<float> error, const Array<int>& edges) const;
+    Comparison __compare(Array<float> error, Array<int> edges) const;
     // The edge map of `image`, and the spectra of its planes into `spectra`: six independent
     // jobs shared out to the threads.
     Array<int> edgesAndSpectra(const AccImage& image, ChannelSpectra& spectra) const;
@@ -89,6 +89,8 @@ class Lumetra2 {
     // The 27 cortex band filters, each cropped to the rectangle where it is not zero: most of
     // every mask is zero, so products are taken only there and the masks take little memory.
     std::array<BandMask, kBandCount> _dcp;
+    // Half-spectrum columns each channel's masks reach: its spectrum is kept only that wide.
+    SpectrumWidths _spectrumWidths{};
     // Transform plans for the image size, made once and shared by every decomposition.
     std::unique_ptr<const RealFft2d> _fft;
     Bands _reference;

@@ -1,6 +1,7 @@
 #include "engine/Spectrum.h"
 
 #include <algorithm>
+#include <cassert>
 
 namespace lumetra {
 
@@ -61,12 +62,16 @@ CroppedPlane coveredPart(const Array<float>& plane, const BandMask* first, const
 }
 
 Array<std::complex<float>> roundedHalfSpectrum(const std::complex<double>* half, std::uint32_t rows,
-                                               std::uint32_t cols) {
-    Array<std::complex<float>> out(rows, cols / 2 + 1);
-    std::complex<float>* o = out.data();
-    for (std::size_t i = 0, n = out.size(); i < n; ++i) {
-        o[i] = std::complex<float>(static_cast<float>(half[i].real()),
-                                   static_cast<float>(half[i].imag()));
+                                               std::uint32_t cols, std::uint32_t width) {
+    const std::size_t halfCols = cols / 2 + 1;
+    Array<std::complex<float>> out(rows, width);
+    for (std::uint32_t r = 0; r < rows; ++r) {
+        const std::complex<double>* in = half + r * halfCols;
+        std::complex<float>* o = &out(r, 0);
+        for (std::uint32_t c = 0; c < width; ++c) {
+            o[c] = std::complex<float>(static_cast<float>(in[c].real()),
+                                       static_cast<float>(in[c].imag()));
+        }
     }
     return out;
 }
@@ -76,6 +81,7 @@ void bandHalfSpectrum(const Array<std::complex<float>>& spectrum, std::uint32_t 
                       std::complex<double>* half) {
     const std::uint32_t rows = spectrum.rows();
     const std::uint32_t halfCols = cols / 2 + 1;
+    assert(spectrum.cols() >= mask.usedCols);
     const std::size_t stride = mask.usedCols;
     std::fill_n(half, rows * stride, std::complex<double>());
     const std::uint32_t hr = rows / 2;

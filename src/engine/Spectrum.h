@@ -36,11 +36,13 @@ BandMask croppedMask(const Array<float>& mask);
 // of theirs.  A channel's sensitivity filter is read nowhere else.
 CroppedPlane coveredPart(const Array<float>& plane, const BandMask* first, const BandMask* last);
 
-// A real plane's half spectrum (rows x (cols / 2 + 1), FFTW's r2c layout) rounded to float.
+// The first `width` columns of a real plane's half spectrum (rows x (cols / 2 + 1), FFTW's r2c
+// layout), rounded to float: rows x width.
 Array<std::complex<float>> roundedHalfSpectrum(const std::complex<double>* half, std::uint32_t rows,
-                                               std::uint32_t cols);
+                                               std::uint32_t cols, std::uint32_t width);
 
-// The band spectrum S x sensitivity x mask of a real plane's rounded half spectrum S (centred,
+// The band spectrum S x sensitivity x mask of a real plane's rounded half spectrum S (at least
+// mask.usedCols wide; centred,
 // each weighted value rounded to float as the full weighted spectrum would hold it), brought
 // back to natural order as the half spectrum of its conjugate-symmetric part
 // (B(k) + conj(B(-k))) / 2, ready for a complex-to-real inverse transform, which then equals

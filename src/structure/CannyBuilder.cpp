@@ -131,6 +131,15 @@ Array<int> CannyBuilder::operator()(const Array<float>& plane) const {
     return hysteresis(rescale(ridges(levels)));          // 6-9 thin ridges, peak 255, thresholds
 }
 
+Array<int> CannyBuilder::operator()(Array<float>&& plane) const {
+    // Each stage's input is dropped as soon as its output exists.
+    Array<float> levels = stretch(smooth(std::move(plane)));
+    Array<float> thin = ridges(std::move(levels));
+    const Array<float> scaled = rescale(thin);
+    thin = Array<float>();
+    return hysteresis(scaled);
+}
+
 std::vector<float> CannyBuilder::kernel() const {
     const int n = static_cast<int>(_sigma * kKernelSpanPerSigma);
     const int length = n % 2 == 1 ? n : n + 1;
@@ -147,6 +156,10 @@ std::vector<float> CannyBuilder::kernel() const {
 }
 
 Array<float> CannyBuilder::smooth(const Array<float>& plane) const {
+    return smooth(Array<float>(plane));
+}
+
+Array<float> CannyBuilder::smooth(Array<float>&& plane) const {
     const std::uint32_t rows = plane.rows();
     const std::uint32_t cols = plane.cols();
     if (plane.size() == 0) return plane;
@@ -169,9 +182,9 @@ Array<float> CannyBuilder::smooth(const Array<float>& plane) const {
         }
     }
 
-    // Vertical pass onto a copy of the plane: G(r, c) = P(r, c) + tap(0) T(..) + tap(1) T(..)
-    // + ..., added term by term in tap order.
-    Array<float> smoothed(plane);
+    // Vertical pass onto the plane itself, which the horizontal pass is done with:
+    // G(r, c) = P(r, c) + tap(0) T(..) + tap(1) T(..) + ..., added term by term in tap order.
+    Array<float> smoothed = std::move(plane);
     for (std::uint32_t r = 0; r < rows; ++r) {
         float* out = &smoothed(r, 0);
         for (std::size_t i = 0; i < taps.size(); ++i) {
@@ -252,6 +265,10 @@ Array<float> CannyBuilder::suppress(const Gradient& gradient) {
 }
 
 Array<float> CannyBuilder::ridges(const Array<float>& levels) {
+    return ridges(Array<float>(levels));
+}
+
+Array<float> CannyBuilder::ridges(Array<float>&& levels) {
     const std::uint32_t rows = levels.rows();
     const std::uint32_t cols = levels.cols();
     Array<float> magnitude(rows, cols);
@@ -267,6 +284,7 @@ Array<float> CannyBuilder::ridges(const Array<float>& levels) {
                 static_cast<std::uint8_t>(sectorOfDirection(gx, gy));
         }
     }
+    levels = Array<float>();
     return suppressed(magnitude, [&](std::uint32_t r, std::uint32_t c) {
         return sectors[static_cast<std::size_t>(r) * cols + c];
     });
@@ -334,17 +352,12 @@ Array<int> planeEdges(const Array<float>& plane) {
     return CannyBuilder(kEdgeSigma, kEdgeLow, kEdgeHigh)(plane / mean);
 }
 
-Array<int> mergedEdges(const Array<int>& a, const Array<int>& c1, const Array<int>& c2,
-                       std::uint32_t rows, std::uint32_t cols) {
-    Array<int> merged(rows, cols);
-    for (const Array<int>* map : {&a, &c1, &c2}) {
-        if (map->size() == 0) continue;
-        assert(map->rows() == rows && map->cols() == cols);
-        for (std::size_t i = 0, n = merged.size(); i < n; ++i) {
-            if (map->data()[i] == kEdge) merged.data()[i] = kEdge;
-        }
+void mergeEdges(Array<int>& merged, const Array<int>& map) {
+    if (map.size() == 0) return;
+    assert(map.rows() == merged.rows() && map.cols() == merged.cols());
+    for (std::size_t i = 0, n = merged.size(); i < n; ++i) {
+        if (map.data()[i] == kEdge) merged.data()[i] = kEdge;
     }
-    return merged;
 }
 
 Array<int> edges(const Array<float>& a, const Array<float>& c1, const Array<float>& c2,
@@ -356,7 +369,9 @@ Array<int> edges(const Array<float>& a, const Array<float>& c1, const Array<floa
     // The three maps are independent; they are made in parallel and merged in order.
     std::array<Array<int>, 3> maps;
     parallelFor(3, workers, [&](unsigned p, unsigned) { maps[p] = planeEdges(*planes[p]); });
-    return mergedEdges(maps[0], maps[1], maps[2], a.rows(), a.cols());
+    Array<int> merged(a.rows(), a.cols());
+    for (const Array<int>& map : maps) mergeEdges(merged, map);
+    return merged;
 }
 
 }  // namespace lumetra

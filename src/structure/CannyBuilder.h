@@ -27,6 +27,8 @@ class CannyBuilder {
     // The edge map of plane, rows x cols, every element 255 or 0.  A plane without
     // structure (constant, or no ridge left after suppression) gives all 0.
     Array<int> operator()(const Array<float>& plane) const;
+    // The same, releasing the plane as soon as it is smoothed.
+    Array<int> operator()(Array<float>&& plane) const;
 
     // The stages of operator(), in order.  They are public so each can be checked alone.
 
@@ -35,6 +37,7 @@ class CannyBuilder {
     // 2-4. The plane plus its separable Gaussian smoothing (borders mirrored about the
     // half-sample points, as often as a small plane needs).
     Array<float> smooth(const Array<float>& plane) const;
+    Array<float> smooth(Array<float>&& plane) const;  // smooths the plane in place
     // 5. Linear stretch onto 0..255; a plane with no spread (or no finite spread) gives 0.
     static Array<float> stretch(const Array<float>& smoothed);
     // 6. Diagonal differences of the 2 x 2 cell whose top-left corner is the pixel; the last
@@ -48,6 +51,7 @@ class CannyBuilder {
     // clearly inside one sector; only near a sector's edge (and on the axes) is the angle's
     // arc tangent taken, as gradient does.
     static Array<float> ridges(const Array<float>& levels);
+    static Array<float> ridges(Array<float>&& levels);  // drops levels once read
     // 8. Magnitudes scaled so that the largest becomes 255; all 0 when none is positive.
     static Array<float> rescale(const Array<float>& ridges);
     // 9. 255 at every pixel above the seed threshold and at every pixel joined to one by an

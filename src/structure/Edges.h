@@ -21,9 +21,9 @@ Array<int> edges(const AccImage& image, unsigned workers = 1);
 // non-finite.
 Array<int> planeEdges(const Array<float>& plane);
 
-// The union of the maps of the three planes (empty maps add nothing), rows x cols.
-Array<int> mergedEdges(const Array<int>& a, const Array<int>& c1, const Array<int>& c2,
-                       std::uint32_t rows, std::uint32_t cols);
+// Sets the edge pixels of `map` in `merged` (an empty map adds nothing): the union of the
+// planes' maps, whatever the order they are added in.
+void mergeEdges(Array<int>& merged, const Array<int>& map);
 
 // The same for three planes of equal size, given in the order A, C1, C2.  A plane whose mean
 // is 0 (for example all 0) contributes no edge pixels.
