@@ -171,13 +171,14 @@ Comparison Lumetra2::operator()(RgbImage&& degraded) const {
 
 Comparison Lumetra2::__score(AccImage opponent) const {
     ChannelSpectra spectra;
-    Array<int> degradedEdges = edgesAndSpectra(opponent, spectra);
+    // The edge map waits for the bands in a byte per pixel.
+    const PackedEdges degradedEdges = packed(edgesAndSpectra(opponent, spectra));
     opponent = AccImage();  // its planes are not needed once the spectra exist
     // The degraded bands, each pooled into the error map as soon as it is masked.
     StreamedError streamed(_reference.data());
     PooledBands pooled(streamed);
     lumetra::decompose(std::move(spectra), filters(), pooled);
-    return __compare(streamed.error(), std::move(degradedEdges));
+    return __compare(streamed.error(), unpacked(degradedEdges));
 }
 
 Comparison Lumetra2::__compare(Array<float> error, Array<int> degradedEdges) const {

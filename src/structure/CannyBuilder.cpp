@@ -352,6 +352,21 @@ Array<int> planeEdges(const Array<float>& plane) {
     return CannyBuilder(kEdgeSigma, kEdgeLow, kEdgeHigh)(plane / mean);
 }
 
+PackedEdges packed(const Array<int>& map) {
+    PackedEdges bytes{map.rows(), map.cols(), std::vector<std::uint8_t>(map.size())};
+    for (std::size_t i = 0, n = map.size(); i < n; ++i) {
+        assert(map.data()[i] == 0 || map.data()[i] == kEdge);
+        bytes.values[i] = static_cast<std::uint8_t>(map.data()[i]);
+    }
+    return bytes;
+}
+
+Array<int> unpacked(const PackedEdges& map) {
+    Array<int> out(map.rows, map.cols);
+    for (std::size_t i = 0, n = out.size(); i < n; ++i) out.data()[i] = map.values[i];
+    return out;
+}
+
 void mergeEdges(Array<int>& merged, const Array<int>& map) {
     if (map.size() == 0) return;
     assert(map.rows() == merged.rows() && map.cols() == merged.cols());

@@ -60,6 +60,23 @@ TEST(Edges, MergesTheThreeMapsByUnion) {
     EXPECT_EQ(edges(zero, p, q), expected);
 }
 
+// Merging map by map, in any order, gives the union; a map packed into bytes comes back
+// unchanged.
+TEST(Edges, MergingInAnyOrderAndPackingKeepTheMap) {
+    const Array<float> p = rectanglePlane(40, 50, 8, 10, 30, 35);
+    const Array<float> q = rectanglePlane(40, 50, 20, 2, 38, 20);
+    const Array<float> zero(40, 50);
+    const Array<int> expected = edges(p, q, zero);
+    Array<int> merged(40, 50);
+    mergeEdges(merged, planeEdges(q));
+    mergeEdges(merged, Array<int>());
+    mergeEdges(merged, planeEdges(p));
+    EXPECT_EQ(merged, expected);
+    const PackedEdges bytes = packed(expected);
+    EXPECT_EQ(bytes.values.size(), expected.size());
+    EXPECT_EQ(unpacked(bytes), expected);
+}
+
 TEST(Edges, StepGivesTheLineOnItsDarkSide) {
     // A vertical step from 1 to 3 between columns 11 and 12.
     Array<float> step(24, 30);
