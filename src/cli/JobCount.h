@@ -8,10 +8,11 @@
 
 namespace lumetra {
 
-// Memory one file in flight takes per pixel: its image, its 27 bands, the transform buffers
-// and the comparison's maps.  Measured: scoring two 1920 x 1080 files at once peaked 576 MB
-// (278 bytes per pixel) above scoring one; rounded up for headroom.
-inline constexpr std::uint64_t kBytesPerPixelInFlight = 320;
+// Memory one file in flight takes per pixel: its image and opponent planes, its edge maps and
+// spectra, the bands the decomposition has in hand and the comparison's maps (about 60 bytes
+// at the worst moment).  Measured: scoring two 1920 x 1080 files at once peaked 74 MB (36 bytes
+// per pixel) above scoring one; rounded up for headroom.
+inline constexpr std::uint64_t kBytesPerPixelInFlight = 96;
 
 // At least 1 and at most `cores` (1 when the core count is unknown, 0): as many files as
 // `availableBytes` holds at kBytesPerPixelInFlight for each of `pixels` pixels.  Without a

@@ -182,11 +182,19 @@ Comparison Lumetra2::__score(AccImage opponent) const {
 }
 
 Comparison Lumetra2::__compare(Array<float> error, Array<int> degradedEdges) const {
-    // Steps 6-9 first: the edge maps are done with before the block weight is made.
-    const Array<float> structure =
-        structureWeight(edgeChanges(_referenceEdges, degradedEdges), _co);  // 6-9 structure
-    degradedEdges = Array<int>();
-    const Array<float> block = blockWeight(error);                                // 5 block weight
+    // The block weight and the structure weight do not depend on each other: two jobs.
+    Array<float> block;
+    Array<float> structure;
+    parallelFor(2, _threads, [&](unsigned job, unsigned) {
+        if (job == 0) {
+            block = blockWeight(error);  // 5 block weight
+        } else {
+            const Array<int> changes =
+                edgeChanges(_referenceEdges, degradedEdges);  // 6 edge changes
+            degradedEdges = Array<int>();
+            structure = structureWeight(changes, _co);  // 7-9 structure
+        }
+    });
     const float mobj = minkowskiMeasure(error, structure, block, _alpha, _beta);  // 10-12
     return Comparison(mobj, scoreOf(mobj, _a, _b), std::move(error));             // 13
 }

@@ -6,7 +6,7 @@ namespace lumetra {
 namespace {
 
 constexpr std::uint64_t kFullHd = 1920 * 1080;
-constexpr std::uint64_t kFullHdFile = kFullHd * kBytesPerPixelInFlight;  // about 664 MB
+constexpr std::uint64_t kFullHdFile = kFullHd * kBytesPerPixelInFlight;  // about 199 MB
 
 TEST(JobCount, OneFilePerCoreWhenMemoryIsPlenty) {
     EXPECT_EQ(automaticJobs(8, kFullHd, 100 * kFullHdFile), 8u);
