@@ -110,7 +110,12 @@ void RealFft2d::prepareInverse(std::uint32_t usedCols) {
 RealFft2d::Workspace RealFft2d::workspace(std::uint32_t width) const {
     Workspace ws;
     ws._width = std::clamp(width, 1u, halfCols());
-    ws._half.reset(allocate<std::complex<double>>(static_cast<std::size_t>(_rows) * ws._width));
+    // The half spectrum is left as it comes: forward fills every real value the transform
+    // reads, and an inverse's caller fills every column it uses.
+    const std::size_t halfSize = static_cast<std::size_t>(_rows) * ws._width;
+    ws._half.reset(
+        static_cast<std::complex<double>*>(fftw_malloc(halfSize * sizeof(std::complex<double>))));
+    if (!ws._half) throw FftError("Memory limits exceeded");
     ws._rowIn.reset(allocate<std::complex<double>>(halfCols()));
     ws._rowOut.reset(allocate<double>(_cols));
     return ws;

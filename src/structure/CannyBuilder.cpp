@@ -15,6 +15,7 @@
 // Planes are single precision throughout; the kernel's normalisation and the sector of an
 // angle are worked out in double precision.
 
+#include <algorithm>
 #include <array>
 #include <cassert>
 #include <cmath>
@@ -134,9 +135,7 @@ Array<int> CannyBuilder::operator()(const Array<float>& plane) const {
 Array<int> CannyBuilder::operator()(Array<float>&& plane) const {
     // Each stage's input is dropped as soon as its output exists.
     Array<float> levels = stretch(smooth(std::move(plane)));
-    Array<float> thin = ridges(std::move(levels));
-    const Array<float> scaled = rescale(thin);
-    thin = Array<float>();
+    const Array<float> scaled = rescale(ridges(std::move(levels)));
     return hysteresis(scaled);
 }
 
@@ -199,21 +198,27 @@ Array<float> CannyBuilder::smooth(Array<float>&& plane) const {
 }
 
 Array<float> CannyBuilder::stretch(const Array<float>& smoothed) {
+    return stretch(Array<float>(smoothed));
+}
+
+Array<float> CannyBuilder::stretch(Array<float>&& smoothed) {
     float lowest = std::numeric_limits<float>::infinity();
     float highest = -std::numeric_limits<float>::infinity();
-    const float* g = smoothed.data();
-    for (std::size_t i = 0, n = smoothed.size(); i < n; ++i) {
+    float* g = smoothed.data();
+    const std::size_t n = smoothed.size();
+    for (std::size_t i = 0; i < n; ++i) {
         if (g[i] < lowest) lowest = g[i];
         if (g[i] > highest) highest = g[i];
     }
-    Array<float> levels(smoothed.rows(), smoothed.cols());
     const float spread = highest - lowest;
-    // A flat plane has no structure: leave it all 0 rather than dividing by 0.
-    if (!(spread > 0.0f) || !std::isfinite(spread)) return levels;
+    // A flat plane has no structure: all 0 rather than a division by 0.
+    if (!(spread > 0.0f) || !std::isfinite(spread)) {
+        std::fill_n(g, n, 0.0f);
+        return std::move(smoothed);
+    }
     const float scale = kFullScale / spread;
-    float* out = levels.data();
-    for (std::size_t i = 0, n = smoothed.size(); i < n; ++i) out[i] = (g[i] - lowest) * scale;
-    return levels;
+    for (std::size_t i = 0; i < n; ++i) g[i] = (g[i] - lowest) * scale;
+    return std::move(smoothed);
 }
 
 CannyBuilder::Gradient CannyBuilder::gradient(const Array<float>& levels) {
@@ -291,18 +296,24 @@ Array<float> CannyBuilder::ridges(Array<float>&& levels) {
 }
 
 Array<float> CannyBuilder::rescale(const Array<float>& ridges) {
+    return rescale(Array<float>(ridges));
+}
+
+Array<float> CannyBuilder::rescale(Array<float>&& ridges) {
     float peak = 0.0f;
-    const float* in = ridges.data();
-    for (std::size_t i = 0, n = ridges.size(); i < n; ++i) {
-        if (in[i] > peak) peak = in[i];
+    float* m = ridges.data();
+    const std::size_t n = ridges.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        if (m[i] > peak) peak = m[i];
     }
-    Array<float> scaled(ridges.rows(), ridges.cols());
-    // No ridge at all: every magnitude stays 0 instead of 0 x infinity.
-    if (!(peak > 0.0f)) return scaled;
+    // No ridge at all: every magnitude 0 instead of 0 x infinity.
+    if (!(peak > 0.0f)) {
+        std::fill_n(m, n, 0.0f);
+        return std::move(ridges);
+    }
     const float factor = kFullScale / peak;
-    float* out = scaled.data();
-    for (std::size_t i = 0, n = ridges.size(); i < n; ++i) out[i] = in[i] * factor;
-    return scaled;
+    for (std::size_t i = 0; i < n; ++i) m[i] = m[i] * factor;
+    return std::move(ridges);
 }
 
 Array<int> CannyBuilder::hysteresis(const Array<float>& magnitude) const {

@@ -40,6 +40,7 @@ class CannyBuilder {
     Array<float> smooth(Array<float>&& plane) const;  // smooths the plane in place
     // 5. Linear stretch onto 0..255; a plane with no spread (or no finite spread) gives 0.
     static Array<float> stretch(const Array<float>& smoothed);
+    static Array<float> stretch(Array<float>&& smoothed);  // stretches the plane in place
     // 6. Diagonal differences of the 2 x 2 cell whose top-left corner is the pixel; the last
     // row and column reuse themselves, so the bottom-right magnitude is always 0.
     static Gradient gradient(const Array<float>& levels);
@@ -54,6 +55,7 @@ class CannyBuilder {
     static Array<float> ridges(Array<float>&& levels);  // drops levels once read
     // 8. Magnitudes scaled so that the largest becomes 255; all 0 when none is positive.
     static Array<float> rescale(const Array<float>& ridges);
+    static Array<float> rescale(Array<float>&& ridges);  // scales the ridges in place
     // 9. 255 at every pixel above the seed threshold and at every pixel joined to one by an
     // 8-connected path of pixels above the continuation threshold (both strict).
     Array<int> hysteresis(const Array<float>& magnitude) const;
