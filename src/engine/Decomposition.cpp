@@ -57,7 +57,7 @@ void decompose(ChannelSpectra spectra, const DecompositionFilters& filters, Band
         const unsigned c = channelOf(k);
         const BandMask& mask = filters.masks[k];
         if (scratch[w].width() < mask.usedCols) {
-            scratch[w] = RealFft2d::Workspace();
+            scratch[w] = RealFft2d::Workspace();  // the narrow one goes before the wide comes
             scratch[w] = filters.fft.workspace(mask.usedCols);
         }
         bandHalfSpectrum(spectra[c], cols, filters.sensitivity[c], mask, scratch[w].half());

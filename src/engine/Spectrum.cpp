@@ -5,6 +5,24 @@
 
 namespace lumetra {
 
+namespace {
+
+// Rows [r0, r1) and columns [c0, c1) of `plane`, or an empty plane when the range is empty.
+CroppedPlane rectangleOf(const Array<float>& plane, std::uint32_t r0, std::uint32_t r1,
+                         std::uint32_t c0, std::uint32_t c1) {
+    CroppedPlane part;
+    if (r1 <= r0 || c1 <= c0) return part;
+    part.row0 = r0;
+    part.col0 = c0;
+    part.values = Array<float>(r1 - r0, c1 - c0);
+    for (std::uint32_t r = r0; r < r1; ++r) {
+        std::copy_n(&plane(r, c0), c1 - c0, &part.values(r - r0, 0));
+    }
+    return part;
+}
+
+}  // namespace
+
 BandMask croppedMask(const Array<float>& mask) {
     const std::uint32_t rows = mask.rows();
     const std::uint32_t cols = mask.cols();
@@ -21,12 +39,7 @@ BandMask croppedMask(const Array<float>& mask) {
     }
     BandMask cropped;
     if (r1 <= r0 || c1 <= c0) return cropped;
-    cropped.row0 = r0;
-    cropped.col0 = c0;
-    cropped.values = Array<float>(r1 - r0, c1 - c0);
-    for (std::uint32_t r = r0; r < r1; ++r) {
-        std::copy_n(&mask(r, c0), c1 - c0, &cropped.values(r - r0, 0));
-    }
+    static_cast<CroppedPlane&>(cropped) = rectangleOf(mask, r0, r1, c0, c1);
     // The half-spectrum columns a centred column q lands on: its natural column c and the
     // mirror -c of the conjugate term, where they fall in the half.
     const std::uint32_t halfCols = cols / 2 + 1;
@@ -50,15 +63,7 @@ CroppedPlane coveredPart(const Array<float>& plane, const BandMask* first, const
         c0 = std::min(c0, mask->col0);
         c1 = std::max(c1, mask->col0 + mask->values.cols());
     }
-    CroppedPlane part;
-    if (r1 <= r0 || c1 <= c0) return part;
-    part.row0 = r0;
-    part.col0 = c0;
-    part.values = Array<float>(r1 - r0, c1 - c0);
-    for (std::uint32_t r = r0; r < r1; ++r) {
-        std::copy_n(&plane(r, c0), c1 - c0, &part.values(r - r0, 0));
-    }
-    return part;
+    return rectangleOf(plane, r0, r1, c0, c1);
 }
 
 Array<std::complex<float>> roundedHalfSpectrum(const std::complex<double>* half, std::uint32_t rows,

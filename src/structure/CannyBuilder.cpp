@@ -221,20 +221,32 @@ Array<float> CannyBuilder::stretch(Array<float>&& smoothed) {
     return std::move(smoothed);
 }
 
-CannyBuilder::Gradient CannyBuilder::gradient(const Array<float>& levels) {
+namespace {
+
+// Calls take(r, c, gx, gy) with the two diagonal differences of the 2 x 2 cell whose top-left
+// corner is (r, c); the last row and column reuse themselves.
+template <typename Take>
+void forEachDifference(const Array<float>& levels, Take&& take) {
     const std::uint32_t rows = levels.rows();
     const std::uint32_t cols = levels.cols();
-    Gradient result{Array<float>(rows, cols), Array<float>(rows, cols)};
     for (std::uint32_t r = 0; r < rows; ++r) {
         const std::uint32_t below = r + 1 < rows ? r + 1 : rows - 1;
         for (std::uint32_t c = 0; c < cols; ++c) {
             const std::uint32_t right = c + 1 < cols ? c + 1 : cols - 1;
-            const float gx = levels(r, right) - levels(below, c);
-            const float gy = levels(r, c) - levels(below, right);
-            result.magnitude(r, c) = std::sqrt(gx * gx + gy * gy);
-            result.angle(r, c) = std::atan2(gy, gx);
+            take(r, c, levels(r, right) - levels(below, c), levels(r, c) - levels(below, right));
         }
     }
+}
+
+}  // namespace
+
+CannyBuilder::Gradient CannyBuilder::gradient(const Array<float>& levels) {
+    Gradient result{Array<float>(levels.rows(), levels.cols()),
+                    Array<float>(levels.rows(), levels.cols())};
+    forEachDifference(levels, [&](std::uint32_t r, std::uint32_t c, float gx, float gy) {
+        result.magnitude(r, c) = std::sqrt(gx * gx + gy * gy);
+        result.angle(r, c) = std::atan2(gy, gx);
+    });
     return result;
 }
 
@@ -274,21 +286,14 @@ Array<float> CannyBuilder::ridges(const Array<float>& levels) {
 }
 
 Array<float> CannyBuilder::ridges(Array<float>&& levels) {
-    const std::uint32_t rows = levels.rows();
     const std::uint32_t cols = levels.cols();
-    Array<float> magnitude(rows, cols);
+    Array<float> magnitude(levels.rows(), cols);
     std::vector<std::uint8_t> sectors(magnitude.size());
-    for (std::uint32_t r = 0; r < rows; ++r) {
-        const std::uint32_t below = r + 1 < rows ? r + 1 : rows - 1;
-        for (std::uint32_t c = 0; c < cols; ++c) {
-            const std::uint32_t right = c + 1 < cols ? c + 1 : cols - 1;
-            const float gx = levels(r, right) - levels(below, c);
-            const float gy = levels(r, c) - levels(below, right);
-            magnitude(r, c) = std::sqrt(gx * gx + gy * gy);
-            sectors[static_cast<std::size_t>(r) * cols + c] =
-                static_cast<std::uint8_t>(sectorOfDirection(gx, gy));
-        }
-    }
+    forEachDifference(levels, [&](std::uint32_t r, std::uint32_t c, float gx, float gy) {
+        magnitude(r, c) = std::sqrt(gx * gx + gy * gy);
+        sectors[static_cast<std::size_t>(r) * cols + c] =
+            static_cast<std::uint8_t>(sectorOfDirection(gx, gy));
+    });
     levels = Array<float>();
     return suppressed(magnitude, [&](std::uint32_t r, std::uint32_t c) {
         return sectors[static_cast<std::size_t>(r) * cols + c];
