@@ -62,20 +62,18 @@ class PooledBands : public BandSink {
 Lumetra2::Lumetra2(const RgbImage& original, float alpha, float beta, float co, float a, float b,
                    bool intraA, bool interA, bool intraC1, bool interC1, bool intraC2, bool interC2,
                    unsigned threads)
-    : _alpha(alpha),
-      _beta(beta),
-      _co(co),
-      _a(a),
-      _b(b),
-      _intraA(intraA),
-      _interA(interA),
-      _intraC1(intraC1),
-      _interC1(interC1),
-      _intraC2(intraC2),
-      _interC2(interC2),
-      _threads(threads == 0 ? defaultWorkers() : threads),
+    : Lumetra2(
+          original,
+          Parameters{alpha, beta, co, a, b, intraA, interA, intraC1, interC1, intraC2, interC2},
+          ExecutionOptions{threads}) {}
+
+Lumetra2::Lumetra2(const RgbImage& original, const Parameters& parameters,
+                   const ExecutionOptions& execution)
+    : _parameters(parameters),
+      _threads(execution.threads == 0 ? defaultWorkers() : execution.threads),
       _rows(original.rows()),
       _cols(original.cols()) {
+    _parameters.validate();
     if (original.rows() < kMinImageSide || original.cols() < kMinImageSide) {
         throw SizeMismatchError("the original is " + sizeText(original.cols(), original.rows()) +
                                 " but images must be at least " +
@@ -124,7 +122,7 @@ Array<int> Lumetra2::edgesAndSpectra(const AccImage& image, ChannelSpectra& spec
 }
 
 MaskSwitches Lumetra2::switches() const {
-    return MaskSwitches{_intraA, _interA, _intraC1, _interC1, _intraC2, _interC2};
+    return _parameters.switches();
 }
 
 DecompositionFilters Lumetra2::filters() const {
@@ -192,11 +190,12 @@ Comparison Lumetra2::__compare(Array<float> error, Array<int> degradedEdges) con
             const Array<int> changes =
                 edgeChanges(_referenceEdges, degradedEdges);  // 6 edge changes
             degradedEdges = Array<int>();
-            structure = structureWeight(changes, _co);  // 7-9 structure
+            structure = structureWeight(changes, _parameters.co);  // 7-9 structure
         }
     });
-    const float mobj = minkowskiMeasure(error, structure, block, _alpha, _beta);  // 10-12
-    return Comparison(mobj, scoreOf(mobj, _a, _b), std::move(error));             // 13
+    const float mobj =
+        minkowskiMeasure(error, structure, block, _parameters.alpha, _parameters.beta);  // 10-12
+    return Comparison(mobj, scoreOf(mobj, _parameters.a, _parameters.b), std::move(error));  // 13
 }
 
 float scoreOf(float mobj, float a, float b) {

@@ -12,6 +12,7 @@
 #include "engine/BandMasking.h"
 #include "engine/Comparison.h"
 #include "engine/Decomposition.h"
+#include "engine/Parameters.h"
 #include "engine/Spectrum.h"
 #include "fft/RealFft2d.h"
 #include "image/AccImage.h"
@@ -27,8 +28,12 @@ inline constexpr std::uint32_t kMinImageSide = 8;
 
 class Lumetra2 {
   public:
-    // Throws SizeMismatchError when the original is smaller than 8 x 8.  `threads` bounds the
-    // threads one decomposition uses (0: every core).
+    // Throws SizeMismatchError when the original is smaller than 8 x 8 and ParameterError when
+    // `parameters` does not validate.
+    Lumetra2(const RgbImage& original, const Parameters& parameters,
+             const ExecutionOptions& execution = {});
+    // The same with the parameters one by one; `threads` bounds the threads one decomposition
+    // uses (0: every core).
     Lumetra2(const RgbImage& original, float alpha, float beta, float co, float a, float b,
              bool intraA, bool interA, bool intraC1, bool interC1, bool intraC2, bool interC2,
              unsigned threads = 0);
@@ -44,6 +49,7 @@ class Lumetra2 {
     // "b.ppm" is 640 x 480 but the original is 512 x 512
     void checkSize(const std::string& path, const RgbImage& degraded) const;
 
+    const Parameters& parameters() const { return _parameters; }
     std::uint32_t rows() const { return _rows; }
     std::uint32_t cols() const { return _cols; }
 
@@ -69,17 +75,7 @@ class Lumetra2 {
     MaskSwitches switches() const;
     DecompositionFilters filters() const;
 
-    float _alpha;
-    float _beta;
-    float _co;
-    float _a;
-    float _b;
-    bool _intraA;
-    bool _interA;
-    bool _intraC1;
-    bool _interC1;
-    bool _intraC2;
-    bool _interC2;
+    Parameters _parameters;
     unsigned _threads;
     std::uint32_t _rows;
     std::uint32_t _cols;

@@ -37,4 +37,10 @@ class ArgumentError : public Error {
     using Error::Error;
 };
 
+// A model parameter that is not a number, infinite or outside its range.
+class ParameterError : public Error {
+  public:
+    using Error::Error;
+};
+
 }  // namespace lumetra

@@ -1,0 +1,58 @@
+#pragma once
+
+// The model's user parameters, the one place their defaults are written, and the one judge of
+// their values.  The command line, the desktop window and the Python package all read their
+// values into this type and ask it whether they are usable.
+
+#include <string>
+#include <vector>
+
+#include "engine/BandMasking.h"
+
+namespace lumetra {
+
+struct Parameters {
+    // Exponent of the 32 x 32 block weight: 0 weighs every block alike, larger values let the
+    // blocks with the most error dominate.
+    float alpha = 1.0f;
+    // Exponent of the Minkowski mean of the weighted error map: larger values stress the worst
+    // pixels.
+    float beta = 4.0f;
+    // Weight of the pixels where the edge structure changed (1 elsewhere).
+    float co = 5.0f;
+    // Slope and offset of the score line: score = b - a x measure, clamped to 1 .. 5.
+    float a = 0.000751f;
+    float b = 3.8f;
+    // The six masking switches: intra-channel masking of A, C1 and C2, and masking of a
+    // channel by the others.  inter A and inter C2 enable no step of their own.
+    bool intraA = true;
+    bool interA = false;
+    bool intraC1 = true;
+    bool interC1 = false;
+    bool intraC2 = true;
+    bool interC2 = false;
+    // Viewing geometry: pixels per degree of visual angle at the observer's eye.
+    double pixelsPerDegree = 60.0;
+
+    MaskSwitches switches() const {
+        return MaskSwitches{intraA, interA, intraC1, interC1, intraC2, interC2};
+    }
+
+    // One message per unusable value, in field order, each naming the value and the rule
+    // ("beta must be greater than 0 (got -1)"); empty when every value is usable.
+    std::vector<std::string> problems() const;
+
+    // Throws ParameterError carrying problems() joined by "; " when there is any.
+    void validate() const;
+
+    bool operator==(const Parameters&) const = default;
+};
+
+// How an engine runs, as opposed to what it computes.
+struct ExecutionOptions {
+    // Threads an engine's work may use at once; 0 runs it in the caller's task arena (every
+    // core unless the caller has limited it).
+    unsigned threads = 0;
+};
+
+}  // namespace lumetra
