@@ -118,17 +118,38 @@ Array<float> pooledError(const Array<float>* reference, const Array<float>* degr
     return error;
 }
 
-StreamedError::StreamedError(const Array<float>* reference)
-    : _reference(reference), _error(reference[0].rows(), reference[0].cols()) {}
+namespace {
 
-template <typename Step>
-void StreamedError::inTurn(Turns& turns, unsigned position, Step&& step) {
-    std::unique_lock<std::mutex> lock(turns.mutex);
-    turns.changed.wait(lock, [&] { return turns.abandoned || turns.next == position; });
-    if (turns.abandoned) return;
-    step();
-    ++turns.next;
-    turns.changed.notify_all();
+// Crown 2's sequence holds the base and its four orientations; crowns 3 and 4 six each.
+constexpr std::array<unsigned, 3> kCrownLength{kCrown2Size + 1, kCrown34Size, kCrown34Size};
+constexpr std::array<float, 3> kCrownFoldWeight{kCrownWeight, kCrownWeight, 1.0f};
+constexpr std::array<ErrorTerm, 3> kCrownTerm{ErrorTerm::Crown2, ErrorTerm::Crown3,
+                                              ErrorTerm::Crown4};
+
+}  // namespace
+
+StreamedError::StreamedError(const Array<float>* reference, ErrorTermSink terms)
+    : _reference(reference),
+      _terms(std::move(terms)),
+      _error(reference[0].rows(), reference[0].cols()) {}
+
+template <typename Apply>
+bool StreamedError::arrive(Sequence& sequence, unsigned position, unsigned length,
+                           Array<float>& plane, Apply&& apply) {
+    const std::lock_guard<std::mutex> lock(sequence.mutex);
+    if (position != sequence.next) {
+        sequence.parked.emplace(position, std::move(plane));
+        return false;
+    }
+    apply(plane);
+    ++sequence.next;
+    for (auto due = sequence.parked.find(sequence.next); due != sequence.parked.end();
+         due = sequence.parked.find(sequence.next)) {
+        apply(due->second);
+        sequence.parked.erase(due);
+        ++sequence.next;
+    }
+    return sequence.next == length;
 }
 
 void StreamedError::addInto(Array<float>& sum, const Array<float>& x) const {
@@ -138,12 +159,41 @@ void StreamedError::addInto(Array<float>& sum, const Array<float>& x) const {
     for (std::size_t i = 0, n = sum.size(); i < n; ++i) s[i] += p[i];
 }
 
-void StreamedError::fold(Array<float>& sum, float weight) {
+void StreamedError::addToCrown(unsigned crown, unsigned position, Array<float>& plane) {
+    Array<float>& sum = _sums[crown];
+    const bool complete =
+        arrive(_additions[crown], position, kCrownLength[crown], plane, [&](const Array<float>& x) {
+            if (x.size() != 0) addInto(sum, x);
+        });
+    if (!complete) return;
+    Array<float> none;
+    arrive(_folds, crown, kCrownLength.size(), none, [&](const Array<float>&) {
+        // Parked folds arrive here too, one crown at a time and in crown order.
+        fold(_folds.next);
+    });
+}
+
+void StreamedError::fold(unsigned crown) {
+    if (crown == 0 && _terms) _terms(ErrorTerm::Base, _error);
+    const float weight = kCrownFoldWeight[crown];
     float* m = _error.data();
-    const float* s = sum.data();
-    for (std::size_t i = 0, n = _error.size(); i < n; ++i)
+    const float* s = _sums[crown].data();
+    if (_terms) {
+        // The weighted term as a plane of its own; M + term adds the same floats as the
+        // direct fold below.
+        Array<float> term(_error.rows(), _error.cols());
+        for (std::size_t i = 0, n = _error.size(); i < n; ++i) {
+            term.data()[i] = weight * orientationRoot(s[i]);
+            m[i] = m[i] + term.data()[i];
+        }
+        _sums[crown] = Array<float>();
+        _terms(kCrownTerm[crown], term);
+        return;
+    }
+    for (std::size_t i = 0, n = _error.size(); i < n; ++i) {
         m[i] = m[i] + weight * orientationRoot(s[i]);
-    sum = Array<float>();
+    }
+    _sums[crown] = Array<float>();
 }
 
 void StreamedError::addGroup(unsigned j, Array<float>& a, const Array<float>& c1,
@@ -153,6 +203,8 @@ void StreamedError::addGroup(unsigned j, Array<float>& a, const Array<float>& c1
     const float* refC2 = _reference[kC2Base + j].data();
     const float* u = c1.data();
     const float* v = c2.data();
+    // The base's channel-pooled difference is S0 and goes straight into the map; each crown-2
+    // orientation's is raised to the orientation exponent for the crown's sum.
     float* x = j == 0 ? _error.data() : a.data();
     const float* degA = a.data();
     for (std::size_t i = 0, n = a.size(); i < n; ++i) {
@@ -160,11 +212,12 @@ void StreamedError::addGroup(unsigned j, Array<float>& a, const Array<float>& c1
                                            std::fabs(refC2[i] - v[i]));
         x[i] = j == 0 ? pooled : orientationPower(pooled);
     }
-    // The base comes first in crown 2's sequence: the crown's fold needs it complete.
-    inTurn(_turns2, j, [&] {
-        if (j > 0) addInto(_crown2, a);
-    });
-    if (j == kCrown2Size) inTurn(_folds, 0, [&] { fold(_crown2, kCrownWeight); });
+    if (j == 0) {
+        Array<float> base;  // S0 is in the map: the crown's first step only marks it done
+        addToCrown(0, 0, base);
+    } else {
+        addToCrown(0, j, a);
+    }
 }
 
 void StreamedError::addBand(unsigned k, Array<float>& a) {
@@ -174,20 +227,7 @@ void StreamedError::addBand(unsigned k, Array<float>& a) {
         x[i] = orientationPower(std::fabs(ref[i] - x[i]));
     }
     const bool crown3 = k < kCrown4First;
-    const unsigned position = k - (crown3 ? kCrown3First : kCrown4First);
-    Array<float>& sum = crown3 ? _crown3 : _crown4;
-    inTurn(crown3 ? _turns3 : _turns4, position, [&] { addInto(sum, a); });
-    if (position + 1 == kCrown34Size) {
-        inTurn(_folds, crown3 ? 1 : 2, [&] { fold(sum, crown3 ? kCrownWeight : 1.0f); });
-    }
-}
-
-void StreamedError::abandon() {
-    for (Turns* turns : {&_turns2, &_turns3, &_turns4, &_folds}) {
-        const std::lock_guard<std::mutex> lock(turns->mutex);
-        turns->abandoned = true;
-        turns->changed.notify_all();
-    }
+    addToCrown(crown3 ? 1 : 2, k - (crown3 ? kCrown3First : kCrown4First), a);
 }
 
 Array<float> StreamedError::error() {
@@ -247,6 +287,26 @@ Array<float> structureWeight(const Array<int>& changes, float co) {
     return weight;
 }
 
+namespace {
+
+// (m r b^alpha)^beta of one pixel.
+float weightedPixel(float m, float r, float b, float alpha, float beta) {
+    const float pixelWeight = r * parameterPower(b, alpha);
+    return parameterPower(m * pixelWeight, beta);
+}
+
+}  // namespace
+
+Array<float> weightedError(const Array<float>& error, const Array<float>& structure,
+                           const Array<float>& block, float alpha, float beta) {
+    Array<float> weighted(error.rows(), error.cols());
+    for (std::size_t i = 0, n = error.size(); i < n; ++i) {
+        weighted.data()[i] =
+            weightedPixel(error.data()[i], structure.data()[i], block.data()[i], alpha, beta);
+    }
+    return weighted;
+}
+
 float minkowskiMeasure(const Array<float>& error, const Array<float>& structure,
                        const Array<float>& block, float alpha, float beta) {
     const float* m = error.data();
@@ -254,8 +314,7 @@ float minkowskiMeasure(const Array<float>& error, const Array<float>& structure,
     const float* b = block.data();
     long double sum = 0.0L;
     for (std::size_t i = 0, n = error.size(); i < n; ++i) {
-        const float pixelWeight = r[i] * parameterPower(b[i], alpha);
-        sum += parameterPower(m[i] * pixelWeight, beta);
+        sum += weightedPixel(m[i], r[i], b[i], alpha, beta);
     }
     const long double count = static_cast<long double>(error.rows()) * error.cols();
     const long double root = 1.0L / static_cast<long double>(beta);

@@ -3,8 +3,10 @@
 // The comparison stages: band differences pooled into an error map, the block and structure
 // weights, the Minkowski measure and its quality score.
 
-#include <condition_variable>
+#include <array>
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <mutex>
 
 #include "image/Array.h"
@@ -17,54 +19,61 @@ namespace lumetra {
 Array<float> pooledError(const Array<float>* reference, const Array<float>* degraded,
                          unsigned workers);
 
+// The four additive terms of the error map, each already multiplied by its weight.
+enum class ErrorTerm { Base, Crown2, Crown3, Crown4 };
+
+// Receives the weighted terms of an error map as they are folded into it, in the order of
+// ErrorTerm, one call at a time.  The plane is the engine's: copy what is to be kept.
+using ErrorTermSink = std::function<void(ErrorTerm term, const Array<float>& weighted)>;
+
 // The same error map built band by band, as a decomposition hands over its masked bands:
-// each orientation group or band is pooled as soon as it exists and then dropped, so the 27
-// degraded bands never exist at once, and each crown's sum is folded into the map (and freed)
-// as soon as the crown is complete.  Sums and folds are taken in pooledError's order,
-// whatever order the bands arrive in, so the map is the same to the last bit.
+// each orientation group or band is pooled as soon as it exists, so the 27 degraded bands
+// never exist at once, and each crown's sum is folded into the map (and freed) as soon as the
+// crown is complete.  Sums and folds are taken in pooledError's order whatever order the
+// bands arrive in, so the map is the same to the last bit: a band that arrives before the
+// ones it must follow is parked and added by whichever thread adds its predecessor.  No
+// thread ever waits for another band.
 class StreamedError {
   public:
-    // `reference`: the 27 masked bands of the original.
-    explicit StreamedError(const Array<float>* reference);
+    // `reference`: the 27 masked bands of the original.  `terms`, when given, receives the
+    // weighted terms (at the cost of one plane while a term is handed over).
+    explicit StreamedError(const Array<float>* reference, ErrorTermSink terms = nullptr);
 
-    // Adds orientation group j (0: base, 1 .. 4: crown 2) from its masked A, C1 and C2 bands,
-    // overwriting `a`.  addGroup and addBand may run on several threads at once for different
-    // bands; a crown's later band waits until the earlier ones are added, so the bands must be
-    // taken up in increasing order (each earlier one already added or in another thread's
-    // hands).
+    // Adds orientation group j (0: base, 1 .. 4: crown 2) from its masked A, C1 and C2 bands.
+    // May take `a` over (then it is left empty) or overwrite it.  addGroup and addBand may run
+    // on several threads at once for different bands, in any order.
     void addGroup(unsigned j, Array<float>& a, const Array<float>& c1, const Array<float>& c2);
-    // Adds A band k of crown 3 or 4 (5 .. 16), overwriting `a`.
+    // Adds A band k of crown 3 or 4 (5 .. 16), taking over or overwriting `a`.
     void addBand(unsigned k, Array<float>& a);
-    // Releases every waiting thread when a band will never arrive (the decomposition failed).
-    void abandon();
 
     // M = S0 + 10 E2 + 10 E3 + E4, once all 17 groups and bands are in.
     Array<float> error();
 
   private:
-    // Steps on one sequence (a crown's additions, or the folds of the crowns), taken in order.
-    struct Turns {
+    // One sequence of steps taken in position order: the additions to a crown's sum (crown 2
+    // starts with the base, which its fold needs complete), or the folds of the crowns.
+    struct Sequence {
         std::mutex mutex;
-        std::condition_variable changed;
         unsigned next = 0;
-        bool abandoned = false;
+        std::map<unsigned, Array<float>> parked;
     };
-    template <typename Step>
-    void inTurn(Turns& turns, unsigned position, Step&& step);
+    // Takes `plane` as position `position` of `sequence` and applies, in order, every step
+    // that is now due; returns true for the call that completed the sequence of `length`.
+    template <typename Apply>
+    bool arrive(Sequence& sequence, unsigned position, unsigned length, Array<float>& plane,
+                Apply&& apply);
+    void addToCrown(unsigned crown, unsigned position, Array<float>& plane);
     // sum += x, the sum made on the crown's first addition.
     void addInto(Array<float>& sum, const Array<float>& x) const;
-    // M = M + weight E of a complete crown's sum, which is then freed.
-    void fold(Array<float>& sum, float weight);
+    // M = M + weight E of complete crown `crown` (0: crown 2), whose sum is then freed.
+    void fold(unsigned crown);
 
     const Array<float>* _reference;
-    Array<float> _error;  // S0, then with each crown folded in
-    Array<float> _crown2;
-    Array<float> _crown3;
-    Array<float> _crown4;
-    Turns _turns2;  // position 0: the base; 1 .. 4: crown 2
-    Turns _turns3;
-    Turns _turns4;
-    Turns _folds;  // crowns 2, 3 and 4
+    ErrorTermSink _terms;
+    Array<float> _error;                // S0, then with each crown folded in
+    std::array<Array<float>, 3> _sums;  // crowns 2, 3 and 4
+    std::array<Sequence, 3> _additions;
+    Sequence _folds;
 };
 
 // Block weight B: 32 x 32 block means of the error map normalised by the largest block mean
@@ -78,7 +87,12 @@ Array<int> edgeChanges(const Array<int>& referenceEdges, const Array<int>& degra
 // changed pixels, grown by one pixel) and `co` inside it.
 Array<float> structureWeight(const Array<int>& changes, float co);
 
-// Minkowski mean with exponent beta of M x R x B^alpha, rounded to float.
+// The weighted error F = (M x R x B^alpha)^beta of every pixel, each rounded to float.
+Array<float> weightedError(const Array<float>& error, const Array<float>& structure,
+                           const Array<float>& block, float alpha, float beta);
+
+// Minkowski mean with exponent beta of M x R x B^alpha, rounded to float: the mean of the
+// weighted error F, raised to 1 / beta.
 float minkowskiMeasure(const Array<float>& error, const Array<float>& structure,
                        const Array<float>& block, float alpha, float beta);
 

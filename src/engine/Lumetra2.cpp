@@ -1,17 +1,40 @@
 #include "engine/Lumetra2.h"
 
+// The whole scoring of one degraded image, step by step:
+//
+//   opponent planes    the image as light levels in the opponent colour space A, C1, C2
+//   edge map           Canny edges of each plane, merged
+//   spectra            the half spectrum of each plane (A divided by its mean)
+//   band synthesis     spectrum x contrast sensitivity x each of 27 cortex band masks,
+//                      transformed back to the image plane
+//   masking            each band divided by thresholds built from the bands at that pixel
+//   band differences   |original band - degraded band|
+//   channel pooling    base and crown 2: 10 A + 5 C1 + C2
+//   orientation pooling   Minkowski sum (exponent 4.5) over each crown's orientations
+//   error map          M = S0 + 10 E2 + 10 E3 + E4
+//   block weight       B: 32 x 32 block means of M, normalised and squared
+//   edge changes       where an edge appeared or vanished
+//   structure weight   R: co in the zone of straight runs of changes, 1 elsewhere
+//   Minkowski measure  mean of (M R B^alpha)^beta, raised to 1 / beta
+//   score              the measure mapped onto the 1 .. 5 quality scale
+//
+// The original goes through the same steps up to masking once, in the constructor.  For a
+// degraded image, band synthesis to orientation pooling run band by band (decompose with a
+// StreamedError as its sink), so that the 27 degraded bands never exist at once; the
+// threading and memory choices live in those stages, not here.
+
+#include <tbb/info.h>
+#include <tbb/parallel_invoke.h>
+#include <tbb/task_arena.h>
+
 #include <algorithm>
 #include <mutex>
 #include <sstream>
-#include <vector>
 
-#include "engine/BandIndex.h"
-#include "engine/ErrorPooling.h"
-#include "engine/Spectrum.h"
+#include "engine/BandFilters.h"
+#include "engine/Decomposition.h"
 #include "image/Error.h"
 #include "image/Parallel.h"
-#include "model/CsfFilter.h"
-#include "model/DcpFilter.h"
 #include "structure/Edges.h"
 
 namespace lumetra {
@@ -24,10 +47,10 @@ std::string sizeText(std::uint32_t cols, std::uint32_t rows) {
     return text.str();
 }
 
-// Keeps every task's bands in the caller's 27 arrays.
+// Keeps every task's bands.
 class KeptBands : public BandSink {
   public:
-    explicit KeptBands(Array<float>* bands) : _bands(bands) {}
+    explicit KeptBands(Bands& bands) : _bands(bands) {}
     void take(unsigned task, TaskBands& bands) override {
         _bands[task] = std::move(bands.a);
         if (task <= kCrown2Size) {
@@ -37,10 +60,11 @@ class KeptBands : public BandSink {
     }
 
   private:
-    Array<float>* _bands;
+    Bands& _bands;
 };
 
-// Pools every task's bands into the error map as they come.
+// Band differences, channel pooling and orientation pooling of every task's bands as they
+// come.
 class PooledBands : public BandSink {
   public:
     explicit PooledBands(StreamedError& error) : _error(error) {}
@@ -51,13 +75,31 @@ class PooledBands : public BandSink {
             _error.addBand(task, bands.a);
         }
     }
-    void abandon() override { _error.abandon(); }
 
   private:
     StreamedError& _error;
 };
 
 }  // namespace
+
+class Lumetra2::Arena {
+  public:
+    // More threads than the machine has cores would only take turns.
+    explicit Arena(unsigned threads)
+        : arena(std::min(static_cast<int>(threads), tbb::info::default_concurrency())) {}
+    tbb::task_arena arena;
+};
+
+struct Lumetra2::EdgesAndSpectra {
+    Array<int> edges;
+    ChannelSpectra spectra;
+};
+
+template <typename Work>
+auto Lumetra2::inArena(Work&& work) const {
+    if (_arena) return _arena->arena.execute(std::forward<Work>(work));
+    return work();
+}
 
 Lumetra2::Lumetra2(const RgbImage& original, float alpha, float beta, float co, float a, float b,
                    bool intraA, bool interA, bool intraC1, bool interC1, bool intraC2, bool interC2,
@@ -69,64 +111,48 @@ Lumetra2::Lumetra2(const RgbImage& original, float alpha, float beta, float co, 
 
 Lumetra2::Lumetra2(const RgbImage& original, const Parameters& parameters,
                    const ExecutionOptions& execution)
-    : _parameters(parameters),
-      _threads(execution.threads == 0 ? defaultWorkers() : execution.threads),
-      _rows(original.rows()),
-      _cols(original.cols()) {
+    : _parameters(parameters), _rows(original.rows()), _cols(original.cols()) {
     _parameters.validate();
-    if (original.rows() < kMinImageSide || original.cols() < kMinImageSide) {
-        throw SizeMismatchError("the original is " + sizeText(original.cols(), original.rows()) +
+    if (_rows < kMinImageSide || _cols < kMinImageSide) {
+        throw SizeMismatchError("the original is " + sizeText(_cols, _rows) +
                                 " but images must be at least " +
                                 sizeText(kMinImageSide, kMinImageSide));
     }
-    // Each band mask is cropped as soon as it is made: the full masks never exist together.
-    DcpFilter::forEachMask(
-        original.rows(), original.cols(), _threads,
-        [&](unsigned k, const Array<float>& mask) { _dcp[k] = croppedMask(mask); });
-    {
-        const CsfFilter csf(original.rows(), original.cols(), _threads);
-        _sensitivity[0] = coveredPart(csf.A(), &_dcp[kAFirst], &_dcp[kALast] + 1);
-        _sensitivity[1] = coveredPart(csf.C1(), &_dcp[kC1Base], &_dcp[kC1Last] + 1);
-        _sensitivity[2] = coveredPart(csf.C2(), &_dcp[kC2Base], &_dcp[kC2Last] + 1);
-    }
-    _spectrumWidths = spectrumWidths(_dcp);
-    auto fft = std::make_unique<RealFft2d>(original.rows(), original.cols());
-    for (const BandMask& mask : _dcp) fft->prepareInverse(mask.usedCols);
-    _fft = std::move(fft);
-    ChannelSpectra spectra;
-    {
-        // The opponent planes are gone, and the edges' working planes too, before the 27
-        // bands are made.
-        const AccImage opponent(original);
-        _referenceEdges = edgesAndSpectra(opponent, spectra);
-    }
-    __decompose(std::move(spectra), _reference.data());
+    if (execution.threads > 0) _arena = std::make_unique<Arena>(execution.threads);
+    inArena([&] {
+        // Contrast sensitivity, band masks and transforms for this size.
+        _filters = std::make_unique<const BandFilters>(_rows, _cols);
+        // The opponent planes are gone before the 27 bands are made.
+        EdgesAndSpectra made = edgesAndSpectra(AccImage(original));
+        _referenceEdges = std::move(made.edges);
+        KeptBands kept(_reference);
+        lumetra::decompose(std::move(made.spectra), *_filters, _parameters.switches(), kept);
+    });
 }
 
-Array<int> Lumetra2::edgesAndSpectra(const AccImage& image, ChannelSpectra& spectra) const {
-    // The three edge maps take longest, so they are handed out first; each is merged and
-    // dropped as soon as it is made.
-    const std::array<const Array<float>*, 3> planes{&image.A(), &image.C1(), &image.C2()};
-    Array<int> merged(image.rows(), image.cols());
-    std::mutex mergeMutex;
-    parallelFor(6, _threads, [&](unsigned job, unsigned) {
-        if (job < 3) {
+Lumetra2::Lumetra2(Lumetra2&&) noexcept = default;
+Lumetra2& Lumetra2::operator=(Lumetra2&&) noexcept = default;
+Lumetra2::~Lumetra2() = default;
+
+Lumetra2::EdgesAndSpectra Lumetra2::edgesAndSpectra(const AccImage& opponent) const {
+    // Six independent jobs; the three edge maps take longest, so they are handed out first,
+    // and each is merged as soon as it is made.
+    const std::array<const Array<float>*, kChannelCount> planes{&opponent.A(), &opponent.C1(),
+                                                                &opponent.C2()};
+    EdgesAndSpectra made;
+    made.edges = Array<int>(opponent.rows(), opponent.cols());
+    std::mutex mergeMutex;  // the union of the maps is the same whatever order they come in
+    parallelFor(2 * kChannelCount, 0, [&](unsigned job, unsigned) {
+        if (job < kChannelCount) {
             const Array<int> map = planeEdges(*planes[job]);
             const std::lock_guard<std::mutex> lock(mergeMutex);
-            mergeEdges(merged, map);
+            mergeEdges(made.edges, map);
         } else {
-            spectra[job - 3] = channelSpectrum(image, job - 3, *_fft, _spectrumWidths[job - 3]);
+            const Channel c = static_cast<Channel>(job - kChannelCount);
+            made.spectra[job - kChannelCount] = channelSpectrum(opponent, c, *_filters);
         }
     });
-    return merged;
-}
-
-MaskSwitches Lumetra2::switches() const {
-    return _parameters.switches();
-}
-
-DecompositionFilters Lumetra2::filters() const {
-    return DecompositionFilters{*_fft, _sensitivity, _dcp, switches(), _threads};
+    return made;
 }
 
 void Lumetra2::checkSize(const std::string& path, const RgbImage& degraded) const {
@@ -141,61 +167,74 @@ void Lumetra2::requireOriginalSize(const std::string& subject, const RgbImage& d
 }
 
 Bands Lumetra2::decompose(const AccImage& image) const {
-    Bands bands;
-    __decompose(image, bands.data());
-    return bands;
+    return inArena([&] {
+        ChannelSpectra spectra;
+        parallelFor(kChannelCount, 0, [&](unsigned c, unsigned) {
+            spectra[c] = channelSpectrum(image, static_cast<Channel>(c), *_filters);
+        });
+        Bands bands;
+        KeptBands kept(bands);
+        lumetra::decompose(std::move(spectra), *_filters, _parameters.switches(), kept);
+        return bands;
+    });
 }
 
-void Lumetra2::__decompose(const AccImage& image, Array<float>* bands) const {
-    __decompose(channelSpectra(image, *_fft, _spectrumWidths, _threads), bands);
-}
-
-void Lumetra2::__decompose(ChannelSpectra spectra, Array<float>* bands) const {
-    KeptBands kept(bands);
-    lumetra::decompose(std::move(spectra), filters(), kept);
-}
-
-Comparison Lumetra2::operator()(const RgbImage& degraded) const {
+Comparison Lumetra2::compare(const RgbImage& degraded, ComparisonObserver* observer) const {
     requireOriginalSize("the degraded image", degraded);
-    return __score(AccImage(degraded));
+    return scoreOpponent(AccImage(degraded), observer);
 }
 
 Comparison Lumetra2::operator()(RgbImage&& degraded) const {
     requireOriginalSize("the degraded image", degraded);
     AccImage opponent(degraded);
     { const RgbImage released(std::move(degraded)); }
-    return __score(std::move(opponent));
+    return scoreOpponent(std::move(opponent), nullptr);
 }
 
-Comparison Lumetra2::__score(AccImage opponent) const {
-    ChannelSpectra spectra;
-    // The edge map waits for the bands in a byte per pixel.
-    const PackedEdges degradedEdges = packed(edgesAndSpectra(opponent, spectra));
-    opponent = AccImage();  // its planes are not needed once the spectra exist
-    // The degraded bands, each pooled into the error map as soon as it is masked.
-    StreamedError streamed(_reference.data());
-    PooledBands pooled(streamed);
-    lumetra::decompose(std::move(spectra), filters(), pooled);
-    return __compare(streamed.error(), unpacked(degradedEdges));
-}
+Comparison Lumetra2::scoreOpponent(AccImage opponent, ComparisonObserver* observer) const {
+    return inArena([&] {
+        const Parameters& p = _parameters;
 
-Comparison Lumetra2::__compare(Array<float> error, Array<int> degradedEdges) const {
-    // The block weight and the structure weight do not depend on each other: two jobs.
-    Array<float> block;
-    Array<float> structure;
-    parallelFor(2, _threads, [&](unsigned job, unsigned) {
-        if (job == 0) {
-            block = blockWeight(error);  // 5 block weight
-        } else {
-            const Array<int> changes =
-                edgeChanges(_referenceEdges, degradedEdges);  // 6 edge changes
-            degradedEdges = Array<int>();
-            structure = structureWeight(changes, _parameters.co);  // 7-9 structure
+        // Edge map and spectra of the opponent planes, which are then done with.  The edge
+        // map waits for the bands in a byte per pixel.
+        EdgesAndSpectra made = edgesAndSpectra(opponent);
+        opponent = AccImage();
+        const PackedEdges degradedEdges = packed(made.edges);
+        made.edges = Array<int>();
+
+        // Band synthesis, masking, band differences, channel and orientation pooling: each
+        // masked band is pooled into the error map as soon as it exists.
+        ErrorTermSink terms;
+        if (observer != nullptr && observer->wantsErrorTerms()) {
+            terms = [observer](ErrorTerm t, const Array<float>& x) { observer->errorTerm(t, x); };
         }
+        StreamedError streamed(_reference.data(), std::move(terms));
+        PooledBands pooled(streamed);
+        lumetra::decompose(std::move(made.spectra), *_filters, p.switches(), pooled);
+        Array<float> error = streamed.error();
+
+        // Block weight, and edge changes with the structure weight they give: two jobs.
+        Array<float> block;
+        Array<float> structure;
+        tbb::parallel_invoke([&] { block = blockWeight(error); },
+                             [&] {
+                                 const Array<int> changes =
+                                     edgeChanges(_referenceEdges, unpacked(degradedEdges));
+                                 if (observer != nullptr) observer->edgeChanges(changes);
+                                 structure = structureWeight(changes, p.co);
+                             });
+        if (observer != nullptr) {
+            observer->blockWeight(block);
+            observer->structureWeight(structure);
+            if (observer->wantsWeightedError()) {
+                observer->weightedError(weightedError(error, structure, block, p.alpha, p.beta));
+            }
+        }
+
+        // Minkowski measure and score.
+        const float measure = minkowskiMeasure(error, structure, block, p.alpha, p.beta);
+        return Comparison(measure, scoreOf(measure, p.a, p.b), std::move(error));
     });
-    const float mobj =
-        minkowskiMeasure(error, structure, block, _parameters.alpha, _parameters.beta);  // 10-12
-    return Comparison(mobj, scoreOf(mobj, _parameters.a, _parameters.b), std::move(error));  // 13
 }
 
 float scoreOf(float mobj, float a, float b) {

@@ -9,12 +9,9 @@
 #include <string>
 
 #include "engine/BandIndex.h"
-#include "engine/BandMasking.h"
 #include "engine/Comparison.h"
-#include "engine/Decomposition.h"
+#include "engine/ErrorPooling.h"
 #include "engine/Parameters.h"
-#include "engine/Spectrum.h"
-#include "fft/RealFft2d.h"
 #include "image/AccImage.h"
 #include "image/Array.h"
 #include "image/RgbImage.h"
@@ -23,24 +20,55 @@ namespace lumetra {
 
 using Bands = std::array<Array<float>, kBandCount>;
 
+class BandFilters;
+
 // The smallest image side the model accepts.
 inline constexpr std::uint32_t kMinImageSide = 8;
 
+// Intermediate planes of one comparison, offered to whoever asks as each is made, so that
+// explanations need no second engine.  Calls come one at a time, not always on the calling
+// thread; each plane is the engine's, to be copied if it is to be kept.  The defaults ignore
+// everything.
+class ComparisonObserver {
+  public:
+    virtual ~ComparisonObserver() = default;
+    // The four weighted additive terms of the error map (base band with colour, crown 2 with
+    // colour, crown 3, crown 4), which add up to it; offered only when asked for, since each
+    // costs a plane while it is handed over.
+    virtual bool wantsErrorTerms() const { return false; }
+    virtual void errorTerm(ErrorTerm, const Array<float>&) {}
+    // The block weight B (before the exponent alpha).
+    virtual void blockWeight(const Array<float>&) {}
+    // 255 where an edge appeared or vanished, 0 elsewhere.
+    virtual void edgeChanges(const Array<int>&) {}
+    // The structure weight R: co in the changed-structure zone, 1 elsewhere.
+    virtual void structureWeight(const Array<float>&) {}
+    // The weighted error F = (M R B^alpha)^beta of every pixel, whose mean raised to 1 / beta
+    // is the measure; made only when asked for.
+    virtual bool wantsWeightedError() const { return false; }
+    virtual void weightedError(const Array<float>&) {}
+};
+
 class Lumetra2 {
   public:
-    // Throws SizeMismatchError when the original is smaller than 8 x 8 and ParameterError when
-    // `parameters` does not validate.
+    // Throws SizeMismatchError when the original is smaller than 8 x 8, ParameterError when
+    // `parameters` does not validate and FftError when the transforms cannot be planned.
     Lumetra2(const RgbImage& original, const Parameters& parameters,
              const ExecutionOptions& execution = {});
-    // The same with the parameters one by one; `threads` bounds the threads one decomposition
-    // uses (0: every core).
+    // The same with the parameters one by one; `threads` bounds the threads the engine uses
+    // (0: those of the caller's task arena).
     Lumetra2(const RgbImage& original, float alpha, float beta, float co, float a, float b,
              bool intraA, bool interA, bool intraC1, bool interC1, bool intraC2, bool interC2,
              unsigned threads = 0);
+    Lumetra2(Lumetra2&&) noexcept;
+    Lumetra2& operator=(Lumetra2&&) noexcept;
+    ~Lumetra2();
 
-    // Scores one degraded image.  Const and free of hidden state: safe to call from several
-    // threads at once.  Throws SizeMismatchError when the size differs from the original's.
-    Comparison operator()(const RgbImage& degraded) const;
+    // Scores one degraded image, offering its intermediate planes to `observer` when given.
+    // Const and free of hidden state: safe to call from several threads at once.  Throws
+    // SizeMismatchError when the size differs from the original's.
+    Comparison compare(const RgbImage& degraded, ComparisonObserver* observer = nullptr) const;
+    Comparison operator()(const RgbImage& degraded) const { return compare(degraded); }
     // The same, releasing the degraded image as soon as its opponent planes exist, so that it
     // takes no memory while the bands are made.
     Comparison operator()(RgbImage&& degraded) const;
@@ -61,34 +89,22 @@ class Lumetra2 {
     Bands decompose(const AccImage& image) const;
 
   private:
+    class Arena;
+    struct EdgesAndSpectra;
+
+    // Runs `work` on the engine's own arena when it has one, else on the caller's.
+    template <typename Work>
+    auto inArena(Work&& work) const;
     // Throws SizeMismatchError "<subject> is W x H but the original is W x H".
     void requireOriginalSize(const std::string& subject, const RgbImage& degraded) const;
-    void __decompose(const AccImage& image, Array<float>* bands) const;
-    void __decompose(ChannelSpectra spectra, Array<float>* bands) const;
-    // Scores the opponent image of a degraded image of the original's size.
-    Comparison __score(AccImage opponent) const;
-    // Scores the pooled error map of a degraded image with its edge map.
-    Comparison __compare(Array<float> error, Array<int> edges) const;
-    // The edge map of `image`, and the spectra of its planes into `spectra`: six independent
-    // jobs shared out to the threads.
-    Array<int> edgesAndSpectra(const AccImage& image, ChannelSpectra& spectra) const;
-    MaskSwitches switches() const;
-    DecompositionFilters filters() const;
+    EdgesAndSpectra edgesAndSpectra(const AccImage& opponent) const;
+    Comparison scoreOpponent(AccImage opponent, ComparisonObserver* observer) const;
 
     Parameters _parameters;
-    unsigned _threads;
     std::uint32_t _rows;
     std::uint32_t _cols;
-    // The contrast sensitivity filters of A, C1 and C2, each kept only where its channel's
-    // band masks reach (the chromatic bands reach only low frequencies).
-    std::array<CroppedPlane, 3> _sensitivity;
-    // The 27 cortex band filters, each cropped to the rectangle where it is not zero: most of
-    // every mask is zero, so products are taken only there and the masks take little memory.
-    std::array<BandMask, kBandCount> _dcp;
-    // Half-spectrum columns each channel's masks reach: its spectrum is kept only that wide.
-    SpectrumWidths _spectrumWidths{};
-    // Transform plans for the image size, made once and shared by every decomposition.
-    std::unique_ptr<const RealFft2d> _fft;
+    std::unique_ptr<Arena> _arena;  // only when the caller bounded the threads
+    std::unique_ptr<const BandFilters> _filters;
     Bands _reference;
     Array<int> _referenceEdges;
 };

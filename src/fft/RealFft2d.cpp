@@ -40,7 +40,8 @@ fftw_complex* asFftw(std::complex<double>* p) {
 
 }  // namespace
 
-RealFft2d::RealFft2d(std::uint32_t rows, std::uint32_t cols)
+RealFft2d::RealFft2d(std::uint32_t rows, std::uint32_t cols,
+                     const std::vector<std::uint32_t>& inverseWidths)
     : _rows(rows), _cols(cols), _norm(1.0 / (static_cast<double>(rows) * cols)) {
     if (rows == 0 || cols == 0 ||
         std::uint64_t{rows} * (cols / 2 + 1) * 2 >
@@ -74,11 +75,13 @@ RealFft2d::RealFft2d(std::uint32_t rows, std::uint32_t cols)
         throw FftError("Unable to construct FFTW plan");
     }
     try {
-        prepareInverse(halfCols());
+        planColumnInverse(halfCols());
+        for (const std::uint32_t width : inverseWidths) planColumnInverse(width);
     } catch (...) {
         const auto lock = lockFftwPlanner();
         fftw_destroy_plan(_forward);
         fftw_destroy_plan(_rowInverse);
+        for (const auto& [used, plan] : _columnInverse) fftw_destroy_plan(plan);
         throw;
     }
 }
@@ -90,7 +93,7 @@ RealFft2d::~RealFft2d() {
     for (const auto& [used, plan] : _columnInverse) fftw_destroy_plan(plan);
 }
 
-void RealFft2d::prepareInverse(std::uint32_t usedCols) {
+void RealFft2d::planColumnInverse(std::uint32_t usedCols) {
     usedCols = std::clamp(usedCols, 1u, halfCols());
     if (_columnInverse.count(usedCols) != 0) return;
     const PlanningBuffer half(static_cast<std::size_t>(_rows) * usedCols);

@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <vector>
 
 #include "image/Array.h"
 
@@ -47,9 +48,12 @@ class RealFft2d {
         std::unique_ptr<double[], Free> _rowOut;
     };
 
-    // Throws FftError when FFTW cannot plan the size or memory runs out.  The inverse is ready
-    // for full half spectra; prepareInverse readies narrower ones.
-    RealFft2d(std::uint32_t rows, std::uint32_t cols);
+    // Plans the forward transform and the inverses of full half spectra and of half spectra
+    // whose columns from each of `inverseWidths` on are zero (each clamped to 1 ..
+    // halfCols()); nothing is planned afterwards, so one object serves any number of threads.
+    // Throws FftError when FFTW cannot plan the size or memory runs out.
+    RealFft2d(std::uint32_t rows, std::uint32_t cols,
+              const std::vector<std::uint32_t>& inverseWidths = {});
     ~RealFft2d();
     RealFft2d(const RealFft2d&) = delete;
     RealFft2d& operator=(const RealFft2d&) = delete;
@@ -58,10 +62,6 @@ class RealFft2d {
     std::uint32_t cols() const { return _cols; }
     // Columns of the half spectrum: cols / 2 + 1.
     std::uint32_t halfCols() const { return _cols / 2 + 1; }
-
-    // Plans the inverse of half spectra whose columns from `usedCols` on are zero (1 ..
-    // halfCols()).  Not safe to call while another thread uses this object.
-    void prepareInverse(std::uint32_t usedCols);
 
     // Scratch for transforms of up to `width` half-spectrum columns (the forward transform
     // needs the full width, the default).
@@ -75,12 +75,16 @@ class RealFft2d {
     // Inverse of a conjugate-symmetric half spectrum whose columns from `usedCols` on are
     // zero, given by its first usedCols columns in ws.half() (rows x usedCols, row by row),
     // divided by rows x cols and rounded to float into `out` (rows x cols).  Overwrites
-    // ws.half().  `usedCols` must have been prepared and fit the workspace; the default is
+    // ws.half().  `usedCols` must be one of the constructor's widths and fit the workspace
+    // (FftError otherwise); the default is
     // the full width.
     void inverse(Workspace& ws, Array<float>& out) const { inverse(ws, out, halfCols()); }
     void inverse(Workspace& ws, Array<float>& out, std::uint32_t usedCols) const;
 
   private:
+    // Plans the column pass of inverses `usedCols` wide, once per width.
+    void planColumnInverse(std::uint32_t usedCols);
+
     std::uint32_t _rows;
     std::uint32_t _cols;
     double _norm;

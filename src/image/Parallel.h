@@ -1,48 +1,49 @@
 #pragma once
 
-// A minimal parallel loop: indices 0 .. count-1 shared out to `workers` threads (the calling
-// thread is one of them).  fn(index, worker) must be safe to run concurrently for different
-// indices; worker (0 .. workers-1) lets each thread use its own scratch space.
+// Parallel loops on oneTBB's scheduler: no thread is started per call; the work runs on the
+// threads of the task arena the caller runs in, so nested loops and several images in flight
+// share one pool and never oversubscribe the machine.
+
+#include <tbb/parallel_for.h>
+#include <tbb/task_arena.h>
 
 #include <algorithm>
 #include <atomic>
 #include <exception>
-#include <mutex>
-#include <thread>
-#include <vector>
 
 namespace lumetra {
 
-// Threads to use when the caller asks for 0: every core the machine reports.
+// Threads the caller's task arena offers (every core unless the caller limited it).
 inline unsigned defaultWorkers() {
-    return std::max(1u, std::thread::hardware_concurrency());
+    return static_cast<unsigned>(std::max(1, tbb::this_task_arena::max_concurrency()));
 }
 
+// Runs fn(index, runner) for index 0 .. count-1 on at most `workers` runners at once (0: as
+// many as the arena offers).  Indices are handed out in increasing order, each to the next
+// free runner, so that work streamed through the loop starts in order; nothing may depend on
+// the order in which they finish.  `runner` (0 .. runners-1) is the same for every index one
+// runner takes, so each can keep its own scratch space.  The first exception stops the
+// hand-out and is rethrown once every runner has returned.
 template <typename Fn>
 void parallelFor(unsigned count, unsigned workers, Fn&& fn) {
-    workers = std::max(1u, std::min(workers, count));
-    if (workers == 1) {
+    const unsigned limit = workers == 0 ? defaultWorkers() : std::min(workers, defaultWorkers());
+    const unsigned runners = std::max(1u, std::min(limit, count));
+    if (runners == 1) {
         for (unsigned i = 0; i < count; ++i) fn(i, 0u);
         return;
     }
     std::atomic<unsigned> next{0};
-    std::exception_ptr failure;
-    std::mutex failureMutex;
-    auto work = [&](unsigned worker) {
-        try {
-            for (unsigned i = next++; i < count; i = next++) fn(i, worker);
-        } catch (...) {
-            const std::lock_guard<std::mutex> lock(failureMutex);
-            if (!failure) failure = std::current_exception();
-            next = count;
-        }
-    };
-    std::vector<std::thread> threads;
-    threads.reserve(workers - 1);
-    for (unsigned w = 1; w < workers; ++w) threads.emplace_back(work, w);
-    work(0);
-    for (std::thread& t : threads) t.join();
-    if (failure) std::rethrow_exception(failure);
+    tbb::parallel_for(
+        0u, runners,
+        [&](unsigned runner) {
+            try {
+                for (unsigned i = next++; i < count; i = next++) fn(i, runner);
+            } catch (...) {
+                next = count;
+                throw;
+            }
+        },
+        tbb::simple_partitioner());
 }
 
 }  // namespace lumetra

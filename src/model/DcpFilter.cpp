@@ -168,7 +168,7 @@ DcpFilter::DcpFilter(std::uint32_t rows, std::uint32_t cols, unsigned workers)
     : _rows(rows), _cols(cols) {
     for (Array<float>& band : _bands) band = Array<float>(rows, cols);
     if (rows == 0 || cols == 0) return;
-    __build(workers, [&](unsigned i, Array<float> mask) { _bands[i] = std::move(mask); });
+    buildMasks(workers, [&](unsigned i, Array<float> mask) { _bands[i] = std::move(mask); });
 }
 
 void DcpFilter::forEachMask(std::uint32_t rows, std::uint32_t cols, unsigned workers,
@@ -177,10 +177,10 @@ void DcpFilter::forEachMask(std::uint32_t rows, std::uint32_t cols, unsigned wor
         for (unsigned i = 0; i < kBandCount; ++i) take(i, Array<float>(rows, cols));
         return;
     }
-    DcpFilter(rows, cols, ShapeOnly{}).__build(workers, take);
+    DcpFilter(rows, cols, ShapeOnly{}).buildMasks(workers, take);
 }
 
-void DcpFilter::__build(unsigned workers, const MaskSink& take) const {
+void DcpFilter::buildMasks(unsigned workers, const MaskSink& take) const {
     const std::uint32_t rows = _rows;
     const std::uint32_t cols = _cols;
 

@@ -69,7 +69,7 @@ class DcpFilter {
     struct ShapeOnly {};
     // Rows and columns only, no masks: for forEachMask.
     DcpFilter(std::uint32_t rows, std::uint32_t cols, ShapeOnly) : _rows(rows), _cols(cols) {}
-    void __build(unsigned workers, const MaskSink& take) const;
+    void buildMasks(unsigned workers, const MaskSink& take) const;
 
     // Radial low-pass: 1 where radius < a - b/2, a raised-cosine fall to 0 at a + b/2;
     // elements at or beyond a + b/2 keep their value.

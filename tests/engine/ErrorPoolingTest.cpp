@@ -1,10 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <atomic>
 #include <cstdint>
 #include <random>
-#include <thread>
 #include <vector>
 
 #include "engine/BandIndex.h"
@@ -38,35 +36,45 @@ void add(StreamedError& error, const Bands& degraded, unsigned task) {
     }
 }
 
-// Three threads take the 17 tasks in increasing order, as a decomposition's workers do, and
-// finish them in whatever order they happen to; the map still equals the one pooled from all
-// 27 bands at once, to the last bit.
-TEST(StreamedError, EqualsThePoolingOfAllBandsAtOnce) {
+// Bands may reach the streamed map in any order, from any thread; whatever the order, every
+// sum and fold is taken in the order of the whole-band pooling, so the map equals it to the
+// last bit.  Orders: as handed out, reversed, and seeded shuffles.
+TEST(StreamedError, EqualsThePoolingOfAllBandsAtOnceInAnyArrivalOrder) {
     const Bands reference = randomBands(37, 70, 1);
     const Bands degraded = randomBands(37, 70, 2);
     const Array<float> expected = pooledError(reference.data(), degraded.data(), 1);
 
-    StreamedError streamed(reference.data());
-    std::atomic<unsigned> next{0};
-    auto work = [&] {
-        for (unsigned t = next++; t <= kALast; t = next++) add(streamed, degraded, t);
-    };
-    std::thread second(work);
-    std::thread third(work);
-    work();
-    second.join();
-    third.join();
-    EXPECT_EQ(streamed.error(), expected);
+    std::vector<unsigned> order(kALast + 1);
+    for (unsigned t = 0; t <= kALast; ++t) order[t] = t;
+    std::vector<std::vector<unsigned>> orders{order, {order.rbegin(), order.rend()}};
+    std::mt19937 random(5);
+    for (int i = 0; i < 6; ++i) {
+        for (std::size_t k = order.size() - 1; k > 0; --k)
+            std::swap(order[k], order[random() % (k + 1)]);
+        orders.push_back(order);
+    }
+    for (const std::vector<unsigned>& arrival : orders) {
+        StreamedError streamed(reference.data());
+        for (const unsigned t : arrival) add(streamed, degraded, t);
+        EXPECT_EQ(streamed.error(), expected) << "arrival starting with task " << arrival[0];
+    }
 }
 
-TEST(StreamedError, AbandonReleasesABandWaitingForItsTurn) {
-    const Bands bands = randomBands(8, 8, 3);
-    StreamedError streamed(bands.data());
-    // Band 6 waits for band 5, which never comes.
-    std::thread waiting([&] { add(streamed, bands, 6); });
-    streamed.abandon();
-    waiting.join();
-    SUCCEED();
+// The weighted terms are handed over once each, in term order, and add up to the map: the map
+// is folded from exactly these floats.
+TEST(StreamedError, HandsOverWeightedTermsThatAddUpToTheMap) {
+    const Bands reference = randomBands(16, 21, 3);
+    const Bands degraded = randomBands(16, 21, 4);
+    std::vector<ErrorTerm> seen;
+    Array<float> sum(16, 21);
+    StreamedError streamed(reference.data(), [&](ErrorTerm term, const Array<float>& weighted) {
+        seen.push_back(term);
+        for (std::size_t i = 0; i < sum.size(); ++i) sum.data()[i] += weighted.data()[i];
+    });
+    for (unsigned t = kALast + 1; t-- > 0;) add(streamed, degraded, t);
+    EXPECT_EQ(seen, (std::vector<ErrorTerm>{ErrorTerm::Base, ErrorTerm::Crown2, ErrorTerm::Crown3,
+                                            ErrorTerm::Crown4}));
+    EXPECT_EQ(streamed.error(), sum);
 }
 
 }  // namespace
