@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
@@ -179,6 +180,14 @@ const ParameterCase kParameterSets[] = {
     {"Alpha0_5Beta2_5", withExponents(0.5f, 2.5f)},
 };
 
+// Failure messages name the cases instead of dumping their bytes.
+void PrintTo(const SizeCase& c, std::ostream* out) {
+    *out << c.name;
+}
+void PrintTo(const ParameterCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
 Lumetra2 engineFor(const RgbImage& original, const ReferenceParameters& p) {
     return Lumetra2(original, p.alpha, p.beta, p.co, p.a, p.b, p.intraA, p.interA, p.intraC1,
                     p.interC1, p.intraC2, p.interC2);
@@ -264,6 +273,10 @@ const GoldenPair kGoldenPairs[] = {
     {"Scene97x64Blocks", "scene97x64.ppm", "scene97x64__blocks.ppm", 1170.72339, 2.92078662,
      659.360962, 171.900711, 278.344086},
 };
+
+void PrintTo(const GoldenPair& pair, std::ostream* out) {
+    *out << pair.name;
+}
 
 double relative(double actual, double expected) {
     return std::fabs(actual - expected) / std::fabs(expected);
