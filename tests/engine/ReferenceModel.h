@@ -1,0 +1,55 @@
+#pragma once
+
+// The plain reference path of the metric: the model written out step by step over whole
+// planes, with full-size band masks, full complex spectra through fft/ifft, no cropping, no
+// streaming and no threads.  It is slow and obvious on purpose: property tests hold the fast
+// engine (Lumetra2) to it.
+//
+// Where the model leaves a float/double rounding open, this path makes the choice the engine
+// documents, so that the two agree to a few units in the last place: the A plane divided by
+// its mean before the transform, spectra rounded to float, float products per element,
+// orientation powers x^4.5 in double rounded to float, and a map without error weighing 0 in
+// every block.
+
+#include <array>
+
+#include "engine/BandIndex.h"
+#include "image/AccImage.h"
+#include "image/Array.h"
+#include "image/RgbImage.h"
+
+namespace lumetra {
+
+using ReferenceBands = std::array<Array<float>, kBandCount>;
+
+// The engine's five model parameters and six masking switches, with the desktop defaults.
+struct ReferenceParameters {
+    float alpha = 1.0f;   // exponent of the block-mean pixel weight
+    float beta = 4.0f;    // exponent of the final Minkowski mean
+    float co = 5.0f;      // weight of pixels where the edge structure changed
+    float a = 0.000751f;  // slope of the measure-to-score line
+    float b = 3.8f;       // offset of the measure-to-score line
+    bool intraA = true;
+    bool interA = false;  // enables no masking of its own; counts in the any-switch test
+    bool intraC1 = true;
+    bool interC1 = false;
+    bool intraC2 = true;   // C2 masked by itself and then by C1
+    bool interC2 = false;  // like interA
+};
+
+// What one comparison yields: the measure, its score on the 1..5 scale (-1 when the measure
+// is not a number) and the error map M before any weighting.
+struct ReferenceComparison {
+    float measure = 0.0f;
+    float score = 0.0f;
+    Array<float> error;
+};
+
+// The 27 masked bands of an opponent image, in the order of the cortex filter bank.
+ReferenceBands referenceBands(const AccImage& image, const ReferenceParameters& p);
+
+// Scores `degraded` against `original` (both the same size, at least 8 x 8).
+ReferenceComparison referenceCompare(const RgbImage& original, const RgbImage& degraded,
+                                     const ReferenceParameters& p);
+
+}  // namespace lumetra
