@@ -11,6 +11,7 @@
 #include "engine/ErrorPooling.h"
 #include "engine/Lumetra2.h"
 #include "image/Error.h"
+#include "structure/Edges.h"
 
 namespace lumetra {
 namespace {
@@ -23,15 +24,8 @@ const std::string kSamples = std::string(LUMETRA_SAMPLES_DIR) + "/";
 constexpr double kMeasureRelTol = 1e-4;
 constexpr double kScoreAbsTol = 1e-4;
 
-struct Parameters {
-    float alpha = 1.0f, beta = 4.0f, co = 5.0f, a = 0.000751f, b = 3.8f;
-    bool intraA = true, interA = false, intraC1 = true, interC1 = false, intraC2 = true,
-         interC2 = false;
-};
-
 Lumetra2 engineFor(const RgbImage& original, const Parameters& p = {}) {
-    return Lumetra2(original, p.alpha, p.beta, p.co, p.a, p.b, p.intraA, p.interA, p.intraC1,
-                    p.interC1, p.intraC2, p.interC2);
+    return Lumetra2(original, p);
 }
 
 struct GoldenRow {
@@ -226,9 +220,7 @@ TEST(Lumetra2, ScoresFromSeveralThreadsAtOnceAsItDoesAlone) {
     // One engine shared by four threads, each scoring every golden degradation; the engine
     // itself runs its bands on two threads, so plans and scratch space are shared too.
     const std::string names[] = {"noise", "blur", "blocks", "hue"};
-    const Parameters p;
-    const Lumetra2 engine(RgbImage(kGolden + "scene97x64.ppm"), p.alpha, p.beta, p.co, p.a, p.b,
-                          p.intraA, p.interA, p.intraC1, p.interC1, p.intraC2, p.interC2, 2);
+    const Lumetra2 engine(RgbImage(kGolden + "scene97x64.ppm"), Parameters{}, ExecutionOptions{2});
     std::vector<RgbImage> images;
     std::vector<float> alone;
     for (const std::string& name : names) {
@@ -247,6 +239,72 @@ TEST(Lumetra2, ScoresFromSeveralThreadsAtOnceAsItDoesAlone) {
     }
     for (std::thread& thread : threads) thread.join();
     for (const std::vector<float>& run : together) EXPECT_EQ(run, alone);
+}
+
+// Keeps every plane a comparison offers.
+struct KeptPlanes : ComparisonObserver {
+    bool wantsErrorTerms() const override { return true; }
+    bool wantsWeightedError() const override { return true; }
+    void errorTerm(ErrorTerm, const Array<float>& x) override { terms.push_back(x); }
+    void blockWeight(const Array<float>& x) override { block = x; }
+    void edgeChanges(const Array<int>& x) override { changes = x; }
+    void structureWeight(const Array<float>& x) override { structure = x; }
+    void weightedError(const Array<float>& x) override { weighted = x; }
+    std::vector<Array<float>> terms;
+    Array<float> block, structure, weighted;
+    Array<int> changes;
+};
+
+// What an observer is shown explains the number: the four terms add up to the error map, the
+// weights are those of the plain stages applied to that map, and the mean of the weighted
+// error raised to 1 / beta is the measure.  Watching changes nothing.
+TEST(Lumetra2, ObservedPlanesExplainTheMeasure) {
+    Parameters p;
+    p.alpha = 0.5f;
+    p.beta = 3.0f;
+    const Lumetra2 engine(RgbImage(kGolden + "scene97x64.ppm"), p);
+    const RgbImage degraded(kGolden + "scene97x64__blocks.ppm");
+    KeptPlanes kept;
+    const Comparison watched = engine.compare(degraded, &kept);
+    const Comparison plain = engine(degraded);
+    EXPECT_EQ(watched.mobj(), plain.mobj());
+    EXPECT_EQ(watched.err(), plain.err());
+
+    // Each map value is the sum of its four terms, folded in term order: exactly equal.
+    ASSERT_EQ(kept.terms.size(), 4u);
+    const Array<float>& error = watched.err();
+    for (std::size_t i = 0; i < error.size(); ++i) {
+        const float sum =
+            ((kept.terms[0].data()[i] + kept.terms[1].data()[i]) + kept.terms[2].data()[i]) +
+            kept.terms[3].data()[i];
+        ASSERT_EQ(sum, error.data()[i]) << "pixel " << i;
+    }
+    EXPECT_EQ(kept.block, blockWeight(error));
+    EXPECT_EQ(kept.changes, edgeChanges(engine.referenceEdges(), edges(AccImage(degraded))));
+    EXPECT_EQ(kept.structure, structureWeight(kept.changes, p.co));
+
+    // The measure is the float of a long double mean of these floats.
+    long double sum = 0.0L;
+    for (std::size_t i = 0; i < kept.weighted.size(); ++i) sum += kept.weighted.data()[i];
+    const float measure = static_cast<float>(
+        std::pow(sum / static_cast<long double>(kept.weighted.size()), 1.0L / p.beta));
+    EXPECT_EQ(measure, watched.mobj());
+}
+
+// Bounding the engine's threads changes where work runs, never what it computes.
+TEST(Lumetra2, GivesTheSameBitsOnOneThreadAsOnEveryCore) {
+    const RgbImage original(kGolden + "scene64.ppm");
+    const RgbImage degraded(kGolden + "scene64__noise.ppm");
+    const Comparison one = Lumetra2(original, Parameters{}, ExecutionOptions{1})(degraded);
+    const Comparison every = Lumetra2(original, Parameters{})(degraded);
+    EXPECT_EQ(one.mobj(), every.mobj());
+    EXPECT_EQ(one.err(), every.err());
+}
+
+TEST(Lumetra2, RefusesParametersThatDoNotValidate) {
+    Parameters p;
+    p.beta = 0.0f;
+    EXPECT_THROW(Lumetra2(RgbImage(kGolden + "scene64.ppm"), p), ParameterError);
 }
 
 TEST(Lumetra2, RejectsMismatchedAndTinyImages) {
