@@ -14,6 +14,7 @@
 #include <array>
 
 #include "engine/BandIndex.h"
+#include "engine/Parameters.h"
 #include "image/AccImage.h"
 #include "image/Array.h"
 #include "image/RgbImage.h"
@@ -22,20 +23,8 @@ namespace lumetra {
 
 using ReferenceBands = std::array<Array<float>, kBandCount>;
 
-// The engine's five model parameters and six masking switches, with the desktop defaults.
-struct ReferenceParameters {
-    float alpha = 1.0f;   // exponent of the block-mean pixel weight
-    float beta = 4.0f;    // exponent of the final Minkowski mean
-    float co = 5.0f;      // weight of pixels where the edge structure changed
-    float a = 0.000751f;  // slope of the measure-to-score line
-    float b = 3.8f;       // offset of the measure-to-score line
-    bool intraA = true;
-    bool interA = false;  // enables no masking of its own; counts in the any-switch test
-    bool intraC1 = true;
-    bool interC1 = false;
-    bool intraC2 = true;   // C2 masked by itself and then by C1
-    bool interC2 = false;  // like interA
-};
+// The reference path reads the same parameter type as the engine.
+using ReferenceParameters = Parameters;
 
 // What one comparison yields: the measure, its score on the 1..5 scale (-1 when the measure
 // is not a number) and the error map M before any weighting.

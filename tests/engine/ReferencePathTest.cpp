@@ -189,8 +189,7 @@ void PrintTo(const ParameterCase& c, std::ostream* out) {
 }
 
 Lumetra2 engineFor(const RgbImage& original, const ReferenceParameters& p) {
-    return Lumetra2(original, p.alpha, p.beta, p.co, p.a, p.b, p.intraA, p.interA, p.intraC1,
-                    p.interC1, p.intraC2, p.interC2);
+    return Lumetra2(original, p);
 }
 
 float largestOf(const Array<float>& a) {
