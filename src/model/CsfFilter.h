@@ -15,7 +15,8 @@ class CsfFilter {
   public:
     // Builds the three filters for an image of rows x cols; (0, 0) gives three empty
     // filters.  Odd sizes are supported (see CsfFilter.cpp for their layout).
-    // `workers` threads share the work; the filters do not depend on it.
+    // Up to `workers` threads of the caller's task arena share the work (0: all of them);
+    // the filters do not depend on it.
     CsfFilter(std::uint32_t rows, std::uint32_t cols, unsigned workers = 1);
 
     std::uint32_t rows() const { return _rows; }

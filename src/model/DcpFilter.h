@@ -18,7 +18,8 @@ class DcpFilter {
     static constexpr unsigned kBandCount = 27;
 
     // Builds all 27 masks for an image of rows x cols; (0, 0) gives 27 empty masks.
-    // `workers` threads share the work; the masks do not depend on it.
+    // Up to `workers` threads of the caller's task arena share the work (0: all of them);
+    // the masks do not depend on it.
     DcpFilter(std::uint32_t rows, std::uint32_t cols, unsigned workers = 1);
 
     // Builds the 27 masks one after another without keeping them: each is handed to

@@ -14,7 +14,8 @@ namespace lumetra {
 class AccImage;
 
 // The merged edge map of the image's three planes, rows() x cols().  The three planes are
-// analysed by up to `workers` threads at once (the result does not depend on it).
+// analysed by up to `workers` threads of the caller's task arena at once (0: all of them; the
+// result does not depend on it).
 Array<int> edges(const AccImage& image, unsigned workers = 1);
 
 // The edge map of one plane: Canny of the plane divided by its mean; an empty (0 x 0) map
