@@ -184,7 +184,7 @@ void DcpFilter::buildMasks(unsigned workers, const MaskSink& take) const {
     const std::uint32_t rows = _rows;
     const std::uint32_t cols = _cols;
 
-    // 1. Frequency grid (cycles per pixel), radius, angle and its magnitude.
+    // Frequency grid (cycles per pixel), radius, angle and its magnitude.
     const std::uint32_t centreRow = rows / 2;
     const std::uint32_t centreCol = cols / 2;
     const float rowStep = 1.0f / static_cast<float>(rows);
@@ -206,7 +206,7 @@ void DcpFilter::buildMasks(unsigned workers, const MaskSink& take) const {
         return source == AngleSource::Magnitude ? absAngle : angle;
     };
 
-    // 2. A channel: the four mesas and the crown-2 fans.
+    // A channel: the four mesas and the crown-2 fans.
     Array<float> mesa1(rows, cols);
     Array<float> mesa2(rows, cols);
     Array<float> mesa3(rows, cols);
@@ -225,12 +225,12 @@ void DcpFilter::buildMasks(unsigned workers, const MaskSink& take) const {
               kFourOrientations[j].offset);
     });
 
-    // 3. Base and crown 2.
+    // Base and crown 2.
     take(kABase, mesa1);
     const Array<float> ring2 = difference(mesa2, mesa1);
     parallelFor(4, workers, [&](unsigned j, unsigned) { take(kACrown2 + j, ring2 * fourFans[j]); });
 
-    // 4. Crown 3.
+    // Crown 3.
     std::array<Array<float>, 6> sixFans;
     parallelFor(6, workers, [&](unsigned j, unsigned) {
         sixFans[j] = Array<float>(rows, cols);
@@ -240,7 +240,7 @@ void DcpFilter::buildMasks(unsigned workers, const MaskSink& take) const {
     const Array<float> ring3 = difference(mesa3, mesa2);
     parallelFor(6, workers, [&](unsigned j, unsigned) { take(kACrown3 + j, ring3 * sixFans[j]); });
 
-    // 5. Crown 4.  Its fans are narrower than crown 3's and are written over them without
+    // Crown 4.  Its fans are narrower than crown 3's and are written over them without
     // clearing: in a strip 19 to 20 degrees from each centre the crown-3 value (at most about
     // 0.025) stays, so there the crown-4 masks do not add up to their ring exactly.
     parallelFor(6, workers, [&](unsigned j, unsigned) {
@@ -250,7 +250,7 @@ void DcpFilter::buildMasks(unsigned workers, const MaskSink& take) const {
     const Array<float> ring4 = difference(mesa4, mesa3);
     parallelFor(6, workers, [&](unsigned j, unsigned) { take(kACrown4 + j, ring4 * sixFans[j]); });
 
-    // 6. C1: its mesas and fans reach at least as far as the A ones they overwrite, so the
+    // C1: its mesas and fans reach at least as far as the A ones they overwrite, so the
     // reused temporaries hold nothing of the A channel afterwards.
     // The two mesas and four fans are independent: six jobs shared out to the workers.
     parallelFor(6, workers, [&](unsigned job, unsigned) {
@@ -269,7 +269,7 @@ void DcpFilter::buildMasks(unsigned workers, const MaskSink& take) const {
     parallelFor(4, workers,
                 [&](unsigned j, unsigned) { take(kC1Crown + j, ringC1 * fourFans[j]); });
 
-    // 7. C2, with the chromatic fans of step 6.
+    // C2, with the chromatic fans made for C1.
     parallelFor(2, workers, [&](unsigned m, unsigned) {
         if (m == 0) {
             __mesa(mesa1, radius, kMesaC2a.centre, kMesaC2a.width);

@@ -128,8 +128,10 @@ CannyBuilder::CannyBuilder(float sigma, float low, float high)
 }
 
 Array<int> CannyBuilder::operator()(const Array<float>& plane) const {
-    const Array<float> levels = stretch(smooth(plane));  // 1-5 smoothed, on 0..255
-    return hysteresis(rescale(ridges(levels)));          // 6-9 thin ridges, peak 255, thresholds
+    // Smoothed and stretched onto 0..255, then thin ridges, rescaled to a peak of 255 and
+    // traced between the two thresholds.
+    const Array<float> levels = stretch(smooth(plane));
+    return hysteresis(rescale(ridges(levels)));
 }
 
 Array<int> CannyBuilder::operator()(Array<float>&& plane) const {

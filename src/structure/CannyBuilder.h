@@ -32,31 +32,31 @@ class CannyBuilder {
 
     // The stages of operator(), in order.  They are public so each can be checked alone.
 
-    // 1. The odd-length Gaussian kernel, symmetric about its centre tap.
+    // The odd-length Gaussian kernel, symmetric about its centre tap.
     std::vector<float> kernel() const;
-    // 2-4. The plane plus its separable Gaussian smoothing (borders mirrored about the
+    // The plane plus its separable Gaussian smoothing (borders mirrored about the
     // half-sample points, as often as a small plane needs).
     Array<float> smooth(const Array<float>& plane) const;
     Array<float> smooth(Array<float>&& plane) const;  // smooths the plane in place
-    // 5. Linear stretch onto 0..255; a plane with no spread (or no finite spread) gives 0.
+    // Linear stretch onto 0..255; a plane with no spread (or no finite spread) gives 0.
     static Array<float> stretch(const Array<float>& smoothed);
     static Array<float> stretch(Array<float>&& smoothed);  // stretches the plane in place
-    // 6. Diagonal differences of the 2 x 2 cell whose top-left corner is the pixel; the last
+    // Diagonal differences of the 2 x 2 cell whose top-left corner is the pixel; the last
     // row and column reuse themselves, so the bottom-right magnitude is always 0.
     static Gradient gradient(const Array<float>& levels);
-    // 7. Magnitudes that are not strictly larger than both neighbours across the gradient
+    // Magnitudes that are not strictly larger than both neighbours across the gradient
     // (neighbours clamped to the plane) become 0.
     static Array<float> suppress(const Gradient& gradient);
-    // 6-7 in one: suppress(gradient(levels)) to the last bit, without the angle plane.  The
-    // sector of a gradient comes from the ratio of its two differences wherever that ratio is
-    // clearly inside one sector; only near a sector's edge (and on the axes) is the angle's
-    // arc tangent taken, as gradient does.
+    // gradient and suppress in one: suppress(gradient(levels)) to the last bit, without the angle
+    // plane.  The sector of a gradient comes from the ratio of its two differences wherever that
+    // ratio is clearly inside one sector; only near a sector's edge (and on the axes) is the
+    // angle's arc tangent taken, as gradient does.
     static Array<float> ridges(const Array<float>& levels);
     static Array<float> ridges(Array<float>&& levels);  // drops levels once read
-    // 8. Magnitudes scaled so that the largest becomes 255; all 0 when none is positive.
+    // Magnitudes scaled so that the largest becomes 255; all 0 when none is positive.
     static Array<float> rescale(const Array<float>& ridges);
     static Array<float> rescale(Array<float>&& ridges);  // scales the ridges in place
-    // 9. 255 at every pixel above the seed threshold and at every pixel joined to one by an
+    // 255 at every pixel above the seed threshold and at every pixel joined to one by an
     // 8-connected path of pixels above the continuation threshold (both strict).
     Array<int> hysteresis(const Array<float>& magnitude) const;
 
