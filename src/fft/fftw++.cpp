@@ -50,7 +50,9 @@ int checkedSign(int sign) {
 
 }  // namespace
 
-std::unique_lock<std::mutex> lockFftwPlanner() { return std::unique_lock<std::mutex>(plannerMutex); }
+std::unique_lock<std::mutex> lockFftwPlanner() {
+    return std::unique_lock<std::mutex>(plannerMutex);
+}
 
 FftwBuffer fftwBuffer(std::size_t count) {
     if (count == 0) return FftwBuffer();
