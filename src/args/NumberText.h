@@ -18,7 +18,7 @@ std::string generalText(double value, int digits);
 // `value` in decimal digits: 1024 -> "1024".
 std::string decimalText(unsigned long long value);
 
-// The shortest text that reads back as the same float: 0.000751f -> "0.000751", 4 -> "4".
+// The shortest text that reads back as the same float: 3.8f -> "3.8", 4 -> "4".
 std::string shortestText(float value);
 
 // The whole of `text` read as a decimal float: an optional sign, digits with an optional
