@@ -45,7 +45,7 @@ FileResult scoreFile(const Scorer& scorer, const QString& file) {
 
 }  // namespace
 
-BatchRun::BatchRun(QString original, QStringList degraded, MeasureParameters parameters,
+BatchRun::BatchRun(QString original, QStringList degraded, Parameters parameters,
                    EngineFactory engine, QObject* parent)
     : QObject(parent),
       _original(std::move(original)),

@@ -34,8 +34,8 @@ class BatchRun : public QObject {
     Q_OBJECT
 
   public:
-    BatchRun(QString original, QStringList degraded, MeasureParameters parameters,
-             EngineFactory engine, QObject* parent = nullptr);
+    BatchRun(QString original, QStringList degraded, Parameters parameters, EngineFactory engine,
+             QObject* parent = nullptr);
     // A batch still running on its worker thread is cancelled, and the file in progress is
     // waited for: nothing of the batch outlives this object.
     ~BatchRun() override;
@@ -81,7 +81,7 @@ class BatchRun : public QObject {
 
     const QString _original;
     const QStringList _degraded;
-    const MeasureParameters _parameters;
+    const Parameters _parameters;
     const EngineFactory _engine;
     std::atomic<bool> _cancelRequested{false};
     std::unique_ptr<QThread> _thread;

@@ -7,11 +7,9 @@
 namespace lumetra {
 
 EngineFactory lumetra2Engine() {
-    return [](const RgbImage& original, const MeasureParameters& p) -> Scorer {
+    return [](const RgbImage& original, const Parameters& parameters) -> Scorer {
         // Shared so that the scorer stays copyable, as std::function requires.
-        auto engine =
-            std::make_shared<const Lumetra2>(original, p.alpha, p.beta, p.co, p.a, p.b, p.intraA,
-                                             p.interA, p.intraC1, p.interC1, p.intraC2, p.interC2);
+        auto engine = std::make_shared<const Lumetra2>(original, parameters);
         return [engine](const std::string& path, const RgbImage& degraded) {
             engine->checkSize(path, degraded);
             return (*engine)(degraded);

@@ -9,7 +9,9 @@
 #include <QPushButton>
 #include <QSaveFile>
 #include <QTableWidgetItem>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "app/BatchRun.h"
 #include "app/DialogFileChooser.h"
@@ -17,21 +19,17 @@
 #include "app/QLumetraErrorMapDialog.h"
 #include "app/ResultFormat.h"
 #include "app/ResultsCsv.h"
+#include "args/NumberText.h"
+#include "image/Error.h"
 
 namespace lumetra {
 
 namespace {
 
-// The measure's default parameters, as the fields show them.
-const char* const kDefaultAlpha = "1";
-const char* const kDefaultBeta = "4";
-const char* const kDefaultCo = "5";
-const char* const kDefaultA = "0.000751";
-const char* const kDefaultB = "3.8";
-
-// A field validator that accepts exactly the numbers QString::toFloat reads when the run
-// starts: C-locale notation without group separators (a default validator would let "1,000"
-// or, in many locales, "3,8" through, and the run would then silently use 0).
+// A field validator that accepts the numbers readFloat reads when the run starts: C-locale
+// notation without group separators (a default validator would let "1,000" or, in many
+// locales, "3,8" through).  Text on the way to a number ("", "-", "1e") can still be left in
+// a field; the run then refuses to start.
 QDoubleValidator* numberValidator(QObject* owner) {
     auto* validator = new QDoubleValidator(owner);
     QLocale c = QLocale::c();
@@ -88,11 +86,15 @@ QLumetraMainWindow::~QLumetraMainWindow() {
 }
 
 void QLumetraMainWindow::setupDefault() {
-    ui.lineEditAlpha->setText(QString::fromLatin1(kDefaultAlpha));
-    ui.lineEditBeta->setText(QString::fromLatin1(kDefaultBeta));
-    ui.lineEditCo->setText(QString::fromLatin1(kDefaultCo));
-    ui.lineEditA->setText(QString::fromLatin1(kDefaultA));
-    ui.lineEditB->setText(QString::fromLatin1(kDefaultB));
+    const Parameters defaults;
+    const auto show = [](QLineEdit* field, float value) {
+        field->setText(QString::fromStdString(shortestText(value)));
+    };
+    show(ui.lineEditAlpha, defaults.alpha);
+    show(ui.lineEditBeta, defaults.beta);
+    show(ui.lineEditCo, defaults.co);
+    show(ui.lineEditA, defaults.a);
+    show(ui.lineEditB, defaults.b);
     // Show each value from its first digit: a narrow field would otherwise show "00751".
     for (QLineEdit* field :
          {ui.lineEditAlpha, ui.lineEditBeta, ui.lineEditCo, ui.lineEditA, ui.lineEditB}) {
@@ -103,13 +105,46 @@ void QLumetraMainWindow::setupDefault() {
     ui.checkBoxIntraC2->setChecked(true);
 }
 
-MeasureParameters QLumetraMainWindow::parameters() const {
-    return {ui.lineEditAlpha->text().toFloat(), ui.lineEditBeta->text().toFloat(),
-            ui.lineEditCo->text().toFloat(),    ui.lineEditA->text().toFloat(),
-            ui.lineEditB->text().toFloat(),     ui.checkBoxIntraA->isChecked(),
-            ui.checkBoxInterA->isChecked(),     ui.checkBoxIntraC1->isChecked(),
-            ui.checkBoxInterC1->isChecked(),    ui.checkBoxIntraC2->isChecked(),
-            ui.checkBoxInterC2->isChecked()};
+// The fields are named as Parameters names its values, so that both kinds of message read
+// alike.  Every field is read before anything is thrown: the message names them all.
+Parameters QLumetraMainWindow::parameters() const {
+    Parameters p;
+    std::string unread;
+    const auto read = [&unread](const QLineEdit* field, const char* name, float& value) {
+        const std::string text = field->text().toStdString();
+        if (const std::optional<float> number = readFloat(text)) {
+            value = *number;
+            return;
+        }
+        if (!unread.empty()) unread += "; ";
+        unread += std::string(name) + " must be a number (got \"" + text + "\")";
+    };
+    read(ui.lineEditAlpha, "alpha", p.alpha);
+    read(ui.lineEditBeta, "beta", p.beta);
+    read(ui.lineEditCo, "co", p.co);
+    read(ui.lineEditA, "a", p.a);
+    read(ui.lineEditB, "b", p.b);
+    if (!unread.empty()) throw ParameterError(unread);
+    p.intraA = ui.checkBoxIntraA->isChecked();
+    p.interA = ui.checkBoxInterA->isChecked();
+    p.intraC1 = ui.checkBoxIntraC1->isChecked();
+    p.interC1 = ui.checkBoxInterC1->isChecked();
+    p.intraC2 = ui.checkBoxIntraC2->isChecked();
+    p.interC2 = ui.checkBoxInterC2->isChecked();
+    p.validate();
+    return p;
+}
+
+// The one place the window catches a parameter error: the batch does not start, and the user
+// is told which fields to mend.
+std::optional<Parameters> QLumetraMainWindow::usableParameters() {
+    try {
+        return parameters();
+    } catch (const ParameterError& e) {
+        _notifier->warning(
+            tr("Cannot start the comparison.\n\n%1").arg(QString::fromUtf8(e.what())));
+        return std::nullopt;
+    }
 }
 
 void QLumetraMainWindow::on_actionNew_triggered() {
@@ -137,7 +172,9 @@ void QLumetraMainWindow::chooseAndExport() {
 
 void QLumetraMainWindow::runBatch(const QString& original, const QStringList& degraded) {
     if (_batch) return;  // one batch at a time
-    _batch = std::make_unique<BatchRun>(original, degraded, parameters(), _engine);
+    const std::optional<Parameters> parameters = usableParameters();
+    if (!parameters) return;
+    _batch = std::make_unique<BatchRun>(original, degraded, *parameters, _engine);
     connectBatch(*_batch);
     _titleBeforeBatch = windowTitle();
     setWindowTitle(original);

@@ -40,13 +40,17 @@ class QLumetraMainWindow : public QMainWindow {
                                 std::unique_ptr<Notifier> notifier = {});
     ~QLumetraMainWindow() override;
 
-    // Puts the default parameter texts into the five fields and checks the "Intra" boxes.
+    // Puts the default parameters (Parameters{}) into the five fields as their shortest texts
+    // and checks the "Intra" boxes.
     void setupDefault();
 
-    // The parameters as the form holds them now; a field that does not convert counts as 0.
-    MeasureParameters parameters() const;
+    // The parameters as the form holds them now, the field texts read the same whatever the
+    // locale.  Throws ParameterError naming each field that holds no number, or with
+    // Parameters::validate()'s message when a value is unusable.
+    Parameters parameters() const;
 
     // Starts scoring `degraded` against `original` on a worker thread and returns at once.
+    // Parameters that parameters() refuses start nothing: the user is told why.
     // The table fills as the results arrive, one row per degraded file in the order given, and
     // batchFinished() follows the last.  Does nothing while a batch is running.  An original
     // that cannot be read, or an engine that cannot be built, leaves the previous results and
@@ -79,6 +83,7 @@ class QLumetraMainWindow : public QMainWindow {
 
   private:
     void chooseAndRunBatch();
+    std::optional<Parameters> usableParameters();
     void chooseAndExport();
     void connectBatch(const BatchRun& batch);
     void showCancelButton();

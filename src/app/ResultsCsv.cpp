@@ -2,6 +2,10 @@
 
 #include <cassert>
 #include <limits>
+#include <string>
+#include <vector>
+
+#include "args/CsvRow.h"
 
 namespace lumetra {
 
@@ -14,13 +18,12 @@ QString csvNumber(float value) {
     return QString::number(static_cast<double>(value), 'g', kFloatDigits);
 }
 
-QString csvField(const QString& text) {
-    const bool needsQuotes = text.contains(QLatin1Char(',')) || text.contains(QLatin1Char('"')) ||
-                             text.contains(QLatin1Char('\n')) || text.contains(QLatin1Char('\r'));
-    if (!needsQuotes) return text;
-    QString quoted = text;
-    quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-    return QLatin1Char('"') + quoted + QLatin1Char('"');
+// The fields in UTF-8 as one CSV line, quoted by the core's csvRow like the command line's.
+QString csvLine(const QStringList& fields) {
+    std::vector<std::string> utf8;
+    utf8.reserve(static_cast<std::size_t>(fields.size()));
+    for (const QString& field : fields) utf8.push_back(field.toStdString());
+    return QString::fromStdString(csvRow(utf8));
 }
 
 }  // namespace
@@ -30,16 +33,17 @@ QString resultsCsv(const QStringList& files,
                    const QStringList& failures) {
     assert(static_cast<std::size_t>(files.size()) == comparisons.size());
     assert(files.size() == failures.size());
-    QString csv = QStringLiteral("file,measure,score,error\n");
+    QString csv = csvLine({QStringLiteral("file"), QStringLiteral("measure"),
+                           QStringLiteral("score"), QStringLiteral("error")});
     for (qsizetype k = 0; k < files.size(); ++k) {
         const std::optional<Comparison>& result = comparisons[static_cast<std::size_t>(k)];
-        QStringList fields{csvField(files[k])};
+        QStringList fields{files[k]};
         if (result) {
             fields << csvNumber(result->mobj()) << csvNumber(result->nobj()) << QString();
         } else {
-            fields << QString() << QString() << csvField(failures[k]);
+            fields << QString() << QString() << failures[k];
         }
-        csv += fields.join(QLatin1Char(',')) + QLatin1Char('\n');
+        csv += csvLine(fields);
     }
     return csv;
 }

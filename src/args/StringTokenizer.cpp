@@ -1,7 +1,11 @@
 #include "args/StringTokenizer.h"
 
+#include <charconv>
 #include <climits>
-#include <cstdlib>
+#include <cmath>
+#include <limits>
+#include <string_view>
+#include <system_error>
 #include <utility>
 
 namespace lumetra {
@@ -33,6 +37,35 @@ std::string eraseAll(std::string text, const std::string& filter) {
     std::string::size_type pos = 0;
     while ((pos = text.find(filter, pos)) != std::string::npos) text.erase(pos, filter.size());
     return text;
+}
+
+// The text after the leading white space the C library skips (isspace in the C locale).
+std::string_view skipSpace(std::string_view text) {
+    const std::string_view::size_type start = text.find_first_not_of(" \t\n\v\f\r");
+    return start == std::string_view::npos ? std::string_view() : text.substr(start);
+}
+
+bool startsWithHexPrefix(std::string_view text) {
+    return text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+}
+
+// The value of a number too large or too small for a double, as strtod gives it: infinity
+// when its magnitude is above the range, zero when below, with its sign.  The number is read
+// again as a long double to learn its magnitude; beyond even that range, the sign of its
+// exponent tells.
+double outOfRangeValue(std::string_view number, std::chars_format format, bool negative) {
+    long double wide = 0.0L;
+    const auto [stop, error] =
+        std::from_chars(number.data(), number.data() + number.size(), wide, format);
+    bool large = std::fabs(wide) > 1.0L;
+    if (error != std::errc()) {
+        const std::string_view matched = number.substr(0, stop - number.data());
+        const auto exponent = matched.find_first_of(format == std::chars_format::hex ? "pP" : "eE");
+        large = exponent == std::string_view::npos || exponent + 1 == matched.size() ||
+                matched[exponent + 1] != '-';
+    }
+    const double magnitude = large ? HUGE_VAL : 0.0;
+    return negative ? -magnitude : magnitude;
 }
 
 }  // namespace
@@ -83,16 +116,39 @@ int StringTokenizer::nextIntToken() {
     return token_to_int(nextToken());
 }
 
+// strtod's reading with from_chars, which takes neither white space, a '+' nor a "0x" prefix
+// and leaves the value alone when the number is out of range: those are handled here.
 double token_to_double(const std::string& text) {
-    return std::strtod(text.c_str(), nullptr);
+    std::string_view rest = skipSpace(text);
+    const bool negative = !rest.empty() && rest.front() == '-';
+    if (!rest.empty() && (rest.front() == '+' || rest.front() == '-')) rest.remove_prefix(1);
+    if (!rest.empty() && rest.front() == '-') return 0.0;  // from_chars would take a second sign
+    const bool hex = startsWithHexPrefix(rest);
+    if (hex) rest.remove_prefix(2);  // a bare "0x" reads as the 0 before the x
+    const std::chars_format format = hex ? std::chars_format::hex : std::chars_format::general;
+    double value = 0.0;
+    const auto error = std::from_chars(rest.data(), rest.data() + rest.size(), value, format).ec;
+    if (error == std::errc::result_out_of_range) return outOfRangeValue(rest, format, negative);
+    if (error != std::errc()) return 0.0;  // no number at all
+    return negative ? -value : value;
 }
 
+// strtol's decimal reading with from_chars; a number beyond the range of int is clamped to
+// INT_MIN or INT_MAX, as strtol saturates at the limits of long.
 int token_to_int(const std::string& text) {
-    // strtol saturates at LONG_MIN/LONG_MAX on overflow; the clamp carries that onto int.
-    const long value = std::strtol(text.c_str(), nullptr, 10);
-    if (value > INT_MAX) return INT_MAX;
-    if (value < INT_MIN) return INT_MIN;
-    return static_cast<int>(value);
+    std::string_view rest = skipSpace(text);
+    const bool negative = !rest.empty() && rest.front() == '-';
+    if (!rest.empty() && (rest.front() == '+' || rest.front() == '-')) rest.remove_prefix(1);
+    unsigned long long magnitude = 0;
+    const auto error = std::from_chars(rest.data(), rest.data() + rest.size(), magnitude).ec;
+    if (error == std::errc::invalid_argument) return 0;
+    const unsigned long long limit =
+        negative ? static_cast<unsigned long long>(INT_MAX) + 1u : INT_MAX;
+    if (error == std::errc::result_out_of_range || magnitude >= limit) {
+        return negative ? INT_MIN : INT_MAX;
+    }
+    const int value = static_cast<int>(magnitude);
+    return negative ? -value : value;
 }
 
 }  // namespace lumetra

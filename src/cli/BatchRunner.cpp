@@ -37,7 +37,7 @@ struct MapTargets {
     const fs::path& floatMap;
 };
 
-Lumetra2 buildEngine(const std::string& originalPath, const EngineParameters& p) {
+Lumetra2 buildEngine(const std::string& originalPath, const Parameters& p) {
     const RgbImage original(originalPath);
     return Lumetra2(original, p.alpha, p.beta, p.co, p.a, p.b, p.intraA, p.interA, p.intraC1,
                     p.interC1, p.intraC2, p.interC2);

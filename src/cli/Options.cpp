@@ -3,7 +3,11 @@
 #include <CLI/CLI.hpp>
 #include <map>
 #include <memory>
+#include <optional>
 #include <ostream>
+
+#include "args/NumberText.h"
+#include "image/Error.h"
 
 #ifndef LUMETRA_VERSION
 #error "LUMETRA_VERSION must be defined by the build (the CMake project version)"
@@ -40,6 +44,26 @@ class HelpFormatter : public CLI::Formatter {
     }
 };
 
+// A float option read by readFloat rather than CLI11's own conversion, which goes through
+// the C library and so through the caller's locale.  Text that is not a number ends the parse
+// with CLI11's conversion error; the help shows the value the option starts with.
+CLI::Option* addNumber(CLI::App& app, const std::string& names, float& value,
+                       const std::string& what) {
+    const auto read = [&value](const CLI::results_t& texts) {
+        const std::optional<float> number = readFloat(texts.front());
+        if (number) value = *number;
+        return number.has_value();
+    };
+    return app.add_option(names, read, what)->type_name("FLOAT")->default_str(shortestText(value));
+}
+
+// The check of --jobs: a decimal number from 1 to kMaxJobs; the message names the range.
+std::string checkJobs(const std::string& text) {
+    const std::optional<unsigned> jobs = readUnsigned(text);
+    if (jobs && *jobs >= 1 && *jobs <= kMaxJobs) return {};
+    return "Value " + text + " not in range 1 to " + decimalText(kMaxJobs);
+}
+
 // One masking switch as a pair of flags, --NAME and --no-NAME; the last one given wins.
 void addSwitch(CLI::App& app, const std::string& name, bool& value, const std::string& what) {
     app.add_flag("--" + name + ",!--no-" + name, value,
@@ -47,12 +71,22 @@ void addSwitch(CLI::App& app, const std::string& name, bool& value, const std::s
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
 }
 
+// Parameters::validate()'s message as a CLI11 usage error, so that it is printed and ends the
+// parse the way CLI11's own errors do.
+void validateAsUsage(const Parameters& parameters) {
+    try {
+        parameters.validate();
+    } catch (const ParameterError& e) {
+        throw CLI::ValidationError(std::string("lumetra: ") + e.what());
+    }
+}
+
 }  // namespace
 
 ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& out,
                                    std::ostream& err) {
     Options options;
-    EngineParameters& p = options.parameters;
+    Parameters& p = options.parameters;
 
     CLI::App app(kDescription, "lumetra");
     app.footer(kFooter);
@@ -63,14 +97,11 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::ostre
     app.add_option("DEGRADED", options.degraded, "Degraded images of the original's size")
         ->required();
 
-    app.add_option("--alpha", p.alpha, "Exponent of the 32 x 32 block weight")
-        ->capture_default_str();
-    app.add_option("--beta", p.beta, "Exponent of the Minkowski mean")->capture_default_str();
-    app.add_option("--co", p.co, "Weight of pixels where the edge structure changed")
-        ->capture_default_str();
-    app.add_option("-a,--slope", p.a, "Slope of the score line: score = offset - slope x measure")
-        ->capture_default_str();
-    app.add_option("-b,--offset", p.b, "Score of a zero measure")->capture_default_str();
+    addNumber(app, "--alpha", p.alpha, "Exponent of the 32 x 32 block weight");
+    addNumber(app, "--beta", p.beta, "Exponent of the Minkowski mean");
+    addNumber(app, "--co", p.co, "Weight of pixels where the edge structure changed");
+    addNumber(app, "-a,--slope", p.a, "Slope of the score line: score = offset - slope x measure");
+    addNumber(app, "-b,--offset", p.b, "Score of a zero measure");
     addSwitch(app, "intra-a", p.intraA, "Intra-channel masking of the A bands");
     addSwitch(app, "inter-a", p.interA, "Inter-channel switch of A (no masking step of its own)");
     addSwitch(app, "intra-c1", p.intraC1, "Intra-channel masking of the C1 bands");
@@ -95,14 +126,20 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::ostre
     app.add_option("--float-maps", options.floatMapDir,
                    "Write each file's raw error map as DIR/<name>.errmap.pfm")
         ->type_name("DIR");
-    app.add_option("-j,--jobs", options.jobs,
+    const auto readJobs = [&options](const CLI::results_t& texts) {
+        options.jobs = readUnsigned(texts.front());
+        return options.jobs.has_value();
+    };
+    app.add_option("-j,--jobs", readJobs,
                    "Files scored at once (default: one per core, fewer when memory is short)")
-        ->check(CLI::Range(1u, kMaxJobs))
+        ->check(CLI::Validator(checkJobs, "N"))
         ->option_text("N");
     app.add_flag("-q,--quiet", options.quiet, "No progress bar");
 
     try {
         app.parse(argc, argv);
+        // Values the parameters refuse are reported like any other usage error.
+        validateAsUsage(p);
     } catch (const CLI::ParseError& e) {
         const int status = app.exit(e, out, err);
         return {std::nullopt, status == 0 ? kExitSuccess : kExitUsage};

@@ -10,29 +10,16 @@
 #include <string>
 #include <vector>
 
-namespace lumetra {
+#include "engine/Parameters.h"
 
-// The engine's parameters with the desktop window's defaults.
-struct EngineParameters {
-    float alpha = 1.0f;
-    float beta = 4.0f;
-    float co = 5.0f;
-    float a = 0.000751f;  // slope of the measure-to-score line
-    float b = 3.8f;       // score of a zero measure
-    bool intraA = true;
-    bool interA = false;
-    bool intraC1 = true;
-    bool interC1 = false;
-    bool intraC2 = true;
-    bool interC2 = false;
-};
+namespace lumetra {
 
 enum class OutputFormat { Table, Csv, Tsv, Json };
 
 struct Options {
     std::string original;
     std::vector<std::string> degraded;
-    EngineParameters parameters;
+    Parameters parameters;  // judged usable by Parameters::validate()
     OutputFormat format = OutputFormat::Table;
     std::optional<std::filesystem::path> errorMapDir;
     std::optional<std::filesystem::path> floatMapDir;
@@ -53,7 +40,8 @@ struct ParsedCommandLine {
 };
 
 // Reads argv[1] ... argv[argc - 1].  Help and version text go to `out`, usage errors to
-// `err`.
+// `err`.  Numbers are read the same whatever the caller's C locale.  Parameters that
+// Parameters::validate() refuses are a usage error: "lumetra: " and its message.
 ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& out,
                                    std::ostream& err);
 

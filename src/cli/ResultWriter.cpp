@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <nlohmann/json.hpp>
 #include <ostream>
 #include <string_view>
 
+#include "args/CsvRow.h"
 #include "cli/TextFormat.h"
 
 namespace lumetra {
@@ -69,42 +71,47 @@ class TableWriter : public ResultWriter {
     std::size_t _pathWidth;
 };
 
-// CSV and TSV differ only in the separator and the quoting of a field.
+// The fields of a TSV row, each escaped, joined by tabs and ended by LF.
+std::string tsvRow(const std::vector<std::string>& fields) {
+    std::string row;
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        if (i > 0) row += '\t';
+        row += tsvField(fields[i]);
+    }
+    row += '\n';
+    return row;
+}
+
+// CSV and TSV differ only in how a row of fields is written.
 class DelimitedWriter : public ResultWriter {
   public:
-    using Quote = std::string (*)(std::string_view);
+    using Row = std::string (*)(const std::vector<std::string>&);
 
-    DelimitedWriter(std::ostream& out, char separator, Quote quote)
-        : _out(out), _separator(separator), _quote(quote) {}
+    DelimitedWriter(std::ostream& out, Row row) : _out(out), _row(row) {}
 
     void begin() override {
-        for (std::size_t i = 0; i < std::size(kMachineHeader); ++i) {
-            if (i > 0) _out << _separator;
-            _out << kMachineHeader[i];
-        }
-        _out << '\n' << std::flush;
+        const std::vector<std::string> header(std::begin(kMachineHeader), std::end(kMachineHeader));
+        _out << _row(header) << std::flush;
     }
 
     void write(const FileResult& result) override {
-        _out << _quote(result.path) << _separator;
-        if (result.scores) {
-            _out << fullNumber(result.scores->measure) << _separator
-                 << fullNumber(result.scores->score);
-        } else {
-            _out << _separator;
-        }
-        _out << _separator << _quote(result.error) << '\n' << std::flush;
+        const bool scored = result.scores.has_value();
+        _out << _row({result.path, scored ? fullNumber(result.scores->measure) : std::string(),
+                      scored ? fullNumber(result.scores->score) : std::string(), result.error})
+             << std::flush;
     }
 
     void end() override {}
 
   private:
     std::ostream& _out;
-    char _separator;
-    Quote _quote;
+    Row _row;
 };
 
-// An array of one object per file.  JSON has no NaN or infinity: such a number is null.
+// An array of one object per file, each on a line of its own, written as the rows come.
+// Each row is an nlohmann object; strings are escaped by nlohmann (jsonString), numbers keep
+// the nine digits of the other machine formats (nlohmann would write the shortest double,
+// 3.799999952316284 for 3.8f), and JSON has no NaN or infinity: such a number is null.
 class JsonWriter : public ResultWriter {
   public:
     explicit JsonWriter(std::ostream& out) : _out(out) {}
@@ -112,19 +119,42 @@ class JsonWriter : public ResultWriter {
     void begin() override { _out << '[' << std::flush; }
 
     void write(const FileResult& result) override {
-        _out << (_rows++ == 0 ? "\n" : ",\n") << "  {\"file\": " << jsonString(result.path)
-             << ", \"measure\": " << number(result.scores, &Scores::measure)
-             << ", \"score\": " << number(result.scores, &Scores::score) << ", \"error\": "
-             << (result.error.empty() ? std::string("null") : jsonString(result.error)) << '}'
-             << std::flush;
+        nlohmann::ordered_json row;
+        row["file"] = result.path;
+        row["measure"] = number(result.scores, &Scores::measure);
+        row["score"] = number(result.scores, &Scores::score);
+        row["error"] =
+            result.error.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(result.error);
+        _out << (_rows++ == 0 ? "\n" : ",\n") << "  " << oneLine(row) << std::flush;
     }
 
     void end() override { _out << (_rows == 0 ? "]\n" : "\n]\n") << std::flush; }
 
   private:
-    static std::string number(const std::optional<Scores>& scores, float Scores::*which) {
-        if (!scores || !std::isfinite((*scores).*which)) return "null";
-        return fullNumber((*scores).*which);
+    static nlohmann::ordered_json number(const std::optional<Scores>& scores,
+                                         float Scores::*which) {
+        if (!scores) return nullptr;
+        return (*scores).*which;
+    }
+
+    // {"key": value, ...} on one line: a space after each colon and comma.
+    static std::string oneLine(const nlohmann::ordered_json& object) {
+        std::string line = "{";
+        for (const auto& [key, value] : object.items()) {
+            if (line.size() > 1) line += ", ";
+            line += jsonString(key) + ": " + valueText(value);
+        }
+        return line + '}';
+    }
+
+    static std::string valueText(const nlohmann::ordered_json& value) {
+        if (value.is_string()) return jsonString(value.get_ref<const std::string&>());
+        if (value.is_number_float()) {
+            // The double holds the float exactly, so the float comes back unchanged.
+            const auto single = static_cast<float>(value.get<double>());
+            return std::isfinite(single) ? fullNumber(single) : "null";
+        }
+        return value.dump();  // null
     }
 
     std::ostream& _out;
@@ -137,9 +167,9 @@ std::unique_ptr<ResultWriter> makeResultWriter(OutputFormat format, std::ostream
                                                const std::vector<std::string>& paths) {
     switch (format) {
         case OutputFormat::Csv:
-            return std::make_unique<DelimitedWriter>(out, ',', &csvField);
+            return std::make_unique<DelimitedWriter>(out, &csvRow);
         case OutputFormat::Tsv:
-            return std::make_unique<DelimitedWriter>(out, '\t', &tsvField);
+            return std::make_unique<DelimitedWriter>(out, &tsvRow);
         case OutputFormat::Json:
             return std::make_unique<JsonWriter>(out);
         case OutputFormat::Table:

@@ -1,8 +1,10 @@
 #include "cli/TextFormat.h"
 
 #include <array>
-#include <cmath>
-#include <cstdio>
+#include <charconv>
+#include <nlohmann/json.hpp>
+
+#include "args/NumberText.h"
 
 namespace lumetra {
 
@@ -11,20 +13,10 @@ namespace {
 constexpr int kShortDigits = 6;  // the desktop table's precision
 constexpr int kFullDigits = 9;   // FLT_DECIMAL_DIG: every float reads back exactly
 
-// Longest "%.*g" of a double: sign, 17 digits, point, "e-308" and the terminator fit.
-constexpr std::size_t kNumberBufferSize = 32;
-
 constexpr unsigned char kFirstPrintable = 0x20;
 constexpr unsigned char kDelete = 0x7f;
 
 constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";  // U+FFFD in UTF-8
-
-std::string formatG(double value, int digits) {
-    if (std::isnan(value)) return "nan";  // never "-nan"
-    std::array<char, kNumberBufferSize> buffer{};
-    std::snprintf(buffer.data(), buffer.size(), "%.*g", digits, value);
-    return buffer.data();
-}
 
 bool isContinuation(unsigned char byte) {
     return (byte & 0xC0) == 0x80;
@@ -61,31 +53,43 @@ std::size_t utf8SequenceLength(std::string_view text, std::size_t i) {
     return length;
 }
 
-std::string hexEscape(const char* pattern, unsigned char byte) {
-    std::array<char, 8> buffer{};
-    std::snprintf(buffer.data(), buffer.size(), pattern, static_cast<unsigned>(byte));
-    return buffer.data();
+// `prefix` and the byte as two lower-case hexadecimal digits: ("\\x", 0x1b) -> "\\x1b".
+std::string hexEscape(std::string_view prefix, unsigned char byte) {
+    constexpr int kHexBase = 16;
+    std::array<char, 2> digits{'0', '0'};
+    const char* end =
+        std::to_chars(digits.data(), digits.data() + digits.size(), byte, kHexBase).ptr;
+    // A byte below 16 has one digit; it goes after the leading zero.
+    if (end == digits.data() + 1) std::swap(digits[0], digits[1]);
+    return std::string(prefix) + std::string(digits.data(), digits.size());
+}
+
+// The text with every byte that starts no well-formed UTF-8 sequence replaced by U+FFFD, one
+// replacement per byte.
+std::string validUtf8(std::string_view text) {
+    std::string valid;
+    valid.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t length = utf8SequenceLength(text, i);
+        if (length == 0) {
+            valid += kReplacementCharacter;
+            ++i;
+        } else {
+            valid += text.substr(i, length);
+            i += length;
+        }
+    }
+    return valid;
 }
 
 }  // namespace
 
 std::string shortNumber(double value) {
-    return formatG(value, kShortDigits);
+    return generalText(value, kShortDigits);
 }
 
 std::string fullNumber(float value) {
-    return formatG(static_cast<double>(value), kFullDigits);
-}
-
-std::string csvField(std::string_view text) {
-    if (text.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(text);
-    std::string quoted = "\"";
-    for (char c : text) {
-        if (c == '"') quoted += '"';
-        quoted += c;
-    }
-    quoted += '"';
-    return quoted;
+    return generalText(static_cast<double>(value), kFullDigits);
 }
 
 std::string tsvField(std::string_view text) {
@@ -111,54 +115,15 @@ std::string tsvField(std::string_view text) {
     return escaped;
 }
 
+// nlohmann's own replacement of invalid UTF-8 takes a cut-short sequence as one character;
+// the bytes are replaced one by one first, so that each gets its U+FFFD, and the dump's
+// handler then never finds anything to replace.
 std::string jsonString(std::string_view text) {
-    std::string literal = "\"";
-    for (std::size_t i = 0; i < text.size();) {
-        const auto byte = static_cast<unsigned char>(text[i]);
-        if (byte >= 0x80) {
-            const std::size_t length = utf8SequenceLength(text, i);
-            if (length == 0) {
-                literal += kReplacementCharacter;
-                ++i;
-            } else {
-                literal += text.substr(i, length);
-                i += length;
-            }
-            continue;
-        }
-        switch (byte) {
-            case '"':
-                literal += "\\\"";
-                break;
-            case '\\':
-                literal += "\\\\";
-                break;
-            case '\b':
-                literal += "\\b";
-                break;
-            case '\f':
-                literal += "\\f";
-                break;
-            case '\n':
-                literal += "\\n";
-                break;
-            case '\r':
-                literal += "\\r";
-                break;
-            case '\t':
-                literal += "\\t";
-                break;
-            default:
-                if (byte < kFirstPrintable) {
-                    literal += hexEscape("\\u%04x", byte);
-                } else {
-                    literal += static_cast<char>(byte);
-                }
-        }
-        ++i;
-    }
-    literal += '"';
-    return literal;
+    constexpr int kCompact = -1;  // no indentation, no line breaks
+    constexpr char kIndentChar = ' ';
+    constexpr bool kEnsureAscii = false;  // UTF-8 stays as it is
+    return nlohmann::json(validUtf8(text))
+        .dump(kCompact, kIndentChar, kEnsureAscii, nlohmann::json::error_handler_t::replace);
 }
 
 std::string printable(std::string_view text) {
@@ -174,7 +139,7 @@ std::string printable(std::string_view text) {
         } else if (c == '\r') {
             shown += "\\r";
         } else {
-            shown += hexEscape("\\x%02x", byte);
+            shown += hexEscape("\\x", byte);
         }
     }
     return shown;

@@ -1,7 +1,8 @@
 #pragma once
 
 // Text building blocks of the result rows: the two number formats and the quoting of a field
-// for each machine-readable format.
+// for TSV and JSON (CSV fields are quoted by args/CsvRow.h, shared with the desktop export).
+// Numbers are written the same whatever the caller's C locale.
 
 #include <cstddef>
 #include <string>
@@ -16,10 +17,6 @@ std::string shortNumber(double value);
 // Nine significant digits (printf "%.9g"), enough to read every float back exactly.
 // Not a number is "nan".
 std::string fullNumber(float value);
-
-// A CSV field as RFC 4180 has it: quoted when it holds a comma, a double quote, CR or LF,
-// with every double quote doubled; otherwise unchanged.
-std::string csvField(std::string_view text);
 
 // A TSV field: backslash, tab, LF and CR written as \\, \t, \n and \r, so a field never
 // breaks a column or a row.

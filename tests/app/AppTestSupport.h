@@ -92,8 +92,8 @@ class Gate {
 // What the fake engine saw, and what it answers.  The engine runs on the batch's worker
 // thread: read the log once the batch has finished (the thread is joined by then).
 struct EngineLog {
-    std::vector<MeasureParameters> builds;  // one entry per engine built
-    QStringList scored;                     // paths handed to the scorer, in order
+    std::vector<Parameters> builds;  // one entry per engine built
+    QStringList scored;              // paths handed to the scorer, in order
     // Results handed out in call order; the k-th call gets results[k % size] (a zero result
     // of the original's size when there are none).
     std::vector<Comparison> results;
@@ -105,7 +105,7 @@ struct EngineLog {
 // An engine that records its parameters and paths and answers from the log.  Like the real
 // one, it rejects a degraded image whose size differs from the original's.
 inline EngineFactory fakeEngine(std::shared_ptr<EngineLog> log) {
-    return [log](const RgbImage& original, const MeasureParameters& parameters) -> Scorer {
+    return [log](const RgbImage& original, const Parameters& parameters) -> Scorer {
         if (log->onBuild) log->onBuild();
         if (log->failBuild) throw SizeMismatchError("the original is too small");
         log->builds.push_back(parameters);

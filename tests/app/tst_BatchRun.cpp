@@ -15,8 +15,15 @@ using namespace lumetra::testing;
 
 namespace {
 
-const MeasureParameters kParameters{1.0f,  4.0f, 5.0f,  0.000751f, 3.8f, true,
-                                    false, true, false, true,      false};
+// Values other than the defaults, so that the engine is seen to get these very ones.
+Parameters batchParameters() {
+    Parameters p;
+    p.alpha = 0.5f;
+    p.b = 4.25f;
+    p.interC1 = true;
+    return p;
+}
+const Parameters kParameters = batchParameters();
 
 // How the engine set-up fails in the background tests.
 enum class SetupFailure { UnreadableOriginal, EngineError, OutOfMemory, OtherException, NonStd };
@@ -70,6 +77,7 @@ void tst_BatchRun::scoresFilesInOrderWithProgressBeforeEach() {
     QCOMPARE(outcome.failures, 0);
     QVERIFY(!outcome.cancelled());
     QCOMPARE(log->builds.size(), std::size_t{1});
+    QVERIFY(log->builds[0] == kParameters);
     QCOMPARE(log->scored, degraded);
     QCOMPARE(events, QStringList({"started 3", "progress 0/3", "compared 10", "progress 1/3",
                                   "compared 20", "progress 2/3", "compared 30"}));

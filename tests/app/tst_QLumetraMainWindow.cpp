@@ -115,7 +115,9 @@ class tst_QLumetraMainWindow : public QObject {
     void fieldsAcceptOnlyNumbersTheRunReads_data();
     void fieldsAcceptOnlyNumbersTheRunReads();
     void defaultRunPassesParametersToEngine();
-    void unconvertibleFieldCountsAsZero();
+    void unusableFieldStartsNoBatch_data();
+    void unusableFieldStartsNoBatch();
+    void twoUnusableFieldsAreNamedTogether();
     void threeFilesGiveThreeRowsInOrder();
     void doubleClickOpensThatRowsMap();
     void errorMapWindowIsDeletedWhenClosed();
@@ -253,7 +255,7 @@ void tst_QLumetraMainWindow::fieldsAcceptOnlyNumbersTheRunReads_data() {
         QTest::addRow("%s exponent", field) << f << "1e3" << acceptable;
         QTest::addRow("%s lone minus", field) << f << "-" << intermediate;
         QTest::addRow("%s letters", field) << f << "abc" << invalid;
-        // toFloat would read these as 0, so they must not get in.
+        // Not numbers to readFloat, which the run reads the fields with.
         QTest::addRow("%s group separator", field) << f << "1,000" << invalid;
         QTest::addRow("%s decimal comma", field) << f << "3,8" << invalid;
     }
@@ -276,22 +278,68 @@ void tst_QLumetraMainWindow::defaultRunPassesParametersToEngine() {
     Harness h;
     QVERIFY(h.runToEnd(h.image("original.ppm"), {h.image("b.ppm")}));
     QCOMPARE(h.log->builds.size(), std::size_t{1});
-    const MeasureParameters& p = h.log->builds[0];
-    // The texts convert to the nearest floats, so the bits must match.
-    QVERIFY(p.alpha == 1.0f && p.beta == 4.0f && p.co == 5.0f);
-    QVERIFY(p.a == 0.000751f && p.b == 3.8f);
-    QCOMPARE(QList<bool>({p.intraA, p.interA, p.intraC1, p.interC1, p.intraC2, p.interC2}),
-             QList<bool>({true, false, true, false, true, false}));
+    // The default texts are the shortest that read back as the default floats, so the run
+    // gets Parameters{} bit for bit.
+    QVERIFY(h.log->builds[0] == Parameters{});
 }
 
-void tst_QLumetraMainWindow::unconvertibleFieldCountsAsZero() {
+void tst_QLumetraMainWindow::unusableFieldStartsNoBatch_data() {
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("reason");
+    // Texts a field can hold on the way to a number: no number yet.
+    QTest::newRow("empty alpha") << "lineEditAlpha"
+                                 << ""
+                                 << "alpha must be a number (got \"\")";
+    QTest::newRow("lone minus b") << "lineEditB"
+                                  << "-"
+                                  << "b must be a number (got \"-\")";
+    QTest::newRow("bare exponent co") << "lineEditCo"
+                                      << "1e"
+                                      << "co must be a number (got \"1e\")";
+    // Numbers that Parameters refuses, in its words.
+    QTest::newRow("zero beta") << "lineEditBeta"
+                               << "0"
+                               << "beta must be greater than 0 (got 0)";
+    QTest::newRow("negative alpha") << "lineEditAlpha"
+                                    << "-2.5"
+                                    << "alpha must be at least 0 (got -2.5)";
+    QTest::newRow("zero a") << "lineEditA"
+                            << "0"
+                            << "a must be other than 0 (got 0)";
+    QTest::newRow("float overflow") << "lineEditB"
+                                    << "1e39"
+                                    << "b must be a number (got \"1e39\")";
+}
+
+void tst_QLumetraMainWindow::unusableFieldStartsNoBatch() {
+    QFETCH(QString, field);
+    QFETCH(QString, text);
+    QFETCH(QString, reason);
+    Harness h;
+    h.child<QLineEdit>(qPrintable(field))->setText(text);
+    QSignalSpy finished(h.window.get(), &QLumetraMainWindow::batchFinished);
+    QVERIFY(finished.isValid());
+
+    h.runFromMenu(h.image("original.ppm"), {h.image("b.ppm")});
+
+    QCOMPARE(h.notifier->warnings, QStringList({"Cannot start the comparison.\n\n" + reason}));
+    QVERIFY(h.log->builds.empty());
+    QCOMPARE(finished.count(), 0);  // no batch, so no end of one
+    QVERIFY(h.action("actionNew")->isEnabled());
+    QCOMPARE(h.window->windowTitle(), QStringLiteral("QLumetraMainWindow"));
+    QCOMPARE(h.child<QLineEdit>(qPrintable(field))->text(), text);  // left for the user to mend
+}
+
+void tst_QLumetraMainWindow::twoUnusableFieldsAreNamedTogether() {
     Harness h;
     h.child<QLineEdit>("lineEditAlpha")->setText("");
     h.child<QLineEdit>("lineEditB")->setText("-");
-    h.child<QCheckBox>("checkBoxIntraC1")->setChecked(false);
-    const MeasureParameters p = h.window->parameters();
-    QVERIFY(p.alpha == 0.0f && p.b == 0.0f && p.beta == 4.0f);
-    QVERIFY(!p.intraC1);
+    h.window->runBatch(h.image("original.ppm"), {h.image("b.ppm")});
+    QCOMPARE(h.notifier->warnings,
+             QStringList({"Cannot start the comparison.\n\nalpha must be a number (got \"\"); "
+                          "b must be a number (got \"-\")"}));
+    QVERIFY(h.log->builds.empty());
 }
 
 void tst_QLumetraMainWindow::threeFilesGiveThreeRowsInOrder() {

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cmath>
+#include <limits>
 #include <string>
 #include <utility>
 #include <vector>
@@ -110,6 +112,20 @@ TEST(StringTokenizer, NumberTokensReadLikeAtoiAndAtof) {
     const double expectedFloats[] = {25.0, 0.0, -0.125, 3.0};
     for (const double expected : expectedFloats) EXPECT_EQ(floats.nextFloatToken(), expected);
     EXPECT_EQ(floats.nextFloatToken(), 0.0);
+}
+
+TEST(StringTokenizer, NumberTokensReadLikeAtofAtTheEdges) {
+    // strtod's readings of forms from_chars does not take by itself: white space, '+', hex
+    // and numbers beyond the range of double (infinity above it, zero below it).
+    const std::vector<std::pair<std::string, double>> cases = {
+        {"  \t-1.5", -1.5}, {"+4", 4.0},  {"+-4", 0.0},          {"0x1.8p1", 3.0},
+        {"-0x10", -16.0},   {"0xg", 0.0}, {"1e999", HUGE_VAL},   {"-1e999", -HUGE_VAL},
+        {"1e-999", 0.0},    {"-", 0.0},   {"1e99999", HUGE_VAL}, {"1e-99999", 0.0},
+    };
+    for (const auto& [text, expected] : cases) EXPECT_EQ(token_to_double(text), expected) << text;
+    EXPECT_EQ(token_to_int(" +17x"), 17);
+    EXPECT_EQ(token_to_int("-2147483648"), std::numeric_limits<int>::min());
+    EXPECT_EQ(token_to_int("-+3"), 0);
 }
 
 }  // namespace

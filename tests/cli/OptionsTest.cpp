@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -78,7 +79,7 @@ TEST(Options, SwitchesTurnOnAndOffAndTheLastOneWins) {
     const Parse p = parse({"--no-intra-a", "--inter-a", "--no-intra-c1", "--inter-c1",
                            "--no-intra-c2", "--inter-c2", "o.ppm", "d.ppm"});
     ASSERT_TRUE(p.parsed.options) << p.err;
-    const EngineParameters& s = p.parsed.options->parameters;
+    const Parameters& s = p.parsed.options->parameters;
     EXPECT_FALSE(s.intraA);
     EXPECT_TRUE(s.interA);
     EXPECT_FALSE(s.intraC1);
@@ -112,6 +113,79 @@ TEST(Options, UsageErrorsEndWithStatusTwoAndAMessage) {
         EXPECT_FALSE(p.err.empty()) << line;
         EXPECT_TRUE(p.out.empty()) << line;
     }
+}
+
+// Parameters::validate()'s message after "lumetra: ", then CLI11's hint, as CLI11's own usage
+// errors end.
+TEST(Options, ParametersThatDoNotValidateAreAUsageError) {
+    struct Case {
+        std::vector<std::string> words;
+        std::string message;
+    };
+    const Case cases[] = {
+        {{"--alpha", "nan"}, "alpha must be a finite number (got nan)"},
+        {{"--alpha", "-0.5"}, "alpha must be at least 0 (got -0.5)"},
+        {{"--beta", "0"}, "beta must be greater than 0 (got 0)"},
+        {{"--co", "-inf"}, "co must be a finite number (got -inf)"},
+        {{"-a", "0"}, "a must be other than 0 (got 0)"},
+        {{"--offset", "inf"}, "b must be a finite number (got inf)"},
+        {{"--beta", "-1", "--slope", "-0"},
+         "beta must be greater than 0 (got -1); a must be other than 0 (got -0)"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> words = c.words;
+        words.insert(words.end(), {"o.ppm", "d.ppm"});
+        const Parse p = parse(words);
+        EXPECT_FALSE(p.parsed.options) << c.message;
+        EXPECT_EQ(p.parsed.exitStatus, kExitUsage) << c.message;
+        EXPECT_EQ(p.err, "lumetra: " + c.message + "\nRun with --help for more information.\n");
+        EXPECT_TRUE(p.out.empty()) << c.message;
+    }
+}
+
+TEST(Options, NumbersThatAreNotWholeNumbersAreConversionErrors) {
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"--alpha", "3,8"}, "Could not convert: --alpha = 3,8"},
+        {{"--beta", "1e50"}, "Could not convert: --beta = 1e50"},  // beyond float
+        {{"-b", "4x"}, "Could not convert: --offset = 4x"},
+        {{"--jobs", "1.5"}, "--jobs: Value 1.5 not in range 1 to 1024"},
+        {{"--jobs", "1025"}, "--jobs: Value 1025 not in range 1 to 1024"},
+    };
+    for (const auto& [options, message] : cases) {
+        std::vector<std::string> words = options;
+        words.insert(words.end(), {"o.ppm", "d.ppm"});
+        const Parse p = parse(words);
+        EXPECT_EQ(p.parsed.exitStatus, kExitUsage) << message;
+        EXPECT_EQ(p.err, message + "\nRun with --help for more information.\n");
+    }
+}
+
+TEST(Options, HelpShowsTheDefaultsOfParameters) {
+    const Parse help = parse({"--help"});
+    for (const char* shown : {"--alpha FLOAT=1 ", "--beta FLOAT=4 ", "--co FLOAT=5 ",
+                              "-a,--slope FLOAT=0.000751 ", "-b,--offset FLOAT=3.8 "}) {
+        EXPECT_NE(help.out.find(shown), std::string::npos) << shown;
+    }
+}
+
+TEST(Options, NumbersReadTheSameInACommaLocale) {
+    const char* found = nullptr;
+    for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "fr_FR.utf8"}) {
+        if (std::setlocale(LC_NUMERIC, name) && *std::localeconv()->decimal_point == ',') {
+            found = name;
+            break;
+        }
+    }
+    if (!found) {
+        std::setlocale(LC_NUMERIC, "C");
+        GTEST_SKIP() << "no locale with a decimal comma is installed";
+    }
+    const Parse p = parse({"--alpha", "0.5", "-a", "0.000751", "--jobs", "12", "o.ppm", "d.ppm"});
+    std::setlocale(LC_NUMERIC, "C");
+    ASSERT_TRUE(p.parsed.options) << found << ": " << p.err;
+    EXPECT_EQ(p.parsed.options->parameters.alpha, 0.5f);
+    EXPECT_EQ(p.parsed.options->parameters.a, 0.000751f);
+    EXPECT_EQ(p.parsed.options->jobs, 12u);
 }
 
 TEST(Options, HelpAndVersionEndWithStatusZero) {

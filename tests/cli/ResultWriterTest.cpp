@@ -80,6 +80,17 @@ TEST(ResultWriter, JsonIsAnArrayOfOneObjectPerFile) {
     EXPECT_EQ(writeAll(OutputFormat::Json, {kScored, kUnreadable, notANumber}), expected);
 }
 
+TEST(ResultWriter, JsonReplacesEachInvalidUtf8ByteOfAPath) {
+    // A Latin-1 e acute and a three-byte sequence cut short after two bytes: three bytes that
+    // start no well-formed sequence, so three U+FFFD; the valid two-byte e acute stays.
+    const FileResult latin1{"caf\xE9 \xE2\x82 \xC3\xA9.ppm", Scores{0.5f, 4.0f}, ""};
+    const std::string replacement = "\xEF\xBF\xBD";
+    const std::string expected = "[\n  {\"file\": \"caf" + replacement + " " + replacement +
+                                 replacement + " \xC3\xA9.ppm\", \"measure\": 0.5, " +
+                                 "\"score\": 4, \"error\": null}\n]\n";
+    EXPECT_EQ(writeAll(OutputFormat::Json, {latin1}), expected);
+}
+
 TEST(ResultWriter, EmptyJsonDocumentIsAnEmptyArray) {
     EXPECT_EQ(writeAll(OutputFormat::Json, {}), "[]\n");
 }
