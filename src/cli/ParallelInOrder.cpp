@@ -22,6 +22,8 @@ class FirstFailure {
   public:
     explicit FirstFailure(std::size_t count) : _count(count), _index(count) {}
 
+    // Keeps the lower of `index` and the failure recorded so far; a failed exchange reloads
+    // `lowest` and tries again.
     void record(std::size_t index) {
         std::size_t lowest = _index.load();
         while (index < lowest && !_index.compare_exchange_weak(lowest, index)) {
