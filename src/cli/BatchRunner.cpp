@@ -1,5 +1,7 @@
 #include "cli/BatchRunner.h"
 
+#include <oneapi/tbb/task_arena.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -7,7 +9,6 @@
 #include <ostream>
 #include <string>
 #include <system_error>
-#include <thread>
 #include <vector>
 
 #include "cli/JobCount.h"
@@ -18,6 +19,7 @@
 #include "cli/TextFormat.h"
 #include "engine/Comparison.h"
 #include "engine/Lumetra2.h"
+#include "engine/Parameters.h"
 #include "image/Error.h"
 #include "image/ErrorMapImage.h"
 #include "image/RgbImage.h"
@@ -30,6 +32,7 @@ namespace fs = std::filesystem;
 
 constexpr const char* kDiagnosticPrefix = "lumetra: ";
 constexpr const char* kProblemSeparator = "; ";
+constexpr const char* kCannotWriteResults = "cannot write the results to the standard output";
 
 // The map files of one degraded file; an empty path for a map that was not asked for.
 struct MapTargets {
@@ -37,10 +40,9 @@ struct MapTargets {
     const fs::path& floatMap;
 };
 
-Lumetra2 buildEngine(const std::string& originalPath, const Parameters& p) {
-    const RgbImage original(originalPath);
-    return Lumetra2(original, p.alpha, p.beta, p.co, p.a, p.b, p.intraA, p.interA, p.intraC1,
-                    p.interC1, p.intraC2, p.interC2);
+// The engine for the original, running its own parallel work in the caller's task arena.
+Lumetra2 buildEngine(const Options& options) {
+    return Lumetra2(RgbImage(options.original), options.parameters, ExecutionOptions{});
 }
 
 // The map paths of every degraded file, with the folder made; empty paths when `dir` is not
@@ -118,13 +120,13 @@ FileResult processFile(const Lumetra2& engine, const std::string& path, const Ma
     return result;
 }
 
-}  // namespace
-
-int runBatch(const Options& options, const Console& console) {
+// The whole run, inside the run's task arena: the files in flight and the engine's own
+// parallel work share its threads.
+int runInArena(const Options& options, const Console& console) {
     const std::vector<std::string>& degraded = options.degraded;
     const std::size_t count = degraded.size();
 
-    const Lumetra2 engine = buildEngine(options.original, options.parameters);
+    const Lumetra2 engine = buildEngine(options);
     const std::vector<fs::path> errorMaps =
         prepareMaps(options.errorMapDir, degraded, kErrorMapSuffix);
     const std::vector<fs::path> floatMaps =
@@ -133,10 +135,11 @@ int runBatch(const Options& options, const Console& console) {
     inputPaths.push_back(options.original);
     const InputFiles inputs(inputPaths);
 
-    const unsigned jobs = options.jobs ? *options.jobs
-                                       : automaticJobs(std::thread::hardware_concurrency(),
-                                                       std::uint64_t{engine.rows()} * engine.cols(),
-                                                       availableMemory());
+    const auto threads = static_cast<unsigned>(tbb::this_task_arena::max_concurrency());
+    const unsigned jobs = options.jobs
+                              ? *options.jobs
+                              : automaticJobs(threads, std::uint64_t{engine.rows()} * engine.cols(),
+                                              availableMemory());
 
     const std::unique_ptr<ResultWriter> writer =
         makeResultWriter(options.format, console.out, degraded);
@@ -144,7 +147,9 @@ int runBatch(const Options& options, const Console& console) {
     ProgressBar progress(console.err, count,
                          showProgress ? ProgressBar::Mode::Enabled : ProgressBar::Mode::Disabled);
 
-    // Slot i is written by the worker scoring file i and read once it is reported.
+    // Slot i is written by the task scoring file i and read once it is reported.  A file's
+    // failure is in its result; only a failure to write the rows ends the run, after the rows
+    // of the files before it.
     std::vector<FileResult> results(count);
     bool anyFailed = false;
     const InOrderCallbacks callbacks{
@@ -155,6 +160,7 @@ int runBatch(const Options& options, const Console& console) {
             const FileResult result = std::move(results[i]);
             progress.clear();
             writer->write(result);
+            if (!console.out) throw Error(kCannotWriteResults);
             if (!result.error.empty()) {
                 console.err << kDiagnosticPrefix << printable(result.error) << '\n' << std::flush;
             }
@@ -170,8 +176,18 @@ int runBatch(const Options& options, const Console& console) {
     progress.clear();
     writer->end();
 
-    if (!console.out.flush()) throw Error("cannot write the results to the standard output");
+    if (!console.out.flush()) throw Error(kCannotWriteResults);
     return anyFailed ? kExitFailure : kExitSuccess;
+}
+
+}  // namespace
+
+int runBatch(const Options& options, const Console& console) {
+    // One pool of threads for the whole run: the files in flight and their own parallel work
+    // take turns on it, so no more threads work at once than were asked for.
+    tbb::task_arena arena(options.threads == 0 ? tbb::task_arena::automatic
+                                               : static_cast<int>(options.threads));
+    return arena.execute([&] { return runInArena(options, console); });
 }
 
 }  // namespace lumetra

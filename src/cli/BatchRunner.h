@@ -1,7 +1,8 @@
 #pragma once
 
-// The batch run of `lumetra`: one engine for the original, every degraded file scored on a
-// pool of threads, the rows written in the order the files were given.
+// The batch run of `lumetra`: one engine for the original, the degraded files scored several
+// at once in one task arena of --threads threads, the rows written in the order the files
+// were given.
 
 #include <iosfwd>
 

@@ -15,9 +15,9 @@ constexpr std::uint64_t kBytesPerKibibyte = 1024;  // /proc/meminfo counts in kB
 
 }  // namespace
 
-unsigned automaticJobs(unsigned cores, std::uint64_t pixels,
+unsigned automaticJobs(unsigned threads, std::uint64_t pixels,
                        std::optional<std::uint64_t> availableBytes) {
-    const unsigned most = std::max(cores, 1u);
+    const unsigned most = std::max(threads, 1u);
     if (!availableBytes) return most;
     const std::uint64_t perFile = std::max<std::uint64_t>(pixels, 1) * kBytesPerPixelInFlight;
     const std::uint64_t fitting = *availableBytes / perFile;

@@ -1,7 +1,8 @@
 #pragma once
 
-// How many files to score at once when the command line does not say: one per core, but no
-// more than the free memory holds, since every file in flight keeps its own decomposition.
+// How many files to score at once when the command line does not say: one per thread of the
+// run, but no more than the free memory holds, since every file in flight keeps its own
+// decomposition.
 
 #include <cstdint>
 #include <optional>
@@ -14,10 +15,10 @@ namespace lumetra {
 // per pixel) above scoring one; rounded up for headroom.
 inline constexpr std::uint64_t kBytesPerPixelInFlight = 96;
 
-// At least 1 and at most `cores` (1 when the core count is unknown, 0): as many files as
+// At least 1 and at most `threads` (1 when the thread count is unknown, 0): as many files as
 // `availableBytes` holds at kBytesPerPixelInFlight for each of `pixels` pixels.  Without a
-// figure for the free memory, the core count.
-unsigned automaticJobs(unsigned cores, std::uint64_t pixels,
+// figure for the free memory, the thread count.
+unsigned automaticJobs(unsigned threads, std::uint64_t pixels,
                        std::optional<std::uint64_t> availableBytes);
 
 // The memory the system can still hand out without swapping (MemAvailable of

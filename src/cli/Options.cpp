@@ -19,6 +19,8 @@ namespace {
 
 // More threads than this would only multiply the memory held by files in flight.
 constexpr unsigned kMaxJobs = 1024;
+// More threads than this would only oversubscribe any machine the program runs on.
+constexpr unsigned kMaxThreads = 1024;
 
 constexpr const char* kDescription =
     "Scores every DEGRADED image against ORIGINAL with a model of early human vision and "
@@ -131,8 +133,13 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::ostre
         return options.jobs.has_value();
     };
     app.add_option("-j,--jobs", readJobs,
-                   "Files scored at once (default: one per core, fewer when memory is short)")
+                   "Files scored at once (default: one per thread, fewer when memory is short)")
         ->check(CLI::Validator(checkJobs, "N"))
+        ->option_text("N");
+    app.add_option("--threads", options.threads,
+                   "Threads shared by all the work: the files scored at once and each file's own "
+                   "(default: every core)")
+        ->check(CLI::Range(1u, kMaxThreads))
         ->option_text("N");
     app.add_flag("-q,--quiet", options.quiet, "No progress bar");
 

@@ -24,6 +24,7 @@ struct Options {
     std::optional<std::filesystem::path> errorMapDir;
     std::optional<std::filesystem::path> floatMapDir;
     std::optional<unsigned> jobs;  // files scored at once; chosen by the run when not given
+    unsigned threads = 0;          // threads of all the run's work; 0: every core
     bool quiet = false;
 };
 

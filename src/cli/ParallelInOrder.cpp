@@ -1,113 +1,83 @@
 #include "cli/ParallelInOrder.h"
 
+#include <oneapi/tbb/parallel_pipeline.h>
+
 #include <algorithm>
-#include <condition_variable>
+#include <atomic>
 #include <exception>
-#include <mutex>
-#include <thread>
-#include <vector>
 
 namespace lumetra {
 
 namespace {
 
-// What the workers and the reporting thread share, guarded by one mutex.
-struct SharedState {
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::size_t next = 0;        // the next task to hand out
-    std::vector<char> finished;  // per task: 1 once its work returned
-    std::size_t finishedCount = 0;
-    bool stop = false;           // no more tasks are handed out
-    std::exception_ptr failure;  // the first exception a task threw
+// One task on its way from the parallel stage to the in-order one: its index and, when its
+// work threw, what it threw.
+struct Outcome {
+    std::size_t index = 0;
+    std::exception_ptr failure;
 };
 
-void workLoop(SharedState& state, std::size_t count, const std::function<void(std::size_t)>& work) {
-    for (;;) {
-        std::size_t index = 0;
-        {
-            const std::lock_guard lock(state.mutex);
-            if (state.stop || state.next >= count) return;
-            index = state.next++;
-        }
-        try {
-            work(index);
-        } catch (...) {
-            const std::lock_guard lock(state.mutex);
-            if (!state.failure) state.failure = std::current_exception();
-            state.stop = true;
-            state.changed.notify_all();
-            return;
-        }
-        {
-            const std::lock_guard lock(state.mutex);
-            state.finished[index] = 1;
-            ++state.finishedCount;
-        }
-        state.changed.notify_all();
-    }
-}
+// The lowest index whose work threw, shared by the stages.
+class FirstFailure {
+  public:
+    explicit FirstFailure(std::size_t count) : _count(count), _index(count) {}
 
-// Reports the finished tasks in order until all are reported or a task failed.
-void reportLoop(SharedState& state, std::size_t count, const InOrderCallbacks& callbacks) {
-    std::size_t reported = 0;
-    std::size_t lastProgress = 0;
-    std::unique_lock lock(state.mutex);
-    while (reported < count) {
-        state.changed.wait(lock, [&] {
-            return state.failure || state.finishedCount != lastProgress ||
-                   state.finished[reported] != 0;
-        });
-        if (state.failure) return;
-        const std::size_t done = state.finishedCount;
-        std::size_t readyEnd = reported;
-        while (readyEnd < count && state.finished[readyEnd] != 0) ++readyEnd;
-
-        // The callbacks run unlocked so the workers go on meanwhile.
-        lock.unlock();
-        if (done != lastProgress) {
-            lastProgress = done;
-            if (callbacks.progress) callbacks.progress(done);
+    // Keeps the lower of `index` and the failure recorded so far; a failed exchange reloads
+    // `lowest` and tries again.
+    void record(std::size_t index) {
+        std::size_t lowest = _index.load();
+        while (index < lowest && !_index.compare_exchange_weak(lowest, index)) {
         }
-        for (; reported < readyEnd; ++reported) callbacks.ready(reported);
-        lock.lock();
     }
-}
+    // True when a task before `index` failed, so that task `index` will never be reported.
+    bool precedes(std::size_t index) const { return _index.load() < index; }
+    bool any() const { return _index.load() < _count; }
+
+  private:
+    const std::size_t _count;
+    std::atomic<std::size_t> _index;  // _count while no task has failed
+};
 
 }  // namespace
 
 void runInOrder(std::size_t count, unsigned jobs, const InOrderCallbacks& callbacks) {
     if (count == 0) return;
-    SharedState state;
-    state.finished.assign(count, 0);
+    const std::size_t tokens = std::clamp<std::size_t>(jobs, 1, count);
+    FirstFailure firstFailure(count);
+    std::size_t next = 0;
 
-    const std::size_t threadCount = std::clamp<std::size_t>(jobs, 1, count);
-    std::vector<std::thread> workers;
-    workers.reserve(threadCount);
-    const auto joinAll = [&] {
-        for (std::thread& worker : workers) {
-            if (worker.joinable()) worker.join();
+    // Hands out the indices in order until all are out or a task has failed.
+    const auto handOut = [&](tbb::flow_control& control) -> std::size_t {
+        if (next == count || firstFailure.any()) {
+            control.stop();
+            return 0;
+        }
+        return next++;
+    };
+    // Does one task.  Its exception travels to the in-order stage with it, so that the tasks
+    // before it are still reported; letting it leave this stage would cancel the pipeline
+    // and drop them.
+    const auto work = [&](std::size_t index) -> Outcome {
+        if (firstFailure.precedes(index)) return {index, nullptr};  // never to be reported
+        try {
+            callbacks.work(index);
+            return {index, nullptr};
+        } catch (...) {
+            firstFailure.record(index);
+            return {index, std::current_exception()};
         }
     };
-    const auto stopAndJoin = [&] {
-        {
-            const std::lock_guard lock(state.mutex);
-            state.stop = true;
-        }
-        joinAll();
+    // Reports the tasks in index order; the first failed one ends the run.
+    const auto report = [&](const Outcome& outcome) {
+        if (outcome.failure) std::rethrow_exception(outcome.failure);
+        callbacks.ready(outcome.index);
+        if (callbacks.progress) callbacks.progress(outcome.index + 1);
     };
 
-    try {
-        for (std::size_t t = 0; t < threadCount; ++t) {
-            workers.emplace_back(workLoop, std::ref(state), count, std::cref(callbacks.work));
-        }
-        reportLoop(state, count, callbacks);
-    } catch (...) {
-        stopAndJoin();
-        throw;
-    }
-    joinAll();
-    if (state.failure) std::rethrow_exception(state.failure);
+    tbb::parallel_pipeline(
+        tokens, tbb::make_filter<void, std::size_t>(tbb::filter_mode::serial_in_order, handOut) &
+                    tbb::make_filter<std::size_t, Outcome>(tbb::filter_mode::parallel, work) &
+                    tbb::make_filter<Outcome, void>(tbb::filter_mode::serial_in_order, report));
 }
 
 }  // namespace lumetra

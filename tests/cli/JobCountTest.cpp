@@ -8,9 +8,9 @@ namespace {
 constexpr std::uint64_t kFullHd = 1920 * 1080;
 constexpr std::uint64_t kFullHdFile = kFullHd * kBytesPerPixelInFlight;  // about 199 MB
 
-TEST(JobCount, OneFilePerCoreWhenMemoryIsPlenty) {
+TEST(JobCount, OneFilePerThreadWhenMemoryIsPlenty) {
     EXPECT_EQ(automaticJobs(8, kFullHd, 100 * kFullHdFile), 8u);
-    EXPECT_EQ(automaticJobs(8, kFullHd, std::nullopt), 8u);  // unknown: trust the cores
+    EXPECT_EQ(automaticJobs(8, kFullHd, std::nullopt), 8u);  // unknown: trust the threads
 }
 
 TEST(JobCount, AsManyFilesAsTheFreeMemoryHolds) {
@@ -20,7 +20,7 @@ TEST(JobCount, AsManyFilesAsTheFreeMemoryHolds) {
 
 TEST(JobCount, AlwaysAtLeastOneJob) {
     EXPECT_EQ(automaticJobs(8, kFullHd, 0), 1u);
-    EXPECT_EQ(automaticJobs(0, kFullHd, 100 * kFullHdFile), 1u);  // core count unknown
+    EXPECT_EQ(automaticJobs(0, kFullHd, 100 * kFullHdFile), 1u);  // thread count unknown
     EXPECT_EQ(automaticJobs(4, 0, 0), 1u);
 }
 

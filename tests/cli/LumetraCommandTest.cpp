@@ -69,9 +69,11 @@ class LumetraCommand : public ::testing::Test {
     }
     void TearDown() override { fs::remove_all(_dir); }
 
-    // Runs lumetra with the arguments, standard output and error captured in files.
-    ProgramRun run(const std::vector<std::string>& arguments, int stderrFd = -1) const {
-        const fs::path outPath = _dir / "stdout.txt";
+    // Runs lumetra with the arguments, standard output and error captured in files (standard
+    // output in `stdoutPath` instead when it is given).
+    ProgramRun run(const std::vector<std::string>& arguments, int stderrFd = -1,
+                   const fs::path& stdoutPath = {}) const {
+        const fs::path outPath = stdoutPath.empty() ? _dir / "stdout.txt" : stdoutPath;
         const fs::path errPath = _dir / "stderr.txt";
         std::vector<std::string> words = {LUMETRA_BINARY};
         words.insert(words.end(), arguments.begin(), arguments.end());
@@ -100,7 +102,7 @@ class LumetraCommand : public ::testing::Test {
         int status = 0;
         waitpid(pid, &status, 0);
         result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        result.out = readFile(outPath);
+        result.out = stdoutPath.empty() ? readFile(outPath) : "";
         result.err = stderrFd >= 0 ? "" : readFile(errPath);
         return result;
     }
@@ -374,16 +376,32 @@ TEST_F(LumetraCommand, RowsKeepInputOrderWhateverTheNumberOfJobs) {
     one.insert(one.begin(), {"--jobs", "1"});
     std::vector<std::string> three = args;
     three.insert(three.begin(), {"--jobs", "3"});
+    std::vector<std::string> threeOnOneThread = args;  // more files in flight than threads
+    threeOnOneThread.insert(threeOnOneThread.begin(), {"--jobs", "3", "--threads", "1"});
     const ProgramRun serial = run(one);
     const ProgramRun parallel = run(three);
+    const ProgramRun sharedThread = run(threeOnOneThread);
     EXPECT_EQ(serial.status, 1);  // the two other scene sizes do not match scene64
     EXPECT_EQ(parallel.status, 1);
+    EXPECT_EQ(sharedThread.status, 1);
     EXPECT_EQ(serial.out, parallel.out);
     EXPECT_EQ(serial.err, parallel.err);
+    EXPECT_EQ(serial.out, sharedThread.out);
+    EXPECT_EQ(serial.err, sharedThread.err);
 
     const std::vector<Record> records = parseTsv(parallel.out);
     ASSERT_EQ(records.size(), files.size() + 1);
     for (std::size_t i = 0; i < files.size(); ++i) EXPECT_EQ(records[i + 1][0], files[i]);
+}
+
+TEST_F(LumetraCommand, RowsThatCannotBeWrittenEndTheRunWithStatusOne) {
+    // /dev/full refuses every write: the first row cannot be written and the run ends there,
+    // with one message; the missing last file is never reached, so it gets no line.
+    const ProgramRun full = run({"--jobs", "1", golden("scene64.ppm"), golden("scene64__noise.ppm"),
+                                 golden("scene64__blur.ppm"), (_dir / "missing.ppm").string()},
+                                -1, "/dev/full");
+    EXPECT_EQ(full.status, 1);
+    EXPECT_EQ(full.err, "lumetra: cannot write the results to the standard output\n");
 }
 
 TEST_F(LumetraCommand, EngineOptionsReachTheEngine) {

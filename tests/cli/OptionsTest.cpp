@@ -47,7 +47,8 @@ TEST(Options, DefaultsAreTheDesktopWindowsValues) {
     EXPECT_EQ(o.format, OutputFormat::Table);
     EXPECT_FALSE(o.errorMapDir);
     EXPECT_FALSE(o.floatMapDir);
-    EXPECT_FALSE(o.jobs);  // the run chooses
+    EXPECT_FALSE(o.jobs);      // the run chooses
+    EXPECT_EQ(o.threads, 0u);  // every core
     EXPECT_FALSE(o.quiet);
 }
 
@@ -55,7 +56,7 @@ TEST(Options, EveryParameterHasAnOption) {
     const Parse p = parse({"--alpha",      "0.5",   "--beta",       "2",      "--co",     "1",
                            "-a",           "0.001", "-b",           "4.5",    "--format", "json",
                            "--error-maps", "maps",  "--float-maps", "floats", "--jobs",   "3",
-                           "--quiet",      "o.ppm", "d.ppm"});
+                           "--threads",    "5",     "--quiet",      "o.ppm",  "d.ppm"});
     ASSERT_TRUE(p.parsed.options) << p.err;
     const Options& o = *p.parsed.options;
     EXPECT_EQ(o.parameters.alpha, 0.5f);
@@ -67,6 +68,7 @@ TEST(Options, EveryParameterHasAnOption) {
     EXPECT_EQ(o.errorMapDir, std::filesystem::path("maps"));
     EXPECT_EQ(o.floatMapDir, std::filesystem::path("floats"));
     EXPECT_EQ(o.jobs, 3u);
+    EXPECT_EQ(o.threads, 5u);
     EXPECT_TRUE(o.quiet);
 
     const Parse longNames = parse({"--slope", "0.002", "--offset", "4", "o.ppm", "d.ppm"});
@@ -99,7 +101,9 @@ TEST(Options, UsageErrorsEndWithStatusTwoAndAMessage) {
         {},                                     // nothing
         {"orig.ppm"},                           // no degraded file
         {"--format", "xml", "o.ppm", "d.ppm"},  // unknown format
-        {"--jobs", "0", "o.ppm", "d.ppm"},      // no thread
+        {"--jobs", "0", "o.ppm", "d.ppm"},      // no file in flight
+        {"--threads", "0", "o.ppm", "d.ppm"},   // no thread: leaving it out means every core
+        {"--threads", "-2", "o.ppm", "d.ppm"},  // negative
         {"--alpha", "one", "o.ppm", "d.ppm"},   // not a number
         {"--frobnicate", "o.ppm", "d.ppm"},     // unknown option
         {"--intra-a=maybe", "o.ppm", "d.ppm"},  // a switch is not an option with a value

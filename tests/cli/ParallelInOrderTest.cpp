@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
+#include <oneapi/tbb/global_control.h>
+#include <oneapi/tbb/task_arena.h>
 
 #include <atomic>
 #include <future>
+#include <mutex>
+#include <numeric>
 #include <stdexcept>
-#include <thread>
+#include <string>
 #include <vector>
 
 #include "cli/ParallelInOrder.h"
@@ -11,102 +15,146 @@
 namespace lumetra {
 namespace {
 
+// The tests that make one task wait for another need two threads whatever the machine has.
+constexpr int kTwoThreads = 2;
+
+template <typename Run>
+void inArenaOfTwo(Run run) {
+    const tbb::global_control allowTwo(tbb::global_control::max_allowed_parallelism, kTwoThreads);
+    tbb::task_arena arena(kTwoThreads);
+    arena.execute(run);
+}
+
 struct Record {
     std::vector<std::size_t> ready;
     std::vector<std::size_t> progress;
 };
 
-// Task i stores i * i in its slot; the report checks the slot was seen.
-Record runSquares(std::size_t count, unsigned jobs, std::vector<std::size_t>& slots,
-                  std::vector<std::atomic<int>>& runs) {
-    Record record;
-    runInOrder(count, jobs,
-               {[&](std::size_t i) {
-                    ++runs[i];
-                    slots[i] = i * i;
-                },
-                [&](std::size_t i) {
-                    EXPECT_EQ(slots[i], i * i) << "task " << i << " not visible when reported";
-                    record.ready.push_back(i);
-                },
-                [&](std::size_t done) { record.progress.push_back(done); }});
-    return record;
+std::vector<std::size_t> upTo(std::size_t first, std::size_t last) {
+    std::vector<std::size_t> values(last - first + 1);
+    std::iota(values.begin(), values.end(), first);
+    return values;
 }
 
 class ParallelInOrder : public ::testing::TestWithParam<unsigned> {};
 
-// Counts: none, one, fewer tasks than threads, and many more.
-TEST_P(ParallelInOrder, ReportsEveryTaskOnceInIndexOrder) {
+// Counts: one, fewer tasks than jobs, and many more.
+TEST_P(ParallelInOrder, ReportsEveryTaskOnceInIndexOrderAndCountsTheReported) {
     const unsigned jobs = GetParam();
-    for (std::size_t count : {0u, 1u, 2u, 3u, 57u}) {
+    for (std::size_t count : {1u, 2u, 3u, 57u}) {
+        // Task i stores i * i in its slot; the report checks the slot is visible.
         std::vector<std::size_t> slots(count, 0);
         std::vector<std::atomic<int>> runs(count);
-        const Record record = runSquares(count, jobs, slots, runs);
+        Record record;
+        runInOrder(count, jobs,
+                   {[&](std::size_t i) {
+                        ++runs[i];
+                        slots[i] = i * i;
+                    },
+                    [&](std::size_t i) {
+                        EXPECT_EQ(slots[i], i * i) << "task " << i << " not visible when reported";
+                        record.ready.push_back(i);
+                    },
+                    [&](std::size_t done) { record.progress.push_back(done); }});
 
-        ASSERT_EQ(record.ready.size(), count) << "jobs " << jobs;
-        for (std::size_t i = 0; i < count; ++i) {
-            EXPECT_EQ(record.ready[i], i);
-            EXPECT_EQ(runs[i].load(), 1) << "task " << i;
-        }
-        // Progress only grows and ends at the count.
-        for (std::size_t k = 1; k < record.progress.size(); ++k) {
-            EXPECT_LT(record.progress[k - 1], record.progress[k]);
-        }
-        if (count > 0) {
-            ASSERT_FALSE(record.progress.empty());
-            EXPECT_EQ(record.progress.back(), count);
-        }
+        EXPECT_EQ(record.ready, upTo(0, count - 1)) << "jobs " << jobs;
+        EXPECT_EQ(record.progress, upTo(1, count)) << "jobs " << jobs;
+        for (std::size_t i = 0; i < count; ++i) EXPECT_EQ(runs[i].load(), 1) << "task " << i;
     }
 }
 
-// One thread, two (the machine's cores), and more threads than most counts.
+// One job, two (the machine's cores), and more jobs than most counts.
 INSTANTIATE_TEST_SUITE_P(Jobs, ParallelInOrder, ::testing::Values(1u, 2u, 8u));
 
-TEST(ParallelInOrderOrdering, LaterTaskFinishingFirstIsHeldBack) {
-    // Task 0 cannot finish before task 1 has: with two threads they run at once, and the
-    // report must still be 0 then 1.
-    std::promise<void> secondDone;
-    std::shared_future<void> secondDoneFuture = secondDone.get_future().share();
-    std::vector<std::size_t> ready;
-    std::vector<std::size_t> finishOrder;
-    std::mutex finishMutex;
-    runInOrder(2, 2,
-               {[&](std::size_t i) {
-                    if (i == 0) secondDoneFuture.wait();
-                    {
-                        const std::lock_guard lock(finishMutex);
-                        finishOrder.push_back(i);
-                    }
-                    if (i == 1) secondDone.set_value();
-                },
-                [&](std::size_t i) { ready.push_back(i); },
-                {}});
-    EXPECT_EQ(finishOrder, (std::vector<std::size_t>{1, 0}));
-    EXPECT_EQ(ready, (std::vector<std::size_t>{0, 1}));
+TEST(ParallelInOrderOrdering, AnEmptyRunCallsNothing) {
+    const auto unexpected = [](std::size_t i) { ADD_FAILURE() << "called with " << i; };
+    runInOrder(0, 4, {unexpected, unexpected, unexpected});
 }
 
-TEST(ParallelInOrderFailure, ExceptionFromATaskReachesTheCallerAndStopsTheHandOut) {
+TEST(ParallelInOrderOrdering, LaterTaskFinishingFirstIsHeldBack) {
+    // Task 0 cannot finish before task 1 has; the report must still be 0 then 1.
+    std::promise<void> secondDone;
+    const std::shared_future<void> secondDoneFuture = secondDone.get_future().share();
+    std::vector<std::size_t> finishOrder;
+    std::mutex finishMutex;
+    Record record;
+    inArenaOfTwo([&] {
+        runInOrder(2, 2,
+                   {[&](std::size_t i) {
+                        if (i == 0) secondDoneFuture.wait();
+                        {
+                            const std::lock_guard lock(finishMutex);
+                            finishOrder.push_back(i);
+                        }
+                        if (i == 1) secondDone.set_value();
+                    },
+                    [&](std::size_t i) { record.ready.push_back(i); },
+                    [&](std::size_t done) { record.progress.push_back(done); }});
+    });
+    EXPECT_EQ(finishOrder, (std::vector<std::size_t>{1, 0}));
+    EXPECT_EQ(record.ready, (std::vector<std::size_t>{0, 1}));
+    EXPECT_EQ(record.progress, (std::vector<std::size_t>{1, 2}));
+}
+
+TEST(ParallelInOrderOrdering, OneJobFinishesAndReportsEachTaskBeforeHandingOutTheNext) {
+    std::vector<std::string> events;  // never written by two threads at once with one job
+    inArenaOfTwo([&] {
+        runInOrder(3, 1,
+                   {[&](std::size_t i) { events.push_back("work " + std::to_string(i)); },
+                    [&](std::size_t i) { events.push_back("ready " + std::to_string(i)); },
+                    {}});
+    });
+    EXPECT_EQ(events, (std::vector<std::string>{"work 0", "ready 0", "work 1", "ready 1", "work 2",
+                                                "ready 2"}));
+}
+
+TEST(ParallelInOrderFailure, TasksFinishedBeforeAFailedOneAreReportedThenItsExceptionLeaves) {
+    // Task 1 throws while task 0 is still running: task 0 is reported when it finishes, and
+    // only then does task 1's exception reach the caller.  Nothing after task 1 is reported.
+    std::promise<void> secondThrowing;
+    const std::shared_future<void> secondThrowingFuture = secondThrowing.get_future().share();
+    Record record;
+    std::string message;
+    inArenaOfTwo([&] {
+        try {
+            runInOrder(4, 2,
+                       {[&](std::size_t i) {
+                            if (i == 0) secondThrowingFuture.wait();
+                            if (i == 1) {
+                                secondThrowing.set_value();
+                                throw std::runtime_error("task 1 failed");
+                            }
+                        },
+                        [&](std::size_t i) { record.ready.push_back(i); },
+                        [&](std::size_t done) { record.progress.push_back(done); }});
+            ADD_FAILURE() << "no exception";
+        } catch (const std::runtime_error& e) {
+            message = e.what();
+        }
+    });
+    EXPECT_EQ(message, "task 1 failed");
+    EXPECT_EQ(record.ready, std::vector<std::size_t>{0});
+    EXPECT_EQ(record.progress, std::vector<std::size_t>{1});
+}
+
+TEST(ParallelInOrderFailure, AFailedTaskStopsTheHandOut) {
     constexpr std::size_t kCount = 100;
     constexpr std::size_t kFailing = 3;
-    std::atomic<std::size_t> started{0};
+    std::vector<std::size_t> started;  // one job: never written by two threads at once
     std::vector<std::size_t> ready;
     EXPECT_THROW(runInOrder(kCount, 1,
                             {[&](std::size_t i) {
-                                 ++started;
+                                 started.push_back(i);
                                  if (i == kFailing) throw std::runtime_error("task failed");
                              },
                              [&](std::size_t i) { ready.push_back(i); },
                              {}}),
                  std::runtime_error);
-    // One thread takes the tasks in order: nothing after the failing one starts, and the
-    // failing one is never reported.
-    EXPECT_EQ(started.load(), kFailing + 1);
-    for (std::size_t i : ready) EXPECT_LT(i, kFailing);
+    EXPECT_EQ(started, upTo(0, kFailing));
+    EXPECT_EQ(ready, upTo(0, kFailing - 1));
 }
 
-TEST(ParallelInOrderFailure, ExceptionFromAReportEndsTheRun) {
-    // The workers are still running when the report throws; leaving them unjoined would end
-    // the process, so reaching the EXPECT at all shows they were stopped and joined.
+TEST(ParallelInOrderFailure, AnExceptionFromAReportEndsTheRun) {
     std::vector<std::size_t> ready;
     EXPECT_THROW(runInOrder(50, 2,
                             {[](std::size_t) {},
