@@ -256,7 +256,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadFile{"bitmap_cut_in_pixels", "P4\n9 2\n\xff\xff\xff", "file ends inside the pixel data"},
         BadFile{"plain_cut_in_pixels", "P3\n3 2\n255\n1 2 3 4 5",
                 "file ends inside the pixel data"},
-        BadFile{"plain_sample_above_maxval", "P3\n1 1\n255\n300 0 0\n", "greater than maxval"},
+        BadFile{"plain_sample_above_maxval", "P3\n1 1\n255\n300 0 0\n", "exceeds the image maxval"},
         BadFile{"pam_without_endhdr", "P7\nWIDTH 1\nHEIGHT 1\nDEPTH 3\nMAXVAL 255\n",
                 "file ends inside the header"},
         BadFile{"pam_without_height", "P7\nWIDTH 1\nDEPTH 3\nMAXVAL 255\nENDHDR\nabc",
