@@ -2,8 +2,11 @@
 
 #include <stb/stb_image_write.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cmath>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -47,6 +50,18 @@ struct FileCloser {
 
 }  // namespace
 
+std::array<unsigned char, 4> littleEndianBytes(float value) {
+    std::uint32_t bits = 0;
+    static_assert(sizeof bits == sizeof value);
+    std::memcpy(&bits, &value, sizeof bits);
+    std::array<unsigned char, 4> bytes{};
+    for (unsigned char& byte : bytes) {
+        byte = static_cast<unsigned char>(bits & 0xffu);
+        bits >>= 8;
+    }
+    return bytes;
+}
+
 Array<std::uint8_t> errorMapLevels(const Array<float>& map) {
     Array<std::uint8_t> levels(map.rows(), map.cols());
     if (map.size() == 0) return levels;
@@ -89,16 +104,21 @@ void writeErrorMapPng(const std::string& path, const Array<float>& map) {
 void writeFloatMapPfm(const std::string& path, const Array<float>& map) {
     std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "wb"));
     if (!file) throw Error("cannot write \"" + path + "\": " + std::strerror(errno));
-    // A negative scale marks little-endian samples.
-    std::fprintf(file.get(), "Pf\n%u %u\n-1.0\n", map.cols(), map.rows());
-    bool ok = true;
+    // A negative scale marks little-endian samples; they are written so on any host.
+    bool ok = std::fprintf(file.get(), "Pf\n%u %u\n-1.0\n", map.cols(), map.rows()) > 0;
+    std::vector<unsigned char> bytes(static_cast<std::size_t>(map.cols()) * sizeof(float));
     for (std::uint32_t r = map.rows(); r-- > 0 && ok;) {
         const float* row = map.data() + static_cast<std::size_t>(r) * map.cols();
-        ok = std::fwrite(row, sizeof(float), map.cols(), file.get()) == map.cols();
+        for (std::uint32_t c = 0; c < map.cols(); ++c) {
+            const std::array<unsigned char, 4> sample = littleEndianBytes(row[c]);
+            std::copy(sample.begin(), sample.end(), bytes.begin() + std::ptrdiff_t{c} * 4);
+        }
+        ok = std::fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
     }
-    if (!ok || std::fflush(file.get()) != 0) {
-        throw Error("cannot write \"" + path + "\": " + std::strerror(errno));
-    }
+    // fclose flushes what is still buffered, so its failure is a write failure too.
+    ok = std::fflush(file.get()) == 0 && ok;
+    ok = std::fclose(file.release()) == 0 && ok;
+    if (!ok) throw Error("cannot write \"" + path + "\": " + std::strerror(errno));
 }
 
 }  // namespace lumetra

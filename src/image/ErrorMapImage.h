@@ -4,6 +4,7 @@
 // no difference and full blue at the largest value.  The desktop window and the command
 // line's PNG output share this rendering.
 
+#include <array>
 #include <cstdint>
 #include <string>
 
@@ -21,6 +22,9 @@ Array<std::uint8_t> errorMapLevels(const Array<float>& map);
 // Writes the rendering as an 8-bit RGB PNG (red and green 0, blue the level).
 // Throws Error when the file cannot be written.
 void writeErrorMapPng(const std::string& path, const Array<float>& map);
+
+// The four bytes of an IEEE-754 float, least significant first, whatever the host's order.
+std::array<unsigned char, 4> littleEndianBytes(float value);
 
 // Writes the raw values as a little-endian greyscale Portable Float Map ("Pf"), bottom row
 // first as the format requires.  Throws Error when the file cannot be written.

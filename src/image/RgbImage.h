@@ -25,11 +25,12 @@ class RgbImage {
     RgbImage() = default;
 
     // Reads the image at path.  The format is recognised from the file's first bytes, not its
-    // name: Netpbm (P1-P7, through libnetpbm), PNG, JPEG and BMP (through stb_image).  Samples
-    // are kept unscaled together with the file's maximum sample value (255 for 8-bit PNG, JPEG
-    // and BMP, 65535 for 16-bit PNG); grey images give R = G = B and alpha is dropped.
-    // Throws ImageReadError naming the file and the reason when the file cannot be read, is
-    // not a supported image, is cut short, or declares an empty or oversized image.
+    // name: Netpbm (P1-P7, through libnetpbm), PNG (libpng), JPEG (libjpeg-turbo) and BMP
+    // (stb_image).  Samples are kept unscaled together with the file's maximum sample value
+    // (255 for 8-bit PNG, JPEG and BMP, 65535 for 16-bit PNG); grey images give R = G = B and
+    // alpha is dropped.  Throws ImageReadError naming the file and the reason when the file
+    // cannot be read, is not a supported image, is cut short or corrupt, or declares an empty
+    // or oversized image.  readImageHeader (image/ImageHeader.h) gives the size alone.
     // Safe to call from several threads at once.
     explicit RgbImage(std::string path);
 

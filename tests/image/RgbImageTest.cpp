@@ -3,6 +3,8 @@
 #include <stdlib.h>  // mkdtemp
 
 #include <atomic>
+#include <cctype>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -14,6 +16,7 @@
 #include <vector>
 
 #include "image/Error.h"
+#include "image/ImageHeader.h"
 #include "image/RgbImage.h"
 
 namespace lumetra {
@@ -213,10 +216,15 @@ TEST(RgbImage, TellsTheFormatFromTheContentNotTheName) {
     EXPECT_EQ(RgbImage(dir.path("really-a-pixmap.png")).B()(1, 2), 17u);
 }
 
+// Where a bad file is caught: already by its header (so readImageHeader refuses it too), or
+// only when the pixels are decoded.
+enum class CaughtBy { Header, Decoding };
+
 struct BadFile {
     const char* name;
     std::string bytes;
     const char* reason;
+    CaughtBy caughtBy = CaughtBy::Header;
 };
 
 std::ostream& operator<<(std::ostream& out, const BadFile& bad) {
@@ -227,7 +235,13 @@ class RgbImageBadFile : public testing::TestWithParam<BadFile> {};
 
 TEST_P(RgbImageBadFile, ThrowsNamingTheFileAndReason) {
     const TempDir dir;
-    expectReadError(dir.write(GetParam().name, GetParam().bytes), GetParam().reason);
+    const std::string path = dir.write(GetParam().name, GetParam().bytes);
+    expectReadError(path, GetParam().reason);
+    if (GetParam().caughtBy == CaughtBy::Header) {
+        EXPECT_THROW(readImageHeader(path), ImageReadError);
+    } else {
+        EXPECT_NO_THROW(readImageHeader(path));
+    }
 }
 
 const std::string kRgbHeader = "P6\n3 2\n255\n";
@@ -256,11 +270,33 @@ INSTANTIATE_TEST_SUITE_P(
         BadFile{"bitmap_cut_in_pixels", "P4\n9 2\n\xff\xff\xff", "file ends inside the pixel data"},
         BadFile{"plain_cut_in_pixels", "P3\n3 2\n255\n1 2 3 4 5",
                 "file ends inside the pixel data"},
-        BadFile{"plain_sample_above_maxval", "P3\n1 1\n255\n300 0 0\n", "greater than maxval"},
+        // 2^28 samples declared in 17 bytes: a plain sample takes at least one byte, so this
+        // is refused before 2^28 samples are allocated.
+        BadFile{"plain_2_to_28_samples_in_17_bytes", "P2 16384 16384 1\n",
+                "file ends inside the pixel data"},
+        BadFile{"plain_2_to_28_rows_of_one_sample", "P2 1 268435456 1\n0",
+                "file ends inside the pixel data"},
+        BadFile{"plain_bitmap_one_digit_short", "P1\n3 2\n10101",
+                "file ends inside the pixel data"},
+        // Enough bytes, but the samples run out (libnetpbm finds this in the last row).
+        BadFile{"plain_samples_run_out", "P3\n2 1\n255\n1 2 3 4 5      ",
+                "file ends inside the pixel data", CaughtBy::Decoding},
+        BadFile{"plain_sample_above_maxval", "P3\n1 1\n255\n300 0 0\n", "exceeds the image maxval",
+                CaughtBy::Decoding},
+        BadFile{"plain_letter_among_samples", "P3\n2 2\n255\n1 2 3 4 5 6 x 8 9 10 11 12\n",
+                "junk in file", CaughtBy::Decoding},
         BadFile{"pam_without_endhdr", "P7\nWIDTH 1\nHEIGHT 1\nDEPTH 3\nMAXVAL 255\n",
                 "file ends inside the header"},
         BadFile{"pam_without_height", "P7\nWIDTH 1\nDEPTH 3\nMAXVAL 255\nENDHDR\nabc",
-                "no HEIGHT line"}),
+                "no HEIGHT line"},
+        // A PAM header value belongs on its keyword's line, as libnetpbm reads it.
+        BadFile{"pam_value_on_next_line",
+                "P7\nWIDTH\n1\nHEIGHT 1\nDEPTH 3\nMAXVAL 255\nENDHDR\nabc",
+                "no value on the WIDTH line"},
+        BadFile{"pam_depth_5", "P7\nWIDTH 1\nHEIGHT 1\nDEPTH 5\nMAXVAL 255\nENDHDR\nabcde",
+                "unsupported PAM depth 5"},
+        BadFile{"pam_cut_in_pixels", "P7\nWIDTH 2\nHEIGHT 1\nDEPTH 4\nMAXVAL 255\nENDHDR\nabcdefg",
+                "file ends inside the pixel data"}),
     [](const testing::TestParamInfo<BadFile>& info) { return info.param.name; });
 
 TEST(RgbImage, ThrowsForMissingFilesAndDirectories) {
@@ -270,31 +306,222 @@ TEST(RgbImage, ThrowsForMissingFilesAndDirectories) {
     expectReadError(dir.path("folder.ppm"), "is a directory");
 }
 
-TEST(RgbImage, ThrowsForDamagedPngJpegAndBmp) {
-    const TempDir dir;
+// The CRC-32 of PNG chunks (ISO 3309, reflected polynomial 0xedb88320), bit by bit.
+std::uint32_t pngCrc(const std::string& bytes) {
+    std::uint32_t crc = 0xffffffffu;
+    for (const char byte : bytes) {
+        crc ^= static_cast<unsigned char>(byte);
+        for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
+    }
+    return crc ^ 0xffffffffu;
+}
+
+// A 16 x 16 RGB image with distinct samples, written as PNG, JPEG and BMP into dir.
+void writeSixteenSquare(const TempDir& dir) {
     constexpr int kSide = 16;
     std::vector<unsigned char> data(kSide * kSide * 3);
     for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<unsigned char>(i * 11);
     ASSERT_TRUE(stbi_write_png(dir.path("cut.png").c_str(), kSide, kSide, 3, data.data(), 48));
     ASSERT_TRUE(stbi_write_jpg(dir.path("cut.jpg").c_str(), kSide, kSide, 3, data.data(), 90));
     ASSERT_TRUE(stbi_write_bmp(dir.path("cut.bmp").c_str(), kSide, kSide, 3, data.data()));
-    ASSERT_TRUE(stbi_write_png(dir.path("huge.png").c_str(), kSide, kSide, 3, data.data(), 48));
+}
 
+// Halfway between the first byte of pixel data (after the JPEG start-of-scan marker, the PNG
+// IDAT chunk type, the BMP headers) and the end of the file.
+std::size_t middleOfThePixels(const std::string& bytes) {
+    std::size_t start = bytes.find("\xff\xda");
+    if (start == std::string::npos) start = bytes.find("IDAT");
+    if (start == std::string::npos) start = 54;  // 14-byte file header, 40-byte info header
+    return (start + bytes.size()) / 2;
+}
+
+TEST(RgbImage, ThrowsForCutPngJpegAndBmp) {
+    const TempDir dir;
+    writeSixteenSquare(dir);
     // 20 bytes stop inside every format's header; dropping the last 3 bytes cuts the PNG in
     // its end chunk, the JPEG in its end marker and the BMP in its last row.
     for (const std::string name : {"cut.png", "cut.jpg", "cut.bmp"}) {
         const std::string whole = dir.read(name);
         expectReadError(dir.write("head-" + name, whole.substr(0, 20)),
                         "file ends inside the header");
-        expectReadError(dir.write(name, whole.substr(0, whole.size() - 3)),
+        expectReadError(dir.write("tail-" + name, whole.substr(0, whole.size() - 3)),
+                        "file ends inside the pixel data");
+        expectReadError(dir.write("half-" + name, whole.substr(0, middleOfThePixels(whole))),
                         "file ends inside the pixel data");
     }
+}
 
-    // Width and height in the PNG header (bytes 16 to 23, big-endian) set to 16385 x 16384,
-    // 2^28 + 16384 pixels.
-    std::string huge = dir.read("huge.png");
+TEST(RgbImage, RefusesPngWithWrongChecksumOrTooManyPixels) {
+    const TempDir dir;
+    writeSixteenSquare(dir);
+    const std::string png = dir.read("cut.png");
+
+    // Width and height in the header chunk (bytes 16 to 23, big-endian) set to 16385 x 16384,
+    // 2^28 + 16384 pixels, with the chunk's checksum (bytes 29 to 32) made to match.
+    std::string huge = png;
     huge.replace(16, 8, std::string("\x00\x00\x40\x01\x00\x00\x40\x00", 8));
+    const std::uint32_t crc = pngCrc(huge.substr(12, 17));  // chunk type and data
+    for (int i = 0; i < 4; ++i) huge[29 + i] = static_cast<char>(crc >> (24 - 8 * i));
     expectReadError(dir.write("huge.png", huge), "image too large");
+    EXPECT_THROW(readImageHeader(dir.path("huge.png")), ImageReadError);
+
+    // The same change without the checksum is a damaged header.
+    std::string unsummed = png;
+    unsummed[23] = 17;
+    expectReadError(dir.write("unsummed.png", unsummed), "CRC error");
+}
+
+// Little-endian BMP headers for hand-made files: the 14-byte file header and a 40-byte info
+// header, with the raster right after them.
+std::string bmpHeaders(std::int32_t width, std::int32_t height, std::uint16_t bitsPerPixel,
+                       std::uint32_t compression, std::uint32_t fileSize) {
+    const auto le = [](std::uint64_t value, int bytes) {
+        std::string out;
+        for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>(value >> (8 * i)));
+        return out;
+    };
+    return "BM" + le(fileSize, 4) + le(0, 4) + le(54, 4) + le(40, 4) +
+           le(static_cast<std::uint32_t>(width), 4) + le(static_cast<std::uint32_t>(height), 4) +
+           le(1, 2) + le(bitsPerPixel, 2) + le(compression, 4) + std::string(20, '\0');
+}
+
+// A BMP raster with the given header and enough bytes for 2 x 2 pixels at 24 bits (16 bytes).
+std::string bmpFile(std::int32_t width, std::int32_t height, std::uint16_t bits,
+                    std::uint32_t compression) {
+    constexpr std::uint32_t kRaster = 16;
+    return bmpHeaders(width, height, bits, compression, 54 + kRaster) + std::string(kRaster, 'x');
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Bmp, RgbImageBadFile,
+    testing::Values(
+        // RLE rasters have no fixed length and are not decoded.
+        BadFile{"rle8", bmpFile(2, 2, 8, 1), "unsupported BMP compression 1"},
+        // A code of 2^31 or more once passed for uncompressed and was decoded from nothing.
+        BadFile{"compression_2_to_31", bmpFile(2, 2, 24, 0x80000000u),
+                "unsupported BMP compression 2147483648"},
+        BadFile{"bitfields_at_24_bits", bmpFile(2, 2, 24, 3), "bit fields need 16 or 32"},
+        BadFile{"bit_depth_7", bmpFile(2, 2, 7, 0), "unsupported BMP bit depth 7"},
+        BadFile{"negative_width", bmpFile(-2, 2, 24, 0), "negative width"},
+        BadFile{"top_down_one_row_short", bmpFile(2, -3, 24, 0), "file ends inside the pixel data"},
+        // 16384 x 16384 at 32 bits per pixel declared in 70 bytes.
+        BadFile{"raster_far_beyond_the_file", bmpFile(16384, 16384, 32, 0),
+                "file ends inside the pixel data"},
+        BadFile{"more_than_2_to_28_pixels", bmpFile(65536, 65536, 32, 0), "image too large"}),
+    [](const testing::TestParamInfo<BadFile>& info) { return info.param.name; });
+
+TEST(RgbImage, ReadsTopDownBmp) {
+    // 2 x 2 at 24 bits, rows padded to 8 bytes; a negative height puts the first row on top.
+    const std::string raster = std::string("\x01\x02\x03\x04\x05\x06\0\0", 8) +
+                               std::string("\x07\x08\x09\x0a\x0b\x0c\0\0", 8);
+    const TempDir dir;
+    const RgbImage image(dir.write("top.bmp", bmpHeaders(2, -2, 24, 0, 70) + raster));
+    // BMP stores blue, green, red.
+    EXPECT_EQ(image.R(), plane(2, 2, {3, 6, 9, 12}));
+    EXPECT_EQ(image.G(), plane(2, 2, {2, 5, 8, 11}));
+    EXPECT_EQ(image.B(), plane(2, 2, {1, 4, 7, 10}));
+}
+
+// Damaged files kept as regression inputs (see tests/data/images/README.md).
+struct DamagedFile {
+    const char* name;
+    const char* reason;
+    CaughtBy caughtBy;
+};
+
+class RgbImageDamagedFile : public testing::TestWithParam<DamagedFile> {};
+
+TEST_P(RgbImageDamagedFile, ThrowsNamingTheReason) {
+    const std::string path = kImages + GetParam().name;
+    expectReadError(path, GetParam().reason);
+    if (GetParam().caughtBy == CaughtBy::Header) {
+        EXPECT_THROW(readImageHeader(path), ImageReadError);
+    } else {
+        EXPECT_NO_THROW(readImageHeader(path));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Regression, RgbImageDamagedFile,
+    testing::Values(
+        DamagedFile{"jpeg_bad_huffman16.jpg", "malformed JPEG header", CaughtBy::Header},
+        DamagedFile{"bmp_compression_2to31.bmp", "unsupported BMP compression", CaughtBy::Header},
+        // The header is complete and sane; the scan holds no data at all.
+        DamagedFile{"jpeg_16384_empty_scan.jpg", "premature end of data segment",
+                    CaughtBy::Decoding}),
+    [](const testing::TestParamInfo<DamagedFile>& info) {
+        std::string name = info.param.name;
+        for (char& c : name) c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+        return name;
+    });
+
+TEST(RgbImage, ReadsPamWithAlphaDroppingIt) {
+    const RgbImage rgba(kImages + "rgba2x1.pam");
+    EXPECT_EQ(rgba.maxval(), 255u);
+    EXPECT_EQ(rgba.R(), plane(1, 2, {1, 250}));
+    EXPECT_EQ(rgba.G(), plane(1, 2, {2, 251}));
+    EXPECT_EQ(rgba.B(), plane(1, 2, {3, 252}));
+
+    const RgbImage greyAlpha(kImages + "greya2x1.pam");
+    EXPECT_EQ(greyAlpha.R(), plane(1, 2, {9, 200}));
+    EXPECT_EQ(greyAlpha.G(), greyAlpha.R());
+    EXPECT_EQ(greyAlpha.B(), greyAlpha.R());
+}
+
+TEST(RgbImage, KeepsSixteenBitGreyPngSamplesWithoutAlpha) {
+    const RgbImage image(kImages + "greya3x2_16bit.png");
+    EXPECT_EQ(image.maxval(), 65535u);
+    const Array<unsigned> levels = plane(2, 3, {0, 1, 256, 4097, 65534, 65535});
+    EXPECT_EQ(image.R(), levels);
+    EXPECT_EQ(image.G(), levels);
+    EXPECT_EQ(image.B(), levels);
+}
+
+// Every readable test image: the header alone gives the size and maxval that decoding gives.
+class RgbImageHeader : public testing::TestWithParam<std::string> {};
+
+TEST_P(RgbImageHeader, MatchesTheDecodedImage) {
+    const TempDir dir;
+    writeSixteenSquare(dir);
+    const std::string path =
+        GetParam().find('/') == std::string::npos ? dir.path(GetParam()) : GetParam();
+    const ImageHeader header = readImageHeader(path);
+    const RgbImage image(path);
+    EXPECT_EQ(header.rows, image.rows());
+    EXPECT_EQ(header.cols, image.cols());
+    EXPECT_EQ(header.maxval, image.maxval());
+}
+
+INSTANTIATE_TEST_SUITE_P(AllFormats, RgbImageHeader,
+                         testing::Values(kImages + "rgb3x2.ppm", kImages + "rgb3x2_plain.ppm",
+                                         kImages + "rgb3x2_16bit.ppm", kImages + "rgb3x2_16bit.png",
+                                         kImages + "grey3x2.pgm", kImages + "bits3x2.pbm",
+                                         kImages + "rgb2x1.pam", kImages + "rgba2x1.pam",
+                                         kImages + "greya3x2_16bit.png", kGolden + "scene97x64.ppm",
+                                         "cut.png", "cut.jpg", "cut.bmp"));
+
+TEST(RgbImage, HeaderIsReadWithoutTouchingThePixels) {
+    const TempDir dir;
+    writeSixteenSquare(dir);
+    // The second half of each file's pixel data overwritten: garbage, the header intact.
+    for (const std::string name : {"cut.png", "cut.jpg", "cut.bmp"}) {
+        std::string bytes = dir.read(name);
+        const std::size_t half = middleOfThePixels(bytes);
+        bytes.replace(half, bytes.size() - half, bytes.size() - half, '\xff');
+        const std::string path = dir.write("garbage-" + name, bytes);
+        const ImageHeader header = readImageHeader(path);
+        EXPECT_EQ(header.rows, 16u) << name;
+        EXPECT_EQ(header.cols, 16u) << name;
+        EXPECT_EQ(header.maxval, 255u) << name;
+    }
+    // A raw pixmap's header is 11 bytes; a header-only read of a large declared image needs
+    // only the file's length, not its pixels.
+    const std::string large = "P6\n4096 2048\n255\n";
+    const std::string path = dir.write("large.ppm", large);
+    fs::resize_file(path, large.size() + std::uint64_t{4096} * 2048 * 3);
+    const ImageHeader header = readImageHeader(path);
+    EXPECT_EQ(header.rows, 2048u);
+    EXPECT_EQ(header.cols, 4096u);
 }
 
 TEST(RgbImage, ReportsNetpbmErrorsOnlyThroughTheException) {

@@ -1,0 +1,132 @@
+#include "image/ImageFile.h"
+
+// Opening an image file and handing it to the reader of its format.
+//
+// The format comes from the file's first bytes, never its name: "P1".."P7" is Netpbm, then the
+// PNG signature, the JPEG start-of-image marker and "BM".  Each reader offers the same two
+// calls, one that stops after the header and one that decodes the pixels, and both start with
+// the same checks, so the header alone already refuses what the full read would refuse before
+// touching pixel data.
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+#include "image/BmpReader.h"
+#include "image/Error.h"
+#include "image/JpegReader.h"
+#include "image/NetpbmReader.h"
+#include "image/PngReader.h"
+
+namespace lumetra {
+namespace {
+
+namespace fs = std::filesystem;
+
+enum class Format { Netpbm, Png, Jpeg, Bmp };
+
+constexpr unsigned char kPngSignature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+constexpr unsigned char kJpegStart[] = {0xff, 0xd8, 0xff};
+constexpr unsigned char kBmpStart[] = {'B', 'M'};
+constexpr std::size_t kMagicLength = sizeof kPngSignature;
+
+template <std::size_t N>
+bool startsWith(const unsigned char* bytes, std::size_t count, const unsigned char (&prefix)[N]) {
+    return count >= N && std::memcmp(bytes, prefix, N) == 0;
+}
+
+// An open image file, its length and its format.
+struct OpenImage {
+    FileHandle file;
+    std::uint64_t size = 0;
+    Format format = Format::Netpbm;
+};
+
+OpenImage openImage(const std::string& path) {
+    std::error_code error;
+    const fs::file_status status = fs::status(path, error);
+    if (status.type() == fs::file_type::not_found) failToRead(path, "no such file");
+    if (error) failToRead(path, error.message());
+    if (status.type() == fs::file_type::directory) failToRead(path, "is a directory");
+    if (status.type() != fs::file_type::regular) failToRead(path, "not a regular file");
+
+    OpenImage image;
+    image.file.reset(std::fopen(path.c_str(), "rb"));
+    if (!image.file) failToRead(path, std::generic_category().message(errno));
+    std::FILE* const file = image.file.get();
+    unsigned char magic[kMagicLength] = {};
+    const std::size_t count = std::fread(magic, 1, kMagicLength, file);
+    if (std::ferror(file)) failToRead(path, "read error");
+    if (count == 0) failToRead(path, "file is empty");
+    // The length of the open file, not of whatever the name points to by now.
+    if (std::fseek(file, 0, SEEK_END) != 0) failToRead(path, "cannot seek in the file");
+    const long size = std::ftell(file);
+    if (size < 0) failToRead(path, "cannot tell the length of the file");
+    image.size = static_cast<std::uint64_t>(size);
+    std::rewind(file);
+
+    if (count >= 2 && magic[0] == 'P' && magic[1] >= '1' && magic[1] <= '7') {
+        image.format = Format::Netpbm;
+    } else if (startsWith(magic, count, kPngSignature)) {
+        image.format = Format::Png;
+    } else if (startsWith(magic, count, kJpegStart)) {
+        image.format = Format::Jpeg;
+    } else if (startsWith(magic, count, kBmpStart)) {
+        image.format = Format::Bmp;
+    } else {
+        failToRead(path, "unsupported format (not a Netpbm, PNG, JPEG or BMP file)");
+    }
+    return image;
+}
+
+}  // namespace
+
+void failToRead(const std::string& path, const std::string& reason) {
+    throw ImageReadError("cannot read image \"" + path + "\": " + reason);
+}
+
+void checkDimensions(const std::string& path, std::uint64_t width, std::uint64_t height) {
+    if (width == 0 || height == 0) failToRead(path, "width or height is 0");
+    if (width > RgbImage::kMaxPixels || height > RgbImage::kMaxPixels ||
+        width * height > RgbImage::kMaxPixels) {
+        failToRead(path, "image too large: " + std::to_string(width) + " x " +
+                             std::to_string(height) + " pixels, at most " +
+                             std::to_string(RgbImage::kMaxPixels) + " allowed");
+    }
+}
+
+RgbImage readImageFile(const std::string& path) {
+    const OpenImage image = openImage(path);
+    const ImageSource source{path, image.file.get(), image.size};
+    switch (image.format) {
+        case Format::Netpbm:
+            return readNetpbm(source);
+        case Format::Png:
+            return readPng(source);
+        case Format::Jpeg:
+            return readJpeg(source);
+        case Format::Bmp:
+            break;
+    }
+    return readBmp(source);
+}
+
+ImageHeader readImageHeader(const std::string& path) {
+    const OpenImage image = openImage(path);
+    const ImageSource source{path, image.file.get(), image.size};
+    switch (image.format) {
+        case Format::Netpbm:
+            return readNetpbmHeader(source);
+        case Format::Png:
+            return readPngHeader(source);
+        case Format::Jpeg:
+            return readJpegHeader(source);
+        case Format::Bmp:
+            break;
+    }
+    return readBmpHeader(source);
+}
+
+}  // namespace lumetra

@@ -1,0 +1,192 @@
+#include "image/JpegReader.h"
+
+// JPEG through libjpeg-turbo.
+//
+// libjpeg reports errors through error_exit(), which must not return; ours longjmp()s back to
+// runJpegStep(), whose setjmp() frame holds only trivial locals.  Everything the library calls
+// read or write lives in a plain JpegCall outside that frame, so a longjmp() skips no C++
+// destructor, and JpegGuard destroys the decompressor on every path.
+//
+// libjpeg only warns when the data runs out or is corrupt, and then goes on with invented
+// pixels (grey blocks, or zeros to the end of the image).  Those warnings end the read here
+// with an error, like error_exit(); the others (an unknown JFIF revision, an odd Adobe
+// transform code, a bad ICC marker) leave the pixels alone and are ignored.
+//
+// The first row is decoded before the planes are allocated, so a file whose header declares a
+// large image and whose scan holds nothing fails before its pixels cost any memory.
+
+#include <csetjmp>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "image/Array.h"
+
+// jpeglib.h needs size_t and FILE declared first.
+#include <jerror.h>
+#include <jpeglib.h>
+
+namespace lumetra {
+namespace {
+
+constexpr unsigned k8BitMaxval = 255;
+constexpr std::size_t kRgbChannels = 3;
+
+enum class JpegPhase { Header, Pixels };
+
+// libjpeg's error manager with the jump target and what went wrong.  `base` comes first so
+// the library's pointer to it is also a pointer to the whole.
+struct JpegErrors {
+    jpeg_error_mgr base;
+    std::jmp_buf jump;
+    bool endOfFile;
+    char message[JMSG_LENGTH_MAX];
+};
+
+// Everything the libjpeg calls share, kept outside the setjmp() frame: plain data only.
+struct JpegCall {
+    jpeg_decompress_struct info;
+    JpegErrors errors;
+    bool created;
+    JpegPhase phase;
+    std::FILE* file;
+    JSAMPROW row;  // one RGB row of the caller's
+};
+
+[[noreturn]] void onJpegError(j_common_ptr info) {
+    auto* errors = reinterpret_cast<JpegErrors*>(info->err);
+    errors->endOfFile = errors->base.msg_code == JWRN_JPEG_EOF;
+    errors->base.format_message(info, errors->message);
+    std::longjmp(errors->jump, 1);
+}
+
+// A warning that the data ran out or is corrupt, after which libjpeg would invent pixels.
+bool warnsOfMissingData(int code) {
+    return code == JWRN_JPEG_EOF || code == JWRN_HIT_MARKER || code == JWRN_HUFF_BAD_CODE ||
+           code == JWRN_MUST_RESYNC || code == JWRN_EXTRANEOUS_DATA;
+}
+
+// libjpeg's message sink: level -1 is a warning, higher levels are trace output.
+void onJpegMessage(j_common_ptr info, int level) {
+    if (level < 0 && warnsOfMissingData(info->err->msg_code)) onJpegError(info);
+}
+
+void readHeaderStep(JpegCall& call) {
+    call.created = true;  // jpeg_destroy_decompress copes with a create that failed half-way
+    jpeg_create_decompress(&call.info);
+    jpeg_stdio_src(&call.info, call.file);
+    jpeg_read_header(&call.info, TRUE);
+}
+
+// Starts decompression into RGB and decodes the first row.
+void startStep(JpegCall& call) {
+    call.info.out_color_space = JCS_RGB;
+    jpeg_start_decompress(&call.info);
+    JSAMPROW rows[1] = {call.row};
+    jpeg_read_scanlines(&call.info, rows, 1);
+}
+
+void readRowStep(JpegCall& call) {
+    JSAMPROW rows[1] = {call.row};
+    jpeg_read_scanlines(&call.info, rows, 1);
+}
+
+void finishStep(JpegCall& call) {
+    jpeg_finish_decompress(&call.info);  // reads on to the end-of-image marker
+}
+
+// Runs one step with libjpeg's error exit leading back here.  Returns false when libjpeg
+// reported an error.  Only trivially destructible locals live in this frame.
+bool runJpegStep(void (*step)(JpegCall&), JpegCall& call) {
+    if (setjmp(call.errors.jump) != 0) return false;
+    step(call);
+    return true;
+}
+
+class JpegGuard {
+  public:
+    explicit JpegGuard(JpegCall& call) : _call(call) {}
+    ~JpegGuard() {
+        if (_call.created) jpeg_destroy_decompress(&_call.info);
+    }
+    JpegGuard(const JpegGuard&) = delete;
+    JpegGuard& operator=(const JpegGuard&) = delete;
+
+  private:
+    JpegCall& _call;
+};
+
+[[noreturn]] void failJpeg(const ImageSource& source, const JpegCall& call) {
+    if (call.errors.endOfFile) {
+        failToRead(source.path, call.phase == JpegPhase::Header
+                                    ? "file ends inside the header"
+                                    : "file ends inside the pixel data");
+    }
+    failToRead(source.path,
+               std::string(call.phase == JpegPhase::Header ? "malformed JPEG header ("
+                                                           : "cannot decode the JPEG data (") +
+                   call.errors.message + ")");
+}
+
+// A libjpeg read of source, its header read and checked; the guard frees it.
+class JpegRead {
+  public:
+    explicit JpegRead(const ImageSource& source) : _source(source), _call{}, _guard(_call) {
+        _call.file = source.file;
+        _call.phase = JpegPhase::Header;
+        _call.info.err = jpeg_std_error(&_call.errors.base);
+        _call.errors.base.error_exit = onJpegError;
+        _call.errors.base.emit_message = onJpegMessage;
+        if (!runJpegStep(readHeaderStep, _call)) failJpeg(source, _call);
+        checkDimensions(source.path, _call.info.image_width, _call.info.image_height);
+    }
+
+    ImageHeader header() const {
+        return {_call.info.image_height, _call.info.image_width, k8BitMaxval};
+    }
+
+    RgbImage decode() {
+        const std::uint32_t rows = _call.info.image_height, cols = _call.info.image_width;
+        std::vector<JSAMPLE> row(std::size_t{cols} * kRgbChannels);
+        _call.row = row.data();
+        _call.phase = JpegPhase::Pixels;
+        if (!runJpegStep(startStep, _call)) failJpeg(_source, _call);
+        if (_call.info.output_components != static_cast<int>(kRgbChannels) ||
+            _call.info.output_width != cols || _call.info.output_height != rows) {
+            failToRead(_source.path, "unexpected JPEG output layout");
+        }
+
+        Array<unsigned> red(rows, cols), green(rows, cols), blue(rows, cols);
+        for (std::uint32_t r = 0;;) {
+            const JSAMPLE* p = row.data();
+            for (std::uint32_t c = 0; c < cols; ++c, p += kRgbChannels) {
+                red(r, c) = p[0];
+                green(r, c) = p[1];
+                blue(r, c) = p[2];
+            }
+            if (++r == rows) break;
+            if (!runJpegStep(readRowStep, _call)) failJpeg(_source, _call);
+        }
+        if (!runJpegStep(finishStep, _call)) failJpeg(_source, _call);
+        return RgbImage(std::move(red), std::move(green), std::move(blue), k8BitMaxval);
+    }
+
+  private:
+    const ImageSource& _source;
+    JpegCall _call;
+    JpegGuard _guard;
+};
+
+}  // namespace
+
+ImageHeader readJpegHeader(const ImageSource& source) {
+    return JpegRead(source).header();
+}
+
+RgbImage readJpeg(const ImageSource& source) {
+    return JpegRead(source).decode();
+}
+
+}  // namespace lumetra

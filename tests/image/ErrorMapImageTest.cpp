@@ -1,0 +1,78 @@
+#include <gtest/gtest.h>
+#include <stdlib.h>  // mkdtemp
+
+#include <array>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <string>
+
+#include "image/Error.h"
+#include "image/ErrorMapImage.h"
+
+namespace lumetra {
+namespace {
+
+namespace fs = std::filesystem;
+
+using Bytes = std::array<unsigned char, 4>;
+
+struct FloatBytes {
+    float value;
+    Bytes bytes;  // IEEE-754 single, least significant byte first
+};
+
+class LittleEndianBytes : public testing::TestWithParam<FloatBytes> {};
+
+TEST_P(LittleEndianBytes, PutTheLeastSignificantByteFirst) {
+    EXPECT_EQ(littleEndianBytes(GetParam().value), GetParam().bytes);
+}
+
+// Bit patterns worked out by hand: 1 = 0x3f800000, -2.5 = 0xc0200000, 0.1f = 0x3dcccccd,
+// and the smallest subnormal 0x00000001.
+INSTANTIATE_TEST_SUITE_P(KnownFloats, LittleEndianBytes,
+                         testing::Values(FloatBytes{1.0f, {0x00, 0x00, 0x80, 0x3f}},
+                                         FloatBytes{-2.5f, {0x00, 0x00, 0x20, 0xc0}},
+                                         FloatBytes{0.1f, {0xcd, 0xcc, 0xcc, 0x3d}},
+                                         FloatBytes{1.401298464e-45f, {0x01, 0x00, 0x00, 0x00}}));
+
+class PfmFile : public testing::Test {
+  protected:
+    PfmFile() {
+        std::string pattern = (fs::temp_directory_path() / "lumetra-pfm-XXXXXX").string();
+        if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+        _dir = pattern;
+    }
+    ~PfmFile() override {
+        std::error_code ignored;
+        fs::remove_all(_dir, ignored);
+    }
+    std::string path(const std::string& name) const { return (_dir / name).string(); }
+
+  private:
+    fs::path _dir;
+};
+
+TEST_F(PfmFile, WritesBottomRowFirstInLittleEndian) {
+    Array<float> map(2, 1);
+    map(0, 0) = 1.0f;   // top row
+    map(1, 0) = -2.5f;  // bottom row, written first
+    writeFloatMapPfm(path("map.pfm"), map);
+    std::ifstream in(path("map.pfm"), std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_EQ(bytes, std::string("Pf\n1 2\n-1.0\n") + std::string("\x00\x00\x20\xc0", 4) +
+                         std::string("\x00\x00\x80\x3f", 4));
+}
+
+TEST_F(PfmFile, ThrowsWhenTheFileCannotBeWritten) {
+    const Array<float> map(2, 2);
+    EXPECT_THROW(writeFloatMapPfm(path("no-such-dir/map.pfm"), map), Error);
+    // /dev/full takes the open but fails every write, which shows on the flush or the close.
+    if (fs::exists("/dev/full")) {
+        EXPECT_THROW(writeFloatMapPfm("/dev/full", map), Error);
+    }
+}
+
+}  // namespace
+}  // namespace lumetra
