@@ -22,6 +22,7 @@
 #include "engine/Parameters.h"
 #include "image/Error.h"
 #include "image/ErrorMapImage.h"
+#include "image/ImageHeader.h"
 #include "image/RgbImage.h"
 
 namespace lumetra {
@@ -99,6 +100,9 @@ FileResult processFile(const Lumetra2& engine, const std::string& path, const Ma
         // image and one decomposition.
         std::optional<RgbImage> degraded;
         try {
+            // A file of another size is refused for the price of its header.
+            const ImageHeader header = readImageHeader(path);
+            engine.checkSize(path, header.rows, header.cols);
             degraded.emplace(path);
             engine.checkSize(path, *degraded);
         } catch (const Error& e) {

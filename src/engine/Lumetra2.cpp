@@ -156,13 +156,18 @@ Lumetra2::EdgesAndSpectra Lumetra2::edgesAndSpectra(const AccImage& opponent) co
 }
 
 void Lumetra2::checkSize(const std::string& path, const RgbImage& degraded) const {
-    requireOriginalSize("\"" + path + "\"", degraded);
+    checkSize(path, degraded.rows(), degraded.cols());
 }
 
-void Lumetra2::requireOriginalSize(const std::string& subject, const RgbImage& degraded) const {
-    if (degraded.rows() != rows() || degraded.cols() != cols()) {
-        throw SizeMismatchError(subject + " is " + sizeText(degraded.cols(), degraded.rows()) +
-                                " but the original is " + sizeText(cols(), rows()));
+void Lumetra2::checkSize(const std::string& path, std::uint32_t rows, std::uint32_t cols) const {
+    requireOriginalSize("\"" + path + "\"", rows, cols);
+}
+
+void Lumetra2::requireOriginalSize(const std::string& subject, std::uint32_t rows,
+                                   std::uint32_t cols) const {
+    if (rows != _rows || cols != _cols) {
+        throw SizeMismatchError(subject + " is " + sizeText(cols, rows) + " but the original is " +
+                                sizeText(_cols, _rows));
     }
 }
 
@@ -180,12 +185,12 @@ Bands Lumetra2::decompose(const AccImage& image) const {
 }
 
 Comparison Lumetra2::compare(const RgbImage& degraded, ComparisonObserver* observer) const {
-    requireOriginalSize("the degraded image", degraded);
+    requireOriginalSize("the degraded image", degraded.rows(), degraded.cols());
     return scoreOpponent(AccImage(degraded), observer);
 }
 
 Comparison Lumetra2::operator()(RgbImage&& degraded) const {
-    requireOriginalSize("the degraded image", degraded);
+    requireOriginalSize("the degraded image", degraded.rows(), degraded.cols());
     AccImage opponent(degraded);
     { const RgbImage released(std::move(degraded)); }
     return scoreOpponent(std::move(opponent), nullptr);

@@ -76,6 +76,8 @@ class Lumetra2 {
     // Throws SizeMismatchError naming `path` when `degraded` is not the original's size:
     // "b.ppm" is 640 x 480 but the original is 512 x 512
     void checkSize(const std::string& path, const RgbImage& degraded) const;
+    // The same for a size known before the image is decoded (from its file's header).
+    void checkSize(const std::string& path, std::uint32_t rows, std::uint32_t cols) const;
 
     const Parameters& parameters() const { return _parameters; }
     std::uint32_t rows() const { return _rows; }
@@ -96,7 +98,8 @@ class Lumetra2 {
     template <typename Work>
     auto inArena(Work&& work) const;
     // Throws SizeMismatchError "<subject> is W x H but the original is W x H".
-    void requireOriginalSize(const std::string& subject, const RgbImage& degraded) const;
+    void requireOriginalSize(const std::string& subject, std::uint32_t rows,
+                             std::uint32_t cols) const;
     EdgesAndSpectra edgesAndSpectra(const AccImage& opponent) const;
     Comparison scoreOpponent(AccImage opponent, ComparisonObserver* observer) const;
 

@@ -502,6 +502,14 @@ struct BadFile {
 
 const BadFile kBadFiles[] = {
     {"SizeMismatch", [](const fs::path&) { return golden("scene97x64.ppm"); }, "97 x 64"},
+    // Of another size and with samples that do not decode: the size is judged from the
+    // header alone, before any pixel is read.
+    {"SizeMismatchBeforeDecoding",
+     [](const fs::path& dir) {
+         writeFile(dir / "wide.ppm", "P3\n97 64\n255\n" + std::string(97 * 64 * 3 * 2, 'x'));
+         return (dir / "wide.ppm").string();
+     },
+     "is 97 x 64 but the original is 64 x 64"},
     {"Truncated",
      [](const fs::path& dir) {
          writeFile(dir / "truncated.ppm", truncatedPpm());
