@@ -1,19 +1,16 @@
 #include "image/ErrorMapImage.h"
 
-#include <stb/stb_image_write.h>
-
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <cmath>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <limits>
-#include <memory>
 #include <vector>
 
 #include "image/Error.h"
+#include "image/FileOutput.h"
 
 namespace lumetra {
 
@@ -43,10 +40,6 @@ std::int64_t truncated(float value) {
 std::uint8_t clampLevel(std::int64_t level) {
     return static_cast<std::uint8_t>(level < 0 ? 0 : (level > kFullLevel ? kFullLevel : level));
 }
-
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
 
 }  // namespace
 
@@ -93,32 +86,24 @@ void writeErrorMapPng(const std::string& path, const Array<float>& map) {
     constexpr int kChannels = 3;
     std::vector<std::uint8_t> rgb(levels.size() * kChannels, 0);
     for (std::size_t i = 0; i < levels.size(); ++i) rgb[i * kChannels + 2] = levels.data()[i];
-    const int width = static_cast<int>(map.cols());
-    const int height = static_cast<int>(map.rows());
-    if (stbi_write_png(path.c_str(), width, height, kChannels, rgb.data(), width * kChannels) ==
-        0) {
-        throw Error("cannot write \"" + path + "\"");
-    }
+    writeRgbPng(path, rgb, map.cols(), map.rows());
 }
 
 void writeFloatMapPfm(const std::string& path, const Array<float>& map) {
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "wb"));
-    if (!file) throw Error("cannot write \"" + path + "\": " + std::strerror(errno));
-    // A negative scale marks little-endian samples; they are written so on any host.
-    bool ok = std::fprintf(file.get(), "Pf\n%u %u\n-1.0\n", map.cols(), map.rows()) > 0;
-    std::vector<unsigned char> bytes(static_cast<std::size_t>(map.cols()) * sizeof(float));
-    for (std::uint32_t r = map.rows(); r-- > 0 && ok;) {
-        const float* row = map.data() + static_cast<std::size_t>(r) * map.cols();
-        for (std::uint32_t c = 0; c < map.cols(); ++c) {
-            const std::array<unsigned char, 4> sample = littleEndianBytes(row[c]);
-            std::copy(sample.begin(), sample.end(), bytes.begin() + std::ptrdiff_t{c} * 4);
+    writeFileAtomically(path, [&](std::FILE* file) {
+        // A negative scale marks little-endian samples; they are written so on any host.
+        bool ok = std::fprintf(file, "Pf\n%u %u\n-1.0\n", map.cols(), map.rows()) > 0;
+        std::vector<unsigned char> bytes(static_cast<std::size_t>(map.cols()) * sizeof(float));
+        for (std::uint32_t r = map.rows(); r-- > 0 && ok;) {
+            const float* row = map.data() + static_cast<std::size_t>(r) * map.cols();
+            for (std::uint32_t c = 0; c < map.cols(); ++c) {
+                const std::array<unsigned char, 4> sample = littleEndianBytes(row[c]);
+                std::copy(sample.begin(), sample.end(), bytes.begin() + std::ptrdiff_t{c} * 4);
+            }
+            ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
         }
-        ok = std::fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
-    }
-    // fclose flushes what is still buffered, so its failure is a write failure too.
-    ok = std::fflush(file.get()) == 0 && ok;
-    ok = std::fclose(file.release()) == 0 && ok;
-    if (!ok) throw Error("cannot write \"" + path + "\": " + std::strerror(errno));
+        return ok;
+    });
 }
 
 }  // namespace lumetra

@@ -1,0 +1,28 @@
+#pragma once
+
+// Output files that appear whole or not at all: each is written under a temporary name in its
+// own folder and renamed into place once every byte is written and the file is closed.  A
+// reader never sees a partial file, a failed write (a full disk, an unwritable folder) leaves
+// nothing behind, and an existing file of that name stays as it was until the new one is
+// complete.  An existing target that is not a plain file (a device, a pipe, a link) is written
+// through in place instead, since replacing it would be wrong.
+
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace lumetra {
+
+// Calls write(file) on a temporary file beside `path`; write returns false when a write
+// failed (with errno set).  Throws Error "cannot write "<path>": <reason>" when the file
+// cannot be made, written, closed or renamed; the temporary file is then removed.
+void writeFileAtomically(const std::string& path, const std::function<bool(std::FILE*)>& write);
+
+// Writes 8-bit RGB pixels, row by row without padding, as a PNG file, atomically.  Throws
+// Error as writeFileAtomically does, and when the picture is empty.
+void writeRgbPng(const std::string& path, const std::vector<std::uint8_t>& rgb, std::uint32_t width,
+                 std::uint32_t height);
+
+}  // namespace lumetra

@@ -1,0 +1,110 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "image/Error.h"
+#include "image/FileOutput.h"
+#include "image/RgbImage.h"
+
+namespace lumetra {
+namespace {
+
+namespace fs = std::filesystem;
+
+class FileOutput : public testing::Test {
+  protected:
+    void SetUp() override {
+        _dir = fs::temp_directory_path() /
+               ("lumetra-file-output-" +
+                std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+                testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(_dir);
+        fs::create_directories(_dir);
+    }
+    void TearDown() override { fs::remove_all(_dir); }
+
+    static std::string contents(const fs::path& path) {
+        std::ifstream in(path, std::ios::binary);
+        std::ostringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+    // Every name in the folder: nothing but the finished files may be left.
+    std::vector<std::string> names() const {
+        std::vector<std::string> found;
+        for (const auto& entry : fs::directory_iterator(_dir)) {
+            found.push_back(entry.path().filename().string());
+        }
+        std::sort(found.begin(), found.end());
+        return found;
+    }
+
+    fs::path _dir;
+};
+
+TEST_F(FileOutput, ReplacesTheTargetOnlyWhenComplete) {
+    const fs::path target = _dir / "map.pfm";
+    writeFileAtomically(target.string(), [](std::FILE* f) { return std::fputs("old", f) >= 0; });
+    writeFileAtomically(target.string(), [](std::FILE* f) { return std::fputs("new", f) >= 0; });
+    EXPECT_EQ(contents(target), "new");
+    EXPECT_EQ(names(), std::vector<std::string>{"map.pfm"});
+}
+
+// A write that fails half way leaves the old file as it was and no partial file beside it.
+TEST_F(FileOutput, FailedWriteLeavesNothingBehind) {
+    const fs::path target = _dir / "map.pfm";
+    writeFileAtomically(target.string(), [](std::FILE* f) { return std::fputs("old", f) >= 0; });
+    EXPECT_THROW(writeFileAtomically(target.string(),
+                                     [](std::FILE* f) {
+                                         std::fputs("half", f);
+                                         return false;
+                                     }),
+                 Error);
+    EXPECT_EQ(contents(target), "old");
+    EXPECT_EQ(names(), std::vector<std::string>{"map.pfm"});
+}
+
+// A link the user named is written through, not replaced by a plain file.
+TEST_F(FileOutput, WritesThroughALink) {
+    const fs::path real = _dir / "real.pfm";
+    const fs::path link = _dir / "link.pfm";
+    writeFileAtomically(real.string(), [](std::FILE* f) { return std::fputs("old", f) >= 0; });
+    fs::create_symlink(real, link);
+    writeFileAtomically(link.string(), [](std::FILE* f) { return std::fputs("new", f) >= 0; });
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(contents(real), "new");
+}
+
+TEST_F(FileOutput, MissingFolderIsAnErrorNamingThePath) {
+    const std::string target = (_dir / "absent" / "map.png").string();
+    try {
+        writeRgbPng(target, std::vector<std::uint8_t>(3, 0), 1, 1);
+        FAIL() << "wrote into a missing folder";
+    } catch (const Error& e) {
+        EXPECT_EQ(std::string(e.what()).rfind("cannot write \"" + target + "\": ", 0), 0u)
+            << e.what();
+    }
+    EXPECT_TRUE(names().empty());
+}
+
+TEST_F(FileOutput, PngReadsBackAsWritten) {
+    const fs::path target = _dir / "heat.png";
+    const std::vector<std::uint8_t> rgb{255, 0, 0, 0, 255, 0, 0, 0, 255, 10, 20, 30};
+    writeRgbPng(target.string(), rgb, 2, 2);
+    const RgbImage back(target.string());
+    ASSERT_EQ(back.rows(), 2u);
+    ASSERT_EQ(back.cols(), 2u);
+    EXPECT_EQ(back.R()(0, 0), 255u);
+    EXPECT_EQ(back.G()(0, 1), 255u);
+    EXPECT_EQ(back.B()(1, 0), 255u);
+    EXPECT_EQ(back.B()(1, 1), 30u);
+    EXPECT_THROW(writeRgbPng((_dir / "empty.png").string(), {}, 0, 0), Error);
+}
+
+}  // namespace
+}  // namespace lumetra
