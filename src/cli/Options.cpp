@@ -33,8 +33,8 @@ constexpr const char* kDescription =
 constexpr const char* kFooter =
     "Exit status: 0 when every file was scored, 1 when any file failed (its row says why), "
     "2 for a usage error or an unusable original, 3 when every file was scored but one crossed "
-    "a quality gate (--fail-above, --fail-below, --fail-p99-above; its row names the gates). "
-    "1 and 2 win over 3.";
+    "a quality gate (--fail-above, --fail-below, --fail-p99-above; with any of them the rows "
+    "end with a gate column naming the gates each file crossed). 1 and 2 win over 3.";
 
 // The quality gate options.
 constexpr const char* kFailAbove = "--fail-above";
@@ -195,15 +195,15 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::ostre
     // is still printed, its row names the gate, and the run ends with status 3.
     QualityGates& gates = options.gates;
     addGate(app, kFailAbove, gates.maxMeasure, "MEASURE",
-            "Exit with status 3 when a file's measure is above MEASURE (lower measures are "
-            "better; 0 means no visible difference)");
+            "Exit with status 3 when a file's measure is above MEASURE; equal passes (lower "
+            "measures are better, 0: no visible difference)");
     addGate(app, kFailBelow, gates.minScore, "SCORE",
-            "Exit with status 3 when a file's score is below SCORE (higher scores are better: 1 "
-            "to 5; an identical image scores the offset, 3.8 by default)");
+            "Exit with status 3 when a file's score is below SCORE; equal passes (higher scores "
+            "are better: 1 to 5, an identical image scoring the offset, 3.8 by default)");
     addGate(app, kFailP99Above, gates.maxP99, "VALUE",
-            "Exit with status 3 when the 99th percentile of a file's error map is above VALUE "
-            "(lower is better): catches a small region gone badly wrong that the pooled measure "
-            "hides");
+            "Exit with status 3 when the 99th percentile of a file's error map is above VALUE; "
+            "equal passes (lower is better): catches a small region gone badly wrong that the "
+            "pooled measure hides");
 
     try {
         app.parse(argc, argv);
