@@ -15,6 +15,7 @@
 #include "cli/OutputNames.h"
 #include "cli/ParallelInOrder.h"
 #include "cli/ProgressBar.h"
+#include "cli/QualityGates.h"
 #include "cli/ResultWriter.h"
 #include "cli/TextFormat.h"
 #include "engine/Comparison.h"
@@ -23,6 +24,7 @@
 #include "image/Error.h"
 #include "image/ErrorMapImage.h"
 #include "image/ImageHeader.h"
+#include "image/Percentiles.h"
 #include "image/RgbImage.h"
 
 namespace lumetra {
@@ -35,10 +37,21 @@ constexpr const char* kDiagnosticPrefix = "lumetra: ";
 constexpr const char* kProblemSeparator = "; ";
 constexpr const char* kCannotWriteResults = "cannot write the results to the standard output";
 
-// The map files of one degraded file; an empty path for a map that was not asked for.
-struct MapTargets {
-    const fs::path& errorMap;
-    const fs::path& floatMap;
+using MapWriter = void (*)(const std::string&, const Array<float>&);
+
+// The maps of one kind (--error-maps or --float-maps) for the whole batch.
+struct MapSet {
+    std::vector<fs::path> paths;  // one per degraded file; empty paths when not asked for
+    std::string folderProblem;    // why the folder could not be made; empty when it was
+    MapWriter write;
+};
+
+// What scoring one file needs besides its path.
+struct FileJob {
+    const Lumetra2& engine;
+    const std::vector<MapSet>& maps;
+    const InputFiles& inputs;
+    const QualityGates& gates;
 };
 
 // The engine for the original, running its own parallel work in the caller's task arena.
@@ -47,18 +60,19 @@ Lumetra2 buildEngine(const Options& options) {
 }
 
 // The map paths of every degraded file, with the folder made; empty paths when `dir` is not
-// given.
-std::vector<fs::path> prepareMaps(const std::optional<fs::path>& dir,
-                                  const std::vector<std::string>& degraded,
-                                  const std::string& suffix) {
-    if (!dir) return std::vector<fs::path>(degraded.size());
+// given.  A folder that cannot be made does not stop the run: every file is still scored, and
+// each of its maps fails with the reason, so its row says why and nothing is lost.
+MapSet prepareMaps(const std::optional<fs::path>& dir, const std::vector<std::string>& degraded,
+                   const std::string& suffix, MapWriter write) {
+    if (!dir) return {std::vector<fs::path>(degraded.size()), {}, write};
     std::error_code error;
     fs::create_directories(*dir, error);
+    std::string problem;
     if (error || !fs::is_directory(*dir)) {
-        throw ArgumentError("cannot make the folder \"" + dir->string() +
-                            "\": " + (error ? error.message() : "not a folder"));
+        problem = "cannot make the folder \"" + dir->string() +
+                  "\": " + (error ? error.message() : "a file of that name is in the way");
     }
-    return mapPaths(degraded, *dir, suffix);
+    return {mapPaths(degraded, *dir, suffix), problem, write};
 }
 
 void appendProblem(std::string& problems, const std::string& problem) {
@@ -66,22 +80,23 @@ void appendProblem(std::string& problems, const std::string& problem) {
     problems += problem;
 }
 
-// Writes the requested maps of one comparison; returns what went wrong, empty when nothing.
-std::string writeMaps(const Array<float>& map, const MapTargets& targets,
-                      const InputFiles& inputs) {
-    using MapWriter = void (*)(const std::string&, const Array<float>&);
-    const std::pair<const fs::path&, MapWriter> maps[] = {{targets.errorMap, &writeErrorMapPng},
-                                                          {targets.floatMap, &writeFloatMapPfm}};
+// Writes the requested maps of file i; returns what went wrong, empty when nothing.
+std::string writeMaps(const Array<float>& map, const FileJob& job, std::size_t i) {
     std::string problems;
-    for (const auto& [path, write] : maps) {
+    for (const MapSet& set : job.maps) {
+        const fs::path& path = set.paths[i];
         if (path.empty()) continue;
-        if (inputs.wouldReplace(path)) {
+        if (!set.folderProblem.empty()) {
+            appendProblem(problems, "cannot write \"" + path.string() + "\": " + set.folderProblem);
+            continue;
+        }
+        if (job.inputs.wouldReplace(path)) {
             appendProblem(problems,
                           "not writing \"" + path.string() + "\": it would replace an input file");
             continue;
         }
         try {
-            write(path.string(), map);
+            set.write(path.string(), map);
         } catch (const std::exception& e) {
             appendProblem(problems, e.what());
         }
@@ -89,10 +104,18 @@ std::string writeMaps(const Array<float>& map, const MapTargets& targets,
     return problems;
 }
 
-// Reads, checks and scores one degraded file and writes its maps.  Every failure ends up
-// in the result: one file never stops the batch.
-FileResult processFile(const Lumetra2& engine, const std::string& path, const MapTargets& targets,
-                       const InputFiles& inputs) {
+// The gates' verdict on a scored file; none when no gate was given.
+std::optional<std::string> judge(const QualityGates& gates, const Comparison& comparison) {
+    if (!gates.any()) return std::nullopt;
+    // The percentiles cost a pass over the map, so they are taken only for the p99 gate.
+    const float p99 = gates.maxP99 ? percentilesOf(comparison.err()).p99 : 0.0f;
+    return failedGates(gates, {comparison.mobj(), comparison.nobj(), p99});
+}
+
+// Reads, checks and scores file i, judges it by the gates and writes its maps.  Every failure
+// ends up in the result: one file never stops the batch.
+FileResult processFile(const FileJob& job, const std::string& path, std::size_t i) {
+    const Lumetra2& engine = job.engine;
     FileResult result{path, std::nullopt, {}};
     std::optional<Comparison> comparison;
     {
@@ -120,7 +143,9 @@ FileResult processFile(const Lumetra2& engine, const std::string& path, const Ma
         }
     }
     result.scores = Scores{comparison->mobj(), comparison->nobj()};
-    result.error = writeMaps(comparison->err(), targets, inputs);
+    // A file whose maps then fail keeps its verdict: its scores are printed, so is the verdict.
+    result.gate = judge(job.gates, *comparison);
+    result.error = writeMaps(comparison->err(), job, i);
     return result;
 }
 
@@ -131,13 +156,13 @@ int runInArena(const Options& options, const Console& console) {
     const std::size_t count = degraded.size();
 
     const Lumetra2 engine = buildEngine(options);
-    const std::vector<fs::path> errorMaps =
-        prepareMaps(options.errorMapDir, degraded, kErrorMapSuffix);
-    const std::vector<fs::path> floatMaps =
-        prepareMaps(options.floatMapDir, degraded, kFloatMapSuffix);
+    const std::vector<MapSet> maps = {
+        prepareMaps(options.errorMapDir, degraded, kErrorMapSuffix, &writeErrorMapPng),
+        prepareMaps(options.floatMapDir, degraded, kFloatMapSuffix, &writeFloatMapPfm)};
     std::vector<std::string> inputPaths = degraded;
     inputPaths.push_back(options.original);
     const InputFiles inputs(inputPaths);
+    const FileJob job{engine, maps, inputs, options.gates};
 
     const auto threads = static_cast<unsigned>(tbb::this_task_arena::max_concurrency());
     const unsigned jobs = options.jobs
@@ -146,7 +171,8 @@ int runInArena(const Options& options, const Console& console) {
                                               availableMemory());
 
     const std::unique_ptr<ResultWriter> writer =
-        makeResultWriter(options.format, console.out, degraded);
+        makeResultWriter(options.format, console.out, degraded,
+                         options.gates.any() ? GateColumn::Shown : GateColumn::Omitted);
     const bool showProgress = console.errIsTerminal && !options.quiet && count > 1;
     ProgressBar progress(console.err, count,
                          showProgress ? ProgressBar::Mode::Enabled : ProgressBar::Mode::Disabled);
@@ -156,10 +182,9 @@ int runInArena(const Options& options, const Console& console) {
     // of the files before it.
     std::vector<FileResult> results(count);
     bool anyFailed = false;
+    std::size_t crossedGates = 0;
     const InOrderCallbacks callbacks{
-        [&](std::size_t i) {
-            results[i] = processFile(engine, degraded[i], {errorMaps[i], floatMaps[i]}, inputs);
-        },
+        [&](std::size_t i) { results[i] = processFile(job, degraded[i], i); },
         [&](std::size_t i) {
             const FileResult result = std::move(results[i]);
             progress.clear();
@@ -169,6 +194,7 @@ int runInArena(const Options& options, const Console& console) {
                 console.err << kDiagnosticPrefix << printable(result.error) << '\n' << std::flush;
             }
             anyFailed = anyFailed || result.failed();
+            if (result.crossedGate()) ++crossedGates;
             progress.redraw();
         },
         [&](std::size_t done) { progress.update(done); },
@@ -181,7 +207,14 @@ int runInArena(const Options& options, const Console& console) {
     writer->end();
 
     if (!console.out.flush()) throw Error(kCannotWriteResults);
-    return anyFailed ? kExitFailure : kExitSuccess;
+    if (crossedGates > 0) {
+        // One line for the log of a continuous-integration job: why it ends with status 3.
+        console.err << kDiagnosticPrefix << crossedGates << " of " << count
+                    << (count == 1 ? " file" : " files") << " crossed a quality gate\n"
+                    << std::flush;
+    }
+    if (anyFailed) return kExitFailure;  // a failure outranks a crossed gate
+    return crossedGates > 0 ? kExitGate : kExitSuccess;
 }
 
 }  // namespace

@@ -18,12 +18,13 @@ struct Console {
 };
 
 // Scores options.degraded against options.original and writes one row per file.  A file
-// that cannot be read, has the wrong size or whose maps cannot be written gets an error row
-// and a line on `err`, and the batch goes on.  Returns kExitSuccess when every file was
-// scored and written, kExitFailure otherwise.
+// that cannot be read, has the wrong size or whose maps cannot be written (a map folder that
+// cannot be made included) gets an error row and a line on `err`, and the batch goes on.
+// Scored files are judged by options.gates.  Returns kExitFailure when any file failed,
+// otherwise kExitGate when any crossed a gate (with a line on `err` counting them), otherwise
+// kExitSuccess.
 // Throws ImageReadError or SizeMismatchError when the original cannot be read or is too
-// small, ArgumentError when a map folder cannot be made, and Error when the results cannot
-// be written or the engine cannot be built.
+// small, and Error when the results cannot be written or the engine cannot be built.
 int runBatch(const Options& options, const Console& console);
 
 }  // namespace lumetra

@@ -1,10 +1,13 @@
 #include "cli/Options.h"
 
 #include <CLI/CLI.hpp>
+#include <cmath>
 #include <map>
 #include <memory>
 #include <optional>
 #include <ostream>
+#include <string>
+#include <utility>
 
 #include "args/NumberText.h"
 #include "image/Error.h"
@@ -29,7 +32,17 @@ constexpr const char* kDescription =
 
 constexpr const char* kFooter =
     "Exit status: 0 when every file was scored, 1 when any file failed (its row says why), "
-    "2 for a usage error or an unusable original.";
+    "2 for a usage error or an unusable original, 3 when every file was scored but one crossed "
+    "a quality gate (--fail-above, --fail-below, --fail-p99-above; with any of them the rows "
+    "end with a gate column naming the gates each file crossed). 1 and 2 win over 3.";
+
+// The quality gate options.
+constexpr const char* kFailAbove = "--fail-above";
+constexpr const char* kFailBelow = "--fail-below";
+constexpr const char* kFailP99Above = "--fail-p99-above";
+
+// Nine significant digits: a limit in a message reads back as the float that was read.
+constexpr int kLimitDigits = 9;
 
 // CLI11's help marks a negated flag with its stored value ("--no-intra-a{false}"); the help
 // text already says what each switch does, so the marks go.
@@ -59,6 +72,35 @@ CLI::Option* addNumber(CLI::App& app, const std::string& names, float& value,
     return app.add_option(names, read, what)->type_name("FLOAT")->default_str(shortestText(value));
 }
 
+// A gate limit: a float read as addNumber reads it, unset until given.  Text that is not a
+// number ends the parse with CLI11's conversion error, which names the option; a limit that is
+// not finite is refused after the parse by gateProblems.
+void addGate(CLI::App& app, const std::string& name, std::optional<float>& limit,
+             const std::string& valueName, const std::string& what) {
+    const auto read = [&limit](const CLI::results_t& texts) {
+        limit = readFloat(texts.front());
+        return limit.has_value();
+    };
+    app.add_option(name, read, what)->option_text(valueName);
+}
+
+// "--fail-above must be a finite number (got nan)" for each limit that is not a finite number,
+// joined by "; "; empty when every limit is usable.
+std::string gateProblems(const QualityGates& gates) {
+    const std::pair<const char*, const std::optional<float>&> limits[] = {
+        {kFailAbove, gates.maxMeasure},
+        {kFailBelow, gates.minScore},
+        {kFailP99Above, gates.maxP99}};
+    std::string problems;
+    for (const auto& [option, limit] : limits) {
+        if (!limit || std::isfinite(*limit)) continue;
+        if (!problems.empty()) problems += "; ";
+        problems += std::string(option) + " must be a finite number (got " +
+                    generalText(static_cast<double>(*limit), kLimitDigits) + ")";
+    }
+    return problems;
+}
+
 // The check of --jobs: a decimal number from 1 to kMaxJobs; the message names the range.
 std::string checkJobs(const std::string& text) {
     const std::optional<unsigned> jobs = readUnsigned(text);
@@ -81,6 +123,12 @@ void validateAsUsage(const Parameters& parameters) {
     } catch (const ParameterError& e) {
         throw CLI::ValidationError(std::string("lumetra: ") + e.what());
     }
+}
+
+// gateProblems() as a CLI11 usage error, printed the way validateAsUsage prints its own.
+void validateGatesAsUsage(const QualityGates& gates) {
+    const std::string problems = gateProblems(gates);
+    if (!problems.empty()) throw CLI::ValidationError("lumetra: " + problems);
 }
 
 }  // namespace
@@ -143,10 +191,25 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::ostre
         ->option_text("N");
     app.add_flag("-q,--quiet", options.quiet, "No progress bar");
 
+    // Quality gates: each strict (a value equal to the limit passes); a file that crosses one
+    // is still printed, its row names the gate, and the run ends with status 3.
+    QualityGates& gates = options.gates;
+    addGate(app, kFailAbove, gates.maxMeasure, "MEASURE",
+            "Exit with status 3 when a file's measure is above MEASURE; equal passes (lower "
+            "measures are better, 0: no visible difference)");
+    addGate(app, kFailBelow, gates.minScore, "SCORE",
+            "Exit with status 3 when a file's score is below SCORE; equal passes (higher scores "
+            "are better: 1 to 5, an identical image scoring the offset, 3.8 by default)");
+    addGate(app, kFailP99Above, gates.maxP99, "VALUE",
+            "Exit with status 3 when the 99th percentile of a file's error map is above VALUE; "
+            "equal passes (lower is better): catches a small region gone badly wrong that the "
+            "pooled measure hides");
+
     try {
         app.parse(argc, argv);
         // Values the parameters refuse are reported like any other usage error.
         validateAsUsage(p);
+        validateGatesAsUsage(options.gates);
     } catch (const CLI::ParseError& e) {
         const int status = app.exit(e, out, err);
         return {std::nullopt, status == 0 ? kExitSuccess : kExitUsage};

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/QualityGates.h"
 #include "engine/Parameters.h"
 
 namespace lumetra {
@@ -26,12 +27,14 @@ struct Options {
     std::optional<unsigned> jobs;  // files scored at once; chosen by the run when not given
     unsigned threads = 0;          // threads of all the run's work; 0: every core
     bool quiet = false;
+    QualityGates gates;  // none given: no gate column, and the exit status never 3
 };
 
 // Exit statuses of the program.
 inline constexpr int kExitSuccess = 0;
 inline constexpr int kExitFailure = 1;  // a file failed, or the run itself
 inline constexpr int kExitUsage = 2;    // a bad command line or an unusable original
+inline constexpr int kExitGate = 3;     // every file scored, but one crossed a quality gate
 
 // What parsing a command line came to: the options to run with, or the exit status to end
 // with at once (0 after --help or --version, kExitUsage after a usage error).
@@ -42,7 +45,8 @@ struct ParsedCommandLine {
 
 // Reads argv[1] ... argv[argc - 1].  Help and version text go to `out`, usage errors to
 // `err`.  Numbers are read the same whatever the caller's C locale.  Parameters that
-// Parameters::validate() refuses are a usage error: "lumetra: " and its message.
+// Parameters::validate() refuses are a usage error: "lumetra: " and its message; so is a gate
+// limit that is not a finite number ("lumetra: --fail-above must be a finite number (got nan)").
 ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& out,
                                    std::ostream& err);
 

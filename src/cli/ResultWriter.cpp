@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "args/CsvRow.h"
+#include "cli/QualityGates.h"
 #include "cli/TextFormat.h"
 
 namespace lumetra {
@@ -26,6 +27,26 @@ constexpr std::string_view kColumnGap = "  ";
 
 // Header of the machine formats; "error" is empty for a file that was scored.
 constexpr std::string_view kMachineHeader[] = {"file", "measure", "score", "error"};
+// The last column of every format when quality gates were given.
+constexpr std::string_view kGateField = "gate";
+constexpr std::string_view kGateHeader = "Gate";
+// The table's gate marks: a passed file, and the prefix of the names of the gates failed.
+constexpr std::string_view kPassMark = "pass";
+constexpr std::string_view kFailMark = "FAIL ";
+
+// The table's gate cell: "pass", "FAIL measure+score", or empty for a file without a verdict.
+std::string gateMark(const FileResult& result) {
+    if (!result.gate) return {};
+    if (result.gate->empty()) return std::string(kPassMark);
+    return std::string(kFailMark) + *result.gate;
+}
+
+// Width of the widest gate cell, every gate failed, so that error texts after it line up.
+std::size_t gateMarkWidth() {
+    return std::string(kFailMark).size() +
+           (std::string(kMeasureGate) + kGateSeparator + kScoreGate + kGateSeparator + kP99Gate)
+               .size();
+}
 
 std::string padRight(std::string_view text, std::size_t width) {
     const std::size_t shown = displayWidth(text);
@@ -39,8 +60,8 @@ std::string padLeft(std::string_view text, std::size_t width) {
 
 class TableWriter : public ResultWriter {
   public:
-    TableWriter(std::ostream& out, const std::vector<std::string>& paths)
-        : _out(out), _pathWidth(displayWidth(kPathHeader)) {
+    TableWriter(std::ostream& out, const std::vector<std::string>& paths, GateColumn gateColumn)
+        : _out(out), _pathWidth(displayWidth(kPathHeader)), _gateColumn(gateColumn) {
         for (const std::string& path : paths) {
             _pathWidth = std::max(_pathWidth, displayWidth(printable(path)));
         }
@@ -49,8 +70,9 @@ class TableWriter : public ResultWriter {
     void begin() override {
         _out << padRight(kPathHeader, _pathWidth) << kColumnGap
              << padLeft(kMeasureHeader, kNumberWidth) << kColumnGap
-             << padLeft(kScoreHeader, kNumberWidth) << '\n'
-             << std::flush;
+             << padLeft(kScoreHeader, kNumberWidth);
+        if (_gateColumn == GateColumn::Shown) _out << kColumnGap << kGateHeader;
+        _out << '\n' << std::flush;
     }
 
     void write(const FileResult& result) override {
@@ -60,6 +82,11 @@ class TableWriter : public ResultWriter {
             result.scores ? shortNumber(result.scores->score) : std::string(kErrorCell);
         _out << padRight(printable(result.path), _pathWidth) << kColumnGap
              << padLeft(measure, kNumberWidth) << kColumnGap << padLeft(score, kNumberWidth);
+        if (_gateColumn == GateColumn::Shown) {
+            // Padded only when an error follows, so that no row ends in spaces.
+            const std::string mark = gateMark(result);
+            _out << kColumnGap << (result.error.empty() ? mark : padRight(mark, gateMarkWidth()));
+        }
         if (!result.error.empty()) _out << kColumnGap << printable(result.error);
         _out << '\n' << std::flush;
     }
@@ -69,6 +96,7 @@ class TableWriter : public ResultWriter {
   private:
     std::ostream& _out;
     std::size_t _pathWidth;
+    GateColumn _gateColumn;
 };
 
 // The fields of a TSV row, each escaped, joined by tabs and ended by LF.
@@ -87,18 +115,22 @@ class DelimitedWriter : public ResultWriter {
   public:
     using Row = std::string (*)(const std::vector<std::string>&);
 
-    DelimitedWriter(std::ostream& out, Row row) : _out(out), _row(row) {}
+    DelimitedWriter(std::ostream& out, Row row, GateColumn gateColumn)
+        : _out(out), _row(row), _gateColumn(gateColumn) {}
 
     void begin() override {
-        const std::vector<std::string> header(std::begin(kMachineHeader), std::end(kMachineHeader));
+        std::vector<std::string> header(std::begin(kMachineHeader), std::end(kMachineHeader));
+        if (_gateColumn == GateColumn::Shown) header.emplace_back(kGateField);
         _out << _row(header) << std::flush;
     }
 
     void write(const FileResult& result) override {
         const bool scored = result.scores.has_value();
-        _out << _row({result.path, scored ? fullNumber(result.scores->measure) : std::string(),
-                      scored ? fullNumber(result.scores->score) : std::string(), result.error})
-             << std::flush;
+        std::vector<std::string> fields = {
+            result.path, scored ? fullNumber(result.scores->measure) : std::string(),
+            scored ? fullNumber(result.scores->score) : std::string(), result.error};
+        if (_gateColumn == GateColumn::Shown) fields.push_back(result.gate.value_or(""));
+        _out << _row(fields) << std::flush;
     }
 
     void end() override {}
@@ -106,6 +138,7 @@ class DelimitedWriter : public ResultWriter {
   private:
     std::ostream& _out;
     Row _row;
+    GateColumn _gateColumn;
 };
 
 // An array of one object per file, each on a line of its own, written as the rows come.
@@ -114,7 +147,7 @@ class DelimitedWriter : public ResultWriter {
 // 3.799999952316284 for 3.8f), and JSON has no NaN or infinity: such a number is null.
 class JsonWriter : public ResultWriter {
   public:
-    explicit JsonWriter(std::ostream& out) : _out(out) {}
+    JsonWriter(std::ostream& out, GateColumn gateColumn) : _out(out), _gateColumn(gateColumn) {}
 
     void begin() override { _out << '[' << std::flush; }
 
@@ -125,6 +158,10 @@ class JsonWriter : public ResultWriter {
         row["score"] = number(result.scores, &Scores::score);
         row["error"] =
             result.error.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(result.error);
+        if (_gateColumn == GateColumn::Shown) {
+            row[std::string(kGateField)] =
+                result.gate ? nlohmann::ordered_json(*result.gate) : nlohmann::ordered_json();
+        }
         _out << (_rows++ == 0 ? "\n" : ",\n") << "  " << oneLine(row) << std::flush;
     }
 
@@ -158,24 +195,26 @@ class JsonWriter : public ResultWriter {
     }
 
     std::ostream& _out;
+    GateColumn _gateColumn;
     std::size_t _rows = 0;
 };
 
 }  // namespace
 
 std::unique_ptr<ResultWriter> makeResultWriter(OutputFormat format, std::ostream& out,
-                                               const std::vector<std::string>& paths) {
+                                               const std::vector<std::string>& paths,
+                                               GateColumn gateColumn) {
     switch (format) {
         case OutputFormat::Csv:
-            return std::make_unique<DelimitedWriter>(out, &csvRow);
+            return std::make_unique<DelimitedWriter>(out, &csvRow, gateColumn);
         case OutputFormat::Tsv:
-            return std::make_unique<DelimitedWriter>(out, &tsvRow);
+            return std::make_unique<DelimitedWriter>(out, &tsvRow, gateColumn);
         case OutputFormat::Json:
-            return std::make_unique<JsonWriter>(out);
+            return std::make_unique<JsonWriter>(out, gateColumn);
         case OutputFormat::Table:
             break;
     }
-    return std::make_unique<TableWriter>(out, paths);
+    return std::make_unique<TableWriter>(out, paths, gateColumn);
 }
 
 }  // namespace lumetra

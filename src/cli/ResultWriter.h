@@ -24,9 +24,18 @@ struct FileResult {
     std::string path;
     std::optional<Scores> scores;
     std::string error;
+    // The quality gates' verdict on a scored file: the names of the gates it failed joined by
+    // "+" ("measure+p99"), empty when it passed them all; none when no gate was given or the
+    // file was not scored.
+    std::optional<std::string> gate = std::nullopt;
 
     bool failed() const { return !scores || !error.empty(); }
+    bool crossedGate() const { return gate && !gate->empty(); }
 };
+
+// Whether the rows carry the quality gates' verdict: only when a gate was given, so that the
+// output of a run without gates stays as it has always been.
+enum class GateColumn { Omitted, Shown };
 
 class ResultWriter {
   public:
@@ -42,7 +51,12 @@ class ResultWriter {
 
 // A writer of `format` onto `out`.  The table sizes its path column from `paths`, every
 // path the batch will print, so rows can go out as they come and still line up.
+// With the gate column shown, CSV, TSV and JSON get a last field "gate": the failed gates'
+// names, empty for a file that passed (JSON: "" passed, null for a file without a verdict).
+// The table gets a "Gate" column after the score: "pass", or "FAIL " and the failed gates'
+// names ("FAIL measure+score"); empty for a file that was not scored.
 std::unique_ptr<ResultWriter> makeResultWriter(OutputFormat format, std::ostream& out,
-                                               const std::vector<std::string>& paths);
+                                               const std::vector<std::string>& paths,
+                                               GateColumn gateColumn = GateColumn::Omitted);
 
 }  // namespace lumetra

@@ -1,12 +1,17 @@
 #include "image/FileOutput.h"
 
+#include <fcntl.h>
 #include <stb/stb_image_write.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <random>
+#include <string_view>
+#include <utility>
 
 #include "image/Error.h"
 
@@ -14,8 +19,59 @@ namespace lumetra {
 
 namespace {
 
+// The temporary name is the target's name and this mark, then kRandomLetters random letters.
+constexpr std::string_view kTemporaryMark = ".partial-";
+constexpr std::size_t kRandomLetters = 6;
+constexpr std::string_view kLetters =
+    "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+// Names tried before giving up when each is taken (another writer's temporary file).
+constexpr int kNameAttempts = 100;
+// Longest file name, in bytes, of the file systems the program writes to (Linux NAME_MAX).
+constexpr std::size_t kMaxNameBytes = 255;
+// The mode a new file is created with before the umask, as fopen creates one.
+constexpr mode_t kNewFileMode = 0666;
+// Read, write and execute for owner, group and others; never set-id or sticky bits.
+constexpr mode_t kPermissionBits = 0777;
+
 std::string cannotWrite(const std::string& path, const std::string& reason) {
     return "cannot write \"" + path + "\": " + reason;
+}
+
+// A fresh temporary name beside `path`: its folder, its file name cut so that the mark and the
+// letters still fit in a file name, the mark and random letters.
+std::string temporaryName(const std::string& path, std::random_device& random) {
+    const std::size_t slash = path.rfind('/');
+    const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    const std::size_t room = kMaxNameBytes - kTemporaryMark.size() - kRandomLetters;
+    std::string name = path.substr(0, nameStart + std::min(path.size() - nameStart, room));
+    name += kTemporaryMark;
+    std::uniform_int_distribution<std::size_t> letter(0, kLetters.size() - 1);
+    for (std::size_t i = 0; i < kRandomLetters; ++i) name += kLetters[letter(random)];
+    return name;
+}
+
+// Creates and opens a new temporary file beside `path`, and returns its descriptor and name.
+// It is created with the mode fopen would give a new file (0666 less the umask), or the mode
+// of the file it will replace, so that renaming it into place changes no permission: mkstemp
+// would make it readable by its owner alone.
+std::pair<int, std::string> createTemporary(const std::string& path) {
+    struct stat target {};
+    const bool replacing = stat(path.c_str(), &target) == 0;
+    std::random_device random;
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        std::string name = temporaryName(path, random);
+        const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kNewFileMode);
+        if (fd < 0 && errno == EEXIST) continue;
+        if (fd < 0) throw Error(cannotWrite(path, std::strerror(errno)));
+        if (replacing && fchmod(fd, target.st_mode & kPermissionBits) != 0) {
+            const int error = errno;
+            close(fd);
+            std::remove(name.c_str());
+            throw Error(cannotWrite(path, std::strerror(error)));
+        }
+        return {fd, std::move(name)};
+    }
+    throw Error(cannotWrite(path, "no free temporary name beside it"));
 }
 
 // Removes the temporary file unless it has been renamed into place.
@@ -58,12 +114,9 @@ void writeFileAtomically(const std::string& path, const std::function<bool(std::
         writeInPlace(path, write);
         return;
     }
-    // mkstemp replaces the six Xs; the name stays in the target's folder, so the rename is
-    // atomic.
-    std::string pattern = path + ".partial-XXXXXX";
-    const int fd = mkstemp(pattern.data());
-    if (fd < 0) throw Error(cannotWrite(path, std::strerror(errno)));
-    TemporaryFile temporary(pattern);
+    // The temporary file is in the target's folder, so the rename is atomic.
+    auto [fd, name] = createTemporary(path);
+    TemporaryFile temporary(std::move(name));
     std::FILE* file = fdopen(fd, "wb");
     if (file == nullptr) {
         const int error = errno;

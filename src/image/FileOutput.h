@@ -5,7 +5,10 @@
 // reader never sees a partial file, a failed write (a full disk, an unwritable folder) leaves
 // nothing behind, and an existing file of that name stays as it was until the new one is
 // complete.  An existing target that is not a plain file (a device, a pipe, a link) is written
-// through in place instead, since replacing it would be wrong.
+// through in place instead, since replacing it would be wrong.  A new file gets the permissions
+// fopen would give it (0666 less the umask); a replaced file keeps its own.  The temporary name
+// is the target's followed by ".partial-" and six random letters (the target's name cut short
+// when that would not fit in a file name).
 
 #include <cstdint>
 #include <cstdio>

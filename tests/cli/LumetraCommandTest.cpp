@@ -8,7 +8,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -635,12 +637,337 @@ TEST_F(LumetraCommand, MapsNeverReplaceAnInputFile) {
     EXPECT_TRUE(fs::exists(maps / "y.errmap.errmap.png"));
 }
 
-TEST_F(LumetraCommand, MapFolderThatIsAFileEndsWithStatusTwo) {
-    writeFile(_dir / "plain-file", "x");
-    const ProgramRun r = run({"--error-maps", (_dir / "plain-file").string(), golden("scene64.ppm"),
-                              golden("scene64__copy.ppm")});
-    EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.out, "");
+// Each kind of map location that cannot take a file, and for root too (permissions would not
+// stop root, who runs the tests).  `make` prepares the location under `dir` and returns the
+// folder to give; `allRows` says whether every row's map is affected or only scene64__noise's.
+struct BadMapPlace {
+    const char* name;
+    const char* option;  // --error-maps or --float-maps
+    const char* suffix;  // that option's map suffix
+    fs::path (*make)(const fs::path& dir, const std::string& suffix);
+    bool allRows;
+    const char* reason;  // part of the affected rows' error
+};
+
+fs::path folderThatIsAFile(const fs::path& dir, const std::string&) {
+    writeFile(dir / "plain-file", "x");
+    return dir / "plain-file";
+}
+
+fs::path folderBelowAFile(const fs::path& dir, const std::string&) {
+    writeFile(dir / "plain-file", "x");
+    return dir / "plain-file" / "maps";
+}
+
+// The noise file's map name is taken by a folder, which is never replaced.
+fs::path mapNameThatIsAFolder(const fs::path& dir, const std::string& suffix) {
+    fs::create_directories(dir / "maps" / ("scene64__noise" + suffix) / "inside");
+    return dir / "maps";
+}
+
+// The noise file's map name is a link the user made to a full device: the map is written
+// through the link, and the device refuses it.
+fs::path mapNameLinkedToAFullDevice(const fs::path& dir, const std::string& suffix) {
+    fs::create_directories(dir / "maps");
+    fs::create_symlink("/dev/full", dir / "maps" / ("scene64__noise" + suffix));
+    return dir / "maps";
+}
+
+const BadMapPlace kBadMapPlaces[] = {
+    {"ErrorMapFolderIsAFile", "--error-maps", ".errmap.png", &folderThatIsAFile, true,
+     "cannot make the folder"},
+    {"FloatMapFolderBelowAFile", "--float-maps", ".errmap.pfm", &folderBelowAFile, true,
+     "cannot make the folder"},
+    {"ErrorMapNameIsAFolder", "--error-maps", ".errmap.png", &mapNameThatIsAFolder, false,
+     "Is a directory"},
+    {"FloatMapNameIsAFolder", "--float-maps", ".errmap.pfm", &mapNameThatIsAFolder, false,
+     "Is a directory"},
+    {"ErrorMapOnAFullDevice", "--error-maps", ".errmap.png", &mapNameLinkedToAFullDevice, false,
+     "No space left on device"},
+    {"FloatMapOnAFullDevice", "--float-maps", ".errmap.pfm", &mapNameLinkedToAFullDevice, false,
+     "No space left on device"},
+};
+
+// Every name under `dir`, at any depth, that holds ".partial-": a temporary file left behind.
+std::vector<std::string> partialFiles(const fs::path& dir) {
+    std::vector<std::string> found;
+    for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+        const std::string name = entry.path().filename().string();
+        if (name.find(".partial-") != std::string::npos) found.push_back(entry.path().string());
+    }
+    return found;
+}
+
+class LumetraCommandBadMapPlace : public LumetraCommand,
+                                  public ::testing::WithParamInterface<BadMapPlace> {};
+
+TEST_P(LumetraCommandBadMapPlace, FailsExactlyTheAffectedRowsAndLeavesNoPartialFile) {
+    const BadMapPlace& place = GetParam();
+    const fs::path folder = place.make(_dir, place.suffix);
+    // The other kind of map goes to a good folder and is written for every file.
+    const bool errorMapsBad = std::string(place.option) == "--error-maps";
+    const fs::path goodFolder = _dir / "good";
+    const std::string goodSuffix = errorMapsBad ? ".errmap.pfm" : ".errmap.png";
+    const std::vector<std::string> names = {"scene64__noise", "scene64__blur"};
+    const ProgramRun r =
+        run({"--format", "csv", place.option, folder.string(),
+             errorMapsBad ? "--float-maps" : "--error-maps", goodFolder.string(),
+             golden("scene64.ppm"), golden(names[0] + ".ppm"), golden(names[1] + ".ppm")});
+    EXPECT_EQ(r.status, 1) << r.err;
+
+    const std::vector<Record> records = parseCsv(r.out);
+    ASSERT_EQ(records.size(), 3u) << r.out;
+    const std::map<std::string, Expected> expected = goldenDefaults();
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const Record& row = records[i + 1];
+        ASSERT_EQ(row.size(), 4u);
+        // Every file is scored, whatever became of its maps.
+        expectScores(std::stod(row[1]), std::stod(row[2]), expected.at(names[i] + ".ppm"), row[0]);
+        EXPECT_TRUE(fs::is_regular_file(goodFolder / (names[i] + goodSuffix))) << names[i];
+        const bool affected = place.allRows || i == 0;
+        if (affected) {
+            EXPECT_NE(row[3].find(place.reason), std::string::npos) << row[3];
+            EXPECT_NE(row[3].find(names[i] + place.suffix), std::string::npos) << row[3];
+            EXPECT_NE(r.err.find("lumetra: " + row[3] + "\n"), std::string::npos) << r.err;
+        } else {
+            EXPECT_EQ(row[3], "");
+            EXPECT_TRUE(fs::is_regular_file(folder / (names[i] + place.suffix))) << names[i];
+        }
+    }
+    EXPECT_EQ(partialFiles(_dir), std::vector<std::string>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, LumetraCommandBadMapPlace, ::testing::ValuesIn(kBadMapPlaces),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------------------------------------
+// Quality gates
+
+// Limits are set this far (relative) beyond a golden value: ten times expected.tsv's 1e-4
+// agreement, so each lands on its intended side on any conforming build.
+constexpr double kLimitMargin = 1e-3;
+
+// The 99th percentile of a float map as the gate takes it: between the two nearest order
+// statistics at position 0.99 (n - 1) of the sorted values, in double.
+double p99OfFloatMap(const fs::path& pfm) {
+    const std::string bytes = readFile(pfm);
+    const std::string header = "Pf\n64 64\n-1.0\n";  // the scene64 maps, little-endian
+    EXPECT_EQ(bytes.substr(0, header.size()), header);
+    std::vector<double> values;
+    for (std::size_t at = header.size(); at + sizeof(float) <= bytes.size(); at += sizeof(float)) {
+        std::uint32_t bits = 0;
+        for (std::size_t k = sizeof(float); k-- > 0;) {
+            bits = (bits << 8) | static_cast<unsigned char>(bytes[at + k]);
+        }
+        float value = 0.0f;
+        std::memcpy(&value, &bits, sizeof value);
+        values.push_back(value);
+    }
+    EXPECT_EQ(values.size(), 64u * 64u);
+    if (values.empty()) return 0.0;
+    std::sort(values.begin(), values.end());
+    const double position = 0.99 * static_cast<double>(values.size() - 1);
+    const auto below = static_cast<std::size_t>(position);
+    const double low = values[below];
+    const double high = values[std::min(below + 1, values.size() - 1)];
+    return low + (high - low) * (position - static_cast<double>(below));
+}
+
+std::string limitText(double value) {
+    std::ostringstream text;
+    text.precision(9);
+    text << value;
+    return text.str();
+}
+
+// The golden values the gate cases set their limits around.
+struct GateReferences {
+    Expected noise;
+    Expected blur;
+    double noiseP99;
+};
+
+// One gate run over scene64's noise and blur pairs (blur is the worse on both measure and
+// score: 4026.86 / 1 against 736.982 / 3.24653), or the copy alone.
+struct GateCase {
+    const char* name;
+    std::vector<std::string> (*gates)(const GateReferences& ref);
+    std::vector<std::string> files;  // golden degraded files
+    int status;
+    std::vector<std::string> gateColumn;  // one per file
+};
+
+double above(double value) {
+    return value * (1.0 + kLimitMargin);
+}
+double below(double value) {
+    return value * (1.0 - kLimitMargin);
+}
+
+const std::vector<std::string> kNoiseAndBlur = {"scene64__noise.ppm", "scene64__blur.ppm"};
+
+const GateCase kGateCases[] = {
+    {"MeasureLimitAboveEveryFilePasses",
+     [](const GateReferences& ref) {
+         return std::vector<std::string>{"--fail-above", limitText(above(ref.blur.measure))};
+     },
+     kNoiseAndBlur,
+     0,
+     {"", ""}},
+    {"MeasureLimitBetweenFailsTheWorse",
+     [](const GateReferences& ref) {
+         return std::vector<std::string>{"--fail-above", limitText(above(ref.noise.measure))};
+     },
+     kNoiseAndBlur,
+     3,
+     {"", "measure"}},
+    {"MeasureLimitBelowEveryFileFailsBoth",
+     [](const GateReferences& ref) {
+         return std::vector<std::string>{"--fail-above", limitText(below(ref.noise.measure))};
+     },
+     kNoiseAndBlur,
+     3,
+     {"measure", "measure"}},
+    {"ScoreLimitBelowEveryFilePasses",
+     [](const GateReferences& ref) {
+         return std::vector<std::string>{"--fail-below", limitText(below(ref.blur.score))};
+     },
+     kNoiseAndBlur,
+     0,
+     {"", ""}},
+    {"ScoreLimitBetweenFailsTheWorse",
+     [](const GateReferences& ref) {
+         return std::vector<std::string>{"--fail-below", limitText(below(ref.noise.score))};
+     },
+     kNoiseAndBlur,
+     3,
+     {"", "score"}},
+    {"ScoreLimitAboveEveryFileFailsBoth",
+     [](const GateReferences& ref) {
+         return std::vector<std::string>{"--fail-below", limitText(above(ref.noise.score))};
+     },
+     kNoiseAndBlur,
+     3,
+     {"score", "score"}},
+    {"P99LimitJustAboveTheFilePasses",
+     [](const GateReferences& ref) {
+         return std::vector<std::string>{"--fail-p99-above", limitText(above(ref.noiseP99))};
+     },
+     {"scene64__noise.ppm"},
+     0,
+     {""}},
+    {"P99LimitJustBelowTheFileFails",
+     [](const GateReferences& ref) {
+         return std::vector<std::string>{"--fail-p99-above", limitText(below(ref.noiseP99))};
+     },
+     {"scene64__noise.ppm"},
+     3,
+     {"p99"}},
+    {"EveryGateCrossedIsNamed",
+     [](const GateReferences& ref) {
+         return std::vector<std::string>{"--fail-p99-above", limitText(below(ref.noiseP99)),
+                                         "--fail-below",     limitText(above(ref.noise.score)),
+                                         "--fail-above",     limitText(below(ref.noise.measure))};
+     },
+     {"scene64__noise.ppm"},
+     3,
+     {"measure+score+p99"}},
+    // Strict limits: the copy's measure is exactly 0, its score exactly the offset 3.8 and its
+    // error map all zero, so limits equal to them pass.
+    {"ValuesEqualToTheLimitsPass",
+     [](const GateReferences&) {
+         return std::vector<std::string>{"--fail-above",     "0", "--fail-below", "3.8",
+                                         "--fail-p99-above", "0"};
+     },
+     {"scene64__copy.ppm"},
+     0,
+     {""}},
+};
+
+class LumetraCommandGate : public LumetraCommand, public ::testing::WithParamInterface<GateCase> {
+  protected:
+    GateReferences references() const {
+        const std::map<std::string, Expected> expected = goldenDefaults();
+        // The noise map's p99, from the raw map the program writes.
+        const ProgramRun maps = run({"--float-maps", (_dir / "floats").string(),
+                                     golden("scene64.ppm"), golden("scene64__noise.ppm")});
+        EXPECT_EQ(maps.status, 0) << maps.err;
+        return {expected.at("scene64__noise.ppm"), expected.at("scene64__blur.ppm"),
+                p99OfFloatMap(_dir / "floats" / "scene64__noise.errmap.pfm")};
+    }
+};
+
+TEST_P(LumetraCommandGate, ExitStatusAndGateColumnFollowTheLimits) {
+    const GateCase& c = GetParam();
+    std::vector<std::string> args = c.gates(references());
+    args.insert(args.end(), {"--format", "csv", golden("scene64.ppm")});
+    for (const std::string& file : c.files) args.push_back(golden(file));
+    const ProgramRun r = run(args);
+    EXPECT_EQ(r.status, c.status) << r.err;
+
+    const std::vector<Record> records = parseCsv(r.out);
+    ASSERT_EQ(records.size(), c.files.size() + 1) << r.out;
+    EXPECT_EQ(records[0], (Record{"file", "measure", "score", "error", "gate"}));
+    for (std::size_t i = 0; i < c.files.size(); ++i) {
+        ASSERT_EQ(records[i + 1].size(), 5u);
+        EXPECT_EQ(records[i + 1][3], "") << c.files[i];
+        EXPECT_EQ(records[i + 1][4], c.gateColumn[i]) << c.files[i];
+    }
+    // Status 3 comes with one line saying why; a passing run writes nothing.
+    const std::size_t crossed = static_cast<std::size_t>(
+        std::count_if(c.gateColumn.begin(), c.gateColumn.end(),
+                      [](const std::string& gate) { return !gate.empty(); }));
+    const std::string files = c.files.size() == 1 ? " file" : " files";
+    EXPECT_EQ(r.err, crossed == 0 ? std::string()
+                                  : "lumetra: " + std::to_string(crossed) + " of " +
+                                        std::to_string(c.files.size()) + files +
+                                        " crossed a quality gate\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Limits, LumetraCommandGate, ::testing::ValuesIn(kGateCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(LumetraCommand, FailedFileOutranksACrossedGateAndHasNoVerdict) {
+    const std::string missing = (_dir / "missing.ppm").string();
+    const ProgramRun r = run({"--format", "json", "--fail-above", "1", golden("scene64.ppm"),
+                              golden("scene64__noise.ppm"), missing, golden("scene64__copy.ppm")});
+    EXPECT_EQ(r.status, 1);
+    const std::optional<std::vector<JsonObject>> objects = JsonParser(r.out).parseArray();
+    ASSERT_TRUE(objects) << r.out;
+    ASSERT_EQ(objects->size(), 3u);
+    EXPECT_EQ((*objects)[0].at("gate").text(), "measure");
+    EXPECT_TRUE((*objects)[1].at("gate").isNull());  // not scored: no verdict
+    EXPECT_FALSE((*objects)[1].at("error").isNull());
+    EXPECT_EQ((*objects)[2].at("gate").text(), "");  // passed
+    EXPECT_NE(r.err.find("1 of 3 files crossed a quality gate"), std::string::npos) << r.err;
+}
+
+TEST_F(LumetraCommand, GateLimitThatIsNotAFiniteNumberIsAUsageError) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"--fail-above", "nan"},  {"--fail-above", "inf"},     {"--fail-above", "abc"},
+        {"--fail-below", "-inf"}, {"--fail-p99-above", "NaN"}, {"--fail-p99-above", ""},
+    };
+    for (const auto& [option, value] : cases) {
+        const ProgramRun r =
+            run({option, value, golden("scene64.ppm"), golden("scene64__noise.ppm")});
+        EXPECT_EQ(r.status, 2) << option << " " << value;
+        EXPECT_EQ(r.out, "") << option << " " << value;
+        EXPECT_NE(r.err.find(option), std::string::npos) << r.err;
+    }
+}
+
+TEST_F(LumetraCommand, TableMarksEachRowPassOrFail) {
+    const ProgramRun r = run({"--fail-above", "1000", golden("scene64.ppm"),
+                              golden("scene64__noise.ppm"), golden("scene64__blur.ppm")});
+    EXPECT_EQ(r.status, 3);
+    std::istringstream lines(r.out);
+    std::vector<std::string> table;
+    for (std::string line; std::getline(lines, line);) table.push_back(line);
+    ASSERT_EQ(table.size(), 3u) << r.out;
+    const std::size_t gateAt = table[0].find("Gate");
+    ASSERT_NE(gateAt, std::string::npos) << table[0];
+    EXPECT_EQ(table[1].substr(gateAt), "pass");
+    EXPECT_EQ(table[2].substr(gateAt), "FAIL measure");
 }
 
 // ---------------------------------------------------------------------------------------------

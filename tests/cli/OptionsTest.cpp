@@ -164,6 +164,54 @@ TEST(Options, NumbersThatAreNotWholeNumbersAreConversionErrors) {
     }
 }
 
+TEST(Options, GatesAreReadOnlyWhenGiven) {
+    const Parse none = parse({"o.ppm", "d.ppm"});
+    ASSERT_TRUE(none.parsed.options) << none.err;
+    EXPECT_FALSE(none.parsed.options->gates.any());
+
+    const Parse all = parse({"--fail-above", "736.98", "--fail-below", "+3.25", "--fail-p99-above",
+                             "-1e-3", "o.ppm", "d.ppm"});
+    ASSERT_TRUE(all.parsed.options) << all.err;
+    const QualityGates& gates = all.parsed.options->gates;
+    EXPECT_EQ(gates.maxMeasure, 736.98f);
+    EXPECT_EQ(gates.minScore, 3.25f);
+    EXPECT_EQ(gates.maxP99, -1e-3f);  // finite, so usable, though every file will cross it
+}
+
+// A gate limit must be a finite number; the message names the option.
+TEST(Options, GateLimitsThatAreNotFiniteNumbersAreUsageErrors) {
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"--fail-above", "nan"}, "lumetra: --fail-above must be a finite number (got nan)"},
+        {{"--fail-above", "inf"}, "lumetra: --fail-above must be a finite number (got inf)"},
+        {{"--fail-below", "-Infinity"}, "lumetra: --fail-below must be a finite number (got -inf)"},
+        {{"--fail-p99-above", "NaN"},
+         "lumetra: --fail-p99-above must be a finite number (got nan)"},
+        {{"--fail-above", "inf", "--fail-p99-above", "nan"},
+         "lumetra: --fail-above must be a finite number (got inf); --fail-p99-above must be a "
+         "finite number (got nan)"},
+        {{"--fail-above", "abc"}, "Could not convert: --fail-above = abc"},
+        {{"--fail-below", "3,5"}, "Could not convert: --fail-below = 3,5"},
+        {{"--fail-p99-above", "1e40"}, "Could not convert: --fail-p99-above = 1e40"},
+    };
+    for (const auto& [options, message] : cases) {
+        std::vector<std::string> words = options;
+        words.insert(words.end(), {"o.ppm", "d.ppm"});
+        const Parse p = parse(words);
+        EXPECT_FALSE(p.parsed.options) << message;
+        EXPECT_EQ(p.parsed.exitStatus, kExitUsage) << message;
+        EXPECT_EQ(p.err, message + "\nRun with --help for more information.\n");
+    }
+}
+
+TEST(Options, HelpSaysWhichDirectionOfEachGateIsBetter) {
+    const std::string help = parse({"--help"}).out;
+    for (const char* shown :
+         {"--fail-above MEASURE", "lower measures are better", "--fail-below SCORE",
+          "higher scores are better", "--fail-p99-above VALUE", "(lower is better)", "3 when"}) {
+        EXPECT_NE(help.find(shown), std::string::npos) << shown;
+    }
+}
+
 TEST(Options, HelpShowsTheDefaultsOfParameters) {
     const Parse help = parse({"--help"});
     for (const char* shown : {"--alpha FLOAT=1 ", "--beta FLOAT=4 ", "--co FLOAT=5 ",

@@ -15,11 +15,12 @@ const FileResult kBig{"dir/a much longer name.ppm", Scores{1234567.0f, 1.0f}, ""
 const FileResult kUnreadable{"bad.ppm", std::nullopt,
                              "cannot read image \"bad.ppm\": no such file"};
 
-std::string writeAll(OutputFormat format, const std::vector<FileResult>& rows) {
+std::string writeAll(OutputFormat format, const std::vector<FileResult>& rows,
+                     GateColumn gateColumn = GateColumn::Omitted) {
     std::vector<std::string> paths;
     for (const FileResult& row : rows) paths.push_back(row.path);
     std::ostringstream out;
-    const auto writer = makeResultWriter(format, out, paths);
+    const auto writer = makeResultWriter(format, out, paths, gateColumn);
     writer->begin();
     for (const FileResult& row : rows) writer->write(row);
     writer->end();
@@ -93,6 +94,74 @@ TEST(ResultWriter, JsonReplacesEachInvalidUtf8ByteOfAPath) {
 
 TEST(ResultWriter, EmptyJsonDocumentIsAnEmptyArray) {
     EXPECT_EQ(writeAll(OutputFormat::Json, {}), "[]\n");
+}
+
+// With quality gates: a file that passed, one that failed two gates, one that could not be
+// scored (no verdict) and one whose map failed after it was scored (verdict and error).
+const FileResult kPassed{"pass.ppm", Scores{0.0f, 3.8f}, "", ""};
+const FileResult kCrossed{"cross.ppm", Scores{4026.86035f, 1.0f}, "", "measure+score"};
+const FileResult kNoVerdict{"bad.ppm", std::nullopt, "no such file"};
+const FileResult kMapFailed{"map.ppm", Scores{736.982361f, 3.24652624f}, "cannot write \"m\"",
+                            "p99"};
+
+TEST(ResultWriter, TableMarksEachRowPassOrFailAfterTheScore) {
+    // Path column 9 wide (the header), then the 12-wide number columns and "Gate" after the
+    // score; the mark is padded to the widest one only when an error follows.
+    const std::string expected =
+        "File name       Measure         Score  Gate\n"
+        "pass.ppm              0           3.8  pass\n"
+        "cross.ppm       4026.86             1  FAIL measure+score\n"
+        "bad.ppm           error         error                          no such file\n"
+        "map.ppm         736.982       3.24653  FAIL p99                cannot write \"m\"\n";
+    EXPECT_EQ(writeAll(OutputFormat::Table, {kPassed, kCrossed, kNoVerdict, kMapFailed},
+                       GateColumn::Shown),
+              expected);
+}
+
+TEST(ResultWriter, MachineFormatsEndWithAGateColumn) {
+    const std::vector<FileResult> rows = {kPassed, kCrossed, kNoVerdict, kMapFailed};
+    EXPECT_EQ(writeAll(OutputFormat::Csv, rows, GateColumn::Shown),
+              "file,measure,score,error,gate\n"
+              "pass.ppm,0,3.79999995,,\n"
+              "cross.ppm,4026.86035,1,,measure+score\n"
+              "bad.ppm,,,no such file,\n"
+              "map.ppm,736.982361,3.24652624,\"cannot write \"\"m\"\"\",p99\n");
+    EXPECT_EQ(writeAll(OutputFormat::Tsv, rows, GateColumn::Shown),
+              "file\tmeasure\tscore\terror\tgate\n"
+              "pass.ppm\t0\t3.79999995\t\t\n"
+              "cross.ppm\t4026.86035\t1\t\tmeasure+score\n"
+              "bad.ppm\t\t\tno such file\t\n"
+              "map.ppm\t736.982361\t3.24652624\tcannot write \"m\"\tp99\n");
+    // JSON tells a passed file ("") from one without a verdict (null).
+    EXPECT_EQ(writeAll(OutputFormat::Json, rows, GateColumn::Shown),
+              "[\n"
+              "  {\"file\": \"pass.ppm\", \"measure\": 0, \"score\": 3.79999995, \"error\": null, "
+              "\"gate\": \"\"},\n"
+              "  {\"file\": \"cross.ppm\", \"measure\": 4026.86035, \"score\": 1, \"error\": null, "
+              "\"gate\": \"measure+score\"},\n"
+              "  {\"file\": \"bad.ppm\", \"measure\": null, \"score\": null, "
+              "\"error\": \"no such file\", \"gate\": null},\n"
+              "  {\"file\": \"map.ppm\", \"measure\": 736.982361, \"score\": 3.24652624, "
+              "\"error\": \"cannot write \\\"m\\\"\", \"gate\": \"p99\"}\n"
+              "]\n");
+}
+
+TEST(ResultWriter, GateVerdictsAreNotShownWithoutTheGateColumn) {
+    // A verdict never leaks into the output of a run without gates.
+    const std::vector<FileResult> rows = {kPassed, kCrossed};
+    EXPECT_EQ(writeAll(OutputFormat::Csv, rows),
+              "file,measure,score,error\n"
+              "pass.ppm,0,3.79999995,\n"
+              "cross.ppm,4026.86035,1,\n");
+    EXPECT_EQ(writeAll(OutputFormat::Table, rows).find("FAIL"), std::string::npos);
+}
+
+TEST(FileResult, CrossesAGateOnlyWithAFailedGateNamed) {
+    EXPECT_FALSE(kScored.crossedGate());     // no gates given
+    EXPECT_FALSE(kPassed.crossedGate());     // passed
+    EXPECT_FALSE(kNoVerdict.crossedGate());  // not scored
+    EXPECT_TRUE(kCrossed.crossedGate());
+    EXPECT_FALSE(kCrossed.failed());  // a crossed gate is not a failure of the file
 }
 
 TEST(FileResult, FailsWithoutScoresOrWithAnError) {

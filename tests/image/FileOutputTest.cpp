@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -78,6 +79,36 @@ TEST_F(FileOutput, WritesThroughALink) {
     writeFileAtomically(link.string(), [](std::FILE* f) { return std::fputs("new", f) >= 0; });
     EXPECT_TRUE(fs::is_symlink(link));
     EXPECT_EQ(contents(real), "new");
+}
+
+// The permissions are those a plain fopen would give (0666 less the umask), not the owner-only
+// ones of a temporary file; a replaced file keeps its own.
+TEST_F(FileOutput, NewFileGetsTheUmaskModeAndAReplacedFileKeepsItsMode) {
+    constexpr mode_t kUmask = 022;
+    const mode_t saved = umask(kUmask);
+    const fs::path fresh = _dir / "fresh.pfm";
+    const fs::path kept = _dir / "kept.pfm";
+    writeFileAtomically(fresh.string(), [](std::FILE* f) { return std::fputs("new", f) >= 0; });
+    writeFileAtomically(kept.string(), [](std::FILE* f) { return std::fputs("old", f) >= 0; });
+    fs::permissions(kept, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    writeFileAtomically(kept.string(), [](std::FILE* f) { return std::fputs("new", f) >= 0; });
+    umask(saved);
+
+    const auto mode = [](const fs::path& path) { return fs::status(path).permissions(); };
+    EXPECT_EQ(mode(fresh), static_cast<fs::perms>(0666 & ~kUmask));
+    EXPECT_EQ(mode(kept), static_cast<fs::perms>(0640));
+    EXPECT_EQ(contents(kept), "new");
+}
+
+// A name as long as a file name may be leaves no room for the temporary mark: the temporary
+// name is cut short, and the file is still written under its own name.
+TEST_F(FileOutput, LongestFileNameIsWritten) {
+    constexpr std::size_t kMaxNameBytes = 255;  // Linux NAME_MAX
+    const std::string name = std::string(kMaxNameBytes - 4, 'n') + ".pfm";
+    writeFileAtomically((_dir / name).string(),
+                        [](std::FILE* f) { return std::fputs("new", f) >= 0; });
+    EXPECT_EQ(names(), std::vector<std::string>{name});
+    EXPECT_EQ(contents(_dir / name), "new");
 }
 
 TEST_F(FileOutput, MissingFolderIsAnErrorNamingThePath) {
