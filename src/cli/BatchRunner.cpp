@@ -2,6 +2,7 @@
 
 #include <oneapi/tbb/task_arena.h>
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -18,6 +19,7 @@
 #include "cli/ResultWriter.h"
 #include "cli/TextFormat.h"
 #include "engine/Comparison.h"
+#include "engine/Explanation.h"
 #include "engine/Lumetra2.h"
 #include "engine/Parameters.h"
 #include "image/Error.h"
@@ -35,11 +37,28 @@ constexpr const char* kDiagnosticPrefix = "lumetra: ";
 constexpr const char* kProblemSeparator = "; ";
 constexpr const char* kCannotWriteResults = "cannot write the results to the standard output";
 
+// An explained file in flight holds, besides what a plain one does, its 27 degraded bands, the
+// explanation's ten maps and the planes they are made from: about 170 bytes per pixel more,
+// under twice the plain file's figure.
+constexpr std::uint64_t kExplainedMemoryFactor = 3;
+
 // The map files of one degraded file; an empty path for a map that was not asked for.
 struct MapTargets {
     const fs::path& errorMap;
     const fs::path& floatMap;
+    std::array<fs::path, kExplanationMapCount> explanationMaps;  // kExplanationMapNames' order
 };
+
+// Whether a file is scored alone or with its explanation (--explain, --explain-maps).
+enum class Scoring { Plain, Explained };
+
+// The explanation maps in the order of kExplanationMapNames.
+std::array<const Array<float>*, kExplanationMapCount> explanationMapList(
+    const ExplanationMaps& maps) {
+    return {&maps.terms[0],    &maps.terms[1],    &maps.terms[2],    &maps.terms[3],
+            &maps.channels[0], &maps.channels[1], &maps.channels[2], &maps.blockWeight,
+            &maps.edgeZone,    &maps.share};
+}
 
 // The engine for the original, running its own parallel work in the caller's task arena.
 Lumetra2 buildEngine(const Options& options) {
@@ -66,14 +85,19 @@ void appendProblem(std::string& problems, const std::string& problem) {
     problems += problem;
 }
 
+using MapWriter = void (*)(const std::string&, const Array<float>&);
+
+// One map file to write; an empty path when it was not asked for.
+struct MapFile {
+    const fs::path& path;
+    MapWriter write;
+    const Array<float>& map;
+};
+
 // Writes the requested maps of one comparison; returns what went wrong, empty when nothing.
-std::string writeMaps(const Array<float>& map, const MapTargets& targets,
-                      const InputFiles& inputs) {
-    using MapWriter = void (*)(const std::string&, const Array<float>&);
-    const std::pair<const fs::path&, MapWriter> maps[] = {{targets.errorMap, &writeErrorMapPng},
-                                                          {targets.floatMap, &writeFloatMapPfm}};
+std::string writeMaps(const std::vector<MapFile>& maps, const InputFiles& inputs) {
     std::string problems;
-    for (const auto& [path, write] : maps) {
+    for (const auto& [path, write, map] : maps) {
         if (path.empty()) continue;
         if (inputs.wouldReplace(path)) {
             appendProblem(problems,
@@ -92,9 +116,10 @@ std::string writeMaps(const Array<float>& map, const MapTargets& targets,
 // Reads, checks and scores one degraded file and writes its maps.  Every failure ends up
 // in the result: one file never stops the batch.
 FileResult processFile(const Lumetra2& engine, const std::string& path, const MapTargets& targets,
-                       const InputFiles& inputs) {
-    FileResult result{path, std::nullopt, {}};
+                       const InputFiles& inputs, Scoring scoring) {
+    FileResult result{path, std::nullopt, {}, std::nullopt};
     std::optional<Comparison> comparison;
+    std::optional<ExplanationMaps> explanationMaps;
     {
         // The image lives only while it is scored: memory per file in flight stays at one
         // image and one decomposition.
@@ -113,14 +138,29 @@ FileResult processFile(const Lumetra2& engine, const std::string& path, const Ma
             return result;
         }
         try {
-            comparison.emplace(engine(std::move(*degraded)));  // frees the image early
+            if (scoring == Scoring::Explained) {
+                Explanation explained = engine.explain(*degraded);
+                result.explanation = explained.numbers;
+                comparison.emplace(std::move(explained.comparison));
+                explanationMaps.emplace(std::move(explained.maps));
+            } else {
+                comparison.emplace(engine(std::move(*degraded)));  // frees the image early
+            }
         } catch (const std::exception& e) {
             result.error = "cannot score \"" + path + "\": " + e.what();
             return result;
         }
     }
     result.scores = Scores{comparison->mobj(), comparison->nobj()};
-    result.error = writeMaps(comparison->err(), targets, inputs);
+    std::vector<MapFile> maps{{targets.errorMap, &writeErrorMapPng, comparison->err()},
+                              {targets.floatMap, &writeFloatMapPfm, comparison->err()}};
+    if (explanationMaps) {
+        const auto planes = explanationMapList(*explanationMaps);
+        for (std::size_t m = 0; m < kExplanationMapCount; ++m) {
+            maps.push_back({targets.explanationMaps[m], &writeFloatMapPfm, *planes[m]});
+        }
+    }
+    result.error = writeMaps(maps, inputs);
     return result;
 }
 
@@ -135,18 +175,35 @@ int runInArena(const Options& options, const Console& console) {
         prepareMaps(options.errorMapDir, degraded, kErrorMapSuffix);
     const std::vector<fs::path> floatMaps =
         prepareMaps(options.floatMapDir, degraded, kFloatMapSuffix);
+    std::array<std::vector<fs::path>, kExplanationMapCount> explanationMaps;
+    for (std::size_t m = 0; m < kExplanationMapCount; ++m) {
+        explanationMaps[m] =
+            prepareMaps(options.explanationMapDir, degraded,
+                        std::string(".") + kExplanationMapNames[m] + kExplanationMapExtension);
+    }
+    const Scoring scoring =
+        options.explain || options.explanationMapDir ? Scoring::Explained : Scoring::Plain;
+    // The explanation maps of file i, in the order of kExplanationMapNames.
+    const auto explanationTargets = [&](std::size_t i) {
+        std::array<fs::path, kExplanationMapCount> paths;
+        for (std::size_t m = 0; m < kExplanationMapCount; ++m) paths[m] = explanationMaps[m][i];
+        return paths;
+    };
     std::vector<std::string> inputPaths = degraded;
     inputPaths.push_back(options.original);
     const InputFiles inputs(inputPaths);
 
     const auto threads = static_cast<unsigned>(tbb::this_task_arena::max_concurrency());
-    const unsigned jobs = options.jobs
-                              ? *options.jobs
-                              : automaticJobs(threads, std::uint64_t{engine.rows()} * engine.cols(),
-                                              availableMemory());
+    const std::uint64_t memoryFactor = scoring == Scoring::Explained ? kExplainedMemoryFactor : 1;
+    const unsigned jobs =
+        options.jobs
+            ? *options.jobs
+            : automaticJobs(threads, std::uint64_t{engine.rows()} * engine.cols() * memoryFactor,
+                            availableMemory());
 
-    const std::unique_ptr<ResultWriter> writer =
-        makeResultWriter(options.format, console.out, degraded);
+    const std::unique_ptr<ResultWriter> writer = makeResultWriter(
+        options.format, console.out, degraded,
+        options.explain ? ExplanationColumns::Included : ExplanationColumns::Omitted);
     const bool showProgress = console.errIsTerminal && !options.quiet && count > 1;
     ProgressBar progress(console.err, count,
                          showProgress ? ProgressBar::Mode::Enabled : ProgressBar::Mode::Disabled);
@@ -158,7 +215,9 @@ int runInArena(const Options& options, const Console& console) {
     bool anyFailed = false;
     const InOrderCallbacks callbacks{
         [&](std::size_t i) {
-            results[i] = processFile(engine, degraded[i], {errorMaps[i], floatMaps[i]}, inputs);
+            results[i] =
+                processFile(engine, degraded[i],
+                            {errorMaps[i], floatMaps[i], explanationTargets(i)}, inputs, scoring);
         },
         [&](std::size_t i) {
             const FileResult result = std::move(results[i]);

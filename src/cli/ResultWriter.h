@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cli/Options.h"
+#include "engine/Explanation.h"
 
 namespace lumetra {
 
@@ -19,11 +20,13 @@ struct Scores {
 };
 
 // The outcome of one degraded file.  A file that could not be scored has no scores; one
-// that was scored but whose maps could not be written has both scores and an error.
+// that was scored but whose maps could not be written has both scores and an error.  The
+// explanation numbers come with the scores when they were asked for.
 struct FileResult {
     std::string path;
     std::optional<Scores> scores;
     std::string error;
+    std::optional<ExplanationNumbers> explanation = std::nullopt;
 
     bool failed() const { return !scores || !error.empty(); }
 };
@@ -40,9 +43,22 @@ class ResultWriter {
     virtual void end() = 0;
 };
 
+// Whether the rows carry the explanation numbers (--explain).  With them, JSON rows get an
+// "explanation" object (null for a file that was not scored), CSV and TSV rows the columns
+// term_base ... max after the others (empty for a file that was not scored), and table rows
+// an Explanation column in the compact form of explanationText.
+enum class ExplanationColumns { Omitted, Included };
+
 // A writer of `format` onto `out`.  The table sizes its path column from `paths`, every
 // path the batch will print, so rows can go out as they come and still line up.
-std::unique_ptr<ResultWriter> makeResultWriter(OutputFormat format, std::ostream& out,
-                                               const std::vector<std::string>& paths);
+std::unique_ptr<ResultWriter> makeResultWriter(
+    OutputFormat format, std::ostream& out, const std::vector<std::string>& paths,
+    ExplanationColumns explanation = ExplanationColumns::Omitted);
+
+// The table's compact explanation, labels with their values: the term and channel shares and
+// the structure share in percent (three digits), the error map's percentiles (six digits):
+// "base/c2/c3/c4 12.3/45.6/30/12.1%  A/C1/C2 80.1/15.2/9.04%  edges 3.2%
+//  p50/p95/p99/max 1.2/4.5/7.8/9.1" (on one line).
+std::string explanationText(const ExplanationNumbers& numbers);
 
 }  // namespace lumetra
