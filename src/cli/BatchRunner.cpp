@@ -2,6 +2,7 @@
 
 #include <oneapi/tbb/task_arena.h>
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -9,6 +10,7 @@
 #include <ostream>
 #include <string>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "cli/JobCount.h"
@@ -19,6 +21,7 @@
 #include "cli/ResultWriter.h"
 #include "cli/TextFormat.h"
 #include "engine/Comparison.h"
+#include "engine/Explanation.h"
 #include "engine/Lumetra2.h"
 #include "engine/Parameters.h"
 #include "image/Error.h"
@@ -37,13 +40,31 @@ constexpr const char* kDiagnosticPrefix = "lumetra: ";
 constexpr const char* kProblemSeparator = "; ";
 constexpr const char* kCannotWriteResults = "cannot write the results to the standard output";
 
-using MapWriter = void (*)(const std::string&, const Array<float>&);
+// An explained file in flight holds, besides what a plain one does, its 27 degraded bands, the
+// explanation's ten maps and the planes they are made from: about 170 bytes per pixel more,
+// under twice the plain file's figure.
+constexpr std::uint64_t kExplainedMemoryFactor = 3;
 
-// The maps of one kind (--error-maps or --float-maps) for the whole batch.
+// Whether a file is scored alone or with its explanation (--explain, --explain-maps).
+enum class Scoring { Plain, Explained };
+
+// What one file's scoring made: the comparison, and the explanation's maps when asked for.
+struct Scored {
+    const Comparison& comparison;
+    const ExplanationMaps* explanation;
+};
+
+using MapWriter = void (*)(const std::string&, const Array<float>&);
+// The plane a map shows; null when the file's scoring did not make it.
+using PlaneOf = const Array<float>* (*)(const Scored&);
+
+// The maps of one kind (--error-maps, --float-maps, each of the explanation maps) for the
+// whole batch.
 struct MapSet {
     std::vector<fs::path> paths;  // one per degraded file; empty paths when not asked for
     std::string folderProblem;    // why the folder could not be made; empty when it was
     MapWriter write;
+    PlaneOf plane;
 };
 
 // What scoring one file needs besides its path.
@@ -52,7 +73,28 @@ struct FileJob {
     const std::vector<MapSet>& maps;
     const InputFiles& inputs;
     const QualityGates& gates;
+    Scoring scoring;
 };
+
+const Array<float>* errorMapOf(const Scored& scored) {
+    return &scored.comparison.err();
+}
+
+// Explanation map m, in the order of kExplanationMapNames.
+template <std::size_t m>
+const Array<float>* explanationMapOf(const Scored& scored) {
+    if (scored.explanation == nullptr) return nullptr;
+    const ExplanationMaps& maps = *scored.explanation;
+    const std::array<const Array<float>*, kExplanationMapCount> planes{
+        &maps.terms[0],    &maps.terms[1],    &maps.terms[2],    &maps.terms[3], &maps.channels[0],
+        &maps.channels[1], &maps.channels[2], &maps.blockWeight, &maps.edgeZone, &maps.share};
+    return planes[m];
+}
+
+template <std::size_t... m>
+constexpr std::array<PlaneOf, kExplanationMapCount> explanationPlanes(std::index_sequence<m...>) {
+    return {&explanationMapOf<m>...};
+}
 
 // The engine for the original, running its own parallel work in the caller's task arena.
 Lumetra2 buildEngine(const Options& options) {
@@ -63,8 +105,8 @@ Lumetra2 buildEngine(const Options& options) {
 // given.  A folder that cannot be made does not stop the run: every file is still scored, and
 // each of its maps fails with the reason, so its row says why and nothing is lost.
 MapSet prepareMaps(const std::optional<fs::path>& dir, const std::vector<std::string>& degraded,
-                   const std::string& suffix, MapWriter write) {
-    if (!dir) return {std::vector<fs::path>(degraded.size()), {}, write};
+                   const std::string& suffix, MapWriter write, PlaneOf plane) {
+    if (!dir) return {std::vector<fs::path>(degraded.size()), {}, write, plane};
     std::error_code error;
     fs::create_directories(*dir, error);
     std::string problem;
@@ -72,7 +114,7 @@ MapSet prepareMaps(const std::optional<fs::path>& dir, const std::vector<std::st
         problem = "cannot make the folder \"" + dir->string() +
                   "\": " + (error ? error.message() : "a file of that name is in the way");
     }
-    return {mapPaths(degraded, *dir, suffix), problem, write};
+    return {mapPaths(degraded, *dir, suffix), problem, write, plane};
 }
 
 void appendProblem(std::string& problems, const std::string& problem) {
@@ -81,11 +123,12 @@ void appendProblem(std::string& problems, const std::string& problem) {
 }
 
 // Writes the requested maps of file i; returns what went wrong, empty when nothing.
-std::string writeMaps(const Array<float>& map, const FileJob& job, std::size_t i) {
+std::string writeMaps(const Scored& scored, const FileJob& job, std::size_t i) {
     std::string problems;
     for (const MapSet& set : job.maps) {
         const fs::path& path = set.paths[i];
-        if (path.empty()) continue;
+        const Array<float>* map = set.plane(scored);
+        if (path.empty() || map == nullptr) continue;
         if (!set.folderProblem.empty()) {
             appendProblem(problems, "cannot write \"" + path.string() + "\": " + set.folderProblem);
             continue;
@@ -96,7 +139,7 @@ std::string writeMaps(const Array<float>& map, const FileJob& job, std::size_t i
             continue;
         }
         try {
-            set.write(path.string(), map);
+            set.write(path.string(), *map);
         } catch (const std::exception& e) {
             appendProblem(problems, e.what());
         }
@@ -118,6 +161,7 @@ FileResult processFile(const FileJob& job, const std::string& path, std::size_t 
     const Lumetra2& engine = job.engine;
     FileResult result{path, std::nullopt, {}};
     std::optional<Comparison> comparison;
+    std::optional<ExplanationMaps> explanationMaps;
     {
         // The image lives only while it is scored: memory per file in flight stays at one
         // image and one decomposition.
@@ -136,7 +180,14 @@ FileResult processFile(const FileJob& job, const std::string& path, std::size_t 
             return result;
         }
         try {
-            comparison.emplace(engine(std::move(*degraded)));  // frees the image early
+            if (job.scoring == Scoring::Explained) {
+                Explanation explained = engine.explain(*degraded);
+                result.explanation = explained.numbers;
+                comparison.emplace(std::move(explained.comparison));
+                explanationMaps.emplace(std::move(explained.maps));
+            } else {
+                comparison.emplace(engine(std::move(*degraded)));  // frees the image early
+            }
         } catch (const std::exception& e) {
             result.error = "cannot score \"" + path + "\": " + e.what();
             return result;
@@ -145,7 +196,8 @@ FileResult processFile(const FileJob& job, const std::string& path, std::size_t 
     result.scores = Scores{comparison->mobj(), comparison->nobj()};
     // A file whose maps then fail keeps its verdict: its scores are printed, so is the verdict.
     result.gate = judge(job.gates, *comparison);
-    result.error = writeMaps(comparison->err(), job, i);
+    const Scored scored{*comparison, explanationMaps ? &*explanationMaps : nullptr};
+    result.error = writeMaps(scored, job, i);
     return result;
 }
 
@@ -156,23 +208,38 @@ int runInArena(const Options& options, const Console& console) {
     const std::size_t count = degraded.size();
 
     const Lumetra2 engine = buildEngine(options);
-    const std::vector<MapSet> maps = {
-        prepareMaps(options.errorMapDir, degraded, kErrorMapSuffix, &writeErrorMapPng),
-        prepareMaps(options.floatMapDir, degraded, kFloatMapSuffix, &writeFloatMapPfm)};
+    std::vector<MapSet> maps = {
+        prepareMaps(options.errorMapDir, degraded, kErrorMapSuffix, &writeErrorMapPng, &errorMapOf),
+        prepareMaps(options.floatMapDir, degraded, kFloatMapSuffix, &writeFloatMapPfm,
+                    &errorMapOf)};
+    const auto explanationPlane =
+        explanationPlanes(std::make_index_sequence<kExplanationMapCount>());
+    for (std::size_t m = 0; m < kExplanationMapCount; ++m) {
+        maps.push_back(
+            prepareMaps(options.explanationMapDir, degraded,
+                        std::string(".") + kExplanationMapNames[m] + kExplanationMapExtension,
+                        &writeFloatMapPfm, explanationPlane[m]));
+    }
     std::vector<std::string> inputPaths = degraded;
     inputPaths.push_back(options.original);
     const InputFiles inputs(inputPaths);
-    const FileJob job{engine, maps, inputs, options.gates};
+    const Scoring scoring =
+        options.explain || options.explanationMapDir ? Scoring::Explained : Scoring::Plain;
+    const FileJob job{engine, maps, inputs, options.gates, scoring};
 
     const auto threads = static_cast<unsigned>(tbb::this_task_arena::max_concurrency());
-    const unsigned jobs = options.jobs
-                              ? *options.jobs
-                              : automaticJobs(threads, std::uint64_t{engine.rows()} * engine.cols(),
-                                              availableMemory());
+    const std::uint64_t memoryFactor = scoring == Scoring::Explained ? kExplainedMemoryFactor : 1;
+    const unsigned jobs =
+        options.jobs
+            ? *options.jobs
+            : automaticJobs(threads, std::uint64_t{engine.rows()} * engine.cols() * memoryFactor,
+                            availableMemory());
 
+    RowColumns columns;
+    if (options.gates.any()) columns.gate = GateColumn::Shown;
+    if (options.explain) columns.explanation = ExplanationColumns::Included;
     const std::unique_ptr<ResultWriter> writer =
-        makeResultWriter(options.format, console.out, degraded,
-                         options.gates.any() ? GateColumn::Shown : GateColumn::Omitted);
+        makeResultWriter(options.format, console.out, degraded, columns);
     const bool showProgress = console.errIsTerminal && !options.quiet && count > 1;
     ProgressBar progress(console.err, count,
                          showProgress ? ProgressBar::Mode::Enabled : ProgressBar::Mode::Disabled);

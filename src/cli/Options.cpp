@@ -176,6 +176,25 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::ostre
     app.add_option("--float-maps", options.floatMapDir,
                    "Write each file's raw error map as DIR/<name>.errmap.pfm")
         ->type_name("DIR");
+    app.add_flag("--explain", options.explain,
+                 "Add to every row where its measure comes from.  Shares from 0 to 1, each "
+                 "pixel weighed as the measure weighs it: term_base, term_crown2, term_crown3, "
+                 "term_crown4 (the four additive terms of the error map; they add up to 1), "
+                 "channel_A, channel_C1, channel_C2 (the error map of that channel's differences "
+                 "alone; not additive, so they need not add up to 1), structure_share (the part "
+                 "of the measure from where the edge structure changed); all 0 for a perfect "
+                 "copy.  A larger share only says where the error is, not that it is worse.  "
+                 "Then p50, p95, p99 and max of the error map: 0 is no visible difference, "
+                 "lower is better.  JSON: an \"explanation\" object; CSV, TSV: columns after "
+                 "the others; table: one compact column");
+    app.add_option("--explain-maps", options.explanationMapDir,
+                   "Write each file's explanation maps as DIR/<name>.<map>.pfm: term-base, "
+                   "term-crown2, term-crown3, term-crown4 (add up to the error map), channel-A, "
+                   "channel-C1, channel-C2 (one channel's differences alone; not additive), "
+                   "block-weight (B^alpha), edge-zone (1 where the edge structure changed), "
+                   "share (each pixel's share of the measure, summing to 1; all 0 for a "
+                   "perfect copy)")
+        ->type_name("DIR");
     const auto readJobs = [&options](const CLI::results_t& texts) {
         options.jobs = readUnsigned(texts.front());
         return options.jobs.has_value();

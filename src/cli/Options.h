@@ -24,6 +24,8 @@ struct Options {
     OutputFormat format = OutputFormat::Table;
     std::optional<std::filesystem::path> errorMapDir;
     std::optional<std::filesystem::path> floatMapDir;
+    bool explain = false;  // add the explanation numbers to every row
+    std::optional<std::filesystem::path> explanationMapDir;
     std::optional<unsigned> jobs;  // files scored at once; chosen by the run when not given
     unsigned threads = 0;          // threads of all the run's work; 0: every core
     bool quiet = false;

@@ -5,6 +5,8 @@
 // (the same name in different folders, or one file given twice) get distinct names, and no
 // map may replace a file the batch reads.
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <set>
@@ -17,6 +19,14 @@ namespace lumetra {
 // The map suffixes of --error-maps and --float-maps.
 inline constexpr const char* kErrorMapSuffix = ".errmap.png";
 inline constexpr const char* kFloatMapSuffix = ".errmap.pfm";
+
+// The maps of --explain-maps, each written as DIR/<stem>.<name>.pfm, in the order they are
+// written.
+inline constexpr std::size_t kExplanationMapCount = 10;
+inline constexpr std::array<const char*, kExplanationMapCount> kExplanationMapNames{
+    "term-base",  "term-crown2", "term-crown3",  "term-crown4", "channel-A",
+    "channel-C1", "channel-C2",  "block-weight", "edge-zone",   "share"};
+inline constexpr const char* kExplanationMapExtension = ".pfm";
 
 // One output path per degraded path, in the same order.  The first file of a stem gets
 // DIR/<stem><suffix>; each later one gets DIR/<stem>-<n><suffix> with the smallest n >= 2

@@ -2,11 +2,15 @@
 
 #include <algorithm>
 #include <cmath>
+#include <initializer_list>
+#include <iterator>
 #include <nlohmann/json.hpp>
 #include <ostream>
 #include <string_view>
+#include <vector>
 
 #include "args/CsvRow.h"
+#include "args/NumberText.h"
 #include "cli/QualityGates.h"
 #include "cli/TextFormat.h"
 
@@ -48,6 +52,38 @@ std::size_t gateMarkWidth() {
                .size();
 }
 
+// The explanation columns that follow the error with --explain (before the gate column).
+constexpr std::string_view kExplanationHeader[] = {
+    "term_base",  "term_crown2",     "term_crown3", "term_crown4", "channel_A", "channel_C1",
+    "channel_C2", "structure_share", "p50",         "p95",         "p99",       "max"};
+
+constexpr std::string_view kExplanationTableHeader = "Explanation";
+// Digits of a percentage in the table's explanation.
+constexpr int kPercentDigits = 3;
+constexpr double kPercent = 100.0;
+
+// The explanation numbers in the order of kExplanationHeader.
+std::vector<float> explanationValues(const ExplanationNumbers& x) {
+    std::vector<float> values(x.termShares.begin(), x.termShares.end());
+    values.insert(values.end(), x.channelShares.begin(), x.channelShares.end());
+    values.push_back(x.structureShare);
+    for (float p : {x.percentiles.p50, x.percentiles.p95, x.percentiles.p99, x.percentiles.max}) {
+        values.push_back(p);
+    }
+    return values;
+}
+
+// Values joined by '/', each written by `text`.
+template <typename Text>
+std::string joined(std::initializer_list<float> values, Text&& text) {
+    std::string line;
+    for (float value : values) {
+        if (!line.empty()) line += '/';
+        line += text(value);
+    }
+    return line;
+}
+
 std::string padRight(std::string_view text, std::size_t width) {
     const std::size_t shown = displayWidth(text);
     return std::string(text) + std::string(shown < width ? width - shown : 0, ' ');
@@ -60,8 +96,8 @@ std::string padLeft(std::string_view text, std::size_t width) {
 
 class TableWriter : public ResultWriter {
   public:
-    TableWriter(std::ostream& out, const std::vector<std::string>& paths, GateColumn gateColumn)
-        : _out(out), _pathWidth(displayWidth(kPathHeader)), _gateColumn(gateColumn) {
+    TableWriter(std::ostream& out, const std::vector<std::string>& paths, RowColumns columns)
+        : _out(out), _pathWidth(displayWidth(kPathHeader)), _columns(columns) {
         for (const std::string& path : paths) {
             _pathWidth = std::max(_pathWidth, displayWidth(printable(path)));
         }
@@ -71,7 +107,10 @@ class TableWriter : public ResultWriter {
         _out << padRight(kPathHeader, _pathWidth) << kColumnGap
              << padLeft(kMeasureHeader, kNumberWidth) << kColumnGap
              << padLeft(kScoreHeader, kNumberWidth);
-        if (_gateColumn == GateColumn::Shown) _out << kColumnGap << kGateHeader;
+        if (_columns.gate == GateColumn::Shown) _out << kColumnGap << kGateHeader;
+        if (_columns.explanation == ExplanationColumns::Included) {
+            _out << kColumnGap << kExplanationTableHeader;
+        }
         _out << '\n' << std::flush;
     }
 
@@ -82,10 +121,16 @@ class TableWriter : public ResultWriter {
             result.scores ? shortNumber(result.scores->score) : std::string(kErrorCell);
         _out << padRight(printable(result.path), _pathWidth) << kColumnGap
              << padLeft(measure, kNumberWidth) << kColumnGap << padLeft(score, kNumberWidth);
-        if (_gateColumn == GateColumn::Shown) {
-            // Padded only when an error follows, so that no row ends in spaces.
+        if (_columns.gate == GateColumn::Shown) {
+            // Padded only when more follows, so that no row ends in spaces.
             const std::string mark = gateMark(result);
-            _out << kColumnGap << (result.error.empty() ? mark : padRight(mark, gateMarkWidth()));
+            const bool more =
+                !result.error.empty() ||
+                (_columns.explanation == ExplanationColumns::Included && result.explanation);
+            _out << kColumnGap << (more ? padRight(mark, gateMarkWidth()) : mark);
+        }
+        if (_columns.explanation == ExplanationColumns::Included && result.explanation) {
+            _out << kColumnGap << explanationText(*result.explanation);
         }
         if (!result.error.empty()) _out << kColumnGap << printable(result.error);
         _out << '\n' << std::flush;
@@ -96,7 +141,7 @@ class TableWriter : public ResultWriter {
   private:
     std::ostream& _out;
     std::size_t _pathWidth;
-    GateColumn _gateColumn;
+    RowColumns _columns;
 };
 
 // The fields of a TSV row, each escaped, joined by tabs and ended by LF.
@@ -115,21 +160,34 @@ class DelimitedWriter : public ResultWriter {
   public:
     using Row = std::string (*)(const std::vector<std::string>&);
 
-    DelimitedWriter(std::ostream& out, Row row, GateColumn gateColumn)
-        : _out(out), _row(row), _gateColumn(gateColumn) {}
+    DelimitedWriter(std::ostream& out, Row row, RowColumns columns)
+        : _out(out), _row(row), _columns(columns) {}
 
     void begin() override {
         std::vector<std::string> header(std::begin(kMachineHeader), std::end(kMachineHeader));
-        if (_gateColumn == GateColumn::Shown) header.emplace_back(kGateField);
+        if (_columns.explanation == ExplanationColumns::Included) {
+            header.insert(header.end(), std::begin(kExplanationHeader),
+                          std::end(kExplanationHeader));
+        }
+        if (_columns.gate == GateColumn::Shown) header.emplace_back(kGateField);
         _out << _row(header) << std::flush;
     }
 
     void write(const FileResult& result) override {
         const bool scored = result.scores.has_value();
-        std::vector<std::string> fields = {
+        std::vector<std::string> fields{
             result.path, scored ? fullNumber(result.scores->measure) : std::string(),
             scored ? fullNumber(result.scores->score) : std::string(), result.error};
-        if (_gateColumn == GateColumn::Shown) fields.push_back(result.gate.value_or(""));
+        if (_columns.explanation == ExplanationColumns::Included) {
+            if (result.explanation) {
+                for (float value : explanationValues(*result.explanation)) {
+                    fields.push_back(fullNumber(value));
+                }
+            } else {
+                fields.resize(fields.size() + std::size(kExplanationHeader));
+            }
+        }
+        if (_columns.gate == GateColumn::Shown) fields.push_back(result.gate.value_or(""));
         _out << _row(fields) << std::flush;
     }
 
@@ -138,7 +196,7 @@ class DelimitedWriter : public ResultWriter {
   private:
     std::ostream& _out;
     Row _row;
-    GateColumn _gateColumn;
+    RowColumns _columns;
 };
 
 // An array of one object per file, each on a line of its own, written as the rows come.
@@ -147,7 +205,7 @@ class DelimitedWriter : public ResultWriter {
 // 3.799999952316284 for 3.8f), and JSON has no NaN or infinity: such a number is null.
 class JsonWriter : public ResultWriter {
   public:
-    JsonWriter(std::ostream& out, GateColumn gateColumn) : _out(out), _gateColumn(gateColumn) {}
+    JsonWriter(std::ostream& out, RowColumns columns) : _out(out), _columns(columns) {}
 
     void begin() override { _out << '[' << std::flush; }
 
@@ -158,7 +216,11 @@ class JsonWriter : public ResultWriter {
         row["score"] = number(result.scores, &Scores::score);
         row["error"] =
             result.error.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(result.error);
-        if (_gateColumn == GateColumn::Shown) {
+        if (_columns.explanation == ExplanationColumns::Included) {
+            row["explanation"] = result.explanation ? explanationObject(*result.explanation)
+                                                    : nlohmann::ordered_json();
+        }
+        if (_columns.gate == GateColumn::Shown) {
             row[std::string(kGateField)] =
                 result.gate ? nlohmann::ordered_json(*result.gate) : nlohmann::ordered_json();
         }
@@ -174,6 +236,23 @@ class JsonWriter : public ResultWriter {
         return (*scores).*which;
     }
 
+    static nlohmann::ordered_json explanationObject(const ExplanationNumbers& x) {
+        nlohmann::ordered_json object;
+        object["terms"]["base"] = x.termShares[0];
+        object["terms"]["crown2"] = x.termShares[1];
+        object["terms"]["crown3"] = x.termShares[2];
+        object["terms"]["crown4"] = x.termShares[3];
+        object["channels"]["A"] = x.channelShares[0];
+        object["channels"]["C1"] = x.channelShares[1];
+        object["channels"]["C2"] = x.channelShares[2];
+        object["structure_share"] = x.structureShare;
+        object["percentiles"]["p50"] = x.percentiles.p50;
+        object["percentiles"]["p95"] = x.percentiles.p95;
+        object["percentiles"]["p99"] = x.percentiles.p99;
+        object["percentiles"]["max"] = x.percentiles.max;
+        return object;
+    }
+
     // {"key": value, ...} on one line: a space after each colon and comma.
     static std::string oneLine(const nlohmann::ordered_json& object) {
         std::string line = "{";
@@ -186,6 +265,7 @@ class JsonWriter : public ResultWriter {
 
     static std::string valueText(const nlohmann::ordered_json& value) {
         if (value.is_string()) return jsonString(value.get_ref<const std::string&>());
+        if (value.is_object()) return oneLine(value);
         if (value.is_number_float()) {
             // The double holds the float exactly, so the float comes back unchanged.
             const auto single = static_cast<float>(value.get<double>());
@@ -195,7 +275,7 @@ class JsonWriter : public ResultWriter {
     }
 
     std::ostream& _out;
-    GateColumn _gateColumn;
+    RowColumns _columns;
     std::size_t _rows = 0;
 };
 
@@ -203,18 +283,28 @@ class JsonWriter : public ResultWriter {
 
 std::unique_ptr<ResultWriter> makeResultWriter(OutputFormat format, std::ostream& out,
                                                const std::vector<std::string>& paths,
-                                               GateColumn gateColumn) {
+                                               RowColumns columns) {
     switch (format) {
         case OutputFormat::Csv:
-            return std::make_unique<DelimitedWriter>(out, &csvRow, gateColumn);
+            return std::make_unique<DelimitedWriter>(out, &csvRow, columns);
         case OutputFormat::Tsv:
-            return std::make_unique<DelimitedWriter>(out, &tsvRow, gateColumn);
+            return std::make_unique<DelimitedWriter>(out, &tsvRow, columns);
         case OutputFormat::Json:
-            return std::make_unique<JsonWriter>(out, gateColumn);
+            return std::make_unique<JsonWriter>(out, columns);
         case OutputFormat::Table:
             break;
     }
-    return std::make_unique<TableWriter>(out, paths, gateColumn);
+    return std::make_unique<TableWriter>(out, paths, columns);
+}
+
+std::string explanationText(const ExplanationNumbers& x) {
+    const auto percent = [](float share) { return generalText(share * kPercent, kPercentDigits); };
+    const auto& t = x.termShares;
+    const auto& c = x.channelShares;
+    const MapPercentiles& p = x.percentiles;
+    return "base/c2/c3/c4 " + joined({t[0], t[1], t[2], t[3]}, percent) + "%  A/C1/C2 " +
+           joined({c[0], c[1], c[2]}, percent) + "%  edges " + percent(x.structureShare) +
+           "%  p50/p95/p99/max " + joined({p.p50, p.p95, p.p99, p.max}, shortNumber);
 }
 
 }  // namespace lumetra

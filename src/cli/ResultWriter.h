@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cli/Options.h"
+#include "engine/Explanation.h"
 
 namespace lumetra {
 
@@ -19,7 +20,8 @@ struct Scores {
 };
 
 // The outcome of one degraded file.  A file that could not be scored has no scores; one
-// that was scored but whose maps could not be written has both scores and an error.
+// that was scored but whose maps could not be written has both scores and an error.  The
+// explanation numbers come with the scores when they were asked for.
 struct FileResult {
     std::string path;
     std::optional<Scores> scores;
@@ -28,6 +30,7 @@ struct FileResult {
     // "+" ("measure+p99"), empty when it passed them all; none when no gate was given or the
     // file was not scored.
     std::optional<std::string> gate = std::nullopt;
+    std::optional<ExplanationNumbers> explanation = std::nullopt;
 
     bool failed() const { return !scores || !error.empty(); }
     bool crossedGate() const { return gate && !gate->empty(); }
@@ -49,14 +52,33 @@ class ResultWriter {
     virtual void end() = 0;
 };
 
+// Whether the rows carry the explanation numbers (--explain).  With them, JSON rows get an
+// "explanation" object (null for a file that was not scored), CSV and TSV rows the columns
+// term_base ... max after the others (empty for a file that was not scored), and table rows
+// an Explanation column in the compact form of explanationText.
+enum class ExplanationColumns { Omitted, Included };
+
+// The columns a run's rows carry besides file, measure, score and error.
+struct RowColumns {
+    GateColumn gate = GateColumn::Omitted;
+    ExplanationColumns explanation = ExplanationColumns::Omitted;
+};
+
 // A writer of `format` onto `out`.  The table sizes its path column from `paths`, every
 // path the batch will print, so rows can go out as they come and still line up.
 // With the gate column shown, CSV, TSV and JSON get a last field "gate": the failed gates'
 // names, empty for a file that passed (JSON: "" passed, null for a file without a verdict).
 // The table gets a "Gate" column after the score: "pass", or "FAIL " and the failed gates'
-// names ("FAIL measure+score"); empty for a file that was not scored.
+// names ("FAIL measure+score"); empty for a file that was not scored.  In CSV, TSV and JSON
+// the explanation columns come before the gate; the table shows the gate first.
 std::unique_ptr<ResultWriter> makeResultWriter(OutputFormat format, std::ostream& out,
                                                const std::vector<std::string>& paths,
-                                               GateColumn gateColumn = GateColumn::Omitted);
+                                               RowColumns columns = {});
+
+// The table's compact explanation, labels with their values: the term and channel shares and
+// the structure share in percent (three digits), the error map's percentiles (six digits):
+// "base/c2/c3/c4 12.3/45.6/30/12.1%  A/C1/C2 80.1/15.2/9.04%  edges 3.2%
+//  p50/p95/p99/max 1.2/4.5/7.8/9.1" (on one line).
+std::string explanationText(const ExplanationNumbers& numbers);
 
 }  // namespace lumetra

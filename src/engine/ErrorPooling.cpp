@@ -81,7 +81,7 @@ void inStrips(std::size_t n, unsigned workers, Fn&& fn) {
 }  // namespace
 
 Array<float> pooledError(const Array<float>* reference, const Array<float>* degraded,
-                         unsigned workers) {
+                         unsigned workers, ChannelSelection selected) {
     const std::uint32_t rows = reference[0].rows();
     const std::uint32_t cols = reference[0].cols();
     Array<float> error(rows, cols);
@@ -90,7 +90,9 @@ Array<float> pooledError(const Array<float>* reference, const Array<float>* degr
     std::array<const float*, kBandCount> deg{};
     for (unsigned k = 0; k < kBandCount; ++k) {
         ref[k] = reference[k].data();
-        deg[k] = degraded[k].data();
+        // A band of a channel left out is compared with itself: its difference is exactly 0
+        // (bands are finite), and the selected ones go through the same arithmetic as ever.
+        deg[k] = selected.counts(channelOf(k)) ? degraded[k].data() : ref[k];
     }
     auto difference = [&](unsigned k, std::size_t i) { return std::fabs(ref[k][i] - deg[k][i]); };
     auto pooled = [&](unsigned j, std::size_t i) {
@@ -266,7 +268,7 @@ Array<int> edgeChanges(const Array<int>& referenceEdges, const Array<int>& degra
     return changes;
 }
 
-Array<float> structureWeight(const Array<int>& changes, float co) {
+Array<int> structureZone(const Array<int>& changes) {
     // Each map is dropped as soon as the next exists: at most three live at once.
     Array<int> runs = erode_dilate_h(changes);
     {
@@ -277,14 +279,20 @@ Array<float> structureWeight(const Array<int>& changes, float co) {
     }
     Array<int> zone = dilate_hv(runs);
     runs = Array<int>();
-    zone = zone / kSet;
+    return zone / kSet;
+}
 
+Array<float> zoneWeight(const Array<int>& zone, float co) {
     Array<float> weight(zone.rows(), zone.cols());
     for (std::size_t i = 0, n = weight.size(); i < n; ++i) {
         const int w = zone.data()[i];
         weight.data()[i] = static_cast<float>(w == 0 ? 1 : 0) + static_cast<float>(w) * co;
     }
     return weight;
+}
+
+Array<float> structureWeight(const Array<int>& changes, float co) {
+    return zoneWeight(structureZone(changes), co);
 }
 
 namespace {
@@ -296,6 +304,14 @@ float weightedPixel(float m, float r, float b, float alpha, float beta) {
 }
 
 }  // namespace
+
+Array<float> raisedBlockWeight(const Array<float>& block, float alpha) {
+    Array<float> raised(block.rows(), block.cols());
+    for (std::size_t i = 0, n = block.size(); i < n; ++i) {
+        raised.data()[i] = parameterPower(block.data()[i], alpha);
+    }
+    return raised;
+}
 
 Array<float> weightedError(const Array<float>& error, const Array<float>& structure,
                            const Array<float>& block, float alpha, float beta) {

@@ -9,15 +9,34 @@
 #include <map>
 #include <mutex>
 
+#include "engine/BandFilters.h"
 #include "image/Array.h"
 
 namespace lumetra {
 
+// Which channels' band differences count in an error map; the others' differences count as 0.
+// An error map of one channel alone says how much of the error that channel's differences
+// make, but such maps do not add up to the whole map (pooling is not linear).
+class ChannelSelection {
+  public:
+    static constexpr ChannelSelection all() { return ChannelSelection(kEveryChannel); }
+    static constexpr ChannelSelection only(Channel c) { return ChannelSelection(bit(c)); }
+    constexpr bool counts(Channel c) const { return (_channels & bit(c)) != 0; }
+
+  private:
+    static constexpr unsigned kEveryChannel = (1u << kChannelCount) - 1;
+    static constexpr unsigned bit(Channel c) { return 1u << static_cast<unsigned>(c); }
+    explicit constexpr ChannelSelection(unsigned channels) : _channels(channels) {}
+    unsigned _channels;
+};
+
 // Error map M: absolute band differences pooled over channels (weights 10, 5, 1 for A, C1, C2
 // in the base and crown 2) and over orientations (Minkowski sum with exponent 4.5), then
 // M = S0 + 10 E2 + 10 E3 + E4.  Sized by the reference bands; `workers` threads share it.
+// Only the differences of the `selected` channels count; with every channel (the default) this
+// is the engine's error map to the last bit.
 Array<float> pooledError(const Array<float>* reference, const Array<float>* degraded,
-                         unsigned workers);
+                         unsigned workers, ChannelSelection selected = ChannelSelection::all());
 
 // The four additive terms of the error map, each already multiplied by its weight.
 enum class ErrorTerm { Base, Crown2, Crown3, Crown4 };
@@ -83,9 +102,18 @@ Array<float> blockWeight(const Array<float>& error);
 // 255 where an edge appeared or vanished between the two edge maps, 0 elsewhere.
 Array<int> edgeChanges(const Array<int>& referenceEdges, const Array<int>& degradedEdges);
 
-// Structure weight R: 1 outside the changed-structure zone (straight runs of at least four
-// changed pixels, grown by one pixel) and `co` inside it.
+// The changed-structure zone: 1 on straight runs of at least four changed pixels, grown by one
+// pixel, 0 elsewhere.
+Array<int> structureZone(const Array<int>& changes);
+
+// Structure weight R of a zone: 1 outside it and `co` inside it.
+Array<float> zoneWeight(const Array<int>& zone, float co);
+
+// Structure weight R of the edge changes: zoneWeight(structureZone(changes), co).
 Array<float> structureWeight(const Array<int>& changes, float co);
+
+// B^alpha of every pixel, each rounded to float: the block weight as the measure uses it.
+Array<float> raisedBlockWeight(const Array<float>& block, float alpha);
 
 // The weighted error F = (M x R x B^alpha)^beta of every pixel, each rounded to float.
 Array<float> weightedError(const Array<float>& error, const Array<float>& structure,

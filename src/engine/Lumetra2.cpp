@@ -64,11 +64,14 @@ class KeptBands : public BandSink {
 };
 
 // Band differences, channel pooling and orientation pooling of every task's bands as they
-// come.
+// come, offered first to an observer that wants them (pooling overwrites them).
 class PooledBands : public BandSink {
   public:
-    explicit PooledBands(StreamedError& error) : _error(error) {}
+    PooledBands(StreamedError& error, ComparisonObserver* observer)
+        : _error(error),
+          _observer(observer != nullptr && observer->wantsDegradedBands() ? observer : nullptr) {}
     void take(unsigned task, TaskBands& bands) override {
+        if (_observer != nullptr) offer(task, bands);
         if (task <= kCrown2Size) {
             _error.addGroup(task, bands.a, bands.c1, bands.c2);
         } else {
@@ -77,7 +80,18 @@ class PooledBands : public BandSink {
     }
 
   private:
+    void offer(unsigned task, const TaskBands& bands) {
+        const std::lock_guard<std::mutex> lock(_offerMutex);  // the observer takes one at a time
+        _observer->degradedBand(task, bands.a);
+        if (task <= kCrown2Size) {
+            _observer->degradedBand(kC1Base + task, bands.c1);
+            _observer->degradedBand(kC2Base + task, bands.c2);
+        }
+    }
+
     StreamedError& _error;
+    ComparisonObserver* _observer;
+    std::mutex _offerMutex;
 };
 
 }  // namespace
@@ -214,7 +228,7 @@ Comparison Lumetra2::scoreOpponent(AccImage opponent, ComparisonObserver* observ
             terms = [observer](ErrorTerm t, const Array<float>& x) { observer->errorTerm(t, x); };
         }
         StreamedError streamed(_reference.data(), std::move(terms));
-        PooledBands pooled(streamed);
+        PooledBands pooled(streamed, observer);
         lumetra::decompose(std::move(made.spectra), *_filters, p.switches(), pooled);
         Array<float> error = streamed.error();
 
@@ -226,7 +240,9 @@ Comparison Lumetra2::scoreOpponent(AccImage opponent, ComparisonObserver* observ
                                  const Array<int> changes =
                                      edgeChanges(_referenceEdges, unpacked(degradedEdges));
                                  if (observer != nullptr) observer->edgeChanges(changes);
-                                 structure = structureWeight(changes, p.co);
+                                 const Array<int> zone = structureZone(changes);
+                                 if (observer != nullptr) observer->structureZone(zone);
+                                 structure = zoneWeight(zone, p.co);
                              });
         if (observer != nullptr) {
             observer->blockWeight(block);

@@ -21,6 +21,7 @@ namespace lumetra {
 using Bands = std::array<Array<float>, kBandCount>;
 
 class BandFilters;
+struct Explanation;
 
 // The smallest image side the model accepts.
 inline constexpr std::uint32_t kMinImageSide = 8;
@@ -39,8 +40,15 @@ class ComparisonObserver {
     virtual void errorTerm(ErrorTerm, const Array<float>&) {}
     // The block weight B (before the exponent alpha).
     virtual void blockWeight(const Array<float>&) {}
+    // The 27 masked bands of the degraded image, one band at a time as the decomposition
+    // makes them (band numbers as in BandIndex.h, in no particular order); offered only when
+    // asked for, since keeping them costs 27 planes.
+    virtual bool wantsDegradedBands() const { return false; }
+    virtual void degradedBand(unsigned, const Array<float>&) {}
     // 255 where an edge appeared or vanished, 0 elsewhere.
     virtual void edgeChanges(const Array<int>&) {}
+    // The changed-structure zone made from the edge changes: 1 inside, 0 outside.
+    virtual void structureZone(const Array<int>&) {}
     // The structure weight R: co in the changed-structure zone, 1 elsewhere.
     virtual void structureWeight(const Array<float>&) {}
     // The weighted error F = (M R B^alpha)^beta of every pixel, whose mean raised to 1 / beta
@@ -72,6 +80,12 @@ class Lumetra2 {
     // The same, releasing the degraded image as soon as its opponent planes exist, so that it
     // takes no memory while the bands are made.
     Comparison operator()(RgbImage&& degraded) const;
+
+    // The same comparison with what explains its measure: the terms and channels of the error
+    // map, the weights and where the measure comes from (see Explanation.h).  Costs the 27
+    // degraded bands and a dozen planes more than compare(); its comparison is compare()'s to
+    // the last bit.  Throws SizeMismatchError like compare().
+    Explanation explain(const RgbImage& degraded) const;
 
     // Throws SizeMismatchError naming `path` when `degraded` is not the original's size:
     // "b.ppm" is 640 x 480 but the original is 512 x 512

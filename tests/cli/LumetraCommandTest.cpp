@@ -17,6 +17,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -968,6 +969,138 @@ TEST_F(LumetraCommand, TableMarksEachRowPassOrFail) {
     ASSERT_NE(gateAt, std::string::npos) << table[0];
     EXPECT_EQ(table[1].substr(gateAt), "pass");
     EXPECT_EQ(table[2].substr(gateAt), "FAIL measure");
+}
+
+// ---------------------------------------------------------------------------------------------
+// Explanations
+
+const std::vector<std::string> kExplanationColumns = {
+    "term_base",  "term_crown2",     "term_crown3", "term_crown4", "channel_A", "channel_C1",
+    "channel_C2", "structure_share", "p50",         "p95",         "p99",       "max"};
+
+// Each term share is rounded to float and printed with nine digits; their sum is 1 within
+// four roundings and the terms' own float sum (about 1e-6).
+constexpr double kTermShareSumTol = 1e-5;
+
+// --explain only adds: every CSV row starts with the plain run's row, followed by the twelve
+// explanation columns; JSON rows get the explanation object with exactly its keys.
+TEST_F(LumetraCommand, ExplainAddsItsNumbersAfterThePlainOutput) {
+    const std::vector<std::string> files = {golden("scene64.ppm"), golden("scene64__noise.ppm"),
+                                            golden("scene64__blocks.ppm")};
+    std::vector<std::string> plainArgs = {"--format", "csv"};
+    plainArgs.insert(plainArgs.end(), files.begin(), files.end());
+    std::vector<std::string> explainArgs = plainArgs;
+    explainArgs.push_back("--explain");
+    const ProgramRun plain = run(plainArgs);
+    const ProgramRun explained = run(explainArgs);
+    ASSERT_EQ(plain.status, 0) << plain.err;
+    ASSERT_EQ(explained.status, 0) << explained.err;
+    const std::vector<Record> before = parseCsv(plain.out);
+    const std::vector<Record> after = parseCsv(explained.out);
+    ASSERT_EQ(after.size(), before.size());
+    std::vector<std::string> header = before[0];
+    header.insert(header.end(), kExplanationColumns.begin(), kExplanationColumns.end());
+    EXPECT_EQ(after[0], header);
+    for (std::size_t i = 1; i < after.size(); ++i) {
+        ASSERT_EQ(after[i].size(), header.size());
+        EXPECT_TRUE(std::equal(before[i].begin(), before[i].end(), after[i].begin())) << i;
+        double terms = 0.0;
+        for (std::size_t k = 0; k < 4; ++k) terms += std::stod(after[i][before[i].size() + k]);
+        EXPECT_NEAR(terms, 1.0, kTermShareSumTol) << i;
+    }
+
+    std::vector<std::string> jsonArgs = {"--format", "json", "--explain"};
+    jsonArgs.insert(jsonArgs.end(), files.begin(), files.end());
+    const ProgramRun json = run(jsonArgs);
+    ASSERT_EQ(json.status, 0) << json.err;
+    const nlohmann::json rows = nlohmann::json::parse(json.out);
+    ASSERT_EQ(rows.size(), 2u);
+    const auto keys = [](const nlohmann::json& object) {
+        std::vector<std::string> names;
+        for (const auto& [key, value] : object.items()) names.push_back(key);
+        return names;
+    };
+    for (const nlohmann::json& row : rows) {
+        const nlohmann::json& x = row.at("explanation");
+        // nlohmann's object keeps its keys sorted.
+        EXPECT_EQ(keys(x), (std::vector<std::string>{"channels", "percentiles", "structure_share",
+                                                     "terms"}));
+        EXPECT_EQ(keys(x.at("terms")),
+                  (std::vector<std::string>{"base", "crown2", "crown3", "crown4"}));
+        EXPECT_EQ(keys(x.at("channels")), (std::vector<std::string>{"A", "C1", "C2"}));
+        EXPECT_EQ(keys(x.at("percentiles")),
+                  (std::vector<std::string>{"max", "p50", "p95", "p99"}));
+        EXPECT_TRUE(x.at("structure_share").is_number());
+    }
+}
+
+// Reads a little-endian greyscale PFM of `rows` x `cols` written by the program.
+std::vector<float> readPfm(const fs::path& path, std::uint32_t rows, std::uint32_t cols) {
+    const std::string bytes = readFile(path);
+    const std::string header =
+        "Pf\n" + std::to_string(cols) + " " + std::to_string(rows) + "\n-1.0\n";
+    EXPECT_EQ(bytes.substr(0, header.size()), header) << path;
+    EXPECT_EQ(bytes.size(), header.size() + std::size_t{rows} * cols * sizeof(float)) << path;
+    std::vector<float> values(std::size_t{rows} * cols);
+    if (bytes.size() != header.size() + values.size() * sizeof(float)) return {};
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        std::uint32_t word = 0;
+        for (unsigned b = 0; b < 4; ++b) {
+            word |= std::uint32_t{static_cast<unsigned char>(bytes[header.size() + 4 * i + b])}
+                    << (8 * b);
+        }
+        std::memcpy(&values[i], &word, sizeof word);
+    }
+    return values;
+}
+
+// Every map is a PFM of the image size; the terms add up to the raw error map of the same run
+// and the share map sums to 1.
+TEST_F(LumetraCommand, ExplainMapsArePfmsThatExplainTheErrorMap) {
+    const fs::path maps = _dir / "explained";
+    const fs::path floats = _dir / "floats";
+    const ProgramRun r =
+        run({"--format", "csv", "--explain-maps", maps.string(), "--float-maps", floats.string(),
+             golden("scene97x64.ppm"), golden("scene97x64__blocks.ppm")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(parseCsv(r.out)[0].size(), 4u) << "--explain-maps alone adds no columns";
+
+    std::map<std::string, std::vector<float>> read;
+    for (const char* name : {"term-base", "term-crown2", "term-crown3", "term-crown4", "channel-A",
+                             "channel-C1", "channel-C2", "block-weight", "edge-zone", "share"}) {
+        read[name] = readPfm(maps / (std::string("scene97x64__blocks.") + name + ".pfm"), 64, 97);
+        ASSERT_EQ(read[name].size(), 64u * 97u) << name;
+    }
+    const std::vector<float> error = readPfm(floats / "scene97x64__blocks.errmap.pfm", 64, 97);
+    ASSERT_EQ(error.size(), 64u * 97u);
+    double share = 0.0;
+    for (std::size_t i = 0; i < error.size(); ++i) {
+        const float sum =
+            ((read["term-base"][i] + read["term-crown2"][i]) + read["term-crown3"][i]) +
+            read["term-crown4"][i];
+        ASSERT_EQ(sum, error[i]) << "pixel " << i;
+        share += read["share"][i];
+    }
+    // Float shares of a double sum: see the engine's test.
+    constexpr double kShareSumTol = 1e-6;
+    EXPECT_NEAR(share, 1.0, kShareSumTol);
+}
+
+// A map that cannot be written fails its file's row like the other map outputs.
+TEST_F(LumetraCommand, ExplainMapThatCannotBeWrittenFailsItsRow) {
+    const fs::path maps = _dir / "explained";
+    fs::create_directories(maps / "scene64__noise.share.pfm");  // a folder where a file must go
+    const ProgramRun r =
+        run({"--format", "csv", "--explain", "--explain-maps", maps.string(), golden("scene64.ppm"),
+             golden("scene64__noise.ppm"), golden("scene64__blur.ppm")});
+    EXPECT_EQ(r.status, 1);
+    const std::vector<Record> records = parseCsv(r.out);
+    ASSERT_EQ(records.size(), 3u) << r.out;
+    EXPECT_NE(records[1][1], "");  // scored, with its numbers, but failed
+    EXPECT_NE(records[1][3].find("scene64__noise.share.pfm"), std::string::npos) << records[1][3];
+    EXPECT_NE(records[1][4], "");
+    EXPECT_EQ(records[2][3], "");
+    EXPECT_TRUE(fs::exists(maps / "scene64__blur.share.pfm"));
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -16,15 +16,24 @@ const FileResult kUnreadable{"bad.ppm", std::nullopt,
                              "cannot read image \"bad.ppm\": no such file"};
 
 std::string writeAll(OutputFormat format, const std::vector<FileResult>& rows,
-                     GateColumn gateColumn = GateColumn::Omitted) {
+                     RowColumns columns = {}) {
     std::vector<std::string> paths;
     for (const FileResult& row : rows) paths.push_back(row.path);
     std::ostringstream out;
-    const auto writer = makeResultWriter(format, out, paths, gateColumn);
+    const auto writer = makeResultWriter(format, out, paths, columns);
     writer->begin();
     for (const FileResult& row : rows) writer->write(row);
     writer->end();
     return out.str();
+}
+
+std::string writeAll(OutputFormat format, const std::vector<FileResult>& rows, GateColumn gate) {
+    return writeAll(format, rows, RowColumns{gate, ExplanationColumns::Omitted});
+}
+
+std::string writeAll(OutputFormat format, const std::vector<FileResult>& rows,
+                     ExplanationColumns explanation) {
+    return writeAll(format, rows, RowColumns{GateColumn::Omitted, explanation});
 }
 
 TEST(ResultWriter, TableAlignsColumnsToTheLongestPath) {
@@ -162,6 +171,60 @@ TEST(FileResult, CrossesAGateOnlyWithAFailedGateNamed) {
     EXPECT_FALSE(kNoVerdict.crossedGate());  // not scored
     EXPECT_TRUE(kCrossed.crossedGate());
     EXPECT_FALSE(kCrossed.failed());  // a crossed gate is not a failure of the file
+}
+
+// Binary fractions, so every format's text is known by hand.
+const FileResult kExplained{
+    "e.ppm", Scores{2.5f, 3.0f}, "", std::nullopt,
+    ExplanationNumbers{
+        {0.5f, 0.25f, 0.125f, 0.125f}, {0.75f, 0.5f, 0.25f}, 0.0625f, {1.0f, 2.0f, 3.0f, 4.5f}}};
+
+TEST(ResultWriter, CsvAndTsvExplanationColumnsFollowTheOthersAndStayEmptyOnFailure) {
+    const std::string header =
+        "file,measure,score,error,term_base,term_crown2,term_crown3,term_crown4,channel_A,"
+        "channel_C1,channel_C2,structure_share,p50,p95,p99,max\n";
+    EXPECT_EQ(writeAll(OutputFormat::Csv, {kExplained, kUnreadable}, ExplanationColumns::Included),
+              header +
+                  "e.ppm,2.5,3,,0.5,0.25,0.125,0.125,0.75,0.5,0.25,0.0625,1,2,3,4.5\n"
+                  "bad.ppm,,,\"cannot read image \"\"bad.ppm\"\": no such file\",,,,,,,,,,,,\n");
+    const std::string tsv = writeAll(OutputFormat::Tsv, {kExplained}, ExplanationColumns::Included);
+    EXPECT_EQ(tsv.substr(tsv.find('\n') + 1),
+              "e.ppm\t2.5\t3\t\t0.5\t0.25\t0.125\t0.125\t0.75\t0.5\t0.25\t0.0625\t1\t2\t3\t4.5\n");
+}
+
+TEST(ResultWriter, JsonExplanationIsANestedObjectOrNullOnFailure) {
+    const std::string expected =
+        "[\n"
+        "  {\"file\": \"e.ppm\", \"measure\": 2.5, \"score\": 3, \"error\": null, "
+        "\"explanation\": {\"terms\": {\"base\": 0.5, \"crown2\": 0.25, \"crown3\": 0.125, "
+        "\"crown4\": 0.125}, \"channels\": {\"A\": 0.75, \"C1\": 0.5, \"C2\": 0.25}, "
+        "\"structure_share\": 0.0625, \"percentiles\": {\"p50\": 1, \"p95\": 2, \"p99\": 3, "
+        "\"max\": 4.5}}},\n"
+        "  {\"file\": \"bad.ppm\", \"measure\": null, \"score\": null, "
+        "\"error\": \"cannot read image \\\"bad.ppm\\\": no such file\", \"explanation\": "
+        "null}\n"
+        "]\n";
+    EXPECT_EQ(writeAll(OutputFormat::Json, {kExplained, kUnreadable}, ExplanationColumns::Included),
+              expected);
+}
+
+TEST(ResultWriter, TableExplanationIsOneCompactColumn) {
+    const std::string expected =
+        "File name       Measure         Score  Explanation\n"
+        "e.ppm               2.5             3  base/c2/c3/c4 50/25/12.5/12.5%  A/C1/C2 "
+        "75/50/25%  "
+        "edges 6.25%  p50/p95/p99/max 1/2/3/4.5\n";
+    EXPECT_EQ(writeAll(OutputFormat::Table, {kExplained}, ExplanationColumns::Included), expected);
+}
+
+// Numbers that come with a row are printed only when the columns were asked for.
+TEST(ResultWriter, WithoutExplanationColumnsRowsAreUnchanged) {
+    FileResult plain = kExplained;
+    plain.explanation.reset();
+    for (const OutputFormat format :
+         {OutputFormat::Table, OutputFormat::Csv, OutputFormat::Tsv, OutputFormat::Json}) {
+        EXPECT_EQ(writeAll(format, {kExplained}), writeAll(format, {plain}));
+    }
 }
 
 TEST(FileResult, FailsWithoutScoresOrWithAnError) {

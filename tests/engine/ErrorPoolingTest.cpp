@@ -77,5 +77,45 @@ TEST(StreamedError, HandsOverWeightedTermsThatAddUpToTheMap) {
     EXPECT_EQ(streamed.error(), sum);
 }
 
+// A degraded decomposition that differs from the reference in one channel's bands only: that
+// channel alone pools to the whole map, and either other channel alone to a map of zeros.
+// Every channel in turn, so that a band counted for the wrong channel shows.
+TEST(PooledError, ChannelSelectionCountsOnlyTheSelectedChannelsDifferences) {
+    const Bands reference = randomBands(9, 14, 6);
+    const Bands other = randomBands(9, 14, 7);
+    const Array<float> zero(9, 14);
+    for (const Channel changed : {Channel::A, Channel::C1, Channel::C2}) {
+        SCOPED_TRACE(static_cast<unsigned>(changed));
+        Bands degraded = reference;
+        for (unsigned k = 0; k < kBandCount; ++k) {
+            if (channelOf(k) == changed) degraded[k] = other[k];
+        }
+        const Array<float> whole = pooledError(reference.data(), degraded.data(), 1);
+        ASSERT_NE(whole, zero);
+        for (const Channel selected : {Channel::A, Channel::C1, Channel::C2}) {
+            const Array<float> alone =
+                pooledError(reference.data(), degraded.data(), 1, ChannelSelection::only(selected));
+            EXPECT_EQ(alone, selected == changed ? whole : zero)
+                << "channel " << static_cast<unsigned>(selected) << " alone";
+        }
+    }
+}
+
+// One pixel worked by hand: every band equal but the C1 base, which differs by 2.  The map is
+// the channel-pooled base 5 x 2 = 10 (no crown differs, and 0 pooled over orientations is 0).
+TEST(PooledError, OneChromaticBaseDifferenceIsItsChannelWeight) {
+    Bands reference;
+    for (Array<float>& band : reference) band = Array<float>(1, 1);
+    Bands degraded = reference;
+    degraded[kC1Base](0, 0) = 2.0f;
+    EXPECT_EQ(pooledError(reference.data(), degraded.data(), 1)(0, 0), 10.0f);
+    EXPECT_EQ(pooledError(reference.data(), degraded.data(), 1,
+                          ChannelSelection::only(Channel::C1))(0, 0),
+              10.0f);
+    EXPECT_EQ(
+        pooledError(reference.data(), degraded.data(), 1, ChannelSelection::only(Channel::A))(0, 0),
+        0.0f);
+}
+
 }  // namespace
 }  // namespace lumetra
