@@ -145,8 +145,16 @@ int runInArena(const Options& options, const Console& console) {
                               : automaticJobs(threads, std::uint64_t{engine.rows()} * engine.cols(),
                                               availableMemory());
 
+    // A viewing geometry given on the command line is printed with the results; CSV and TSV
+    // rows keep their columns, so there it goes to the diagnostics.
+    const std::optional<double> viewing =
+        options.showViewing ? std::optional<double>(options.parameters.pixelsPerDegree)
+                            : std::nullopt;
     const std::unique_ptr<ResultWriter> writer =
-        makeResultWriter(options.format, console.out, degraded);
+        makeResultWriter(options.format, console.out, degraded, viewing);
+    const bool delimited =
+        options.format == OutputFormat::Csv || options.format == OutputFormat::Tsv;
+    if (viewing && delimited) console.err << kDiagnosticPrefix << viewingLine(*viewing) << '\n';
     const bool showProgress = console.errIsTerminal && !options.quiet && count > 1;
     ProgressBar progress(console.err, count,
                          showProgress ? ProgressBar::Mode::Enabled : ProgressBar::Mode::Disabled);

@@ -26,6 +26,9 @@ struct Options {
     std::optional<unsigned> jobs;  // files scored at once; chosen by the run when not given
     unsigned threads = 0;          // threads of all the run's work; 0: every core
     bool quiet = false;
+    // --ppd or --display was given: the pixels per degree (parameters.pixelsPerDegree) is
+    // printed with the results.
+    bool showViewing = false;
 };
 
 // Exit statuses of the program.

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "args/CsvRow.h"
+#include "args/NumberText.h"
 #include "cli/TextFormat.h"
 
 namespace lumetra {
@@ -24,6 +25,11 @@ constexpr std::string_view kErrorCell = "error";
 constexpr std::size_t kNumberWidth = 12;
 constexpr std::string_view kColumnGap = "  ";
 
+// The JSON field of the viewing geometry, and its significant digits (those of the other
+// machine-format numbers).
+constexpr const char* kPpdKey = "ppd";
+constexpr int kPpdDigits = 9;
+
 // Header of the machine formats; "error" is empty for a file that was scored.
 constexpr std::string_view kMachineHeader[] = {"file", "measure", "score", "error"};
 
@@ -39,14 +45,16 @@ std::string padLeft(std::string_view text, std::size_t width) {
 
 class TableWriter : public ResultWriter {
   public:
-    TableWriter(std::ostream& out, const std::vector<std::string>& paths)
-        : _out(out), _pathWidth(displayWidth(kPathHeader)) {
+    TableWriter(std::ostream& out, const std::vector<std::string>& paths,
+                std::optional<double> pixelsPerDegree)
+        : _out(out), _pathWidth(displayWidth(kPathHeader)), _pixelsPerDegree(pixelsPerDegree) {
         for (const std::string& path : paths) {
             _pathWidth = std::max(_pathWidth, displayWidth(printable(path)));
         }
     }
 
     void begin() override {
+        if (_pixelsPerDegree) _out << viewingLine(*_pixelsPerDegree) << '\n';
         _out << padRight(kPathHeader, _pathWidth) << kColumnGap
              << padLeft(kMeasureHeader, kNumberWidth) << kColumnGap
              << padLeft(kScoreHeader, kNumberWidth) << '\n'
@@ -69,6 +77,7 @@ class TableWriter : public ResultWriter {
   private:
     std::ostream& _out;
     std::size_t _pathWidth;
+    std::optional<double> _pixelsPerDegree;
 };
 
 // The fields of a TSV row, each escaped, joined by tabs and ended by LF.
@@ -114,7 +123,8 @@ class DelimitedWriter : public ResultWriter {
 // 3.799999952316284 for 3.8f), and JSON has no NaN or infinity: such a number is null.
 class JsonWriter : public ResultWriter {
   public:
-    explicit JsonWriter(std::ostream& out) : _out(out) {}
+    JsonWriter(std::ostream& out, std::optional<double> pixelsPerDegree)
+        : _out(out), _pixelsPerDegree(pixelsPerDegree) {}
 
     void begin() override { _out << '[' << std::flush; }
 
@@ -125,7 +135,13 @@ class JsonWriter : public ResultWriter {
         row["score"] = number(result.scores, &Scores::score);
         row["error"] =
             result.error.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(result.error);
-        _out << (_rows++ == 0 ? "\n" : ",\n") << "  " << oneLine(row) << std::flush;
+        std::string line = oneLine(row);
+        // The viewing geometry is a double, with nine digits like the other numbers.
+        if (_pixelsPerDegree) {
+            line.insert(line.size() - 1, ", " + jsonString(kPpdKey) + ": " +
+                                             generalText(*_pixelsPerDegree, kPpdDigits));
+        }
+        _out << (_rows++ == 0 ? "\n" : ",\n") << "  " << line << std::flush;
     }
 
     void end() override { _out << (_rows == 0 ? "]\n" : "\n]\n") << std::flush; }
@@ -158,24 +174,30 @@ class JsonWriter : public ResultWriter {
     }
 
     std::ostream& _out;
+    std::optional<double> _pixelsPerDegree;
     std::size_t _rows = 0;
 };
 
 }  // namespace
 
+std::string viewingLine(double pixelsPerDegree) {
+    return "viewing: " + shortNumber(pixelsPerDegree) + " pixels per degree";
+}
+
 std::unique_ptr<ResultWriter> makeResultWriter(OutputFormat format, std::ostream& out,
-                                               const std::vector<std::string>& paths) {
+                                               const std::vector<std::string>& paths,
+                                               std::optional<double> pixelsPerDegree) {
     switch (format) {
         case OutputFormat::Csv:
             return std::make_unique<DelimitedWriter>(out, &csvRow);
         case OutputFormat::Tsv:
             return std::make_unique<DelimitedWriter>(out, &tsvRow);
         case OutputFormat::Json:
-            return std::make_unique<JsonWriter>(out);
+            return std::make_unique<JsonWriter>(out, pixelsPerDegree);
         case OutputFormat::Table:
             break;
     }
-    return std::make_unique<TableWriter>(out, paths);
+    return std::make_unique<TableWriter>(out, paths, pixelsPerDegree);
 }
 
 }  // namespace lumetra

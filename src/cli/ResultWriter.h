@@ -41,8 +41,14 @@ class ResultWriter {
 };
 
 // A writer of `format` onto `out`.  The table sizes its path column from `paths`, every
-// path the batch will print, so rows can go out as they come and still line up.
+// path the batch will print, so rows can go out as they come and still line up.  When
+// `pixelsPerDegree` is given, the table prints viewingLine() above its header and each JSON
+// row ends with a "ppd" field; CSV and TSV rows stay as they are.
 std::unique_ptr<ResultWriter> makeResultWriter(OutputFormat format, std::ostream& out,
-                                               const std::vector<std::string>& paths);
+                                               const std::vector<std::string>& paths,
+                                               std::optional<double> pixelsPerDegree = {});
+
+// "viewing: 44.2599 pixels per degree" (six significant digits).
+std::string viewingLine(double pixelsPerDegree);
 
 }  // namespace lumetra
