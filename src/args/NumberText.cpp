@@ -60,6 +60,10 @@ std::optional<float> readFloat(std::string_view text) {
     return readWhole<float>(text, std::chars_format::general);
 }
 
+std::optional<double> readDouble(std::string_view text) {
+    return readWhole<double>(text, std::chars_format::general);
+}
+
 std::optional<unsigned> readUnsigned(std::string_view text) {
     return readWhole<unsigned>(text);
 }

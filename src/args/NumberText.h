@@ -26,6 +26,9 @@ std::string shortestText(float value);
 // holds anything else (white space included) or a number outside the range of float.
 std::optional<float> readFloat(std::string_view text);
 
+// The same read as a double: nothing for a number outside the range of double.
+std::optional<double> readDouble(std::string_view text);
+
 // The whole of `text` read as a decimal unsigned number, with an optional '+'.  Nothing when
 // it holds anything else or a number outside the range of unsigned.
 std::optional<unsigned> readUnsigned(std::string_view text);

@@ -238,8 +238,16 @@ int runInArena(const Options& options, const Console& console) {
     RowColumns columns;
     if (options.gates.any()) columns.gate = GateColumn::Shown;
     if (options.explain) columns.explanation = ExplanationColumns::Included;
+    // A viewing geometry given on the command line is printed with the results; CSV and TSV
+    // rows keep their columns, so there it goes to the diagnostics.
+    if (options.showViewing) columns.pixelsPerDegree = options.parameters.pixelsPerDegree;
     const std::unique_ptr<ResultWriter> writer =
         makeResultWriter(options.format, console.out, degraded, columns);
+    const bool delimited =
+        options.format == OutputFormat::Csv || options.format == OutputFormat::Tsv;
+    if (columns.pixelsPerDegree && delimited) {
+        console.err << kDiagnosticPrefix << viewingLine(*columns.pixelsPerDegree) << '\n';
+    }
     const bool showProgress = console.errIsTerminal && !options.quiet && count > 1;
     ProgressBar progress(console.err, count,
                          showProgress ? ProgressBar::Mode::Enabled : ProgressBar::Mode::Disabled);

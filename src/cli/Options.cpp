@@ -8,9 +8,11 @@
 #include <ostream>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "args/NumberText.h"
 #include "image/Error.h"
+#include "model/ViewingGeometry.h"
 
 #ifndef LUMETRA_VERSION
 #error "LUMETRA_VERSION must be defined by the build (the CMake project version)"
@@ -106,6 +108,74 @@ std::string checkJobs(const std::string& text) {
     const std::optional<unsigned> jobs = readUnsigned(text);
     if (jobs && *jobs >= 1 && *jobs <= kMaxJobs) return {};
     return "Value " + text + " not in range 1 to " + decimalText(kMaxJobs);
+}
+
+constexpr const char* kPpdHelp =
+    "Pixels per degree of visual angle at the viewer's eye (default: 60).  Larger values mean "
+    "a farther viewer or a denser screen, on which fine detail matters less and the measure "
+    "falls; smaller values a nearer viewer";
+constexpr const char* kDisplayHelp =
+    "Screen width in pixels, screen width in centimetres and viewing distance in centimetres, "
+    "e.g. 1920,53,70: the pixels per degree are the pixels one degree of visual angle spans "
+    "at that distance";
+constexpr const char* kDisplayFields[] = {"WIDTH_PX", "WIDTH_CM", "DISTANCE_CM"};
+
+// A number option read by readDouble into `value`; text that is not a number ends the parse
+// with CLI11's conversion error.
+CLI::Option* addDouble(CLI::App& app, const std::string& names, std::optional<double>& value,
+                       const std::string& what) {
+    const auto read = [&value](const CLI::results_t& texts) {
+        value = readDouble(texts.front());
+        return value.has_value();
+    };
+    return app.add_option(names, read, what);
+}
+
+// The pixels per degree an option gave, judged by Parameters alone, as a usage error that
+// names the option: "lumetra: --ppd: pixels per degree must be greater than 0 (got 0)".
+double checkedPixelsPerDegree(const std::string& option, double pixelsPerDegree) {
+    Parameters probe;
+    probe.pixelsPerDegree = pixelsPerDegree;
+    const std::vector<std::string> found = probe.problems();
+    if (!found.empty()) throw CLI::ValidationError("lumetra: " + option + ": " + found.front());
+    return pixelsPerDegree;
+}
+
+// The text between the commas of `text`, empty fields included: "1,,2" -> {"1", "", "2"}.
+std::vector<std::string> commaFields(const std::string& text) {
+    std::vector<std::string> fields(1);
+    for (const char c : text) {
+        if (c == ',') {
+            fields.emplace_back();
+        } else {
+            fields.back() += c;
+        }
+    }
+    return fields;
+}
+
+// The pixels per degree of --display WIDTH_PX,WIDTH_CM,DISTANCE_CM: three numbers, each
+// finite and greater than 0.
+double pixelsPerDegreeOfDisplay(const std::string& text) {
+    const std::vector<std::string> fields = commaFields(text);
+    std::vector<double> sizes;
+    for (const std::string& field : fields) {
+        const std::optional<double> size = readDouble(field);
+        if (!size || fields.size() != std::size(kDisplayFields)) {
+            throw CLI::ValidationError(
+                "lumetra: --display: expected three numbers "
+                "WIDTH_PX,WIDTH_CM,DISTANCE_CM (got " +
+                text + ")");
+        }
+        if (!std::isfinite(*size) || *size <= 0.0) {
+            throw CLI::ValidationError(
+                "lumetra: --display: " + std::string(kDisplayFields[sizes.size()]) +
+                " must be a finite number greater than 0 (got " + field + ")");
+        }
+        sizes.push_back(*size);
+    }
+    return checkedPixelsPerDegree("--display",
+                                  displayPixelsPerDegree(sizes[0], sizes[1], sizes[2]));
 }
 
 // One masking switch as a pair of flags, --NAME and --no-NAME; the last one given wins.
@@ -209,6 +279,12 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::ostre
         ->check(CLI::Range(1u, kMaxThreads))
         ->option_text("N");
     app.add_flag("-q,--quiet", options.quiet, "No progress bar");
+    std::optional<double> ppd;
+    CLI::Option* const ppdOption = addDouble(app, "--ppd", ppd, kPpdHelp)->type_name("PPD");
+    std::string display;
+    CLI::Option* const displayOption = app.add_option("--display", display, kDisplayHelp)
+                                           ->type_name("WIDTH_PX,WIDTH_CM,DISTANCE_CM");
+    ppdOption->excludes(displayOption);
 
     // Quality gates: each strict (a value equal to the limit passes); a file that crosses one
     // is still printed, its row names the gate, and the run ends with status 3.
@@ -226,6 +302,10 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::ostre
 
     try {
         app.parse(argc, argv);
+        // The viewing geometry, when given, replaces the standard one and is printed.
+        if (ppd) p.pixelsPerDegree = checkedPixelsPerDegree("--ppd", *ppd);
+        if (*displayOption) p.pixelsPerDegree = pixelsPerDegreeOfDisplay(display);
+        options.showViewing = ppd || *displayOption;
         // Values the parameters refuse are reported like any other usage error.
         validateAsUsage(p);
         validateGatesAsUsage(options.gates);

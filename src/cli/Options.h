@@ -30,6 +30,9 @@ struct Options {
     unsigned threads = 0;          // threads of all the run's work; 0: every core
     bool quiet = false;
     QualityGates gates;  // none given: no gate column, and the exit status never 3
+    // --ppd or --display was given: the pixels per degree (parameters.pixelsPerDegree) is
+    // printed with the results.
+    bool showViewing = false;
 };
 
 // Exit statuses of the program.

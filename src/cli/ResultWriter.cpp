@@ -29,6 +29,11 @@ constexpr std::string_view kErrorCell = "error";
 constexpr std::size_t kNumberWidth = 12;
 constexpr std::string_view kColumnGap = "  ";
 
+// The JSON field of the viewing geometry, and its significant digits (those of the other
+// machine-format numbers).
+constexpr const char* kPpdKey = "ppd";
+constexpr int kPpdDigits = 9;
+
 // Header of the machine formats; "error" is empty for a file that was scored.
 constexpr std::string_view kMachineHeader[] = {"file", "measure", "score", "error"};
 // The last column of every format when quality gates were given.
@@ -104,6 +109,7 @@ class TableWriter : public ResultWriter {
     }
 
     void begin() override {
+        if (_columns.pixelsPerDegree) _out << viewingLine(*_columns.pixelsPerDegree) << '\n';
         _out << padRight(kPathHeader, _pathWidth) << kColumnGap
              << padLeft(kMeasureHeader, kNumberWidth) << kColumnGap
              << padLeft(kScoreHeader, kNumberWidth);
@@ -224,7 +230,13 @@ class JsonWriter : public ResultWriter {
             row[std::string(kGateField)] =
                 result.gate ? nlohmann::ordered_json(*result.gate) : nlohmann::ordered_json();
         }
-        _out << (_rows++ == 0 ? "\n" : ",\n") << "  " << oneLine(row) << std::flush;
+        std::string line = oneLine(row);
+        // The viewing geometry is a double, with nine digits like the other numbers.
+        if (_columns.pixelsPerDegree) {
+            line.insert(line.size() - 1, ", " + jsonString(kPpdKey) + ": " +
+                                             generalText(*_columns.pixelsPerDegree, kPpdDigits));
+        }
+        _out << (_rows++ == 0 ? "\n" : ",\n") << "  " << line << std::flush;
     }
 
     void end() override { _out << (_rows == 0 ? "]\n" : "\n]\n") << std::flush; }
@@ -280,6 +292,10 @@ class JsonWriter : public ResultWriter {
 };
 
 }  // namespace
+
+std::string viewingLine(double pixelsPerDegree) {
+    return "viewing: " + shortNumber(pixelsPerDegree) + " pixels per degree";
+}
 
 std::unique_ptr<ResultWriter> makeResultWriter(OutputFormat format, std::ostream& out,
                                                const std::vector<std::string>& paths,

@@ -62,6 +62,8 @@ enum class ExplanationColumns { Omitted, Included };
 struct RowColumns {
     GateColumn gate = GateColumn::Omitted;
     ExplanationColumns explanation = ExplanationColumns::Omitted;
+    // Given when the viewing geometry was set on the command line.
+    std::optional<double> pixelsPerDegree = std::nullopt;
 };
 
 // A writer of `format` onto `out`.  The table sizes its path column from `paths`, every
@@ -70,7 +72,9 @@ struct RowColumns {
 // names, empty for a file that passed (JSON: "" passed, null for a file without a verdict).
 // The table gets a "Gate" column after the score: "pass", or "FAIL " and the failed gates'
 // names ("FAIL measure+score"); empty for a file that was not scored.  In CSV, TSV and JSON
-// the explanation columns come before the gate; the table shows the gate first.
+// the explanation columns come before the gate; the table shows the gate first.  With the
+// pixels per degree given, the table prints viewingLine() above its header and each JSON row
+// ends with a "ppd" field; CSV and TSV rows stay as they are.
 std::unique_ptr<ResultWriter> makeResultWriter(OutputFormat format, std::ostream& out,
                                                const std::vector<std::string>& paths,
                                                RowColumns columns = {});
@@ -80,5 +84,8 @@ std::unique_ptr<ResultWriter> makeResultWriter(OutputFormat format, std::ostream
 // "base/c2/c3/c4 12.3/45.6/30/12.1%  A/C1/C2 80.1/15.2/9.04%  edges 3.2%
 //  p50/p95/p99/max 1.2/4.5/7.8/9.1" (on one line).
 std::string explanationText(const ExplanationNumbers& numbers);
+
+// "viewing: 44.2599 pixels per degree" (six significant digits).
+std::string viewingLine(double pixelsPerDegree);
 
 }  // namespace lumetra

@@ -12,10 +12,12 @@ namespace {
 
 // The 27 cortex band masks, each cropped as soon as it is made: the full masks never exist
 // together.  Every thread of the caller's arena shares the work.
-std::array<BandMask, kBandCount> croppedMasks(std::uint32_t rows, std::uint32_t cols) {
+std::array<BandMask, kBandCount> croppedMasks(std::uint32_t rows, std::uint32_t cols,
+                                              double pixelsPerDegree) {
     std::array<BandMask, kBandCount> masks;
     DcpFilter::forEachMask(
-        rows, cols, 0, [&](unsigned k, const Array<float>& mask) { masks[k] = croppedMask(mask); });
+        rows, cols, 0, [&](unsigned k, const Array<float>& mask) { masks[k] = croppedMask(mask); },
+        pixelsPerDegree);
     return masks;
 }
 
@@ -27,13 +29,13 @@ std::vector<std::uint32_t> usedWidths(const std::array<BandMask, kBandCount>& ma
 
 }  // namespace
 
-BandFilters::BandFilters(std::uint32_t rows, std::uint32_t cols)
-    : BandFilters(rows, cols, croppedMasks(rows, cols)) {}
+BandFilters::BandFilters(std::uint32_t rows, std::uint32_t cols, double pixelsPerDegree)
+    : BandFilters(rows, cols, pixelsPerDegree, croppedMasks(rows, cols, pixelsPerDegree)) {}
 
-BandFilters::BandFilters(std::uint32_t rows, std::uint32_t cols,
+BandFilters::BandFilters(std::uint32_t rows, std::uint32_t cols, double pixelsPerDegree,
                          std::array<BandMask, kBandCount> masks)
     : _masks(std::move(masks)), _fft(rows, cols, usedWidths(_masks)) {
-    const CsfFilter csf(rows, cols, 0);
+    const CsfFilter csf(rows, cols, 0, pixelsPerDegree);
     _sensitivity[0] = coveredPart(csf.A(), &_masks[kAFirst], &_masks[kALast] + 1);
     _sensitivity[1] = coveredPart(csf.C1(), &_masks[kC1Base], &_masks[kC1Last] + 1);
     _sensitivity[2] = coveredPart(csf.C2(), &_masks[kC2Base], &_masks[kC2Last] + 1);

@@ -29,8 +29,9 @@ inline Channel channelOf(unsigned k) {
 
 class BandFilters {
   public:
+    // For an image of rows x cols seen at `pixelsPerDegree` (> 0 and finite, not checked).
     // Throws FftError when the transforms cannot be planned.
-    BandFilters(std::uint32_t rows, std::uint32_t cols);
+    BandFilters(std::uint32_t rows, std::uint32_t cols, double pixelsPerDegree);
 
     std::uint32_t rows() const { return _fft.rows(); }
     std::uint32_t cols() const { return _fft.cols(); }
@@ -43,7 +44,8 @@ class BandFilters {
     std::uint32_t spectrumWidth(Channel c) const { return _widths[static_cast<unsigned>(c)]; }
 
   private:
-    BandFilters(std::uint32_t rows, std::uint32_t cols, std::array<BandMask, kBandCount> masks);
+    BandFilters(std::uint32_t rows, std::uint32_t cols, double pixelsPerDegree,
+                std::array<BandMask, kBandCount> masks);
 
     std::array<BandMask, kBandCount> _masks;
     std::array<CroppedPlane, kChannelCount> _sensitivity;

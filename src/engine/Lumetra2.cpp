@@ -135,7 +135,7 @@ Lumetra2::Lumetra2(const RgbImage& original, const Parameters& parameters,
     if (execution.threads > 0) _arena = std::make_unique<Arena>(execution.threads);
     inArena([&] {
         // Contrast sensitivity, band masks and transforms for this size.
-        _filters = std::make_unique<const BandFilters>(_rows, _cols);
+        _filters = std::make_unique<const BandFilters>(_rows, _cols, _parameters.pixelsPerDegree);
         // The opponent planes are gone before the 27 bands are made.
         EdgesAndSpectra made = edgesAndSpectra(AccImage(original));
         _referenceEdges = std::move(made.edges);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/BandMasking.h"
+#include "model/ViewingGeometry.h"
 
 namespace lumetra {
 
@@ -31,8 +32,9 @@ struct Parameters {
     bool interC1 = false;
     bool intraC2 = true;
     bool interC2 = false;
-    // Viewing geometry: pixels per degree of visual angle at the observer's eye.
-    double pixelsPerDegree = 60.0;
+    // Viewing geometry: pixels per degree of visual angle at the observer's eye.  Larger
+    // values (a farther observer or a denser screen) make fine detail less visible.
+    double pixelsPerDegree = kDefaultPixelsPerDegree;
 
     MaskSwitches switches() const {
         return MaskSwitches{intraA, interA, intraC1, interC1, intraC2, interC2};

@@ -1,6 +1,7 @@
 #include "model/CsfFilter.h"
 
-// Contrast sensitivity of the three opponent channels at 60 pixels per degree.
+// Contrast sensitivity of the three opponent channels for an image seen at a given number
+// of pixels per degree (ppd).
 //
 // The sensitivities are computed on a quarter table of positive frequencies, starting one
 // frequency step above zero, and the table is then laid over the full array by four
@@ -13,7 +14,11 @@
 // mixed float/double sub-expressions are evaluated in double.  The "1 +" of the formulas
 // takes the precision of the term it is added to (float after a rounded power).  The
 // per-image constants Ac, Bc and Ra and the oblique factor are kept in double; the named
-// per-cell quantities rho, f, theta and f' are float.
+// per-cell quantities rho, f, theta and f' are float.  f = ppd x rho is the double product
+// rounded to float once, and the area rows x cols / ppd^2 divides the float product of the
+// sizes by ppd^2 rounded to float: at the standard 60 pixels per degree both are exactly the
+// float operations 60.0f x rho and rows x cols / 3600.0f (the double product of 60 and a
+// float is exact).
 
 #include <algorithm>
 #include <cmath>
@@ -23,11 +28,6 @@
 
 namespace lumetra {
 namespace {
-
-// Viewing geometry: pixels per degree of visual angle (single precision).
-constexpr float kPixelsPerDegree = 60.0f;
-// Square pixels per square degree, 60 * 60 (single precision).
-constexpr float kPixelsPerSquareDegree = 3600.0f;
 
 // Distance factor Ra = 0.856 * 2.5^0.14 (scale double, base and exponent single).
 constexpr double kDistanceScale = 0.856;
@@ -147,7 +147,8 @@ void layOut(const Array<float>& table, float scale, Array<float>& filter) {
 
 }  // namespace
 
-CsfFilter::CsfFilter(std::uint32_t rows, std::uint32_t cols, unsigned workers)
+CsfFilter::CsfFilter(std::uint32_t rows, std::uint32_t cols, unsigned workers,
+                     double pixelsPerDegree)
     : _rows(rows), _cols(cols), _filterA(rows, cols), _filterC1(rows, cols), _filterC2(rows, cols) {
     if (rows == 0 || cols == 0) return;
 
@@ -160,11 +161,13 @@ CsfFilter::CsfFilter(std::uint32_t rows, std::uint32_t cols, unsigned workers)
     const float rowStep = 1.0f / static_cast<float>(rows);
     const float colStep = 1.0f / static_cast<float>(cols);
 
+    // Square pixels per square degree, rounded to float for the float area.
+    const auto pixelsPerSquareDegree = static_cast<float>(pixelsPerDegree * pixelsPerDegree);
     const AchromaticModel achromatic{
         kAmplitudeScale * kAmplitudeLuminanceFactor *
             roundedPow(kAmplitudeBase, kAmplitudeExponent),
         kDecayScale * kDecayLuminanceFactor * roundedPow(kDecayBase, kDecayExponent),
-        static_cast<float>(cols) * static_cast<float>(rows) / kPixelsPerSquareDegree};
+        static_cast<float>(cols) * static_cast<float>(rows) / pixelsPerSquareDegree};
     const double distanceFactor = kDistanceScale * roundedPow(kDistanceBase, kDistanceExponent);
 
     Array<float> tableA(tableRows, tableCols);
@@ -176,7 +179,8 @@ CsfFilter::CsfFilter(std::uint32_t rows, std::uint32_t cols, unsigned workers)
         for (std::uint32_t p = 0; p < tableCols; ++p) {
             const float v = static_cast<float>(p + 1) * colStep;  // horizontal frequency
             const float rho = std::sqrt(u * u + v * v);
-            const float f = kPixelsPerDegree * rho;  // cycles per degree
+            // cycles per degree
+            const auto f = static_cast<float>(pixelsPerDegree * static_cast<double>(rho));
             const float theta = roundedAtan2(v, u);
 
             // Oblique effect: diagonal frequencies are seen as if they were higher.

@@ -1,13 +1,15 @@
 #pragma once
 
 // Contrast sensitivity filters of the visual model: one real frequency-domain weight per
-// opponent channel (A, C1, C2), sampled on the grid of an image of a given size and laid
-// out for a spectrum whose quadrants have been swapped.
+// opponent channel (A, C1, C2), sampled on the grid of an image of a given size seen at a
+// given number of pixels per degree, and laid out for a spectrum whose quadrants have been
+// swapped.
 
 #include <cstdint>
 #include <ostream>
 
 #include "image/Array.h"
+#include "model/ViewingGeometry.h"
 
 namespace lumetra {
 
@@ -16,8 +18,10 @@ class CsfFilter {
     // Builds the three filters for an image of rows x cols; (0, 0) gives three empty
     // filters.  Odd sizes are supported (see CsfFilter.cpp for their layout).
     // Up to `workers` threads of the caller's task arena share the work (0: all of them);
-    // the filters do not depend on it.
-    CsfFilter(std::uint32_t rows, std::uint32_t cols, unsigned workers = 1);
+    // the filters do not depend on it.  `pixelsPerDegree` (> 0 and finite, not checked) turns
+    // cycles per pixel into cycles per degree and the image size into its visual area.
+    CsfFilter(std::uint32_t rows, std::uint32_t cols, unsigned workers = 1,
+              double pixelsPerDegree = kDefaultPixelsPerDegree);
 
     std::uint32_t rows() const { return _rows; }
     std::uint32_t cols() const { return _cols; }

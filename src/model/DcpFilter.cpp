@@ -12,10 +12,12 @@
 //   band  ring x fan: one radial crown and orientation of one channel.
 //
 // Frequencies are in cycles per pixel on a grid with the zero frequency at
-// (rows / 2, cols / 2); the model views 60 pixels per degree, so the radii below are
-// written as cycles per degree / 60.  Grid, radius, angle and masks are float; the
-// profile comparisons and cosine arguments are evaluated in double from those floats, and
-// each profile value is rounded to float once, when it is stored.
+// (rows / 2, cols / 2); the radii below are written in cycles per degree and divided by the
+// pixels per degree the image is seen at (60 in the standard viewing geometry).  Grid,
+// radius, angle and masks are float; the profile comparisons and cosine arguments are
+// evaluated in double from those floats, and each profile value is rounded to float once,
+// when it is stored.  Each radius is divided in double and rounded to float once, so at 60
+// pixels per degree it is the float the fixed radii had.
 
 #include <cmath>
 #include <numbers>
@@ -27,25 +29,33 @@ namespace {
 constexpr double kPi = std::numbers::pi;
 constexpr double kHalfPi = std::numbers::pi / 2.0;
 
-// A radial profile: centre radius and transition width, cycles per pixel (single precision).
+// A radial profile: centre radius and transition width, cycles per degree.
+struct MesaEdge {
+    double centre;
+    double width;
+};
+
+constexpr MesaEdge kMesaA1{1.5, 2.6};    // A base, inner edge of crown 2
+constexpr MesaEdge kMesaA2{5.7, 4.0};    // crown 2 / crown 3 edge
+constexpr MesaEdge kMesaA3{14.4, 8.0};   // crown 3 / crown 4 edge
+constexpr MesaEdge kMesaA4{28.8, 15.0};  // outer edge of crown 4
+constexpr MesaEdge kMesaC1a{1.5, 2.8};   // C1 base, inner crown edge
+constexpr MesaEdge kMesaC1b{5.7, 4.8};   // outer edge of the C1 crown
+constexpr MesaEdge kMesaC2a{1.5, 2.95};  // C2 base, inner crown edge
+constexpr MesaEdge kMesaC2b{5.7, 5.8};   // outer edge of the C2 crown
+
+// The same profile in cycles per pixel (single precision).
 struct MesaShape {
     float centre;
     float width;
 };
 
-// Cycles per degree to cycles per pixel at 60 pixels per degree, rounded to float.
-constexpr float perPixel(double cyclesPerDegree) {
-    return static_cast<float>(cyclesPerDegree / 60.0);
+// A profile at `pixelsPerDegree`: each length divided by it in double and rounded to float
+// once.
+MesaShape perPixel(const MesaEdge& edge, double pixelsPerDegree) {
+    return {static_cast<float>(edge.centre / pixelsPerDegree),
+            static_cast<float>(edge.width / pixelsPerDegree)};
 }
-
-constexpr MesaShape kMesaA1{perPixel(1.5), perPixel(2.6)};    // A base, inner edge of crown 2
-constexpr MesaShape kMesaA2{perPixel(5.7), perPixel(4.0)};    // crown 2 / crown 3 edge
-constexpr MesaShape kMesaA3{perPixel(14.4), perPixel(8.0)};   // crown 3 / crown 4 edge
-constexpr MesaShape kMesaA4{perPixel(28.8), perPixel(15.0)};  // outer edge of crown 4
-constexpr MesaShape kMesaC1a{perPixel(1.5), perPixel(2.8)};   // C1 base, inner crown edge
-constexpr MesaShape kMesaC1b{perPixel(5.7), perPixel(4.8)};   // outer edge of the C1 crown
-constexpr MesaShape kMesaC2a{perPixel(1.5), perPixel(2.95)};  // C2 base, inner crown edge
-constexpr MesaShape kMesaC2b{perPixel(5.7), perPixel(5.8)};   // outer edge of the C2 crown
 
 // A multiple of pi, rounded to float.
 constexpr float piTimes(double factor) {
@@ -164,20 +174,21 @@ void DcpFilter::__fan(Array<float>& out, const Array<float>& angle, float a, flo
     }
 }
 
-DcpFilter::DcpFilter(std::uint32_t rows, std::uint32_t cols, unsigned workers)
-    : _rows(rows), _cols(cols) {
+DcpFilter::DcpFilter(std::uint32_t rows, std::uint32_t cols, unsigned workers,
+                     double pixelsPerDegree)
+    : _rows(rows), _cols(cols), _pixelsPerDegree(pixelsPerDegree) {
     for (Array<float>& band : _bands) band = Array<float>(rows, cols);
     if (rows == 0 || cols == 0) return;
     buildMasks(workers, [&](unsigned i, Array<float> mask) { _bands[i] = std::move(mask); });
 }
 
 void DcpFilter::forEachMask(std::uint32_t rows, std::uint32_t cols, unsigned workers,
-                            const MaskSink& take) {
+                            const MaskSink& take, double pixelsPerDegree) {
     if (rows == 0 || cols == 0) {
         for (unsigned i = 0; i < kBandCount; ++i) take(i, Array<float>(rows, cols));
         return;
     }
-    DcpFilter(rows, cols, ShapeOnly{}).buildMasks(workers, take);
+    DcpFilter(rows, cols, pixelsPerDegree, ShapeOnly{}).buildMasks(workers, take);
 }
 
 void DcpFilter::buildMasks(unsigned workers, const MaskSink& take) const {
@@ -213,8 +224,12 @@ void DcpFilter::buildMasks(unsigned workers, const MaskSink& take) const {
     Array<float> mesa4(rows, cols);
     // Profiles written into separate arrays are independent: each group is computed by
     // `workers` threads at once, which changes no value.
+    const double ppd = _pixelsPerDegree;
     const std::array<std::pair<Array<float>*, MesaShape>, 4> aMesas = {
-        {{&mesa1, kMesaA1}, {&mesa2, kMesaA2}, {&mesa3, kMesaA3}, {&mesa4, kMesaA4}}};
+        {{&mesa1, perPixel(kMesaA1, ppd)},
+         {&mesa2, perPixel(kMesaA2, ppd)},
+         {&mesa3, perPixel(kMesaA3, ppd)},
+         {&mesa4, perPixel(kMesaA4, ppd)}}};
     parallelFor(4, workers, [&](unsigned m, unsigned) {
         __mesa(*aMesas[m].first, radius, aMesas[m].second.centre, aMesas[m].second.width);
     });
@@ -255,9 +270,11 @@ void DcpFilter::buildMasks(unsigned workers, const MaskSink& take) const {
     // The two mesas and four fans are independent: six jobs shared out to the workers.
     parallelFor(6, workers, [&](unsigned job, unsigned) {
         if (job == 0) {
-            __mesa(mesa1, radius, kMesaC1a.centre, kMesaC1a.width);
+            const MesaShape inner = perPixel(kMesaC1a, ppd);
+            __mesa(mesa1, radius, inner.centre, inner.width);
         } else if (job == 1) {
-            __mesa(mesa2, radius, kMesaC1b.centre, kMesaC1b.width);
+            const MesaShape outer = perPixel(kMesaC1b, ppd);
+            __mesa(mesa2, radius, outer.centre, outer.width);
         } else {
             const unsigned j = job - 2;
             __fan(fourFans[j], angleOf(kFourOrientations[j].source), kFansChromatic.width,
@@ -271,11 +288,8 @@ void DcpFilter::buildMasks(unsigned workers, const MaskSink& take) const {
 
     // C2, with the chromatic fans made for C1.
     parallelFor(2, workers, [&](unsigned m, unsigned) {
-        if (m == 0) {
-            __mesa(mesa1, radius, kMesaC2a.centre, kMesaC2a.width);
-        } else {
-            __mesa(mesa2, radius, kMesaC2b.centre, kMesaC2b.width);
-        }
+        const MesaShape shape = perPixel(m == 0 ? kMesaC2a : kMesaC2b, ppd);
+        __mesa(m == 0 ? mesa1 : mesa2, radius, shape.centre, shape.width);
     });
     take(kC2Base, mesa1);
     const Array<float> ringC2 = difference(mesa2, mesa1);

@@ -1,8 +1,10 @@
 #pragma once
 
 // The cortex band filter bank: 27 real frequency-domain masks that split a channel's
-// spectrum into radial crowns and, within each crown, orientation sectors.  The masks are
-// laid out for a spectrum whose zero frequency sits at (rows / 2, cols / 2).
+// spectrum into radial crowns and, within each crown, orientation sectors.  The crowns' edges
+// are fixed in cycles per degree, so where they fall in cycles per pixel follows the pixels
+// per degree the image is seen at.  The masks are laid out for a spectrum whose zero
+// frequency sits at (rows / 2, cols / 2).
 
 #include <array>
 #include <cstdint>
@@ -10,6 +12,7 @@
 #include <ostream>
 
 #include "image/Array.h"
+#include "model/ViewingGeometry.h"
 
 namespace lumetra {
 
@@ -19,15 +22,16 @@ class DcpFilter {
 
     // Builds all 27 masks for an image of rows x cols; (0, 0) gives 27 empty masks.
     // Up to `workers` threads of the caller's task arena share the work (0: all of them);
-    // the masks do not depend on it.
-    DcpFilter(std::uint32_t rows, std::uint32_t cols, unsigned workers = 1);
+    // the masks do not depend on it.  `pixelsPerDegree` is > 0 and finite (not checked).
+    DcpFilter(std::uint32_t rows, std::uint32_t cols, unsigned workers = 1,
+              double pixelsPerDegree = kDefaultPixelsPerDegree);
 
     // Builds the 27 masks one after another without keeping them: each is handed to
     // take(i, mask) as soon as it is made, so at most a few full masks exist at once.  take
     // may be called from `workers` threads at once, for different masks.
     using MaskSink = std::function<void(unsigned, Array<float>)>;
     static void forEachMask(std::uint32_t rows, std::uint32_t cols, unsigned workers,
-                            const MaskSink& take);
+                            const MaskSink& take, double pixelsPerDegree = kDefaultPixelsPerDegree);
 
     std::uint32_t rows() const { return _rows; }
     std::uint32_t cols() const { return _cols; }
@@ -69,7 +73,8 @@ class DcpFilter {
   private:
     struct ShapeOnly {};
     // Rows and columns only, no masks: for forEachMask.
-    DcpFilter(std::uint32_t rows, std::uint32_t cols, ShapeOnly) : _rows(rows), _cols(cols) {}
+    DcpFilter(std::uint32_t rows, std::uint32_t cols, double pixelsPerDegree, ShapeOnly)
+        : _rows(rows), _cols(cols), _pixelsPerDegree(pixelsPerDegree) {}
     void buildMasks(unsigned workers, const MaskSink& take) const;
 
     // Radial low-pass: 1 where radius < a - b/2, a raised-cosine fall to 0 at a + b/2;
@@ -81,6 +86,7 @@ class DcpFilter {
 
     std::uint32_t _rows;
     std::uint32_t _cols;
+    double _pixelsPerDegree;
     std::array<Array<float>, kBandCount> _bands;
 };
 

@@ -68,6 +68,17 @@ TEST(NumberText, ReadFloatTakesOnlyAWholeNumber) {
     for (const std::string& text : notNumbers) EXPECT_EQ(readFloat(text), std::nullopt) << text;
 }
 
+TEST(NumberText, ReadDoubleTakesOnlyAWholeNumberWithDoublePrecision) {
+    // 38.2 is not a float: the double read keeps the digits the float read would lose.
+    EXPECT_EQ(readDouble("38.2"), 38.2);
+    EXPECT_EQ(readDouble("+1e50"), 1e50);  // beyond float, within double
+    EXPECT_EQ(readDouble("-Inf"), -std::numeric_limits<double>::infinity());
+    EXPECT_TRUE(std::isnan(*readDouble("NaN")));
+    for (const char* text : {"", "38,2", " 1", "1 ", "+-1", "1e400", "0x10", "60px"}) {
+        EXPECT_EQ(readDouble(text), std::nullopt) << text;
+    }
+}
+
 TEST(NumberText, ReadUnsignedTakesOnlyAWholeDecimalNumber) {
     EXPECT_EQ(readUnsigned("3"), 3u);
     EXPECT_EQ(readUnsigned("+1024"), 1024u);
@@ -115,6 +126,7 @@ TEST(NumberText, CommaLocaleChangesNothing) {
     EXPECT_EQ(shortestText(0.000751f), "0.000751");
     EXPECT_EQ(readFloat("3.8"), 3.8f);
     EXPECT_EQ(readFloat("3,8"), std::nullopt);
+    EXPECT_EQ(readDouble("38.2"), 38.2);
     EXPECT_EQ(token_to_double("2.5"), 2.5);
 }
 

@@ -493,6 +493,43 @@ TEST_F(LumetraCommand, TableShowsSixDigitsInAlignedColumns) {
     EXPECT_NE(table[3].find("97 x 64"), std::string::npos);
 }
 
+// A viewing geometry given on the command line reaches the engine and is printed: on stderr
+// for CSV (whose rows stay parseable), above the table, in each JSON row.  --ppd 60 is the
+// standard geometry, so its rows are the default ones.
+TEST_F(LumetraCommand, ViewingGeometryReachesTheEngineAndIsShown) {
+    const std::string original = golden("scene64.ppm"), degraded = golden("scene64__noise.ppm");
+    const ProgramRun standard = run({"--format", "csv", original, degraded});
+    ASSERT_EQ(standard.status, 0) << standard.err;
+    EXPECT_EQ(standard.err, "");
+
+    const ProgramRun sixty = run({"--format", "csv", "--ppd", "60", original, degraded});
+    ASSERT_EQ(sixty.status, 0) << sixty.err;
+    EXPECT_EQ(sixty.out, standard.out);
+    EXPECT_EQ(sixty.err, "lumetra: viewing: 60 pixels per degree\n");
+
+    const ProgramRun farther = run({"--format", "csv", "--ppd", "120", original, degraded});
+    ASSERT_EQ(farther.status, 0) << farther.err;
+    const std::vector<Record> rows = parseCsv(farther.out), standardRows = parseCsv(standard.out);
+    ASSERT_EQ(rows.size(), 2u);
+    ASSERT_EQ(standardRows.size(), 2u);
+    // Noise seen from twice as far is less visible.
+    EXPECT_LT(std::stod(rows[1][1]), std::stod(standardRows[1][1]));
+
+    const ProgramRun table = run({"--ppd", "120", original, degraded});
+    ASSERT_EQ(table.status, 0) << table.err;
+    EXPECT_EQ(table.out.rfind("viewing: 120 pixels per degree\nFile name", 0), 0u) << table.out;
+
+    const ProgramRun json =
+        run({"--format", "json", "--display", "1920,53,70", original, degraded});
+    ASSERT_EQ(json.status, 0) << json.err;
+    EXPECT_NE(json.out.find("\"error\": null, \"ppd\": 44.2600389}"), std::string::npos)
+        << json.out;
+
+    const ProgramRun both = run({"--ppd", "45", "--display", "1920,53,70", original, degraded});
+    EXPECT_EQ(both.status, 2);
+    EXPECT_EQ(both.out, "");
+}
+
 // ---------------------------------------------------------------------------------------------
 // Bad input
 

@@ -212,6 +212,92 @@ TEST(Options, HelpSaysWhichDirectionOfEachGateIsBetter) {
     }
 }
 
+// Pixels per degree: 60 and not shown unless given; --ppd as read, --display from the
+// screen's pixel density and the distance.
+TEST(Options, ViewingGeometryComesFromPpdOrDisplay) {
+    const Parse standard = parse({"o.ppm", "d.ppm"});
+    ASSERT_TRUE(standard.parsed.options);
+    EXPECT_EQ(standard.parsed.options->parameters.pixelsPerDegree, 60.0);
+    EXPECT_FALSE(standard.parsed.options->showViewing);
+
+    // Read as a double: 38.2 is not a float.
+    const Parse ppd = parse({"--ppd", "38.2", "o.ppm", "d.ppm"});
+    ASSERT_TRUE(ppd.parsed.options) << ppd.err;
+    EXPECT_EQ(ppd.parsed.options->parameters.pixelsPerDegree, 38.2);
+    EXPECT_TRUE(ppd.parsed.options->showViewing);
+
+    // 1920 pixels over 53 cm seen from 70 cm: 36.2264 pixels per cm times 2 x 70 x tan(0.5
+    // degree) = 1.221770 cm per degree (the chord of one degree at 70 cm) gives 44.26004.
+    // The two computations differ only in their roundings: 1e-12 relative is ample.
+    constexpr double kDisplayRelTol = 1e-12;
+    const Parse display = parse({"--display", "1920,53,70", "o.ppm", "d.ppm"});
+    ASSERT_TRUE(display.parsed.options) << display.err;
+    const double expected = 1920.0 / 53.0 * 2.0 * 70.0 * 0.0087268677907587893;
+    EXPECT_NEAR(display.parsed.options->parameters.pixelsPerDegree, expected,
+                expected * kDisplayRelTol);
+    EXPECT_NEAR(display.parsed.options->parameters.pixelsPerDegree, 44.26004, 1e-5);
+    EXPECT_TRUE(display.parsed.options->showViewing);
+
+    // Twice the distance, twice the pixels per degree.
+    const Parse farther = parse({"--display", "1920,53,140", "o.ppm", "d.ppm"});
+    ASSERT_TRUE(farther.parsed.options) << farther.err;
+    EXPECT_NEAR(farther.parsed.options->parameters.pixelsPerDegree, 2.0 * expected,
+                2.0 * expected * kDisplayRelTol);
+}
+
+// Each refusal names its option, after "lumetra: ", then CLI11's hint.
+TEST(Options, UnusableViewingGeometryIsAUsageErrorNamingTheOption) {
+    struct Case {
+        std::vector<std::string> words;
+        std::string message;
+    };
+    const Case cases[] = {
+        {{"--ppd", "0"}, "lumetra: --ppd: pixels per degree must be greater than 0 (got 0)"},
+        {{"--ppd", "-45"}, "lumetra: --ppd: pixels per degree must be greater than 0 (got -45)"},
+        {{"--ppd", "inf"}, "lumetra: --ppd: pixels per degree must be a finite number (got inf)"},
+        {{"--ppd", "nan"}, "lumetra: --ppd: pixels per degree must be a finite number (got nan)"},
+        {{"--ppd", "sixty"}, "Could not convert: --ppd = sixty"},
+        {{"--ppd", "38,2"}, "Could not convert: --ppd = 38,2"},
+        {{"--display", "1920,53"},
+         "lumetra: --display: expected three numbers WIDTH_PX,WIDTH_CM,DISTANCE_CM (got "
+         "1920,53)"},
+        {{"--display", "1920,53,70,1"},
+         "lumetra: --display: expected three numbers WIDTH_PX,WIDTH_CM,DISTANCE_CM "
+         "(got 1920,53,70,1)"},
+        {{"--display", "1920,,70"},
+         "lumetra: --display: expected three numbers WIDTH_PX,WIDTH_CM,DISTANCE_CM (got "
+         "1920,,70)"},
+        {{"--display", "0,53,70"},
+         "lumetra: --display: WIDTH_PX must be a finite number greater than 0 (got 0)"},
+        {{"--display", "1920,-53,70"},
+         "lumetra: --display: WIDTH_CM must be a finite number greater than 0 (got -53)"},
+        {{"--display", "1920,53,nan"},
+         "lumetra: --display: DISTANCE_CM must be a finite number greater than 0 (got "
+         "nan)"},
+        // Each size is usable, their product is not.
+        {{"--display", "1e300,1e-300,1e10"},
+         "lumetra: --display: pixels per degree must be a finite number (got inf)"},
+        {{"--ppd", "45", "--display", "1920,53,70"}, "--ppd excludes --display"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> words = c.words;
+        words.insert(words.end(), {"o.ppm", "d.ppm"});
+        const Parse p = parse(words);
+        EXPECT_FALSE(p.parsed.options) << c.message;
+        EXPECT_EQ(p.parsed.exitStatus, kExitUsage) << c.message;
+        EXPECT_EQ(p.err, c.message + "\nRun with --help for more information.\n");
+        EXPECT_TRUE(p.out.empty()) << c.message;
+    }
+}
+
+TEST(Options, HelpSaysWhichWayPixelsPerDegreeMoveTheMeasure) {
+    const Parse help = parse({"--help"});
+    for (const char* shown : {"--ppd PPD", "--display WIDTH_PX,WIDTH_CM,DISTANCE_CM", "default: 60",
+                              "farther viewer or a denser screen", "measure falls"}) {
+        EXPECT_NE(help.out.find(shown), std::string::npos) << shown;
+    }
+}
+
 TEST(Options, HelpShowsTheDefaultsOfParameters) {
     const Parse help = parse({"--help"});
     for (const char* shown : {"--alpha FLOAT=1 ", "--beta FLOAT=4 ", "--co FLOAT=5 ",
@@ -233,7 +319,11 @@ TEST(Options, NumbersReadTheSameInACommaLocale) {
         GTEST_SKIP() << "no locale with a decimal comma is installed";
     }
     const Parse p = parse({"--alpha", "0.5", "-a", "0.000751", "--jobs", "12", "o.ppm", "d.ppm"});
+    const Parse display = parse({"--display", "1920.5,53.25,70", "o.ppm", "d.ppm"});
     std::setlocale(LC_NUMERIC, "C");
+    ASSERT_TRUE(display.parsed.options) << found << ": " << display.err;
+    EXPECT_NEAR(display.parsed.options->parameters.pixelsPerDegree,
+                1920.5 / 53.25 * 2.0 * 70.0 * 0.0087268677907587893, 1e-9);
     ASSERT_TRUE(p.parsed.options) << found << ": " << p.err;
     EXPECT_EQ(p.parsed.options->parameters.alpha, 0.5f);
     EXPECT_EQ(p.parsed.options->parameters.a, 0.000751f);

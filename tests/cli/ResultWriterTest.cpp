@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -25,6 +26,13 @@ std::string writeAll(OutputFormat format, const std::vector<FileResult>& rows,
     for (const FileResult& row : rows) writer->write(row);
     writer->end();
     return out.str();
+}
+
+std::string writeAll(OutputFormat format, const std::vector<FileResult>& rows,
+                     std::optional<double> pixelsPerDegree) {
+    RowColumns columns;
+    columns.pixelsPerDegree = pixelsPerDegree;
+    return writeAll(format, rows, columns);
 }
 
 std::string writeAll(OutputFormat format, const std::vector<FileResult>& rows, GateColumn gate) {
@@ -225,6 +233,30 @@ TEST(ResultWriter, WithoutExplanationColumnsRowsAreUnchanged) {
          {OutputFormat::Table, OutputFormat::Csv, OutputFormat::Tsv, OutputFormat::Json}) {
         EXPECT_EQ(writeAll(format, {kExplained}), writeAll(format, {plain}));
     }
+}
+
+// A viewing geometry other than the standard one (here from a 1920-pixel, 53 cm screen at
+// 70 cm): a line above the table, a last field in each JSON row, nothing in CSV or TSV rows.
+constexpr double kDisplayPpd = 44.260038908603065;
+
+TEST(ResultWriter, ViewingGeometryIsShownAboveTheTableAndInEachJsonRow) {
+    EXPECT_EQ(writeAll(OutputFormat::Table, {kScored}, kDisplayPpd),
+              "viewing: 44.26 pixels per degree\n"
+              "File name       Measure         Score\n"
+              "short.ppm       736.982       3.24653\n");
+    EXPECT_EQ(
+        writeAll(OutputFormat::Json, {kScored, kUnreadable}, kDisplayPpd),
+        "[\n"
+        "  {\"file\": \"short.ppm\", \"measure\": 736.982361, \"score\": 3.24652624, "
+        "\"error\": null, \"ppd\": 44.2600389},\n"
+        "  {\"file\": \"bad.ppm\", \"measure\": null, \"score\": null, "
+        "\"error\": \"cannot read image \\\"bad.ppm\\\": no such file\", \"ppd\": 44.2600389}\n"
+        "]\n");
+    for (const OutputFormat format : {OutputFormat::Csv, OutputFormat::Tsv}) {
+        EXPECT_EQ(writeAll(format, {kScored, kUnreadable}, kDisplayPpd),
+                  writeAll(format, {kScored, kUnreadable}));
+    }
+    EXPECT_EQ(viewingLine(120.0), "viewing: 120 pixels per degree");
 }
 
 TEST(FileResult, FailsWithoutScoresOrWithAnError) {

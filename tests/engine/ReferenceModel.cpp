@@ -298,8 +298,8 @@ float scoreOf(float measure, float a, float b) {
 }  // namespace
 
 ReferenceBands referenceBands(const AccImage& image, const ReferenceParameters& p) {
-    const CsfFilter csf(image.rows(), image.cols());
-    const DcpFilter dcp(image.rows(), image.cols());
+    const CsfFilter csf(image.rows(), image.cols(), 1, p.pixelsPerDegree);
+    const DcpFilter dcp(image.rows(), image.cols(), 1, p.pixelsPerDegree);
     // Each channel's centred spectrum weighted by its contrast sensitivity.  A is taken
     // relative to its mean, the chromatic planes as they are.
     const std::array<Spectrum, 3> spectra{

@@ -169,15 +169,26 @@ ReferenceParameters withExponents(float alpha, float beta) {
     return p;
 }
 
+ReferenceParameters withPixelsPerDegree(double pixelsPerDegree) {
+    ReferenceParameters p;
+    p.pixelsPerDegree = pixelsPerDegree;
+    return p;
+}
+
 // The defaults; cross-channel masking of C1; no masking at all; only the two switches that
 // enable nothing (the any-switch test passes, yet no band has a threshold); exponents that
-// leave the unit and fourth powers.
+// leave the unit and fourth powers; viewing geometries other than 60 pixels per degree: a
+// nearer observer (45) and a farther one (90), whose band masks are cropped differently, and
+// a near, fractional one (23.7) at which the outer crowns reach past the grid's corners.
 const ParameterCase kParameterSets[] = {
     {"Defaults", ReferenceParameters{}},
     {"InterC1", withSwitches(true, false, true, true, true, false)},
     {"NoMasking", withSwitches(false, false, false, false, false, false)},
     {"OnlyInterAInterC2", withSwitches(false, true, false, false, false, true)},
     {"Alpha0_5Beta2_5", withExponents(0.5f, 2.5f)},
+    {"Ppd45", withPixelsPerDegree(45.0)},
+    {"Ppd90", withPixelsPerDegree(90.0)},
+    {"Ppd23_7", withPixelsPerDegree(23.7)},
 };
 
 // Failure messages name the cases instead of dumping their bytes.

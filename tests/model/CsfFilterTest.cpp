@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <sstream>
+#include <tuple>
 #include <vector>
 
 #include "model/CsfFilter.h"
@@ -24,10 +25,10 @@ struct ReferenceCsf {
     double C2(std::uint32_t r, std::uint32_t c) const { return c2[r * cols + c]; }
 };
 
-ReferenceCsf referenceCsf(std::uint32_t rows, std::uint32_t cols) {
+ReferenceCsf referenceCsf(std::uint32_t rows, std::uint32_t cols, double ppd) {
     const std::uint32_t nr = rows / 2 + 1 + rows % 2;
     const std::uint32_t nc = cols / 2 + 1 + cols % 2;
-    const double area = double(cols) * rows / 3600.0;
+    const double area = double(cols) * rows / (ppd * ppd);
     const double ra = 0.856 * std::pow(2.5, 0.14);
     const double ac = 0.801 * 0.9 * std::pow(0.017, -0.2);
     const double bc = 0.3 * 0.9 * std::pow(1.01, 0.15);
@@ -40,7 +41,7 @@ ReferenceCsf referenceCsf(std::uint32_t rows, std::uint32_t cols) {
         for (std::uint32_t p = 0; p < nc; ++p) {
             const double u = (q + 1.0) / rows;
             const double v = (p + 1.0) / cols;
-            const double f = 60 * std::hypot(u, v);
+            const double f = ppd * std::hypot(u, v);
             const double theta = std::atan2(v, u);
             const double shifted = f / (ra * (0.11 * std::cos(4 * theta) + 0.89));
             qa[q * nc + p] = std::min(s(shifted), s(f));
@@ -104,14 +105,9 @@ TEST_P(CsfFilterSizes, ThreadsGiveTheSameFilters) {
     EXPECT_EQ(shared.C2(), alone.C2());
 }
 
-TEST_P(CsfFilterSizes, MatchesDoubleReferenceCellByCell) {
-    const auto [rows, cols] = GetParam();
-    const CsfFilter csf(rows, cols);
-    ASSERT_EQ(csf.rows(), rows);
-    ASSERT_EQ(csf.cols(), cols);
-    ASSERT_EQ(csf.A().rows(), rows);
-    ASSERT_EQ(csf.C2().cols(), cols);
-    const ReferenceCsf ref = referenceCsf(rows, cols);
+// The largest relative difference between the filters and the double reference.
+double worstDeviation(std::uint32_t rows, std::uint32_t cols, const CsfFilter& csf, double ppd) {
+    const ReferenceCsf ref = referenceCsf(rows, cols, ppd);
     double worst = 0.0;
     for (std::uint32_t r = 0; r < rows; ++r) {
         for (std::uint32_t c = 0; c < cols; ++c) {
@@ -120,7 +116,45 @@ TEST_P(CsfFilterSizes, MatchesDoubleReferenceCellByCell) {
                               std::abs(csf.C2()(r, c) / ref.C2(r, c) - 1)});
         }
     }
-    EXPECT_LT(worst, kReferenceRelTol);
+    return worst;
+}
+
+TEST_P(CsfFilterSizes, MatchesDoubleReferenceCellByCell) {
+    const auto [rows, cols] = GetParam();
+    const CsfFilter csf(rows, cols);
+    ASSERT_EQ(csf.rows(), rows);
+    ASSERT_EQ(csf.cols(), cols);
+    ASSERT_EQ(csf.A().rows(), rows);
+    ASSERT_EQ(csf.C2().cols(), cols);
+    const double worst = worstDeviation(rows, cols, csf, 60.0);
+    EXPECT_LT(worst, kReferenceRelTol) << "tolerance " << kReferenceRelTol;
+}
+
+// Other viewing geometries: nearer (23.7, fractional, and 45) and farther (90, 137.5) than
+// the standard 60 pixels per degree, on an odd non-square and a larger even size.
+class CsfFilterViewing : public testing::TestWithParam<std::tuple<Size, double>> {};
+
+INSTANTIATE_TEST_SUITE_P(SizesAndPixelsPerDegree, CsfFilterViewing,
+                         testing::Combine(testing::Values(Size{33, 47}, Size{128, 96}),
+                                          testing::Values(23.7, 45.0, 90.0, 137.5)));
+
+TEST_P(CsfFilterViewing, MatchesDoubleReferenceCellByCell) {
+    const auto [size, ppd] = GetParam();
+    const CsfFilter csf(size.rows, size.cols, 1, ppd);
+    const double worst = worstDeviation(size.rows, size.cols, csf, ppd);
+    EXPECT_LT(worst, kReferenceRelTol) << "tolerance " << kReferenceRelTol;
+}
+
+// The sensitivity depends on the viewing geometry: the same grid seen from twice as far puts
+// every cell at twice the frequency in cycles per degree, past the chromatic channels'
+// corner frequencies, so their filters fall everywhere but at no cell rise.
+TEST(CsfFilter, ChromaticSensitivityFallsFartherAway) {
+    const CsfFilter near(64, 64, 1, 60.0);
+    const CsfFilter far(64, 64, 1, 120.0);
+    for (std::size_t i = 0; i < near.C1().size(); ++i) {
+        EXPECT_LT(far.C1().data()[i], near.C1().data()[i]) << i;
+        EXPECT_LT(far.C2().data()[i], near.C2().data()[i]) << i;
+    }
 }
 
 TEST_P(CsfFilterSizes, ValuesArePositiveAndBoundedWithPeakExactly250) {

@@ -9,6 +9,7 @@
 #include <numbers>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "model/DcpFilter.h"
@@ -29,9 +30,10 @@ Polar polarAt(std::uint32_t rows, std::uint32_t cols, std::uint32_t r, std::uint
     return {std::hypot(x, y), std::atan2(y, x) * 180.0 / kPi};
 }
 
-// Radial profile in double: 1 below a - b/2, raised cosine to 0 at a + b/2 (cycles/degree).
-double referenceMesa(double rho, double aDeg, double bDeg) {
-    const double a = aDeg / 60.0, b = bDeg / 60.0;
+// Radial profile in double: 1 below a - b/2, raised cosine to 0 at a + b/2 (a and b in
+// cycles per degree, rho in cycles per pixel, seen at ppd pixels per degree).
+double referenceMesa(double rho, double aDeg, double bDeg, double ppd = 60.0) {
+    const double a = aDeg / ppd, b = bDeg / ppd;
     if (rho < a - b / 2) return 1.0;
     if (rho < a + b / 2) return (1 + std::cos(kPi * (rho - a + b / 2) / b)) / 2;
     return 0.0;
@@ -91,17 +93,26 @@ TEST_P(DcpFilterSizes, MasksLieInUnitIntervalAndPassZeroFrequencyOnlyThroughBase
     }
 }
 
-TEST_P(DcpFilterSizes, BasesAndCrownsAddUpToTheirMesasAndRings) {
-    const auto [rows, cols] = GetParam();
-    const DcpFilter dcp(rows, cols);
+// The largest difference between the bases and crown sums of `dcp` and the double mesas and
+// rings at ppd pixels per degree, outside the crown-4 strips, and the largest crown-3 value
+// left in those strips.
+struct ProfileDeviation {
+    double worst;
+    double worstStripExcess;
+};
+ProfileDeviation profileDeviation(const DcpFilter& dcp, double ppd) {
+    const std::uint32_t rows = dcp.rows(), cols = dcp.cols();
+    const auto mesa = [ppd](double rho, double a, double b) {
+        return referenceMesa(rho, a, b, ppd);
+    };
     double worst = 0.0, worstStripExcess = 0.0;
     for (std::uint32_t r = 0; r < rows; ++r) {
         for (std::uint32_t c = 0; c < cols; ++c) {
             const auto [rho, degrees] = polarAt(rows, cols, r, c);
-            const double a1 = referenceMesa(rho, 1.5, 2.6), a2 = referenceMesa(rho, 5.7, 4);
-            const double a3 = referenceMesa(rho, 14.4, 8), a4 = referenceMesa(rho, 28.8, 15);
-            const double c1a = referenceMesa(rho, 1.5, 2.8), c1b = referenceMesa(rho, 5.7, 4.8);
-            const double c2a = referenceMesa(rho, 1.5, 2.95), c2b = referenceMesa(rho, 5.7, 5.8);
+            const double a1 = mesa(rho, 1.5, 2.6), a2 = mesa(rho, 5.7, 4);
+            const double a3 = mesa(rho, 14.4, 8), a4 = mesa(rho, 28.8, 15);
+            const double c1a = mesa(rho, 1.5, 2.8), c1b = mesa(rho, 5.7, 4.8);
+            const double c2a = mesa(rho, 1.5, 2.95), c2b = mesa(rho, 5.7, 5.8);
             const double crown4Error = sumOf(dcp, 11, 16, r, c) - (a4 - a3);
             const double channelAError = sumOf(dcp, 0, 16, r, c) - a4;
             if (inCrown4Strip(degrees)) {
@@ -120,12 +131,48 @@ TEST_P(DcpFilterSizes, BasesAndCrownsAddUpToTheirMesasAndRings) {
                  std::abs(sumOf(dcp, 22, 26, r, c) - c2b)});
         }
     }
+    return {worst, worstStripExcess};
+}
+
+TEST_P(DcpFilterSizes, BasesAndCrownsAddUpToTheirMesasAndRings) {
+    const auto [rows, cols] = GetParam();
+    const DcpFilter dcp(rows, cols);
+    const auto [worst, worstStripExcess] = profileDeviation(dcp, 60.0);
     EXPECT_LT(worst, kProfileTol);
     EXPECT_LT(worstStripExcess, kStripExcessMax);
     // The crown-3 fan values left in the strips are part of the bank as it is defined; a
     // grid of 32 or more per side has elements of crown 4 inside a strip.
     if (std::min(rows, cols) >= 32) {
         EXPECT_GT(worstStripExcess, kStripExcessMax / 2);
+    }
+}
+
+// Other viewing geometries move every radial edge: nearer (23.7, where crown 4 reaches past
+// the grid's corners, and 45) and farther (90, 137.5) than the standard 60 pixels per degree.
+class DcpFilterViewing : public testing::TestWithParam<std::tuple<Size, double>> {};
+
+INSTANTIATE_TEST_SUITE_P(SizesAndPixelsPerDegree, DcpFilterViewing,
+                         testing::Combine(testing::Values(Size{33, 47}, Size{128, 96}),
+                                          testing::Values(23.7, 45.0, 90.0, 137.5)));
+
+TEST_P(DcpFilterViewing, BasesAndCrownsAddUpToTheirMesasAndRings) {
+    const auto [size, ppd] = GetParam();
+    const DcpFilter dcp(size.rows, size.cols, 1, ppd);
+    const auto [worst, worstStripExcess] = profileDeviation(dcp, ppd);
+    EXPECT_LT(worst, kProfileTol) << "tolerance " << kProfileTol;
+    EXPECT_LT(worstStripExcess, kStripExcessMax);
+}
+
+// forEachMask hands over the same masks as the whole bank at any viewing geometry.
+TEST_P(DcpFilterViewing, ForEachMaskGivesTheBankMasks) {
+    const auto [size, ppd] = GetParam();
+    const DcpFilter dcp(size.rows, size.cols, 1, ppd);
+    std::vector<Array<float>> handed(DcpFilter::kBandCount);
+    DcpFilter::forEachMask(
+        size.rows, size.cols, 1,
+        [&](unsigned i, Array<float> mask) { handed[i] = std::move(mask); }, ppd);
+    for (unsigned k = 0; k < DcpFilter::kBandCount; ++k) {
+        EXPECT_EQ(handed[k], dcp[k]) << DcpFilter::name(k);
     }
 }
 
