@@ -11,6 +11,7 @@
 #include <system_error>
 #include <vector>
 
+#include "cli/HeatMapOutput.h"
 #include "cli/JobCount.h"
 #include "cli/OutputNames.h"
 #include "cli/ParallelInOrder.h"
@@ -42,8 +43,8 @@ struct MapTargets {
 };
 
 // The engine for the original, running its own parallel work in the caller's task arena.
-Lumetra2 buildEngine(const Options& options) {
-    return Lumetra2(RgbImage(options.original), options.parameters, ExecutionOptions{});
+Lumetra2 buildEngine(const RgbImage& original, const Options& options) {
+    return Lumetra2(original, options.parameters, ExecutionOptions{});
 }
 
 // The map paths of every degraded file, with the folder made; empty paths when `dir` is not
@@ -92,7 +93,7 @@ std::string writeMaps(const Array<float>& map, const MapTargets& targets,
 // Reads, checks and scores one degraded file and writes its maps.  Every failure ends up
 // in the result: one file never stops the batch.
 FileResult processFile(const Lumetra2& engine, const std::string& path, const MapTargets& targets,
-                       const InputFiles& inputs) {
+                       const InputFiles& inputs, HeatMapOutput& heatMaps, std::size_t index) {
     FileResult result{path, std::nullopt, {}};
     std::optional<Comparison> comparison;
     {
@@ -121,6 +122,8 @@ FileResult processFile(const Lumetra2& engine, const std::string& path, const Ma
     }
     result.scores = Scores{comparison->mobj(), comparison->nobj()};
     result.error = writeMaps(comparison->err(), targets, inputs);
+    const std::string heatMapProblem = heatMaps.take(index, comparison->err());
+    if (!heatMapProblem.empty()) appendProblem(result.error, heatMapProblem);
     return result;
 }
 
@@ -130,7 +133,10 @@ int runInArena(const Options& options, const Console& console) {
     const std::vector<std::string>& degraded = options.degraded;
     const std::size_t count = degraded.size();
 
-    const Lumetra2 engine = buildEngine(options);
+    // The original is kept only when heat maps are drawn over it.
+    std::optional<RgbImage> original(std::in_place, options.original);
+    const Lumetra2 engine = buildEngine(*original, options);
+    if (!(options.heatMapDir && options.heatOnOriginal)) original.reset();
     const std::vector<fs::path> errorMaps =
         prepareMaps(options.errorMapDir, degraded, kErrorMapSuffix);
     const std::vector<fs::path> floatMaps =
@@ -138,6 +144,9 @@ int runInArena(const Options& options, const Console& console) {
     std::vector<std::string> inputPaths = degraded;
     inputPaths.push_back(options.original);
     const InputFiles inputs(inputPaths);
+    HeatMapOutput heatMaps(options, prepareMaps(options.heatMapDir, degraded, kHeatMapSuffix),
+                           original ? &*original : nullptr, inputs);
+    const bool rowsWaitForHeatMaps = heatMaps.deferred();
 
     const auto threads = static_cast<unsigned>(tbb::this_task_arena::max_concurrency());
     const unsigned jobs = options.jobs
@@ -156,20 +165,25 @@ int runInArena(const Options& options, const Console& console) {
     // of the files before it.
     std::vector<FileResult> results(count);
     bool anyFailed = false;
+    const auto writeRow = [&](std::size_t i) {
+        const FileResult result = std::move(results[i]);
+        progress.clear();
+        writer->write(result);
+        if (!console.out) throw Error(kCannotWriteResults);
+        if (!result.error.empty()) {
+            console.err << kDiagnosticPrefix << printable(result.error) << '\n' << std::flush;
+        }
+        anyFailed = anyFailed || result.failed();
+        progress.redraw();
+    };
     const InOrderCallbacks callbacks{
         [&](std::size_t i) {
-            results[i] = processFile(engine, degraded[i], {errorMaps[i], floatMaps[i]}, inputs);
+            results[i] =
+                processFile(engine, degraded[i], {errorMaps[i], floatMaps[i]}, inputs, heatMaps, i);
         },
         [&](std::size_t i) {
-            const FileResult result = std::move(results[i]);
-            progress.clear();
-            writer->write(result);
-            if (!console.out) throw Error(kCannotWriteResults);
-            if (!result.error.empty()) {
-                console.err << kDiagnosticPrefix << printable(result.error) << '\n' << std::flush;
-            }
-            anyFailed = anyFailed || result.failed();
-            progress.redraw();
+            // Heat maps on the run's shared scale can fail only at the end: their rows wait.
+            if (!rowsWaitForHeatMaps) writeRow(i);
         },
         [&](std::size_t done) { progress.update(done); },
     };
@@ -177,6 +191,13 @@ int runInArena(const Options& options, const Console& console) {
     writer->begin();
     progress.update(0);
     runInOrder(count, jobs, callbacks);
+    if (rowsWaitForHeatMaps) {
+        const std::vector<std::string> heatMapProblems = heatMaps.finish();
+        for (std::size_t i = 0; i < count; ++i) {
+            if (!heatMapProblems[i].empty()) appendProblem(results[i].error, heatMapProblems[i]);
+            writeRow(i);
+        }
+    }
     progress.clear();
     writer->end();
 

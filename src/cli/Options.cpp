@@ -1,6 +1,7 @@
 #include "cli/Options.h"
 
 #include <CLI/CLI.hpp>
+#include <cmath>
 #include <map>
 #include <memory>
 #include <optional>
@@ -57,6 +58,13 @@ CLI::Option* addNumber(CLI::App& app, const std::string& names, float& value,
         return number.has_value();
     };
     return app.add_option(names, read, what)->type_name("FLOAT")->default_str(shortestText(value));
+}
+
+// The check of --heat-max: a finite number above 0.
+std::string checkHeatMax(const std::string& text) {
+    const std::optional<float> max = readFloat(text);
+    if (max && std::isfinite(*max) && *max > 0.0f) return {};
+    return "Value " + text + " is not a finite number above 0";
 }
 
 // The check of --jobs: a decimal number from 1 to kMaxJobs; the message names the range.
@@ -128,6 +136,36 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::ostre
     app.add_option("--float-maps", options.floatMapDir,
                    "Write each file's raw error map as DIR/<name>.errmap.pfm")
         ->type_name("DIR");
+    CLI::Option* const heatMaps =
+        app.add_option("--heatmaps", options.heatMapDir,
+                       "Write each file's error map as a heat map, DIR/<name>.heatmap.png, with a "
+                       "colour bar: brighter = a more visible difference.  All files of the run "
+                       "share one scale (see --heat-max), so a worse file looks brighter")
+            ->type_name("DIR");
+    const std::map<std::string, ColourMap> colourMaps{{"viridis", ColourMap::Viridis},
+                                                      {"magma", ColourMap::Magma}};
+    app.add_option("--heat-colours", options.heatColours,
+                   "Colours of the heat maps: viridis (default; dark blue, green, yellow) or "
+                   "magma (black, purple, orange, pale yellow); both grow brighter with the "
+                   "difference; pixels that are not a number are red (viridis) or cyan (magma)")
+        ->transform(CLI::CheckedTransformer(colourMaps, CLI::ignore_case))
+        ->option_text("NAME")
+        ->needs(heatMaps);
+    const auto readHeatMax = [&options](const CLI::results_t& texts) {
+        options.heatMax = readFloat(texts.front());
+        return options.heatMax.has_value();
+    };
+    app.add_option("--heat-max", readHeatMax,
+                   "Error-map value drawn in the top colour; larger values saturate (default: "
+                   "the largest 99th percentile of the run's error maps, so the rows appear once "
+                   "every file is scored).  Fix it to compare heat maps of different runs")
+        ->check(CLI::Validator(checkHeatMax, "FLOAT"))
+        ->option_text("FLOAT")
+        ->needs(heatMaps);
+    app.add_flag("--heat-on-original", options.heatOnOriginal,
+                 "Draw the heat maps over a grey copy of the original: grey where nothing "
+                 "changed, the colour taking over as the difference grows")
+        ->needs(heatMaps);
     const auto readJobs = [&options](const CLI::results_t& texts) {
         options.jobs = readUnsigned(texts.front());
         return options.jobs.has_value();

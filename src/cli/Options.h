@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/Parameters.h"
+#include "image/ColourMap.h"
 
 namespace lumetra {
 
@@ -23,6 +24,10 @@ struct Options {
     OutputFormat format = OutputFormat::Table;
     std::optional<std::filesystem::path> errorMapDir;
     std::optional<std::filesystem::path> floatMapDir;
+    std::optional<std::filesystem::path> heatMapDir;
+    ColourMap heatColours = ColourMap::Viridis;
+    std::optional<float> heatMax;  // the run's shared heat-map scale; chosen from the maps if not
+    bool heatOnOriginal = false;   // heat maps over a grey copy of the original
     std::optional<unsigned> jobs;  // files scored at once; chosen by the run when not given
     unsigned threads = 0;          // threads of all the run's work; 0: every core
     bool quiet = false;

@@ -14,9 +14,10 @@
 
 namespace lumetra {
 
-// The map suffixes of --error-maps and --float-maps.
+// The map suffixes of --error-maps, --float-maps and --heatmaps.
 inline constexpr const char* kErrorMapSuffix = ".errmap.png";
 inline constexpr const char* kFloatMapSuffix = ".errmap.pfm";
+inline constexpr const char* kHeatMapSuffix = ".heatmap.png";
 
 // One output path per degraded path, in the same order.  The first file of a stem gets
 // DIR/<stem><suffix>; each later one gets DIR/<stem>-<n><suffix> with the smallest n >= 2
