@@ -41,7 +41,7 @@ float largestFinite(const std::vector<float>& values) {
 
 HeatMapOutput::HeatMapOutput(const Options& options, std::vector<fs::path> paths,
                              const RgbImage* original, const InputFiles& inputs)
-    : _paths(std::move(paths)),
+    : _paths(options.heatMapDir ? std::move(paths) : std::vector<fs::path>{}),
       _p99s(_paths.size(), std::numeric_limits<float>::quiet_NaN()),
       _maxima(_paths.size(), std::numeric_limits<float>::quiet_NaN()),
       _spilled(_paths.size(), 0),

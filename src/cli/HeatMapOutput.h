@@ -25,7 +25,8 @@ namespace lumetra {
 
 class HeatMapOutput {
   public:
-    // Heat maps of the files whose paths are given (empty vector: no heat maps asked for).
+    // Heat maps of the files whose paths are given, one per degraded file; none at all when
+    // options.heatMapDir is not set.
     // `original` is drawn under the maps with --heat-on-original; it must then be given and
     // outlive this object.
     HeatMapOutput(const Options& options, std::vector<std::filesystem::path> paths,
