@@ -17,6 +17,9 @@ inline constexpr std::size_t kColourTableSize = 256;
 
 using ColourTable = std::array<std::array<float, 3>, kColourTableSize>;
 
+// One entry per line, as generated.
+// clang-format off
+
 // viridis
 inline constexpr ColourTable kViridisTable = {{
     {{0.267004f, 0.004874f, 0.329415f}},
@@ -536,5 +539,6 @@ inline constexpr ColourTable kMagmaTable = {{
     {{0.987387f, 0.984288f, 0.742002f}},
     {{0.987053f, 0.991438f, 0.749504f}},
 }};
+// clang-format on
 
 }  // namespace lumetra
