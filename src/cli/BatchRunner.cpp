@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "cli/HeatMapOutput.h"
 #include "cli/JobCount.h"
 #include "cli/OutputNames.h"
 #include "cli/ParallelInOrder.h"
@@ -74,6 +75,7 @@ struct FileJob {
     const InputFiles& inputs;
     const QualityGates& gates;
     Scoring scoring;
+    HeatMapOutput& heatMaps;
 };
 
 const Array<float>* errorMapOf(const Scored& scored) {
@@ -97,8 +99,8 @@ constexpr std::array<PlaneOf, kExplanationMapCount> explanationPlanes(std::index
 }
 
 // The engine for the original, running its own parallel work in the caller's task arena.
-Lumetra2 buildEngine(const Options& options) {
-    return Lumetra2(RgbImage(options.original), options.parameters, ExecutionOptions{});
+Lumetra2 buildEngine(const RgbImage& original, const Options& options) {
+    return Lumetra2(original, options.parameters, ExecutionOptions{});
 }
 
 // The map paths of every degraded file, with the folder made; empty paths when `dir` is not
@@ -198,6 +200,8 @@ FileResult processFile(const FileJob& job, const std::string& path, std::size_t 
     result.gate = judge(job.gates, *comparison);
     const Scored scored{*comparison, explanationMaps ? &*explanationMaps : nullptr};
     result.error = writeMaps(scored, job, i);
+    const std::string heatMapProblem = job.heatMaps.take(i, comparison->err());
+    if (!heatMapProblem.empty()) appendProblem(result.error, heatMapProblem);
     return result;
 }
 
@@ -207,7 +211,10 @@ int runInArena(const Options& options, const Console& console) {
     const std::vector<std::string>& degraded = options.degraded;
     const std::size_t count = degraded.size();
 
-    const Lumetra2 engine = buildEngine(options);
+    // The original is kept only when heat maps are drawn over it.
+    std::optional<RgbImage> original(std::in_place, options.original);
+    const Lumetra2 engine = buildEngine(*original, options);
+    if (!(options.heatMapDir && options.heatOnOriginal)) original.reset();
     std::vector<MapSet> maps = {
         prepareMaps(options.errorMapDir, degraded, kErrorMapSuffix, &writeErrorMapPng, &errorMapOf),
         prepareMaps(options.floatMapDir, degraded, kFloatMapSuffix, &writeFloatMapPfm,
@@ -225,7 +232,12 @@ int runInArena(const Options& options, const Console& console) {
     const InputFiles inputs(inputPaths);
     const Scoring scoring =
         options.explain || options.explanationMapDir ? Scoring::Explained : Scoring::Plain;
-    const FileJob job{engine, maps, inputs, options.gates, scoring};
+    // A heat-map folder that cannot be made fails each heat map's write, and so its row.
+    HeatMapOutput heatMaps(
+        options, prepareMaps(options.heatMapDir, degraded, kHeatMapSuffix, nullptr, nullptr).paths,
+        original ? &*original : nullptr, inputs);
+    const bool rowsWaitForHeatMaps = heatMaps.deferred();
+    const FileJob job{engine, maps, inputs, options.gates, scoring, heatMaps};
 
     const auto threads = static_cast<unsigned>(tbb::this_task_arena::max_concurrency());
     const std::uint64_t memoryFactor = scoring == Scoring::Explained ? kExplainedMemoryFactor : 1;
@@ -258,19 +270,23 @@ int runInArena(const Options& options, const Console& console) {
     std::vector<FileResult> results(count);
     bool anyFailed = false;
     std::size_t crossedGates = 0;
+    const auto writeRow = [&](std::size_t i) {
+        const FileResult result = std::move(results[i]);
+        progress.clear();
+        writer->write(result);
+        if (!console.out) throw Error(kCannotWriteResults);
+        if (!result.error.empty()) {
+            console.err << kDiagnosticPrefix << printable(result.error) << '\n' << std::flush;
+        }
+        anyFailed = anyFailed || result.failed();
+        if (result.crossedGate()) ++crossedGates;
+        progress.redraw();
+    };
     const InOrderCallbacks callbacks{
         [&](std::size_t i) { results[i] = processFile(job, degraded[i], i); },
         [&](std::size_t i) {
-            const FileResult result = std::move(results[i]);
-            progress.clear();
-            writer->write(result);
-            if (!console.out) throw Error(kCannotWriteResults);
-            if (!result.error.empty()) {
-                console.err << kDiagnosticPrefix << printable(result.error) << '\n' << std::flush;
-            }
-            anyFailed = anyFailed || result.failed();
-            if (result.crossedGate()) ++crossedGates;
-            progress.redraw();
+            // Heat maps on the run's shared scale can fail only at the end: their rows wait.
+            if (!rowsWaitForHeatMaps) writeRow(i);
         },
         [&](std::size_t done) { progress.update(done); },
     };
@@ -278,6 +294,13 @@ int runInArena(const Options& options, const Console& console) {
     writer->begin();
     progress.update(0);
     runInOrder(count, jobs, callbacks);
+    if (rowsWaitForHeatMaps) {
+        const std::vector<std::string> heatMapProblems = heatMaps.finish();
+        for (std::size_t i = 0; i < count; ++i) {
+            if (!heatMapProblems[i].empty()) appendProblem(results[i].error, heatMapProblems[i]);
+            writeRow(i);
+        }
+    }
     progress.clear();
     writer->end();
 

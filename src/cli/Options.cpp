@@ -103,6 +103,13 @@ std::string gateProblems(const QualityGates& gates) {
     return problems;
 }
 
+// The check of --heat-max: a finite number above 0.
+std::string checkHeatMax(const std::string& text) {
+    const std::optional<float> max = readFloat(text);
+    if (max && std::isfinite(*max) && *max > 0.0f) return {};
+    return "Value " + text + " is not a finite number above 0";
+}
+
 // The check of --jobs: a decimal number from 1 to kMaxJobs; the message names the range.
 std::string checkJobs(const std::string& text) {
     const std::optional<unsigned> jobs = readUnsigned(text);
@@ -265,6 +272,36 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::ostre
                    "share (each pixel's share of the measure, summing to 1; all 0 for a "
                    "perfect copy)")
         ->type_name("DIR");
+    CLI::Option* const heatMaps =
+        app.add_option("--heatmaps", options.heatMapDir,
+                       "Write each file's error map as a heat map, DIR/<name>.heatmap.png, with a "
+                       "colour bar: brighter = a more visible difference.  All files of the run "
+                       "share one scale (see --heat-max), so a worse file looks brighter")
+            ->type_name("DIR");
+    const std::map<std::string, ColourMap> colourMaps{{"viridis", ColourMap::Viridis},
+                                                      {"magma", ColourMap::Magma}};
+    app.add_option("--heat-colours", options.heatColours,
+                   "Colours of the heat maps: viridis (default; dark blue, green, yellow) or "
+                   "magma (black, purple, orange, pale yellow); both grow brighter with the "
+                   "difference; pixels that are not a number are red (viridis) or cyan (magma)")
+        ->transform(CLI::CheckedTransformer(colourMaps, CLI::ignore_case))
+        ->option_text("NAME")
+        ->needs(heatMaps);
+    const auto readHeatMax = [&options](const CLI::results_t& texts) {
+        options.heatMax = readFloat(texts.front());
+        return options.heatMax.has_value();
+    };
+    app.add_option("--heat-max", readHeatMax,
+                   "Error-map value drawn in the top colour; larger values saturate (default: "
+                   "the largest 99th percentile of the run's error maps, so the rows appear once "
+                   "every file is scored).  Fix it to compare heat maps of different runs")
+        ->check(CLI::Validator(checkHeatMax, "FLOAT"))
+        ->option_text("FLOAT")
+        ->needs(heatMaps);
+    app.add_flag("--heat-on-original", options.heatOnOriginal,
+                 "Draw the heat maps over a grey copy of the original: grey where nothing "
+                 "changed, the colour taking over as the difference grows")
+        ->needs(heatMaps);
     const auto readJobs = [&options](const CLI::results_t& texts) {
         options.jobs = readUnsigned(texts.front());
         return options.jobs.has_value();

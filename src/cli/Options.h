@@ -12,6 +12,7 @@
 
 #include "cli/QualityGates.h"
 #include "engine/Parameters.h"
+#include "image/ColourMap.h"
 
 namespace lumetra {
 
@@ -26,6 +27,10 @@ struct Options {
     std::optional<std::filesystem::path> floatMapDir;
     bool explain = false;  // add the explanation numbers to every row
     std::optional<std::filesystem::path> explanationMapDir;
+    std::optional<std::filesystem::path> heatMapDir;
+    ColourMap heatColours = ColourMap::Viridis;
+    std::optional<float> heatMax;  // the run's shared heat-map scale; chosen from the maps if not
+    bool heatOnOriginal = false;   // heat maps over a grey copy of the original
     std::optional<unsigned> jobs;  // files scored at once; chosen by the run when not given
     unsigned threads = 0;          // threads of all the run's work; 0: every core
     bool quiet = false;

@@ -16,9 +16,10 @@
 
 namespace lumetra {
 
-// The map suffixes of --error-maps and --float-maps.
+// The map suffixes of --error-maps, --float-maps and --heatmaps.
 inline constexpr const char* kErrorMapSuffix = ".errmap.png";
 inline constexpr const char* kFloatMapSuffix = ".errmap.pfm";
+inline constexpr const char* kHeatMapSuffix = ".heatmap.png";
 
 // The maps of --explain-maps, each written as DIR/<stem>.<name>.pfm, in the order they are
 // written.

@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cmath>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <vector>
 
 #include "image/Error.h"
@@ -104,6 +106,38 @@ void writeFloatMapPfm(const std::string& path, const Array<float>& map) {
         }
         return ok;
     });
+}
+
+Array<float> readFloatMapPfm(const std::string& path) {
+    const auto fail = [&](const std::string& reason) {
+        return ImageReadError("cannot read float map \"" + path + "\": " + reason);
+    };
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
+                                                               &std::fclose);
+    if (!file) throw fail(std::strerror(errno));
+    unsigned cols = 0;
+    unsigned rows = 0;
+    char scale[8] = {};
+    // The header as writeFloatMapPfm writes it; %7s stops at the line break.
+    if (std::fscanf(file.get(), "Pf\n%u %u\n%7s", &cols, &rows, scale) != 3 ||
+        std::string(scale) != "-1.0" || std::fgetc(file.get()) != '\n') {
+        throw fail("not a little-endian greyscale PFM written by lumetra");
+    }
+    Array<float> map(rows, cols);
+    std::vector<unsigned char> bytes(static_cast<std::size_t>(cols) * sizeof(float));
+    for (std::uint32_t r = rows; r-- > 0;) {
+        if (std::fread(bytes.data(), 1, bytes.size(), file.get()) != bytes.size()) {
+            throw fail("the file is cut short");
+        }
+        for (std::uint32_t c = 0; c < cols; ++c) {
+            std::uint32_t bits = 0;
+            for (std::size_t k = sizeof bits; k-- > 0;) {
+                bits = (bits << 8) | bytes[std::size_t{c} * sizeof bits + k];
+            }
+            std::memcpy(&map(r, c), &bits, sizeof bits);
+        }
+    }
+    return map;
 }
 
 }  // namespace lumetra

@@ -30,4 +30,9 @@ std::array<unsigned char, 4> littleEndianBytes(float value);
 // first as the format requires.  Throws Error when the file cannot be written.
 void writeFloatMapPfm(const std::string& path, const Array<float>& map);
 
+// Reads back a map written by writeFloatMapPfm: the header "Pf\n<cols> <rows>\n-1.0\n" and
+// little-endian samples, bottom row first.  Throws ImageReadError naming the file when it
+// cannot be read, has another header or is cut short.
+Array<float> readFloatMapPfm(const std::string& path);
+
 }  // namespace lumetra

@@ -1141,6 +1141,142 @@ TEST_F(LumetraCommand, ExplainMapThatCannotBeWrittenFailsItsRow) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// Heat maps
+
+// An 8-bit RGB picture read back with stb; empty when it cannot be read.
+struct Picture {
+    int width = 0;
+    int height = 0;
+    std::vector<unsigned char> rgb;
+
+    // Mean of all channels over columns [left, right) of every row.
+    double meanLevel(int left, int right) const {
+        double sum = 0.0;
+        for (int y = 0; y < height; ++y) {
+            for (int x = left; x < right; ++x) {
+                for (int ch = 0; ch < 3; ++ch) sum += rgb[(std::size_t(y) * width + x) * 3 + ch];
+            }
+        }
+        return sum / (3.0 * height * (right - left));
+    }
+};
+
+Picture readPicture(const fs::path& path) {
+    Picture picture;
+    int channels = 0;
+    unsigned char* pixels = stbi_load(path.c_str(), &picture.width, &picture.height, &channels, 3);
+    if (pixels == nullptr) return picture;
+    picture.rgb.assign(pixels, pixels + std::size_t(picture.width) * picture.height * 3);
+    stbi_image_free(pixels);
+    return picture;
+}
+
+std::vector<std::string> namesIn(const fs::path& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+constexpr int kScene64 = 64;  // side of the scene64 golden images
+
+TEST_F(LumetraCommand, HeatMapsShareOneScaleSoTheWorseFileIsBrighter) {
+    const fs::path heat = _dir / "heat";
+    const ProgramRun r = run({"--format", "csv", "--heatmaps", heat.string(), golden("scene64.ppm"),
+                              golden("scene64__noise.ppm"), golden("scene64__blur.ppm")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    // Blur is the worse of the two (measure 4027 against 737 in expected.tsv).
+    const Picture noise = readPicture(heat / "scene64__noise.heatmap.png");
+    const Picture blur = readPicture(heat / "scene64__blur.heatmap.png");
+    ASSERT_EQ(noise.height, kScene64);
+    ASSERT_GT(noise.width, kScene64);  // the legend is to the right
+    ASSERT_EQ(blur.width, noise.width);
+    EXPECT_GT(blur.meanLevel(0, kScene64), noise.meanLevel(0, kScene64));
+    // One scale: the same legend, bar and labels, beside both maps.
+    for (int y = 0; y < kScene64; ++y) {
+        const auto row = [&](const Picture& p) {
+            const auto* start = p.rgb.data() + (std::size_t(y) * p.width + kScene64) * 3;
+            return std::vector<unsigned char>(start, start + (p.width - kScene64) * 3);
+        };
+        ASSERT_EQ(row(noise), row(blur)) << "legend row " << y;
+    }
+    // The temporary maps are gone.
+    EXPECT_EQ(namesIn(heat), (std::vector<std::string>{"scene64__blur.heatmap.png",
+                                                       "scene64__noise.heatmap.png"}));
+}
+
+TEST_F(LumetraCommand, FixedHeatMaxDrawsAFileTheSameWhateverElseTheRunHolds) {
+    // The noise file's heat map from a run of the given options and extra degraded files.
+    const auto noiseMap = [&](const std::string& folder, const std::vector<std::string>& options,
+                              const std::vector<std::string>& others) {
+        std::vector<std::string> words = {"--heatmaps", (_dir / folder).string()};
+        words.insert(words.end(), options.begin(), options.end());
+        words.insert(words.end(), {golden("scene64.ppm"), golden("scene64__noise.ppm")});
+        words.insert(words.end(), others.begin(), others.end());
+        const ProgramRun r = run(words);
+        EXPECT_EQ(r.status, 0) << r.err;
+        return readFile(_dir / folder / "scene64__noise.heatmap.png");
+    };
+    const std::vector<std::string> fixed = {"--heat-max", "1500"};
+    const std::vector<std::string> blur = {golden("scene64__blur.ppm")};
+    const std::string fixedAlone = noiseMap("a", fixed, {});
+    EXPECT_NE(fixedAlone, "");
+    // Byte comparisons as booleans: a failure would otherwise print two PNG files.
+    EXPECT_TRUE(fixedAlone == noiseMap("b", fixed, blur));
+    // The run's own scale depends on the other files: the blur raises it.
+    EXPECT_FALSE(noiseMap("c", {}, {}) == noiseMap("d", {}, blur));
+}
+
+TEST_F(LumetraCommand, HeatMapOverTheOriginalIsTheOriginalsGreyWhereNothingChanged) {
+    const fs::path heat = _dir / "heat";
+    const ProgramRun r =
+        run({"--heatmaps", heat.string(), "--heat-on-original", "--heat-colours", "magma",
+             golden("scene64.ppm"), golden("scene64__copy.ppm"), golden("scene64__noise.ppm")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const Picture original = readPicture(kGolden / "scene64.ppm");
+    const Picture copy = readPicture(heat / "scene64__copy.heatmap.png");
+    ASSERT_EQ(original.width, kScene64);
+    ASSERT_EQ(copy.height, kScene64);
+    for (int y = 0; y < kScene64; ++y) {
+        for (int x = 0; x < kScene64; ++x) {
+            const unsigned char* o = &original.rgb[(std::size_t(y) * kScene64 + x) * 3];
+            const unsigned char* h = &copy.rgb[(std::size_t(y) * copy.width + x) * 3];
+            // BT.709 weights on the 8-bit samples, rounded once.
+            const double grey = std::round(0.2126 * o[0] + 0.7152 * o[1] + 0.0722 * o[2]);
+            ASSERT_EQ(h[0], grey) << "x " << x << " y " << y;
+            ASSERT_EQ(h[1], grey) << "x " << x << " y " << y;
+            ASSERT_EQ(h[2], grey) << "x " << x << " y " << y;
+        }
+    }
+}
+
+class LumetraCommandHeatMapFailure : public LumetraCommand,
+                                     public ::testing::WithParamInterface<bool> {};
+
+TEST_P(LumetraCommandHeatMapFailure, FailsThatFilesRowAndLeavesNoPartialFile) {
+    const fs::path heat = _dir / "heat";
+    // A non-empty folder where the noise file's heat map would go: it cannot be replaced.
+    fs::create_directories(heat / "scene64__noise.heatmap.png" / "inside");
+    std::vector<std::string> words = {"--format", "csv", "--heatmaps", heat.string()};
+    if (GetParam()) words.insert(words.end(), {"--heat-max", "1000"});
+    words.insert(words.end(), {golden("scene64.ppm"), golden("scene64__noise.ppm"),
+                               golden("scene64__blur.ppm")});
+    const ProgramRun r = run(words);
+    EXPECT_EQ(r.status, 1);
+    const std::vector<Record> records = parseCsv(r.out);
+    ASSERT_EQ(records.size(), 3u) << r.out;
+    EXPECT_NE(records[1][3].find("scene64__noise.heatmap.png"), std::string::npos) << r.out;
+    EXPECT_EQ(records[2][3], "");
+    // The blur file's map, the folder in the way and nothing else.
+    EXPECT_EQ(namesIn(heat), (std::vector<std::string>{"scene64__blur.heatmap.png",
+                                                       "scene64__noise.heatmap.png"}));
+    EXPECT_TRUE(fs::is_directory(heat / "scene64__noise.heatmap.png" / "inside"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Scales, LumetraCommandHeatMapFailure, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "FixedMax" : "RunScale"; });
+
+// ---------------------------------------------------------------------------------------------
 // Progress bar
 
 // A pseudo-terminal for standard error; its output is read back after the program ends.

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -341,6 +342,54 @@ TEST(Options, HelpAndVersionEndWithStatusZero) {
     EXPECT_EQ(version.parsed.exitStatus, kExitSuccess);
     EXPECT_EQ(version.out, "lumetra " LUMETRA_VERSION "\n");
 }
+
+}  // namespace
+}  // namespace lumetra
+
+namespace lumetra {
+namespace {
+
+TEST(HeatMapOptions, AreReadWithTheirDefaults) {
+    const Parse none = parse({"o.ppm", "d.ppm"});
+    ASSERT_TRUE(none.parsed.options) << none.err;
+    EXPECT_FALSE(none.parsed.options->heatMapDir);
+    EXPECT_EQ(none.parsed.options->heatColours, ColourMap::Viridis);
+    EXPECT_FALSE(none.parsed.options->heatMax);  // the run's maps choose the scale
+    EXPECT_FALSE(none.parsed.options->heatOnOriginal);
+
+    const Parse all = parse({"--heatmaps", "h", "--heat-colours", "Magma", "--heat-max", "2.5",
+                             "--heat-on-original", "o.ppm", "d.ppm"});
+    ASSERT_TRUE(all.parsed.options) << all.err;
+    EXPECT_EQ(all.parsed.options->heatMapDir, std::filesystem::path("h"));
+    EXPECT_EQ(all.parsed.options->heatColours, ColourMap::Magma);
+    EXPECT_EQ(all.parsed.options->heatMax, 2.5f);
+    EXPECT_TRUE(all.parsed.options->heatOnOriginal);
+}
+
+class HeatMapUsageError : public testing::TestWithParam<std::vector<std::string>> {};
+
+TEST_P(HeatMapUsageError, EndsWithStatusTwoAndAMessage) {
+    std::vector<std::string> words = GetParam();
+    words.insert(words.end(), {"o.ppm", "d.ppm"});
+    const Parse p = parse(words);
+    EXPECT_FALSE(p.parsed.options);
+    EXPECT_EQ(p.parsed.exitStatus, kExitUsage);
+    EXPECT_NE(p.err, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, HeatMapUsageError,
+    testing::Values(std::vector<std::string>{"--heatmaps", "h", "--heat-max", "0"},
+                    std::vector<std::string>{"--heatmaps", "h", "--heat-max", "-1"},
+                    std::vector<std::string>{"--heatmaps", "h", "--heat-max", "nan"},
+                    std::vector<std::string>{"--heatmaps", "h", "--heat-max", "inf"},
+                    std::vector<std::string>{"--heatmaps", "h", "--heat-max", "1e39"},
+                    std::vector<std::string>{"--heatmaps", "h", "--heat-max", "abc"},
+                    std::vector<std::string>{"--heatmaps", "h", "--heat-colours", "jet"},
+                    // Heat-map settings without heat maps are a mistake, not ignored.
+                    std::vector<std::string>{"--heat-max", "1"},
+                    std::vector<std::string>{"--heat-on-original"},
+                    std::vector<std::string>{"--heat-colours", "magma"}));
 
 }  // namespace
 }  // namespace lumetra

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <limits>
 #include <stdexcept>
 #include <string>
 
@@ -72,6 +73,29 @@ TEST_F(PfmFile, ThrowsWhenTheFileCannotBeWritten) {
     if (fs::exists("/dev/full")) {
         EXPECT_THROW(writeFloatMapPfm("/dev/full", map), Error);
     }
+}
+
+TEST_F(PfmFile, ReadsBackWhatWasWrittenBitForBit) {
+    // Odd x even so that a row/column mix-up or a flipped row order shows.
+    Array<float> map(3, 2);
+    const float values[] = {0.0f,    -2.5f, 1.401298464e-45f,
+                            3.4e38f, 0.1f,  std::numeric_limits<float>::quiet_NaN()};
+    for (std::size_t i = 0; i < map.size(); ++i) map.data()[i] = values[i];
+    writeFloatMapPfm(path("m.pfm"), map);
+    const Array<float> back = readFloatMapPfm(path("m.pfm"));
+    ASSERT_EQ(back.rows(), 3u);
+    ASSERT_EQ(back.cols(), 2u);
+    for (std::size_t i = 0; i < map.size(); ++i) {
+        EXPECT_EQ(littleEndianBytes(back.data()[i]), littleEndianBytes(map.data()[i])) << i;
+    }
+}
+
+TEST_F(PfmFile, RefusesAForeignOrShortFile) {
+    std::ofstream(path("colour.pfm"), std::ios::binary) << "PF\n1 1\n-1.0\n123456789012";
+    EXPECT_THROW(readFloatMapPfm(path("colour.pfm")), ImageReadError);
+    std::ofstream(path("short.pfm"), std::ios::binary) << "Pf\n2 2\n-1.0\n1234";
+    EXPECT_THROW(readFloatMapPfm(path("short.pfm")), ImageReadError);
+    EXPECT_THROW(readFloatMapPfm(path("missing.pfm")), ImageReadError);
 }
 
 }  // namespace

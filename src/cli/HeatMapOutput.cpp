@@ -1,0 +1,128 @@
+#include "cli/HeatMapOutput.h"
+
+#include <oneapi/tbb/parallel_for.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <exception>
+#include <limits>
+#include <system_error>
+#include <utility>
+
+#include "image/ErrorMapImage.h"
+#include "image/Percentiles.h"
+#include "image/RgbPicture.h"
+
+namespace lumetra {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The scale used when no map of the run shows any error: any positive value draws them all
+// in the bottom colour.
+constexpr float kFallbackMax = 1.0f;
+
+// Hidden temporary beside the heat map: ".<name>.<process id>.pfm".
+fs::path spillPath(const fs::path& heatMap) {
+    return heatMap.parent_path() /
+           ("." + heatMap.filename().string() + "." + std::to_string(::getpid()) + ".pfm");
+}
+
+float largestFinite(const std::vector<float>& values) {
+    float largest = 0.0f;
+    for (const float v : values) {
+        if (std::isfinite(v) && v > largest) largest = v;
+    }
+    return largest;
+}
+
+}  // namespace
+
+HeatMapOutput::HeatMapOutput(const Options& options, std::vector<fs::path> paths,
+                             const RgbImage* original, const InputFiles& inputs)
+    : _paths(options.heatMapDir ? std::move(paths) : std::vector<fs::path>{}),
+      _p99s(_paths.size(), std::numeric_limits<float>::quiet_NaN()),
+      _maxima(_paths.size(), std::numeric_limits<float>::quiet_NaN()),
+      _spilled(_paths.size(), 0),
+      _fixedMax(options.heatMax),
+      _colours(options.heatColours),
+      _original(options.heatOnOriginal ? original : nullptr),
+      _inputs(inputs) {
+    if (!_fixedMax) {
+        _spills.reserve(_paths.size());
+        for (const fs::path& path : _paths) _spills.push_back(spillPath(path));
+    }
+}
+
+HeatMapOutput::~HeatMapOutput() {
+    for (const fs::path& spill : _spills) {
+        std::error_code ignored;
+        fs::remove(spill, ignored);
+    }
+}
+
+bool HeatMapOutput::deferred() const {
+    return !_paths.empty() && !_fixedMax;
+}
+
+std::string HeatMapOutput::take(std::size_t i, const Array<float>& map) {
+    if (_paths.empty()) return {};
+    if (_inputs.wouldReplace(_paths[i])) {
+        return "not writing \"" + _paths[i].string() + "\": it would replace an input file";
+    }
+    if (_fixedMax) return write(i, map, HeatScale{*_fixedMax, _colours});
+    if (_inputs.wouldReplace(_spills[i])) {
+        return "not writing \"" + _spills[i].string() + "\": it would replace an input file";
+    }
+    try {
+        writeFloatMapPfm(_spills[i].string(), map);
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    const MapPercentiles percentiles = percentilesOf(map);
+    _p99s[i] = percentiles.p99;
+    _maxima[i] = percentiles.max;
+    _spilled[i] = 1;
+    return {};
+}
+
+std::vector<std::string> HeatMapOutput::finish() {
+    std::vector<std::string> problems(_paths.size());
+    if (!deferred()) return problems;
+    const HeatScale scale{sharedScale(_p99s, _maxima), _colours};
+    // One map in memory per thread; each file's problem goes to its own slot.
+    tbb::parallel_for(std::size_t{0}, _paths.size(), [&](std::size_t i) {
+        if (_spilled[i] == 0) return;
+        try {
+            const Array<float> map = readFloatMapPfm(_spills[i].string());
+            std::error_code ignored;
+            fs::remove(_spills[i], ignored);
+            problems[i] = write(i, map, scale);
+        } catch (const std::exception& e) {
+            problems[i] = e.what();
+        }
+    });
+    return problems;
+}
+
+float HeatMapOutput::sharedScale(const std::vector<float>& p99s, const std::vector<float>& maxima) {
+    const float p99 = largestFinite(p99s);
+    if (p99 > 0.0f) return p99;
+    const float max = largestFinite(maxima);
+    return max > 0.0f ? max : kFallbackMax;
+}
+
+std::string HeatMapOutput::write(std::size_t i, const Array<float>& map,
+                                 const HeatScale& scale) const {
+    try {
+        const RgbPicture picture =
+            _original ? heatMapOverOriginal(map, *_original, scale) : heatMap(map, scale);
+        writeRgbPicturePng(_paths[i].string(), picture);
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return {};
+}
+
+}  // namespace lumetra
