@@ -13,12 +13,14 @@
 #include <utility>
 #include <vector>
 
+#include "args/NumberText.h"
 #include "cli/HeatMapOutput.h"
 #include "cli/JobCount.h"
 #include "cli/OutputNames.h"
 #include "cli/ParallelInOrder.h"
 #include "cli/ProgressBar.h"
 #include "cli/QualityGates.h"
+#include "cli/Report.h"
 #include "cli/ResultWriter.h"
 #include "cli/TextFormat.h"
 #include "engine/Comparison.h"
@@ -30,6 +32,7 @@
 #include "image/ImageHeader.h"
 #include "image/Percentiles.h"
 #include "image/RgbImage.h"
+#include "image/RgbPicture.h"
 
 namespace lumetra {
 
@@ -39,6 +42,8 @@ namespace fs = std::filesystem;
 
 constexpr const char* kDiagnosticPrefix = "lumetra: ";
 constexpr const char* kProblemSeparator = "; ";
+// Significant digits of the pixels per degree in the report, as the table shows numbers.
+constexpr int kShownDigits = 6;
 constexpr const char* kCannotWriteResults = "cannot write the results to the standard output";
 
 // An explained file in flight holds, besides what a plain one does, its 27 degraded bands, the
@@ -76,6 +81,10 @@ struct FileJob {
     const QualityGates& gates;
     Scoring scoring;
     HeatMapOutput& heatMaps;
+    // The report's pictures: a copy of each degraded image and its heat map; none without
+    // --report.
+    const std::vector<fs::path>& reportImages;
+    HeatMapOutput* reportHeatMaps;
 };
 
 const Array<float>* errorMapOf(const Scored& scored) {
@@ -120,6 +129,7 @@ MapSet prepareMaps(const std::optional<fs::path>& dir, const std::vector<std::st
 }
 
 void appendProblem(std::string& problems, const std::string& problem) {
+    if (problem.empty()) return;
     if (!problems.empty()) problems += kProblemSeparator;
     problems += problem;
 }
@@ -164,6 +174,7 @@ FileResult processFile(const FileJob& job, const std::string& path, std::size_t 
     FileResult result{path, std::nullopt, {}};
     std::optional<Comparison> comparison;
     std::optional<ExplanationMaps> explanationMaps;
+    std::string reportProblem;
     {
         // The image lives only while it is scored: memory per file in flight stays at one
         // image and one decomposition.
@@ -174,6 +185,14 @@ FileResult processFile(const FileJob& job, const std::string& path, std::size_t 
             engine.checkSize(path, header.rows, header.cols);
             degraded.emplace(path);
             engine.checkSize(path, *degraded);
+            if (!job.reportImages.empty()) {
+                // A picture that cannot be written fails the row, like any other map.
+                try {
+                    writeRgbPicturePng(job.reportImages[i].string(), pictureOf(*degraded));
+                } catch (const Error& e) {
+                    appendProblem(reportProblem, e.what());
+                }
+            }
         } catch (const Error& e) {
             result.error = e.what();  // names the file and the reason
             return result;
@@ -202,7 +221,96 @@ FileResult processFile(const FileJob& job, const std::string& path, std::size_t 
     result.error = writeMaps(scored, job, i);
     const std::string heatMapProblem = job.heatMaps.take(i, comparison->err());
     if (!heatMapProblem.empty()) appendProblem(result.error, heatMapProblem);
+    if (job.reportHeatMaps != nullptr) {
+        result.percentiles =
+            result.explanation ? result.explanation->percentiles : percentilesOf(comparison->err());
+        appendProblem(reportProblem, job.reportHeatMaps->take(i, comparison->err()));
+        appendProblem(result.error, reportProblem);
+    }
     return result;
+}
+
+// Makes `dir` and its parents; returns why it could not, empty when it could.
+std::string prepareFolder(const fs::path& dir) {
+    std::error_code error;
+    fs::create_directories(dir, error);
+    if (!error && fs::is_directory(dir)) return {};
+    return "cannot make the folder \"" + dir.string() +
+           "\": " + (error ? error.message() : "a file of that name is in the way");
+}
+
+// What the report shows of one row.
+ReportFile reportFileOf(const FileResult& result) {
+    ReportFile file;
+    file.path = result.path;
+    if (result.scores) {
+        file.measure = result.scores->measure;
+        file.score = result.scores->score;
+    }
+    file.error = result.error;
+    file.gate = result.gate.value_or("");
+    if (result.percentiles) {
+        const MapPercentiles& p = *result.percentiles;
+        file.percentiles = std::array<float, 4>{p.p50, p.p95, p.p99, p.max};
+    }
+    if (result.explanation) {
+        file.termShares = result.explanation->termShares;
+        file.channelShares = result.explanation->channelShares;
+    }
+    return file;
+}
+
+// The parameters and viewing conditions as the report lists them.
+std::vector<std::pair<std::string, std::string>> reportParameters(const Options& options) {
+    const Parameters& p = options.parameters;
+    const auto onOff = [](bool on) { return std::string(on ? "on" : "off"); };
+    std::vector<std::pair<std::string, std::string>> shown = {
+        {"alpha (block weight exponent)", shortestText(p.alpha)},
+        {"beta (Minkowski exponent)", shortestText(p.beta)},
+        {"co (weight where the edge structure changed)", shortestText(p.co)},
+        {"a, b (score = b - a x measure)", shortestText(p.a) + ", " + shortestText(p.b)},
+        {"masking intra A / inter A", onOff(p.intraA) + " / " + onOff(p.interA)},
+        {"masking intra C1 / inter C1", onOff(p.intraC1) + " / " + onOff(p.interC1)},
+        {"masking intra C2 / inter C2", onOff(p.intraC2) + " / " + onOff(p.interC2)},
+        {"pixels per degree", generalText(p.pixelsPerDegree, kShownDigits)},
+        {"heat-map scale", options.heatMax ? "0 to " + shortestText(*options.heatMax)
+                                           : "0 to the largest 99th percentile of the run"},
+    };
+    const QualityGates& gates = options.gates;
+    if (gates.maxMeasure) shown.push_back({"fails above measure", shortestText(*gates.maxMeasure)});
+    if (gates.minScore) shown.push_back({"fails below score", shortestText(*gates.minScore)});
+    if (gates.maxP99) shown.push_back({"fails above p99", shortestText(*gates.maxP99)});
+    return shown;
+}
+
+// Writes the report's picture of the original and its page; returns what went wrong, empty
+// when nothing did.  Pictures that were not written are left out of the page.
+std::string writeRunReport(const Options& options, const RgbImage& original,
+                           const std::vector<fs::path>& images, std::vector<ReportFile> files) {
+    const fs::path& dir = *options.reportDir;
+    ReportRun run;
+    run.original = options.original;
+    run.parameters = reportParameters(options);
+    std::string problems;
+    const fs::path originalImage = dir / "original.png";
+    try {
+        writeRgbPicturePng(originalImage.string(), pictureOf(original));
+        run.originalImage = originalImage.filename().string();
+    } catch (const Error& e) {
+        appendProblem(problems, e.what());
+    }
+    const std::vector<fs::path> heatMaps = mapPaths(options.degraded, dir, kReportHeatMapSuffix);
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        if (fs::exists(images[i])) files[i].image = images[i].filename().string();
+        if (fs::exists(heatMaps[i])) files[i].heatMap = heatMaps[i].filename().string();
+    }
+    run.files = std::move(files);
+    try {
+        writeReport(dir, run);
+    } catch (const Error& e) {
+        appendProblem(problems, e.what());
+    }
+    return problems;
 }
 
 // The whole run, inside the run's task arena: the files in flight and the engine's own
@@ -211,10 +319,12 @@ int runInArena(const Options& options, const Console& console) {
     const std::vector<std::string>& degraded = options.degraded;
     const std::size_t count = degraded.size();
 
-    // The original is kept only when heat maps are drawn over it.
+    // The original is kept only when heat maps are drawn over it or the report shows it.
     std::optional<RgbImage> original(std::in_place, options.original);
     const Lumetra2 engine = buildEngine(*original, options);
-    if (!(options.heatMapDir && options.heatOnOriginal)) original.reset();
+    const bool heatMapsOverOriginal =
+        options.heatOnOriginal && (options.heatMapDir || options.reportDir);
+    if (!heatMapsOverOriginal && !options.reportDir) original.reset();
     std::vector<MapSet> maps = {
         prepareMaps(options.errorMapDir, degraded, kErrorMapSuffix, &writeErrorMapPng, &errorMapOf),
         prepareMaps(options.floatMapDir, degraded, kFloatMapSuffix, &writeFloatMapPfm,
@@ -236,8 +346,26 @@ int runInArena(const Options& options, const Console& console) {
     HeatMapOutput heatMaps(
         options, prepareMaps(options.heatMapDir, degraded, kHeatMapSuffix, nullptr, nullptr).paths,
         original ? &*original : nullptr, inputs);
-    const bool rowsWaitForHeatMaps = heatMaps.deferred();
-    const FileJob job{engine, maps, inputs, options.gates, scoring, heatMaps};
+    // The report: its folder, a copy of each degraded image and a heat map of each file, drawn
+    // as --heatmaps draws them.
+    std::string reportFolderProblem;
+    std::vector<fs::path> reportImages;
+    std::optional<HeatMapOutput> reportHeatMaps;
+    if (options.reportDir) {
+        reportFolderProblem = prepareFolder(*options.reportDir);
+        if (reportFolderProblem.empty()) {
+            reportImages = mapPaths(degraded, *options.reportDir, kReportImageSuffix);
+            Options heatMapsOfReport = options;
+            heatMapsOfReport.heatMapDir = options.reportDir;
+            reportHeatMaps.emplace(heatMapsOfReport,
+                                   mapPaths(degraded, *options.reportDir, kReportHeatMapSuffix),
+                                   original ? &*original : nullptr, inputs);
+        }
+    }
+    const bool rowsWaitForHeatMaps =
+        heatMaps.deferred() || (reportHeatMaps && reportHeatMaps->deferred());
+    const FileJob job{engine,  maps,     inputs,       options.gates,
+                      scoring, heatMaps, reportImages, reportHeatMaps ? &*reportHeatMaps : nullptr};
 
     const auto threads = static_cast<unsigned>(tbb::this_task_arena::max_concurrency());
     const std::uint64_t memoryFactor = scoring == Scoring::Explained ? kExplainedMemoryFactor : 1;
@@ -270,8 +398,10 @@ int runInArena(const Options& options, const Console& console) {
     std::vector<FileResult> results(count);
     bool anyFailed = false;
     std::size_t crossedGates = 0;
+    std::vector<ReportFile> reportFiles(count);
     const auto writeRow = [&](std::size_t i) {
         const FileResult result = std::move(results[i]);
+        if (reportHeatMaps) reportFiles[i] = reportFileOf(result);
         progress.clear();
         writer->write(result);
         if (!console.out) throw Error(kCannotWriteResults);
@@ -295,9 +425,14 @@ int runInArena(const Options& options, const Console& console) {
     progress.update(0);
     runInOrder(count, jobs, callbacks);
     if (rowsWaitForHeatMaps) {
-        const std::vector<std::string> heatMapProblems = heatMaps.finish();
+        const std::vector<std::string> none(count);
+        const std::vector<std::string> heatMapProblems =
+            heatMaps.deferred() ? heatMaps.finish() : none;
+        const std::vector<std::string> reportProblems =
+            reportHeatMaps && reportHeatMaps->deferred() ? reportHeatMaps->finish() : none;
         for (std::size_t i = 0; i < count; ++i) {
-            if (!heatMapProblems[i].empty()) appendProblem(results[i].error, heatMapProblems[i]);
+            appendProblem(results[i].error, heatMapProblems[i]);
+            appendProblem(results[i].error, reportProblems[i]);
             writeRow(i);
         }
     }
@@ -305,6 +440,18 @@ int runInArena(const Options& options, const Console& console) {
     writer->end();
 
     if (!console.out.flush()) throw Error(kCannotWriteResults);
+    if (options.reportDir) {
+        // The report comes last, so that it holds every row; a report that cannot be written
+        // fails the run, the rows stay.
+        std::string problem = reportFolderProblem;
+        if (problem.empty()) {
+            problem = writeRunReport(options, *original, reportImages, std::move(reportFiles));
+        }
+        if (!problem.empty()) {
+            console.err << kDiagnosticPrefix << printable(problem) << '\n' << std::flush;
+            anyFailed = true;
+        }
+    }
     if (crossedGates > 0) {
         // One line for the log of a continuous-integration job: why it ends with status 3.
         console.err << kDiagnosticPrefix << crossedGates << " of " << count

@@ -272,12 +272,11 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::ostre
                    "share (each pixel's share of the measure, summing to 1; all 0 for a "
                    "perfect copy)")
         ->type_name("DIR");
-    CLI::Option* const heatMaps =
-        app.add_option("--heatmaps", options.heatMapDir,
-                       "Write each file's error map as a heat map, DIR/<name>.heatmap.png, with a "
-                       "colour bar: brighter = a more visible difference.  All files of the run "
-                       "share one scale (see --heat-max), so a worse file looks brighter")
-            ->type_name("DIR");
+    app.add_option("--heatmaps", options.heatMapDir,
+                   "Write each file's error map as a heat map, DIR/<name>.heatmap.png, with a "
+                   "colour bar: brighter = a more visible difference.  All files of the run "
+                   "share one scale (see --heat-max), so a worse file looks brighter")
+        ->type_name("DIR");
     const std::map<std::string, ColourMap> colourMaps{{"viridis", ColourMap::Viridis},
                                                       {"magma", ColourMap::Magma}};
     app.add_option("--heat-colours", options.heatColours,
@@ -285,8 +284,7 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::ostre
                    "magma (black, purple, orange, pale yellow); both grow brighter with the "
                    "difference; pixels that are not a number are red (viridis) or cyan (magma)")
         ->transform(CLI::CheckedTransformer(colourMaps, CLI::ignore_case))
-        ->option_text("NAME")
-        ->needs(heatMaps);
+        ->option_text("NAME");
     const auto readHeatMax = [&options](const CLI::results_t& texts) {
         options.heatMax = readFloat(texts.front());
         return options.heatMax.has_value();
@@ -296,12 +294,18 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::ostre
                    "the largest 99th percentile of the run's error maps, so the rows appear once "
                    "every file is scored).  Fix it to compare heat maps of different runs")
         ->check(CLI::Validator(checkHeatMax, "FLOAT"))
-        ->option_text("FLOAT")
-        ->needs(heatMaps);
+        ->option_text("FLOAT");
     app.add_flag("--heat-on-original", options.heatOnOriginal,
                  "Draw the heat maps over a grey copy of the original: grey where nothing "
-                 "changed, the colour taking over as the difference grows")
-        ->needs(heatMaps);
+                 "changed, the colour taking over as the difference grows");
+    app.add_option("--report", options.reportDir,
+                   "Write a report of the run as one self-contained page, DIR/index.html, with "
+                   "its pictures beside it: the original, the parameters and viewing "
+                   "conditions, and a table of every file (measure, score, gate, percentiles, "
+                   "shares with --explain) that sorts by any column, with the degraded image "
+                   "and its heat map (drawn as --heatmaps draws them).  Open it in any browser; "
+                   "it fetches nothing from the network")
+        ->type_name("DIR");
     const auto readJobs = [&options](const CLI::results_t& texts) {
         options.jobs = readUnsigned(texts.front());
         return options.jobs.has_value();
@@ -346,6 +350,14 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::ostre
         // Values the parameters refuse are reported like any other usage error.
         validateAsUsage(p);
         validateGatesAsUsage(options.gates);
+        // The heat-map settings shape the heat maps of --heatmaps and of --report.
+        const bool heatSettings =
+            options.heatMax || options.heatOnOriginal || app.count("--heat-colours") > 0;
+        if (heatSettings && !options.heatMapDir && !options.reportDir) {
+            throw CLI::ValidationError(
+                "lumetra: --heat-colours, --heat-max and --heat-on-original need --heatmaps "
+                "or --report");
+        }
     } catch (const CLI::ParseError& e) {
         const int status = app.exit(e, out, err);
         return {std::nullopt, status == 0 ? kExitSuccess : kExitUsage};

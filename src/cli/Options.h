@@ -31,6 +31,7 @@ struct Options {
     ColourMap heatColours = ColourMap::Viridis;
     std::optional<float> heatMax;  // the run's shared heat-map scale; chosen from the maps if not
     bool heatOnOriginal = false;   // heat maps over a grey copy of the original
+    std::optional<std::filesystem::path> reportDir;  // the HTML report's folder
     std::optional<unsigned> jobs;  // files scored at once; chosen by the run when not given
     unsigned threads = 0;          // threads of all the run's work; 0: every core
     bool quiet = false;

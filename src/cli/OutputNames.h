@@ -20,6 +20,9 @@ namespace lumetra {
 inline constexpr const char* kErrorMapSuffix = ".errmap.png";
 inline constexpr const char* kFloatMapSuffix = ".errmap.pfm";
 inline constexpr const char* kHeatMapSuffix = ".heatmap.png";
+// The report's pictures of each degraded file and of its heat map.
+inline constexpr const char* kReportImageSuffix = ".degraded.png";
+inline constexpr const char* kReportHeatMapSuffix = ".heat.png";
 
 // The maps of --explain-maps, each written as DIR/<stem>.<name>.pfm, in the order they are
 // written.

@@ -147,6 +147,9 @@ constexpr Column kColumns[] = {
     {"error", "Error", false},
 };
 
+// File, measure, score and gate come before the pictures.
+constexpr std::size_t kColumnsBeforePictures = 4;
+
 template <std::size_t N>
 std::optional<float> entry(const std::optional<std::array<float, N>>& values, std::size_t i) {
     if (!values) return std::nullopt;
@@ -173,21 +176,25 @@ std::string reportHtml(const ReportRun& run) {
          << "<p>A larger measure and a lower score mean a more visible difference. Click a "
             "heading to sort; each picture opens at full size.</p>\n"
          << "<table id=\"files\">\n<thead><tr>";
-    for (const Column& c : kColumns) {
+    // The pictures follow the verdict, so that they are in view with the numbers that matter.
+    for (std::size_t i = 0; i < std::size(kColumns); ++i) {
+        const Column& c = kColumns[i];
         page << "<th data-column=\"" << c.key << "\" data-type=\"" << (c.number ? "number" : "text")
              << "\">" << c.heading << "</th>";
+        if (i + 1 == kColumnsBeforePictures) page << "<th>Degraded</th><th>Heat map</th>";
     }
-    page << "<th>Degraded</th><th>Heat map</th></tr></thead>\n<tbody>\n";
+    page << "</tr></thead>\n<tbody>\n";
     for (const ReportFile& f : run.files) {
         page << "<tr>" << textCell(f.path) << numberCell(f.measure) << numberCell(f.score)
-             << textCell(f.gate);
+             << textCell(f.gate) << pictureCell(f.image, "degraded")
+             << pictureCell(f.heatMap, "heat map");
         for (std::size_t i = 0; i < 4; ++i) page << numberCell(entry(f.percentiles, i));
         for (std::size_t i = 0; i < 4; ++i) page << numberCell(entry(f.termShares, i));
         for (std::size_t i = 0; i < 3; ++i) page << numberCell(entry(f.channelShares, i));
         page << (f.error.empty() ? textCell("")
                                  : "<td class=\"error\" data-key=\"" + escaped(f.error) + "\">" +
                                        escaped(f.error) + "</td>")
-             << pictureCell(f.image, "degraded") << pictureCell(f.heatMap, "heat map") << "</tr>\n";
+             << "</tr>\n";
     }
     page << "</tbody>\n</table>\n<script>" << kScript << "</script>\n</body>\n</html>\n";
     return page.str();

@@ -31,6 +31,8 @@ struct FileResult {
     // file was not scored.
     std::optional<std::string> gate = std::nullopt;
     std::optional<ExplanationNumbers> explanation = std::nullopt;
+    // The error map's percentiles, for the report; no writer prints them.
+    std::optional<MapPercentiles> percentiles = std::nullopt;
 
     bool failed() const { return !scores || !error.empty(); }
     bool crossedGate() const { return gate && !gate->empty(); }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "image/ColourMap.h"
+#include "image/RgbImage.h"
 
 namespace lumetra {
 
@@ -44,6 +45,10 @@ struct RgbPicture {
 
     friend bool operator==(const RgbPicture&, const RgbPicture&) = default;
 };
+
+// The image as people see it on an 8-bit screen: each sample scaled from 0 .. maxval onto
+// 0 .. 255 and rounded to the nearest level.
+RgbPicture pictureOf(const RgbImage& image);
 
 // Writes the picture as an 8-bit RGB PNG, atomically (image/FileOutput.h).  Throws Error
 // when the file cannot be written or the picture is empty.

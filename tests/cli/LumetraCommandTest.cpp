@@ -1346,5 +1346,40 @@ TEST_F(LumetraCommand, ProgressBarIsDrawnOnATerminalUnlessQuiet) {
     }
 }
 
+// ---------------------------------------------------------------------------------------------
+// Report
+
+// The report holds every row, failed ones too, with the pictures of the scored files beside
+// it and nothing half written; the browser test of the page itself is in ReportTest.
+TEST_F(LumetraCommand, ReportHoldsEveryFileWithItsPictures) {
+    const fs::path dir = _dir / "report";
+    const ProgramRun r = run({"--report", dir.string(), "--heat-max", "300", golden("scene64.ppm"),
+                              golden("scene64__noise.ppm"), (_dir / "missing.ppm").string(),
+                              golden("scene64__blur.ppm")});
+    EXPECT_EQ(r.status, 1) << r.err;  // the missing file
+    const std::string html = readFile(dir / "index.html");
+    for (const char* shown :
+         {"scene64__noise.ppm", "missing.ppm", "scene64__blur.ppm", "no such file",
+          "scene64__noise.degraded.png", "scene64__noise.heat.png", "scene64__blur.heat.png",
+          "original.png", "0 to 300"}) {
+        EXPECT_NE(html.find(shown), std::string::npos) << shown;
+    }
+    for (const char* picture : {"original.png", "scene64__noise.degraded.png",
+                                "scene64__noise.heat.png", "scene64__blur.degraded.png"}) {
+        EXPECT_TRUE(fs::is_regular_file(dir / picture)) << picture;
+    }
+    EXPECT_FALSE(fs::exists(dir / "missing.degraded.png"));
+    EXPECT_TRUE(partialFiles(dir).empty());
+}
+
+TEST_F(LumetraCommand, ReportFolderThatCannotBeMadeFailsTheRunButKeepsTheRows) {
+    writeFile(_dir / "plain-file", "x");
+    const ProgramRun r = run({"--format", "csv", "--report", (_dir / "plain-file").string(),
+                              golden("scene64.ppm"), golden("scene64__noise.ppm")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(parseCsv(r.out).size(), 2u) << r.out;
+    EXPECT_NE(r.err.find("cannot make the folder"), std::string::npos) << r.err;
+}
+
 }  // namespace
 }  // namespace lumetra
