@@ -370,7 +370,11 @@ void QLumetraMainWindow::appendRow(const ResultRow& row) {
                                                        : QStyle::SP_MessageBoxCritical;
         table->item(at, static_cast<int>(ResultColumn::Note))->setIcon(style()->standardIcon(icon));
     }
-    table->resizeColumnToContents(static_cast<int>(ResultColumn::File));
+    // The names and numbers take the width they need; the note takes the rest.
+    for (const ResultColumn column :
+         {ResultColumn::File, ResultColumn::Measure, ResultColumn::Score}) {
+        table->resizeColumnToContents(static_cast<int>(column));
+    }
     table->setSortingEnabled(true);
 }
 
