@@ -161,21 +161,30 @@ Parameters QLumetraMainWindow::parameters() const {
 // disabled until every field is mended.
 void QLumetraMainWindow::showFieldProblems() {
     const FormReading form = readForm();
+    markFields(form.problems);
+    showFieldMessage(form.message());
+    updateActions();
+}
+
+// A red frame, and the problem under the field's own tooltip.
+void QLumetraMainWindow::markFields(const FieldTexts& problems) {
     const auto fields = parameterFields();
     for (std::size_t k = 0; k < fields.size(); ++k) {
-        const bool bad = !form.problems[k].isEmpty();
+        const bool bad = !problems[k].isEmpty();
         fields[k]->setStyleSheet(bad ? QString::fromLatin1(kProblemStyle) : QString());
-        fields[k]->setToolTip(bad ? _fieldToolTips[k] + QStringLiteral("\n\n") + form.problems[k]
+        fields[k]->setToolTip(bad ? _fieldToolTips[k] + QStringLiteral("\n\n") + problems[k]
                                   : _fieldToolTips[k]);
     }
-    const QString message = form.message();
+}
+
+// Once the fields are mended their message goes, unless another has replaced it since.
+void QLumetraMainWindow::showFieldMessage(const QString& message) {
     if (!message.isEmpty()) {
         ui.statusBar->showMessage(message);
     } else if (!_fieldMessage.isEmpty() && ui.statusBar->currentMessage() == _fieldMessage) {
         ui.statusBar->clearMessage();
     }
     _fieldMessage = message;
-    updateActions();
 }
 
 // The one place the window catches a parameter error: the batch does not start, and the user

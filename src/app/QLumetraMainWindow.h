@@ -117,6 +117,8 @@ class QLumetraMainWindow : public QMainWindow {
     std::array<QLineEdit*, kParameterFieldCount> parameterFields() const;
     FormReading readForm() const;
     void showFieldProblems();
+    void markFields(const FieldTexts& problems);
+    void showFieldMessage(const QString& message);
     void chooseAndRunBatch();
     std::optional<Parameters> usableParameters();
     void chooseAndExport();
