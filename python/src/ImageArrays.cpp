@@ -62,8 +62,7 @@ RgbImage fromSamples(const py::array& array, std::optional<long long> maxval) {
     constexpr unsigned kLargest = std::numeric_limits<T>::max();
     if (maxval && (*maxval < 1 || *maxval > kLargest)) {
         throw py::value_error("maxval must be from 1 to " + std::to_string(kLargest) + " for " +
-                              dtypeName(array) + " samples (got " +
-                              std::to_string(*maxval) + ")");
+                              dtypeName(array) + " samples (got " + std::to_string(*maxval) + ")");
     }
     const auto limit = static_cast<unsigned>(maxval.value_or(kLargest));
     if (array.ndim() != 2 && array.ndim() != 3) {
@@ -148,8 +147,7 @@ RgbImage imageOf(py::handle image, std::optional<long long> maxval) {
     if (dtype.kind() == 'u' && dtype.itemsize() == sizeof(std::uint16_t)) {
         return fromSamples<std::uint16_t>(array, maxval);
     }
-    throw py::type_error("image samples must be uint8 or uint16 (got " +
-                         dtypeName(array) +
+    throw py::type_error("image samples must be uint8 or uint16 (got " + dtypeName(array) +
                          "); convert them first, for example np.round(x * 255).astype(np.uint8) "
                          "for floats from 0 to 1");
 }

@@ -128,7 +128,8 @@ Parameters parametersOfState(const py::tuple& state) {
     return p;
 }
 
-constexpr const char* kParametersDoc = R"doc(The model's parameters, validated as the command line validates them.
+constexpr const char* kParametersDoc =
+    R"doc(The model's parameters, validated as the command line validates them.
 
 Every parameter is keyword-only; the defaults are the model's own.  Numbers are kept as the
 model computes with them: 32-bit floats (ppd: 64-bit).  Assigning an attribute validates the

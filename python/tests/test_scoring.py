@@ -36,6 +36,7 @@ def test_arrays_and_paths_score_as_the_command_line(golden: Path, command_line, 
     original = golden / original_name
     degraded = [golden / d for d in degraded_names]
     rows = command_line.rows(original, degraded)
+    assert len(rows) == len(degraded)
 
     samples, maxval = lumetra.read_image(original)
     assert samples.dtype == (np.uint8 if maxval <= 255 else np.uint16)
