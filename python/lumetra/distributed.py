@@ -15,7 +15,8 @@ from __future__ import annotations
 import os
 import threading
 from collections import OrderedDict
-from typing import Callable, Iterable, Optional, Union
+from contextlib import contextmanager
+from typing import Callable, Iterable, Iterator, Optional, Union
 
 import numpy as np
 import pandas as pd
@@ -84,7 +85,9 @@ def _worker_cache() -> EngineCache:
     worker = get_worker()
     cache = getattr(worker, _CACHE_ATTRIBUTE, None)
     if cache is None:
-        limit = worker.memory_limit or os.sysconf("SC_PAGE_SIZE") * os.sysconf("SC_PHYS_PAGES")
+        limit = worker.memory_manager.memory_limit or (
+            os.sysconf("SC_PAGE_SIZE") * os.sysconf("SC_PHYS_PAGES")
+        )
         cache = EngineCache(int(limit * ENGINE_MEMORY_SHARE))
         setattr(worker, _CACHE_ATTRIBUTE, cache)
     return cache
@@ -125,6 +128,21 @@ def score_chunk(
     return rows
 
 
+@contextmanager
+def local_client(client: Optional[Client], workers: Optional[int] = None) -> Iterator[Client]:
+    """`client` itself, or without one a client of a local cluster of `workers` (default: one
+    per core) single-threaded workers, closed again on leaving."""
+    if client is not None:
+        yield client
+        return
+    with LocalCluster(
+        n_workers=workers or os.cpu_count() or 1,
+        threads_per_worker=1,
+        dashboard_address=":0",  # any free port: never a clash with another cluster's
+    ) as cluster, Client(cluster) as local:
+        yield local
+
+
 def _chunks(references: list[str], chunk_size: int) -> list[tuple[str, list[int]]]:
     """(reference, indices of its pairs) for each task: pairs grouped by reference, in order."""
     by_reference: dict[str, list[int]] = {}
@@ -137,13 +155,20 @@ def _chunks(references: list[str], chunk_size: int) -> list[tuple[str, list[int]
     ]
 
 
-def _score_on(
+def scored_chunks(
     client: Client,
     pairs: list[tuple[str, str]],
     params: Parameters,
     explain: bool,
-    chunk_size: int,
-) -> list[dict]:
+    chunk_size: int = DEFAULT_CHUNK_SIZE,
+) -> Iterator[tuple[list[int], list[dict]]]:
+    """Score (reference, degraded) pairs on `client`'s cluster, yielding each task's results
+    as it finishes: the indices of its pairs and one row dict (``measure``, ``score``,
+    ``error`` and the explanation's columns) for each.
+
+    A worker that dies has its tasks rerun elsewhere by the scheduler; a task that fails
+    for good (it killed every worker that tried it) yields error rows.
+    """
     workers = sorted(client.scheduler_info()["workers"])
     references = [os.path.abspath(reference) for reference, _ in pairs]
     degraded = [os.path.abspath(path) for _, path in pairs]
@@ -163,11 +188,13 @@ def _score_on(
             allow_other_workers=True,
         )
         futures[future] = indices
-    rows: list[Optional[dict]] = [None] * len(pairs)
     for future in as_completed(futures):
-        for index, row in zip(futures[future], future.result()):
-            rows[index] = row
-    return rows
+        indices = futures.pop(future)
+        if future.status == "error":
+            failure = f"task failed: {future.exception()}"
+            yield indices, [_error_row(failure, explain) for _ in indices]
+        else:
+            yield indices, future.result()
 
 
 def score_pairs(
@@ -216,15 +243,11 @@ def score_pairs(
     if any(len(pair) != 2 for pair in given):
         raise ValueError("every pair must be (reference, degraded)")
     as_text = [(os.fspath(reference), os.fspath(path)) for reference, path in given]
-    if client is None:
-        with LocalCluster(
-            n_workers=os.cpu_count() or 1,
-            threads_per_worker=1,
-            dashboard_address=None,
-        ) as cluster, Client(cluster) as local:
-            rows = _score_on(local, as_text, params, explain, chunk_size)
-    else:
-        rows = _score_on(client, as_text, params, explain, chunk_size)
+    rows: list[Optional[dict]] = [None] * len(as_text)
+    with local_client(client) as running:
+        for indices, scored in scored_chunks(running, as_text, params, explain, chunk_size):
+            for index, row in zip(indices, scored):
+                rows[index] = row
     columns = COLUMNS + (EXPLANATION_COLUMNS if explain else [])
     frame = pd.DataFrame(rows, columns=columns[2:])
     frame.insert(0, "degraded", [path for _, path in as_text])
