@@ -281,9 +281,10 @@ def main(argv: Optional[list[str]] = None) -> int:
     options = parser()
     args = options.parse_args(argv)
     # The batch's own messages only: Dask's loggers keep their own configuration.
-    handler = logging.StreamHandler(sys.stderr)
-    handler.setFormatter(logging.Formatter(f"{PROGRAM}: %(message)s"))
-    log.addHandler(handler)
+    if not log.handlers:
+        handler = logging.StreamHandler(sys.stderr)
+        handler.setFormatter(logging.Formatter(f"{PROGRAM}: %(message)s"))
+        log.addHandler(handler)
     log.setLevel(logging.INFO if args.verbose else logging.WARNING)
     if args.chunk_size < 1:
         options.error(f"--chunk-size must be at least 1 (got {args.chunk_size})")
@@ -303,7 +304,7 @@ def main(argv: Optional[list[str]] = None) -> int:
                    explain=args.explain, workers=args.workers, chunk_size=args.chunk_size)
     except BatchError as error:
         options.exit(EXIT_USAGE, f"{PROGRAM}: {error}\n")
-    except OSError as error:
+    except Exception as error:  # results not writable, the cluster gone: one line, status 1
         options.exit(EXIT_FAILURE, f"{PROGRAM}: {error}\n")
     finally:
         if client is not None:

@@ -177,6 +177,10 @@ def scored_chunks(
     for reference, indices in _chunks(references, chunk_size):
         if workers and reference not in preferred:
             preferred[reference] = workers[len(preferred) % len(workers)]
+        # Offered first to the worker that holds the reference's engine; any may take it.
+        placement = (
+            {"workers": [preferred[reference]], "allow_other_workers": True} if workers else {}
+        )
         future = client.submit(
             score_chunk,
             reference,
@@ -184,17 +188,21 @@ def scored_chunks(
             params,
             explain,
             pure=False,
-            workers=[preferred[reference]] if workers else None,
-            allow_other_workers=True,
+            **placement,
         )
         futures[future] = indices
-    for future in as_completed(futures):
-        indices = futures.pop(future)
-        if future.status == "error":
-            failure = f"task failed: {future.exception()}"
-            yield indices, [_error_row(failure, explain) for _ in indices]
-        else:
-            yield indices, future.result()
+    try:
+        for future in as_completed(futures):
+            indices = futures.pop(future)
+            try:
+                rows = future.result()
+            except Exception as failure:  # the task's own failure, whatever it was
+                rows = [_error_row(f"task failed: {failure}", explain) for _ in indices]
+            yield indices, rows
+    finally:
+        # Stopped early (the caller failed or gave up): nothing is left running or held.
+        if futures:
+            client.cancel(list(futures))
 
 
 def score_pairs(
