@@ -74,4 +74,6 @@ setup(
     cmdclass={"build_ext": CMakeBuild},
     python_requires=">=3.9",
     install_requires=["numpy"],
+    # lumetra.distributed and lumetra.batch: Debian's python3-pandas and python3-distributed.
+    extras_require={"distributed": ["pandas", "distributed"]},
 )
