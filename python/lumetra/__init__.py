@@ -1,0 +1,53 @@
+"""Lumetra: how visible the differences between an image and its degraded versions are.
+
+Scores degraded images against an original with a model of early human vision, as the
+``lumetra`` command line does and with the same numbers.  Images are NumPy arrays of uint8 or
+uint16 samples (H x W x 3) or paths of image files (Netpbm, PNG, JPEG, BMP).
+
+>>> import lumetra
+>>> engine = lumetra.Engine("original.png")
+>>> result = engine.score("degraded.png")
+>>> result.measure, result.score, result.error_map.shape
+
+The measure is the pooled visible error (0 for a perfect copy; lower is better); the score
+maps it onto the 1 to 5 quality scale (higher is better).
+"""
+
+from lumetra._core import (
+    Error,
+    ImageReadError,
+    ParameterError,
+    Parameters,
+    SizeMismatchError,
+    __version__,
+)
+from lumetra._api import Engine, Result, read_image, score
+
+__all__ = [
+    "Engine",
+    "Error",
+    "ImageReadError",
+    "ParameterError",
+    "Parameters",
+    "Result",
+    "SizeMismatchError",
+    "__version__",
+    "read_image",
+    "score",
+]
+
+# The binding's classes show (and pickle) under the package's name.
+for _public in (Error, ImageReadError, ParameterError, Parameters, SizeMismatchError):
+    _public.__module__ = __name__
+del _public
+
+Error.__doc__ = "Base class of the errors Lumetra raises."
+ImageReadError.__doc__ = (
+    "An image file that cannot be read, is not a supported image, or is cut short or corrupt "
+    "(an OSError)."
+)
+SizeMismatchError.__doc__ = (
+    "A degraded image whose size differs from the original's, or an original smaller than "
+    "8 x 8 (a ValueError)."
+)
+ParameterError.__doc__ = "A model parameter outside its range (a ValueError)."

@@ -1,0 +1,236 @@
+"""Engines, results and one-pair scoring: the public API over the binding lumetra._core."""
+
+from __future__ import annotations
+
+import os
+from dataclasses import dataclass
+from typing import Optional, Union
+
+import numpy as np
+
+from lumetra import _core
+from lumetra._core import Parameters
+
+#: An image argument: an array of uint8 or uint16 samples (H x W x 3; H x W x 4 drops the
+#: alpha; H x W is grey) or the path of an image file.
+Image = Union[np.ndarray, str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
+
+
+@dataclass(frozen=True, eq=False)
+class Result:
+    """The score of one degraded image.
+
+    Attributes
+    ----------
+    measure : float
+        The pooled visible error: 0 for a perfect copy, larger when the differences are more
+        visible (lower is better).
+    score : float
+        The measure on the 1 to 5 quality scale, ``b - a * measure`` clamped (higher is
+        better); -1 when the measure is not a number.
+    error_map : numpy.ndarray
+        H x W float32 map of the visible error at each pixel, which the measure pools.
+    explanation : dict of str to float, optional
+        With ``explain=True``: where the measure comes from, each pixel weighed as the measure
+        weighs it.  ``term_base``, ``term_crown2``, ``term_crown3``, ``term_crown4``: shares of
+        the error map's four additive terms (they add up to 1); ``channel_A``, ``channel_C1``,
+        ``channel_C2``: shares of the error map of one channel's differences alone (not
+        additive); ``structure_share``: the part of the measure from where the edge structure
+        changed; ``p50``, ``p95``, ``p99``, ``max``: percentiles of the error map.  Shares are
+        0 for a perfect copy.  The names are those of the command line's CSV columns.
+    explanation_maps : dict of str to numpy.ndarray, optional
+        With ``explain=True``: H x W float32 maps.  ``term_base`` .. ``term_crown4`` (their
+        sum, in that order, is the error map), ``channel_A``, ``channel_C1``, ``channel_C2``,
+        ``block_weight`` (B^alpha), ``edge_zone`` (1 where the edge structure changed, else 0)
+        and ``share`` (each pixel's share of the measure, summing to 1).
+    """
+
+    measure: float
+    score: float
+    error_map: np.ndarray
+    explanation: Optional[dict[str, float]] = None
+    explanation_maps: Optional[dict[str, np.ndarray]] = None
+
+    def __repr__(self) -> str:
+        rows, cols = self.error_map.shape
+        explained = ", explained" if self.explanation is not None else ""
+        return (
+            f"lumetra.Result(measure={self.measure!r}, score={self.score!r}, "
+            f"error_map=<{rows} x {cols} float32>{explained})"
+        )
+
+
+def _is_path(image: object) -> bool:
+    return isinstance(image, (str, bytes, os.PathLike))
+
+
+def _parameters(params: Optional[Parameters]) -> Parameters:
+    if params is None:
+        return Parameters()
+    if not isinstance(params, Parameters):
+        raise TypeError(f"params must be a lumetra.Parameters (got {type(params).__name__})")
+    return params
+
+
+def read_image(path: Union[str, bytes, "os.PathLike[str]"]) -> tuple[np.ndarray, int]:
+    """Read an image file as the command line reads it.
+
+    Parameters
+    ----------
+    path : str, bytes or os.PathLike
+        An image file: Netpbm (P1-P7), PNG, JPEG or BMP, recognised from its first bytes.
+
+    Returns
+    -------
+    samples : numpy.ndarray
+        H x W x 3 array of the file's samples, unscaled: uint8 when maxval is at most 255,
+        else uint16.  Grey files give R = G = B; alpha is dropped.
+    maxval : int
+        The file's maximum sample value (255 for 8-bit files, 65535 for 16-bit PNG).
+
+    Raises
+    ------
+    lumetra.ImageReadError
+        When the file cannot be read, is not a supported image, or is cut short or corrupt.
+    TypeError
+        When `path` is not a path.
+    """
+    return _core.read_image(path)
+
+
+class Engine:
+    """The engine of one original image, which scores any number of degraded images.
+
+    The original is decomposed once, here; each score then costs one decomposition of the
+    degraded image.  Scoring releases the GIL, and one engine may score from several threads
+    at once.
+
+    Parameters
+    ----------
+    original : numpy.ndarray or path
+        H x W x 3 array of uint8 or uint16 samples (H x W x 4: alpha dropped; H x W or
+        H x W x 1: grey), in any memory layout, or the path of an image file.  At least 8 x 8.
+    params : lumetra.Parameters, optional
+        The model's parameters; the defaults when not given.
+    maxval : int, optional
+        The largest sample value of an array: 255 for uint8 and 65535 for uint16 unless given
+        (for example 1023 for 10-bit samples in uint16).  Not for paths: a file gives its own.
+    threads : int, default 0
+        Threads each score may use; 0 uses every core.
+
+    Raises
+    ------
+    lumetra.ImageReadError
+        When `original` is a path that cannot be read as an image (an OSError).
+    lumetra.SizeMismatchError
+        When the original is smaller than 8 x 8 (a ValueError).
+    TypeError
+        When `original` is neither a path nor an array of uint8 or uint16 samples, or
+        `params` is not a lumetra.Parameters.
+    ValueError
+        When an array has another shape, a sample exceeds `maxval`, or `maxval` or `threads`
+        is out of range.
+    """
+
+    def __init__(
+        self,
+        original: Image,
+        params: Optional[Parameters] = None,
+        *,
+        maxval: Optional[int] = None,
+        threads: int = 0,
+    ) -> None:
+        self._engine = _core.Engine(original, _parameters(params), maxval=maxval, threads=threads)
+
+    @property
+    def shape(self) -> tuple[int, int]:
+        """(rows, cols) of the original, which every degraded image must have."""
+        return (self._engine.rows, self._engine.cols)
+
+    @property
+    def params(self) -> Parameters:
+        """A copy of the engine's parameters."""
+        return self._engine.parameters
+
+    def score(
+        self, degraded: Image, explain: bool = False, *, maxval: Optional[int] = None
+    ) -> Result:
+        """Score one degraded image against the original.
+
+        Parameters
+        ----------
+        degraded : numpy.ndarray or path
+            An image of the original's size, given as the original may be.
+        explain : bool, default False
+            Also say where the measure comes from (`Result.explanation` and
+            `Result.explanation_maps`); costs about twice the memory of a plain score.  The
+            measure, score and error map are the same to the last bit either way.
+        maxval : int, optional
+            The largest sample value of an array, as for the original.
+
+        Returns
+        -------
+        Result
+            The measure (lower is better), the score (higher is better) and the error map.
+
+        Raises
+        ------
+        lumetra.SizeMismatchError
+            When the degraded image is not the original's size (a ValueError).
+        lumetra.ImageReadError
+            When `degraded` is a path that cannot be read as an image (an OSError).
+        TypeError, ValueError
+            For an argument that is not an image, as for the original.
+        """
+        if explain:
+            explained = self._engine.explain(degraded, maxval=maxval)
+            measure, score, error_map, maps, numbers = explained
+            return Result(measure, score, error_map, numbers, maps)
+        measure, score, error_map = self._engine.score(degraded, maxval=maxval)
+        return Result(measure, score, error_map)
+
+    def __repr__(self) -> str:
+        rows, cols = self.shape
+        return f"<lumetra.Engine of a {rows} x {cols} original, {self.params!r}>"
+
+
+def score(
+    original: Image,
+    degraded: Image,
+    params: Optional[Parameters] = None,
+    explain: bool = False,
+    *,
+    maxval: Optional[int] = None,
+    threads: int = 0,
+) -> Result:
+    """Score one degraded image against its original.
+
+    For several degraded images of one original, an `Engine` decomposes the original once.
+
+    Parameters
+    ----------
+    original, degraded : numpy.ndarray or path
+        The two images, as `Engine` takes them.
+    params : lumetra.Parameters, optional
+        The model's parameters; the defaults when not given.
+    explain : bool, default False
+        Also say where the measure comes from (see `Engine.score`).
+    maxval : int, optional
+        The largest sample value of the array arguments (paths give their own).
+    threads : int, default 0
+        Threads the scoring may use; 0 uses every core.
+
+    Returns
+    -------
+    Result
+        The measure (lower is better), the score (higher is better) and the error map.
+
+    Raises
+    ------
+    lumetra.ImageReadError, lumetra.SizeMismatchError, TypeError, ValueError
+        As `Engine` and `Engine.score` raise them.
+    """
+    engine = Engine(
+        original, params, maxval=None if _is_path(original) else maxval, threads=threads
+    )
+    return engine.score(degraded, explain, maxval=None if _is_path(degraded) else maxval)

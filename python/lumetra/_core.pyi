@@ -1,0 +1,75 @@
+"""Types of the binding lumetra._core; the package lumetra re-exports what users need."""
+
+import os
+from typing import Optional, Union
+
+import numpy as np
+import numpy.typing as npt
+
+_Path = Union[str, bytes, os.PathLike[str], os.PathLike[bytes]]
+_Image = Union[npt.NDArray[np.uint8], npt.NDArray[np.uint16], _Path]
+
+__version__: str
+
+class Error(Exception): ...
+class ImageReadError(Error, OSError): ...
+class SizeMismatchError(Error, ValueError): ...
+class ParameterError(Error, ValueError): ...
+
+class Parameters:
+    alpha: float
+    beta: float
+    co: float
+    a: float
+    b: float
+    intra_a: bool
+    inter_a: bool
+    intra_c1: bool
+    inter_c1: bool
+    intra_c2: bool
+    inter_c2: bool
+    ppd: float
+    def __init__(
+        self,
+        *,
+        alpha: float = 1.0,
+        beta: float = 4.0,
+        co: float = 5.0,
+        a: float = 0.000751,
+        b: float = 3.8,
+        intra_a: bool = True,
+        inter_a: bool = False,
+        intra_c1: bool = True,
+        inter_c1: bool = False,
+        intra_c2: bool = True,
+        inter_c2: bool = False,
+        ppd: float = 60.0,
+    ) -> None: ...
+    def __eq__(self, other: object) -> bool: ...
+
+class Engine:
+    rows: int
+    cols: int
+    parameters: Parameters
+    def __init__(
+        self,
+        original: _Image,
+        params: Parameters,
+        *,
+        maxval: Optional[int] = None,
+        threads: int = 0,
+    ) -> None: ...
+    def score(
+        self, degraded: _Image, *, maxval: Optional[int] = None
+    ) -> tuple[float, float, npt.NDArray[np.float32]]: ...
+    def explain(
+        self, degraded: _Image, *, maxval: Optional[int] = None
+    ) -> tuple[
+        float,
+        float,
+        npt.NDArray[np.float32],
+        dict[str, npt.NDArray[np.float32]],
+        dict[str, float],
+    ]: ...
+
+def read_image(path: _Path) -> tuple[Union[npt.NDArray[np.uint8], npt.NDArray[np.uint16]], int]: ...

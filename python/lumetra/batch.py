@@ -1,0 +1,315 @@
+"""python3 -m lumetra.batch MANIFEST.csv --out RESULTS.csv: score a manifest of image pairs on
+a Dask cluster.
+
+The manifest has the columns ``reference,degraded`` (relative paths are taken from the
+manifest's folder).  Results are appended to RESULTS.csv as tasks finish, one whole line at a
+time, and the file is sorted into manifest order at the end; with --resume the pairs already
+in RESULTS.csv are skipped, so an interrupted batch loses nothing.
+"""
+
+from __future__ import annotations
+
+import argparse
+import csv
+import io
+import logging
+import math
+import os
+import sys
+import time
+from pathlib import Path
+from typing import Optional, TextIO
+
+from distributed import Client
+
+from lumetra._core import ParameterError, Parameters
+from lumetra.distributed import (
+    COLUMNS,
+    DEFAULT_CHUNK_SIZE,
+    EXPLANATION_COLUMNS,
+    local_client,
+    scored_chunks,
+)
+
+log = logging.getLogger("lumetra.batch")
+
+PROGRAM = "lumetra.batch"
+# Exit statuses, as the command line's: every pair scored; some pair failed (its row says
+# why); a usage error or an unusable manifest or output.
+EXIT_SUCCESS = 0
+EXIT_FAILURE = 1
+EXIT_USAGE = 2
+# Significant digits of the numbers written, as the command line's CSV: a float reads back
+# as itself.
+NUMBER_DIGITS = 9
+MANIFEST_COLUMNS = ("reference", "degraded")
+# Seconds a client waits for the scheduler given by --scheduler before giving up.
+SCHEDULER_TIMEOUT_SECONDS = 30
+
+
+class BatchError(Exception):
+    """A manifest or result file that the batch cannot use; ends the program before any work."""
+
+
+Pair = tuple[str, str]
+
+
+def read_manifest(path: Path) -> tuple[list[Pair], list[Pair]]:
+    """The pairs of a manifest as written in it, and as paths to open.
+
+    Raises
+    ------
+    BatchError
+        When the file cannot be read, lacks a column, or has a line that is not two paths.
+    """
+    folder = path.parent
+    try:
+        with open(path, newline="", encoding="utf-8") as text:
+            reader = csv.reader(text)
+            header = next(reader, None)
+            if header is None:
+                raise BatchError(f"{path}: empty; the first line must be reference,degraded")
+            missing = [name for name in MANIFEST_COLUMNS if name not in header]
+            if missing:
+                raise BatchError(
+                    f"{path}: no column {', '.join(missing)} (the first line must name "
+                    f"reference,degraded; got {','.join(header)})"
+                )
+            where = [header.index(name) for name in MANIFEST_COLUMNS]
+            written: list[Pair] = []
+            for fields in reader:
+                if not fields:
+                    continue
+                if len(fields) != len(header) or not all(fields[i] for i in where):
+                    raise BatchError(
+                        f"{path}:{reader.line_num}: expected {len(header)} fields with a "
+                        f"reference and a degraded path (got {','.join(fields)})"
+                    )
+                written.append((fields[where[0]], fields[where[1]]))
+    except (OSError, UnicodeDecodeError, csv.Error) as error:
+        raise BatchError(f"{path}: {error}") from error
+    if not written:
+        raise BatchError(f"{path}: no pairs")
+    opened = [(str(folder / reference), str(folder / degraded)) for reference, degraded in written]
+    return written, opened
+
+
+def _number(value: float) -> str:
+    return "" if math.isnan(value) else f"{value:.{NUMBER_DIGITS}g}"
+
+
+def _line(fields: list[str]) -> str:
+    text = io.StringIO()
+    csv.writer(text, lineterminator="\n").writerow(fields)
+    return text.getvalue()
+
+
+def _row_fields(pair: Pair, row: dict, columns: list[str]) -> list[str]:
+    fields = [pair[0], pair[1]]
+    for name in columns[2:]:
+        value = row[name]
+        fields.append(value if isinstance(value, str) else _number(value))
+    return fields
+
+
+def read_done(path: Path, columns: list[str]) -> dict[Pair, str]:
+    """The whole lines of an earlier run's results, by pair; a last line cut short by an
+    interruption is left out.
+
+    Raises
+    ------
+    BatchError
+        When the file has other columns than this run writes.
+    """
+    try:
+        text = path.read_text(encoding="utf-8")
+    except FileNotFoundError:
+        return {}
+    except (OSError, UnicodeDecodeError) as error:
+        raise BatchError(f"{path}: {error}") from error
+    whole = text[: text.rfind("\n") + 1]
+    lines = whole.splitlines(keepends=True)
+    if not lines:
+        return {}
+    if next(csv.reader([lines[0]])) != columns:
+        raise BatchError(
+            f"{path}: its columns are not this run's ({','.join(columns)}); "
+            "write to another file or drop --resume"
+        )
+    done = {}
+    for line in lines[1:]:
+        fields = next(csv.reader([line]), [])
+        if len(fields) == len(columns):
+            done[(fields[0], fields[1])] = line
+    return done
+
+
+class Progress:
+    """Pairs done, pairs per second and the time left, redrawn on one line of a terminal and
+    logged at INFO level."""
+
+    def __init__(self, total: int, already: int, stream: TextIO) -> None:
+        self.total = total
+        self.done = already
+        self._first = already
+        self._start = time.monotonic()
+        self._stream = stream if stream.isatty() else None
+
+    def advance(self, count: int) -> None:
+        self.done += count
+        elapsed = time.monotonic() - self._start
+        rate = (self.done - self._first) / elapsed if elapsed > 0 else 0.0
+        left = (self.total - self.done) / rate if rate > 0 else math.inf
+        text = f"{self.done}/{self.total} pairs, {rate:.1f} pairs/s, " + (
+            f"{left:.0f} s left" if math.isfinite(left) else "time left unknown"
+        )
+        log.info("%s", text)
+        if self._stream is not None:
+            self._stream.write("\r" + text + "\x1b[K")
+            self._stream.flush()
+
+    def close(self) -> None:
+        if self._stream is not None:
+            self._stream.write("\n")
+            self._stream.flush()
+
+
+def run(
+    written: list[Pair],
+    opened: list[Pair],
+    out: Path,
+    params: Parameters,
+    *,
+    client: Optional[Client],
+    resume: bool,
+    explain: bool,
+    workers: Optional[int],
+    chunk_size: int,
+) -> int:
+    """Score every pair not yet in `out`, append its line as its task finishes, then sort
+    `out` into manifest order.  Returns the exit status."""
+    columns = COLUMNS + (EXPLANATION_COLUMNS if explain else [])
+    done = read_done(out, columns) if resume else {}
+    # Each pair once, in manifest order, with the paths to open it by.
+    paths = dict(zip(written, opened))
+    wanted = list(paths)
+    todo = [pair for pair in wanted if pair not in done]
+    # The earlier whole lines stay; a line cut short goes.
+    with open(out, "w", encoding="utf-8", newline="") as results:
+        results.write(_line(columns))
+        for pair in wanted:
+            if pair in done:
+                results.write(done[pair])
+        results.flush()
+        progress = Progress(len(wanted), len(wanted) - len(todo), sys.stderr)
+        if todo:
+            with local_client(client, workers) as running:
+                to_open = [paths[pair] for pair in todo]
+                for indices, rows in scored_chunks(running, to_open, params, explain, chunk_size):
+                    for index, row in zip(indices, rows):
+                        line = _line(_row_fields(todo[index], row, columns))
+                        results.write(line)  # one whole line at a time
+                        done[todo[index]] = line
+                    results.flush()
+                    progress.advance(len(indices))
+        progress.close()
+    # Manifest order, written whole before it replaces the appended file.
+    sorted_path = out.with_name(out.name + ".sorting")
+    with open(sorted_path, "w", encoding="utf-8", newline="") as results:
+        results.write(_line(columns))
+        for pair in wanted:
+            results.write(done[pair])
+    os.replace(sorted_path, out)
+    failed = any(next(csv.reader([done[pair]]))[COLUMNS.index("error")] for pair in wanted)
+    return EXIT_FAILURE if failed else EXIT_SUCCESS
+
+
+def parser() -> argparse.ArgumentParser:
+    options = argparse.ArgumentParser(
+        prog=f"python3 -m {PROGRAM}",
+        description="Scores every (reference, degraded) pair of MANIFEST.csv on a Dask "
+        "cluster and writes one row per pair: the measure (pooled visible error, lower is "
+        "better), the score (1 to 5, higher is better) and an error column.",
+        epilog="Exit status: 0 when every pair was scored, 1 when any failed (its row says "
+        "why), 2 for a usage error or an unusable manifest.",
+    )
+    options.add_argument("manifest", type=Path, metavar="MANIFEST.csv",
+                         help="columns reference,degraded; relative paths from its folder")
+    options.add_argument("--out", type=Path, required=True, metavar="RESULTS.csv",
+                         help="the results, in manifest order")
+    options.add_argument("--scheduler", metavar="tcp://HOST:PORT",
+                         help="run on this cluster (default: a local one, one "
+                         "single-threaded worker per core)")
+    options.add_argument("--workers", type=int, metavar="N",
+                         help="workers of the local cluster (default: one per core)")
+    options.add_argument("--resume", action="store_true",
+                         help="keep the pairs already in RESULTS.csv and score the others")
+    options.add_argument("--explain", action="store_true",
+                         help="add where each measure comes from (the columns of lumetra "
+                         "--explain)")
+    options.add_argument("--chunk-size", type=int, default=DEFAULT_CHUNK_SIZE, metavar="N",
+                         help=f"most pairs per task (default: {DEFAULT_CHUNK_SIZE})")
+    options.add_argument("--verbose", action="store_true", help="log progress to stderr")
+    model = options.add_argument_group("model parameters (defaults: the model's)")
+    model.add_argument("--alpha", type=float, help="exponent of the 32 x 32 block weight")
+    model.add_argument("--beta", type=float, help="exponent of the Minkowski mean")
+    model.add_argument("--co", type=float,
+                       help="weight of pixels where the edge structure changed")
+    model.add_argument("-a", "--slope", dest="a", type=float,
+                       help="slope of the score line: score = offset - slope x measure")
+    model.add_argument("-b", "--offset", dest="b", type=float, help="score of a zero measure")
+    for name, what in [
+        ("intra-a", "intra-channel masking of the A bands"),
+        ("inter-a", "inter-channel switch of A"),
+        ("intra-c1", "intra-channel masking of the C1 bands"),
+        ("inter-c1", "masking of the C1 bands by the A and C2 bands"),
+        ("intra-c2", "intra-channel masking of the C2 bands"),
+        ("inter-c2", "inter-channel switch of C2"),
+    ]:
+        model.add_argument(f"--{name}", action=argparse.BooleanOptionalAction, help=what)
+    model.add_argument("--ppd", type=float,
+                       help="pixels per degree of visual angle (larger: a farther viewer, "
+                       "fine detail matters less)")
+    return options
+
+
+PARAMETER_OPTIONS = ("alpha", "beta", "co", "a", "b", "intra_a", "inter_a", "intra_c1",
+                     "inter_c1", "intra_c2", "inter_c2", "ppd")
+
+
+def main(argv: Optional[list[str]] = None) -> int:
+    options = parser()
+    args = options.parse_args(argv)
+    # The batch's own messages only: Dask's loggers keep their own configuration.
+    if not log.handlers:
+        handler = logging.StreamHandler(sys.stderr)
+        handler.setFormatter(logging.Formatter(f"{PROGRAM}: %(message)s"))
+        log.addHandler(handler)
+    log.setLevel(logging.INFO if args.verbose else logging.WARNING)
+    if args.chunk_size < 1:
+        options.error(f"--chunk-size must be at least 1 (got {args.chunk_size})")
+    if args.workers is not None and args.workers < 1:
+        options.error(f"--workers must be at least 1 (got {args.workers})")
+    given = {name: getattr(args, name) for name in PARAMETER_OPTIONS}
+    try:
+        params = Parameters(**{k: v for k, v in given.items() if v is not None})
+        written, opened = read_manifest(args.manifest)
+    except (ParameterError, BatchError) as error:
+        options.exit(EXIT_USAGE, f"{PROGRAM}: {error}\n")
+    client = None
+    try:
+        if args.scheduler:
+            client = Client(args.scheduler, timeout=SCHEDULER_TIMEOUT_SECONDS)
+        return run(written, opened, args.out, params, client=client, resume=args.resume,
+                   explain=args.explain, workers=args.workers, chunk_size=args.chunk_size)
+    except BatchError as error:
+        options.exit(EXIT_USAGE, f"{PROGRAM}: {error}\n")
+    except Exception as error:  # results not writable, the cluster gone: one line, status 1
+        options.exit(EXIT_FAILURE, f"{PROGRAM}: {error}\n")
+    finally:
+        if client is not None:
+            client.close()
+
+
+if __name__ == "__main__":
+    sys.exit(main())

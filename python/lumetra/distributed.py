@@ -1,0 +1,263 @@
+"""Scoring many image pairs on a Dask cluster.
+
+The pairs are grouped by reference and cut into small tasks (up to `chunk_size` degraded files
+each), so that the cluster can balance them.  Each worker keeps the engines it has built, in
+a cache bounded by memory that drops the least recently used first: one reference is
+decomposed once per worker, not once per pair.  The tasks of one reference are first offered
+to one worker, which already holds its engine; idle workers may still take them.
+
+A file that cannot be read, or is not the reference's size, becomes a row with an error and
+the batch goes on.
+"""
+
+from __future__ import annotations
+
+import os
+import threading
+from collections import OrderedDict
+from contextlib import contextmanager
+from typing import Callable, Iterable, Iterator, Optional, Union
+
+import numpy as np
+import pandas as pd
+from distributed import Client, LocalCluster, as_completed, get_worker
+
+from lumetra._api import Engine
+from lumetra._core import Error, Parameters
+
+PathLike = Union[str, "os.PathLike[str]"]
+
+#: The columns of every result, before the explanation's.
+COLUMNS = ["reference", "degraded", "measure", "score", "error"]
+#: The columns --explain adds, in the command line's order.
+EXPLANATION_COLUMNS = [
+    "term_base", "term_crown2", "term_crown3", "term_crown4", "channel_A", "channel_C1",
+    "channel_C2", "structure_share", "p50", "p95", "p99", "max",
+]
+
+# Degraded files per task: small enough for the scheduler to balance a batch, large enough
+# that a task's overhead is small next to its scoring.
+DEFAULT_CHUNK_SIZE = 16
+# Bytes an engine holds per pixel of its reference: 27 masked bands and the band filters in
+# float, the edge map and scratch, rounded up.
+ENGINE_BYTES_PER_PIXEL = 160
+# The part of a worker's memory limit its engines may take; the rest is for scoring.
+ENGINE_MEMORY_SHARE = 0.25
+# The attribute under which a worker keeps its engines.
+_CACHE_ATTRIBUTE = "lumetra_engines"
+
+
+class EngineCache:
+    """Engines by (reference, parameters), at most `budget` bytes of them, least recently used
+    dropped first.  Safe for the threads of one worker."""
+
+    def __init__(self, budget: int) -> None:
+        self._budget = budget
+        self._engines: OrderedDict[tuple[str, str], tuple[Engine, int]] = OrderedDict()
+        self._lock = threading.Lock()
+
+    def get(self, reference: str, params: Parameters, build: Callable[[], Engine]) -> Engine:
+        # The repr holds every value in its shortest exact text, so it tells parameters apart.
+        key = (reference, repr(params))
+        with self._lock:
+            if key in self._engines:
+                self._engines.move_to_end(key)
+                return self._engines[key][0]
+        engine = build()
+        rows, cols = engine.shape
+        size = rows * cols * ENGINE_BYTES_PER_PIXEL
+        with self._lock:
+            self._engines[key] = (engine, size)
+            self._engines.move_to_end(key)
+            # The newest engine always stays, even alone above the budget.
+            while len(self._engines) > 1 and self._held() > self._budget:
+                self._engines.popitem(last=False)
+        return engine
+
+    def _held(self) -> int:
+        return sum(size for _, size in self._engines.values())
+
+    def __len__(self) -> int:
+        return len(self._engines)
+
+
+def _worker_cache() -> EngineCache:
+    worker = get_worker()
+    cache = getattr(worker, _CACHE_ATTRIBUTE, None)
+    if cache is None:
+        limit = worker.memory_manager.memory_limit or (
+            os.sysconf("SC_PAGE_SIZE") * os.sysconf("SC_PHYS_PAGES")
+        )
+        cache = EngineCache(int(limit * ENGINE_MEMORY_SHARE))
+        setattr(worker, _CACHE_ATTRIBUTE, cache)
+    return cache
+
+
+def _error_row(error: str, explain: bool) -> dict:
+    row = {"measure": np.nan, "score": np.nan, "error": error}
+    if explain:
+        row.update(dict.fromkeys(EXPLANATION_COLUMNS, np.nan))
+    return row
+
+
+def score_chunk(
+    reference: str, degraded: list[str], params: Parameters, explain: bool
+) -> list[dict]:
+    """Score degraded files against one reference on a worker: one dict per file, in order.
+
+    Runs on a Dask worker, whose engine cache it uses.  Every Lumetra error (a file that
+    cannot be read, a size that differs) becomes that row's ``error``.
+    """
+    try:
+        engine = _worker_cache().get(
+            reference, params, lambda: Engine(reference, params, threads=1)
+        )
+    except Error as error:
+        return [_error_row(f"reference: {error}", explain) for _ in degraded]
+    rows = []
+    for path in degraded:
+        try:
+            result = engine.score(path, explain)
+        except Error as error:
+            rows.append(_error_row(str(error), explain))
+            continue
+        row = {"measure": result.measure, "score": result.score, "error": ""}
+        if explain:
+            row.update(result.explanation)
+        rows.append(row)
+    return rows
+
+
+@contextmanager
+def local_client(client: Optional[Client], workers: Optional[int] = None) -> Iterator[Client]:
+    """`client` itself, or without one a client of a local cluster of `workers` (default: one
+    per core) single-threaded workers, closed again on leaving."""
+    if client is not None:
+        yield client
+        return
+    with LocalCluster(
+        n_workers=workers or os.cpu_count() or 1,
+        threads_per_worker=1,
+        dashboard_address=":0",  # any free port: never a clash with another cluster's
+    ) as cluster, Client(cluster) as local:
+        yield local
+
+
+def _chunks(references: list[str], chunk_size: int) -> list[tuple[str, list[int]]]:
+    """(reference, indices of its pairs) for each task: pairs grouped by reference, in order."""
+    by_reference: dict[str, list[int]] = {}
+    for index, reference in enumerate(references):
+        by_reference.setdefault(reference, []).append(index)
+    return [
+        (reference, indices[start : start + chunk_size])
+        for reference, indices in by_reference.items()
+        for start in range(0, len(indices), chunk_size)
+    ]
+
+
+def scored_chunks(
+    client: Client,
+    pairs: list[tuple[str, str]],
+    params: Parameters,
+    explain: bool,
+    chunk_size: int = DEFAULT_CHUNK_SIZE,
+) -> Iterator[tuple[list[int], list[dict]]]:
+    """Score (reference, degraded) pairs on `client`'s cluster, yielding each task's results
+    as it finishes: the indices of its pairs and one row dict (``measure``, ``score``,
+    ``error`` and the explanation's columns) for each.
+
+    A worker that dies has its tasks rerun elsewhere by the scheduler; a task that fails
+    for good (it killed every worker that tried it) yields error rows.
+    """
+    workers = sorted(client.scheduler_info()["workers"])
+    references = [os.path.abspath(reference) for reference, _ in pairs]
+    degraded = [os.path.abspath(path) for _, path in pairs]
+    futures = {}
+    preferred: dict[str, str] = {}
+    for reference, indices in _chunks(references, chunk_size):
+        if workers and reference not in preferred:
+            preferred[reference] = workers[len(preferred) % len(workers)]
+        # Offered first to the worker that holds the reference's engine; any may take it.
+        placement = (
+            {"workers": [preferred[reference]], "allow_other_workers": True} if workers else {}
+        )
+        future = client.submit(
+            score_chunk,
+            reference,
+            [degraded[i] for i in indices],
+            params,
+            explain,
+            pure=False,
+            **placement,
+        )
+        futures[future] = indices
+    try:
+        for future in as_completed(futures):
+            indices = futures.pop(future)
+            try:
+                rows = future.result()
+            except Exception as failure:  # the task's own failure, whatever it was
+                rows = [_error_row(f"task failed: {failure}", explain) for _ in indices]
+            yield indices, rows
+    finally:
+        # Stopped early (the caller failed or gave up): nothing is left running or held.
+        if futures:
+            client.cancel(list(futures))
+
+
+def score_pairs(
+    pairs: Iterable[tuple[PathLike, PathLike]],
+    params: Optional[Parameters] = None,
+    client: Optional[Client] = None,
+    explain: bool = False,
+    *,
+    chunk_size: int = DEFAULT_CHUNK_SIZE,
+) -> pd.DataFrame:
+    """Score (reference, degraded) pairs of image files on a Dask cluster.
+
+    Parameters
+    ----------
+    pairs : iterable of (path, path)
+        The image files, reference first.  Relative paths are taken from the current folder;
+        every worker must be able to read the files at the same absolute paths.
+    params : lumetra.Parameters, optional
+        The model's parameters; the defaults when not given.
+    client : distributed.Client, optional
+        The cluster to run on.  Without one, a local cluster with one single-threaded worker
+        per core is started and closed again.
+    explain : bool, default False
+        Add the explanation numbers (the command line's ``--explain`` columns).
+    chunk_size : int, default 16
+        Most degraded files one task scores.
+
+    Returns
+    -------
+    pandas.DataFrame
+        One row per pair, in the order given: ``reference`` and ``degraded`` as given,
+        ``measure`` (lower is better), ``score`` (higher is better), ``error`` (empty for a
+        scored pair; NaN measure and score otherwise), then the explanation's columns when
+        asked for.
+
+    Raises
+    ------
+    ValueError
+        When a pair is not two paths or `chunk_size` is less than 1.
+    """
+    if params is None:
+        params = Parameters()
+    if chunk_size < 1:
+        raise ValueError(f"chunk_size must be at least 1 (got {chunk_size})")
+    given = [tuple(pair) for pair in pairs]
+    if any(len(pair) != 2 for pair in given):
+        raise ValueError("every pair must be (reference, degraded)")
+    as_text = [(os.fspath(reference), os.fspath(path)) for reference, path in given]
+    rows: list[Optional[dict]] = [None] * len(as_text)
+    with local_client(client) as running:
+        for indices, scored in scored_chunks(running, as_text, params, explain, chunk_size):
+            for index, row in zip(indices, scored):
+                rows[index] = row
+    columns = COLUMNS + (EXPLANATION_COLUMNS if explain else [])
+    frame = pd.DataFrame(rows, columns=columns[2:])
+    frame.insert(0, "degraded", [path for _, path in as_text])
+    frame.insert(0, "reference", [reference for reference, _ in as_text])
+    return frame[columns]

@@ -1,0 +1,349 @@
+// lumetra._core: the binding of the core's parameter type, engine and image reader.
+//
+// It converts and nothing more: paths and arrays in (ImageArrays.h), the GIL released around
+// every file read and every comparison, numbers, dicts and arrays out.  The package's
+// pure-Python modules build the public API on top of it; the numbers are those of the
+// command line, which runs the same core.
+
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <optional>
+#include <string>
+#include <type_traits>
+#include <utility>
+
+#include "ImageArrays.h"
+#include "engine/Explanation.h"
+#include "engine/Lumetra2.h"
+#include "engine/Parameters.h"
+#include "image/Error.h"
+#include "image/ImageHeader.h"
+
+#ifndef LUMETRA_VERSION
+#error "LUMETRA_VERSION must be defined by the build (the CMake project version)"
+#endif
+
+namespace py = pybind11;
+
+namespace lumetra::python {
+
+namespace {
+
+// The names of the explanation maps and numbers: the command line's CSV column names.
+constexpr std::array<const char*, kErrorTermCount> kTermNames{"term_base", "term_crown2",
+                                                              "term_crown3", "term_crown4"};
+constexpr std::array<const char*, kChannelCount> kChannelNames{"channel_A", "channel_C1",
+                                                               "channel_C2"};
+
+// Python's text of a number: the shortest that reads back as the same value, with ".0" on
+// whole numbers.
+template <typename T>
+std::string numberText(T value) {
+    if (std::isnan(value)) return "nan";
+    if (std::isinf(value)) return value > 0 ? "inf" : "-inf";
+    char text[32];
+    const std::string digits(text, std::to_chars(text, text + sizeof text, value).ptr);
+    return digits.find_first_of(".e") == std::string::npos ? digits + ".0" : digits;
+}
+
+std::string boolText(bool value) {
+    return value ? "True" : "False";
+}
+
+// A Python float as a model parameter: the nearest float, or an infinity beyond its range
+// (which validate() then refuses).
+float toFloat(double value) {
+    constexpr double kLargest = std::numeric_limits<float>::max();
+    if (value > kLargest) return std::numeric_limits<float>::infinity();
+    if (value < -kLargest) return -std::numeric_limits<float>::infinity();
+    return static_cast<float>(value);
+}
+
+template <typename>
+struct FieldOf;
+template <typename T>
+struct FieldOf<T Parameters::*> {
+    using Type = T;
+};
+
+// A parameter as a read-write property; a value that does not validate raises ValueError
+// and leaves the parameters as they were.
+template <auto member>
+void addField(py::class_<Parameters>& parameters, const char* name, const char* doc) {
+    using Type = typename FieldOf<decltype(member)>::Type;
+    using Given = std::conditional_t<std::is_same_v<Type, float>, double, Type>;
+    parameters.def_property(
+        name, [](const Parameters& p) { return p.*member; },
+        [](Parameters& p, Given value) {
+            Parameters changed = p;
+            if constexpr (std::is_same_v<Type, float>) {
+                changed.*member = toFloat(value);
+            } else {
+                changed.*member = value;
+            }
+            changed.validate();
+            p = changed;
+        },
+        doc);
+}
+
+std::string parametersRepr(const Parameters& p) {
+    return "lumetra.Parameters(alpha=" + numberText(p.alpha) + ", beta=" + numberText(p.beta) +
+           ", co=" + numberText(p.co) + ", a=" + numberText(p.a) + ", b=" + numberText(p.b) +
+           ", intra_a=" + boolText(p.intraA) + ", inter_a=" + boolText(p.interA) +
+           ", intra_c1=" + boolText(p.intraC1) + ", inter_c1=" + boolText(p.interC1) +
+           ", intra_c2=" + boolText(p.intraC2) + ", inter_c2=" + boolText(p.interC2) +
+           ", ppd=" + numberText(p.pixelsPerDegree) + ")";
+}
+
+constexpr std::size_t kParameterCount = 12;
+
+py::tuple parametersState(const Parameters& p) {
+    return py::make_tuple(p.alpha, p.beta, p.co, p.a, p.b, p.intraA, p.interA, p.intraC1, p.interC1,
+                          p.intraC2, p.interC2, p.pixelsPerDegree);
+}
+
+Parameters parametersOfState(const py::tuple& state) {
+    if (state.size() != kParameterCount) throw py::value_error("not a pickled lumetra.Parameters");
+    Parameters p;
+    p.alpha = state[0].cast<float>();
+    p.beta = state[1].cast<float>();
+    p.co = state[2].cast<float>();
+    p.a = state[3].cast<float>();
+    p.b = state[4].cast<float>();
+    p.intraA = state[5].cast<bool>();
+    p.interA = state[6].cast<bool>();
+    p.intraC1 = state[7].cast<bool>();
+    p.interC1 = state[8].cast<bool>();
+    p.intraC2 = state[9].cast<bool>();
+    p.interC2 = state[10].cast<bool>();
+    p.pixelsPerDegree = state[11].cast<double>();
+    p.validate();
+    return p;
+}
+
+constexpr const char* kParametersDoc =
+    R"doc(The model's parameters, validated as the command line validates them.
+
+Every parameter is keyword-only; the defaults are the model's own.  Numbers are kept as the
+model computes with them: 32-bit floats (ppd: 64-bit).  Assigning an attribute validates the
+new value too.
+
+Parameters
+----------
+alpha : float
+    Exponent of the 32 x 32 block weight, at least 0: 0 weighs every block alike, larger
+    values let the blocks with the most error dominate.
+beta : float
+    Exponent of the Minkowski mean of the weighted error map, greater than 0: larger values
+    stress the worst pixels.
+co : float
+    Weight of the pixels where the edge structure changed (1 elsewhere), at least 0.
+a : float
+    Slope of the score line, score = b - a x measure (clamped to 1 .. 5); not 0.
+b : float
+    Offset of the score line: the score of a zero measure.
+intra_a, intra_c1, intra_c2 : bool
+    Intra-channel masking of the A, C1 and C2 bands.
+inter_a, inter_c1, inter_c2 : bool
+    Masking of a channel's bands by the other channels (inter_a and inter_c2 enable no step
+    of their own).
+ppd : float
+    Pixels per degree of visual angle at the viewer's eye, greater than 0.  Larger values
+    (a farther viewer, a denser screen) make fine detail less visible and the measure fall.
+
+Raises
+------
+ValueError
+    (lumetra.ParameterError) when a value is not usable, with the command line's message,
+    for example "beta must be greater than 0 (got -1)".
+)doc";
+
+// The degraded image of a comparison.  A file of the wrong size is refused for the price of
+// its header, with the command line's message naming the file.
+RgbImage degradedImageOf(const Lumetra2& engine, py::handle degraded,
+                         std::optional<long long> maxval) {
+    const std::optional<std::string> path = pathOf(degraded);
+    if (!path || maxval) return imageOf(degraded, maxval);
+    py::gil_scoped_release released;
+    const ImageHeader header = readImageHeader(*path);
+    engine.checkSize(*path, header.rows, header.cols);
+    RgbImage image(*path);
+    engine.checkSize(*path, image);
+    return image;
+}
+
+py::dict mapsOf(ExplanationMaps&& maps) {
+    py::dict named;
+    for (unsigned t = 0; t < kErrorTermCount; ++t) {
+        named[kTermNames[t]] = arrayOf(std::move(maps.terms[t]));
+    }
+    for (unsigned c = 0; c < kChannelCount; ++c) {
+        named[kChannelNames[c]] = arrayOf(std::move(maps.channels[c]));
+    }
+    named["block_weight"] = arrayOf(std::move(maps.blockWeight));
+    named["edge_zone"] = arrayOf(std::move(maps.edgeZone));
+    named["share"] = arrayOf(std::move(maps.share));
+    return named;
+}
+
+py::dict numbersOf(const ExplanationNumbers& numbers) {
+    py::dict named;
+    for (unsigned t = 0; t < kErrorTermCount; ++t) named[kTermNames[t]] = numbers.termShares[t];
+    for (unsigned c = 0; c < kChannelCount; ++c) {
+        named[kChannelNames[c]] = numbers.channelShares[c];
+    }
+    named["structure_share"] = numbers.structureShare;
+    named["p50"] = numbers.percentiles.p50;
+    named["p95"] = numbers.percentiles.p95;
+    named["p99"] = numbers.percentiles.p99;
+    named["max"] = numbers.percentiles.max;
+    return named;
+}
+
+void bindErrors(py::module_& m) {
+    // Translators are tried newest first, so the base class goes first.
+    const py::handle error = py::register_exception<Error>(m, "Error");
+    py::register_exception<ImageReadError>(m, "ImageReadError",
+                                           py::make_tuple(error, py::handle(PyExc_OSError)));
+    py::register_exception<SizeMismatchError>(m, "SizeMismatchError",
+                                              py::make_tuple(error, py::handle(PyExc_ValueError)));
+    py::register_exception<ParameterError>(m, "ParameterError",
+                                           py::make_tuple(error, py::handle(PyExc_ValueError)));
+}
+
+void bindParameters(py::module_& m) {
+    const Parameters d;
+    py::class_<Parameters> parameters(m, "Parameters", kParametersDoc);
+    parameters.def(py::init([](double alpha, double beta, double co, double a, double b,
+                               bool intraA, bool interA, bool intraC1, bool interC1, bool intraC2,
+                               bool interC2, double ppd) {
+                       Parameters p;
+                       p.alpha = toFloat(alpha);
+                       p.beta = toFloat(beta);
+                       p.co = toFloat(co);
+                       p.a = toFloat(a);
+                       p.b = toFloat(b);
+                       p.intraA = intraA;
+                       p.interA = interA;
+                       p.intraC1 = intraC1;
+                       p.interC1 = interC1;
+                       p.intraC2 = intraC2;
+                       p.interC2 = interC2;
+                       p.pixelsPerDegree = ppd;
+                       p.validate();
+                       return p;
+                   }),
+                   py::kw_only(), py::arg_v("alpha", double{d.alpha}, numberText(d.alpha).c_str()),
+                   py::arg_v("beta", double{d.beta}, numberText(d.beta).c_str()),
+                   py::arg_v("co", double{d.co}, numberText(d.co).c_str()),
+                   py::arg_v("a", double{d.a}, numberText(d.a).c_str()),
+                   py::arg_v("b", double{d.b}, numberText(d.b).c_str()),
+                   py::arg("intra_a") = d.intraA, py::arg("inter_a") = d.interA,
+                   py::arg("intra_c1") = d.intraC1, py::arg("inter_c1") = d.interC1,
+                   py::arg("intra_c2") = d.intraC2, py::arg("inter_c2") = d.interC2,
+                   py::arg_v("ppd", d.pixelsPerDegree, numberText(d.pixelsPerDegree).c_str()));
+    addField<&Parameters::alpha>(parameters, "alpha", "Exponent of the block weight (>= 0).");
+    addField<&Parameters::beta>(parameters, "beta", "Exponent of the Minkowski mean (> 0).");
+    addField<&Parameters::co>(parameters, "co", "Weight where the edge structure changed.");
+    addField<&Parameters::a>(parameters, "a", "Slope of the score line (not 0).");
+    addField<&Parameters::b>(parameters, "b", "Offset of the score line.");
+    addField<&Parameters::intraA>(parameters, "intra_a", "Intra-channel masking of A.");
+    addField<&Parameters::interA>(parameters, "inter_a", "Inter-channel switch of A.");
+    addField<&Parameters::intraC1>(parameters, "intra_c1", "Intra-channel masking of C1.");
+    addField<&Parameters::interC1>(parameters, "inter_c1", "Masking of C1 by A and C2.");
+    addField<&Parameters::intraC2>(parameters, "intra_c2", "Intra-channel masking of C2.");
+    addField<&Parameters::interC2>(parameters, "inter_c2", "Inter-channel switch of C2.");
+    addField<&Parameters::pixelsPerDegree>(parameters, "ppd", "Pixels per degree (> 0).");
+    parameters.def("__repr__", &parametersRepr);
+    parameters.def(
+        "__eq__", [](const Parameters& p, const Parameters& q) { return p == q; },
+        py::is_operator());
+    parameters.def(py::pickle(&parametersState, &parametersOfState));
+}
+
+void bindEngine(py::module_& m) {
+    py::class_<Lumetra2> engine(m, "Engine",
+                                "The engine of one original image (see lumetra.Engine).");
+    engine.def(py::init([](py::handle original, const Parameters& parameters,
+                           std::optional<long long> maxval, long long threads) {
+                   if (threads < 0 || threads > std::numeric_limits<unsigned>::max()) {
+                       throw py::value_error(
+                           "threads must be 0 (every core) or a number of threads (got " +
+                           std::to_string(threads) + ")");
+                   }
+                   const RgbImage image = imageOf(original, maxval);
+                   py::gil_scoped_release released;
+                   return std::make_unique<Lumetra2>(
+                       image, parameters, ExecutionOptions{static_cast<unsigned>(threads)});
+               }),
+               py::arg("original"), py::arg("params"), py::kw_only(),
+               py::arg("maxval") = py::none(), py::arg("threads") = 0);
+    engine.def(
+        "score",
+        [](const Lumetra2& self, py::handle degraded, std::optional<long long> maxval) {
+            const RgbImage image = degradedImageOf(self, degraded, maxval);
+            Comparison compared = [&] {
+                py::gil_scoped_release released;
+                return self.compare(image);
+            }();
+            return py::make_tuple(compared.mobj(), compared.nobj(),
+                                  arrayOf(std::move(compared.err())));
+        },
+        "(measure, score, error map) of a degraded image.", py::arg("degraded"), py::kw_only(),
+        py::arg("maxval") = py::none());
+    engine.def(
+        "explain",
+        [](const Lumetra2& self, py::handle degraded, std::optional<long long> maxval) {
+            const RgbImage image = degradedImageOf(self, degraded, maxval);
+            Explanation explained = [&] {
+                py::gil_scoped_release released;
+                return self.explain(image);
+            }();
+            Comparison& compared = explained.comparison;
+            return py::make_tuple(compared.mobj(), compared.nobj(),
+                                  arrayOf(std::move(compared.err())),
+                                  mapsOf(std::move(explained.maps)), numbersOf(explained.numbers));
+        },
+        "(measure, score, error map, maps, numbers) of a degraded image.", py::arg("degraded"),
+        py::kw_only(), py::arg("maxval") = py::none());
+    engine.def_property_readonly("rows", &Lumetra2::rows);
+    engine.def_property_readonly("cols", &Lumetra2::cols);
+    // A copy: the engine's own parameters must not change under it.
+    engine.def_property_readonly("parameters",
+                                 [](const Lumetra2& self) { return self.parameters(); });
+}
+
+}  // namespace
+
+}  // namespace lumetra::python
+
+PYBIND11_MODULE(_core, m) {
+    using namespace lumetra::python;
+    m.doc() = "The binding of Lumetra's core; use the package lumetra.";
+    m.attr("__version__") = LUMETRA_VERSION;
+    bindErrors(m);
+    bindParameters(m);
+    bindEngine(m);
+    m.def(
+        "read_image",
+        [](py::handle path) {
+            const std::optional<std::string> name = pathOf(path);
+            if (!name) {
+                throw py::type_error(std::string("read_image takes a path (got ") +
+                                     Py_TYPE(path.ptr())->tp_name + ")");
+            }
+            const lumetra::RgbImage image = [&] {
+                py::gil_scoped_release released;
+                return lumetra::RgbImage(*name);
+            }();
+            return py::make_tuple(samplesOf(image), image.maxval());
+        },
+        "(H x W x 3 samples, maxval) of an image file.", py::arg("path"));
+}

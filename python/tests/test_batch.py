@@ -1,0 +1,178 @@
+"""python3 -m lumetra.batch: every pair exactly once with the command line's values, whatever
+the interruption, and unusable manifests refused before any work."""
+
+from __future__ import annotations
+
+import csv
+import os
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import threading
+from pathlib import Path
+
+import pytest
+
+from commandline import as_float32
+from lumetra.batch import EXIT_FAILURE, EXIT_SUCCESS, EXIT_USAGE, main
+
+DEGRADATIONS = ("copy", "noise", "blur", "blocks", "hue")
+ORIGINALS = ("scene64", "scene97x64", "scene128x96")
+# The longest a batch and the cluster it runs on may take before the test kills them all.
+CLUSTER_TIMEOUT_SECONDS = 120
+
+
+def make_manifest(golden: Path, folder: Path, copies: int) -> tuple[Path, list[tuple[str, str]]]:
+    """A manifest of every golden original with `copies` copies of each of its degraded
+    files, with paths relative to the manifest; returns it and its pairs as written."""
+    images = folder / "images"
+    images.mkdir()
+    pairs = []
+    for stem in ORIGINALS:
+        shutil.copy(golden / f"{stem}.ppm", images)
+        for d in DEGRADATIONS:
+            for k in range(copies):
+                shutil.copy(golden / f"{stem}__{d}.ppm", images / f"{stem}__{d}-{k}.ppm")
+                pairs.append((f"images/{stem}.ppm", f"images/{stem}__{d}-{k}.ppm"))
+    manifest = folder / "manifest.csv"
+    with open(manifest, "w", newline="") as text:
+        csv.writer(text).writerows([("reference", "degraded"), *pairs])
+    return manifest, pairs
+
+
+def command_line_values(command_line, folder: Path, pairs) -> dict[tuple[str, str], tuple]:
+    """(measure, score) of every pair, as the command line gives them."""
+    values = {}
+    for stem in ORIGINALS:
+        mine = [pair for pair in pairs if pair[0] == f"images/{stem}.ppm"]
+        rows = command_line.rows(folder / mine[0][0], [folder / d for _, d in mine])
+        for pair, row in zip(mine, rows):
+            values[pair] = (as_float32(row["measure"]), as_float32(row["score"]))
+    return values
+
+
+def read_results(path: Path) -> list[dict]:
+    with open(path, newline="") as text:
+        return list(csv.DictReader(text))
+
+
+def assert_every_pair_once(results, pairs, values) -> None:
+    assert [(row["reference"], row["degraded"]) for row in results] == pairs
+    for row in results:
+        pair = (row["reference"], row["degraded"])
+        assert row["error"] == "", row
+        assert (as_float32(row["measure"]), as_float32(row["score"])) == values[pair], pair
+
+
+def free_port() -> int:
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+def test_a_batch_on_a_cluster_survives_a_dead_worker(golden, command_line, tmp_path):
+    manifest, pairs = make_manifest(golden, tmp_path, copies=2)  # 30 pairs
+    values = command_line_values(command_line, tmp_path, pairs)
+    out = tmp_path / "results.csv"
+    address = f"tcp://127.0.0.1:{free_port()}"
+    started: list[subprocess.Popen] = []
+
+    def start(*arguments: str, **pipes) -> subprocess.Popen:
+        pipes.setdefault("stdout", subprocess.DEVNULL)
+        pipes.setdefault("stderr", subprocess.DEVNULL)
+        process = subprocess.Popen([sys.executable, "-m", *arguments], text=True, **pipes)
+        started.append(process)
+        return process
+
+    # Whatever happens, nothing the test started outlives it or runs past the time limit.
+    watchdog = threading.Timer(CLUSTER_TIMEOUT_SECONDS, lambda: [p.kill() for p in started])
+    watchdog.start()
+    try:
+        start("distributed.cli.dask_scheduler", "--host", "127.0.0.1", "--port",
+              address.rsplit(":", 1)[1], "--no-dashboard")
+        workers = [
+            start("distributed.cli.dask_worker", address, "--nthreads", "1", "--no-nanny",
+                  "--host", "127.0.0.1", "--no-dashboard")
+            for _ in range(2)
+        ]
+        batch = start("lumetra.batch", str(manifest), "--out", str(out), "--scheduler",
+                      address, "--chunk-size", "1", "--verbose", stderr=subprocess.PIPE)
+        killed = False
+        said = []
+        for line in batch.stderr:
+            said.append(line)
+            # The first pair is done: one worker dies in the middle of the batch.
+            if not killed and " pairs, " in line:
+                workers[0].send_signal(signal.SIGKILL)
+                killed = True
+        assert batch.wait() == EXIT_SUCCESS, "".join(said)
+        assert killed
+    finally:
+        watchdog.cancel()
+        for process in started:
+            process.kill()
+            process.wait()
+    assert_every_pair_once(read_results(out), pairs, values)
+
+
+def test_a_resumed_local_batch_keeps_whole_lines_and_sorts(golden, command_line, tmp_path):
+    manifest, pairs = make_manifest(golden, tmp_path, copies=1)
+    values = command_line_values(command_line, tmp_path, pairs)
+    out = tmp_path / "results.csv"
+    # An interrupted earlier run: two whole lines out of order (one with a value this run
+    # would not give, to show that it is kept, not scored again) and a line cut short.
+    kept = pairs[4]
+    values[kept] = (as_float32("123"), values[kept][1])
+    out.write_text(
+        "reference,degraded,measure,score,error\n"
+        f"{pairs[9][0]},{pairs[9][1]},{values[pairs[9]][0]:.9g},{values[pairs[9]][1]:.9g},\n"
+        f"{kept[0]},{kept[1]},123,{values[kept][1]:.9g},\n"
+        f"{pairs[0][0]},{pairs[0][1]},73"
+    )
+    status = main([str(manifest), "--out", str(out), "--resume", "--workers", "2"])
+    assert status == EXIT_SUCCESS
+    assert_every_pair_once(read_results(out), pairs, values)
+
+
+# Manifests that must be refused before any work, and a word of each message.
+BAD_MANIFESTS = {
+    "missing column": ("reference,image\na.png,b.png\n", "no column degraded"),
+    "extra field": ("reference,degraded\na.png,b.png,c.png\n", "manifest.csv:2"),
+    "empty path": ("reference,degraded\na.png,b.png\na.png,\n", "manifest.csv:3"),
+    "no pairs": ("reference,degraded\n", "no pairs"),
+    "not text": (b"reference,degraded\n\xff\xfe,b\n", "manifest.csv"),
+}
+
+
+@pytest.mark.parametrize("case", BAD_MANIFESTS)
+def test_unusable_manifests_are_refused_before_any_work(tmp_path, capsys, case):
+    content, word = BAD_MANIFESTS[case]
+    manifest = tmp_path / "manifest.csv"
+    if isinstance(content, bytes):
+        manifest.write_bytes(content)
+    else:
+        manifest.write_text(content)
+    out = tmp_path / "results.csv"
+    with pytest.raises(SystemExit) as exited:
+        main([str(manifest), "--out", str(out)])
+    assert exited.value.code == EXIT_USAGE
+    assert word in capsys.readouterr().err
+    assert not out.exists()
+
+
+def test_a_failed_pair_is_an_error_row_and_the_batch_goes_on(golden, tmp_path):
+    manifest = tmp_path / "manifest.csv"
+    manifest.write_text(
+        "reference,degraded\n"
+        f"{golden / 'scene64.ppm'},missing.ppm\n"
+        f"{golden / 'scene64.ppm'},{golden / 'scene64__noise.ppm'}\n"
+    )
+    out = tmp_path / "results.csv"
+    assert main([str(manifest), "--out", str(out), "--workers", "1"]) == EXIT_FAILURE
+    failed, scored = read_results(out)
+    assert "missing.ppm" in failed["error"] and failed["measure"] == ""
+    # The command line's measure of this pair (tests/data/golden/expected.tsv).
+    assert scored["error"] == "" and as_float32(scored["measure"]) == as_float32("736.982361")
+    assert not os.path.exists(str(out) + ".sorting")
