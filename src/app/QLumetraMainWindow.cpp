@@ -16,6 +16,7 @@
 #include "app/BatchRun.h"
 #include "app/DialogFileChooser.h"
 #include "app/MessageBoxNotifier.h"
+#include "app/QLumetraComparisonViewer.h"
 #include "app/QLumetraErrorMapDialog.h"
 #include "app/ResultFormat.h"
 #include "app/ResultsCsv.h"
@@ -152,7 +153,8 @@ void QLumetraMainWindow::on_actionNew_triggered() {
 }
 
 void QLumetraMainWindow::on_tableWidget_doubleClicked(const QModelIndex& index) {
-    openErrorMap(index.row());
+    openComparisonViewer(this, _originalFile, _degradedFiles, _comparisons, _runParameters,
+                         index.row());
 }
 
 void QLumetraMainWindow::on_actionExportResults_triggered() {
@@ -214,6 +216,7 @@ void QLumetraMainWindow::beginResults(int total) {
     showProgressBar(total);
     _originalFile = _batch->original();
     _degradedFiles = _batch->degraded();
+    _runParameters = _batch->parameters();
     _comparisons.clear();
     _failures.clear();
     ui.tableWidget->setRowCount(0);

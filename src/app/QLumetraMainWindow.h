@@ -102,6 +102,8 @@ class QLumetraMainWindow : public QMainWindow {
     Ui_QLumetraMainWindow ui;
     QString _originalFile;
     QStringList _degradedFiles;
+    // The parameters the current rows were scored with (the form may have changed since).
+    Parameters _runParameters;
     // Entry k belongs to _degradedFiles[k] and table row k; empty when that file failed.
     std::vector<std::optional<Comparison>> _comparisons;
     // Why file k failed; empty for a scored file.
