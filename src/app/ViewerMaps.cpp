@@ -28,6 +28,11 @@ float largestPositive(const std::vector<MapPercentiles>& maps, Field field) {
 // The scale when no map shows any error: any positive value draws them in the bottom colour.
 constexpr float kFallbackMax = 1.0f;
 
+// The legend is drawn beside a one-column map of this many rows, so that it has the height
+// and lettering of a small picture's legend whatever the size of the map shown: a 4K map's
+// own legend would be 2160 pixels high.
+constexpr std::uint32_t kLegendRows = 256;
+
 }  // namespace
 
 QString mapChoiceName(MapChoice choice) {
@@ -120,11 +125,12 @@ HeatScale scaleOf(MapChoice choice, float runMax, const Array<float>& map) {
 
 HeatPicture heatPicture(const Array<float>& map, const HeatScale& scale) {
     const QImage whole = qImageOf(heatMap(map, scale));
-    if (whole.isNull()) return {};
+    const QImage legendBeside = qImageOf(heatMap(Array<float>(kLegendRows, 1), scale));
+    if (whole.isNull() || legendBeside.isNull()) return {};
     const int cols = static_cast<int>(map.cols());
     const int rows = static_cast<int>(map.rows());
     return {whole.copy(0, 0, cols, rows),
-            whole.copy(cols, 0, whole.width() - cols, whole.height())};
+            legendBeside.copy(1, 0, legendBeside.width() - 1, legendBeside.height())};
 }
 
 QImage qImageOf(const RgbPicture& picture) {

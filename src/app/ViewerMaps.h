@@ -62,7 +62,8 @@ float sharedScaleMax(const std::vector<MapPercentiles>& maps);
 HeatScale scaleOf(MapChoice choice, float runMax, const Array<float>& map);
 
 // A heat map split into the map itself (one pixel per map element, Format_RGB32) and its
-// legend (the colour bar with its labels), as image/HeatMap.h draws them.
+// legend (the colour bar with its labels), as image/HeatMap.h draws them; the legend has the
+// size of a 256-row picture's, whatever the map's size.
 struct HeatPicture {
     QImage map;
     QImage legend;
