@@ -152,7 +152,7 @@ void QLumetraMainWindow::on_actionNew_triggered() {
     chooseAndRunBatch();
 }
 
-void QLumetraMainWindow::on_tableWidget_doubleClicked(const QModelIndex& index) {
+void QLumetraMainWindow::on_tableWidget_activated(const QModelIndex& index) {
     openComparisonViewer(this, _originalFile, _degradedFiles, _comparisons, _runParameters,
                          index.row());
 }

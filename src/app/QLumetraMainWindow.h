@@ -78,7 +78,8 @@ class QLumetraMainWindow : public QMainWindow {
 
   private slots:
     void on_actionNew_triggered();
-    void on_tableWidget_doubleClicked(const QModelIndex& index);
+    // A double-click or Enter on a row (the item view's "activated").
+    void on_tableWidget_activated(const QModelIndex& index);
     void on_actionExportResults_triggered();
 
   private:

@@ -120,7 +120,7 @@ class tst_QLumetraMainWindow : public QObject {
     void unusableFieldStartsNoBatch();
     void twoUnusableFieldsAreNamedTogether();
     void threeFilesGiveThreeRowsInOrder();
-    void doubleClickOpensThatRowsViewer();
+    void doubleClickOrEnterOpensThatRowsViewer();
     void errorMapWindowIsDeletedWhenClosed();
     void cancellingOriginalDialogStartsNothing();
     void failingStartWarnsAndKeepsResults_data();
@@ -383,7 +383,7 @@ void tst_QLumetraMainWindow::threeFilesGiveThreeRowsInOrder() {
     QVERIFY(h.action("actionExportResults")->isEnabled());
 }
 
-void tst_QLumetraMainWindow::doubleClickOpensThatRowsViewer() {
+void tst_QLumetraMainWindow::doubleClickOrEnterOpensThatRowsViewer() {
     Harness h;
     for (std::uint32_t k = 0; k < 3; ++k) {
         h.log->results.push_back(markedComparison(1.0f + k, 4.0f, kRows, kCols, k));
@@ -406,6 +406,17 @@ void tst_QLumetraMainWindow::doubleClickOpensThatRowsViewer() {
     QVERIFY(viewers[0]->testAttribute(Qt::WA_DeleteOnClose));
     // The images are 4 x 6, too small to explain: the viewer says so and stops computing.
     QTRY_VERIFY(!viewers[0]->computing());
+
+    // Enter on the current row opens its viewer too.
+    h.window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(h.window.get()));
+    table->setFocus();
+    table->setCurrentCell(0, 0);
+    QTest::keyClick(table, Qt::Key_Return);
+    const auto both = h.window->findChildren<QLumetraComparisonViewer*>();
+    QCOMPARE(both.size(), 2);
+    QVERIFY(both[1]->windowTitle().startsWith("original.ppm vs first.ppm: "));
+    QTRY_VERIFY(!both[1]->computing());
 }
 
 void tst_QLumetraMainWindow::errorMapWindowIsDeletedWhenClosed() {
