@@ -71,6 +71,7 @@ QString probeText(const PixelProbe& probe) {
     parts << tr("x %1, y %2").arg(probe.pixel.x()).arg(probe.pixel.y());
     parts << tr("original %1").arg(samplesText(probe.original));
     parts << tr("degraded %1").arg(samplesText(probe.degraded));
+    if (probe.maxval != RgbImage::kDefaultMaxval) parts << tr("of %1").arg(probe.maxval);
     parts << tr("error %1").arg(formatResult(probe.error));
     if (const std::optional<ExplainedPixel>& x = probe.explained) {
         parts << tr("share %1%")

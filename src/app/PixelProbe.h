@@ -40,7 +40,8 @@ std::optional<PixelProbe> probeAt(const RgbImage& original, const RgbImage& degr
                                   QPoint pixel);
 
 // The probe as one line of text for the status line: "x 20, y 10 | original 12 34 56 |
-// degraded ... | error 216 | share 0.0012% | terms ... | channels ...".
+// degraded ... | error 216 | share 0.0012% | terms ... | channels ..."; samples of images
+// whose largest sample value is not 255 are followed by "of <maxval>".
 QString probeText(const PixelProbe& probe);
 
 }  // namespace lumetra

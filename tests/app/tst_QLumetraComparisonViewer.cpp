@@ -118,7 +118,8 @@ void tst_QLumetraComparisonViewer::everyModeDrawsItsPictures() {
     for (const QPoint p : {left, right}) QVERIFY(original.pixel(p) != degraded.pixel(p));
 
     QCOMPARE(h.viewer->state().mode(), ViewMode::SideBySide);
-    const int paneStep = (h.canvas()->width() - 2 * 4) / 3 + 4;  // pane width and gap
+    constexpr int kPaneGap = 4;  // the canvas's gap between side-by-side panes
+    const int paneStep = (h.canvas()->width() - 2 * kPaneGap) / 3 + kPaneGap;
     QCOMPARE(h.shownAt(left, 0, paneStep), original.pixel(left));
     QCOMPARE(h.shownAt(left, 1, paneStep), degraded.pixel(left));
     QCOMPARE(h.shownAt(left, 2, paneStep), heat);

@@ -253,6 +253,14 @@ void tst_ViewerModel::probeOutsideTheImageGivesNothing() {
     QCOMPARE(corner->error, 3.0f);
     QVERIFY(!corner->explained);  // no explanation yet: the maps' values are not claimed
     QVERIFY(!probeText(*corner).contains("share"));
+    QVERIFY(!probeText(*corner).contains(" of "));  // 8-bit samples need no maxval
+
+    const RgbImage deep((kGolden + "scene64_16bit.ppm").toStdString());
+    const std::optional<PixelProbe> sixteen =
+        probeAt(deep, deep, filled(64, 64, 0.0f), nullptr, QPoint(3, 5));
+    QVERIFY(sixteen);
+    QCOMPARE(sixteen->original[0], deep.R()(5, 3));
+    QVERIFY(probeText(*sixteen).contains(" | of 65535 | "));
 }
 
 void tst_ViewerModel::stateKeepsSettingsInTheirRange() {
