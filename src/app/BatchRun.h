@@ -42,7 +42,6 @@ class BatchRun : public QObject {
 
     const QString& original() const { return _original; }
     const QStringList& degraded() const { return _degraded; }
-    const Parameters& parameters() const { return _parameters; }
 
     // Runs the batch in the calling thread.  Reads the original and builds the engine, emits
     // started(), then for each degraded file emits progress(i, total), reads and scores the

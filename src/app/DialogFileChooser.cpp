@@ -1,44 +1,54 @@
 #include "app/DialogFileChooser.h"
 
-#include <QDir>
 #include <QFileDialog>
 #include <QObject>
+#include <QSettings>
+
+#include "app/FileNames.h"
 
 namespace lumetra {
 
 namespace {
 
-// The open dialogs start here, as the program always has.
-const char* const kStartDirectory = "/home";
-
-// Netpbm first (the historical filter text, kept as is), then the other formats RgbImage reads.
-QString imageFilter() {
-    return QObject::tr("Images (*.ppm *.pbm *.ppm)") + QStringLiteral(";;") +
-           QObject::tr("PNG images (*.png)") + QStringLiteral(";;") +
-           QObject::tr("JPEG images (*.jpg *.jpeg)") + QStringLiteral(";;") +
-           QObject::tr("BMP images (*.bmp)");
+// A save dialog that adds `suffix` to a name without one before it asks about overwriting.
+QString chooseTarget(QWidget* parent, const QString& title, const QString& filter,
+                     const QString& suffix) {
+    QSettings settings;
+    QFileDialog dialog(parent, title, startFolder(settings), filter);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(suffix);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return QString();
+    const QString path = dialog.selectedFiles().constFirst();
+    rememberFolder(settings, path);
+    return path;
 }
 
 }  // namespace
 
 QString DialogFileChooser::original() {
-    return QFileDialog::getOpenFileName(_parent, QObject::tr("Choose original file"),
-                                        QString::fromLatin1(kStartDirectory), imageFilter());
+    QSettings settings;
+    const QString path = QFileDialog::getOpenFileName(_parent, QObject::tr("Choose original file"),
+                                                      startFolder(settings), imageNameFilter());
+    rememberFolder(settings, path);
+    return path;
 }
 
 QStringList DialogFileChooser::degraded() {
-    return QFileDialog::getOpenFileNames(_parent, QObject::tr("Choose degraded files"),
-                                         QString::fromLatin1(kStartDirectory), imageFilter());
+    QSettings settings;
+    const QStringList paths = QFileDialog::getOpenFileNames(
+        _parent, QObject::tr("Choose degraded files"), startFolder(settings), imageNameFilter());
+    if (!paths.isEmpty()) rememberFolder(settings, paths.constFirst());
+    return paths;
 }
 
 QString DialogFileChooser::resultsTarget() {
-    return QFileDialog::getSaveFileName(_parent, QObject::tr("Export results"), QDir::homePath(),
-                                        QObject::tr("CSV files (*.csv)"));
+    return chooseTarget(_parent, QObject::tr("Export results"), QObject::tr("CSV files (*.csv)"),
+                        QStringLiteral("csv"));
 }
 
 QString DialogFileChooser::imageTarget() {
-    return QFileDialog::getSaveFileName(_parent, QObject::tr("Save image"), QDir::homePath(),
-                                        QObject::tr("PNG images (*.png)"));
+    return chooseTarget(_parent, QObject::tr("Save image"), QObject::tr("PNG images (*.png)"),
+                        QStringLiteral("png"));
 }
 
 }  // namespace lumetra

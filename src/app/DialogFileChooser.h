@@ -6,7 +6,8 @@ class QWidget;
 
 namespace lumetra {
 
-// Asks the user with the platform's file dialogs, centred on `parent`.
+// Asks the user with the platform's file dialogs, centred on `parent`, each starting in the
+// folder last used (QSettings of the application's organisation and name).
 class DialogFileChooser : public FileChooser {
   public:
     explicit DialogFileChooser(QWidget* parent) : _parent(parent) {}

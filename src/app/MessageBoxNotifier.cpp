@@ -9,4 +9,8 @@ void MessageBoxNotifier::warning(const QString& text) {
     QMessageBox::warning(_parent, QObject::tr("Lumetra"), text);
 }
 
+void MessageBoxNotifier::information(const QString& title, const QString& text) {
+    QMessageBox::information(_parent, title, text);
+}
+
 }  // namespace lumetra

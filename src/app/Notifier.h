@@ -1,7 +1,7 @@
 #pragma once
 
-// How the windows tell the user that something went wrong.  Production shows a message box
-// (MessageBoxNotifier); tests record the texts.
+// How the windows tell the user that something went wrong, or show what the user asked to
+// read.  Production shows message boxes (MessageBoxNotifier); tests record the texts.
 
 #include <QString>
 
@@ -13,6 +13,8 @@ class Notifier {
 
     // A failure the user must acknowledge; `text` names the file and the reason.
     virtual void warning(const QString& text) = 0;
+    // Text the user asked to read (help, about), under `title`.
+    virtual void information(const QString& title, const QString& text) = 0;
 };
 
 }  // namespace lumetra

@@ -1,10 +1,8 @@
 #include "app/QLumetraComparisonViewer.h"
 
 #include <QAction>
-#include <QGuiApplication>
 #include <QKeySequence>
 #include <QPixmap>
-#include <QScreen>
 #include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
 #include <array>
@@ -41,11 +39,6 @@ QString modeName(ViewMode mode) {
 
 // The opacity slider runs in percent.
 constexpr double kPercent = 100.0;
-// Share of the screen's free area a new viewer may take at most.
-constexpr double kScreenShare = 0.9;
-// Viewers open one below the other, this many pixels apart, starting over after a few.
-constexpr int kCascadeStep = 32;
-constexpr qsizetype kCascadeSteps = 8;
 
 }  // namespace
 
@@ -259,26 +252,15 @@ void QLumetraComparisonViewer::chooseAndSave() {
     if (!path.isEmpty()) saveImage(path);
 }
 
-QLumetraComparisonViewer* openComparisonViewer(
+QLumetraComparisonViewer* newComparisonViewer(
     QWidget* parent, const QString& original, const QStringList& degraded,
     const std::vector<std::optional<Comparison>>& comparisons, const Parameters& parameters,
-    int row) {
+    int file) {
     std::optional<ViewerRequest> request =
-        viewerRequest(original, degraded, comparisons, parameters, row);
+        viewerRequest(original, degraded, comparisons, parameters, file);
     if (!request) return nullptr;
-    const auto open =
-        parent ? parent->findChildren<QLumetraComparisonViewer*>(Qt::FindDirectChildrenOnly).size()
-               : 0;
     auto* viewer = new QLumetraComparisonViewer(std::move(*request), {}, {}, {}, parent);
     viewer->setAttribute(Qt::WA_DeleteOnClose);
-    if (const QScreen* screen = parent ? parent->screen() : QGuiApplication::primaryScreen()) {
-        // Fits the screen; each further viewer a step lower and to the right, within it.
-        const QRect free = screen->availableGeometry();
-        viewer->resize(viewer->size().boundedTo(free.size() * kScreenShare));
-        const int step = kCascadeStep * static_cast<int>(open % kCascadeSteps);
-        viewer->move(free.topLeft() + QPoint(step, step));
-    }
-    viewer->show();
     return viewer;
 }
 

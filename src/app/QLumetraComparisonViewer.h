@@ -83,12 +83,12 @@ class QLumetraComparisonViewer : public QWidget {
     QTimer _flickerTimer;
 };
 
-// Opens the viewer of table row `row` of a run kept as the main window keeps it (see
-// viewerRequest) with the production explainer, owned by `parent`, sized to fit the screen.
-// Nothing (nullptr) for a failed or missing row.
-QLumetraComparisonViewer* openComparisonViewer(
+// A viewer of file `file` of a run kept as the main window keeps it (see viewerRequest), with
+// the production explainer, owned by `parent` and deleted when closed; the caller places and
+// shows it.  Nothing (nullptr) for a failed or missing file.
+QLumetraComparisonViewer* newComparisonViewer(
     QWidget* parent, const QString& original, const QStringList& degraded,
     const std::vector<std::optional<Comparison>>& comparisons, const Parameters& parameters,
-    int row);
+    int file);
 
 }  // namespace lumetra

@@ -6,6 +6,7 @@
 
 #include "app/DialogFileChooser.h"
 #include "app/ErrorMapPicture.h"
+#include "app/FileNames.h"
 #include "app/MessageBoxNotifier.h"
 
 namespace lumetra {
@@ -22,6 +23,7 @@ QLumetraErrorMapDialog::QLumetraErrorMapDialog(const QString& originalFile,
 
     setWindowTitle(originalFile + QStringLiteral(" - ") + degradedFile);
     ui.label->setPixmap(QPixmap::fromImage(errorMapImage(errorMap)));
+    ui.label->adjustSize();
 
     auto* save = new QAction(tr("Save image…"), this);
     save->setObjectName(QStringLiteral("actionSaveImage"));
@@ -33,6 +35,11 @@ QLumetraErrorMapDialog::QLumetraErrorMapDialog(const QString& originalFile,
 
 QLumetraErrorMapDialog::~QLumetraErrorMapDialog() = default;
 
+QSize QLumetraErrorMapDialog::wantedSize() const {
+    const int frame = 2 * ui.scrollArea->frameWidth();
+    return ui.label->size() + QSize(frame, frame);
+}
+
 bool QLumetraErrorMapDialog::saveImage(const QString& path) {
     if (ui.label->pixmap().toImage().save(path, "PNG")) return true;
     _notifier->warning(tr("Cannot write the image \"%1\".").arg(path));
@@ -41,7 +48,7 @@ bool QLumetraErrorMapDialog::saveImage(const QString& path) {
 
 void QLumetraErrorMapDialog::chooseAndSave() {
     const QString path = _chooser->imageTarget();
-    if (!path.isEmpty()) saveImage(path);
+    if (!path.isEmpty()) saveImage(withDefaultSuffix(path, QStringLiteral("png")));
 }
 
 }  // namespace lumetra

@@ -1,11 +1,13 @@
 #pragma once
 
 // A window showing the error map of one comparison: one screen pixel per image pixel, black
-// where the model sees no difference and full blue at the largest error.  Titled
-// "<original> - <degraded>".  It copies the picture at construction and depends on nothing
-// afterwards; its context menu (and Ctrl+S) saves the picture as PNG.
+// where the model sees no difference and full blue at the largest error, in a scroll area so
+// that a map larger than the window can be scrolled.  Titled "<original> - <degraded>".  It
+// copies the picture at construction and depends on nothing afterwards; its context menu (and
+// Ctrl+S) saves the picture as PNG, adding ".png" to a name without a suffix.
 
 #include <QDialog>
+#include <QSize>
 #include <QString>
 #include <memory>
 
@@ -26,6 +28,9 @@ class QLumetraErrorMapDialog : public QDialog {
                            const Array<float>& errorMap, std::unique_ptr<FileChooser> chooser = {},
                            std::unique_ptr<Notifier> notifier = {});
     ~QLumetraErrorMapDialog() override;
+
+    // The size that shows the whole map without scroll bars; the opener fits it to the screen.
+    QSize wantedSize() const;
 
     // Writes the picture as PNG; warns and returns false when it cannot be written.
     bool saveImage(const QString& path);

@@ -1,43 +1,58 @@
 #include "app/QLumetraMainWindow.h"
 
+#include <QApplication>
 #include <QCloseEvent>
-#include <QDoubleValidator>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
 #include <QHeaderView>
-#include <QLocale>
+#include <QMimeData>
 #include <QModelIndex>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSaveFile>
+#include <QScreen>
+#include <QStyle>
 #include <QTableWidgetItem>
+#include <QUrl>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "app/BatchRun.h"
 #include "app/DialogFileChooser.h"
+#include "app/FileNames.h"
+#include "app/HelpText.h"
 #include "app/MessageBoxNotifier.h"
 #include "app/QLumetraComparisonViewer.h"
 #include "app/QLumetraErrorMapDialog.h"
-#include "app/ResultFormat.h"
 #include "app/ResultsCsv.h"
-#include "args/NumberText.h"
 #include "image/Error.h"
 
 namespace lumetra {
 
 namespace {
 
-// A field validator that accepts the numbers readFloat reads when the run starts: C-locale
-// notation without group separators (a default validator would let "1,000" or, in many
-// locales, "3,8" through).  Text on the way to a number ("", "-", "1e") can still be left in
-// a field; the run then refuses to start.
-QDoubleValidator* numberValidator(QObject* owner) {
-    auto* validator = new QDoubleValidator(owner);
-    QLocale c = QLocale::c();
-    c.setNumberOptions(QLocale::RejectGroupSeparator);
-    validator->setLocale(c);
-    return validator;
-}
+// Item data: the batch index of a row's file (on its file cell), and the number a cell sorts
+// by (on its measure and score cells).
+constexpr int kFileIndexRole = Qt::UserRole;
+constexpr int kSortKeyRole = Qt::UserRole + 1;
+
+// A field that holds no usable value: a red frame.
+const char* const kProblemStyle = "QLineEdit { border: 2px solid #d02020; }";
+
+// A table cell that sorts by its number when it has one, and by its text otherwise, so that
+// "9" comes before "10" and failed rows sort as the worst.
+class ResultItem : public QTableWidgetItem {
+  public:
+    using QTableWidgetItem::QTableWidgetItem;
+    bool operator<(const QTableWidgetItem& other) const override {
+        const QVariant mine = data(kSortKeyRole);
+        const QVariant theirs = other.data(kSortKeyRole);
+        if (mine.isValid() && theirs.isValid()) return mine.toDouble() < theirs.toDouble();
+        return QTableWidgetItem::operator<(other);
+    }
+};
 
 // The status bar's word on a batch that ended: nothing when every file was scored.
 QString outcomeMessage(const BatchOutcome& outcome) {
@@ -52,6 +67,16 @@ QString outcomeMessage(const BatchOutcome& outcome) {
     return QLumetraMainWindow::tr("%1 of %2 files failed").arg(outcome.failures).arg(outcome.total);
 }
 
+// The local files among dragged data, in the order given.
+QStringList localFiles(const QMimeData* data) {
+    QStringList files;
+    if (!data) return files;
+    for (const QUrl& url : data->urls()) {
+        if (url.isLocalFile()) files << url.toLocalFile();
+    }
+    return files;
+}
+
 }  // namespace
 
 QLumetraMainWindow::QLumetraMainWindow(EngineFactory engine, std::unique_ptr<FileChooser> chooser,
@@ -64,19 +89,28 @@ QLumetraMainWindow::QLumetraMainWindow(EngineFactory engine, std::unique_ptr<Fil
     if (!_chooser) _chooser = std::make_unique<DialogFileChooser>(this);
     if (!_notifier) _notifier = std::make_unique<MessageBoxNotifier>(this);
 
-    for (QLineEdit* field :
-         {ui.lineEditAlpha, ui.lineEditBeta, ui.lineEditCo, ui.lineEditA, ui.lineEditB}) {
-        field->setValidator(numberValidator(field));
+    // Each field's tooltip ends with its default; every keystroke is judged at once.
+    const FieldTexts defaults = parameterFieldTexts(Parameters{});
+    const auto fields = parameterFields();
+    for (std::size_t k = 0; k < fields.size(); ++k) {
+        _fieldToolTips[k] = tr("%1 Default: %2.").arg(fields[k]->toolTip(), defaults[k]);
+        connect(fields[k], &QLineEdit::textChanged, this, &QLumetraMainWindow::showFieldProblems);
     }
-    ui.tableWidget->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
-    ui.tableWidget->setHorizontalHeaderLabels({tr("File name"), tr("Measure"), tr("Score")});
+    QHeaderView* header = ui.tableWidget->horizontalHeader();
+    header->setSectionResizeMode(QHeaderView::Interactive);
+    header->setStretchLastSection(true);
+    ui.tableWidget->setHorizontalHeaderLabels(
+        {tr("File name"), tr("Measure"), tr("Score"), tr("Note")});
     ui.tableWidget->verticalHeader()->hide();
+    // Rows stay in the batch's order until the user clicks a column title.
+    header->setSortIndicator(-1, Qt::AscendingOrder);
+    ui.tableWidget->setSortingEnabled(true);
     // Inter-channel masking is not offered from the window.
     ui.checkBoxInterA->setEnabled(false);
     ui.checkBoxInterC1->setEnabled(false);
     ui.checkBoxInterC2->setEnabled(false);
     setupDefault();
-    updateActions();
+    showFieldProblems();
 }
 
 // A running batch is cancelled and its file in progress waited for, before anything it reports
@@ -87,53 +121,71 @@ QLumetraMainWindow::~QLumetraMainWindow() {
 }
 
 void QLumetraMainWindow::setupDefault() {
-    const Parameters defaults;
-    const auto show = [](QLineEdit* field, float value) {
-        field->setText(QString::fromStdString(shortestText(value)));
-    };
-    show(ui.lineEditAlpha, defaults.alpha);
-    show(ui.lineEditBeta, defaults.beta);
-    show(ui.lineEditCo, defaults.co);
-    show(ui.lineEditA, defaults.a);
-    show(ui.lineEditB, defaults.b);
-    // Show each value from its first digit: a narrow field would otherwise show "00751".
-    for (QLineEdit* field :
-         {ui.lineEditAlpha, ui.lineEditBeta, ui.lineEditCo, ui.lineEditA, ui.lineEditB}) {
-        field->setCursorPosition(0);
+    const FieldTexts texts = parameterFieldTexts(Parameters{});
+    const auto fields = parameterFields();
+    for (std::size_t k = 0; k < fields.size(); ++k) {
+        fields[k]->setText(texts[k]);
+        // Show each value from its first digit: a narrow field would otherwise show "00751".
+        fields[k]->setCursorPosition(0);
     }
     ui.checkBoxIntraA->setChecked(true);
     ui.checkBoxIntraC1->setChecked(true);
     ui.checkBoxIntraC2->setChecked(true);
 }
 
-// The fields are named as Parameters names its values, so that both kinds of message read
-// alike.  Every field is read before anything is thrown: the message names them all.
+std::array<QLineEdit*, kParameterFieldCount> QLumetraMainWindow::parameterFields() const {
+    return {ui.lineEditAlpha, ui.lineEditBeta, ui.lineEditCo,
+            ui.lineEditA,     ui.lineEditB,    ui.lineEditPixelsPerDegree};
+}
+
+FormReading QLumetraMainWindow::readForm() const {
+    FieldTexts texts;
+    const auto fields = parameterFields();
+    for (std::size_t k = 0; k < fields.size(); ++k) texts[k] = fields[k]->text();
+    Parameters switches;
+    switches.intraA = ui.checkBoxIntraA->isChecked();
+    switches.interA = ui.checkBoxInterA->isChecked();
+    switches.intraC1 = ui.checkBoxIntraC1->isChecked();
+    switches.interC1 = ui.checkBoxInterC1->isChecked();
+    switches.intraC2 = ui.checkBoxIntraC2->isChecked();
+    switches.interC2 = ui.checkBoxInterC2->isChecked();
+    return readParameterFields(texts, switches);
+}
+
 Parameters QLumetraMainWindow::parameters() const {
-    Parameters p;
-    std::string unread;
-    const auto read = [&unread](const QLineEdit* field, const char* name, float& value) {
-        const std::string text = field->text().toStdString();
-        if (const std::optional<float> number = readFloat(text)) {
-            value = *number;
-            return;
-        }
-        if (!unread.empty()) unread += "; ";
-        unread += std::string(name) + " must be a number (got \"" + text + "\")";
-    };
-    read(ui.lineEditAlpha, "alpha", p.alpha);
-    read(ui.lineEditBeta, "beta", p.beta);
-    read(ui.lineEditCo, "co", p.co);
-    read(ui.lineEditA, "a", p.a);
-    read(ui.lineEditB, "b", p.b);
-    if (!unread.empty()) throw ParameterError(unread);
-    p.intraA = ui.checkBoxIntraA->isChecked();
-    p.interA = ui.checkBoxInterA->isChecked();
-    p.intraC1 = ui.checkBoxIntraC1->isChecked();
-    p.interC1 = ui.checkBoxInterC1->isChecked();
-    p.intraC2 = ui.checkBoxIntraC2->isChecked();
-    p.interC2 = ui.checkBoxInterC2->isChecked();
-    p.validate();
-    return p;
+    const FormReading form = readForm();
+    if (!form.usable()) throw ParameterError(form.message().toStdString());
+    return form.parameters;
+}
+
+// Marks each field that holds no usable value, says why in the status bar, and keeps "&New"
+// disabled until every field is mended.
+void QLumetraMainWindow::showFieldProblems() {
+    const FormReading form = readForm();
+    markFields(form.problems);
+    showFieldMessage(form.message());
+    updateActions();
+}
+
+// A red frame, and the problem under the field's own tooltip.
+void QLumetraMainWindow::markFields(const FieldTexts& problems) {
+    const auto fields = parameterFields();
+    for (std::size_t k = 0; k < fields.size(); ++k) {
+        const bool bad = !problems[k].isEmpty();
+        fields[k]->setStyleSheet(bad ? QString::fromLatin1(kProblemStyle) : QString());
+        fields[k]->setToolTip(bad ? _fieldToolTips[k] + QStringLiteral("\n\n") + problems[k]
+                                  : _fieldToolTips[k]);
+    }
+}
+
+// Once the fields are mended their message goes, unless another has replaced it since.
+void QLumetraMainWindow::showFieldMessage(const QString& message) {
+    if (!message.isEmpty()) {
+        ui.statusBar->showMessage(message);
+    } else if (!_fieldMessage.isEmpty() && ui.statusBar->currentMessage() == _fieldMessage) {
+        ui.statusBar->clearMessage();
+    }
+    _fieldMessage = message;
 }
 
 // The one place the window catches a parameter error: the batch does not start, and the user
@@ -153,29 +205,49 @@ void QLumetraMainWindow::on_actionNew_triggered() {
 }
 
 void QLumetraMainWindow::on_tableWidget_activated(const QModelIndex& index) {
-    openComparisonViewer(this, _originalFile, _degradedFiles, _comparisons, _runParameters,
-                         index.row());
+    if (QLumetraComparisonViewer* viewer =
+            newComparisonViewer(this, _originalFile, _degradedFiles, _comparisons,
+                                _resultParameters, fileIndexOfRow(index.row()))) {
+        showCascaded(*viewer, viewer->size());
+    }
 }
 
 void QLumetraMainWindow::on_actionExportResults_triggered() {
     chooseAndExport();
 }
 
+void QLumetraMainWindow::on_actionQuit_triggered() {
+    close();
+}
+
+void QLumetraMainWindow::on_actionHelp_triggered() {
+    _notifier->information(tr("Lumetra help"), helpText());
+}
+
+void QLumetraMainWindow::on_actionAbout_triggered() {
+    _notifier->information(tr("About Lumetra"), aboutText(QApplication::applicationVersion()));
+}
+
+// Either dialog cancelled: no run, and the window stays exactly as it was.
 void QLumetraMainWindow::chooseAndRunBatch() {
     const QString original = _chooser->original();
-    if (original.isEmpty()) return;  // cancelled: no run, the previous results stay
-    runBatch(original, _chooser->degraded());
+    if (original.isEmpty()) return;
+    const QStringList degraded = _chooser->degraded();
+    if (degraded.isEmpty()) return;
+    runBatch(original, degraded);
 }
 
 void QLumetraMainWindow::chooseAndExport() {
     const QString path = _chooser->resultsTarget();
-    if (!path.isEmpty()) exportResults(path);
+    if (!path.isEmpty()) exportResults(withDefaultSuffix(path, QStringLiteral("csv")));
 }
 
-void QLumetraMainWindow::runBatch(const QString& original, const QStringList& degraded) {
-    if (_batch) return;  // one batch at a time
+bool QLumetraMainWindow::runBatch(const QString& original, const QStringList& degraded) {
+    if (_batch || degraded.isEmpty()) return false;  // one batch at a time, and something to do
     const std::optional<Parameters> parameters = usableParameters();
-    if (!parameters) return;
+    if (!parameters) return false;
+    _runningParameters = *parameters;
+    _waitingOriginal.clear();  // this comparison has its original
     _batch = std::make_unique<BatchRun>(original, degraded, *parameters, _engine);
     connectBatch(*_batch);
     _titleBeforeBatch = windowTitle();
@@ -184,6 +256,40 @@ void QLumetraMainWindow::runBatch(const QString& original, const QStringList& de
     showCancelButton();
     updateActions();
     if (!_batch->start()) abandonBatch(tr("No worker thread could be started."));
+    return true;
+}
+
+void QLumetraMainWindow::openFiles(const QStringList& files) {
+    if (files.isEmpty()) return;
+    if (_batch) {
+        ui.statusBar->showMessage(tr("A comparison is running: drop the files when it ends."));
+        return;
+    }
+    QStringList degraded = files;
+    const bool firstIsOriginal = _waitingOriginal.isEmpty();
+    const QString original = firstIsOriginal ? degraded.takeFirst() : _waitingOriginal;
+    _waitingOriginal = original;
+    const QString name = QFileInfo(original).fileName();
+    if (degraded.isEmpty()) {
+        ui.statusBar->showMessage(
+            tr("Original: %1 (the first file dropped). Drop the degraded files next.").arg(name));
+        return;
+    }
+    if (!runBatch(original, degraded)) return;  // the original keeps waiting
+    if (firstIsOriginal) {
+        ui.statusBar->showMessage(tr("Original: %1 (the first file dropped)").arg(name));
+    }
+}
+
+void QLumetraMainWindow::dragEnterEvent(QDragEnterEvent* event) {
+    if (!localFiles(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void QLumetraMainWindow::dropEvent(QDropEvent* event) {
+    const QStringList files = localFiles(event->mimeData());
+    if (files.isEmpty()) return;
+    event->acceptProposedAction();
+    openFiles(files);
 }
 
 void QLumetraMainWindow::cancelBatch() {
@@ -216,7 +322,7 @@ void QLumetraMainWindow::beginResults(int total) {
     showProgressBar(total);
     _originalFile = _batch->original();
     _degradedFiles = _batch->degraded();
-    _runParameters = _batch->parameters();
+    _resultParameters = _runningParameters;
     _comparisons.clear();
     _failures.clear();
     ui.tableWidget->setRowCount(0);
@@ -246,25 +352,44 @@ void QLumetraMainWindow::appendComparison(const Comparison& result) {
     const QString file = _degradedFiles.value(static_cast<qsizetype>(_comparisons.size()));
     _comparisons.emplace_back(result);
     _failures.append(QString());
-    appendRow(comparisonCells(file, result), QString());
+    appendRow(comparisonRow(file, result));
 }
 
 void QLumetraMainWindow::appendFailure(const QString& reason) {
     const QString file = _degradedFiles.value(static_cast<qsizetype>(_comparisons.size()));
     _comparisons.emplace_back(std::nullopt);
     _failures.append(reason);
-    appendRow(failureCells(file), reason);
+    appendRow(failureRow(file, reason));
     ui.statusBar->showMessage(reason);
 }
 
-void QLumetraMainWindow::appendRow(const QStringList& cells, const QString& toolTip) {
-    const int row = ui.tableWidget->rowCount();
-    ui.tableWidget->insertRow(row);
-    for (int column = 0; column < cells.size(); ++column) {
-        auto* item = new QTableWidgetItem(cells[column]);
-        if (!toolTip.isEmpty()) item->setToolTip(toolTip);
-        ui.tableWidget->setItem(row, column, item);
+// Sorting is paused while the row's cells go in (a sorted table would move the row after its
+// first cell), and the table is sorted again as the user last asked.
+void QLumetraMainWindow::appendRow(const ResultRow& row) {
+    QTableWidget* table = ui.tableWidget;
+    table->setSortingEnabled(false);
+    const int at = table->rowCount();
+    table->insertRow(at);
+    for (int column = 0; column < row.cells.size(); ++column) {
+        auto* item = new ResultItem(row.cells[column]);
+        item->setToolTip(row.toolTip);
+        table->setItem(at, column, item);
     }
+    table->item(at, static_cast<int>(ResultColumn::File))
+        ->setData(kFileIndexRole, static_cast<int>(_comparisons.size()) - 1);
+    table->item(at, static_cast<int>(ResultColumn::Measure))->setData(kSortKeyRole, row.measureKey);
+    table->item(at, static_cast<int>(ResultColumn::Score))->setData(kSortKeyRole, row.scoreKey);
+    if (row.kind != RowKind::Scored) {
+        const auto icon = row.kind == RowKind::Warning ? QStyle::SP_MessageBoxWarning
+                                                       : QStyle::SP_MessageBoxCritical;
+        table->item(at, static_cast<int>(ResultColumn::Note))->setIcon(style()->standardIcon(icon));
+    }
+    // The names and numbers take the width they need; the note takes the rest.
+    for (const ResultColumn column :
+         {ResultColumn::File, ResultColumn::Measure, ResultColumn::Score}) {
+        table->resizeColumnToContents(static_cast<int>(column));
+    }
+    table->setSortingEnabled(true);
 }
 
 // Files a cancelled run never reached are dropped: files, results and rows stay aligned.  A
@@ -316,22 +441,37 @@ void QLumetraMainWindow::endBatch() {
     updateActions();
 }
 
+int QLumetraMainWindow::fileIndexOfRow(int row) const {
+    const QTableWidgetItem* item = ui.tableWidget->item(row, static_cast<int>(ResultColumn::File));
+    return item ? item->data(kFileIndexRole).toInt() : -1;
+}
+
 QLumetraErrorMapDialog* QLumetraMainWindow::openErrorMap(int row) {
-    if (row < 0 || static_cast<std::size_t>(row) >= _comparisons.size()) return nullptr;
-    const std::optional<Comparison>& result = _comparisons[static_cast<std::size_t>(row)];
+    const int file = fileIndexOfRow(row);
+    if (file < 0 || static_cast<std::size_t>(file) >= _comparisons.size()) return nullptr;
+    const std::optional<Comparison>& result = _comparisons[static_cast<std::size_t>(file)];
     if (!result) return nullptr;  // a failed file has no map
-    auto* dialog = new QLumetraErrorMapDialog(_originalFile, _degradedFiles[row], result->err());
+    auto* dialog = new QLumetraErrorMapDialog(_originalFile, _degradedFiles[file], result->err());
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     // Closing the main window ends the program even while maps are open.
     dialog->setAttribute(Qt::WA_QuitOnClose, false);
     _errorMaps.removeAll(nullptr);
     _errorMaps.append(dialog);
-    dialog->show();
+    showCascaded(*dialog, dialog->wantedSize());
     return dialog;
 }
 
+void QLumetraMainWindow::showCascaded(QWidget& window, QSize wanted) {
+    const QRect place = _cascade.next(wanted, screen()->availableGeometry());
+    window.resize(place.size());
+    window.move(place.topLeft());
+    window.show();
+}
+
 bool QLumetraMainWindow::exportResults(const QString& path) {
-    const QByteArray csv = resultsCsv(_degradedFiles, _comparisons, _failures).toUtf8();
+    const QByteArray csv =
+        resultsCsv({_originalFile, _resultParameters}, _degradedFiles, _comparisons, _failures)
+            .toUtf8();
     QSaveFile file(path);
     if (file.open(QIODevice::WriteOnly) && file.write(csv) == csv.size() && file.commit()) {
         return true;
@@ -341,7 +481,7 @@ bool QLumetraMainWindow::exportResults(const QString& path) {
 }
 
 void QLumetraMainWindow::updateActions() {
-    ui.actionNew->setEnabled(!_batch);
+    ui.actionNew->setEnabled(!_batch && _fieldMessage.isEmpty());
     ui.actionExportResults->setEnabled(!_batch && !_comparisons.empty());
 }
 

@@ -1,14 +1,17 @@
 #pragma once
 
-// The main window: the measure's five parameters and six mask switches, the "&New" action
-// that runs a batch on a worker thread, and the results table whose rows open error map
-// windows.
+// The main window: the measure's five parameters, six mask switches and the viewing
+// conditions, the "&New" action that runs a batch on a worker thread, files dropped onto the
+// window or given on the command line, and the sortable results table whose rows open error
+// map windows.
 
 #include <QList>
 #include <QMainWindow>
 #include <QPointer>
+#include <QSize>
 #include <QString>
 #include <QStringList>
+#include <array>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -16,10 +19,16 @@
 #include "app/EngineFactory.h"
 #include "app/FileChooser.h"
 #include "app/Notifier.h"
+#include "app/ParameterForm.h"
+#include "app/ResultFormat.h"
+#include "app/WindowPlacement.h"
 #include "engine/Comparison.h"
 #include "ui_QLumetraMainWindow.h"
 
 class QCloseEvent;
+class QDragEnterEvent;
+class QDropEvent;
+class QLineEdit;
 class QModelIndex;
 class QProgressBar;
 class QPushButton;
@@ -40,32 +49,48 @@ class QLumetraMainWindow : public QMainWindow {
                                 std::unique_ptr<Notifier> notifier = {});
     ~QLumetraMainWindow() override;
 
-    // Puts the default parameters (Parameters{}) into the five fields as their shortest texts
+    // Puts the default parameters (Parameters{}) into the six fields as their shortest texts
     // and checks the "Intra" boxes.
     void setupDefault();
 
     // The parameters as the form holds them now, the field texts read the same whatever the
-    // locale.  Throws ParameterError naming each field that holds no number, or with
-    // Parameters::validate()'s message when a value is unusable.
+    // locale.  Throws ParameterError with every field's problem (readParameterFields).
     Parameters parameters() const;
 
-    // Starts scoring `degraded` against `original` on a worker thread and returns at once.
-    // Parameters that parameters() refuses start nothing: the user is told why.
-    // The table fills as the results arrive, one row per degraded file in the order given, and
-    // batchFinished() follows the last.  Does nothing while a batch is running.  An original
-    // that cannot be read, or an engine that cannot be built, leaves the previous results and
-    // shows a warning.
-    void runBatch(const QString& original, const QStringList& degraded);
+    // Starts scoring `degraded` against `original` on a worker thread and returns at once,
+    // true when the batch started.  Parameters that parameters() refuses start nothing: the
+    // user is told why.  An empty `degraded` starts nothing and changes nothing.
+    // The table fills as the results arrive, one row per degraded file, and batchFinished()
+    // follows the last.  Does nothing while a batch is running.  An original that cannot be
+    // read, or an engine that cannot be built, leaves the previous results and shows a
+    // warning.
+    bool runBatch(const QString& original, const QStringList& degraded);
+
+    // Files dropped onto the window or given on the command line.  When no original is
+    // waiting, the first file is the original; the other files are compared with the
+    // original at once.  A file given alone becomes the waiting original, and the status bar
+    // says so.
+    void openFiles(const QStringList& files);
 
     // Stops the running batch after the file being scored (the engine cannot be interrupted
     // inside a file); the rows so far stay.  Asked while the engine is being built, it keeps
     // the previous run's results.  The Cancel button of the status bar calls it.
     void cancelBatch();
 
-    // Opens the error map window of a row; nothing (nullptr) for a failed or missing row.
+    // Opens the error map window of a table row (rows follow the table's sort order);
+    // nothing (nullptr) for a failed or missing row.
     QLumetraErrorMapDialog* openErrorMap(int row);
 
-    // Writes the results as CSV; warns and returns false when the file cannot be written.
+    // The index, in the batch's order, of the file shown in table row `row`; -1 for no row.
+    int fileIndexOfRow(int row) const;
+
+    // Gives a new top-level window its place: `wanted` fitted to the screen of this window,
+    // a step right and down from the last one placed; then shows it.
+    void showCascaded(QWidget& window, QSize wanted);
+
+    // Writes the results as CSV, after comment lines naming the original, the parameters and
+    // the viewing conditions (resultsCsv); warns and returns false when the file cannot be
+    // written.
     bool exportResults(const QString& path);
 
   signals:
@@ -75,14 +100,25 @@ class QLumetraMainWindow : public QMainWindow {
   protected:
     // Closing the window cancels a running batch; the destructor waits for its last file.
     void closeEvent(QCloseEvent* event) override;
+    // Local files dropped anywhere on the window go to openFiles().
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
   private slots:
     void on_actionNew_triggered();
-    // A double-click or Enter on a row (the item view's "activated").
+    // A double-click on a row, or Enter: the row's comparison viewer.
     void on_tableWidget_activated(const QModelIndex& index);
     void on_actionExportResults_triggered();
+    void on_actionQuit_triggered();
+    void on_actionHelp_triggered();
+    void on_actionAbout_triggered();
 
   private:
+    std::array<QLineEdit*, kParameterFieldCount> parameterFields() const;
+    FormReading readForm() const;
+    void showFieldProblems();
+    void markFields(const FieldTexts& problems);
+    void showFieldMessage(const QString& message);
     void chooseAndRunBatch();
     std::optional<Parameters> usableParameters();
     void chooseAndExport();
@@ -93,7 +129,7 @@ class QLumetraMainWindow : public QMainWindow {
     void showProgress(int done);
     void appendComparison(const Comparison& result);
     void appendFailure(const QString& reason);
-    void appendRow(const QStringList& cells, const QString& toolTip);
+    void appendRow(const ResultRow& row);
     void finishBatch(const BatchOutcome& outcome);
     void abandonBatch(const QString& reason);
     void markUnreachedFiles(const QString& reason);
@@ -101,10 +137,17 @@ class QLumetraMainWindow : public QMainWindow {
     void updateActions();
 
     Ui_QLumetraMainWindow ui;
+    // Each parameter field's own tooltip, shown with its problem when it has one.
+    FieldTexts _fieldToolTips;
+    // The status bar's last word on the fields, cleared once they are mended.
+    QString _fieldMessage;
+    // The original of the next comparison, dropped or given without degraded files.
+    QString _waitingOriginal;
+    // The parameters of the batch running and, once it has begun, of the results shown.
+    Parameters _runningParameters;
+    Parameters _resultParameters;
     QString _originalFile;
     QStringList _degradedFiles;
-    // The parameters the current rows were scored with (the form may have changed since).
-    Parameters _runParameters;
     // Entry k belongs to _degradedFiles[k] and table row k; empty when that file failed.
     std::vector<std::optional<Comparison>> _comparisons;
     // Why file k failed; empty for a scored file.
@@ -123,6 +166,8 @@ class QLumetraMainWindow : public QMainWindow {
     std::unique_ptr<QPushButton> _cancelButton;
     // The error map windows still open (closed ones delete themselves).
     QList<QPointer<QLumetraErrorMapDialog>> _errorMaps;
+    // Where the next map window opens.
+    WindowCascade _cascade;
 };
 
 }  // namespace lumetra

@@ -1,11 +1,13 @@
 #include "app/ResultsCsv.h"
 
+#include <QLocale>
 #include <cassert>
 #include <limits>
 #include <string>
 #include <vector>
 
 #include "args/CsvRow.h"
+#include "args/NumberText.h"
 
 namespace lumetra {
 
@@ -26,15 +28,40 @@ QString csvLine(const QStringList& fields) {
     return QString::fromStdString(csvRow(utf8));
 }
 
+QString shortest(float value) {
+    return QString::fromStdString(shortestText(value));
+}
+
+QString flag(bool on) {
+    return on ? QStringLiteral("1") : QStringLiteral("0");
+}
+
+// The comment lines before the header.
+QString sourceComments(const ResultsSource& source) {
+    const Parameters& p = source.parameters;
+    const QString original = QString::fromStdString(csvField(source.original.toStdString()));
+    const QString parameters =
+        QStringLiteral("alpha=%1 beta=%2 co=%3 a=%4 b=%5")
+            .arg(shortest(p.alpha), shortest(p.beta), shortest(p.co), shortest(p.a),
+                 shortest(p.b)) +
+        QStringLiteral(" intraA=%1 interA=%2 intraC1=%3 interC1=%4 intraC2=%5 interC2=%6")
+            .arg(flag(p.intraA), flag(p.interA), flag(p.intraC1), flag(p.interC1), flag(p.intraC2),
+                 flag(p.interC2));
+    const QString viewing = QString::number(p.pixelsPerDegree, 'g', QLocale::FloatingPointShortest);
+    return QStringLiteral("# original: %1\n# parameters: %2\n# viewing: %3 pixels per degree\n")
+        .arg(original, parameters, viewing);
+}
+
 }  // namespace
 
-QString resultsCsv(const QStringList& files,
+QString resultsCsv(const ResultsSource& source, const QStringList& files,
                    const std::vector<std::optional<Comparison>>& comparisons,
                    const QStringList& failures) {
     assert(static_cast<std::size_t>(files.size()) == comparisons.size());
     assert(files.size() == failures.size());
-    QString csv = csvLine({QStringLiteral("file"), QStringLiteral("measure"),
-                           QStringLiteral("score"), QStringLiteral("error")});
+    QString csv = sourceComments(source);
+    csv += csvLine({QStringLiteral("file"), QStringLiteral("measure"), QStringLiteral("score"),
+                    QStringLiteral("error")});
     for (qsizetype k = 0; k < files.size(); ++k) {
         const std::optional<Comparison>& result = comparisons[static_cast<std::size_t>(k)];
         QStringList fields{files[k]};

@@ -39,13 +39,14 @@ QString messageOf(Work&& work) {
 std::optional<ViewerRequest> viewerRequest(
     const QString& original, const QStringList& degraded,
     const std::vector<std::optional<Comparison>>& comparisons, const Parameters& parameters,
-    int row) {
-    if (row < 0 || static_cast<std::size_t>(row) >= comparisons.size() || row >= degraded.size()) {
+    int file) {
+    if (file < 0 || static_cast<std::size_t>(file) >= comparisons.size() ||
+        file >= degraded.size()) {
         return std::nullopt;
     }
-    const std::optional<Comparison>& comparison = comparisons[static_cast<std::size_t>(row)];
+    const std::optional<Comparison>& comparison = comparisons[static_cast<std::size_t>(file)];
     if (!comparison) return std::nullopt;
-    ViewerRequest request{original, degraded[row], parameters, *comparison, {}};
+    ViewerRequest request{original, degraded[file], parameters, *comparison, {}};
     for (const std::optional<Comparison>& scored : comparisons) {
         if (scored) request.runMaps.push_back(scored->err());
     }

@@ -25,20 +25,20 @@ namespace lumetra {
 struct ViewerRequest {
     QString originalFile;
     QString degradedFile;
-    Parameters parameters;  // the run's, so that the explanation explains the row's score
-    Comparison comparison;  // the row's
+    Parameters parameters;  // the run's, so that the explanation explains the file's score
+    Comparison comparison;  // the file's
     // The error maps of every scored file of the run (this one included): the heat maps share
     // the scale of their largest 99th percentile.
     std::vector<Array<float>> runMaps;
 };
 
-// The request for table row `row` of a run whose files, results and parameters are given as
+// The request for file `file` of a run whose files, results and parameters are given as
 // the main window keeps them (entry k of `comparisons` belongs to degraded[k], empty for a
-// failed file).  None for a failed or missing row.
+// failed file).  None for a failed or missing file.
 std::optional<ViewerRequest> viewerRequest(
     const QString& original, const QStringList& degraded,
     const std::vector<std::optional<Comparison>>& comparisons, const Parameters& parameters,
-    int row);
+    int file);
 
 // "coffee.ppm vs coffee_blur.ppm: measure 296.1, score 3.578" (file names without folders).
 QString viewerTitle(const ViewerRequest& request);

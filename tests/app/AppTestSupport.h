@@ -34,6 +34,7 @@ class FakeFileChooser : public FileChooser {
     QString imageAnswer;
     int originalAsked = 0;
     int degradedAsked = 0;
+    int resultsAsked = 0;
 
     QString original() override {
         ++originalAsked;
@@ -43,14 +44,22 @@ class FakeFileChooser : public FileChooser {
         ++degradedAsked;
         return degradedAnswer;
     }
-    QString resultsTarget() override { return resultsAnswer; }
+    QString resultsTarget() override {
+        ++resultsAsked;
+        return resultsAnswer;
+    }
     QString imageTarget() override { return imageAnswer; }
 };
 
 class RecordingNotifier : public Notifier {
   public:
     QStringList warnings;
+    // "<title>\n<text>" of each information shown.
+    QStringList informations;
     void warning(const QString& text) override { warnings << text; }
+    void information(const QString& title, const QString& text) override {
+        informations << title + QLatin1Char('\n') + text;
+    }
 };
 
 // Holds the batch's worker thread inside an engine call until the test thread lets it

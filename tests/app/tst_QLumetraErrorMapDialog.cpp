@@ -1,7 +1,8 @@
 #include <QAction>
-#include <QHBoxLayout>
 #include <QImageReader>
 #include <QLabel>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <memory>
@@ -28,7 +29,7 @@ class tst_QLumetraErrorMapDialog : public QObject {
 
   private slots:
     void titleJoinsBothPaths();
-    void formHasNoMarginsAndOneLabel();
+    void largeMapScrollsInsideItsArea();
     void labelShowsTheMapUnscaled();
     void saveImageWritesPng();
     void contextMenuSavesWhereTheChooserSays();
@@ -43,17 +44,20 @@ void tst_QLumetraErrorMapDialog::titleJoinsBothPaths() {
     QCOMPARE(dialog.parentWidget(), nullptr);
 }
 
-void tst_QLumetraErrorMapDialog::formHasNoMarginsAndOneLabel() {
-    const QLumetraErrorMapDialog dialog("a.ppm", "b.ppm", smallMap());
-    const auto* layout = dialog.findChild<QHBoxLayout*>("hboxLayout");
-    QVERIFY(layout);
-    QCOMPARE(layout->contentsMargins(), QMargins(0, 0, 0, 0));
-    QCOMPARE(layout->count(), 1);
-    const auto* label = dialog.findChild<QLabel*>("label");
-    QVERIFY(label);
-    QCOMPARE(layout->itemAt(0)->widget(), label);
-    QVERIFY(label->text().isEmpty());
-    QVERIFY(dialog.width() >= 400 && dialog.height() >= 300);
+void tst_QLumetraErrorMapDialog::largeMapScrollsInsideItsArea() {
+    // A map larger than the window: the picture keeps its size and the area scrolls.
+    Array<float> map(900, 1200);
+    map(899, 1199) = 1.0f;
+    QLumetraErrorMapDialog dialog("a.ppm", "b.ppm", map);
+    QVERIFY(dialog.wantedSize().width() >= 1200 && dialog.wantedSize().height() >= 900);
+    dialog.resize(300, 200);
+    dialog.show();
+    const auto* area = dialog.findChild<QScrollArea*>("scrollArea");
+    QVERIFY(area);
+    QCOMPARE(area->widget(), dialog.findChild<QLabel*>("label"));
+    QCOMPARE(area->widget()->size(), QSize(1200, 900));
+    QTRY_VERIFY(area->horizontalScrollBar()->maximum() > 0);
+    QVERIFY(area->verticalScrollBar()->maximum() > 0);
 }
 
 void tst_QLumetraErrorMapDialog::labelShowsTheMapUnscaled() {
@@ -98,9 +102,9 @@ void tst_QLumetraErrorMapDialog::contextMenuSavesWhereTheChooserSays() {
 
     save->trigger();  // cancelled: nothing written, nothing said
     QVERIFY(QDir(dir.path()).isEmpty());
-    answers->imageAnswer = dir.filePath("saved.png");
+    answers->imageAnswer = dir.filePath("saved");  // ".png" is added
     save->trigger();
-    QVERIFY(QFile::exists(answers->imageAnswer));
+    QVERIFY(QFile::exists(answers->imageAnswer + ".png"));
     QVERIFY(warnings->warnings.isEmpty());
 }
 

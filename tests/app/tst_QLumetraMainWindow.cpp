@@ -1,6 +1,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -8,15 +9,20 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <QValidator>
+#include <QUrl>
 #include <QtTest>
+#include <limits>
 #include <memory>
 
 #include "AppTestSupport.h"
@@ -93,7 +99,12 @@ struct Harness {
     QTableWidget* table() const { return child<QTableWidget>("tableWidget"); }
     QStatusBar* statusBar() const { return child<QStatusBar>("statusBar"); }
     QString cell(int row, int column) const { return table()->item(row, column)->text(); }
+    QLineEdit* field(const QString& name) const { return child<QLineEdit>(qPrintable(name)); }
 };
+
+QString nameOf(const QString& path) {
+    return QFileInfo(path).fileName();
+}
 
 QList<QLumetraErrorMapDialog*> openErrorMaps() {
     QList<QLumetraErrorMapDialog*> maps;
@@ -112,20 +123,27 @@ class tst_QLumetraMainWindow : public QObject {
     void cleanup();
 
     void freshWindowShowsDefaults();
-    void formFollowsItsLayout();
-    void fieldsAcceptOnlyNumbersTheRunReads_data();
-    void fieldsAcceptOnlyNumbersTheRunReads();
+    void fieldProblemsAreMarkedAsTyped_data();
+    void fieldProblemsAreMarkedAsTyped();
     void defaultRunPassesParametersToEngine();
+    void viewingConditionsReachTheEngine();
     void unusableFieldStartsNoBatch_data();
     void unusableFieldStartsNoBatch();
     void twoUnusableFieldsAreNamedTogether();
     void threeFilesGiveThreeRowsInOrder();
     void doubleClickOrEnterOpensThatRowsViewer();
+    void mapWindowsFitTheScreenAndCascade();
     void errorMapWindowIsDeletedWhenClosed();
+    void sortingOrdersNumbersAsNumbers();
+    void nonFiniteMeasureIsAWarningNotAScore();
     void cancellingOriginalDialogStartsNothing();
     void failingStartWarnsAndKeepsResults_data();
     void failingStartWarnsAndKeepsResults();
-    void cancellingDegradedDialogEmptiesTable();
+    void cancellingDegradedDialogKeepsWindow();
+    void droppedFilesStartAComparison_data();
+    void droppedFilesStartAComparison();
+    void helpAndAboutNameParametersAndDirections();
+    void shortcutsTriggerTheirActions();
     void oldRowsStayUntilEngineIsBuilt();
     void failedFileGetsErrorRow_data();
     void failedFileGetsErrorRow();
@@ -144,13 +162,17 @@ void tst_QLumetraMainWindow::cleanup() {
 
 void tst_QLumetraMainWindow::freshWindowShowsDefaults() {
     const Harness h;
-    const QStringList fields = {"lineEditAlpha", "lineEditBeta", "lineEditCo", "lineEditA",
-                                "lineEditB"};
-    const QStringList defaults = {"1", "4", "5", "0.000751", "3.8"};
+    const QStringList fields = {"lineEditAlpha", "lineEditBeta", "lineEditCo",
+                                "lineEditA",     "lineEditB",    "lineEditPixelsPerDegree"};
+    const QStringList defaults = {"1", "4", "5", "0.000751", "3.8", "60"};
     for (int k = 0; k < fields.size(); ++k) {
-        const auto* field = h.child<QLineEdit>(qPrintable(fields[k]));
+        const auto* field = h.field(fields[k]);
         QVERIFY2(field, qPrintable(fields[k]));
         QCOMPARE(field->text(), defaults[k]);
+        // Every field explains itself and gives its default.
+        QVERIFY2(field->toolTip().endsWith("Default: " + defaults[k] + "."),
+                 qPrintable(field->toolTip()));
+        QVERIFY(field->styleSheet().isEmpty());
     }
     for (const char* intra : {"checkBoxIntraA", "checkBoxIntraC1", "checkBoxIntraC2"}) {
         QVERIFY2(h.child<QCheckBox>(intra)->isChecked(), intra);
@@ -161,118 +183,69 @@ void tst_QLumetraMainWindow::freshWindowShowsDefaults() {
         QVERIFY2(!h.child<QCheckBox>(inter)->isEnabled(), inter);
     }
     QTableWidget* table = h.table();
-    QCOMPARE(table->columnCount(), 3);
+    QCOMPARE(table->columnCount(), 4);
     QCOMPARE(table->rowCount(), 0);
     QStringList headers;
-    for (int c = 0; c < 3; ++c) headers << table->horizontalHeaderItem(c)->text();
-    QCOMPARE(headers, QStringList({"File name", "Measure", "Score"}));
+    for (int c = 0; c < 4; ++c) headers << table->horizontalHeaderItem(c)->text();
+    QCOMPARE(headers, QStringList({"File name", "Measure", "Score", "Note"}));
     QVERIFY(table->verticalHeader()->isHidden());
+    // The results are read-only: a double-click opens a map, a keystroke edits nothing.
+    QCOMPARE(table->editTriggers(), QAbstractItemView::NoEditTriggers);
+    QVERIFY(table->isSortingEnabled());
+    QVERIFY(h.statusBar()->currentMessage().isEmpty());
     QCOMPARE(h.window->windowTitle(), QStringLiteral("QLumetraMainWindow"));
     QVERIFY(h.action("actionNew")->isEnabled());
     QVERIFY(!h.action("actionExportResults")->isEnabled());  // nothing to export yet
 }
 
-void tst_QLumetraMainWindow::formFollowsItsLayout() {
-    const Harness h;
-    QCOMPARE(h.window->objectName(), QStringLiteral("QLumetraMainWindow"));
-    QVERIFY(h.window->width() >= 467 && h.window->height() >= 425);
-    QCOMPARE(h.window->font().family(), QStringLiteral("Lucida Grande"));
-    QCOMPARE(h.window->font().pointSize(), 13);
-    QVERIFY(!h.window->font().bold() && !h.window->font().italic());
-
-    const auto* menu = h.child<QMenu>("menuFile");
-    QCOMPARE(menu->title(), QStringLiteral("&Comparison"));
-    QCOMPARE(menu->actions(),
-             QList<QAction*>({h.action("actionNew"), h.action("actionExportResults")}));
-    QCOMPARE(h.action("actionNew")->text(), QStringLiteral("&New"));
-    QVERIFY(h.action("actionNew")->shortcut().isEmpty());
-    QCOMPARE(h.action("actionExportResults")->text(), QStringLiteral("&Export results…"));
-    QCOMPARE(h.child<QGroupBox>("groupBox")->title(), QStringLiteral("Measure parameters"));
-    QCOMPARE(h.child<QGroupBox>("groupBox_3")->title(), QStringLiteral("Mask parameters"));
-
-    // Where each widget sits in its grid, and the label texts.
-    struct Place {
-        const char* layout;
-        const char* widget;
-        int row;
-        int column;
-    };
-    const Place places[] = {
-        {"gridLayout", "groupBox", 0, 0},         {"gridLayout", "groupBox_3", 0, 1},
-        {"gridLayout", "tableWidget", 1, 0},      {"gridLayout1", "label", 0, 0},
-        {"gridLayout1", "lineEditAlpha", 0, 1},   {"gridLayout1", "label_4", 0, 2},
-        {"gridLayout1", "lineEditA", 0, 3},       {"gridLayout1", "label_2", 1, 0},
-        {"gridLayout1", "lineEditBeta", 1, 1},    {"gridLayout1", "label_5", 1, 2},
-        {"gridLayout1", "lineEditB", 1, 3},       {"gridLayout1", "label_3", 2, 0},
-        {"gridLayout1", "lineEditCo", 2, 1},      {"gridLayout2", "checkBoxIntraA", 0, 0},
-        {"gridLayout2", "checkBoxInterA", 0, 1},  {"gridLayout2", "checkBoxIntraC1", 1, 0},
-        {"gridLayout2", "checkBoxInterC1", 1, 1}, {"gridLayout2", "checkBoxIntraC2", 2, 0},
-        {"gridLayout2", "checkBoxInterC2", 2, 1},
-    };
-    for (const Place& p : places) {
-        auto* grid = h.child<QGridLayout>(p.layout);
-        QVERIFY2(grid, p.layout);
-        int row = -1, column = -1, rowSpan = 0, columnSpan = 0;
-        grid->getItemPosition(grid->indexOf(h.child<QWidget>(p.widget)), &row, &column, &rowSpan,
-                              &columnSpan);
-        QVERIFY2(row == p.row && column == p.column, p.widget);
-    }
-    const QStringList labelTexts = {"Alpha :", "Beta :", "Co :", "a :", "b :"};
-    const QStringList labelNames = {"label", "label_2", "label_3", "label_4", "label_5"};
-    for (int k = 0; k < labelNames.size(); ++k) {
-        const auto* label = h.child<QLabel>(qPrintable(labelNames[k]));
-        QCOMPARE(label->text(), labelTexts[k]);
-        QCOMPARE(label->alignment(), Qt::AlignRight | Qt::AlignVCenter);
-    }
-    QVERIFY(!h.child<QLineEdit>("lineEditA")->acceptDrops());
-    QVERIFY(!h.child<QLineEdit>("lineEditB")->acceptDrops());
-
-    QTableWidget* table = h.table();
-    QVERIFY(table->alternatingRowColors());
-    // The results are read-only: a double-click opens a map, a keystroke edits nothing.
-    QCOMPARE(table->editTriggers(), QAbstractItemView::NoEditTriggers);
-    QCOMPARE(table->selectionMode(), QAbstractItemView::SingleSelection);
-    QCOMPARE(table->selectionBehavior(), QAbstractItemView::SelectRows);
-    QCOMPARE(table->sizePolicy().horizontalPolicy(), QSizePolicy::Expanding);
-    QCOMPARE(table->sizePolicy().verticalPolicy(), QSizePolicy::Expanding);
-    // Only the file name column takes up the width the window gains.
-    QCOMPARE(table->horizontalHeader()->sectionResizeMode(0), QHeaderView::Stretch);
-    QCOMPARE(table->horizontalHeader()->sectionResizeMode(1), QHeaderView::Interactive);
-    QCOMPARE(table->horizontalHeader()->sectionResizeMode(2), QHeaderView::Interactive);
-}
-
-void tst_QLumetraMainWindow::fieldsAcceptOnlyNumbersTheRunReads_data() {
+void tst_QLumetraMainWindow::fieldProblemsAreMarkedAsTyped_data() {
     QTest::addColumn<QString>("field");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<int>("state");
-    const int acceptable = QValidator::Acceptable;
-    const int intermediate = QValidator::Intermediate;
-    const int invalid = QValidator::Invalid;
-    for (const char* field :
-         {"lineEditAlpha", "lineEditBeta", "lineEditCo", "lineEditA", "lineEditB"}) {
-        const QString f = QString::fromLatin1(field);
-        QTest::addRow("%s decimal", field) << f << "0.000751" << acceptable;
-        QTest::addRow("%s negative", field) << f << "-2.5" << acceptable;
-        QTest::addRow("%s exponent", field) << f << "1e3" << acceptable;
-        QTest::addRow("%s lone minus", field) << f << "-" << intermediate;
-        QTest::addRow("%s letters", field) << f << "abc" << invalid;
-        // Not numbers to readFloat, which the run reads the fields with.
-        QTest::addRow("%s group separator", field) << f << "1,000" << invalid;
-        QTest::addRow("%s decimal comma", field) << f << "3,8" << invalid;
-    }
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("problem");
+    // The comma used to vanish ("1,5" became 15) and letters were swallowed: the text stays
+    // as typed and the field is marked.
+    QTest::newRow("decimal comma in beta")
+        << "lineEditBeta"
+        << "1,5"
+        << "beta must be a number, with \".\" as the decimal point (got \"1,5\")";
+    QTest::newRow("letters in alpha") << "lineEditAlpha"
+                                      << "abc"
+                                      << "alpha must be a number (got \"abc\")";
+    // An emptied field used to count as 0.
+    QTest::newRow("emptied co") << "lineEditCo"
+                                << ""
+                                << "co must be a number (got \"\")";
+    QTest::newRow("zero a") << "lineEditA"
+                            << "0"
+                            << "a must be other than 0 (got 0)";
+    QTest::newRow("negative pixels per degree")
+        << "lineEditPixelsPerDegree"
+        << "-30"
+        << "pixels per degree must be greater than 0 (got -30)";
 }
 
-void tst_QLumetraMainWindow::fieldsAcceptOnlyNumbersTheRunReads() {
+void tst_QLumetraMainWindow::fieldProblemsAreMarkedAsTyped() {
     QFETCH(QString, field);
-    QFETCH(QString, text);
-    QFETCH(int, state);
+    QFETCH(QString, typed);
+    QFETCH(QString, problem);
     const Harness h;
-    const auto* edit = h.child<QLineEdit>(qPrintable(field));
-    const QValidator* validator = edit->validator();
-    QVERIFY(validator);
-    QCOMPARE(validator->parent(), edit);
-    int position = 0;
-    QCOMPARE(static_cast<int>(validator->validate(text, position)), state);
+    QLineEdit* edit = h.field(field);
+    const QString toolTip = edit->toolTip();
+    edit->clear();
+    QTest::keyClicks(edit, typed);
+
+    QCOMPARE(edit->text(), typed);
+    QVERIFY(!edit->styleSheet().isEmpty());
+    QVERIFY2(edit->toolTip().endsWith(problem), qPrintable(edit->toolTip()));
+    QCOMPARE(h.statusBar()->currentMessage(), problem);
+    QVERIFY(!h.action("actionNew")->isEnabled());
+
+    // Mended, the mark, the message and the block go.
+    edit->setText(QStringLiteral("2"));
+    QVERIFY(edit->styleSheet().isEmpty());
+    QCOMPARE(edit->toolTip(), toolTip);
+    QVERIFY(h.statusBar()->currentMessage().isEmpty());
+    QVERIFY(h.action("actionNew")->isEnabled());
 }
 
 void tst_QLumetraMainWindow::defaultRunPassesParametersToEngine() {
@@ -282,6 +255,16 @@ void tst_QLumetraMainWindow::defaultRunPassesParametersToEngine() {
     // The default texts are the shortest that read back as the default floats, so the run
     // gets Parameters{} bit for bit.
     QVERIFY(h.log->builds[0] == Parameters{});
+}
+
+void tst_QLumetraMainWindow::viewingConditionsReachTheEngine() {
+    Harness h;
+    h.field("lineEditPixelsPerDegree")->setText("23.7");
+    h.field("lineEditBeta")->setText("2.5");
+    QVERIFY(h.runToEnd(h.image("original.ppm"), {h.image("b.ppm")}));
+    QCOMPARE(h.log->builds.size(), std::size_t{1});
+    QCOMPARE(h.log->builds[0].pixelsPerDegree, 23.7);
+    QCOMPARE(h.log->builds[0].beta, 2.5f);
 }
 
 void tst_QLumetraMainWindow::unusableFieldStartsNoBatch_data() {
@@ -318,16 +301,17 @@ void tst_QLumetraMainWindow::unusableFieldStartsNoBatch() {
     QFETCH(QString, text);
     QFETCH(QString, reason);
     Harness h;
-    h.child<QLineEdit>(qPrintable(field))->setText(text);
+    h.field(field)->setText(text);
     QSignalSpy finished(h.window.get(), &QLumetraMainWindow::batchFinished);
     QVERIFY(finished.isValid());
+    QVERIFY(!h.action("actionNew")->isEnabled());  // the menu cannot start it
 
-    h.runFromMenu(h.image("original.ppm"), {h.image("b.ppm")});
+    // Nor can the command line or a drop, which start it through runBatch.
+    QVERIFY(!h.window->runBatch(h.image("original.ppm"), {h.image("b.ppm")}));
 
     QCOMPARE(h.notifier->warnings, QStringList({"Cannot start the comparison.\n\n" + reason}));
     QVERIFY(h.log->builds.empty());
     QCOMPARE(finished.count(), 0);  // no batch, so no end of one
-    QVERIFY(h.action("actionNew")->isEnabled());
     QCOMPARE(h.window->windowTitle(), QStringLiteral("QLumetraMainWindow"));
     QCOMPARE(h.child<QLineEdit>(qPrintable(field))->text(), text);  // left for the user to mend
 }
@@ -374,10 +358,13 @@ void tst_QLumetraMainWindow::threeFilesGiveThreeRowsInOrder() {
     QCOMPARE(h.window->windowTitle(), original);
     QTableWidget* table = h.table();
     QCOMPARE(table->rowCount(), 3);
+    // The file's name, not its long folder; the whole path in the tooltip.
     const QStringList expected[] = {
-        {degraded[0], "1.23457e+06", "4"}, {degraded[1], "0.5", "4"}, {degraded[2], "2", "3.25"}};
+        {"z.ppm", "1.23457e+06", "4", ""}, {"a.ppm", "0.5", "4", ""}, {"m.ppm", "2", "3.25", ""}};
     for (int row = 0; row < 3; ++row) {
-        QCOMPARE(QStringList({h.cell(row, 0), h.cell(row, 1), h.cell(row, 2)}), expected[row]);
+        QCOMPARE(QStringList({h.cell(row, 0), h.cell(row, 1), h.cell(row, 2), h.cell(row, 3)}),
+                 expected[row]);
+        QCOMPARE(table->item(row, 0)->toolTip(), degraded[row]);
     }
     QVERIFY(h.action("actionNew")->isEnabled());
     QVERIFY(h.action("actionExportResults")->isEnabled());
@@ -407,15 +394,15 @@ void tst_QLumetraMainWindow::doubleClickOrEnterOpensThatRowsViewer() {
     // The images are 4 x 6, too small to explain: the viewer says so and stops computing.
     QTRY_VERIFY(!viewers[0]->computing());
 
-    // Enter on the current row opens its viewer too.
-    h.window->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(h.window.get()));
-    table->setFocus();
+    // Enter on the current row opens its viewer too, the row's file whatever the sorting:
+    // sorted by measure from the largest, the first row is the third file.
+    table->sortItems(1, Qt::DescendingOrder);
     table->setCurrentCell(0, 0);
     QTest::keyClick(table, Qt::Key_Return);
     const auto both = h.window->findChildren<QLumetraComparisonViewer*>();
     QCOMPARE(both.size(), 2);
-    QVERIFY(both[1]->windowTitle().startsWith("original.ppm vs first.ppm: "));
+    QCOMPARE(both[1]->windowTitle(), QString("original.ppm vs third.ppm: measure 3, score 4"));
+    QVERIFY(both[1]->pos() != both[0]->pos());  // cascaded
     QTRY_VERIFY(!both[1]->computing());
 }
 
@@ -475,7 +462,7 @@ void tst_QLumetraMainWindow::failingStartWarnsAndKeepsResults() {
     QCOMPARE(h.notifier->warnings.size(), 1);
     QVERIFY2(h.notifier->warnings[0].contains(broken), qPrintable(h.notifier->warnings[0]));
     QCOMPARE(h.table()->rowCount(), 1);
-    QCOMPARE(h.cell(0, 0), degraded);
+    QCOMPARE(h.cell(0, 0), nameOf(degraded));
     QCOMPARE(h.window->windowTitle(), original);
     QVERIFY(h.statusBar()->currentMessage().isEmpty());
     QVERIFY(h.action("actionNew")->isEnabled());
@@ -485,15 +472,26 @@ void tst_QLumetraMainWindow::failingStartWarnsAndKeepsResults() {
     QCOMPARE(map->windowTitle(), original + " - " + degraded);
 }
 
-void tst_QLumetraMainWindow::cancellingDegradedDialogEmptiesTable() {
+void tst_QLumetraMainWindow::cancellingDegradedDialogKeepsWindow() {
     Harness h;
     h.log->results = {markedComparison(0.5f, 4.0f, kRows, kCols)};
-    QVERIFY(h.runToEnd(h.image("original.ppm"), {h.image("b.ppm")}));
-    QVERIFY(h.runToEnd(h.image("other.ppm"), {}));
-    QCOMPARE(h.log->builds.size(), std::size_t{2});  // the engine is still built
-    QCOMPARE(h.table()->rowCount(), 0);
+    const QString original = h.image("original.ppm");
+    QVERIFY(h.runToEnd(original, {h.image("a.ppm"), h.image("small.ppm", 1, 1)}));
+    const QString status = h.statusBar()->currentMessage();
+    QVERIFY(!status.isEmpty());  // "1 of 2 files failed"
+
+    h.runFromMenu(h.image("other.ppm"), {});  // the original chosen, the degraded cancelled
+
+    QCOMPARE(h.chooser->degradedAsked, 2);
+    QCOMPARE(h.log->builds.size(), std::size_t{1});  // nothing was started
+    QCOMPARE(h.window->windowTitle(), original);
+    QCOMPARE(h.table()->rowCount(), 2);
+    QCOMPARE(h.cell(0, 0), QStringLiteral("a.ppm"));
+    QCOMPARE(h.statusBar()->currentMessage(), status);
+    QVERIFY(h.action("actionExportResults")->isEnabled());
+    QVERIFY(h.action("actionNew")->isEnabled());
     QVERIFY(h.window->findChildren<QProgressBar*>().isEmpty());
-    QCOMPARE(h.window->openErrorMap(0), nullptr);
+    QVERIFY(h.window->openErrorMap(0));
 }
 
 void tst_QLumetraMainWindow::oldRowsStayUntilEngineIsBuilt() {
@@ -536,13 +534,17 @@ void tst_QLumetraMainWindow::failedFileGetsErrorRow() {
     QCOMPARE(h.log->scored, QStringList({degraded[0], degraded[2]}));  // the batch went on
     QCOMPARE(h.table()->rowCount(), 3);
     QCOMPARE(QStringList({h.cell(1, 0), h.cell(1, 1), h.cell(1, 2)}),
-             QStringList({bad, "error", ""}));
-    const QString reason = h.table()->item(1, 1)->toolTip();
-    QVERIFY2(reason.contains(bad), qPrintable(reason));
-    QCOMPARE(h.table()->item(1, 0)->toolTip(), reason);
+             QStringList({nameOf(bad), "error", ""}));
+    // The reason is in the row, naming the file by its name; the tooltip has the full path.
+    const QString note = h.cell(1, 3);
+    QVERIFY2(note.contains(nameOf(bad)) && !note.contains(h.dir.path()), qPrintable(note));
+    QVERIFY2(note.contains(fileExists ? "differs in size" : "cannot read"), qPrintable(note));
+    const QString toolTip = h.table()->item(1, 3)->toolTip();
+    QVERIFY2(toolTip.startsWith(bad + "\n") && toolTip.contains(bad + "\""), qPrintable(toolTip));
+    QCOMPARE(h.table()->item(1, 0)->toolTip(), toolTip);
     // The rows after it still belong to their own files and results.
-    QCOMPARE(QStringList({h.cell(2, 0), h.cell(2, 1)}), QStringList({degraded[2], "2"}));
-    QVERIFY(h.table()->item(2, 1)->toolTip().isEmpty());
+    QCOMPARE(QStringList({h.cell(2, 0), h.cell(2, 1)}), QStringList({"c.ppm", "2"}));
+    QCOMPARE(h.table()->item(2, 1)->toolTip(), degraded[2]);
     QCOMPARE(h.window->openErrorMap(1), nullptr);
     const QLumetraErrorMapDialog* third = h.window->openErrorMap(2);
     QVERIFY(third);
@@ -620,7 +622,7 @@ void tst_QLumetraMainWindow::cancelStopsAfterFileInProgress() {
 
     QCOMPARE(h.log->scored, degraded.first(2));
     QCOMPARE(h.table()->rowCount(), 2);
-    QCOMPARE(h.cell(1, 0), degraded[1]);
+    QCOMPARE(h.cell(1, 0), nameOf(degraded[1]));
     QCOMPARE(h.statusBar()->currentMessage(), QStringLiteral("Cancelled after 2 of 3 files"));
     QVERIFY(!h.child<QPushButton>("cancelButton"));
     QVERIFY(h.window->findChildren<QProgressBar*>().isEmpty());
@@ -633,7 +635,8 @@ void tst_QLumetraMainWindow::cancelStopsAfterFileInProgress() {
     QVERIFY(h.window->exportResults(h.chooser->resultsAnswer));
     QFile csv(h.chooser->resultsAnswer);
     QVERIFY(csv.open(QIODevice::ReadOnly));
-    QCOMPARE(QString::fromUtf8(csv.readAll()).count('\n'), 3);  // the header and two files
+    // Three comment lines, the header and two files.
+    QCOMPARE(QString::fromUtf8(csv.readAll()).count('\n'), 6);
 }
 
 void tst_QLumetraMainWindow::cancelWhileEngineIsBuiltKeepsPreviousResults() {
@@ -684,20 +687,29 @@ void tst_QLumetraMainWindow::closingDuringBatchStopsAfterFileInProgress() {
 void tst_QLumetraMainWindow::exportWritesTableAsCsv() {
     Harness h;
     h.log->results = {markedComparison(0.1f, 4.0f, kRows, kCols)};
+    const QString original = h.image("original.ppm");
     const QString good = h.image("good.ppm");
     const QString missing = QDir(h.dir.path()).filePath("missing.ppm");
-    QVERIFY(h.runToEnd(h.image("original.ppm"), {good, missing}));
-    h.chooser->resultsAnswer = QDir(h.dir.path()).filePath("results.csv");
+    h.field("lineEditPixelsPerDegree")->setText("45");
+    h.field("lineEditAlpha")->setText("0.5");
+    QVERIFY(h.runToEnd(original, {good, missing}));
+    // Fields changed after the run do not change what it was computed with.
+    h.field("lineEditAlpha")->setText("2");
+    h.chooser->resultsAnswer = QDir(h.dir.path()).filePath("results");  // no suffix
     h.action("actionExportResults")->trigger();
 
-    QFile file(h.chooser->resultsAnswer);
+    QFile file(h.chooser->resultsAnswer + ".csv");
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QStringList lines = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
-    QCOMPARE(lines.size(), 3);
-    QCOMPARE(lines[0], QStringLiteral("file,measure,score,error"));
-    QCOMPARE(lines[1], good + ",0.100000001,4,");
-    QVERIFY2(lines[2].startsWith(missing + ",,,") && lines[2].contains("cannot read"),
-             qPrintable(lines[2]));
+    QCOMPARE(lines.size(), 6);
+    QCOMPARE(lines[0], "# original: " + original);
+    QCOMPARE(lines[1], QStringLiteral("# parameters: alpha=0.5 beta=4 co=5 a=0.000751 b=3.8 "
+                                      "intraA=1 interA=0 intraC1=1 interC1=0 intraC2=1 interC2=0"));
+    QCOMPARE(lines[2], QStringLiteral("# viewing: 45 pixels per degree"));
+    QCOMPARE(lines[3], QStringLiteral("file,measure,score,error"));
+    QCOMPARE(lines[4], good + ",0.100000001,4,");
+    QVERIFY2(lines[5].startsWith(missing + ",,,") && lines[5].contains("cannot read"),
+             qPrintable(lines[5]));
 }
 
 void tst_QLumetraMainWindow::exportToUnwritablePathWarns() {
@@ -706,6 +718,170 @@ void tst_QLumetraMainWindow::exportToUnwritablePathWarns() {
     QVERIFY(!h.window->exportResults(path));
     QCOMPARE(h.notifier->warnings.size(), 1);
     QVERIFY(h.notifier->warnings[0].contains(path));
+}
+
+void tst_QLumetraMainWindow::mapWindowsFitTheScreenAndCascade() {
+    Harness h;
+    // Larger than any screen the tests run on (the offscreen one is 800 x 600).
+    constexpr std::uint32_t kMapRows = 2200;
+    constexpr std::uint32_t kMapCols = 3000;
+    h.log->results = {markedComparison(1.0f, 4.0f, kMapRows, kMapCols)};
+    QVERIFY(h.runToEnd(h.image("original.ppm"), {h.image("b.ppm")}));
+    const QRect available = h.window->screen()->availableGeometry();
+
+    QLumetraErrorMapDialog* first = h.window->openErrorMap(0);
+    QLumetraErrorMapDialog* second = h.window->openErrorMap(0);
+    QVERIFY(first && second);
+    for (QLumetraErrorMapDialog* map : {first, second}) {
+        QVERIFY(map->isVisible());
+        QVERIFY2(available.contains(map->geometry()), qPrintable(QString("%1,%2 %3x%4")
+                                                                     .arg(map->x())
+                                                                     .arg(map->y())
+                                                                     .arg(map->width())
+                                                                     .arg(map->height())));
+        // The whole map can be scrolled to.
+        const auto* area = map->findChild<QScrollArea*>("scrollArea");
+        QVERIFY(area);
+        QTRY_VERIFY(area->horizontalScrollBar()->maximum() > 0);
+        QVERIFY(area->verticalScrollBar()->maximum() > 0);
+    }
+    // Each opens a step right of and below the last.
+    QVERIFY(second->pos().x() > first->pos().x());
+    QVERIFY(second->pos().y() > first->pos().y());
+}
+
+void tst_QLumetraMainWindow::sortingOrdersNumbersAsNumbers() {
+    Harness h;
+    // Measures 10, 9 and 100 sort as numbers (as text "9" would follow "100"); the failed
+    // file sorts as the worst.
+    h.log->results = {markedComparison(10.0f, 3.0f, kRows, kCols, 0),
+                      markedComparison(9.0f, 3.5f, kRows, kCols, 1),
+                      markedComparison(100.0f, 2.0f, kRows, kCols, 2)};
+    const QString original = h.image("original.ppm");
+    const QStringList degraded = {h.image("ten.ppm"), h.image("nine.ppm"),
+                                  QDir(h.dir.path()).filePath("gone.ppm"), h.image("hundred.ppm")};
+    QVERIFY(h.runToEnd(original, degraded));
+    QHeaderView* header = h.table()->horizontalHeader();
+    const auto column = [&h](int c) {
+        QStringList cells;
+        for (int row = 0; row < h.table()->rowCount(); ++row) cells << h.cell(row, c);
+        return cells;
+    };
+
+    header->setSortIndicator(1, Qt::AscendingOrder);  // what a click on "Measure" does
+    QCOMPARE(column(1), QStringList({"9", "10", "100", "error"}));
+    header->setSortIndicator(2, Qt::DescendingOrder);  // best score first
+    QCOMPARE(column(2), QStringList({"3.5", "3", "2", ""}));
+    header->setSortIndicator(0, Qt::AscendingOrder);
+    QCOMPARE(column(0), QStringList({"gone.ppm", "hundred.ppm", "nine.ppm", "ten.ppm"}));
+
+    // A row still opens its own file's map, wherever the sort put it.
+    const QLumetraErrorMapDialog* map = h.window->openErrorMap(2);
+    QVERIFY(map);
+    QCOMPARE(map->windowTitle(), original + " - " + degraded[1]);
+    QCOMPARE(h.window->openErrorMap(0), nullptr);  // the failed file
+
+    // The next run's rows arrive in the order chosen.
+    header->setSortIndicator(1, Qt::DescendingOrder);
+    QVERIFY(h.runToEnd(original, {h.image("a.ppm"), h.image("b.ppm"), h.image("c.ppm")}));
+    QCOMPARE(column(1), QStringList({"100", "10", "9"}));
+}
+
+void tst_QLumetraMainWindow::nonFiniteMeasureIsAWarningNotAScore() {
+    Harness h;
+    constexpr float kInf = std::numeric_limits<float>::infinity();
+    constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+    // What scoring gives such measures: the clamped score 1, the sentinel -1.
+    h.log->results = {markedComparison(kInf, 1.0f, kRows, kCols),
+                      markedComparison(kNaN, -1.0f, kRows, kCols)};
+    QVERIFY(h.runToEnd(h.image("original.ppm"), {h.image("a.ppm"), h.image("b.ppm")}));
+    const QStringList measures = {"inf", "nan"};
+    for (int row = 0; row < 2; ++row) {
+        QCOMPARE(h.cell(row, 1), measures[row]);
+        QCOMPARE(h.cell(row, 2), QString());  // no score shown
+        QVERIFY2(h.cell(row, 3).startsWith("Warning: the measure is not a finite number"),
+                 qPrintable(h.cell(row, 3)));
+        QVERIFY(!h.table()->item(row, 3)->icon().isNull());
+    }
+    QVERIFY(h.window->openErrorMap(0));  // its map can still be looked at
+}
+
+void tst_QLumetraMainWindow::droppedFilesStartAComparison_data() {
+    QTest::addColumn<int>("firstDrop");  // files in the first drop; the rest come in a second
+    QTest::newRow("all at once") << 3;
+    QTest::newRow("original alone, then the degraded files") << 1;
+}
+
+void tst_QLumetraMainWindow::droppedFilesStartAComparison() {
+    QFETCH(int, firstDrop);
+    Harness h;
+    const QStringList files = {h.image("original.ppm"), h.image("a.ppm"), h.image("b.ppm")};
+    const auto drop = [&h](const QStringList& paths) {
+        QMimeData data;
+        QList<QUrl> urls;
+        for (const QString& path : paths) urls << QUrl::fromLocalFile(path);
+        data.setUrls(urls);
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, {});
+        QApplication::sendEvent(h.window.get(), &enter);
+        QDropEvent dropped(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, {});
+        QApplication::sendEvent(h.window.get(), &dropped);
+        return enter.isAccepted() && dropped.isAccepted();
+    };
+    QSignalSpy finished(h.window.get(), &QLumetraMainWindow::batchFinished);
+    QVERIFY(finished.isValid());
+
+    QVERIFY(drop(files.first(firstDrop)));
+    if (firstDrop == 1) {
+        QVERIFY(h.log->builds.empty());
+        const QString status = h.statusBar()->currentMessage();
+        QVERIFY2(status.contains("original.ppm") && status.contains("first file dropped"),
+                 qPrintable(status));
+        QVERIFY(drop(files.sliced(1)));
+    }
+    QVERIFY(finished.wait());
+
+    QCOMPARE(h.window->windowTitle(), files[0]);
+    QCOMPARE(h.log->scored, files.sliced(1));
+    QCOMPARE(h.table()->rowCount(), 2);
+    // The next drop begins a new comparison: its first file is the original again.
+    QVERIFY(drop({files[1], files[2]}));
+    QVERIFY(finished.wait());
+    QCOMPARE(h.window->windowTitle(), files[1]);
+    QCOMPARE(h.table()->rowCount(), 1);
+}
+
+void tst_QLumetraMainWindow::helpAndAboutNameParametersAndDirections() {
+    Harness h;
+    h.action("actionHelp")->trigger();
+    h.action("actionAbout")->trigger();
+    QCOMPARE(h.notifier->informations.size(), 2);
+    for (const QString& text : h.notifier->informations) {
+        for (const char* word : {"alpha", "beta", "co", " a", " b", "pixels per degree"}) {
+            QVERIFY2(text.contains(QLatin1String(word), Qt::CaseInsensitive), word);
+        }
+        QVERIFY2(text.contains("lower is better", Qt::CaseInsensitive), qPrintable(text));
+        QVERIFY2(text.contains("higher is better", Qt::CaseInsensitive), qPrintable(text));
+    }
+    QVERIFY(h.notifier->warnings.isEmpty());
+}
+
+void tst_QLumetraMainWindow::shortcutsTriggerTheirActions() {
+    Harness h;
+    h.log->results = {markedComparison(0.5f, 4.0f, kRows, kCols)};
+    QVERIFY(h.runToEnd(h.image("original.ppm"), {h.image("a.ppm")}));
+    h.window->show();
+    h.window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(h.window.get()));
+    h.chooser->originalAnswer.clear();  // the dialogs are cancelled
+
+    QTest::keyClick(h.window.get(), Qt::Key_N, Qt::ControlModifier);
+    QCOMPARE(h.chooser->originalAsked, 2);
+    QTest::keyClick(h.window.get(), Qt::Key_E, Qt::ControlModifier);
+    QCOMPARE(h.chooser->resultsAsked, 1);
+    QTest::keyClick(h.window.get(), Qt::Key_F1);
+    QCOMPARE(h.notifier->informations.size(), 1);
+    QTest::keyClick(h.window.get(), Qt::Key_Q, Qt::ControlModifier);
+    QVERIFY(!h.window->isVisible());
 }
 
 QTEST_MAIN(tst_QLumetraMainWindow)

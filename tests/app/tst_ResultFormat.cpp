@@ -10,11 +10,26 @@
 
 using lumetra::Array;
 using lumetra::Comparison;
+using lumetra::Parameters;
+using lumetra::ResultRow;
+using lumetra::ResultsSource;
+using lumetra::RowKind;
 
 namespace {
 
 Comparison scored(float mobj, float nobj) {
     return Comparison(mobj, nobj, Array<float>(1, 1));
+}
+
+float inf() {
+    return std::numeric_limits<float>::infinity();
+}
+
+// The lines of a CSV after its comment lines.
+QStringList dataLines(const QString& csv) {
+    QStringList lines = csv.split('\n', Qt::SkipEmptyParts);
+    while (!lines.isEmpty() && lines.front().startsWith('#')) lines.removeFirst();
+    return lines;
 }
 
 }  // namespace
@@ -25,8 +40,11 @@ class tst_ResultFormat : public QObject {
   private slots:
     void tableNumbersHaveSixSignificantDigits_data();
     void tableNumbersHaveSixSignificantDigits();
-    void scoredRowShowsPathMeasureAndScore();
-    void failedRowShowsError();
+    void scoredRowShowsNameMeasureAndScore();
+    void nonFiniteMeasureIsAWarning_data();
+    void nonFiniteMeasureIsAWarning();
+    void failedRowGivesItsReasonByFileName();
+    void csvStartsWithTheSourceAsComments();
     void csvKeepsFullFloatPrecision();
     void csvGivesReasonOfFailedRows();
     void csvQuotesAwkwardFields();
@@ -51,13 +69,48 @@ void tst_ResultFormat::tableNumbersHaveSixSignificantDigits() {
     QCOMPARE(lumetra::formatResult(value), text);
 }
 
-void tst_ResultFormat::scoredRowShowsPathMeasureAndScore() {
-    const QStringList cells = lumetra::comparisonCells("/data/b.ppm", scored(1234567.0f, 4.0f));
-    QCOMPARE(cells, QStringList({"/data/b.ppm", "1.23457e+06", "4"}));
+void tst_ResultFormat::scoredRowShowsNameMeasureAndScore() {
+    const ResultRow row = lumetra::comparisonRow("/data/set/b.ppm", scored(1234567.0f, 4.0f));
+    QCOMPARE(row.cells, QStringList({"b.ppm", "1.23457e+06", "4", ""}));
+    QCOMPARE(row.toolTip, QStringLiteral("/data/set/b.ppm"));
+    QVERIFY(row.kind == RowKind::Scored);
+    QCOMPARE(row.measureKey, 1234567.0);
+    QCOMPARE(row.scoreKey, 4.0);
 }
 
-void tst_ResultFormat::failedRowShowsError() {
-    QCOMPARE(lumetra::failureCells("/data/c.ppm"), QStringList({"/data/c.ppm", "error", ""}));
+void tst_ResultFormat::nonFiniteMeasureIsAWarning_data() {
+    QTest::addColumn<float>("measure");
+    QTest::addColumn<float>("score");
+    QTest::addColumn<QString>("shown");
+    // The scores scoring gives them: inf clamps to 1, not a number is the sentinel -1.
+    QTest::newRow("infinite") << std::numeric_limits<float>::infinity() << 1.0f << "inf";
+    QTest::newRow("not a number") << std::numeric_limits<float>::quiet_NaN() << -1.0f << "nan";
+}
+
+void tst_ResultFormat::nonFiniteMeasureIsAWarning() {
+    QFETCH(float, measure);
+    QFETCH(float, score);
+    QFETCH(QString, shown);
+    const ResultRow row = lumetra::comparisonRow("/d/b.ppm", scored(measure, score));
+    QVERIFY(row.kind == RowKind::Warning);
+    QCOMPARE(row.cells.mid(0, 3), QStringList({"b.ppm", shown, ""}));
+    QVERIFY2(row.cells[3].contains("not a finite number (" + shown + ")"),
+             qPrintable(row.cells[3]));
+    QCOMPARE(row.toolTip, "/d/b.ppm\n" + row.cells[3]);
+    // It sorts after every finite measure and below every score.
+    QVERIFY(row.measureKey > std::numeric_limits<double>::max());
+    QVERIFY(row.scoreKey < -std::numeric_limits<double>::max());
+}
+
+void tst_ResultFormat::failedRowGivesItsReasonByFileName() {
+    const QString path = "/very/long/folder/c.ppm";
+    const QString reason = "cannot read image \"" + path + "\": no such file";
+    const ResultRow row = lumetra::failureRow(path, reason);
+    QCOMPARE(row.cells,
+             QStringList({"c.ppm", "error", "", "cannot read image \"c.ppm\": no such file"}));
+    QCOMPARE(row.toolTip, path + "\n" + reason);
+    QVERIFY(row.kind == RowKind::Failed);
+    QCOMPARE(row.measureKey, lumetra::comparisonRow(path, scored(inf(), 1.0f)).measureKey);
 }
 
 void tst_ResultFormat::csvKeepsFullFloatPrecision() {
@@ -70,8 +123,7 @@ void tst_ResultFormat::csvKeepsFullFloatPrecision() {
         results.emplace_back(scored(m, -m));
     }
     const QStringList lines =
-        lumetra::resultsCsv(files, results, QStringList(files.size(), QString()))
-            .split('\n', Qt::SkipEmptyParts);
+        dataLines(lumetra::resultsCsv({}, files, results, QStringList(files.size(), QString())));
     QCOMPARE(lines.size(), files.size() + 1);
     QCOMPARE(lines[0], QStringLiteral("file,measure,score,error"));
     QCOMPARE(lines[1], QStringLiteral("f0.ppm,0.100000001,-0.100000001,"));
@@ -87,18 +139,30 @@ void tst_ResultFormat::csvGivesReasonOfFailedRows() {
     std::vector<std::optional<Comparison>> results;
     results.emplace_back(scored(0.5f, 4.0f));
     results.emplace_back(std::nullopt);
-    const QString csv = lumetra::resultsCsv({"a.ppm", "b.ppm"}, results, {"", "b is broken"});
-    QCOMPARE(csv, QStringLiteral("file,measure,score,error\n"
-                                 "a.ppm,0.5,4,\n"
-                                 "b.ppm,,,b is broken\n"));
+    const QString csv = lumetra::resultsCsv({}, {"a.ppm", "b.ppm"}, results, {"", "b is broken"});
+    QCOMPARE(dataLines(csv),
+             QStringList({"file,measure,score,error", "a.ppm,0.5,4,", "b.ppm,,,b is broken"}));
 }
 
 void tst_ResultFormat::csvQuotesAwkwardFields() {
     std::vector<std::optional<Comparison>> results(1);
-    const QString csv =
-        lumetra::resultsCsv({"/x/a,b.ppm"}, results, {"cannot read image \"/x/a,b.ppm\": gone"});
-    QCOMPARE(csv.section('\n', 1, 1),
+    const QString csv = lumetra::resultsCsv({}, {"/x/a,b.ppm"}, results,
+                                            {"cannot read image \"/x/a,b.ppm\": gone"});
+    QCOMPARE(dataLines(csv).value(1),
              QStringLiteral("\"/x/a,b.ppm\",,,\"cannot read image \"\"/x/a,b.ppm\"\": gone\""));
+}
+
+void tst_ResultFormat::csvStartsWithTheSourceAsComments() {
+    Parameters p;
+    p.beta = 2.5f;
+    p.interC1 = true;
+    p.pixelsPerDegree = 23.7;
+    const QString csv = lumetra::resultsCsv({"/data/a,original.ppm", p}, {}, {}, {});
+    QCOMPARE(csv, QStringLiteral("# original: \"/data/a,original.ppm\"\n"
+                                 "# parameters: alpha=1 beta=2.5 co=5 a=0.000751 b=3.8 intraA=1 "
+                                 "interA=0 intraC1=1 interC1=1 intraC2=1 interC2=0\n"
+                                 "# viewing: 23.7 pixels per degree\n"
+                                 "file,measure,score,error\n"));
 }
 
 QTEST_APPLESS_MAIN(tst_ResultFormat)

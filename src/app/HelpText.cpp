@@ -1,0 +1,62 @@
+#include "app/HelpText.h"
+
+#include <QLocale>
+#include <QObject>
+
+#include "args/NumberText.h"
+#include "engine/Parameters.h"
+
+namespace lumetra {
+
+namespace {
+
+QString shortest(float value) {
+    return QString::fromStdString(shortestText(value));
+}
+
+}  // namespace
+
+QString helpText() {
+    const Parameters d;
+    return QObject::tr(
+               "Lumetra predicts how visible the differences between an original colour image "
+               "and degraded versions of it are.\n\n"
+               "Comparison > New (Ctrl+N) asks for the original, then for one or more degraded "
+               "images of its size. Files can also be dropped onto the window: the first file "
+               "of a new comparison is the original, the others are the degraded images (drop "
+               "the original alone first to add the degraded images next). Each degraded image "
+               "gets a row; click a column title to sort, double-click a row or press Enter to "
+               "see its error map. Export results (Ctrl+E) writes the table as CSV.\n\n"
+               "Measure: the visible error pooled over the image. Lower is better; 0 means no "
+               "visible difference.\n"
+               "Score: the measure on the 1 to 5 quality scale, score = b - a x measure. "
+               "Higher is better.\n\n"
+               "Parameters (a marked field holds no usable value; the status bar says why):\n"
+               "alpha: exponent of the 32 x 32 block weight; 0 weighs every block alike, larger "
+               "values let the blocks with the most error dominate (at least 0, default %1).\n"
+               "beta: exponent of the Minkowski mean of the error map; larger values stress the "
+               "worst pixels (greater than 0, default %2).\n"
+               "co: weight of the pixels where the edge structure changed (at least 0, "
+               "default %3).\n"
+               "a, b: slope and offset of the score line (a other than 0, defaults %4 and "
+               "%5).\n"
+               "Pixels per degree: the viewing conditions, the pixels one degree of visual "
+               "angle spans at the eye; larger values (a farther observer or a denser screen) "
+               "make fine detail less visible (greater than 0, default %6).\n"
+               "Intra A, C1, C2: masking within the achromatic and the two colour channels.")
+        .arg(shortest(d.alpha), shortest(d.beta), shortest(d.co), shortest(d.a), shortest(d.b),
+             QString::number(d.pixelsPerDegree, 'g', QLocale::FloatingPointShortest));
+}
+
+QString aboutText(const QString& version) {
+    return QObject::tr(
+               "Lumetra %1\n\n"
+               "Predicts how visible the differences between a colour image and degraded "
+               "versions of it are. The measure is the pooled visible error (lower is better); "
+               "the score puts it on the 1 to 5 quality scale (higher is better). The model's "
+               "parameters are alpha, beta, co, a and b, with the six masking switches; the "
+               "viewing conditions are given in pixels per degree.")
+        .arg(version);
+}
+
+}  // namespace lumetra
