@@ -70,7 +70,13 @@ QLumetraComparisonViewer::QLumetraComparisonViewer(ViewerRequest request, Explai
             &QLumetraComparisonViewer::showImages);
     connect(&_explanationTask, &QFutureWatcher<ViewerExplanation>::finished, this,
             &QLumetraComparisonViewer::showExplanation);
-    _imagesTask.setFuture(QtConcurrent::run(loadViewerImages, _request));
+    // The run's maps go to the task alone and are freed once it has taken their percentiles.
+    std::vector<Array<float>> runMaps = std::exchange(_request.runMaps, {});
+    _imagesTask.setFuture(
+        QtConcurrent::run([request = _request, maps = std::move(runMaps)]() mutable {
+            request.runMaps = std::move(maps);
+            return loadViewerImages(request);
+        }));
 }
 
 // The tasks hold copies of what they use, so a window closed early leaves them nothing to

@@ -70,7 +70,7 @@ class QLumetraComparisonViewer : public QWidget {
     void chooseAndSave();
 
     Ui_QLumetraComparisonViewer ui;
-    const ViewerRequest _request;
+    ViewerRequest _request;  // without the run's maps once the images task has them
     const Explainer _explainer;
     std::unique_ptr<FileChooser> _chooser;
     std::unique_ptr<Notifier> _notifier;
