@@ -7,6 +7,7 @@
 #include <string>
 
 #include "engine/Comparison.h"
+#include "engine/Explanation.h"
 #include "engine/Parameters.h"
 #include "image/RgbImage.h"
 
@@ -19,5 +20,11 @@ using Scorer = std::function<Comparison(const std::string& path, const RgbImage&
 // Builds the engine for one original once; the scorer it returns owns that engine.
 // Throws Error when the engine cannot be set up (an original that is too small, FFT failures).
 using EngineFactory = std::function<Scorer(const RgbImage& original, const Parameters& parameters)>;
+
+// Explains one comparison for the viewer: builds an engine for the original and returns what
+// makes the degraded image's measure (engine/Explanation.h).  Throws SizeMismatchError when
+// the sizes differ, or another Error.
+using Explainer = std::function<Explanation(const RgbImage& original, const RgbImage& degraded,
+                                            const Parameters& parameters)>;
 
 }  // namespace lumetra

@@ -24,6 +24,7 @@
 #include "app/FileNames.h"
 #include "app/HelpText.h"
 #include "app/MessageBoxNotifier.h"
+#include "app/QLumetraComparisonViewer.h"
 #include "app/QLumetraErrorMapDialog.h"
 #include "app/ResultsCsv.h"
 #include "image/Error.h"
@@ -204,7 +205,11 @@ void QLumetraMainWindow::on_actionNew_triggered() {
 }
 
 void QLumetraMainWindow::on_tableWidget_activated(const QModelIndex& index) {
-    openErrorMap(index.row());
+    if (QLumetraComparisonViewer* viewer =
+            newComparisonViewer(this, _originalFile, _degradedFiles, _comparisons,
+                                _resultParameters, fileIndexOfRow(index.row()))) {
+        showCascaded(*viewer, viewer->size());
+    }
 }
 
 void QLumetraMainWindow::on_actionExportResults_triggered() {

@@ -106,7 +106,7 @@ class QLumetraMainWindow : public QMainWindow {
 
   private slots:
     void on_actionNew_triggered();
-    // A double-click on a row, or Enter.
+    // A double-click on a row, or Enter: the row's comparison viewer.
     void on_tableWidget_activated(const QModelIndex& index);
     void on_actionExportResults_triggered();
     void on_actionQuit_triggered();

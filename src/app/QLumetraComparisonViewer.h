@@ -1,0 +1,94 @@
+#pragma once
+
+// The comparison viewer of one scored file: the original, the degraded image and a heat map
+// of the same pixels under one zoom and pan, in four modes (side by side, split, flicker, heat
+// map over the original), a selector of the explanation's maps, a pixel probe and the map's
+// legend.  The images are read and the explanation computed in QtConcurrent tasks, so that a
+// 3840 x 2160 pair does not stop the window; until they are in, the window says so.
+//
+// The window holds its form and its state (ViewerState) and passes both to the canvas, which
+// draws; zoom and pan live in the canvas's ViewTransform, the probe's values in PixelProbe.
+
+#include <QFutureWatcher>
+#include <QPoint>
+#include <QTimer>
+#include <QWidget>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "app/EngineFactory.h"
+#include "app/FileChooser.h"
+#include "app/Notifier.h"
+#include "app/ViewerData.h"
+#include "app/ViewerState.h"
+#include "ui_QLumetraComparisonViewer.h"
+
+namespace lumetra {
+
+class QLumetraComparisonViewer : public QWidget {
+    Q_OBJECT
+
+  public:
+    // A window of its own (owned by `parent` when given); the caller shows it.  Starts
+    // reading the images at once.  Without an explainer it uses Lumetra2 (lumetra2Explainer);
+    // without a chooser or a notifier it asks with a file dialog and warns with a message box.
+    explicit QLumetraComparisonViewer(ViewerRequest request, Explainer explainer = {},
+                                      std::unique_ptr<FileChooser> chooser = {},
+                                      std::unique_ptr<Notifier> notifier = {},
+                                      QWidget* parent = nullptr);
+    ~QLumetraComparisonViewer() override;
+
+    // True until the images and the explanation are in, or have failed.
+    bool computing() const;
+    const ViewerState& state() const { return _state; }
+
+    void setMode(ViewMode mode);
+    void setMap(MapChoice choice);
+    // Shows the other image of the flicker pair (and switches to flicker mode).
+    void toggleFlicker();
+    // Shows the values at an image pixel in the probe line; none clears it.
+    void probe(std::optional<QPoint> pixel);
+
+    // Writes the classic black-to-blue error map as PNG; warns and returns false when it
+    // cannot be written.
+    bool saveImage(const QString& path);
+
+  signals:
+    // The background work has ended, whether or not it succeeded.
+    void ready();
+
+  private:
+    void createActions();
+    void connectControls();
+    void showImages();
+    void showExplanation();
+    void updateHeatMap();
+    void updateControls();
+    void pushState();
+    void setAutoFlicker(bool on);
+    void chooseAndSave();
+
+    Ui_QLumetraComparisonViewer ui;
+    ViewerRequest _request;  // without the run's maps once the images task has them
+    const Explainer _explainer;
+    std::unique_ptr<FileChooser> _chooser;
+    std::unique_ptr<Notifier> _notifier;
+    ViewerState _state;
+    QFutureWatcher<ViewerImages> _imagesTask;
+    QFutureWatcher<ViewerExplanation> _explanationTask;
+    ViewerImages _images;
+    ViewerExplanation _explanation;
+    bool _explained = false;  // the explanation task has ended
+    QTimer _flickerTimer;
+};
+
+// A viewer of file `file` of a run kept as the main window keeps it (see viewerRequest), with
+// the production explainer, owned by `parent` and deleted when closed; the caller places and
+// shows it.  Nothing (nullptr) for a failed or missing file.
+QLumetraComparisonViewer* newComparisonViewer(
+    QWidget* parent, const QString& original, const QStringList& degraded,
+    const std::vector<std::optional<Comparison>>& comparisons, const Parameters& parameters,
+    int file);
+
+}  // namespace lumetra

@@ -1,0 +1,56 @@
+#pragma once
+
+// What the comparison viewer shows, apart from zoom and pan: the mode, the split divider, the
+// flicker frame and rate, the heat map's opacity over the original, and the map chosen.  A
+// plain value the window changes and the canvas draws.
+
+#include "app/ViewerMaps.h"
+
+namespace lumetra {
+
+enum class ViewMode {
+    SideBySide,  // original, degraded and heat map next to each other
+    Split,       // original left of a divider, degraded right of it
+    Flicker,     // original or degraded, one at a time
+    Overlay,     // the heat map over the original
+};
+
+class ViewerState {
+  public:
+    // Flicker intervals offered, in milliseconds: fast enough to see a change at 10 per
+    // second, slow enough to compare at one per two seconds.
+    static constexpr int kMinFlickerIntervalMs = 100;
+    static constexpr int kMaxFlickerIntervalMs = 2000;
+    static constexpr int kDefaultFlickerIntervalMs = 500;
+    static constexpr double kDefaultOverlayOpacity = 0.6;
+
+    ViewMode mode() const { return _mode; }
+    void setMode(ViewMode mode) { _mode = mode; }
+
+    // The divider's place across the picture, 0 (all degraded) to 1 (all original).
+    double splitFraction() const { return _split; }
+    void setSplitFraction(double fraction);
+
+    // Which image flicker mode shows now: false the original, true the degraded one.
+    bool flickerShowsDegraded() const { return _flickerDegraded; }
+    void toggleFlicker() { _flickerDegraded = !_flickerDegraded; }
+    int flickerIntervalMs() const { return _flickerIntervalMs; }
+    void setFlickerIntervalMs(int ms);
+
+    // Opacity of the heat map over the original, 0 (original only) to 1 (heat map only).
+    double overlayOpacity() const { return _opacity; }
+    void setOverlayOpacity(double opacity);
+
+    MapChoice map() const { return _map; }
+    void setMap(MapChoice map) { _map = map; }
+
+  private:
+    ViewMode _mode = ViewMode::SideBySide;
+    double _split = 0.5;
+    bool _flickerDegraded = false;
+    int _flickerIntervalMs = kDefaultFlickerIntervalMs;
+    double _opacity = kDefaultOverlayOpacity;
+    MapChoice _map = MapChoice::Error;
+};
+
+}  // namespace lumetra

@@ -1,0 +1,222 @@
+// The comparison viewer opened on a small golden pair with the real explanation: it computes
+// in the background, then every mode and every map choice draws the pictures it should.
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QSignalSpy>
+#include <QSlider>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <memory>
+
+#include "AppTestSupport.h"
+#include "app/ComparisonCanvas.h"
+#include "app/ErrorMapPicture.h"
+#include "app/Lumetra2Explainer.h"
+#include "app/QLumetraComparisonViewer.h"
+#include "image/HeatMap.h"
+#include "image/Percentiles.h"
+
+using namespace lumetra;
+using namespace lumetra::testing;
+
+namespace {
+
+const QString kGolden = QStringLiteral(LUMETRA_TEST_DATA_DIR "/golden/");
+// Generous: the explanation of a 64 x 64 pair takes a fraction of a second, but the machine
+// may be busy.  Not a timing check: the wait ends as soon as the viewer is ready.
+constexpr int kReadyTimeoutMs = 60000;
+
+// The request the main window makes for a 64 x 64 pair scored with the default parameters.
+ViewerRequest goldenRequest(const QString& degraded) {
+    const QString original = kGolden + "scene64.ppm";
+    const Comparison comparison =
+        lumetra2Explainer()(RgbImage(original.toStdString()),
+                            RgbImage((kGolden + degraded).toStdString()), Parameters{})
+            .comparison;
+    return ViewerRequest{
+        original, kGolden + degraded, Parameters{}, comparison, {comparison.err()}};
+}
+
+struct Harness {
+    std::unique_ptr<QLumetraComparisonViewer> viewer;
+    FakeFileChooser* chooser = nullptr;
+    RecordingNotifier* notifier = nullptr;
+
+    explicit Harness(ViewerRequest request) {
+        auto c = std::make_unique<FakeFileChooser>();
+        auto n = std::make_unique<RecordingNotifier>();
+        chooser = c.get();
+        notifier = n.get();
+        viewer = std::make_unique<QLumetraComparisonViewer>(std::move(request), Explainer{},
+                                                            std::move(c), std::move(n));
+        viewer->resize(960, 480);
+        viewer->show();
+    }
+    bool waitReady() {
+        if (!QTest::qWaitForWindowExposed(viewer.get())) return false;
+        QSignalSpy ready(viewer.get(), &QLumetraComparisonViewer::ready);
+        return ready.isValid() && (!viewer->computing() || ready.wait(kReadyTimeoutMs)) &&
+               !viewer->computing();
+    }
+    ComparisonCanvas* canvas() const { return viewer->findChild<ComparisonCanvas*>("canvas"); }
+    QLabel* label(const char* name) const { return viewer->findChild<QLabel*>(name); }
+    QComboBox* box(const char* name) const { return viewer->findChild<QComboBox*>(name); }
+    // The colour the canvas draws at the middle of image pixel `pixel` in pane `pane`, each
+    // pane `paneStep` wide.
+    QRgb shownAt(QPoint pixel, int pane = 0, int paneStep = 0) const {
+        const QPointF middle = canvas()->transform().toViewport(QPointF(pixel) + QPointF(0.5, 0.5));
+        return canvas()->grab().toImage().pixel(middle.toPoint() + QPoint(pane * paneStep, 0));
+    }
+};
+
+QImage picture(const QString& file) {
+    return QImage(file).convertToFormat(QImage::Format_RGB32);
+}
+
+}  // namespace
+
+class tst_QLumetraComparisonViewer : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void computesInBackgroundThenShowsThePair();
+    void everyModeDrawsItsPictures();
+    void everyMapChoiceHasAPictureAndLegend();
+    void spaceAndTimerFlicker();
+    void probeFollowsTheCursor();
+    void saveImageWritesTheClassicMap();
+    void unreadableImageIsShownNotThrown();
+};
+
+void tst_QLumetraComparisonViewer::computesInBackgroundThenShowsThePair() {
+    Harness h(goldenRequest("scene64__noise.ppm"));
+    QVERIFY(h.viewer->computing());  // the constructor only starts the work
+    QVERIFY(h.viewer->windowTitle().startsWith("scene64.ppm vs scene64__noise.ppm: measure "));
+    QVERIFY(h.waitReady());
+    QVERIFY(h.label("legendLabel")->pixmap().height() > 0);  // the error map's legend
+    QVERIFY(h.notifier->warnings.isEmpty());
+}
+
+// With the view fitted (64 x 64 enlarged, so without smoothing) the middle of an image pixel
+// on the screen shows that pixel of the right picture.
+void tst_QLumetraComparisonViewer::everyModeDrawsItsPictures() {
+    const ViewerRequest request = goldenRequest("scene64__noise.ppm");
+    Harness h(request);
+    QVERIFY(h.waitReady());
+    const QImage original = picture(kGolden + "scene64.ppm");
+    const QImage degraded = picture(kGolden + "scene64__noise.ppm");
+    const Array<float>& err = request.comparison.err();
+    const Rgb8 top = heatColour(err(32, 10), HeatScale{percentilesOf(err).p99});
+    const QRgb heat = qRgb(top[0], top[1], top[2]);
+    QComboBox* modes = h.box("modeBox");
+    // Pixels where the noise changed the colour, so that the pictures are told apart; the
+    // left one lies left of the middle of the picture, the right one right of it.
+    const QPoint left(10, 32);
+    const QPoint right(54, 32);
+    for (const QPoint p : {left, right}) QVERIFY(original.pixel(p) != degraded.pixel(p));
+
+    QCOMPARE(h.viewer->state().mode(), ViewMode::SideBySide);
+    constexpr int kPaneGap = 4;  // the canvas's gap between side-by-side panes
+    const int paneStep = (h.canvas()->width() - 2 * kPaneGap) / 3 + kPaneGap;
+    QCOMPARE(h.shownAt(left, 0, paneStep), original.pixel(left));
+    QCOMPARE(h.shownAt(left, 1, paneStep), degraded.pixel(left));
+    QCOMPARE(h.shownAt(left, 2, paneStep), heat);
+
+    modes->setCurrentIndex(1);
+    emit modes->activated(1);
+    QCOMPARE(h.viewer->state().mode(), ViewMode::Split);
+    QCOMPARE(h.shownAt(left), original.pixel(left));
+    QCOMPARE(h.shownAt(right), degraded.pixel(right));
+
+    modes->setCurrentIndex(2);
+    emit modes->activated(2);
+    QCOMPARE(h.viewer->state().mode(), ViewMode::Flicker);
+    QCOMPARE(h.shownAt(right), original.pixel(right));
+    h.viewer->toggleFlicker();
+    QCOMPARE(h.shownAt(right), degraded.pixel(right));
+
+    modes->setCurrentIndex(3);
+    emit modes->activated(3);
+    QCOMPARE(h.viewer->state().mode(), ViewMode::Overlay);
+    QSlider* opacity = h.viewer->findChild<QSlider*>("opacitySlider");
+    QVERIFY(opacity->isEnabled());
+    opacity->setValue(0);
+    QCOMPARE(h.shownAt(left), original.pixel(left));
+    opacity->setValue(100);
+    QCOMPARE(h.shownAt(left), heat);
+}
+
+void tst_QLumetraComparisonViewer::everyMapChoiceHasAPictureAndLegend() {
+    Harness h(goldenRequest("scene64__blocks.ppm"));
+    QVERIFY(h.waitReady());
+    QComboBox* maps = h.box("mapBox");
+    QCOMPARE(maps->count(), static_cast<int>(kMapChoices.size()));
+    for (int i = 0; i < maps->count(); ++i) {
+        maps->setCurrentIndex(i);
+        emit maps->activated(i);
+        QCOMPARE(h.viewer->state().map(), kMapChoices[static_cast<std::size_t>(i)]);
+        const QLabel* legend = h.label("legendLabel");
+        if (kMapChoices[static_cast<std::size_t>(i)] == MapChoice::Classic) {
+            QVERIFY(legend->text().contains("blue"));
+        } else {
+            QVERIFY2(legend->pixmap().height() > 0, qPrintable(maps->itemText(i)));
+        }
+    }
+}
+
+void tst_QLumetraComparisonViewer::spaceAndTimerFlicker() {
+    Harness h(goldenRequest("scene64__blur.ppm"));
+    QVERIFY(h.waitReady());
+    h.viewer->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(h.viewer.get()));  // shortcuts reach active windows
+    QTest::keyClick(h.viewer.get(), Qt::Key_Space);
+    QCOMPARE(h.viewer->state().mode(), ViewMode::Flicker);
+    QVERIFY(h.viewer->state().flickerShowsDegraded());
+    QTest::keyClick(h.viewer.get(), Qt::Key_Space);
+    QVERIFY(!h.viewer->state().flickerShowsDegraded());
+    h.viewer->findChild<QCheckBox*>("flickerAutoBox")->setChecked(true);
+    QTRY_VERIFY(h.viewer->state().flickerShowsDegraded());  // the timer switched the image
+    QTRY_VERIFY(!h.viewer->state().flickerShowsDegraded());
+    h.viewer->setMode(ViewMode::SideBySide);  // leaving flicker mode stops the timer
+    QVERIFY(!h.viewer->findChild<QCheckBox*>("flickerAutoBox")->isChecked());
+}
+
+void tst_QLumetraComparisonViewer::probeFollowsTheCursor() {
+    Harness h(goldenRequest("scene64__noise.ppm"));
+    QVERIFY(h.waitReady());
+    const QPoint pixel(17, 40);
+    QTest::mouseMove(h.canvas(), h.canvas()->transform().toViewport(QPointF(17.5, 40.5)).toPoint());
+    const QString text = h.label("probeLabel")->text();
+    QVERIFY2(text.startsWith(QString("x %1, y %2 |").arg(pixel.x()).arg(pixel.y())),
+             qPrintable(text));
+    QVERIFY(text.contains("share") && text.contains("terms"));
+}
+
+void tst_QLumetraComparisonViewer::saveImageWritesTheClassicMap() {
+    const ViewerRequest request = goldenRequest("scene64__hue.ppm");
+    const QImage expected = errorMapImage(request.comparison.err());
+    Harness h(request);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath("map.png");
+    QVERIFY(h.viewer->saveImage(path));
+    QCOMPARE(QImage(path).convertToFormat(QImage::Format_RGB32), expected);
+    QVERIFY(!h.viewer->saveImage(dir.filePath("missing folder/map.png")));
+    QCOMPARE(h.notifier->warnings.size(), 1);
+    QVERIFY(h.waitReady());
+}
+
+void tst_QLumetraComparisonViewer::unreadableImageIsShownNotThrown() {
+    ViewerRequest request = goldenRequest("scene64__noise.ppm");
+    request.degradedFile = kGolden + "gone.ppm";
+    Harness h(std::move(request));
+    QVERIFY(h.waitReady());
+    QVERIFY(h.label("probeLabel")->text().contains("gone.ppm"));
+    h.viewer->setMode(ViewMode::Overlay);  // nothing to draw, nothing to fail
+    QVERIFY(!h.canvas()->grab().isNull());
+}
+
+QTEST_MAIN(tst_QLumetraComparisonViewer)
+#include "tst_QLumetraComparisonViewer.moc"
