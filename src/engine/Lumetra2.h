@@ -27,9 +27,11 @@ struct Explanation;
 inline constexpr std::uint32_t kMinImageSide = 8;
 
 // Intermediate planes of one comparison, offered to whoever asks as each is made, so that
-// explanations need no second engine.  Calls come one at a time, not always on the calling
-// thread; each plane is the engine's, to be copied if it is to be kept.  The defaults ignore
-// everything.
+// explanations need no second engine.  Calls of one kind come one at a time, but not always
+// on the calling thread, and calls of different kinds may come at once (the degraded bands
+// while the error terms are folded, the edge changes while the block weight is made): an
+// observer keeps each kind in a place of its own.  Each plane is the engine's, to be copied if
+// it is to be kept.  The defaults ignore everything.
 class ComparisonObserver {
   public:
     virtual ~ComparisonObserver() = default;

@@ -28,6 +28,23 @@ Parse parse(std::vector<std::string> words) {
     return result;
 }
 
+// A usage error: no options, status 2, `message` then CLI11's hint on the error stream and
+// nothing on the output.  `words` come before the two file names.
+void expectUsageError(std::vector<std::string> words, const std::string& message) {
+    words.insert(words.end(), {"o.ppm", "d.ppm"});
+    const Parse p = parse(words);
+    EXPECT_FALSE(p.parsed.options) << message;
+    EXPECT_EQ(p.parsed.exitStatus, kExitUsage) << message;
+    EXPECT_EQ(p.err, message + "\nRun with --help for more information.\n");
+    EXPECT_TRUE(p.out.empty()) << message;
+}
+
+// Help text that must be there, each piece found as written.
+void expectInHelp(std::initializer_list<const char*> pieces) {
+    const std::string help = parse({"--help"}).out;
+    for (const char* shown : pieces) EXPECT_NE(help.find(shown), std::string::npos) << shown;
+}
+
 TEST(Options, DefaultsAreTheDesktopWindowsValues) {
     const Parse p = parse({"orig.ppm", "a.ppm", "b.ppm"});
     ASSERT_TRUE(p.parsed.options) << p.err;
@@ -137,15 +154,7 @@ TEST(Options, ParametersThatDoNotValidateAreAUsageError) {
         {{"--beta", "-1", "--slope", "-0"},
          "beta must be greater than 0 (got -1); a must be other than 0 (got -0)"},
     };
-    for (const Case& c : cases) {
-        std::vector<std::string> words = c.words;
-        words.insert(words.end(), {"o.ppm", "d.ppm"});
-        const Parse p = parse(words);
-        EXPECT_FALSE(p.parsed.options) << c.message;
-        EXPECT_EQ(p.parsed.exitStatus, kExitUsage) << c.message;
-        EXPECT_EQ(p.err, "lumetra: " + c.message + "\nRun with --help for more information.\n");
-        EXPECT_TRUE(p.out.empty()) << c.message;
-    }
+    for (const Case& c : cases) expectUsageError(c.words, "lumetra: " + c.message);
 }
 
 TEST(Options, NumbersThatAreNotWholeNumbersAreConversionErrors) {
@@ -194,23 +203,7 @@ TEST(Options, GateLimitsThatAreNotFiniteNumbersAreUsageErrors) {
         {{"--fail-below", "3,5"}, "Could not convert: --fail-below = 3,5"},
         {{"--fail-p99-above", "1e40"}, "Could not convert: --fail-p99-above = 1e40"},
     };
-    for (const auto& [options, message] : cases) {
-        std::vector<std::string> words = options;
-        words.insert(words.end(), {"o.ppm", "d.ppm"});
-        const Parse p = parse(words);
-        EXPECT_FALSE(p.parsed.options) << message;
-        EXPECT_EQ(p.parsed.exitStatus, kExitUsage) << message;
-        EXPECT_EQ(p.err, message + "\nRun with --help for more information.\n");
-    }
-}
-
-TEST(Options, HelpSaysWhichDirectionOfEachGateIsBetter) {
-    const std::string help = parse({"--help"}).out;
-    for (const char* shown :
-         {"--fail-above MEASURE", "lower measures are better", "--fail-below SCORE",
-          "higher scores are better", "--fail-p99-above VALUE", "(lower is better)", "3 when"}) {
-        EXPECT_NE(help.find(shown), std::string::npos) << shown;
-    }
+    for (const auto& [options, message] : cases) expectUsageError(options, message);
 }
 
 // Pixels per degree: 60 and not shown unless given; --ppd as read, --display from the
@@ -280,31 +273,19 @@ TEST(Options, UnusableViewingGeometryIsAUsageErrorNamingTheOption) {
          "lumetra: --display: pixels per degree must be a finite number (got inf)"},
         {{"--ppd", "45", "--display", "1920,53,70"}, "--ppd excludes --display"},
     };
-    for (const Case& c : cases) {
-        std::vector<std::string> words = c.words;
-        words.insert(words.end(), {"o.ppm", "d.ppm"});
-        const Parse p = parse(words);
-        EXPECT_FALSE(p.parsed.options) << c.message;
-        EXPECT_EQ(p.parsed.exitStatus, kExitUsage) << c.message;
-        EXPECT_EQ(p.err, c.message + "\nRun with --help for more information.\n");
-        EXPECT_TRUE(p.out.empty()) << c.message;
-    }
+    for (const Case& c : cases) expectUsageError(c.words, c.message);
 }
 
-TEST(Options, HelpSaysWhichWayPixelsPerDegreeMoveTheMeasure) {
-    const Parse help = parse({"--help"});
-    for (const char* shown : {"--ppd PPD", "--display WIDTH_PX,WIDTH_CM,DISTANCE_CM", "default: 60",
-                              "farther viewer or a denser screen", "measure falls"}) {
-        EXPECT_NE(help.out.find(shown), std::string::npos) << shown;
-    }
-}
-
-TEST(Options, HelpShowsTheDefaultsOfParameters) {
-    const Parse help = parse({"--help"});
-    for (const char* shown : {"--alpha FLOAT=1 ", "--beta FLOAT=4 ", "--co FLOAT=5 ",
-                              "-a,--slope FLOAT=0.000751 ", "-b,--offset FLOAT=3.8 "}) {
-        EXPECT_NE(help.out.find(shown), std::string::npos) << shown;
-    }
+// The help names every default from Parameters, which way each gate and the viewing
+// geometry move, and the gates' exit status.
+TEST(Options, HelpShowsDefaultsAndWhichDirectionIsBetter) {
+    expectInHelp({"--alpha FLOAT=1 ", "--beta FLOAT=4 ", "--co FLOAT=5 ",
+                  "-a,--slope FLOAT=0.000751 ", "-b,--offset FLOAT=3.8 "});
+    expectInHelp({"--fail-above MEASURE", "lower measures are better", "--fail-below SCORE",
+                  "higher scores are better", "--fail-p99-above VALUE", "(lower is better)",
+                  "3 when"});
+    expectInHelp({"--ppd PPD", "--display WIDTH_PX,WIDTH_CM,DISTANCE_CM", "default: 60",
+                  "farther viewer or a denser screen", "measure falls"});
 }
 
 TEST(Options, NumbersReadTheSameInACommaLocale) {
