@@ -41,6 +41,7 @@ class BatchRun : public QObject {
     ~BatchRun() override;
 
     const QString& original() const { return _original; }
+    const Parameters& parameters() const { return _parameters; }
     const QStringList& degraded() const { return _degraded; }
 
     // Runs the batch in the calling thread.  Reads the original and builds the engine, emits

@@ -1,23 +1,15 @@
 #include "app/HelpText.h"
 
-#include <QLocale>
 #include <QObject>
 
-#include "args/NumberText.h"
+#include "app/ParameterForm.h"
 #include "engine/Parameters.h"
 
 namespace lumetra {
 
-namespace {
-
-QString shortest(float value) {
-    return QString::fromStdString(shortestText(value));
-}
-
-}  // namespace
-
 QString helpText() {
-    const Parameters d;
+    // The defaults as the parameter fields show them.
+    const FieldTexts t = parameterFieldTexts(Parameters{});
     return QObject::tr(
                "Lumetra predicts how visible the differences between an original colour image "
                "and degraded versions of it are.\n\n"
@@ -44,8 +36,7 @@ QString helpText() {
                "angle spans at the eye; larger values (a farther observer or a denser screen) "
                "make fine detail less visible (greater than 0, default %6).\n"
                "Intra A, C1, C2: masking within the achromatic and the two colour channels.")
-        .arg(shortest(d.alpha), shortest(d.beta), shortest(d.co), shortest(d.a), shortest(d.b),
-             QString::number(d.pixelsPerDegree, 'g', QLocale::FloatingPointShortest));
+        .arg(t[0], t[1], t[2], t[3], t[4], t[5]);
 }
 
 QString aboutText(const QString& version) {

@@ -248,7 +248,11 @@ void QLumetraComparisonViewer::probe(std::optional<QPoint> pixel) {
 }
 
 bool QLumetraComparisonViewer::saveImage(const QString& path) {
-    if (errorMapImage(_request.comparison.err()).save(path, "PNG")) return true;
+    // The classic picture is drawn once the images are loaded; before that it is drawn here.
+    const QImage classic = _images.classicPicture.isNull()
+                               ? errorMapImage(_request.comparison.err())
+                               : _images.classicPicture;
+    if (classic.save(path, "PNG")) return true;
     _notifier->warning(tr("Cannot write the image \"%1\".").arg(path));
     return false;
 }

@@ -152,12 +152,6 @@ FormReading QLumetraMainWindow::readForm() const {
     return readParameterFields(texts, switches);
 }
 
-Parameters QLumetraMainWindow::parameters() const {
-    const FormReading form = readForm();
-    if (!form.usable()) throw ParameterError(form.message().toStdString());
-    return form.parameters;
-}
-
 // Marks each field that holds no usable value, says why in the status bar, and keeps "&New"
 // disabled until every field is mended.
 void QLumetraMainWindow::showFieldProblems() {
@@ -188,16 +182,13 @@ void QLumetraMainWindow::showFieldMessage(const QString& message) {
     _fieldMessage = message;
 }
 
-// The one place the window catches a parameter error: the batch does not start, and the user
-// is told which fields to mend.
+// The form's parameters, or none when a field is unusable: the batch does not start, and the
+// user is told which fields to mend.
 std::optional<Parameters> QLumetraMainWindow::usableParameters() {
-    try {
-        return parameters();
-    } catch (const ParameterError& e) {
-        _notifier->warning(
-            tr("Cannot start the comparison.\n\n%1").arg(QString::fromUtf8(e.what())));
-        return std::nullopt;
-    }
+    const FormReading form = readForm();
+    if (form.usable()) return form.parameters;
+    _notifier->warning(tr("Cannot start the comparison.\n\n%1").arg(form.message()));
+    return std::nullopt;
 }
 
 void QLumetraMainWindow::on_actionNew_triggered() {
@@ -246,7 +237,6 @@ bool QLumetraMainWindow::runBatch(const QString& original, const QStringList& de
     if (_batch || degraded.isEmpty()) return false;  // one batch at a time, and something to do
     const std::optional<Parameters> parameters = usableParameters();
     if (!parameters) return false;
-    _runningParameters = *parameters;
     _waitingOriginal.clear();  // this comparison has its original
     _batch = std::make_unique<BatchRun>(original, degraded, *parameters, _engine);
     connectBatch(*_batch);
@@ -322,7 +312,7 @@ void QLumetraMainWindow::beginResults(int total) {
     showProgressBar(total);
     _originalFile = _batch->original();
     _degradedFiles = _batch->degraded();
-    _resultParameters = _runningParameters;
+    _resultParameters = _batch->parameters();
     _comparisons.clear();
     _failures.clear();
     ui.tableWidget->setRowCount(0);
@@ -384,11 +374,6 @@ void QLumetraMainWindow::appendRow(const ResultRow& row) {
                                                        : QStyle::SP_MessageBoxCritical;
         table->item(at, static_cast<int>(ResultColumn::Note))->setIcon(style()->standardIcon(icon));
     }
-    // The names and numbers take the width they need; the note takes the rest.
-    for (const ResultColumn column :
-         {ResultColumn::File, ResultColumn::Measure, ResultColumn::Score}) {
-        table->resizeColumnToContents(static_cast<int>(column));
-    }
     table->setSortingEnabled(true);
 }
 
@@ -433,6 +418,12 @@ void QLumetraMainWindow::markUnreachedFiles(const QString& reason) {
 
 // The batch has sent its last signal: its worker thread ends at once and is joined here.
 void QLumetraMainWindow::endBatch() {
+    // The names and numbers take the width they need, measured once over all the rows; the
+    // note takes the rest.
+    for (const ResultColumn column :
+         {ResultColumn::File, ResultColumn::Measure, ResultColumn::Score}) {
+        ui.tableWidget->resizeColumnToContents(static_cast<int>(column));
+    }
     _batch.reset();
     ui.statusBar->removeWidget(_progressBar.get());
     _progressBar.reset();

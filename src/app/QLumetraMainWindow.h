@@ -53,12 +53,8 @@ class QLumetraMainWindow : public QMainWindow {
     // and checks the "Intra" boxes.
     void setupDefault();
 
-    // The parameters as the form holds them now, the field texts read the same whatever the
-    // locale.  Throws ParameterError with every field's problem (readParameterFields).
-    Parameters parameters() const;
-
     // Starts scoring `degraded` against `original` on a worker thread and returns at once,
-    // true when the batch started.  Parameters that parameters() refuses start nothing: the
+    // true when the batch started.  Parameters the form cannot give start nothing: the
     // user is told why.  An empty `degraded` starts nothing and changes nothing.
     // The table fills as the results arrive, one row per degraded file, and batchFinished()
     // follows the last.  Does nothing while a batch is running.  An original that cannot be
@@ -144,7 +140,6 @@ class QLumetraMainWindow : public QMainWindow {
     // The original of the next comparison, dropped or given without degraded files.
     QString _waitingOriginal;
     // The parameters of the batch running and, once it has begun, of the results shown.
-    Parameters _runningParameters;
     Parameters _resultParameters;
     QString _originalFile;
     QStringList _degradedFiles;

@@ -1,13 +1,12 @@
 #include "app/ResultsCsv.h"
 
-#include <QLocale>
 #include <cassert>
 #include <limits>
 #include <string>
 #include <vector>
 
+#include "app/ParameterForm.h"
 #include "args/CsvRow.h"
-#include "args/NumberText.h"
 
 namespace lumetra {
 
@@ -28,10 +27,6 @@ QString csvLine(const QStringList& fields) {
     return QString::fromStdString(csvRow(utf8));
 }
 
-QString shortest(float value) {
-    return QString::fromStdString(shortestText(value));
-}
-
 QString flag(bool on) {
     return on ? QStringLiteral("1") : QStringLiteral("0");
 }
@@ -40,16 +35,14 @@ QString flag(bool on) {
 QString sourceComments(const ResultsSource& source) {
     const Parameters& p = source.parameters;
     const QString original = QString::fromStdString(csvField(source.original.toStdString()));
+    const FieldTexts t = parameterFieldTexts(p);
     const QString parameters =
-        QStringLiteral("alpha=%1 beta=%2 co=%3 a=%4 b=%5")
-            .arg(shortest(p.alpha), shortest(p.beta), shortest(p.co), shortest(p.a),
-                 shortest(p.b)) +
+        QStringLiteral("alpha=%1 beta=%2 co=%3 a=%4 b=%5").arg(t[0], t[1], t[2], t[3], t[4]) +
         QStringLiteral(" intraA=%1 interA=%2 intraC1=%3 interC1=%4 intraC2=%5 interC2=%6")
             .arg(flag(p.intraA), flag(p.interA), flag(p.intraC1), flag(p.interC1), flag(p.intraC2),
                  flag(p.interC2));
-    const QString viewing = QString::number(p.pixelsPerDegree, 'g', QLocale::FloatingPointShortest);
     return QStringLiteral("# original: %1\n# parameters: %2\n# viewing: %3 pixels per degree\n")
-        .arg(original, parameters, viewing);
+        .arg(original, parameters, t[5]);
 }
 
 }  // namespace

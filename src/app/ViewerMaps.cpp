@@ -14,20 +14,6 @@ QString tr(const char* text) {
     return QCoreApplication::translate("lumetra::ViewerMaps", text);
 }
 
-// The largest finite value above 0 of the field picked from each entry, or 0.
-template <typename Field>
-float largestPositive(const std::vector<MapPercentiles>& maps, Field field) {
-    float largest = 0.0f;
-    for (const MapPercentiles& p : maps) {
-        const float v = p.*field;
-        if (std::isfinite(v) && v > largest) largest = v;
-    }
-    return largest;
-}
-
-// The scale when no map shows any error: any positive value draws them in the bottom colour.
-constexpr float kFallbackMax = 1.0f;
-
 // The legend is drawn beside a one-column map of this many rows, so that it has the height
 // and lettering of a small picture's legend whatever the size of the map shown: a 4K map's
 // own legend would be 2160 pixels high.
@@ -106,10 +92,13 @@ const Array<float>& mapOf(MapChoice choice, const Array<float>& errorMap,
 }
 
 float sharedScaleMax(const std::vector<MapPercentiles>& maps) {
-    const float p99 = largestPositive(maps, &MapPercentiles::p99);
-    if (p99 > 0.0f) return p99;
-    const float max = largestPositive(maps, &MapPercentiles::max);
-    return max > 0.0f ? max : kFallbackMax;
+    std::vector<float> p99s;
+    std::vector<float> maxima;
+    for (const MapPercentiles& p : maps) {
+        p99s.push_back(p.p99);
+        maxima.push_back(p.max);
+    }
+    return sharedHeatScale(p99s, maxima);
 }
 
 HeatScale scaleOf(MapChoice choice, float runMax, const Array<float>& map) {

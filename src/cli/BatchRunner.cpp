@@ -41,7 +41,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr const char* kDiagnosticPrefix = "lumetra: ";
-constexpr const char* kProblemSeparator = "; ";
 constexpr const char* kCannotWriteResults = "cannot write the results to the standard output";
 
 // An explained file in flight holds, besides what a plain one does, its 27 degraded bands, the
@@ -126,12 +125,6 @@ MapSet prepareMaps(const std::optional<fs::path>& dir, const std::vector<std::st
     return {mapPaths(degraded, *dir, suffix), problem, write, plane};
 }
 
-void appendProblem(std::string& problems, const std::string& problem) {
-    if (problem.empty()) return;
-    if (!problems.empty()) problems += kProblemSeparator;
-    problems += problem;
-}
-
 // Writes the requested maps of file i; returns what went wrong, empty when nothing.
 std::string writeMaps(const Scored& scored, const FileJob& job, std::size_t i) {
     std::string problems;
@@ -157,11 +150,12 @@ std::string writeMaps(const Scored& scored, const FileJob& job, std::size_t i) {
     return problems;
 }
 
-// The gates' verdict on a scored file; none when no gate was given.
-std::optional<std::string> judge(const QualityGates& gates, const Comparison& comparison) {
+// The gates' verdict on a scored file; none when no gate was given.  `percentiles` are
+// given whenever the p99 gate is.
+std::optional<std::string> judge(const QualityGates& gates, const Comparison& comparison,
+                                 const std::optional<MapPercentiles>& percentiles) {
     if (!gates.any()) return std::nullopt;
-    // The percentiles cost a pass over the map, so they are taken only for the p99 gate.
-    const float p99 = gates.maxP99 ? percentilesOf(comparison.err()).p99 : 0.0f;
+    const float p99 = gates.maxP99 ? percentiles->p99 : 0.0f;
     return failedGates(gates, {comparison.mobj(), comparison.nobj(), p99});
 }
 
@@ -213,16 +207,23 @@ FileResult processFile(const FileJob& job, const std::string& path, std::size_t 
         }
     }
     result.scores = Scores{comparison->mobj(), comparison->nobj()};
+    // The error map's percentiles, taken once (a copy and a partial sort of the map) and only
+    // when the p99 gate, the heat maps' shared scale or the report uses them.
+    std::optional<MapPercentiles> percentiles;
+    if (result.explanation) {
+        percentiles = result.explanation->percentiles;
+    } else if (job.gates.maxP99 || job.heatMaps.deferred() || job.reportHeatMaps != nullptr) {
+        percentiles = percentilesOf(comparison->err());
+    }
     // A file whose maps then fail keeps its verdict: its scores are printed, so is the verdict.
-    result.gate = judge(job.gates, *comparison);
+    result.gate = judge(job.gates, *comparison, percentiles);
     const Scored scored{*comparison, explanationMaps ? &*explanationMaps : nullptr};
     result.error = writeMaps(scored, job, i);
-    const std::string heatMapProblem = job.heatMaps.take(i, comparison->err());
-    if (!heatMapProblem.empty()) appendProblem(result.error, heatMapProblem);
+    const MapPercentiles* known = percentiles ? &*percentiles : nullptr;
+    appendProblem(result.error, job.heatMaps.take(i, comparison->err(), known));
     if (job.reportHeatMaps != nullptr) {
-        result.percentiles =
-            result.explanation ? result.explanation->percentiles : percentilesOf(comparison->err());
-        appendProblem(reportProblem, job.reportHeatMaps->take(i, comparison->err()));
+        result.percentiles = percentiles;
+        appendProblem(reportProblem, job.reportHeatMaps->take(i, comparison->err(), known));
         appendProblem(result.error, reportProblem);
     }
     return result;

@@ -19,22 +19,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The scale used when no map of the run shows any error: any positive value draws them all
-// in the bottom colour.
-constexpr float kFallbackMax = 1.0f;
-
 // Hidden temporary beside the heat map: ".<name>.<process id>.pfm".
 fs::path spillPath(const fs::path& heatMap) {
     return heatMap.parent_path() /
            ("." + heatMap.filename().string() + "." + std::to_string(::getpid()) + ".pfm");
-}
-
-float largestFinite(const std::vector<float>& values) {
-    float largest = 0.0f;
-    for (const float v : values) {
-        if (std::isfinite(v) && v > largest) largest = v;
-    }
-    return largest;
 }
 
 }  // namespace
@@ -66,7 +54,8 @@ bool HeatMapOutput::deferred() const {
     return !_paths.empty() && !_fixedMax;
 }
 
-std::string HeatMapOutput::take(std::size_t i, const Array<float>& map) {
+std::string HeatMapOutput::take(std::size_t i, const Array<float>& map,
+                                const MapPercentiles* percentiles) {
     if (_paths.empty()) return {};
     if (_inputs.wouldReplace(_paths[i])) {
         return "not writing \"" + _paths[i].string() + "\": it would replace an input file";
@@ -80,9 +69,9 @@ std::string HeatMapOutput::take(std::size_t i, const Array<float>& map) {
     } catch (const std::exception& e) {
         return e.what();
     }
-    const MapPercentiles percentiles = percentilesOf(map);
-    _p99s[i] = percentiles.p99;
-    _maxima[i] = percentiles.max;
+    const MapPercentiles taken = percentiles != nullptr ? *percentiles : percentilesOf(map);
+    _p99s[i] = taken.p99;
+    _maxima[i] = taken.max;
     _spilled[i] = 1;
     return {};
 }
@@ -107,10 +96,7 @@ std::vector<std::string> HeatMapOutput::finish() {
 }
 
 float HeatMapOutput::sharedScale(const std::vector<float>& p99s, const std::vector<float>& maxima) {
-    const float p99 = largestFinite(p99s);
-    if (p99 > 0.0f) return p99;
-    const float max = largestFinite(maxima);
-    return max > 0.0f ? max : kFallbackMax;
+    return sharedHeatScale(p99s, maxima);
 }
 
 std::string HeatMapOutput::write(std::size_t i, const Array<float>& map,

@@ -19,6 +19,7 @@
 #include "cli/OutputNames.h"
 #include "image/Array.h"
 #include "image/HeatMap.h"
+#include "image/Percentiles.h"
 #include "image/RgbImage.h"
 
 namespace lumetra {
@@ -41,8 +42,10 @@ class HeatMapOutput {
 
     // Takes the error map of file i once it is scored: writes its heat map (fixed scale) or
     // spills the map for finish().  May be called for different files at once.  Returns what
-    // went wrong, empty when nothing did.
-    std::string take(std::size_t i, const Array<float>& map);
+    // went wrong, empty when nothing did.  `percentiles`, when given, are the map's own
+    // (percentilesOf(map)), so they are not taken again.
+    std::string take(std::size_t i, const Array<float>& map,
+                     const MapPercentiles* percentiles = nullptr);
 
     // Draws the spilled maps on the run's shared scale and removes the temporaries.  Returns
     // one problem text per file, empty where nothing went wrong or nothing was spilled.

@@ -4,6 +4,7 @@
 
 #include "args/NumberText.h"
 #include "cli/OutputNames.h"
+#include "cli/TextFormat.h"
 #include "image/Error.h"
 #include "image/RgbPicture.h"
 
@@ -15,12 +16,6 @@ namespace fs = std::filesystem;
 
 // Significant digits of the pixels per degree in the report, as the table shows numbers.
 constexpr int kShownDigits = 6;
-
-void appendProblem(std::string& problems, const std::string& problem) {
-    if (problem.empty()) return;
-    if (!problems.empty()) problems += "; ";
-    problems += problem;
-}
 
 // What the report shows of one row.
 }  // namespace

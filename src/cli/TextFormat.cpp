@@ -153,4 +153,10 @@ std::size_t displayWidth(std::string_view text) {
     return width;
 }
 
+void appendProblem(std::string& problems, const std::string& problem) {
+    if (problem.empty()) return;
+    if (!problems.empty()) problems += "; ";
+    problems += problem;
+}
+
 }  // namespace lumetra

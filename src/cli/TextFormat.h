@@ -34,4 +34,8 @@ std::string printable(std::string_view text);
 // Terminal columns the text takes, counting one per UTF-8 code point.
 std::size_t displayWidth(std::string_view text);
 
+// Adds `problem` to the "; "-separated list `problems` of one file's problems; an empty
+// problem adds nothing.
+void appendProblem(std::string& problems, const std::string& problem);
+
 }  // namespace lumetra

@@ -91,11 +91,10 @@ class TemporaryFile {
     bool _kept = false;
 };
 
-// Writes straight into an existing file that is not a plain one (a device such as /dev/stdout,
-// a pipe, or a link, which the caller means to write through): replacing it would be wrong.
-void writeInPlace(const std::string& path, const std::function<bool(std::FILE*)>& write) {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) throw Error(cannotWrite(path, std::strerror(errno)));
+// Runs `write` on the open `file` and closes it; fclose flushes what is still buffered, so
+// its failure is a write failure too.  Throws Error naming `path` when either fails.
+void writeAndClose(const std::string& path, std::FILE* file,
+                   const std::function<bool(std::FILE*)>& write) {
     errno = 0;
     bool ok = write(file);
     int error = errno;
@@ -104,6 +103,14 @@ void writeInPlace(const std::string& path, const std::function<bool(std::FILE*)>
         error = errno;
     }
     if (!ok) throw Error(cannotWrite(path, error != 0 ? std::strerror(error) : "write failed"));
+}
+
+// Writes straight into an existing file that is not a plain one (a device such as /dev/stdout,
+// a pipe, or a link, which the caller means to write through): replacing it would be wrong.
+void writeInPlace(const std::string& path, const std::function<bool(std::FILE*)>& write) {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) throw Error(cannotWrite(path, std::strerror(errno)));
+    writeAndClose(path, file, write);
 }
 
 }  // namespace
@@ -123,19 +130,7 @@ void writeFileAtomically(const std::string& path, const std::function<bool(std::
         close(fd);
         throw Error(cannotWrite(path, std::strerror(error)));
     }
-    errno = 0;
-    bool ok = write(file);
-    int error = errno;
-    // fclose flushes what is still buffered, so its failure is a write failure too.
-    if (std::fflush(file) != 0 && ok) {
-        ok = false;
-        error = errno;
-    }
-    if (std::fclose(file) != 0 && ok) {
-        ok = false;
-        error = errno;
-    }
-    if (!ok) throw Error(cannotWrite(path, error != 0 ? std::strerror(error) : "write failed"));
+    writeAndClose(path, file, write);
     if (std::rename(temporary.name().c_str(), path.c_str()) != 0) {
         throw Error(cannotWrite(path, std::strerror(errno)));
     }

@@ -179,4 +179,19 @@ int legendTextScale(std::uint32_t rows) {
     return std::clamp(steps, 1, kMaxTextScale);
 }
 
+float sharedHeatScale(const std::vector<float>& p99s, const std::vector<float>& maxima) {
+    const auto largestFinite = [](const std::vector<float>& values) {
+        float largest = 0.0f;
+        for (const float v : values) {
+            if (std::isfinite(v) && v > largest) largest = v;
+        }
+        return largest;
+    };
+    constexpr float kFallbackMax = 1.0f;
+    const float p99 = largestFinite(p99s);
+    if (p99 > 0.0f) return p99;
+    const float max = largestFinite(maxima);
+    return max > 0.0f ? max : kFallbackMax;
+}
+
 }  // namespace lumetra

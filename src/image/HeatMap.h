@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "image/Array.h"
 #include "image/ColourMap.h"
@@ -24,6 +25,12 @@ struct HeatScale {
     float max = 1.0f;
     ColourMap colours = ColourMap::Viridis;
 };
+
+// The scale one run's heat maps share, so that a worse file looks worse: the largest finite
+// 99th percentile of the run's error maps; when that is not above 0 (no map shows any error),
+// the largest finite maximum; when that is not above 0 either, 1, which draws every map in the
+// bottom colour.
+float sharedHeatScale(const std::vector<float>& p99s, const std::vector<float>& maxima);
 
 // Colour of one error value: the table entry at scaleFraction(value, max); NaN gives the
 // map's nanColour.

@@ -167,10 +167,14 @@ void tst_ViewerModel::eachChoiceShowsItsOwnMap() {
     QCOMPARE(mapOf(MapChoice::ChannelA, errorMap, maps)(0, 0), 5.0f);
     QCOMPARE(mapOf(MapChoice::ChannelC2, errorMap, maps)(0, 0), 7.0f);
     QCOMPARE(mapOf(MapChoice::Share, errorMap, maps)(0, 0), 10.0f);
+    // The two error-map pictures come with the comparison; every other map needs the
+    // explanation.
+    QVERIFY(!needsExplanation(MapChoice::Classic));
+    QVERIFY(!needsExplanation(MapChoice::Error));
+    QVERIFY(needsExplanation(MapChoice::TermBase));
+    QVERIFY(needsExplanation(MapChoice::Share));
     std::set<float> shown;
     for (const MapChoice choice : kMapChoices) {
-        QCOMPARE(needsExplanation(choice),
-                 choice != MapChoice::Classic && choice != MapChoice::Error);
         if (needsExplanation(choice)) shown.insert(mapOf(choice, errorMap, maps)(1, 2));
         QVERIFY(!mapChoiceName(choice).isEmpty());
     }
