@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -13,6 +14,7 @@
 
 #include "image/Error.h"
 #include "image/FileOutput.h"
+#include "image/RgbImage.h"
 
 namespace lumetra {
 
@@ -115,14 +117,42 @@ Array<float> readFloatMapPfm(const std::string& path) {
     const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
                                                                &std::fclose);
     if (!file) throw fail(std::strerror(errno));
-    unsigned cols = 0;
-    unsigned rows = 0;
-    char scale[8] = {};
-    // The header as writeFloatMapPfm writes it; %7s stops at the line break.
-    if (std::fscanf(file.get(), "Pf\n%u %u\n%7s", &cols, &rows, scale) != 3 ||
-        std::string(scale) != "-1.0" || std::fgetc(file.get()) != '\n') {
-        throw fail("not a little-endian greyscale PFM written by lumetra");
+    // The header exactly as writeFloatMapPfm writes it, numbers in plain decimal without a
+    // sign, so that no reading of a hostile header (an overflowing number) is left to scanf.
+    const auto expect = [&](const char* text) {
+        for (const char* c = text; *c != '\0'; ++c) {
+            if (std::fgetc(file.get()) != static_cast<unsigned char>(*c)) {
+                throw fail("not a little-endian greyscale PFM written by lumetra");
+            }
+        }
+    };
+    const auto dimension = [&](int end) {
+        std::uint64_t value = 0;
+        int digits = 0;
+        int c = std::fgetc(file.get());
+        for (; c >= '0' && c <= '9'; c = std::fgetc(file.get()), ++digits) {
+            value = value * 10 + static_cast<std::uint64_t>(c - '0');
+            if (value > RgbImage::kMaxPixels) throw fail("map too large");
+        }
+        if (digits == 0 || c != end)
+            throw fail("not a little-endian greyscale PFM written by lumetra");
+        return static_cast<std::uint32_t>(value);
+    };
+    expect("Pf\n");
+    const std::uint32_t cols = dimension(' ');
+    const std::uint32_t rows = dimension('\n');
+    expect("-1.0\n");
+    // Both checks come before the map is allocated: the pixel limit of the image readers,
+    // and a file long enough for its samples.
+    const std::uint64_t samples = std::uint64_t{rows} * cols;
+    if (samples > RgbImage::kMaxPixels) throw fail("map too large");
+    const long start = std::ftell(file.get());
+    if (start < 0 || std::fseek(file.get(), 0, SEEK_END) != 0) throw fail("cannot seek");
+    const long end = std::ftell(file.get());
+    if (end < start || static_cast<std::uint64_t>(end - start) < samples * sizeof(float)) {
+        throw fail("the file is cut short");
     }
+    if (std::fseek(file.get(), start, SEEK_SET) != 0) throw fail("cannot seek");
     Array<float> map(rows, cols);
     std::vector<unsigned char> bytes(static_cast<std::size_t>(cols) * sizeof(float));
     for (std::uint32_t r = rows; r-- > 0;) {

@@ -32,7 +32,8 @@ void writeFloatMapPfm(const std::string& path, const Array<float>& map);
 
 // Reads back a map written by writeFloatMapPfm: the header "Pf\n<cols> <rows>\n-1.0\n" and
 // little-endian samples, bottom row first.  Throws ImageReadError naming the file when it
-// cannot be read, has another header or is cut short.
+// cannot be read, has another header, declares more than RgbImage::kMaxPixels samples or is
+// cut short; the last two are found before the map is allocated.
 Array<float> readFloatMapPfm(const std::string& path);
 
 }  // namespace lumetra

@@ -98,5 +98,22 @@ TEST_F(PfmFile, RefusesAForeignOrShortFile) {
     EXPECT_THROW(readFloatMapPfm(path("missing.pfm")), ImageReadError);
 }
 
+TEST_F(PfmFile, RefusesOversizedOrMalformedHeadersBeforeAllocating) {
+    // Each header would ask for gigabytes, or overflow a scanf-read number, if believed; the
+    // file holds a few samples only.  Found by fuzz_netpbm.
+    const std::string samples(16, '\0');
+    const std::string headers[] = {
+        "Pf\n65536 65536\n-1.0\n",             // 2^32 samples: above the pixel limit
+        "Pf\n16384 16384\n-1.0\n",             // at the pixel limit, but the file is 16 bytes
+        "Pf\n99999999999999999999 1\n-1.0\n",  // beyond 64 bits
+        "Pf8777\n\n3 -1.0\n",                  // what scanf's "Pf\n%u" let through
+        "Pf\n 2 2\n-1.0\n",                    // no digits before the space
+    };
+    for (const std::string& header : headers) {
+        std::ofstream(path("header.pfm"), std::ios::binary) << header << samples;
+        EXPECT_THROW(readFloatMapPfm(path("header.pfm")), ImageReadError) << header;
+    }
+}
+
 }  // namespace
 }  // namespace lumetra
