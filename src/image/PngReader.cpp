@@ -31,6 +31,10 @@ constexpr std::size_t kRgbChannels = 3;
 // libpng's own width and height limits (a million) are lifted: RgbImage::kMaxPixels decides.
 constexpr png_uint_32 kLargestPngDimension = 0x7fffffff;
 constexpr std::size_t kMessageLength = 200;
+// The most deflate can expand its input: a length-258 match coded in two bits, so 1032 bytes
+// out per byte in.  The image data, one filter byte and the stored samples per row, cannot be
+// longer than this many times the file.
+constexpr std::uint64_t kLargestDeflateRatio = 1032;
 
 enum class PngPhase { Header, Pixels };
 
@@ -136,6 +140,13 @@ class PngRead {
         if (_call.info == nullptr) failToRead(source.path, "out of memory");
         if (!runPngStep(readInfoStep, _call)) failPng(source, _call);
         checkDimensions(source.path, _call.width, _call.height);
+        // A header that declares far more pixels than the file could hold, however well they
+        // compress, is refused before the pixels are allocated (a 150-byte file must not cost
+        // gigabytes).  Interlacing only adds filter bytes, so the plain layout is the least.
+        const std::uint64_t storedRowBytes = png_get_rowbytes(_call.png, _call.info);
+        if ((storedRowBytes + 1) * _call.height > source.size * kLargestDeflateRatio) {
+            failToRead(source.path, "file ends inside the pixel data");
+        }
     }
 
     ImageHeader header() const {
