@@ -124,12 +124,16 @@ double token_to_double(const std::string& text) {
     if (!rest.empty() && (rest.front() == '+' || rest.front() == '-')) rest.remove_prefix(1);
     if (!rest.empty() && rest.front() == '-') return 0.0;  // from_chars would take a second sign
     const bool hex = startsWithHexPrefix(rest);
-    if (hex) rest.remove_prefix(2);  // a bare "0x" reads as the 0 before the x
+    if (hex) rest.remove_prefix(2);
+    // After "0x" without a hex number ("0x", "0x-1", "0x.p1") strtod reads the 0 before the x,
+    // keeping the sign; from_chars would take a sign there as the number's own.
+    const double zeroBeforeX = negative ? -0.0 : 0.0;
+    if (hex && !rest.empty() && rest.front() == '-') return zeroBeforeX;
     const std::chars_format format = hex ? std::chars_format::hex : std::chars_format::general;
     double value = 0.0;
     const auto error = std::from_chars(rest.data(), rest.data() + rest.size(), value, format).ec;
     if (error == std::errc::result_out_of_range) return outOfRangeValue(rest, format, negative);
-    if (error != std::errc()) return 0.0;  // no number at all
+    if (error != std::errc()) return hex ? zeroBeforeX : 0.0;  // else no number at all
     return negative ? -value : value;
 }
 

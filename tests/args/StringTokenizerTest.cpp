@@ -123,6 +123,14 @@ TEST(StringTokenizer, NumberTokensReadLikeAtofAtTheEdges) {
         {"1e-999", 0.0},    {"-", 0.0},   {"1e99999", HUGE_VAL}, {"1e-99999", 0.0},
     };
     for (const auto& [text, expected] : cases) EXPECT_EQ(token_to_double(text), expected) << text;
+    // After "0x" without a hex number strtod reads the 0 before the x, with the token's sign
+    // (found by fuzz_tokenizer: "0x-999" was read as -0x999).
+    const std::vector<std::pair<std::string, bool>> zeros = {
+        {"0x-999", false}, {"-0x-1", true}, {"-0xg", true}, {"0x.p1", false}, {"-x", false}};
+    for (const auto& [text, negative] : zeros) {
+        EXPECT_EQ(token_to_double(text), 0.0) << text;
+        EXPECT_EQ(std::signbit(token_to_double(text)), negative) << text;
+    }
     EXPECT_EQ(token_to_int(" +17x"), 17);
     EXPECT_EQ(token_to_int("-2147483648"), std::numeric_limits<int>::min());
     EXPECT_EQ(token_to_int("-+3"), 0);
