@@ -56,6 +56,16 @@ bool ArgumentLoader::parseArguments() {
             break;
         }
 
+        // A pattern with a fixed count takes exactly one occurrence: a second would leave a
+        // record holding twice the count, which no reader of it expects.
+        if (found->second.isInitiated() && found->second.getexpfectedSubArgCount() >= 0) {
+            std::ostringstream message;
+            message << "Argument Pattern REPEATED within command line [" << token << "]";
+            _errors.push_back(message.str());
+            result = false;
+            break;
+        }
+
         Argument record = found->second;
         record.setInitiated();
 

@@ -39,8 +39,12 @@ class ArgumentLoader {
     std::vector<std::string> getErrors() const { return _errors; }
 
     // Reads the command line group by group into the declared records; true when no message
-    // arose. An undeclared token or a wrong sub-argument count stops the reading at once; the
-    // compulsory patterns not met are reported in either case, in ascending token order.
+    // arose. A pattern declared with a fixed count (expected >= 0) may occur once; one declared
+    // with any count (expected < 0) may occur again, each occurrence adding its sub-arguments
+    // to the record. An undeclared token, a wrong sub-argument count or a second occurrence of
+    // a fixed-count pattern ("Argument Pattern REPEATED within command line [i]") stops the
+    // reading at once; the compulsory patterns not met are reported in either case, in
+    // ascending token order. So when the result is true, every record is valid (isValid()).
     bool parseArguments();
 
   private:
