@@ -59,10 +59,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (taken != expected || !tokens.nextToken().empty()) std::abort();
 
     lumetra::StringTokenizer filtered(text, delim);
-    while (filtered.hasMoreTokens()) {
-        const std::string token = filtered.filterNextToken(filter);
-        if (!filter.empty() && token.find(filter) != std::string::npos) std::abort();
-    }
+    // A deletion can join two halves into a new occurrence before the search position, which
+    // the header allows to stay; so only the sanitizers judge this part.
+    while (filtered.hasMoreTokens()) filtered.filterNextToken(filter);
 
     lumetra::StringTokenizer other(text, delim);
     while (other.hasMoreTokens()) other.nextToken(filter);

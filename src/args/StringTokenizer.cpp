@@ -1,5 +1,6 @@
 #include "args/StringTokenizer.h"
 
+#include <cctype>
 #include <charconv>
 #include <climits>
 #include <cmath>
@@ -125,10 +126,12 @@ double token_to_double(const std::string& text) {
     if (!rest.empty() && rest.front() == '-') return 0.0;  // from_chars would take a second sign
     const bool hex = startsWithHexPrefix(rest);
     if (hex) rest.remove_prefix(2);
-    // After "0x" without a hex number ("0x", "0x-1", "0x.p1") strtod reads the 0 before the x,
-    // keeping the sign; from_chars would take a sign there as the number's own.
+    // After "0x" without a hex number ("0x-1", "0xnan", "0x.p1") strtod reads the 0 before the
+    // x, keeping the sign; from_chars would take a sign, "inf" or "nan" there as the number.
     const double zeroBeforeX = negative ? -0.0 : 0.0;
-    if (hex && !rest.empty() && rest.front() == '-') return zeroBeforeX;
+    if (hex && !(std::isxdigit(static_cast<unsigned char>(rest.front())) || rest.front() == '.')) {
+        return zeroBeforeX;
+    }
     const std::chars_format format = hex ? std::chars_format::hex : std::chars_format::general;
     double value = 0.0;
     const auto error = std::from_chars(rest.data(), rest.data() + rest.size(), value, format).ec;

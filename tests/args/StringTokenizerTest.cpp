@@ -124,9 +124,10 @@ TEST(StringTokenizer, NumberTokensReadLikeAtofAtTheEdges) {
     };
     for (const auto& [text, expected] : cases) EXPECT_EQ(token_to_double(text), expected) << text;
     // After "0x" without a hex number strtod reads the 0 before the x, with the token's sign
-    // (found by fuzz_tokenizer: "0x-999" was read as -0x999).
+    // (found by fuzz_tokenizer: "0x-999" was read as -0x999 and "0xnanf" as a NaN).
     const std::vector<std::pair<std::string, bool>> zeros = {
-        {"0x-999", false}, {"-0x-1", true}, {"-0xg", true}, {"0x.p1", false}, {"-x", false}};
+        {"0x-999", false}, {"-0x-1", true},  {"-0xg", true}, {"0x.p1", false},
+        {"0xnanf", false}, {"-0xinf", true}, {"-x", false}};
     for (const auto& [text, negative] : zeros) {
         EXPECT_EQ(token_to_double(text), 0.0) << text;
         EXPECT_EQ(std::signbit(token_to_double(text)), negative) << text;
