@@ -15,9 +15,11 @@
 // The first row is decoded before the planes are allocated, so a file whose header declares a
 // large image and whose scan holds nothing fails before its pixels cost any memory.
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstdint>
 #include <cstdio>
+#include <limits>
 #include <string>
 #include <utility>
 #include <vector>
@@ -33,6 +35,7 @@ namespace {
 
 constexpr unsigned k8BitMaxval = 255;
 constexpr std::size_t kRgbChannels = 3;
+constexpr std::uint64_t kBitsPerByte = 8;
 
 enum class JpegPhase { Header, Pixels };
 
@@ -62,10 +65,12 @@ struct JpegCall {
     std::longjmp(errors->jump, 1);
 }
 
-// A warning that the data ran out or is corrupt, after which libjpeg would invent pixels.
+// A warning that the data ran out or is corrupt, after which libjpeg would invent pixels (an
+// AC scan before its component's DC scan leaves that component's blocks made up).
 bool warnsOfMissingData(int code) {
     return code == JWRN_JPEG_EOF || code == JWRN_HIT_MARKER || code == JWRN_HUFF_BAD_CODE ||
-           code == JWRN_MUST_RESYNC || code == JWRN_EXTRANEOUS_DATA;
+           code == JWRN_MUST_RESYNC || code == JWRN_EXTRANEOUS_DATA ||
+           code == JWRN_BOGUS_PROGRESSION;
 }
 
 // libjpeg's message sink: level -1 is a warning, higher levels are trace output.
@@ -141,6 +146,7 @@ class JpegRead {
         _call.errors.base.emit_message = onJpegMessage;
         if (!runJpegStep(readHeaderStep, _call)) failJpeg(source, _call);
         checkDimensions(source.path, _call.info.image_width, _call.info.image_height);
+        checkLength(source);
     }
 
     ImageHeader header() const {
@@ -174,6 +180,25 @@ class JpegRead {
     }
 
   private:
+    // In a Huffman-coded file every block a scan covers costs at least one bit (its DC code),
+    // and at least one component is coded whole (an AC scan before its component's DC scan
+    // is refused as corrupt).  So a header declaring more blocks of its smallest component
+    // than the file has bits is refused before the pixels are allocated: a 1182-byte file
+    // declaring 16384 x 16384 pixels once decoded its first row and then took 2.3 GB.  An
+    // arithmetic-coded scan can code a block in less than a bit, so it has no such bound.
+    void checkLength(const ImageSource& source) const {
+        if (_call.info.arith_code) return;
+        std::uint64_t fewestBlocks = std::numeric_limits<std::uint64_t>::max();
+        for (int c = 0; c < _call.info.num_components; ++c) {
+            const jpeg_component_info& component = _call.info.comp_info[c];
+            fewestBlocks = std::min(fewestBlocks, std::uint64_t{component.width_in_blocks} *
+                                                      component.height_in_blocks);
+        }
+        if (source.size * kBitsPerByte < fewestBlocks) {
+            failToRead(source.path, "file ends inside the pixel data");
+        }
+    }
+
     const ImageSource& _source;
     JpegCall _call;
     JpegGuard _guard;
