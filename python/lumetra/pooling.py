@@ -24,7 +24,7 @@ and the pixels that dominate a group are never lost to underflow.
 from __future__ import annotations
 
 from dataclasses import dataclass
-from typing import Optional, Sequence
+from typing import Sequence
 
 import numpy as np
 
@@ -32,6 +32,9 @@ import numpy as np
 BLOCK_SIZE = 32
 # Pixels per pass when the power sums are taken: bounds the temporaries at 8 bytes each.
 _PASS_PIXELS = 1 << 22
+# Betas whose power sums a PooledSet keeps (8 bytes a group each), so that searches over
+# subsets of its pairs share the passes over the pixels.
+_KEPT_BETAS = 64
 
 
 @dataclass(frozen=True, eq=False)
@@ -129,8 +132,8 @@ class PooledSet:
     """Many pairs' pooling inputs, grouped by (block, zone) to evaluate measures fast.
 
     Holds one float32 per pixel with error (log2 of M over its group's largest) and a few
-    numbers per group.  `power_sums(beta)` is the one pass over the pixels; `measures` reuses
-    the last beta's sums.  Agrees with the engine's measure to about 1e-6 relative (float32
+    numbers per group.  `power_sums(beta)` is the one pass over the pixels, kept for the last
+    betas asked for; `measures` reuses them.  Agrees with the engine's measure to about 1e-6 relative (float32
     logs of the pixels and double arithmetic, against the engine's float rounding of each
     pixel's term).
     """
@@ -181,8 +184,7 @@ class PooledSet:
         self._log_max = np.concatenate(group_log_max) if group_log_max else np.zeros(0)
         self._log_block = np.concatenate(group_log_block) if group_log_block else np.zeros(0)
         self._zone = np.concatenate(group_zone) if group_zone else np.zeros(0, bool)
-        self._beta: Optional[float] = None
-        self._log_sums = np.zeros(0)
+        self._kept: dict[float, np.ndarray] = {}
 
     @property
     def nbytes(self) -> int:
@@ -205,8 +207,7 @@ class PooledSet:
         part._log_block = self._log_block[keep]
         part._zone = self._zone[keep]
         part._parent = self
-        part._beta = None
-        part._log_sums = np.zeros(0)
+        part._kept = {}
         return part
 
     def power_sums(self, beta: float) -> np.ndarray:
@@ -214,8 +215,8 @@ class PooledSet:
         parent = getattr(self, "_parent", None)
         if parent is not None:
             return parent.power_sums(beta)[self._keep]
-        if self._beta == beta:
-            return self._log_sums
+        if beta in self._kept:
+            return self._kept[beta]
         sums = np.empty(self._starts.size)
         ends = np.r_[self._starts[1:], self._logs.size]
         # Whole groups per pass, so that each group is summed in one piece.
@@ -228,9 +229,10 @@ class PooledSet:
             powers = np.exp2(np.float64(beta) * self._logs[begin:end].astype(np.float64))
             sums[first:last] = np.add.reduceat(powers, self._starts[first:last] - begin)
             first = last
-        self._beta = beta
-        self._log_sums = np.log2(sums)
-        return self._log_sums
+        if len(self._kept) >= _KEPT_BETAS:
+            self._kept.pop(next(iter(self._kept)))
+        self._kept[beta] = np.log2(sums)
+        return self._kept[beta]
 
     def measures(self, alpha: float, beta: float, co: float) -> np.ndarray:
         """The measure of every pair at (alpha, beta, co)."""
