@@ -353,39 +353,60 @@ def fit_linear(x: np.ndarray, y: np.ndarray) -> Mapping:
     return Mapping("linear", {"a": float(-slope), "b": float(intercept)})
 
 
-def fit_logistic(x: np.ndarray, y: np.ndarray) -> Mapping:
+def fit_logistic(x: np.ndarray, y: np.ndarray, start: Optional[Mapping] = None) -> Mapping:
     """Least squares 4-parameter logistic; falls back to the least-squares line (written as
-    a linear mapping, with a note saying so) when the fit does not converge."""
+    a linear mapping, with a note saying so) when the fit does not converge.
+
+    `start`, a logistic fitted to similar data (the whole sample, for a bootstrap sample),
+    is where the search starts; otherwise it starts from the data's extremes, median and
+    spread.  The unbounded Levenberg-Marquardt search is tried first (fast); a bounded one
+    when it fails or leaves the data's range.
+    """
     x = np.asarray(x, float)
     y = np.asarray(y, float)
-    fallback = fit_linear(x, y)
     if x.size < 5 or np.ptp(x) == 0 or np.ptp(y) == 0:
+        fallback = fit_linear(x, y)
         fallback.note = f"logistic fit impossible on {x.size} pairs; least-squares line used"
         return fallback
-    # Start: the observed extremes, ordered by the correlation's sign; the midpoint at the
-    # median; the width a quarter of the spread of x.
-    rising = stats.pearsonr(x, y)[0] >= 0
     high, low = float(np.max(y)), float(np.min(y))
     spread = float(np.ptp(y))
-    start = [high if rising else low, low if rising else high, float(np.median(x)),
-             max(float(np.std(x)) / 2, 1e-12 * max(1.0, abs(float(np.mean(x)))))]
     width = float(np.ptp(x))
+    if start is not None and start.kind == "logistic":
+        guess = [start.values[k] for k in ("b1", "b2", "b3", "b4")]
+    else:
+        # The observed extremes, ordered by the correlation's sign; the midpoint at the
+        # median; the width a quarter of the spread of x.
+        rising = stats.pearsonr(x, y)[0] >= 0
+        guess = [high if rising else low, low if rising else high, float(np.median(x)),
+                 max(float(np.std(x)) / 2, width * 1e-3)]
     lower = [low - 2 * spread, low - 2 * spread, float(np.min(x)) - width, width * 1e-6]
     upper = [high + 2 * spread, high + 2 * spread, float(np.max(x)) + width, width * 10]
-    try:
-        with warnings.catch_warnings():
-            warnings.simplefilter("ignore", optimize.OptimizeWarning)
-            fitted, _ = optimize.curve_fit(
-                logistic, x, y, p0=start, bounds=(lower, upper), maxfev=20000
-            )
-    except (RuntimeError, ValueError) as failure:
-        fallback.note = f"logistic fit failed ({failure}); least-squares line used"
-        return fallback
-    mapping = Mapping("logistic", dict(zip(("b1", "b2", "b3", "b4"), map(float, fitted))))
-    if not np.all(np.isfinite(mapping(x))):
-        fallback.note = "logistic fit gave non-finite values; least-squares line used"
-        return fallback
-    return mapping
+    guess = list(np.clip(guess, lower, upper))
+
+    def usable(values: np.ndarray) -> bool:
+        return bool(np.all(np.isfinite(values)) and np.all(values >= lower)
+                    and np.all(values <= upper))
+
+    failure = "no convergence"
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        for bounds in (None, (lower, upper)):
+            try:
+                if bounds is None:
+                    fitted, _ = optimize.curve_fit(logistic, x, y, p0=guess, maxfev=2000)
+                else:
+                    fitted, _ = optimize.curve_fit(logistic, x, y, p0=guess, bounds=bounds,
+                                                   maxfev=20000)
+            except (RuntimeError, ValueError) as error:
+                failure = str(error)
+                continue
+            fitted[3] = abs(fitted[3])
+            if usable(fitted):
+                return Mapping("logistic", dict(zip(("b1", "b2", "b3", "b4"),
+                                                    map(float, fitted))))
+    fallback = fit_linear(x, y)
+    fallback.note = f"logistic fit failed ({failure}); least-squares line used"
+    return fallback
 
 
 def fit_mapping(kind: str, x: np.ndarray, y: np.ndarray) -> Mapping:
@@ -410,14 +431,14 @@ def figures(
     y: np.ndarray,
     sign: float,
     std: Optional[np.ndarray] = None,
-    mapping: Optional[Mapping] = None,
+    start: Optional[Mapping] = None,
 ) -> dict:
     """SROCC, KROCC, PLCC (times `sign`, so that positive means agreement), then PLCC, RMSE
-    and the outlier ratio after the logistic fit of y on x (fitted here unless given)."""
+    and the outlier ratio after the logistic fit of y on x (its search starting at `start`
+    when given)."""
     x = np.asarray(x, float)
     y = np.asarray(y, float)
-    if mapping is None:
-        mapping = fit_logistic(x, y)
+    mapping = fit_logistic(x, y, start)
     predicted = mapping(x)
     result = {
         "srocc": sign * _correlation(stats.spearmanr, x, y),
