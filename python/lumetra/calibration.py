@@ -206,7 +206,8 @@ class ResultCache:
             return
         target = self._path(key)
         temporary = target.with_name(f".{target.stem}.{os.getpid()}.tmp.npz")
-        np.savez_compressed(temporary, **values)
+        # Uncompressed: float error maps barely compress, and loading is then just a read.
+        np.savez(temporary, **values)
         os.replace(temporary, target)
 
 
@@ -240,7 +241,7 @@ def score_with_cache(
 
     With `pooling`, each pair's `PoolingInputs` are returned (and cached under a key that
     ignores alpha, beta, co and the score line, which they do not depend on); the measure and
-    score are then not returned from the cache (they are the pooling's to compute).
+    score are then NaN: they are the pooling's to compute at whatever parameters it tries.
     Without `client`, a local cluster of `workers` workers is started only when some pair is
     not in the cache.
     """
@@ -262,9 +263,10 @@ def score_with_cache(
         if stored is None:
             todo.append(index)
             continue
-        measure[index] = float(stored["measure"])
-        score[index] = float(stored["score"])
-        if pooling:
+        if not pooling:
+            measure[index] = float(stored["measure"])
+            score[index] = float(stored["score"])
+        else:
             maps[index] = PoolingInputs(stored["error_map"], stored["block"], stored["zone"])
         if compare:
             psnr[index] = float(stored["psnr"])
@@ -282,8 +284,9 @@ def score_with_cache(
                 **extra_args,
             )
         for index, row in zip(todo, frame.to_dict("records")):
-            measure[index] = row["measure"]
-            score[index] = row["score"]
+            if not pooling:
+                measure[index] = row["measure"]
+                score[index] = row["score"]
             errors[index] = row["error"] or ""
             if compare:
                 psnr[index] = row["psnr"]

@@ -58,8 +58,8 @@ SCHEDULER_TIMEOUT_SECONDS = 30
 # beta costs one pass over the pixels, and folds reuse the passes), refined by golden-section
 # steps in log beta; alpha and co by a grid, then Nelder-Mead on their square roots (which
 # keeps them at least 0 without bounds).
-BETA_GRID = tuple(float(b) for b in np.geomspace(1.0, 16.0, 11))
-BETA_REFINE_STEPS = 4
+BETA_GRID = tuple(float(b) for b in np.geomspace(1.0, 16.0, 7))
+BETA_REFINE_STEPS = 3
 ALPHA_GRID = (0.0, 0.5, 1.0, 2.0)
 CO_GRID = (0.0, 1.0, 2.0, 5.0, 10.0)
 NELDER_MEAD_EVALUATIONS = 80
@@ -219,24 +219,22 @@ def fit_on(study: Study, search: PoolingSearch, pairs: np.ndarray, kind: str) ->
     return FitOutcome(pooling, objective, mappings)
 
 
-def oriented_figures(study: Study, pairs: np.ndarray, measure: np.ndarray,
-                     predicted: np.ndarray) -> dict:
-    """SROCC and KROCC of the measure (oriented: positive is agreement), PLCC and RMSE of the
-    mapped predictions, pair-weighted over the files."""
+def oriented_figures(study: Study, pairs: np.ndarray, predicted: np.ndarray) -> dict:
+    """SROCC, PLCC, KROCC and RMSE of the mapped predictions against the opinions, each file
+    against its own mapping, pair-weighted over the files.  Mapped predictions, not raw
+    measures: cross-validated measures of different folds come from different pooling
+    parameters and are comparable only once mapped to the opinion scale."""
     total = {"srocc": 0.0, "plcc": 0.0, "krocc": 0.0, "rmse": 0.0}
     for file in range(len(study.files)):
         mine = study.file_of[pairs] == file
         if not mine.any():
             continue
-        opinion = study.opinion[pairs][mine]
-        sign = study.sign[pairs][mine][0]
-        ranked = agreement(sign * measure[mine], opinion)
-        mapped = agreement(predicted[mine], opinion)
+        found = agreement(predicted[mine], study.opinion[pairs][mine])
         weight = mine.sum() / pairs.size
-        total["srocc"] += weight * ranked.srocc
-        total["krocc"] += weight * ranked.krocc
-        total["plcc"] += weight * mapped.plcc
-        total["rmse"] += weight * mapped.rmse ** 2
+        total["srocc"] += weight * found.srocc
+        total["krocc"] += weight * found.krocc
+        total["plcc"] += weight * found.plcc
+        total["rmse"] += weight * found.rmse ** 2
     total["rmse"] = math.sqrt(total["rmse"])
     return total
 
@@ -258,7 +256,7 @@ def run_fit(study: Study, fit: Sequence[str], start: Pooling, kind: str,
     outcome = fit_on(study, search, every, kind)
     measure = study.pooled.measures(outcome.pooling.alpha, outcome.pooling.beta,
                                     outcome.pooling.co)
-    train = oriented_figures(study, every, measure, outcome.predict(study, every, measure))
+    train = oriented_figures(study, every, outcome.predict(study, every, measure))
     report = Report(outcome, train, None)
     if folds is None:
         return report
@@ -274,7 +272,7 @@ def run_fit(study: Study, fit: Sequence[str], start: Pooling, kind: str,
         p = fold.pooling
         held_measure[test] = study.pooled.subset(test).measures(p.alpha, p.beta, p.co)
         held_predicted[test] = fold.predict(study, test, held_measure[test])
-    report.cv = oriented_figures(study, every, held_measure, held_predicted)
+    report.cv = oriented_figures(study, every, held_predicted)
     report.warnings = spread_warnings(report.folds, fit)
     return report
 

@@ -155,6 +155,8 @@ class PooledSet:
                 np.arange(cols)[None, :] // BLOCK_SIZE
             )
             key = (block_of * 2 + pair.zone_map()).reshape(-1)
+            # Small integer keys sort stably by radix sort, in linear time.
+            key = key.astype(np.uint16 if by * bx * 2 <= np.iinfo(np.uint16).max else np.uint32)
             error = pair.error.reshape(-1)
             # Pixels without error add nothing at any beta > 0.
             kept = np.flatnonzero(error > 0)
@@ -212,6 +214,7 @@ class PooledSet:
 
     def power_sums(self, beta: float) -> np.ndarray:
         """log2 S_g(beta) of every group (the one pass over the pixels)."""
+        beta = float(np.float32(beta))
         parent = getattr(self, "_parent", None)
         if parent is not None:
             return parent.power_sums(beta)[self._keep]
@@ -226,8 +229,11 @@ class PooledSet:
             last = int(np.searchsorted(self._starts, begin + _PASS_PIXELS, side="right"))
             last = max(last, first + 1)
             end = ends[last - 1]
-            powers = np.exp2(np.float64(beta) * self._logs[begin:end].astype(np.float64))
-            sums[first:last] = np.add.reduceat(powers, self._starts[first:last] - begin)
+            # Powers in float32 (each within a few units in the last place), summed in double.
+            powers = np.exp2(np.float32(beta) * self._logs[begin:end])
+            sums[first:last] = np.add.reduceat(
+                powers.astype(np.float64), self._starts[first:last] - begin
+            )
             first = last
         if len(self._kept) >= _KEPT_BETAS:
             self._kept.pop(next(iter(self._kept)))
@@ -235,7 +241,8 @@ class PooledSet:
         return self._kept[beta]
 
     def measures(self, alpha: float, beta: float, co: float) -> np.ndarray:
-        """The measure of every pair at (alpha, beta, co)."""
+        """The measure of every pair at (alpha, beta, co), taken as the engine's floats."""
+        alpha, beta, co = (float(np.float32(v)) for v in (alpha, beta, co))
         log_sums = self.power_sums(beta)
         with np.errstate(divide="ignore", invalid="ignore"):
             # B^alpha and R in logs; 0^0 = 1 as the engine's pow gives it.

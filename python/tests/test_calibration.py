@@ -307,11 +307,12 @@ def test_fit_of_the_pooling_reaches_the_rank_agreement_of_the_true_parameters(
     p = profile["parameters"]
     fitted = synthetic.true_measures(made, p["alpha"], p["beta"], p["co"])
     # The search maximises SROCC on these pairs, so it must do at least as well as the true
-    # parameters (less a hair for the noise's ties); alpha is barely identifiable on 64 x 64
-    # crops (four blocks each), beta and co are.
+    # parameters (less a hair for the noise's ties).  With 64 noisy pairs the rank agreement
+    # is flat within the noise over a range of parameters: beta and co are recovered within a
+    # factor of 2; alpha not at all on 64 x 64 crops (four blocks each), so it is not checked.
     assert -stats.spearmanr(fitted, mos)[0] >= -stats.spearmanr(true_measure, mos)[0] - 0.002
-    assert TRUE_POOLING[1] / 2 <= p["beta"] <= TRUE_POOLING[1] * 2
-    assert p["co"] == pytest.approx(TRUE_POOLING[2], rel=0.3)
+    for name, true in (("beta", TRUE_POOLING[1]), ("co", TRUE_POOLING[2])):
+        assert true / 2 <= p[name] <= true * 2, (name, p[name])
     assert profile["mapping"]["kind"] == "logistic"
     assert profile["figures"]["cv"] is None
 
