@@ -165,14 +165,15 @@ def _file_stamp(path: str) -> str:
 def cache_key(pair: tuple[str, str], what: str, params: Parameters, extra: str = "") -> str:
     """The cache file name of a pair's results: its files (path, size, modification time),
     what was computed and the parameters it depends on."""
-    names = _MAP_PARAMETERS if what == "pooling" else _ALL_PARAMETERS
+    # Pooling inputs depend on the map parameters alone; scores on every value, which the
+    # repr holds in its shortest exact text (the score mapping included).
+    parameters = (repr(parameters_dict(params, _MAP_PARAMETERS)) if what == "pooling"
+                  else repr(params))
     try:
         stamps = [_file_stamp(path) for path in pair]
     except OSError:
         stamps = [os.path.abspath(path) + "|missing" for path in pair]
-    text = "\n".join(
-        [f"format {_CACHE_FORMAT}", what, *stamps, repr(parameters_dict(params, names)), extra]
-    )
+    text = "\n".join([f"format {_CACHE_FORMAT}", what, *stamps, parameters, extra])
     return hashlib.sha256(text.encode("utf-8")).hexdigest()[:32]
 
 
@@ -248,7 +249,7 @@ def score_with_cache(
     from lumetra.distributed import local_client, score_pairs
 
     what = "pooling" if pooling else "scores"
-    extra = f"compare={compare}" + (f"|profile={profile.path}" if profile is not None else "")
+    extra = f"compare={compare}"
     keys = [cache_key(pair, what, params, extra) for pair in pairs]
     count = len(pairs)
     measure = np.full(count, np.nan)

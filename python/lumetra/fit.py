@@ -394,6 +394,17 @@ def parse_fit(text: Optional[str]) -> list[str]:
     return list(dict.fromkeys(names))
 
 
+class _CvAction(argparse.Action):
+    """--cv by-reference | --cv k-fold K; values after the mode are score files again, so
+    that ``--cv by-reference more.csv`` does not swallow a file."""
+
+    def __call__(self, parser, namespace, values, option_string=None):
+        size = 2 if values and values[0] == "k-fold" else 1
+        setattr(namespace, self.dest, values[:size])
+        namespace.more_scores = getattr(namespace, "more_scores", []) + [
+            Path(v) for v in values[size:]]
+
+
 def parser() -> argparse.ArgumentParser:
     options = argparse.ArgumentParser(
         prog=f"python3 -m {PROGRAM}",
@@ -417,7 +428,8 @@ def parser() -> argparse.ArgumentParser:
     options.add_argument("--fit", metavar="alpha,beta,co",
                          help="also fit these pooling parameters, maximising SROCC (default: "
                          "keep the model's)")
-    options.add_argument("--cv", nargs="+", default=["by-reference"], metavar="MODE",
+    options.add_argument("--cv", nargs="+", action=_CvAction, default=["by-reference"],
+                         metavar="MODE",
                          help="cross-validation: by-reference (leave one reference out, the "
                          "default) or k-fold K (K folds of whole references)")
     options.add_argument("--no-cv", action="store_true", help="skip the cross-validation")
@@ -483,6 +495,7 @@ def main(argv: Optional[list[str]] = None) -> int:
         if args.workers is not None and args.workers < 1:
             raise ValueError(f"--workers must be at least 1 (got {args.workers})")
         params = Parameters(**({"ppd": args.ppd} if args.ppd is not None else {}))
+        args.scores += getattr(args, "more_scores", [])
         files = [read_scores(path) for path in args.scores]
         if not args.out.parent.is_dir():
             raise ValueError(f"{args.out}: its folder does not exist")

@@ -43,7 +43,7 @@ EXIT_SUCCESS = 0
 EXIT_FAILURE = 1
 EXIT_USAGE = 2
 SCHEDULER_TIMEOUT_SECONDS = 30
-DEFAULT_BOOTSTRAP = 500
+DEFAULT_BOOTSTRAP = 200
 # Each predictor and the direction in which it means better quality: +1 when higher is
 # better, -1 when lower is.
 PREDICTORS = {"measure": -1.0, "score": 1.0, "psnr": 1.0, "ssim": 1.0}

@@ -154,6 +154,38 @@ def test_a_bad_score_file_is_a_usage_error_before_any_scoring(
     assert counted == []
 
 
+# --- Mappings --------------------------------------------------------------------------------
+
+FIT_FAILURES = {
+    # name: (x, y, note expected to start with)
+    "too few pairs": ([1.0, 2.0, 3.0], [3.0, 2.0, 1.0], "logistic fit impossible"),
+    "flat predictor": ([5.0] * 8, list(range(8)), "logistic fit impossible"),
+    "flat opinions": (list(range(8)), [3.0] * 8, "logistic fit impossible"),
+}
+
+
+@pytest.mark.parametrize("case", sorted(FIT_FAILURES))
+def test_a_logistic_that_cannot_be_fitted_falls_back_to_the_line_and_says_so(case):
+    x, y, note = FIT_FAILURES[case]
+    mapping = calibration.fit_logistic(np.array(x), np.array(y))
+    assert mapping.kind == "linear" and mapping.note.startswith(note)
+    assert np.all(np.isfinite(mapping(np.array(x))))
+
+
+def test_the_logistic_fit_recovers_a_known_curve():
+    x = np.linspace(0.0, 2000.0, 60)
+    true = {"b1": 1.2, "b2": 4.8, "b3": 900.0, "b4": 150.0}
+    y = calibration.logistic(x, **true) + np.random.default_rng(2).normal(0.0, 0.02, x.size)
+    fitted = calibration.fit_logistic(x, y)
+    assert fitted.kind == "logistic" and fitted.note == ""
+    # Noise of 0.02 on a 3.6-high curve: the asymptotes within 0.05, the middle and width
+    # within 3 %.
+    for name in ("b1", "b2"):
+        assert fitted.values[name] == pytest.approx(true[name], abs=0.05)
+    for name in ("b3", "b4"):
+        assert fitted.values[name] == pytest.approx(true[name], rel=0.03)
+
+
 # --- Folds and bootstrap -------------------------------------------------------------------
 
 
