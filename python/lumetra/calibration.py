@@ -157,7 +157,8 @@ def parameters_dict(params: Parameters, names: Sequence[str] = _ALL_PARAMETERS) 
     return {name: getattr(params, name) for name in names}
 
 
-def _file_stamp(path: str) -> str:
+def file_stamp(path: str) -> str:
+    """Path, size and modification time: what tells a file's versions apart."""
     status = os.stat(path)
     return f"{os.path.abspath(path)}|{status.st_size}|{status.st_mtime_ns}"
 
@@ -170,7 +171,7 @@ def cache_key(pair: tuple[str, str], what: str, params: Parameters, extra: str =
     parameters = (repr(parameters_dict(params, _MAP_PARAMETERS)) if what == "pooling"
                   else repr(params))
     try:
-        stamps = [_file_stamp(path) for path in pair]
+        stamps = [file_stamp(path) for path in pair]
     except OSError:
         stamps = [os.path.abspath(path) + "|missing" for path in pair]
     text = "\n".join([f"format {_CACHE_FORMAT}", what, *stamps, parameters, extra])
@@ -235,7 +236,7 @@ def score_with_cache(
     workers: Optional[int] = None,
     pooling: bool = False,
     compare: bool = False,
-    profile=None,
+    extra_key: str = "",
 ) -> Scored:
     """Score pairs on a Dask cluster, taking from `cache` what it holds and keeping there
     what it scores.
@@ -244,12 +245,13 @@ def score_with_cache(
     ignores alpha, beta, co and the score line, which they do not depend on); the measure and
     score are then NaN: they are the pooling's to compute at whatever parameters it tries.
     Without `client`, a local cluster of `workers` workers is started only when some pair is
-    not in the cache.
+    not in the cache.  `extra_key` tells apart results that differ for another reason (the
+    profile they were scored with).
     """
     from lumetra.distributed import local_client, score_pairs
 
     what = "pooling" if pooling else "scores"
-    extra = f"compare={compare}"
+    extra = f"compare={compare}|{extra_key}"
     keys = [cache_key(pair, what, params, extra) for pair in pairs]
     count = len(pairs)
     measure = np.full(count, np.nan)
@@ -273,7 +275,6 @@ def score_with_cache(
             psnr[index] = float(stored["psnr"])
             ssim[index] = float(stored["ssim"])
     if todo:
-        extra_args = {"profile": profile} if profile is not None else {}
         # A local cluster only when something is left to score.
         with local_client(client, workers) as running:
             frame = score_pairs(
@@ -282,7 +283,6 @@ def score_with_cache(
                 running,
                 pooling=pooling,
                 compare=compare,
-                **extra_args,
             )
         for index, row in zip(todo, frame.to_dict("records")):
             if not pooling:

@@ -30,6 +30,7 @@ from lumetra.calibration import (
     ScoresError,
     bootstrap,
     figures,
+    file_stamp,
     fit_logistic,
     read_scores,
     reference_indices,
@@ -180,7 +181,13 @@ def plot(path: Path, measure: np.ndarray, scores: Scores, among: np.ndarray) -> 
 
 
 def load_profile(path: Path):
-    """The profile's parameters and the object score_pairs takes, or a ValueError."""
+    """The loaded profile (its parameters hold the viewing conditions and the score mapping).
+
+    Raises
+    ------
+    ValueError
+        lumetra.ProfileError when the file cannot be read or is not a usable profile.
+    """
     import lumetra
 
     loader = getattr(lumetra, "Profile", None)
@@ -257,8 +264,11 @@ def main(argv: Optional[list[str]] = None) -> int:
             from distributed import Client
 
             client = Client(args.scheduler, timeout=SCHEDULER_TIMEOUT_SECONDS)
-        scored = score_with_cache(scores.pairs, params, cache=cache, client=client,
-                                  workers=args.workers, compare=args.compare, profile=profile)
+        scored = score_with_cache(
+            scores.pairs, params, cache=cache, client=client, workers=args.workers,
+            compare=args.compare,
+            extra_key="" if profile is None else f"profile {file_stamp(str(args.profile))}",
+        )
     except Exception as error:  # the cluster gone, the cache not writable: one line
         options.exit(EXIT_FAILURE, f"{PROGRAM}: {error}\n")
     finally:
