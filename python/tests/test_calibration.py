@@ -154,6 +154,25 @@ def test_a_bad_score_file_is_a_usage_error_before_any_scoring(
     assert counted == []
 
 
+FIT_USAGE_ERRORS = {
+    "unknown pooling parameter": (["--fit", "alpha,gamma"], "--fit takes some of alpha"),
+    "one fold": (["--cv", "k-fold", "1"], "--cv takes by-reference or k-fold K"),
+    "unknown cross-validation": (["--cv", "random"], "--cv takes by-reference or k-fold K"),
+    "missing output folder": (["--out", "/nonexistent/folder/p.json"], "does not exist"),
+}
+
+
+@pytest.mark.parametrize("case", sorted(FIT_USAGE_ERRORS))
+def test_fit_refuses_bad_options_before_any_scoring(study, counted, capsys, tmp_path, case):
+    made, _, _ = study
+    extra, message = FIT_USAGE_ERRORS[case]
+    argv = [str(made.folder / "scores.csv"), "--out", str(tmp_path / "p.json")] + extra
+    status, _ = run(fit.main, argv)
+    assert status == 2
+    assert message in capsys.readouterr().err
+    assert counted == [] and not (tmp_path / "p.json").exists()
+
+
 # --- Mappings --------------------------------------------------------------------------------
 
 FIT_FAILURES = {
