@@ -133,13 +133,15 @@ class PooledSet:
 
     Holds one float32 per pixel with error (log2 of M over its group's largest) and a few
     numbers per group.  `power_sums(beta)` is the one pass over the pixels, kept for the last
-    betas asked for; `measures` reuses them.  Agrees with the engine's measure to about 1e-6 relative (float32
-    logs of the pixels and double arithmetic, against the engine's float rounding of each
-    pixel's term).
+    betas asked for; `measures` reuses them.  Agrees with the engine's measure to about 1e-6
+    relative (float32 logs and powers of the pixels, summed in double, against the engine's
+    float rounding of each pixel's term).
     """
 
     def __init__(self, inputs: Sequence[PoolingInputs]) -> None:
-        logs: list[np.ndarray] = []
+        # One array for every pixel with error, filled in place: no second copy at the end.
+        self._logs = np.empty(sum(int(np.count_nonzero(i.error > 0)) for i in inputs),
+                              dtype=np.float32)
         starts: list[np.ndarray] = []
         group_pair: list[np.ndarray] = []
         group_log_max: list[np.ndarray] = []
@@ -168,7 +170,7 @@ class PooledSet:
             first = np.flatnonzero(np.r_[True, keys[1:] != keys[:-1]])
             largest = np.maximum.reduceat(values, first)
             counts = np.diff(np.r_[first, values.size])
-            logs.append(np.log2(values / np.repeat(largest, counts)).astype(np.float32))
+            self._logs[offset : offset + values.size] = np.log2(values / np.repeat(largest, counts))
             starts.append(first + offset)
             offset += values.size
             group_keys = keys[first]
@@ -180,7 +182,6 @@ class PooledSet:
                 )
             group_zone.append((group_keys % 2).astype(bool))
         self.count = len(inputs)
-        self._logs = np.concatenate(logs) if logs else np.zeros(0, np.float32)
         self._starts = np.concatenate(starts) if starts else np.zeros(0, np.int64)
         self._pair = np.concatenate(group_pair) if group_pair else np.zeros(0, np.int64)
         self._log_max = np.concatenate(group_log_max) if group_log_max else np.zeros(0)

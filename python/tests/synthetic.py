@@ -91,7 +91,8 @@ def write_scores(path: Path, study: Study, opinion: np.ndarray, column: str = "m
                  std: np.ndarray | None = None) -> Path:
     with open(path, "w", newline="", encoding="utf-8") as out:
         writer = csv.writer(out)
-        writer.writerow(["reference", "degraded", column, "group"] + (["std"] if std is not None else []))
+        writer.writerow(["reference", "degraded", column, "group"]
+                        + (["std"] if std is not None else []))
         for k, ((reference, degraded), value) in enumerate(zip(study.pairs, opinion)):
             row = [reference, degraded, repr(float(value)), study.group[k]]
             if std is not None:
