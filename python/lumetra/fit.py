@@ -88,15 +88,12 @@ class Study:
     file_of: np.ndarray  # file index of each pair
     references: list[str]  # absolute reference path of each pair
     opinion: np.ndarray  # as written (mos or dmos)
-    sign: np.ndarray  # +1 where the measure agrees by growing with the opinion (dmos)
     pooled: PooledSet
 
     @property
     def sign_of_file(self) -> list[float]:
+        """+1 for files whose opinions grow with the measure (dmos), else -1."""
         return [1.0 if scores.kind == "dmos" else -1.0 for scores in self.files]
-
-    def pairs_of(self, file: int, among: np.ndarray) -> np.ndarray:
-        return among[self.file_of[among] == file]
 
 
 class PoolingSearch:
@@ -353,7 +350,7 @@ def load_study(files: list[Scores], params: Parameters, cache: ResultCache, clie
                               pooling=True)
     position = {pair: i for i, pair in enumerate(unique)}
     failures = []
-    inputs, file_of, references, opinion, sign = [], [], [], [], []
+    inputs, file_of, references, opinion = [], [], [], []
     for index, scores in enumerate(files):
         for k, pair in enumerate(scores.pairs):
             i = position[pair]
@@ -364,9 +361,8 @@ def load_study(files: list[Scores], params: Parameters, cache: ResultCache, clie
             file_of.append(index)
             references.append(str(Path(pair[0]).resolve()))
             opinion.append(scores.raw_opinion[k])
-            sign.append(1.0 if scores.kind == "dmos" else -1.0)
     study = Study(files, np.array(file_of, int), references, np.array(opinion, float),
-                  np.array(sign), PooledSet(inputs))
+                  PooledSet(inputs))
     return study, scored.scored_now, failures
 
 
@@ -426,8 +422,9 @@ def parser() -> argparse.ArgumentParser:
                          help="linear: score = b - a x measure (the engine's line); logistic: "
                          "the 4-parameter curve (default: linear)")
     options.add_argument("--fit", metavar="alpha,beta,co",
-                         help="also fit these pooling parameters, maximising SROCC (default: "
-                         "keep the model's)")
+                         help="also fit these pooling parameters, maximising SROCC: beta "
+                         "over 0.7 .. 24, alpha over 0 .. 8, co over 0 .. 100 (default: keep "
+                         "the model's)")
     options.add_argument("--cv", nargs="+", action=_CvAction, default=["by-reference"],
                          metavar="MODE",
                          help="cross-validation: by-reference (leave one reference out, the "
