@@ -243,6 +243,23 @@ def test_bootstrap_intervals_cover_the_true_correlation():
     assert covered >= 24
 
 
+def test_workers_return_each_pairs_pooling_inputs_and_comparison(study, client):
+    from skimage.metrics import peak_signal_noise_ratio, structural_similarity
+
+    made, _, _ = study
+    pairs = [(made.folder / r, made.folder / d) for r, d in made.pairs[:3]]
+    frame = distributed.score_pairs(pairs, client=client, pooling=True, compare=True)
+    for (reference, degraded), row in zip(pairs, frame.itertuples()):
+        engine = lumetra.Engine(reference)
+        # The worker's inputs pool to the measure it reported, as the engine's own pooling.
+        assert pooled_measure(row.pooling, 1.0, 4.0, 5.0) == row.measure
+        assert row.measure == engine.score(degraded).measure
+        original, _ = lumetra.read_image(reference)
+        copy, _ = lumetra.read_image(degraded)
+        assert row.psnr == peak_signal_noise_ratio(original, copy, data_range=255)
+        assert row.ssim == structural_similarity(original, copy, channel_axis=2, data_range=255)
+
+
 # --- The cache -----------------------------------------------------------------------------
 
 
