@@ -1,8 +1,9 @@
 #pragma once
 
-// The model's user parameters, the one place their defaults are written, and the one judge of
-// their values.  The command line, the desktop window and the Python package all read their
-// values into this type and ask it whether they are usable.
+// The model's user parameters, the one place their defaults are written (the score mapping's in
+// ScoreMapping.h), and the one judge of their values.  The command line, the desktop window,
+// the Python package and calibration profiles all read their values into this type and ask it
+// whether they are usable.
 
 #include <string>
 #include <vector>

@@ -376,5 +376,10 @@ INSTANTIATE_TEST_SUITE_P(
                     std::vector<std::string>{"--heat-on-original"},
                     std::vector<std::string>{"--heat-colours", "magma"}));
 
+TEST(Options, HelpNamesTheProfileAndThatOptionsWinOverIt) {
+    expectInHelp({"--profile PROFILE.json", "Options given here win over it",
+                  "a logistic profile's curve only when both are given"});
+}
+
 }  // namespace
 }  // namespace lumetra
