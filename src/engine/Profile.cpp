@@ -10,6 +10,7 @@
 #include <limits>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <utility>
 
 #include "engine/ParameterCheck.h"
@@ -322,9 +323,23 @@ Json figuresJson(const FitFigures& figures) {
 
 Profile parseProfile(const std::string& text, const std::string& sourceName) {
     const Reader reader(sourceName);
+    // A key given twice would otherwise be read as its last value without a word, as a typo
+    // would be: the keys of each object open at each depth are kept until it closes.
+    std::vector<std::set<std::string>> keysAtDepth;
+    const auto refuseDuplicates = [&](int depth, Json::parse_event_t event, Json& parsed) {
+        const auto level = static_cast<std::size_t>(depth);
+        if (event == Json::parse_event_t::object_start) {
+            keysAtDepth.resize(level + 2);
+            keysAtDepth[level + 1].clear();
+        } else if (event == Json::parse_event_t::key &&
+                   !keysAtDepth.at(level).insert(parsed.get<std::string>()).second) {
+            reader.fail("", "the key " + parsed.dump() + " appears twice in one object");
+        }
+        return true;
+    };
     Json document;
     try {
-        document = Json::parse(text);
+        document = Json::parse(text, refuseDuplicates);
     } catch (const Json::parse_error& e) {
         // nlohmann's messages start with an identifier in brackets that tells a user nothing.
         std::string what = e.what();

@@ -183,6 +183,8 @@ INSTANTIATE_TEST_SUITE_P(
                  "fit.json: data.files[0].x: unknown key"},
         BadField{"FigureText", "\"rmse\": 0.41", "\"rmse\": \"low\"",
                  "fit.json: figures.train.rmse: must be a number (got \"low\")"},
+        BadField{"TwiceGivenKey", "\"beta\": 3.5", "\"beta\": 3.5, \"beta\": 2",
+                 "fit.json: the key \"beta\" appears twice in one object"},
         BadField{"FigureExtra", "\"cv\": null", "\"cv\": null, \"test\": null",
                  "fit.json: figures.test: unknown key"}),
     [](const testing::TestParamInfo<BadField>& info) { return info.param.name; });
