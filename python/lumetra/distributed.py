@@ -22,7 +22,7 @@ import numpy as np
 import pandas as pd
 from distributed import Client, LocalCluster, as_completed, get_worker
 
-from lumetra._api import Engine, read_image
+from lumetra._api import Engine, ProfileLike, _parameters, read_image
 from lumetra._core import Error, Parameters
 from lumetra.pooling import PoolingInputs
 
@@ -263,6 +263,7 @@ def score_pairs(
     chunk_size: int = DEFAULT_CHUNK_SIZE,
     pooling: bool = False,
     compare: bool = False,
+    profile: Optional[ProfileLike] = None,
 ) -> pd.DataFrame:
     """Score (reference, degraded) pairs of image files on a Dask cluster.
 
@@ -286,6 +287,9 @@ def score_pairs(
         alpha, beta and co follows without scoring again (None for a failed pair).
     compare : bool, default False
         Add the columns ``psnr`` (dB) and ``ssim`` of scikit-image, higher is better.
+    profile : lumetra.Profile or path, optional
+        A calibration profile instead of `params`: its parameters, viewing conditions and
+        score mapping (loaded here, once, and sent to the workers).
 
     Returns
     -------
@@ -299,9 +303,12 @@ def score_pairs(
     ------
     ValueError
         When a pair is not two paths or `chunk_size` is less than 1.
+    lumetra.ProfileError
+        When `profile` is a path that is not a usable profile (a ValueError).
+    TypeError
+        When both `params` and `profile` are given.
     """
-    if params is None:
-        params = Parameters()
+    params = _parameters(params, profile)
     if chunk_size < 1:
         raise ValueError(f"chunk_size must be at least 1 (got {chunk_size})")
     given = [tuple(pair) for pair in pairs]
