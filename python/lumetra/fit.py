@@ -536,6 +536,11 @@ def main(argv: Optional[list[str]] = None) -> int:
                     "so scores outside it cannot be reproduced", low, high)
     document = profile_document(study, report, params, [str(p) for p in args.scores])
     try:
+        # Every front end's loader must take what is written: judged by it before writing.
+        lumetra.Profile.from_dict(document, source=str(args.out))
+    except ValueError as error:
+        options.exit(EXIT_FAILURE, f"{PROGRAM}: the fitted profile is not usable: {error}\n")
+    try:
         write_json_atomically(args.out, json.dumps(document, indent=2, allow_nan=False) + "\n")
     except OSError as error:
         options.exit(EXIT_FAILURE, f"{PROGRAM}: {args.out}: {error}\n")

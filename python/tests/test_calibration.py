@@ -360,6 +360,9 @@ def test_fit_recovers_a_linear_mapping_and_writes_the_profile(study, counted, tm
     assert profile["figures"]["train"]["rmse"] == pytest.approx(0.05, rel=0.3)
     assert profile["figures"]["cv"]["srocc"] > 0.98
     assert list(tmp_path.glob(".*tmp")) == []
+    loaded = lumetra.Profile.load(out)
+    assert (loaded.parameters.alpha, loaded.parameters.beta) == (1.0, 4.0)
+    assert loaded.data == profile["data"]
 
 
 def test_fit_of_the_pooling_reaches_the_rank_agreement_of_the_true_parameters(
@@ -397,3 +400,37 @@ def test_fit_with_two_files_shares_the_pooling_and_maps_each(study, counted, tmp
     # dmos = 6 - mos: the same line with its slope and offset mirrored.
     assert slopes[0] == pytest.approx(-slopes[1], rel=1e-9)
     assert json.loads(out.read_text())["mapping"] == files[0]["mapping"]
+
+
+# --- validate --profile ------------------------------------------------------------------------
+
+
+def test_validate_with_a_profile_scores_through_its_mapping(study, counted, tmp_path):
+    made, _, _ = study
+    scores = str(made.folder / "scores.csv")
+    profile = tmp_path / "profile.json"
+    status, printed = run(fit.main, [scores, "--out", str(profile), "--no-cv",
+                                     "--mapping", "logistic"])
+    assert status == 0, printed
+    status, out = run(validate.main, [scores, "--profile", str(profile), "--format", "json",
+                                      "--bootstrap", "0"])
+    assert status == 0
+    document = json.loads(out)
+    # The profile's score is the logistic fitted to these very opinions (clamped to 1 .. 5):
+    # its plain PLCC is the measure's PLCC after the same fit, within the clamping's effect.
+    assert document["score"]["plcc"]["value"] == pytest.approx(
+        document["measure"]["plcc_fitted"]["value"], abs=0.01)
+
+
+def test_validate_refuses_an_unusable_profile_before_any_scoring(study, counted, capsys,
+                                                                 tmp_path):
+    made, _, _ = study
+    profile = tmp_path / "bad.json"
+    profile.write_text('{"format": "lumetra-profile", "format_version": 1, '
+                       '"parameters": {"bta": 2}, "viewing": {"ppd": 60}, '
+                       '"mapping": {"kind": "linear", "a": 0.001, "b": 4}}')
+    status, _ = run(validate.main, [str(made.folder / "scores.csv"), "--profile", str(profile)])
+    assert status == 2
+    message = capsys.readouterr().err
+    assert str(profile) in message and "bta" in message
+    assert counted == []
