@@ -35,16 +35,18 @@ set(CPACK_PACKAGE_NAME lumetra)
 set(CPACK_PACKAGE_VENDOR Lumetra)
 set(CPACK_PACKAGE_CONTACT ${LUMETRA_PACKAGE_MAINTAINER})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
-    "predicts how visible the differences between an image and degraded versions are")
-set(CPACK_PACKAGE_DESCRIPTION
-    "Lumetra passes a colour image and degraded versions of it through a model of early human \
-vision (opponent colours, contrast sensitivity, cortex-like frequency bands, masking, edge \
-structure) and reports for each degraded file a pooled visible-error measure (lower is \
-better), a 1-5 quality score (higher is better) and a per-pixel error map.
-
-This package holds the command line lumetra, the desktop program lumetra-gui, the Python \
-package lumetra and the static library lumetra_core with its headers and CMake package \
-(find_package(Lumetra), target Lumetra::core).")
+    "predicts how visible image degradations are to a human observer")
+# Debian's long description: lines under 80 columns, as written here.
+string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
+    "Lumetra passes a colour image and degraded versions of it through a model of"
+    "early human vision (opponent colours, contrast sensitivity, cortex-like"
+    "frequency bands, masking, edge structure) and reports for each degraded file"
+    "a pooled visible-error measure (lower is better), a 1-5 quality score (higher"
+    "is better) and a per-pixel error map."
+    ""
+    "This package holds the command line lumetra, the desktop program lumetra-gui,"
+    "the Python package lumetra and the static library lumetra_core with its"
+    "headers and CMake package (find_package(Lumetra), target Lumetra::core).")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
