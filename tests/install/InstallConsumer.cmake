@@ -74,6 +74,10 @@ run_step("building the consumer" unused ${CMAKE_COMMAND} --build ${CONSUMER_BUIL
 
 run_step("the consumer" library_out ${CONSUMER_BUILD}/consumer ${ORIGINAL} ${DEGRADED})
 string(STRIP "${library_out}" library_measure)
+# JPEG at quality 50 leaves a visible, finite error: equal "nan"s would prove nothing.
+if(NOT library_measure MATCHES "^[0-9]+(\\.[0-9]+)?$" OR library_measure EQUAL 0)
+    message(FATAL_ERROR "the consumer printed no positive measure: ${library_out}")
+endif()
 
 run_step("the installed lumetra" cli_out ${PREFIX}/bin/lumetra --format csv ${ORIGINAL}
     ${DEGRADED})
