@@ -18,6 +18,8 @@ from lumetra._core import (
     ImageReadError,
     ParameterError,
     Parameters,
+    Profile,
+    ProfileError,
     SizeMismatchError,
     __version__,
 )
@@ -29,6 +31,8 @@ __all__ = [
     "ImageReadError",
     "ParameterError",
     "Parameters",
+    "Profile",
+    "ProfileError",
     "Result",
     "SizeMismatchError",
     "__version__",
@@ -37,7 +41,15 @@ __all__ = [
 ]
 
 # The binding's classes show (and pickle) under the package's name.
-for _public in (Error, ImageReadError, ParameterError, Parameters, SizeMismatchError):
+for _public in (
+    Error,
+    ImageReadError,
+    ParameterError,
+    Parameters,
+    Profile,
+    ProfileError,
+    SizeMismatchError,
+):
     _public.__module__ = __name__
 del _public
 
@@ -51,3 +63,7 @@ SizeMismatchError.__doc__ = (
     "8 x 8 (a ValueError)."
 )
 ParameterError.__doc__ = "A model parameter outside its range (a ValueError)."
+ProfileError.__doc__ = (
+    "A calibration profile that cannot be read, holds an unknown key or an unusable value "
+    "(a ValueError); the message starts with the file's path and names the field."
+)
