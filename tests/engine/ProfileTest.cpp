@@ -114,6 +114,14 @@ TEST(Profile, TextThatIsNotJsonSaysWhere) {
                   0u)
             << e.what();
     }
+    // A number beyond the range of double is refused as text that is not JSON, like any other.
+    try {
+        parseProfile("{\"format\": 1044E2222269}", "fit.json");
+        FAIL() << "accepted a number beyond the range of double";
+    } catch (const ProfileError& e) {
+        EXPECT_EQ(std::string(e.what()).rfind("fit.json: not valid JSON: number overflow", 0), 0u)
+            << e.what();
+    }
 }
 
 // Each row replaces one piece of kFitted and names the message the loader must give.
