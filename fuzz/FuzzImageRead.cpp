@@ -124,7 +124,7 @@ int readImageBytes(ImageFamily family, const std::uint8_t* data, std::size_t siz
     // under the sanitizers outlasts the 10 s limit per input.  The readers accept up to
     // RgbImage::kMaxPixels; here the pixels are decoded up to kLargestDecodedPixels, which is
     // the same code on fewer rows.  What the header refuses is always read in full.
-    constexpr std::uint64_t kLargestDecodedPixels = std::uint64_t{1} << 24;
+    constexpr std::uint64_t kLargestDecodedPixels = std::uint64_t{1} << 22;
     if (headerRead && std::uint64_t{header.rows} * header.cols > kLargestDecodedPixels) return 0;
     try {
         const RgbImage image(path);
