@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <optional>
 
+#include "image/SystemMemory.h"  // availableMemory()
+
 namespace lumetra {
 
 // Memory one file in flight takes per pixel: its image and opponent planes, its edge maps and
@@ -20,9 +22,5 @@ inline constexpr std::uint64_t kBytesPerPixelInFlight = 96;
 // figure for the free memory, the thread count.
 unsigned automaticJobs(unsigned threads, std::uint64_t pixels,
                        std::optional<std::uint64_t> availableBytes);
-
-// The memory the system can still hand out without swapping (MemAvailable of
-// /proc/meminfo), or nullopt when it is not known.
-std::optional<std::uint64_t> availableMemory();
 
 }  // namespace lumetra

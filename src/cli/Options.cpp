@@ -12,6 +12,8 @@
 
 #include "args/NumberText.h"
 #include "image/Error.h"
+#include "image/ImageHeader.h"
+#include "image/RgbImage.h"
 #include "model/ViewingGeometry.h"
 
 #ifndef LUMETRA_VERSION
@@ -115,6 +117,14 @@ std::string checkJobs(const std::string& text) {
     const std::optional<unsigned> jobs = readUnsigned(text);
     if (jobs && *jobs >= 1 && *jobs <= kMaxJobs) return {};
     return "Value " + text + " not in range 1 to " + decimalText(kMaxJobs);
+}
+
+// The check of --max-pixels: a decimal number from 1 to RgbImage::kMaxPixels.
+std::string checkMaxPixels(const std::string& text) {
+    const std::optional<unsigned> most = readUnsigned(text);
+    if (most && maxPixelsProblem(*most).empty()) return {};
+    return "must be a whole number from 1 to " + decimalText(RgbImage::kMaxPixels) + " (got " +
+           text + ")";
 }
 
 constexpr const char* kPpdHelp =
@@ -326,6 +336,18 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::ostre
     CLI::Option* const displayOption = app.add_option("--display", display, kDisplayHelp)
                                            ->type_name("WIDTH_PX,WIDTH_CM,DISTANCE_CM");
     ppdOption->excludes(displayOption);
+    const auto readMaxPixels = [&options](const CLI::results_t& texts) {
+        const std::optional<unsigned> most = readUnsigned(texts.front());
+        if (most) options.maxPixels = *most;
+        return most.has_value();
+    };
+    app.add_option("--max-pixels", readMaxPixels,
+                   "Refuse image files of more than N pixels, from their header and before "
+                   "reading their pixels (default and largest: " +
+                       decimalText(RgbImage::kMaxPixels) +
+                       "); for a service scoring files from untrusted sources")
+        ->check(CLI::Validator(checkMaxPixels, "N"))
+        ->option_text("N");
 
     // Quality gates: each strict (a value equal to the limit passes); a file that crosses one
     // is still printed, its row names the gate, and the run ends with status 3.

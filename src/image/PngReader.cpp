@@ -135,7 +135,7 @@ class PngRead {
         _call.info = png_create_info_struct(_call.png);
         if (_call.info == nullptr) failToRead(source.path, "out of memory");
         if (!runPngStep(readInfoStep, _call)) failPng(source, _call);
-        checkDimensions(source.path, _call.width, _call.height);
+        checkDimensions(source, _call.width, _call.height);
     }
 
     ImageHeader header() const {
