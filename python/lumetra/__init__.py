@@ -16,6 +16,8 @@ maps it onto the 1 to 5 quality scale (higher is better).
 from lumetra._core import (
     Error,
     ImageReadError,
+    MemoryLimitError,
+    NonFiniteMeasureError,
     ParameterError,
     Parameters,
     SizeMismatchError,
@@ -27,6 +29,8 @@ __all__ = [
     "Engine",
     "Error",
     "ImageReadError",
+    "MemoryLimitError",
+    "NonFiniteMeasureError",
     "ParameterError",
     "Parameters",
     "Result",
@@ -37,7 +41,15 @@ __all__ = [
 ]
 
 # The binding's classes show (and pickle) under the package's name.
-for _public in (Error, ImageReadError, ParameterError, Parameters, SizeMismatchError):
+for _public in (
+    Error,
+    ImageReadError,
+    MemoryLimitError,
+    NonFiniteMeasureError,
+    ParameterError,
+    Parameters,
+    SizeMismatchError,
+):
     _public.__module__ = __name__
 del _public
 
@@ -51,3 +63,11 @@ SizeMismatchError.__doc__ = (
     "8 x 8 (a ValueError)."
 )
 ParameterError.__doc__ = "A model parameter outside its range (a ValueError)."
+MemoryLimitError.__doc__ = (
+    "An engine that would not fit in the memory left to this process, refused before it is "
+    "built (a MemoryError)."
+)
+NonFiniteMeasureError.__doc__ = (
+    "A measure that came out infinite or not a number, which parameters or viewing conditions "
+    "far outside what the model covers give; never returned as a result (a ValueError)."
+)

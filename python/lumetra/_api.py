@@ -72,13 +72,19 @@ def _parameters(params: Optional[Parameters]) -> Parameters:
     return params
 
 
-def read_image(path: Union[str, bytes, "os.PathLike[str]"]) -> tuple[np.ndarray, int]:
+def read_image(
+    path: Union[str, bytes, "os.PathLike[str]"], *, max_pixels: Optional[int] = None
+) -> tuple[np.ndarray, int]:
     """Read an image file as the command line reads it.
 
     Parameters
     ----------
     path : str, bytes or os.PathLike
         An image file: Netpbm (P1-P7), PNG, JPEG or BMP, recognised from its first bytes.
+    max_pixels : int, optional
+        Refuse a file of more pixels than this, from its header and before any pixel is read
+        (the command line's ``--max-pixels``): 1 to 2**28, the default and largest.  For
+        services that read files from untrusted sources.
 
     Returns
     -------
@@ -91,11 +97,14 @@ def read_image(path: Union[str, bytes, "os.PathLike[str]"]) -> tuple[np.ndarray,
     Raises
     ------
     lumetra.ImageReadError
-        When the file cannot be read, is not a supported image, or is cut short or corrupt.
+        When the file cannot be read, is not a supported image, is cut short or corrupt, or
+        has more than `max_pixels` pixels.
     TypeError
         When `path` is not a path.
+    ValueError
+        When `path` holds a NUL byte or `max_pixels` is out of range.
     """
-    return _core.read_image(path)
+    return _core.read_image(path, max_pixels=max_pixels)
 
 
 class Engine:
@@ -117,13 +126,22 @@ class Engine:
         (for example 1023 for 10-bit samples in uint16).  Not for paths: a file gives its own.
     threads : int, default 0
         Threads each score may use; 0 uses every core.
+    max_pixels : int, optional
+        Refuse image files (the original and every degraded file) of more pixels than this,
+        from their header and before any pixel is read: 1 to 2**28, the default and largest.
 
     Raises
     ------
     lumetra.ImageReadError
-        When `original` is a path that cannot be read as an image (an OSError).
+        When `original` is a path that cannot be read as an image, or has more than
+        `max_pixels` pixels (an OSError).
     lumetra.SizeMismatchError
         When the original is smaller than 8 x 8 (a ValueError).
+    lumetra.MemoryLimitError
+        When the engine would not fit in the memory left to this process (the system's free
+        memory and its control group's limit): "... needs about 68.7 GB; 21.3 GB available"
+        (a MemoryError).  Said before the engine is built, and for a path before the image is
+        read.
     TypeError
         When `original` is neither a path nor an array of uint8 or uint16 samples, or
         `params` is not a lumetra.Parameters.
@@ -139,8 +157,12 @@ class Engine:
         *,
         maxval: Optional[int] = None,
         threads: int = 0,
+        max_pixels: Optional[int] = None,
     ) -> None:
-        self._engine = _core.Engine(original, _parameters(params), maxval=maxval, threads=threads)
+        self._engine = _core.Engine(
+            original, _parameters(params), maxval=maxval, threads=threads, max_pixels=max_pixels
+        )
+        self._max_pixels = max_pixels
 
     @property
     def shape(self) -> tuple[int, int]:
@@ -179,14 +201,19 @@ class Engine:
             When the degraded image is not the original's size (a ValueError).
         lumetra.ImageReadError
             When `degraded` is a path that cannot be read as an image (an OSError).
+        lumetra.NonFiniteMeasureError
+            When the measure comes out infinite or not a number, which parameters or viewing
+            conditions far outside what the model covers can do (for example ``ppd=1e30``):
+            such a measure is never returned as a result (a ValueError).
         TypeError, ValueError
             For an argument that is not an image, as for the original.
         """
+        limit = self._max_pixels
         if explain:
-            explained = self._engine.explain(degraded, maxval=maxval)
+            explained = self._engine.explain(degraded, maxval=maxval, max_pixels=limit)
             measure, score, error_map, maps, numbers = explained
             return Result(measure, score, error_map, numbers, maps)
-        measure, score, error_map = self._engine.score(degraded, maxval=maxval)
+        measure, score, error_map = self._engine.score(degraded, maxval=maxval, max_pixels=limit)
         return Result(measure, score, error_map)
 
     def __repr__(self) -> str:
@@ -202,6 +229,7 @@ def score(
     *,
     maxval: Optional[int] = None,
     threads: int = 0,
+    max_pixels: Optional[int] = None,
 ) -> Result:
     """Score one degraded image against its original.
 
@@ -219,6 +247,8 @@ def score(
         The largest sample value of the array arguments (paths give their own).
     threads : int, default 0
         Threads the scoring may use; 0 uses every core.
+    max_pixels : int, optional
+        Refuse image files of more pixels than this (see `Engine`).
 
     Returns
     -------
@@ -227,10 +257,15 @@ def score(
 
     Raises
     ------
-    lumetra.ImageReadError, lumetra.SizeMismatchError, TypeError, ValueError
+    lumetra.ImageReadError, lumetra.SizeMismatchError, lumetra.MemoryLimitError,
+    lumetra.NonFiniteMeasureError, TypeError, ValueError
         As `Engine` and `Engine.score` raise them.
     """
     engine = Engine(
-        original, params, maxval=None if _is_path(original) else maxval, threads=threads
+        original,
+        params,
+        maxval=None if _is_path(original) else maxval,
+        threads=threads,
+        max_pixels=max_pixels,
     )
     return engine.score(degraded, explain, maxval=None if _is_path(degraded) else maxval)

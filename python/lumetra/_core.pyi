@@ -10,11 +10,14 @@ _Path = Union[str, bytes, os.PathLike[str], os.PathLike[bytes]]
 _Image = Union[npt.NDArray[np.uint8], npt.NDArray[np.uint16], _Path]
 
 __version__: str
+ENGINE_BYTES_PER_PIXEL: int
 
 class Error(Exception): ...
 class ImageReadError(Error, OSError): ...
 class SizeMismatchError(Error, ValueError): ...
 class ParameterError(Error, ValueError): ...
+class MemoryLimitError(Error, MemoryError): ...
+class NonFiniteMeasureError(Error, ValueError): ...
 
 class Parameters:
     alpha: float
@@ -58,12 +61,13 @@ class Engine:
         *,
         maxval: Optional[int] = None,
         threads: int = 0,
+        max_pixels: Optional[int] = None,
     ) -> None: ...
     def score(
-        self, degraded: _Image, *, maxval: Optional[int] = None
+        self, degraded: _Image, *, maxval: Optional[int] = None, max_pixels: Optional[int] = None
     ) -> tuple[float, float, npt.NDArray[np.float32]]: ...
     def explain(
-        self, degraded: _Image, *, maxval: Optional[int] = None
+        self, degraded: _Image, *, maxval: Optional[int] = None, max_pixels: Optional[int] = None
     ) -> tuple[
         float,
         float,
@@ -72,4 +76,6 @@ class Engine:
         dict[str, float],
     ]: ...
 
-def read_image(path: _Path) -> tuple[Union[npt.NDArray[np.uint8], npt.NDArray[np.uint16]], int]: ...
+def read_image(
+    path: _Path, *, max_pixels: Optional[int] = None
+) -> tuple[Union[npt.NDArray[np.uint8], npt.NDArray[np.uint16]], int]: ...
