@@ -35,7 +35,8 @@ constexpr const char* kDescription =
     "(the measure mapped onto the 1 to 5 quality scale).";
 
 constexpr const char* kFooter =
-    "Exit status: 0 when every file was scored, 1 when any file failed (its row says why), "
+    "Exit status: 0 when every file was scored, 1 when any file failed (its row says why) or "
+    "the run needs more memory than is available, "
     "2 for a usage error or an unusable original, 3 when every file was scored but one crossed "
     "a quality gate (--fail-above, --fail-below, --fail-p99-above; with any of them the rows "
     "end with a gate column naming the gates each file crossed). 1 and 2 win over 3.";
