@@ -7,15 +7,10 @@
 #include <cstdint>
 #include <optional>
 
-#include "image/SystemMemory.h"  // availableMemory()
+#include "engine/EngineMemory.h"  // kBytesPerPixelInFlight
+#include "image/SystemMemory.h"   // availableMemory()
 
 namespace lumetra {
-
-// Memory one file in flight takes per pixel: its image and opponent planes, its edge maps and
-// spectra, the bands the decomposition has in hand and the comparison's maps (about 60 bytes
-// at the worst moment).  Measured: scoring two 1920 x 1080 files at once peaked 74 MB (36 bytes
-// per pixel) above scoring one; rounded up for headroom.
-inline constexpr std::uint64_t kBytesPerPixelInFlight = 96;
 
 // At least 1 and at most `threads` (1 when the thread count is unknown, 0): as many files as
 // `availableBytes` holds at kBytesPerPixelInFlight for each of `pixels` pixels.  Without a
