@@ -72,7 +72,6 @@ INSTANTIATE_TEST_SUITE_P(
                   {{"memory/job/memory.limit_in_bytes", "9223372036854771712"},
                    {"memory/job/memory.usage_in_bytes", k1GiB}},
                   std::nullopt},
-        GroupCase{"v2_usage_missing", "0::/job\n", {{"job/memory.max", k4GiB}}, std::nullopt},
         // Limits.
         GroupCase{"v2_own_folder",
                   "0::/job\n",
