@@ -20,6 +20,8 @@ from lumetra._core import (
     NonFiniteMeasureError,
     ParameterError,
     Parameters,
+    Profile,
+    ProfileError,
     SizeMismatchError,
     __version__,
 )
@@ -33,6 +35,8 @@ __all__ = [
     "NonFiniteMeasureError",
     "ParameterError",
     "Parameters",
+    "Profile",
+    "ProfileError",
     "Result",
     "SizeMismatchError",
     "__version__",
@@ -48,6 +52,8 @@ for _public in (
     NonFiniteMeasureError,
     ParameterError,
     Parameters,
+    Profile,
+    ProfileError,
     SizeMismatchError,
 ):
     _public.__module__ = __name__
@@ -70,4 +76,8 @@ MemoryLimitError.__doc__ = (
 NonFiniteMeasureError.__doc__ = (
     "A measure that came out infinite or not a number, which parameters or viewing conditions "
     "far outside what the model covers give; never returned as a result (a ValueError)."
+)
+ProfileError.__doc__ = (
+    "A calibration profile that cannot be read, holds an unknown key or an unusable value "
+    "(a ValueError); the message starts with the file's path and names the field."
 )

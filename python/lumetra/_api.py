@@ -9,7 +9,7 @@ from typing import Optional, Union
 import numpy as np
 
 from lumetra import _core
-from lumetra._core import Parameters
+from lumetra._core import Parameters, Profile
 
 #: An image argument: an array of uint8 or uint16 samples (H x W x 3; H x W x 4 drops the
 #: alpha; H x W is grey) or the path of an image file.
@@ -26,8 +26,9 @@ class Result:
         The pooled visible error: 0 for a perfect copy, larger when the differences are more
         visible (lower is better).
     score : float
-        The measure on the 1 to 5 quality scale, ``b - a * measure`` clamped (higher is
-        better); -1 when the measure is not a number.
+        The measure on the 1 to 5 quality scale (higher is better) by the parameters'
+        mapping: ``b - a * measure`` clamped by default, or a profile's logistic curve; -1
+        when the measure is not a number.
     error_map : numpy.ndarray
         H x W float32 map of the visible error at each pixel, which the measure pools.
     explanation : dict of str to float, optional
@@ -64,12 +65,37 @@ def _is_path(image: object) -> bool:
     return isinstance(image, (str, bytes, os.PathLike))
 
 
-def _parameters(params: Optional[Parameters]) -> Parameters:
+#: A profile argument: a loaded profile or the path of a profile file.
+ProfileLike = Union[Profile, str, "os.PathLike[str]"]
+
+
+def _parameters(params: Optional[Parameters], profile: Optional[ProfileLike] = None) -> Parameters:
+    if params is not None and profile is not None:
+        raise TypeError("give params or profile, not both (a profile holds the parameters)")
+    if profile is not None:
+        return as_profile(profile).parameters
     if params is None:
         return Parameters()
     if not isinstance(params, Parameters):
         raise TypeError(f"params must be a lumetra.Parameters (got {type(params).__name__})")
     return params
+
+
+def as_profile(profile: ProfileLike) -> Profile:
+    """A profile as given, or loaded from its path.
+
+    Raises
+    ------
+    lumetra.ProfileError
+        When the file cannot be read or is not a usable profile (a ValueError).
+    TypeError
+        When `profile` is neither a lumetra.Profile nor a path.
+    """
+    if isinstance(profile, Profile):
+        return profile
+    if isinstance(profile, (str, os.PathLike)):
+        return Profile.load(profile)
+    raise TypeError(f"profile must be a lumetra.Profile or a path (got {type(profile).__name__})")
 
 
 def read_image(
@@ -121,6 +147,10 @@ class Engine:
         H x W x 1: grey), in any memory layout, or the path of an image file.  At least 8 x 8.
     params : lumetra.Parameters, optional
         The model's parameters; the defaults when not given.
+    profile : lumetra.Profile or path, optional
+        A calibration profile, whose parameters (viewing conditions and score mapping
+        included) are used as ``lumetra --profile`` uses them.  Not with `params`: to change
+        a profile's values, change ``profile.parameters`` and pass that as `params`.
     maxval : int, optional
         The largest sample value of an array: 255 for uint8 and 65535 for uint16 unless given
         (for example 1023 for 10-bit samples in uint16).  Not for paths: a file gives its own.
@@ -142,9 +172,11 @@ class Engine:
         memory and its control group's limit): "... needs about 68.7 GB; 21.3 GB available"
         (a MemoryError).  Said before the engine is built, and for a path before the image is
         read.
+    lumetra.ProfileError
+        When `profile` is a path that is not a usable profile (a ValueError).
     TypeError
-        When `original` is neither a path nor an array of uint8 or uint16 samples, or
-        `params` is not a lumetra.Parameters.
+        When `original` is neither a path nor an array of uint8 or uint16 samples, `params`
+        is not a lumetra.Parameters, or both `params` and `profile` are given.
     ValueError
         When an array has another shape, a sample exceeds `maxval`, or `maxval` or `threads`
         is out of range.
@@ -155,12 +187,17 @@ class Engine:
         original: Image,
         params: Optional[Parameters] = None,
         *,
+        profile: Optional[ProfileLike] = None,
         maxval: Optional[int] = None,
         threads: int = 0,
         max_pixels: Optional[int] = None,
     ) -> None:
         self._engine = _core.Engine(
-            original, _parameters(params), maxval=maxval, threads=threads, max_pixels=max_pixels
+            original,
+            _parameters(params, profile),
+            maxval=maxval,
+            threads=threads,
+            max_pixels=max_pixels,
         )
         self._max_pixels = max_pixels
 
@@ -227,6 +264,7 @@ def score(
     params: Optional[Parameters] = None,
     explain: bool = False,
     *,
+    profile: Optional[ProfileLike] = None,
     maxval: Optional[int] = None,
     threads: int = 0,
     max_pixels: Optional[int] = None,
@@ -243,6 +281,8 @@ def score(
         The model's parameters; the defaults when not given.
     explain : bool, default False
         Also say where the measure comes from (see `Engine.score`).
+    profile : lumetra.Profile or path, optional
+        A calibration profile instead of `params` (see `Engine`).
     maxval : int, optional
         The largest sample value of the array arguments (paths give their own).
     threads : int, default 0
@@ -264,6 +304,7 @@ def score(
     engine = Engine(
         original,
         params,
+        profile=profile,
         maxval=None if _is_path(original) else maxval,
         threads=threads,
         max_pixels=max_pixels,

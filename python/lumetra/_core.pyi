@@ -1,7 +1,7 @@
 """Types of the binding lumetra._core; the package lumetra re-exports what users need."""
 
 import os
-from typing import Optional, Union
+from typing import Any, Literal, Optional, Union, overload
 
 import numpy as np
 import numpy.typing as npt
@@ -18,13 +18,19 @@ class SizeMismatchError(Error, ValueError): ...
 class ParameterError(Error, ValueError): ...
 class MemoryLimitError(Error, MemoryError): ...
 class NonFiniteMeasureError(Error, ValueError): ...
+class ProfileError(Error, ValueError): ...
 
 class Parameters:
     alpha: float
     beta: float
     co: float
-    a: float
-    b: float
+    # The line's coefficients; None while the mapping is the logistic curve.
+    a: Optional[float]
+    b: Optional[float]
+    # (b1, b2, b3, b4) of the logistic curve, or None for the line.
+    logistic: Optional[tuple[float, float, float, float]]
+    @property
+    def mapping(self) -> Literal["linear", "logistic"]: ...
     intra_a: bool
     inter_a: bool
     intra_c1: bool
@@ -40,6 +46,7 @@ class Parameters:
         co: float = 5.0,
         a: float = 0.000751,
         b: float = 3.8,
+        logistic: Optional[tuple[float, float, float, float]] = None,
         intra_a: bool = True,
         inter_a: bool = False,
         intra_c1: bool = True,
@@ -49,6 +56,31 @@ class Parameters:
         ppd: float = 60.0,
     ) -> None: ...
     def __eq__(self, other: object) -> bool: ...
+    @overload
+    def score(self, measure: float) -> float: ...
+    @overload
+    def score(self, measure: npt.ArrayLike) -> npt.NDArray[np.float32]: ...
+
+class Profile:
+    parameters: Parameters
+    lumetra_version: str
+    def __init__(self, parameters: Optional[Parameters] = None) -> None: ...
+    @staticmethod
+    def load(path: _Path) -> Profile: ...
+    @staticmethod
+    def from_json(text: str, source: str = "<string>") -> Profile: ...
+    @staticmethod
+    def from_dict(document: dict[str, Any], source: str = "<dict>") -> Profile: ...
+    def to_json(self) -> str: ...
+    def to_dict(self) -> dict[str, Any]: ...
+    def save(self, path: _Path) -> None: ...
+    @property
+    def data(self) -> Optional[dict[str, Any]]: ...
+    @property
+    def figures(self) -> Optional[dict[str, Any]]: ...
+    def __eq__(self, other: object) -> bool: ...
+
+def display_ppd(display: str) -> float: ...
 
 class Engine:
     rows: int

@@ -24,7 +24,7 @@ from typing import Callable, Optional, TextIO
 
 from distributed import Client
 
-from lumetra._core import ParameterError, Parameters
+from lumetra._core import ParameterError, Parameters, Profile, ProfileError, display_ppd
 from lumetra._files import LineAppender, OutputError, write_text_atomically
 from lumetra.distributed import (
     COLUMNS,
@@ -306,9 +306,20 @@ def parser() -> argparse.ArgumentParser:
         ("inter-c2", "inter-channel switch of C2"),
     ]:
         model.add_argument(f"--{name}", action=argparse.BooleanOptionalAction, help=what)
-    model.add_argument("--ppd", type=float,
-                       help="pixels per degree of visual angle (larger: a farther viewer, "
-                       "fine detail matters less)")
+    viewing = model.add_mutually_exclusive_group()
+    viewing.add_argument("--ppd", type=float,
+                         help="pixels per degree of visual angle (larger: a farther viewer, "
+                         "fine detail matters less)")
+    viewing.add_argument("--display", metavar="WIDTH_PX,WIDTH_CM,DISTANCE_CM",
+                         help="screen width in pixels, screen width in centimetres and viewing "
+                         "distance in centimetres, e.g. 1920,53,70: the pixels per degree are "
+                         "the pixels one degree of visual angle spans at that distance (as "
+                         "lumetra --display)")
+    model.add_argument("--profile", type=Path, metavar="PROFILE.json",
+                       help="calibration profile (as python3 -m lumetra.fit writes it): its "
+                       "parameters, viewing conditions and score mapping replace the defaults; "
+                       "the options above win over it, as on the lumetra command line (-a and "
+                       "-b replace a logistic profile's curve only when both are given)")
     return options
 
 
@@ -348,6 +359,34 @@ def _attach_numbers(argv: list[str], parsing: argparse.ArgumentParser) -> list[s
     return joined
 
 
+def parameters_of(args: argparse.Namespace) -> Parameters:
+    """The run's parameters: the profile's (or the defaults), each option given winning.
+
+    Raises
+    ------
+    lumetra.ProfileError, lumetra.ParameterError
+        For an unusable profile or value (both ValueErrors), with the command line's message.
+    """
+    given = {name: getattr(args, name) for name in PARAMETER_OPTIONS}
+    if args.display is not None:
+        given["ppd"] = display_ppd(args.display)
+    given = {name: value for name, value in given.items() if value is not None}
+    if args.profile is None:
+        return Parameters(**given)
+    params = Profile.load(args.profile).parameters
+    line = {name: given.pop(name) for name in ("a", "b") if name in given}
+    if line and params.mapping == "logistic":
+        if len(line) < 2:
+            raise ParameterError(
+                "the profile scores with a logistic curve; -a/--slope and -b/--offset replace "
+                "it by a line only when both are given"
+            )
+        params.logistic = None
+    for name, value in {**given, **line}.items():
+        setattr(params, name, value)
+    return params
+
+
 def main(argv: Optional[list[str]] = None) -> int:
     options = parser()
     given_argv = sys.argv[1:] if argv is None else argv
@@ -368,11 +407,10 @@ def main(argv: Optional[list[str]] = None) -> int:
         if max_pixels is None:
             options.exit(EXIT_USAGE, f"{PROGRAM}: --max-pixels must be a whole number from 1 "
                          f"to {MAX_PIXELS} (got {args.max_pixels})\n")
-    given = {name: getattr(args, name) for name in PARAMETER_OPTIONS}
     try:
-        params = Parameters(**{k: v for k, v in given.items() if v is not None})
+        params = parameters_of(args)
         written, opened = read_manifest(args.manifest)
-    except (ParameterError, BatchError) as error:
+    except (ValueError, BatchError) as error:
         options.exit(EXIT_USAGE, f"{PROGRAM}: {error}\n")
     client = None
     try:

@@ -23,7 +23,7 @@ import numpy as np
 import pandas as pd
 from distributed import Client, LocalCluster, as_completed, get_worker
 
-from lumetra._api import Engine
+from lumetra._api import Engine, ProfileLike, _parameters
 from lumetra._core import ENGINE_BYTES_PER_PIXEL, Error, Parameters
 
 PathLike = Union[str, "os.PathLike[str]"]
@@ -257,6 +257,7 @@ def score_pairs(
     explain: bool = False,
     *,
     chunk_size: int = DEFAULT_CHUNK_SIZE,
+    profile: Optional[ProfileLike] = None,
 ) -> pd.DataFrame:
     """Score (reference, degraded) pairs of image files on a Dask cluster.
 
@@ -274,6 +275,9 @@ def score_pairs(
         Add the explanation numbers (the command line's ``--explain`` columns).
     chunk_size : int, default 16
         Most degraded files one task scores.
+    profile : lumetra.Profile or path, optional
+        A calibration profile instead of `params`: its parameters, viewing conditions and
+        score mapping (loaded here, once, and sent to the workers).
 
     Returns
     -------
@@ -287,9 +291,12 @@ def score_pairs(
     ------
     ValueError
         When a pair is not two paths or `chunk_size` is less than 1.
+    lumetra.ProfileError
+        When `profile` is a path that is not a usable profile (a ValueError).
+    TypeError
+        When both `params` and `profile` are given.
     """
-    if params is None:
-        params = Parameters()
+    params = _parameters(params, profile)
     if chunk_size < 1:
         raise ValueError(f"chunk_size must be at least 1 (got {chunk_size})")
     given = [tuple(pair) for pair in pairs]

@@ -18,16 +18,21 @@
 #include <string>
 #include <type_traits>
 #include <utility>
+#include <variant>
+#include <vector>
 
 #include "ImageArrays.h"
+#include "args/NumberText.h"
 #include "engine/Comparison.h"
 #include "engine/EngineMemory.h"
 #include "engine/Explanation.h"
 #include "engine/Lumetra2.h"
 #include "engine/Parameters.h"
+#include "engine/Profile.h"
 #include "image/Error.h"
 #include "image/ImageHeader.h"
 #include "image/SystemMemory.h"
+#include "model/ViewingGeometry.h"
 
 #ifndef LUMETRA_VERSION
 #error "LUMETRA_VERSION must be defined by the build (the CMake project version)"
@@ -97,30 +102,89 @@ void addField(py::class_<Parameters>& parameters, const char* name, const char* 
         doc);
 }
 
+// The line's coefficients, or the logistic curve's: "a=0.000751, b=3.8" or
+// "logistic=(1.0, 5.0, 300.0, 100.0)", as the constructor takes them.
+std::string mappingRepr(const ScoreMapping& mapping) {
+    if (const auto* line = std::get_if<LinearMapping>(&mapping)) {
+        return "a=" + numberText(line->a) + ", b=" + numberText(line->b);
+    }
+    const LogisticMapping& curve = std::get<LogisticMapping>(mapping);
+    return "logistic=(" + numberText(curve.b1) + ", " + numberText(curve.b2) + ", " +
+           numberText(curve.b3) + ", " + numberText(curve.b4) + ")";
+}
+
+// The curve of `logistic=(b1, b2, b3, b4)`: four numbers.
+LogisticMapping logisticOf(const py::handle& given) {
+    const auto coefficients = given.cast<std::vector<double>>();
+    if (coefficients.size() != 4) {
+        throw py::value_error("logistic must be four numbers (b1, b2, b3, b4) (got " +
+                              std::to_string(coefficients.size()) + ")");
+    }
+    return LogisticMapping{coefficients[0], coefficients[1], coefficients[2], coefficients[3]};
+}
+
+py::object logisticTuple(const Parameters& p) {
+    const auto* curve = std::get_if<LogisticMapping>(&p.mapping);
+    if (curve == nullptr) return py::none();
+    return py::make_tuple(curve->b1, curve->b2, curve->b3, curve->b4);
+}
+
+// A coefficient of the line as a read-write property: None under a curve, and an error to
+// set there (the curve has no slope or offset to change).
+template <float LinearMapping::*member>
+void addLineField(py::class_<Parameters>& parameters, const char* name, const char* doc) {
+    parameters.def_property(
+        name,
+        [](const Parameters& p) -> py::object {
+            const auto* line = std::get_if<LinearMapping>(&p.mapping);
+            return line == nullptr ? py::none() : py::cast(double{line->*member});
+        },
+        [name](Parameters& p, double value) {
+            auto* line = std::get_if<LinearMapping>(&p.mapping);
+            if (line == nullptr) {
+                throw py::value_error(std::string(name) +
+                                      " is a coefficient of the score line, but these parameters "
+                                      "score with a logistic curve (set logistic=None first)");
+            }
+            Parameters changed = p;
+            std::get<LinearMapping>(changed.mapping).*member = toFloat(value);
+            changed.validate();
+            p = changed;
+        },
+        doc);
+}
+
 std::string parametersRepr(const Parameters& p) {
     return "lumetra.Parameters(alpha=" + numberText(p.alpha) + ", beta=" + numberText(p.beta) +
-           ", co=" + numberText(p.co) + ", a=" + numberText(p.a) + ", b=" + numberText(p.b) +
+           ", co=" + numberText(p.co) + ", " + mappingRepr(p.mapping) +
            ", intra_a=" + boolText(p.intraA) + ", inter_a=" + boolText(p.interA) +
            ", intra_c1=" + boolText(p.intraC1) + ", inter_c1=" + boolText(p.interC1) +
            ", intra_c2=" + boolText(p.intraC2) + ", inter_c2=" + boolText(p.interC2) +
            ", ppd=" + numberText(p.pixelsPerDegree) + ")";
 }
 
-constexpr std::size_t kParameterCount = 12;
+// The pickled state: twelve values as before the mapping could be a curve (a and b first),
+// then the curve's coefficients or None.
+constexpr std::size_t kLineStateCount = 12;
+constexpr std::size_t kStateCount = 13;
 
 py::tuple parametersState(const Parameters& p) {
-    return py::make_tuple(p.alpha, p.beta, p.co, p.a, p.b, p.intraA, p.interA, p.intraC1, p.interC1,
-                          p.intraC2, p.interC2, p.pixelsPerDegree);
+    const auto* line = std::get_if<LinearMapping>(&p.mapping);
+    const LinearMapping shown = line != nullptr ? *line : LinearMapping{};
+    return py::make_tuple(p.alpha, p.beta, p.co, shown.a, shown.b, p.intraA, p.interA, p.intraC1,
+                          p.interC1, p.intraC2, p.interC2, p.pixelsPerDegree, logisticTuple(p));
 }
 
 Parameters parametersOfState(const py::tuple& state) {
-    if (state.size() != kParameterCount) throw py::value_error("not a pickled lumetra.Parameters");
+    if (state.size() != kLineStateCount && state.size() != kStateCount) {
+        throw py::value_error("not a pickled lumetra.Parameters");
+    }
     Parameters p;
     p.alpha = state[0].cast<float>();
     p.beta = state[1].cast<float>();
     p.co = state[2].cast<float>();
-    p.a = state[3].cast<float>();
-    p.b = state[4].cast<float>();
+    p.mapping = LinearMapping{state[3].cast<float>(), state[4].cast<float>()};
+    if (state.size() == kStateCount && !state[12].is_none()) p.mapping = logisticOf(state[12]);
     p.intraA = state[5].cast<bool>();
     p.interA = state[6].cast<bool>();
     p.intraC1 = state[7].cast<bool>();
@@ -153,6 +217,13 @@ a : float
     Slope of the score line, score = b - a x measure (clamped to 1 .. 5); not 0.
 b : float
     Offset of the score line: the score of a zero measure.
+logistic : (float, float, float, float), optional
+    (b1, b2, b3, b4): score with the logistic curve
+    b2 + (b1 - b2) / (1 + exp(-(measure - b3) / |b4|)), clamped to 1 .. 5, instead of the
+    line; b1 is the score approached as the measure grows, b2 the score at small measures,
+    b3 the measure halfway between, |b4| the width (not 0).  a and b are then left out (as
+    attributes they are None); setting ``logistic = None`` goes back to the default line.
+    ``mapping`` says which is in use: "linear" or "logistic".
 intra_a, intra_c1, intra_c2 : bool
     Intra-channel masking of the A, C1 and C2 bands.
 inter_a, inter_c1, inter_c2 : bool
@@ -166,7 +237,24 @@ Raises
 ------
 ValueError
     (lumetra.ParameterError) when a value is not usable, with the command line's message,
-    for example "beta must be greater than 0 (got -1)".
+    for example "beta must be greater than 0 (got -1)"; a and b given with logistic.
+)doc";
+
+constexpr const char* kProfileDoc =
+    R"doc(A calibration profile: parameters, viewing conditions and score mapping fitted to
+subjective scores, with what they were fitted to and how well they fit.
+
+Read with `Profile.load` (a file) or `Profile.from_dict` / `Profile.from_json`, and used by
+``lumetra.Engine(original, profile=...)``, ``lumetra.score(..., profile=...)``,
+``lumetra.distributed.score_pairs(..., profile=...)`` and ``lumetra --profile``, which all
+give the same numbers.  Every key is checked: unknown keys and unusable values raise
+`lumetra.ProfileError` (a ValueError) whose message starts with the file's path and names
+the field, for example "fit.json: parameters.beta: beta must be greater than 0 (got 0)".
+
+Parameters
+----------
+parameters : lumetra.Parameters, optional
+    The profile's parameters (ppd and mapping included); the defaults when not given.
 )doc";
 
 // The pixel limit of max_pixels (None or an int): the largest one when not given.  Taken as an
@@ -273,44 +361,89 @@ void bindErrors(py::module_& m) {
                                              py::make_tuple(error, py::handle(PyExc_MemoryError)));
     py::register_exception<NonFiniteMeasureError>(
         m, "NonFiniteMeasureError", py::make_tuple(error, py::handle(PyExc_ValueError)));
+    py::register_exception<ProfileError>(m, "ProfileError",
+                                         py::make_tuple(error, py::handle(PyExc_ValueError)));
 }
 
 void bindParameters(py::module_& m) {
     const Parameters d;
     py::class_<Parameters> parameters(m, "Parameters", kParametersDoc);
-    parameters.def(py::init([](double alpha, double beta, double co, double a, double b,
-                               bool intraA, bool interA, bool intraC1, bool interC1, bool intraC2,
-                               bool interC2, double ppd) {
-                       Parameters p;
-                       p.alpha = toFloat(alpha);
-                       p.beta = toFloat(beta);
-                       p.co = toFloat(co);
-                       p.a = toFloat(a);
-                       p.b = toFloat(b);
-                       p.intraA = intraA;
-                       p.interA = interA;
-                       p.intraC1 = intraC1;
-                       p.interC1 = interC1;
-                       p.intraC2 = intraC2;
-                       p.interC2 = interC2;
-                       p.pixelsPerDegree = ppd;
-                       p.validate();
-                       return p;
-                   }),
-                   py::kw_only(), py::arg_v("alpha", double{d.alpha}, numberText(d.alpha).c_str()),
-                   py::arg_v("beta", double{d.beta}, numberText(d.beta).c_str()),
-                   py::arg_v("co", double{d.co}, numberText(d.co).c_str()),
-                   py::arg_v("a", double{d.a}, numberText(d.a).c_str()),
-                   py::arg_v("b", double{d.b}, numberText(d.b).c_str()),
-                   py::arg("intra_a") = d.intraA, py::arg("inter_a") = d.interA,
-                   py::arg("intra_c1") = d.intraC1, py::arg("inter_c1") = d.interC1,
-                   py::arg("intra_c2") = d.intraC2, py::arg("inter_c2") = d.interC2,
-                   py::arg_v("ppd", d.pixelsPerDegree, numberText(d.pixelsPerDegree).c_str()));
+    const LinearMapping line;
+    parameters.def(
+        py::init([line](double alpha, double beta, double co, double a, double b,
+                        const py::object& logistic, bool intraA, bool interA, bool intraC1,
+                        bool interC1, bool intraC2, bool interC2, double ppd) {
+            Parameters p;
+            p.alpha = toFloat(alpha);
+            p.beta = toFloat(beta);
+            p.co = toFloat(co);
+            p.mapping = LinearMapping{toFloat(a), toFloat(b)};
+            if (!logistic.is_none()) {
+                if (toFloat(a) != line.a || toFloat(b) != line.b) {
+                    throw ParameterError(
+                        "a and b are the score line's coefficients; give them or "
+                        "logistic, not both");
+                }
+                p.mapping = logisticOf(logistic);
+            }
+            p.intraA = intraA;
+            p.interA = interA;
+            p.intraC1 = intraC1;
+            p.interC1 = interC1;
+            p.intraC2 = intraC2;
+            p.interC2 = interC2;
+            p.pixelsPerDegree = ppd;
+            p.validate();
+            return p;
+        }),
+        py::kw_only(), py::arg_v("alpha", double{d.alpha}, numberText(d.alpha).c_str()),
+        py::arg_v("beta", double{d.beta}, numberText(d.beta).c_str()),
+        py::arg_v("co", double{d.co}, numberText(d.co).c_str()),
+        py::arg_v("a", double{line.a}, numberText(line.a).c_str()),
+        py::arg_v("b", double{line.b}, numberText(line.b).c_str()),
+        py::arg("logistic") = py::none(), py::arg("intra_a") = d.intraA,
+        py::arg("inter_a") = d.interA, py::arg("intra_c1") = d.intraC1,
+        py::arg("inter_c1") = d.interC1, py::arg("intra_c2") = d.intraC2,
+        py::arg("inter_c2") = d.interC2,
+        py::arg_v("ppd", d.pixelsPerDegree, numberText(d.pixelsPerDegree).c_str()));
     addField<&Parameters::alpha>(parameters, "alpha", "Exponent of the block weight (>= 0).");
     addField<&Parameters::beta>(parameters, "beta", "Exponent of the Minkowski mean (> 0).");
     addField<&Parameters::co>(parameters, "co", "Weight where the edge structure changed.");
-    addField<&Parameters::a>(parameters, "a", "Slope of the score line (not 0).");
-    addField<&Parameters::b>(parameters, "b", "Offset of the score line.");
+    addLineField<&LinearMapping::a>(parameters, "a",
+                                    "Slope of the score line (not 0); None under a curve.");
+    addLineField<&LinearMapping::b>(parameters, "b",
+                                    "Offset of the score line; None under a curve.");
+    parameters.def_property(
+        "logistic", &logisticTuple,
+        [](Parameters& p, const py::object& given) {
+            Parameters changed = p;
+            changed.mapping = given.is_none() ? ScoreMapping{} : ScoreMapping{logisticOf(given)};
+            changed.validate();
+            p = changed;
+        },
+        "(b1, b2, b3, b4) of the logistic curve scored with, or None for the line.");
+    parameters.def_property_readonly(
+        "mapping",
+        [](const Parameters& p) {
+            return std::holds_alternative<LinearMapping>(p.mapping) ? "linear" : "logistic";
+        },
+        "How the measure becomes a score: \"linear\" (b - a x measure) or \"logistic\".");
+    parameters.def(
+        "score",
+        [](const Parameters& p,
+           const py::array_t<float, py::array::forcecast>& measures) -> py::object {
+            const py::array_t<float, py::array::c_style | py::array::forcecast> flat(measures);
+            py::array_t<float> scores(
+                std::vector<py::ssize_t>(flat.shape(), flat.shape() + flat.ndim()));
+            const float* in = flat.data();
+            float* out = scores.mutable_data();
+            for (py::ssize_t k = 0; k < flat.size(); ++k) out[k] = scoreOf(in[k], p.mapping);
+            if (flat.ndim() == 0) return py::float_(double{out[0]});
+            return scores;
+        },
+        "The score of a measure (or of an array of measures) under these parameters' mapping, "
+        "as the engine scores: clamped to 1 .. 5, -1 for a measure that is not a finite number.",
+        py::arg("measure"));
     addField<&Parameters::intraA>(parameters, "intra_a", "Intra-channel masking of A.");
     addField<&Parameters::interA>(parameters, "inter_a", "Inter-channel switch of A.");
     addField<&Parameters::intraC1>(parameters, "intra_c1", "Intra-channel masking of C1.");
@@ -383,6 +516,130 @@ void bindEngine(py::module_& m) {
                                  [](const Lumetra2& self) { return self.parameters(); });
 }
 
+// A path argument as the core takes it.
+std::string pathText(const py::handle& path, const char* what) {
+    const std::optional<std::string> name = pathOf(path);
+    if (!name) {
+        throw py::type_error(std::string(what) + " takes a path (got " +
+                             Py_TYPE(path.ptr())->tp_name + ")");
+    }
+    return *name;
+}
+
+py::object jsonModule() {
+    return py::module_::import("json");
+}
+
+void bindProfile(py::module_& m) {
+    py::class_<Profile> profile(m, "Profile", kProfileDoc);
+    profile.def(py::init([](std::optional<Parameters> parameters) {
+                    Profile made;
+                    if (parameters) made.parameters = *parameters;
+                    return made;
+                }),
+                py::arg("parameters") = py::none());
+    profile.def_static(
+        "load",
+        [](const py::handle& path) {
+            const std::string name = pathText(path, "Profile.load");
+            py::gil_scoped_release released;
+            return loadProfile(name);
+        },
+        "The profile in a JSON file.  Raises lumetra.ProfileError (a ValueError) naming the "
+        "file and the bad field.",
+        py::arg("path"));
+    profile.def_static(
+        "from_json",
+        [](const std::string& text, const std::string& source) {
+            return parseProfile(text, source);
+        },
+        "The profile in JSON text; `source` starts every error message.", py::arg("text"),
+        py::arg("source") = "<string>");
+    profile.def_static(
+        "from_dict",
+        [](const py::handle& document, const std::string& source) {
+            const auto text = jsonModule().attr("dumps")(document).cast<std::string>();
+            return parseProfile(text, source);
+        },
+        "The profile in a dict shaped as the JSON file is.", py::arg("document"),
+        py::arg("source") = "<dict>");
+    profile.def(
+        "to_json", [](const Profile& self) { return profileJson(self); },
+        "The profile as the JSON text a file holds; every number reads back as itself.");
+    profile.def(
+        "to_dict",
+        [](const Profile& self) { return jsonModule().attr("loads")(profileJson(self)); },
+        "The profile as a dict shaped as the JSON file is.");
+    profile.def(
+        "save",
+        [](const Profile& self, const py::handle& path) {
+            const std::string name = pathText(path, "Profile.save");
+            py::gil_scoped_release released;
+            saveProfile(name, self);
+        },
+        "Writes the profile as JSON, whole or not at all (a temporary file renamed into "
+        "place).  Raises lumetra.Error when the file cannot be written.",
+        py::arg("path"));
+    profile.def_property(
+        "parameters", [](const Profile& self) { return self.parameters; },
+        [](Profile& self, const Parameters& parameters) { self.parameters = parameters; },
+        "The parameters (ppd and mapping included): a copy; assign to change them.");
+    profile.def_property(
+        "lumetra_version", [](const Profile& self) { return self.lumetraVersion; },
+        [](Profile& self, std::string version) { self.lumetraVersion = std::move(version); },
+        "The version of Lumetra that wrote the profile; empty when not recorded.");
+    for (const char* section : {"data", "figures"}) {
+        profile.def_property_readonly(
+            section,
+            [section](const Profile& self) -> py::object {
+                const py::dict document = jsonModule().attr("loads")(profileJson(self));
+                return document.contains(section) ? py::object(document[section]) : py::none();
+            },
+            "Descriptive: a dict as in the file, or None.");
+    }
+    profile.def(
+        "__eq__", [](const Profile& p, const Profile& q) { return p == q; }, py::is_operator());
+    profile.def("__repr__", [](const Profile& self) {
+        return "lumetra.Profile(" + parametersRepr(self.parameters) + ")";
+    });
+    profile.def(py::pickle([](const Profile& self) { return profileJson(self); },
+                           [](const std::string& text) { return parseProfile(text, "<pickle>"); }));
+}
+
+// --display WIDTH_PX,WIDTH_CM,DISTANCE_CM as the command line reads it: three numbers, each
+// finite and greater than 0, and a pixels per degree that the parameters accept.  The messages
+// are the command line's, without its program name.
+double displayPixelsPerDegreeOf(const std::string& text) {
+    constexpr const char* kFields[] = {"WIDTH_PX", "WIDTH_CM", "DISTANCE_CM"};
+    std::vector<std::string> fields(1);
+    for (const char c : text) {
+        if (c == ',') {
+            fields.emplace_back();
+        } else {
+            fields.back() += c;
+        }
+    }
+    std::vector<double> sizes;
+    for (const std::string& field : fields) {
+        const std::optional<double> size = readDouble(field);
+        if (!size || fields.size() != std::size(kFields)) {
+            throw py::value_error(
+                "--display: expected three numbers WIDTH_PX,WIDTH_CM,DISTANCE_CM (got " + text +
+                ")");
+        }
+        if (!std::isfinite(*size) || *size <= 0.0) {
+            throw py::value_error("--display: " + std::string(kFields[sizes.size()]) +
+                                  " must be a finite number greater than 0 (got " + field + ")");
+        }
+        sizes.push_back(*size);
+    }
+    Parameters probe;
+    probe.pixelsPerDegree = displayPixelsPerDegree(sizes[0], sizes[1], sizes[2]);
+    const std::vector<std::string> found = probe.problems();
+    if (!found.empty()) throw py::value_error("--display: " + found.front());
+    return probe.pixelsPerDegree;
+}
+
 }  // namespace
 
 }  // namespace lumetra::python
@@ -396,6 +653,12 @@ PYBIND11_MODULE(_core, m) {
     bindErrors(m);
     bindParameters(m);
     bindEngine(m);
+    bindProfile(m);
+    m.def("display_ppd", &displayPixelsPerDegreeOf,
+          "The pixels per degree of a screen given as the command line's --display takes it, "
+          "\"WIDTH_PX,WIDTH_CM,DISTANCE_CM\" (e.g. \"1920,53,70\" gives 44.26).  Raises "
+          "ValueError with the command line's message.",
+          py::arg("display"));
     m.def(
         "read_image",
         [](py::handle path, const py::object& maxPixels) {

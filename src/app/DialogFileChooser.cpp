@@ -46,6 +46,15 @@ QString DialogFileChooser::resultsTarget() {
                         QStringLiteral("csv"));
 }
 
+QString DialogFileChooser::profile() {
+    QSettings settings;
+    const QString path = QFileDialog::getOpenFileName(
+        _parent, QObject::tr("Load calibration profile"), startFolder(settings),
+        QObject::tr("Lumetra profiles (*.json);;All files (*)"));
+    rememberFolder(settings, path);
+    return path;
+}
+
 QString DialogFileChooser::imageTarget() {
     return chooseTarget(_parent, QObject::tr("Save image"), QObject::tr("PNG images (*.png)"),
                         QStringLiteral("png"));

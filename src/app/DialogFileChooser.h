@@ -16,6 +16,7 @@ class DialogFileChooser : public FileChooser {
     QStringList degraded() override;
     QString resultsTarget() override;
     QString imageTarget() override;
+    QString profile() override;
 
   private:
     QWidget* _parent;

@@ -20,6 +20,8 @@ class FileChooser {
     virtual QString resultsTarget() = 0;
     // Where to write an error map picture as PNG.
     virtual QString imageTarget() = 0;
+    // A calibration profile to load (JSON).
+    virtual QString profile() = 0;
 };
 
 }  // namespace lumetra

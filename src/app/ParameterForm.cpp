@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <type_traits>
+#include <variant>
 
 #include "args/NumberText.h"
 
@@ -79,8 +80,10 @@ FormReading readParameterFields(const FieldTexts& texts, const Parameters& base)
     read(ParameterField::Alpha, p.alpha);
     read(ParameterField::Beta, p.beta);
     read(ParameterField::Co, p.co);
-    read(ParameterField::A, p.a);
-    read(ParameterField::B, p.b);
+    if (auto* line = std::get_if<LinearMapping>(&p.mapping)) {
+        read(ParameterField::A, line->a);
+        read(ParameterField::B, line->b);
+    }
     read(ParameterField::PixelsPerDegree, p.pixelsPerDegree);
     for (const std::string& rule : p.problems()) {
         QString& slot = form.problems[fieldOfProblem(rule)];
@@ -91,9 +94,13 @@ FormReading readParameterFields(const FieldTexts& texts, const Parameters& base)
 
 FieldTexts parameterFieldTexts(const Parameters& p) {
     const auto text = [](float value) { return QString::fromStdString(shortestText(value)); };
-    return {text(p.alpha), text(p.beta),
-            text(p.co),    text(p.a),
-            text(p.b),     QString::number(p.pixelsPerDegree, 'g', QLocale::FloatingPointShortest)};
+    const auto* line = std::get_if<LinearMapping>(&p.mapping);
+    return {text(p.alpha),
+            text(p.beta),
+            text(p.co),
+            line != nullptr ? text(line->a) : QString(),
+            line != nullptr ? text(line->b) : QString(),
+            QString::number(p.pixelsPerDegree, 'g', QLocale::FloatingPointShortest)};
 }
 
 }  // namespace lumetra

@@ -40,10 +40,13 @@ struct FormReading {
 // Reads each field (surrounding white space ignored) as a float, and pixels per degree as a
 // double, with the numbers readFloat and readDouble accept; a field that holds no such
 // number is "<name> must be a number (got "<text>")", with a hint when it holds a decimal
-// comma.  The numbers read are then judged by Parameters::problems().
+// comma.  The numbers read are then judged by Parameters::problems().  The a and b fields are
+// the coefficients of the score line: when `base` scores with another mapping (a logistic
+// curve from a profile) they are not read, and the base's mapping is kept.
 FormReading readParameterFields(const FieldTexts& texts, const Parameters& base);
 
-// The shortest texts that read back as the values of `parameters`.
+// The shortest texts that read back as the values of `parameters`; the a and b fields are
+// empty when the parameters score with another mapping than a line.
 FieldTexts parameterFieldTexts(const Parameters& parameters);
 
 }  // namespace lumetra

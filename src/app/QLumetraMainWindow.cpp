@@ -4,8 +4,10 @@
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFile>
 #include <QFileInfo>
 #include <QHeaderView>
+#include <QLabel>
 #include <QMimeData>
 #include <QModelIndex>
 #include <QProgressBar>
@@ -16,6 +18,7 @@
 #include <QUrl>
 #include <string>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "app/BatchRun.h"
@@ -27,6 +30,7 @@
 #include "app/QLumetraComparisonViewer.h"
 #include "app/QLumetraErrorMapDialog.h"
 #include "app/ResultsCsv.h"
+#include "engine/Profile.h"
 #include "image/Error.h"
 
 namespace lumetra {
@@ -121,16 +125,62 @@ QLumetraMainWindow::~QLumetraMainWindow() {
 }
 
 void QLumetraMainWindow::setupDefault() {
-    const FieldTexts texts = parameterFieldTexts(Parameters{});
+    showParameters(Parameters{});
+}
+
+// The fields, boxes and mapping of `parameters`.
+void QLumetraMainWindow::showParameters(const Parameters& parameters) {
+    _formBase = parameters;
+    const FieldTexts texts = parameterFieldTexts(parameters);
     const auto fields = parameterFields();
     for (std::size_t k = 0; k < fields.size(); ++k) {
         fields[k]->setText(texts[k]);
         // Show each value from its first digit: a narrow field would otherwise show "00751".
         fields[k]->setCursorPosition(0);
     }
-    ui.checkBoxIntraA->setChecked(true);
-    ui.checkBoxIntraC1->setChecked(true);
-    ui.checkBoxIntraC2->setChecked(true);
+    const bool line = std::holds_alternative<LinearMapping>(parameters.mapping);
+    const QString curve = line ? QString() : tr("logistic curve");
+    for (QLineEdit* field : {ui.lineEditA, ui.lineEditB}) {
+        field->setEnabled(line);
+        field->setPlaceholderText(curve);
+    }
+    ui.checkBoxIntraA->setChecked(parameters.intraA);
+    ui.checkBoxInterA->setChecked(parameters.interA);
+    ui.checkBoxIntraC1->setChecked(parameters.intraC1);
+    ui.checkBoxInterC1->setChecked(parameters.interC1);
+    ui.checkBoxIntraC2->setChecked(parameters.intraC2);
+    ui.checkBoxInterC2->setChecked(parameters.interC2);
+}
+
+bool QLumetraMainWindow::loadProfileFile(const QString& path) {
+    Profile profile;
+    try {
+        profile = loadProfile(QFile::encodeName(path).toStdString());
+    } catch (const ProfileError& e) {
+        _notifier->warning(
+            tr("Cannot load the profile.\n\n%1").arg(QString::fromStdString(e.what())));
+        return false;
+    }
+    showParameters(profile.parameters);
+    showProfile(path, profile.parameters.mapping);
+    return true;
+}
+
+// A lasting note at the status bar's right: which profile is in use and how it scores.
+void QLumetraMainWindow::showProfile(const QString& path, const ScoreMapping& mapping) {
+    if (!_profileLabel) {
+        _profileLabel = std::make_unique<QLabel>();
+        _profileLabel->setObjectName(QStringLiteral("profileLabel"));
+        ui.statusBar->addPermanentWidget(_profileLabel.get());
+    }
+    const QString scoring = QString::fromStdString(mappingText(mapping));
+    _profileLabel->setText(tr("Profile %1: %2").arg(QFileInfo(path).fileName(), scoring));
+    _profileLabel->setToolTip(path);
+    ui.statusBar->showMessage(
+        std::holds_alternative<LinearMapping>(mapping)
+            ? tr("Profile %1 loaded: score line %2").arg(path, scoring)
+            : tr("Profile %1 loaded: scores with a %2; the a and b fields do not apply")
+                  .arg(path, scoring));
 }
 
 std::array<QLineEdit*, kParameterFieldCount> QLumetraMainWindow::parameterFields() const {
@@ -142,7 +192,7 @@ FormReading QLumetraMainWindow::readForm() const {
     FieldTexts texts;
     const auto fields = parameterFields();
     for (std::size_t k = 0; k < fields.size(); ++k) texts[k] = fields[k]->text();
-    Parameters switches;
+    Parameters switches = _formBase;
     switches.intraA = ui.checkBoxIntraA->isChecked();
     switches.interA = ui.checkBoxInterA->isChecked();
     switches.intraC1 = ui.checkBoxIntraC1->isChecked();
@@ -189,6 +239,11 @@ std::optional<Parameters> QLumetraMainWindow::usableParameters() {
     if (form.usable()) return form.parameters;
     _notifier->warning(tr("Cannot start the comparison.\n\n%1").arg(form.message()));
     return std::nullopt;
+}
+
+void QLumetraMainWindow::on_actionLoadProfile_triggered() {
+    const QString path = _chooser->profile();
+    if (!path.isEmpty()) loadProfileFile(path);
 }
 
 void QLumetraMainWindow::on_actionNew_triggered() {

@@ -28,6 +28,7 @@
 class QCloseEvent;
 class QDragEnterEvent;
 class QDropEvent;
+class QLabel;
 class QLineEdit;
 class QModelIndex;
 class QProgressBar;
@@ -84,6 +85,13 @@ class QLumetraMainWindow : public QMainWindow {
     // a step right and down from the last one placed; then shows it.
     void showCascaded(QWidget& window, QSize wanted);
 
+    // Loads a calibration profile (loadProfile) into the form: its parameters fill the fields
+    // and switches, and its score mapping is kept with them.  A logistic mapping has no fields:
+    // the a and b fields are disabled while it is in use.  The status bar shows the profile
+    // and its mapping from then on.  A profile that cannot be loaded is reported in a warning
+    // and leaves the form as it was; returns false then.
+    bool loadProfileFile(const QString& path);
+
     // Writes the results as CSV, after comment lines naming the original, the parameters and
     // the viewing conditions (resultsCsv); warns and returns false when the file cannot be
     // written.
@@ -105,6 +113,7 @@ class QLumetraMainWindow : public QMainWindow {
     // A double-click on a row, or Enter: the row's comparison viewer.
     void on_tableWidget_activated(const QModelIndex& index);
     void on_actionExportResults_triggered();
+    void on_actionLoadProfile_triggered();
     void on_actionQuit_triggered();
     void on_actionHelp_triggered();
     void on_actionAbout_triggered();
@@ -115,6 +124,8 @@ class QLumetraMainWindow : public QMainWindow {
     void showFieldProblems();
     void markFields(const FieldTexts& problems);
     void showFieldMessage(const QString& message);
+    void showParameters(const Parameters& parameters);
+    void showProfile(const QString& path, const ScoreMapping& mapping);
     void chooseAndRunBatch();
     std::optional<Parameters> usableParameters();
     void chooseAndExport();
@@ -135,6 +146,11 @@ class QLumetraMainWindow : public QMainWindow {
     Ui_QLumetraMainWindow ui;
     // Each parameter field's own tooltip, shown with its problem when it has one.
     FieldTexts _fieldToolTips;
+    // What the form does not show: the score mapping (a profile's curve) and the switches'
+    // base; the fields and boxes are read over it.
+    Parameters _formBase;
+    // The status bar's note of the profile loaded; absent until one is.
+    std::unique_ptr<QLabel> _profileLabel;
     // The status bar's last word on the fields, cleared once they are mended.
     QString _fieldMessage;
     // The original of the next comparison, dropped or given without degraded files.

@@ -1,8 +1,10 @@
 #include "app/ResultsCsv.h"
 
+#include <QLocale>
 #include <cassert>
 #include <limits>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "app/ParameterForm.h"
@@ -32,13 +34,29 @@ QString flag(bool on) {
     return on ? QStringLiteral("1") : QStringLiteral("0");
 }
 
+// The score mapping's coefficients: "a=0.000751 b=3.8" for the line, "logistic b1=.. b2=..
+// b3=.. b4=.." for a curve.
+QString mappingFields(const Parameters& p) {
+    if (std::holds_alternative<LinearMapping>(p.mapping)) {
+        const FieldTexts t = parameterFieldTexts(p);
+        return QStringLiteral("a=%1 b=%2")
+            .arg(t[fieldIndex(ParameterField::A)], t[fieldIndex(ParameterField::B)]);
+    }
+    const LogisticMapping& curve = std::get<LogisticMapping>(p.mapping);
+    const auto text = [](double v) {
+        return QString::number(v, 'g', QLocale::FloatingPointShortest);
+    };
+    return QStringLiteral("logistic b1=%1 b2=%2 b3=%3 b4=%4")
+        .arg(text(curve.b1), text(curve.b2), text(curve.b3), text(curve.b4));
+}
+
 // The comment lines before the header.
 QString sourceComments(const ResultsSource& source) {
     const Parameters& p = source.parameters;
     const QString original = QString::fromStdString(csvField(source.original.toStdString()));
     const FieldTexts t = parameterFieldTexts(p);
     const QString parameters =
-        QStringLiteral("alpha=%1 beta=%2 co=%3 a=%4 b=%5").arg(t[0], t[1], t[2], t[3], t[4]) +
+        QStringLiteral("alpha=%1 beta=%2 co=%3 ").arg(t[0], t[1], t[2]) + mappingFields(p) +
         QStringLiteral(" intraA=%1 interA=%2 intraC1=%3 interC1=%4 intraC2=%5 interC2=%6")
             .arg(flag(p.intraA), flag(p.interA), flag(p.intraC1), flag(p.interC1), flag(p.intraC2),
                  flag(p.interC2));

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "args/NumberText.h"
+#include "cli/ProfileOption.h"
 #include "image/Error.h"
 #include "image/ImageHeader.h"
 #include "image/RgbImage.h"
@@ -136,6 +137,11 @@ constexpr const char* kDisplayHelp =
     "Screen width in pixels, screen width in centimetres and viewing distance in centimetres, "
     "e.g. 1920,53,70: the pixels per degree are the pixels one degree of visual angle spans "
     "at that distance";
+constexpr const char* kProfileHelp =
+    "Calibration profile, as python3 -m lumetra.fit writes it: its parameters, viewing "
+    "conditions and score mapping (a line or a logistic curve) replace the defaults.  Options "
+    "given here win over it: --ppd, --display, --alpha and the others; -a and -b replace a "
+    "linear profile's slope or offset, and a logistic profile's curve only when both are given";
 constexpr const char* kDisplayFields[] = {"WIDTH_PX", "WIDTH_CM", "DISTANCE_CM"};
 
 // A number option read by readDouble into `value`; text that is not a number ends the parse
@@ -238,8 +244,10 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::ostre
     addNumber(app, "--alpha", p.alpha, "Exponent of the 32 x 32 block weight");
     addNumber(app, "--beta", p.beta, "Exponent of the Minkowski mean");
     addNumber(app, "--co", p.co, "Weight of pixels where the edge structure changed");
-    addNumber(app, "-a,--slope", p.a, "Slope of the score line: score = offset - slope x measure");
-    addNumber(app, "-b,--offset", p.b, "Score of a zero measure");
+    LinearMapping line;
+    addNumber(app, "-a,--slope", line.a,
+              "Slope of the score line: score = offset - slope x measure");
+    addNumber(app, "-b,--offset", line.b, "Score of a zero measure");
     addSwitch(app, "intra-a", p.intraA, "Intra-channel masking of the A bands");
     addSwitch(app, "inter-a", p.interA, "Inter-channel switch of A (no masking step of its own)");
     addSwitch(app, "intra-c1", p.intraC1, "Intra-channel masking of the C1 bands");
@@ -349,6 +357,8 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::ostre
                        "); for a service scoring files from untrusted sources")
         ->check(CLI::Validator(checkMaxPixels, "N"))
         ->option_text("N");
+    CLI::Option* const profileOption =
+        app.add_option("--profile", options.profile, kProfileHelp)->type_name("PROFILE.json");
 
     // Quality gates: each strict (a value equal to the limit passes); a file that crosses one
     // is still printed, its row names the gate, and the run ends with status 3.
@@ -366,10 +376,14 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::ostre
 
     try {
         app.parse(argc, argv);
+        p.mapping = line;
+        if (*profileOption) {
+            p = profileWithOptions(loadProfileAsUsage(*options.profile), p, line, app);
+        }
         // The viewing geometry, when given, replaces the standard one and is printed.
         if (ppd) p.pixelsPerDegree = checkedPixelsPerDegree("--ppd", *ppd);
         if (*displayOption) p.pixelsPerDegree = pixelsPerDegreeOfDisplay(display);
-        options.showViewing = ppd || *displayOption;
+        options.showViewing = ppd || *displayOption || *profileOption;
         // Values the parameters refuse are reported like any other usage error.
         validateAsUsage(p);
         validateGatesAsUsage(options.gates);

@@ -38,8 +38,10 @@ struct Options {
     unsigned threads = 0;          // threads of all the run's work; 0: every core
     bool quiet = false;
     QualityGates gates;  // none given: no gate column, and the exit status never 3
-    // --ppd or --display was given: the pixels per degree (parameters.pixelsPerDegree) is
-    // printed with the results.
+    // --profile: the calibration profile the parameters start from.
+    std::optional<std::string> profile;
+    // --ppd, --display or --profile was given: the pixels per degree (parameters.pixelsPerDegree)
+    // is printed with the results.
     bool showViewing = false;
     // Most pixels an image file may have (--max-pixels), checked from its header before any
     // pixel is allocated: 1 .. RgbImage::kMaxPixels.

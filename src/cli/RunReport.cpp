@@ -50,7 +50,7 @@ std::vector<std::pair<std::string, std::string>> reportParameters(const Options&
         {"alpha (block weight exponent)", shortestText(p.alpha)},
         {"beta (Minkowski exponent)", shortestText(p.beta)},
         {"co (weight where the edge structure changed)", shortestText(p.co)},
-        {"a, b (score = b - a x measure)", shortestText(p.a) + ", " + shortestText(p.b)},
+        {"score mapping", mappingText(p.mapping)},
         {"masking intra A / inter A", onOff(p.intraA) + " / " + onOff(p.interA)},
         {"masking intra C1 / inter C1", onOff(p.intraC1) + " / " + onOff(p.interC1)},
         {"masking intra C2 / inter C2", onOff(p.intraC2) + " / " + onOff(p.interC2)},
@@ -58,6 +58,7 @@ std::vector<std::pair<std::string, std::string>> reportParameters(const Options&
         {"heat-map scale", options.heatMax ? "0 to " + shortestText(*options.heatMax)
                                            : "0 to the largest 99th percentile of the run"},
     };
+    if (options.profile) shown.insert(shown.begin(), {"calibration profile", *options.profile});
     const QualityGates& gates = options.gates;
     if (gates.maxMeasure) shown.push_back({"fails above measure", shortestText(*gates.maxMeasure)});
     if (gates.minScore) shown.push_back({"fails below score", shortestText(*gates.minScore)});

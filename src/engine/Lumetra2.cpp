@@ -118,10 +118,10 @@ auto Lumetra2::inArena(Work&& work) const {
 Lumetra2::Lumetra2(const RgbImage& original, float alpha, float beta, float co, float a, float b,
                    bool intraA, bool interA, bool intraC1, bool interC1, bool intraC2, bool interC2,
                    unsigned threads)
-    : Lumetra2(
-          original,
-          Parameters{alpha, beta, co, a, b, intraA, interA, intraC1, interC1, intraC2, interC2},
-          ExecutionOptions{threads}) {}
+    : Lumetra2(original,
+               Parameters{alpha, beta, co, LinearMapping{a, b}, intraA, interA, intraC1, interC1,
+                          intraC2, interC2},
+               ExecutionOptions{threads}) {}
 
 Lumetra2::Lumetra2(const RgbImage& original, const Parameters& parameters,
                    const ExecutionOptions& execution)
@@ -254,20 +254,8 @@ Comparison Lumetra2::scoreOpponent(AccImage opponent, ComparisonObserver* observ
 
         // Minkowski measure and score.
         const float measure = minkowskiMeasure(error, structure, block, p.alpha, p.beta);
-        return Comparison(measure, scoreOf(measure, p.a, p.b), std::move(error));
+        return Comparison(measure, scoreOf(measure, p.mapping), std::move(error));
     });
-}
-
-float scoreOf(float mobj, float a, float b) {
-    constexpr float kBest = 5.0f;
-    constexpr float kWorst = 1.0f;
-    constexpr float kInvalid = -1.0f;
-    const float lo = (b - kBest) / a;
-    const float hi = (b - kWorst) / a;
-    if (mobj < lo) return kBest;
-    if (mobj > lo && mobj <= hi) return b - a * mobj;
-    if (mobj > hi && mobj > lo) return kWorst;
-    return kInvalid;
 }
 
 }  // namespace lumetra

@@ -128,8 +128,4 @@ class Lumetra2 {
     Array<int> _referenceEdges;
 };
 
-// Maps a measure onto the 1..5 quality scale with slope a and offset b; -1 for a measure
-// that is not a number or lies exactly on the lower bound.
-float scoreOf(float mobj, float a, float b);
-
 }  // namespace lumetra

@@ -1,13 +1,15 @@
 #pragma once
 
-// The model's user parameters, the one place their defaults are written, and the one judge of
-// their values.  The command line, the desktop window and the Python package all read their
-// values into this type and ask it whether they are usable.
+// The model's user parameters, the one place their defaults are written (the score mapping's in
+// ScoreMapping.h), and the one judge of their values.  The command line, the desktop window,
+// the Python package and calibration profiles all read their values into this type and ask it
+// whether they are usable.
 
 #include <string>
 #include <vector>
 
 #include "engine/BandMasking.h"
+#include "engine/ScoreMapping.h"
 #include "model/ViewingGeometry.h"
 
 namespace lumetra {
@@ -21,9 +23,8 @@ struct Parameters {
     float beta = 4.0f;
     // Weight of the pixels where the edge structure changed (1 elsewhere).
     float co = 5.0f;
-    // Slope and offset of the score line: score = b - a x measure, clamped to 1 .. 5.
-    float a = 0.000751f;
-    float b = 3.8f;
+    // How the measure becomes a score from 1 to 5: the model's line by default.
+    ScoreMapping mapping;
     // The six masking switches: intra-channel masking of A, C1 and C2, and masking of a
     // channel by the others.  inter A and inter C2 enable no step of their own.
     bool intraA = true;

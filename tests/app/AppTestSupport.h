@@ -32,6 +32,8 @@ class FakeFileChooser : public FileChooser {
     QStringList degradedAnswer;
     QString resultsAnswer;
     QString imageAnswer;
+    QString profileAnswer;
+    int profileAsked = 0;
     int originalAsked = 0;
     int degradedAsked = 0;
     int resultsAsked = 0;
@@ -49,6 +51,10 @@ class FakeFileChooser : public FileChooser {
         return resultsAnswer;
     }
     QString imageTarget() override { return imageAnswer; }
+    QString profile() override {
+        ++profileAsked;
+        return profileAnswer;
+    }
 };
 
 class RecordingNotifier : public Notifier {

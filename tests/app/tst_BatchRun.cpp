@@ -21,7 +21,7 @@ namespace {
 Parameters batchParameters() {
     Parameters p;
     p.alpha = 0.5f;
-    p.b = 4.25f;
+    p.mapping = LinearMapping{0.000751f, 4.25f};
     p.interC1 = true;
     return p;
 }

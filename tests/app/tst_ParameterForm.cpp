@@ -46,8 +46,8 @@ void tst_ParameterForm::numbersAreReadAsWritten() {
     QVERIFY2(form.usable(), qPrintable(form.message()));
     QCOMPARE(form.parameters.alpha, 0.5f);
     QCOMPARE(form.parameters.beta, 2.5f);
-    QCOMPARE(form.parameters.a, -0.001f);
-    QCOMPARE(form.parameters.b, 3.8f);
+    QCOMPARE(std::get<LinearMapping>(form.parameters.mapping).a, -0.001f);
+    QCOMPARE(std::get<LinearMapping>(form.parameters.mapping).b, 3.8f);
     QCOMPARE(form.parameters.pixelsPerDegree, 23.7);  // read as a double, not through float
 }
 

@@ -114,6 +114,23 @@ QList<QLumetraErrorMapDialog*> openErrorMaps() {
     return maps;
 }
 
+// A profile file in `dir` whose "beta" and "mapping" are those given.
+QString writeProfile(const QString& dir, const QString& name, const QString& beta,
+                     const QString& mapping) {
+    const QString path = dir + QLatin1Char('/') + name;
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) return QString();
+    file.write(QStringLiteral(R"({"format": "lumetra-profile", "format_version": 1,
+        "parameters": {"beta": %1, "intra_c1": false}, "viewing": {"ppd": 45}, "mapping": %2})")
+                   .arg(beta, mapping)
+                   .toUtf8());
+    return path;
+}
+
+const QString kCurve =
+    QStringLiteral(R"({"kind": "logistic", "b1": 1, "b2": 5, "b3": 300, "b4": 100})");
+const QString kLine = QStringLiteral(R"({"kind": "linear", "a": 0.002, "b": 4.5})");
+
 }  // namespace
 
 class tst_QLumetraMainWindow : public QObject {
@@ -154,6 +171,9 @@ class tst_QLumetraMainWindow : public QObject {
     void closingDuringBatchStopsAfterFileInProgress();
     void exportWritesTableAsCsv();
     void exportToUnwritablePathWarns();
+    void profileFillsTheFormAndReachesTheEngine();
+    void unusableOrCancelledProfileLeavesTheForm_data();
+    void unusableOrCancelledProfileLeavesTheForm();
 };
 
 void tst_QLumetraMainWindow::cleanup() {
@@ -882,6 +902,80 @@ void tst_QLumetraMainWindow::shortcutsTriggerTheirActions() {
     QCOMPARE(h.notifier->informations.size(), 1);
     QTest::keyClick(h.window.get(), Qt::Key_Q, Qt::ControlModifier);
     QVERIFY(!h.window->isVisible());
+}
+
+void tst_QLumetraMainWindow::profileFillsTheFormAndReachesTheEngine() {
+    Harness h;
+    h.chooser->profileAnswer = writeProfile(h.dir.path(), "curve.json", "3", kCurve);
+    h.action("actionLoadProfile")->trigger();
+    QCOMPARE(h.chooser->profileAsked, 1);
+    QVERIFY2(h.notifier->warnings.isEmpty(), qPrintable(h.notifier->warnings.join('\n')));
+    QCOMPARE(h.field("lineEditBeta")->text(), QStringLiteral("3"));
+    QCOMPARE(h.field("lineEditPixelsPerDegree")->text(), QStringLiteral("45"));
+    QVERIFY(!h.child<QCheckBox>("checkBoxIntraC1")->isChecked());
+    // The curve has no fields: a and b stand aside, and the status bar names the profile.
+    for (const char* name : {"lineEditA", "lineEditB"}) {
+        QVERIFY2(!h.field(name)->isEnabled(), name);
+        QVERIFY2(h.field(name)->text().isEmpty(), name);
+    }
+    const auto* label = h.child<QLabel>("profileLabel");
+    QVERIFY(label);
+    QCOMPARE(label->text(),
+             QStringLiteral("Profile curve.json: logistic, b1 = 1, b2 = 5, b3 = 300, b4 = 100"));
+    QVERIFY(h.action("actionNew")->isEnabled());
+
+    QVERIFY(h.runToEnd(h.image("original.ppm"), {h.image("b.ppm")}));
+    QCOMPARE(h.log->builds.size(), std::size_t{1});
+    Parameters expected;
+    expected.beta = 3.0f;
+    expected.intraC1 = false;
+    expected.pixelsPerDegree = 45.0;
+    expected.mapping = LogisticMapping{1.0, 5.0, 300.0, 100.0};
+    QVERIFY(h.log->builds[0] == expected);
+
+    // A linear profile gives the a and b fields back, with its line.
+    QVERIFY(h.window->loadProfileFile(writeProfile(h.dir.path(), "line.json", "3", kLine)));
+    QVERIFY(h.field("lineEditA")->isEnabled());
+    QCOMPARE(h.field("lineEditA")->text(), QStringLiteral("0.002"));
+    QCOMPARE(h.field("lineEditB")->text(), QStringLiteral("4.5"));
+    QCOMPARE(label->text(), QStringLiteral("Profile line.json: linear, a = 0.002, b = 4.5"));
+}
+
+void tst_QLumetraMainWindow::unusableOrCancelledProfileLeavesTheForm_data() {
+    QTest::addColumn<QString>("name");  // empty: the dialog is cancelled
+    QTest::addColumn<QString>("beta");
+    QTest::addColumn<QString>("warning");  // after "Cannot load the profile.\n\n<path>: "
+    QTest::newRow("cancelled") << QString() << QString() << QString();
+    QTest::newRow("zero beta") << "zero.json"
+                               << "0"
+                               << "parameters.beta: beta must be greater than 0 (got 0)";
+    QTest::newRow("text beta") << "text.json"
+                               << "\"4\""
+                               << "parameters.beta: must be a number (got \"4\")";
+}
+
+void tst_QLumetraMainWindow::unusableOrCancelledProfileLeavesTheForm() {
+    QFETCH(QString, name);
+    QFETCH(QString, beta);
+    QFETCH(QString, warning);
+    Harness h;
+    h.field("lineEditBeta")->setText("2.5");
+    const QString path =
+        name.isEmpty() ? QString() : writeProfile(h.dir.path(), name, beta, kCurve);
+    h.chooser->profileAnswer = path;
+    h.action("actionLoadProfile")->trigger();
+    QCOMPARE(h.chooser->profileAsked, 1);
+    if (warning.isEmpty()) {
+        QVERIFY(h.notifier->warnings.isEmpty());
+    } else {
+        QCOMPARE(h.notifier->warnings,
+                 QStringList{"Cannot load the profile.\n\n" + path + ": " + warning});
+    }
+    QCOMPARE(h.field("lineEditBeta")->text(), QStringLiteral("2.5"));
+    QCOMPARE(h.field("lineEditA")->text(), QStringLiteral("0.000751"));
+    QVERIFY(h.field("lineEditA")->isEnabled());
+    QVERIFY(h.child<QCheckBox>("checkBoxIntraC1")->isChecked());
+    QVERIFY(!h.child<QLabel>("profileLabel"));
 }
 
 QTEST_MAIN(tst_QLumetraMainWindow)

@@ -1509,5 +1509,71 @@ TEST_F(LumetraCommand, ReportFolderThatCannotBeMadeFailsTheRunButKeepsTheRows) {
     EXPECT_NE(r.err.find("cannot make the folder"), std::string::npos) << r.err;
 }
 
+// ---------------------------------------------------------------------------------------------
+// Calibration profiles
+
+std::string profileText(const std::string& beta, const std::string& mapping) {
+    return R"({"format": "lumetra-profile", "format_version": 1, "parameters": {"beta": )" + beta +
+           R"(}, "viewing": {"ppd": 120}, "mapping": )" + mapping + "}";
+}
+
+constexpr const char* kCurve = R"({"kind": "logistic", "b1": 1, "b2": 5, "b3": 300, "b4": 100})";
+
+// The curve of kCurve, worked in double as the engine works it.
+double curveScore(double measure) {
+    return std::clamp(5.0 + (1.0 - 5.0) / (1.0 + std::exp(-(measure - 300.0) / 100.0)), 1.0, 5.0);
+}
+
+TEST_F(LumetraCommand, ProfileSetsParametersViewingAndMappingAndOptionsWinOverIt) {
+    const std::string original = golden("scene64.ppm"), degraded = golden("scene64__noise.ppm");
+    const std::string profile = (_dir / "fit.json").string();
+    writeFile(profile, profileText("3", kCurve));
+    const auto row = [&](const std::vector<std::string>& options) {
+        std::vector<std::string> words = {"--format", "csv"};
+        words.insert(words.end(), options.begin(), options.end());
+        words.insert(words.end(), {original, degraded});
+        const ProgramRun ran = run(words);
+        EXPECT_EQ(ran.status, 0) << ran.err;
+        const std::vector<Record> rows = parseCsv(ran.out);
+        return rows.size() == 2 ? rows[1] : Record{};
+    };
+
+    const Record profiled = row({"--profile", profile});
+    const Record same = row({"--beta", "3", "--ppd", "120"});
+    ASSERT_EQ(profiled.size(), 4u);
+    ASSERT_EQ(same.size(), 4u);
+    EXPECT_EQ(profiled[1], same[1]);  // the profile's beta and viewing reach the engine
+    // Nine printed digits of a float score: 1e-6 covers their rounding.
+    EXPECT_NEAR(std::stod(profiled[2]), curveScore(std::stod(profiled[1])), 1e-6);
+
+    // Options given win: the default beta and viewing give the default measure.
+    EXPECT_EQ(row({"--profile", profile, "--beta", "4", "--ppd", "60"})[1], row({})[1]);
+    // -a and -b together replace the curve by their line.
+    const Record line = row({"--profile", profile, "-a", "0.001", "-b", "4"});
+    ASSERT_EQ(line.size(), 4u);
+    EXPECT_NEAR(std::stod(line[2]), 4.0 - 0.001 * std::stod(line[1]), 1e-6);
+}
+
+TEST_F(LumetraCommand, UnusableProfileIsAUsageErrorNamingTheField) {
+    const std::string profile = (_dir / "fit.json").string();
+    const auto refused = [&](const std::vector<std::string>& options, const std::string& message) {
+        std::vector<std::string> words = options;
+        words.insert(words.end(), {golden("scene64.ppm"), golden("scene64__noise.ppm")});
+        const ProgramRun ran = run(words);
+        EXPECT_EQ(ran.status, 2) << message;
+        EXPECT_EQ(ran.out, "") << message;
+        EXPECT_EQ(ran.err.rfind(message, 0), 0u) << ran.err;
+    };
+    writeFile(profile, profileText("0", kCurve));
+    refused({"--profile", profile},
+            "lumetra: " + profile + ": parameters.beta: beta must be greater than 0 (got 0)\n");
+    writeFile(profile, profileText("3", kCurve));
+    refused({"--profile", profile, "-a", "0.001"},
+            "lumetra: the profile scores with a logistic curve; -a/--slope and -b/--offset "
+            "replace it by a line only when both are given\n");
+    refused({"--profile", (_dir / "missing.json").string()},
+            "lumetra: " + (_dir / "missing.json").string() + ": cannot open the profile");
+}
+
 }  // namespace
 }  // namespace lumetra

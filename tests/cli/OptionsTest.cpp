@@ -28,6 +28,10 @@ Parse parse(std::vector<std::string> words) {
     return result;
 }
 
+LinearMapping lineOf(const Parameters& p) {
+    return std::get<LinearMapping>(p.mapping);
+}
+
 // A usage error: no options, status 2, `message` then CLI11's hint on the error stream and
 // nothing on the output.  `words` come before the two file names.
 void expectUsageError(std::vector<std::string> words, const std::string& message) {
@@ -54,8 +58,8 @@ TEST(Options, DefaultsAreTheDesktopWindowsValues) {
     EXPECT_EQ(o.parameters.alpha, 1.0f);
     EXPECT_EQ(o.parameters.beta, 4.0f);
     EXPECT_EQ(o.parameters.co, 5.0f);
-    EXPECT_EQ(o.parameters.a, 0.000751f);
-    EXPECT_EQ(o.parameters.b, 3.8f);
+    EXPECT_EQ(lineOf(o.parameters).a, 0.000751f);
+    EXPECT_EQ(lineOf(o.parameters).b, 3.8f);
     EXPECT_TRUE(o.parameters.intraA);
     EXPECT_FALSE(o.parameters.interA);
     EXPECT_TRUE(o.parameters.intraC1);
@@ -80,8 +84,8 @@ TEST(Options, EveryParameterHasAnOption) {
     EXPECT_EQ(o.parameters.alpha, 0.5f);
     EXPECT_EQ(o.parameters.beta, 2.0f);
     EXPECT_EQ(o.parameters.co, 1.0f);
-    EXPECT_EQ(o.parameters.a, 0.001f);
-    EXPECT_EQ(o.parameters.b, 4.5f);
+    EXPECT_EQ(lineOf(o.parameters).a, 0.001f);
+    EXPECT_EQ(lineOf(o.parameters).b, 4.5f);
     EXPECT_EQ(o.format, OutputFormat::Json);
     EXPECT_EQ(o.errorMapDir, std::filesystem::path("maps"));
     EXPECT_EQ(o.floatMapDir, std::filesystem::path("floats"));
@@ -91,8 +95,8 @@ TEST(Options, EveryParameterHasAnOption) {
 
     const Parse longNames = parse({"--slope", "0.002", "--offset", "4", "o.ppm", "d.ppm"});
     ASSERT_TRUE(longNames.parsed.options) << longNames.err;
-    EXPECT_EQ(longNames.parsed.options->parameters.a, 0.002f);
-    EXPECT_EQ(longNames.parsed.options->parameters.b, 4.0f);
+    EXPECT_EQ(lineOf(longNames.parsed.options->parameters).a, 0.002f);
+    EXPECT_EQ(lineOf(longNames.parsed.options->parameters).b, 4.0f);
 }
 
 TEST(Options, SwitchesTurnOnAndOffAndTheLastOneWins) {
@@ -325,7 +329,7 @@ TEST(Options, NumbersReadTheSameInACommaLocale) {
                 1920.5 / 53.25 * 2.0 * 70.0 * 0.0087268677907587893, 1e-9);
     ASSERT_TRUE(p.parsed.options) << found << ": " << p.err;
     EXPECT_EQ(p.parsed.options->parameters.alpha, 0.5f);
-    EXPECT_EQ(p.parsed.options->parameters.a, 0.000751f);
+    EXPECT_EQ(lineOf(p.parsed.options->parameters).a, 0.000751f);
     EXPECT_EQ(p.parsed.options->jobs, 12u);
 }
 
@@ -388,6 +392,11 @@ INSTANTIATE_TEST_SUITE_P(
                     std::vector<std::string>{"--heat-max", "1"},
                     std::vector<std::string>{"--heat-on-original"},
                     std::vector<std::string>{"--heat-colours", "magma"}));
+
+TEST(Options, HelpNamesTheProfileAndThatOptionsWinOverIt) {
+    expectInHelp({"--profile PROFILE.json", "Options given here win over it",
+                  "a logistic profile's curve only when both are given"});
+}
 
 }  // namespace
 }  // namespace lumetra

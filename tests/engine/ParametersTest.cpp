@@ -51,10 +51,36 @@ INSTANTIATE_TEST_SUITE_P(
                              "beta must be a finite number (got inf)"},
                     BadValue{"NegativeCo", [](Parameters& p) { p.co = -1.0f; },
                              "co must be at least 0 (got -1)"},
-                    BadValue{"ZeroSlope", [](Parameters& p) { p.a = 0.0f; },
+                    BadValue{"ZeroSlope",
+                             [](Parameters& p) {
+                                 p.mapping = LinearMapping{0.0f, 3.8f};
+                             },
                              "a must be other than 0 (got 0)"},
-                    BadValue{"InfiniteOffset", [](Parameters& p) { p.b = -kInf; },
+                    BadValue{"InfiniteOffset",
+                             [](Parameters& p) {
+                                 p.mapping = LinearMapping{0.000751f, -kInf};
+                             },
                              "b must be a finite number (got -inf)"},
+                    BadValue{"NanLogisticTop",
+                             [](Parameters& p) {
+                                 p.mapping = LogisticMapping{kNan, 5.0, 0.0, 1.0};
+                             },
+                             "b1 must be a finite number (got nan)"},
+                    BadValue{"InfiniteLogisticBottom",
+                             [](Parameters& p) {
+                                 p.mapping = LogisticMapping{1.0, kInf, 0.0, 1.0};
+                             },
+                             "b2 must be a finite number (got inf)"},
+                    BadValue{"InfiniteLogisticCentre",
+                             [](Parameters& p) {
+                                 p.mapping = LogisticMapping{1.0, 5.0, -kInf, 1.0};
+                             },
+                             "b3 must be a finite number (got -inf)"},
+                    BadValue{"ZeroLogisticWidth",
+                             [](Parameters& p) {
+                                 p.mapping = LogisticMapping{1.0, 5.0, 0.0, 0.0};
+                             },
+                             "b4 must be other than 0 (got 0)"},
                     BadValue{"ZeroPixelsPerDegree", [](Parameters& p) { p.pixelsPerDegree = 0.0; },
                              "pixels per degree must be greater than 0 (got 0)"}),
     [](const testing::TestParamInfo<BadValue>& info) { return info.param.name; });
@@ -63,7 +89,7 @@ TEST(Parameters, NamesEveryBadValueAtOnce) {
     Parameters p;
     p.alpha = -1.0f;
     p.beta = kNan;
-    p.a = 0.0f;
+    p.mapping = LinearMapping{0.0f, 3.8f};
     try {
         p.validate();
         FAIL() << "validate() accepted three bad values";
@@ -74,12 +100,14 @@ TEST(Parameters, NamesEveryBadValueAtOnce) {
     }
 }
 
-// Edge values the rules allow: alpha and co may be 0, a may be negative.
+// Edge values the rules allow: alpha and co may be 0, a and b4 may be negative.
 TEST(Parameters, AcceptsTheBoundaries) {
     Parameters p;
     p.alpha = 0.0f;
     p.co = 0.0f;
-    p.a = -0.001f;
+    p.mapping = LinearMapping{-0.001f, 3.8f};
+    EXPECT_TRUE(p.problems().empty());
+    p.mapping = LogisticMapping{5.0, 1.0, 0.0, -1e-300};
     EXPECT_TRUE(p.problems().empty());
 }
 

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <utility>
+#include <variant>
 
 #include "fft/fftw++.h"
 #include "model/CsfFilter.h"
@@ -327,7 +328,10 @@ ReferenceComparison referenceCompare(const RgbImage& original, const RgbImage& d
     const Array<float> structure =
         structureWeight(edges(originalPlanes), edges(degradedPlanes), p.co);
     const float measure = minkowskiMeasure(m, structure, block, p.alpha, p.beta);
-    return ReferenceComparison{measure, scoreOf(measure, p.a, p.b), m};
+    return ReferenceComparison{measure,
+                               scoreOf(measure, std::get<LinearMapping>(p.mapping).a,
+                                       std::get<LinearMapping>(p.mapping).b),
+                               m};
 }
 
 }  // namespace lumetra
