@@ -235,7 +235,9 @@ def run(
     if todo:
         with LineAppender(out) as results, local_client(client, workers) as running:
             to_open = [paths[pair] for pair in todo]
-            chunks = scored_chunks(running, to_open, params, explain, chunk_size, max_pixels)
+            chunks = scored_chunks(
+                running, to_open, params, explain, chunk_size, max_pixels=max_pixels
+            )
             for indices, rows in chunks:
                 lines = []
                 for index, row in zip(indices, rows):

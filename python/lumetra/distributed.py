@@ -23,13 +23,21 @@ import numpy as np
 import pandas as pd
 from distributed import Client, LocalCluster, as_completed, get_worker
 
-from lumetra._api import Engine, ProfileLike, _parameters
+from lumetra._api import Engine, ProfileLike, _parameters, read_image
 from lumetra._core import ENGINE_BYTES_PER_PIXEL, Error, Parameters
+from lumetra.pooling import PoolingInputs
 
 PathLike = Union[str, "os.PathLike[str]"]
 
 #: The columns of every result, before the explanation's.
 COLUMNS = ["reference", "degraded", "measure", "score", "error"]
+#: The column ``pooling=True`` adds: what the pooling needs (`lumetra.pooling.PoolingInputs`).
+POOLING_COLUMN = "pooling"
+#: The columns ``compare=True`` adds: PSNR in dB and SSIM (scikit-image), higher is better.
+COMPARISON_COLUMNS = ["psnr", "ssim"]
+# PSNR of identical images, which is infinite: a finite value above any real one, so that
+# they still rank best and the statistics stay finite.
+IDENTICAL_PSNR_DB = 100.0
 #: The columns --explain adds, in the command line's order.
 EXPLANATION_COLUMNS = [
     "term_base", "term_crown2", "term_crown3", "term_crown4", "channel_A", "channel_C1",
@@ -109,11 +117,27 @@ def _worker_cache() -> EngineCache:
     return cache
 
 
-def _error_row(error: str, explain: bool) -> dict:
+def _error_row(error: str, explain: bool, pooling: bool = False, compare: bool = False) -> dict:
     row = {"measure": np.nan, "score": np.nan, "error": error}
     if explain:
         row.update(dict.fromkeys(EXPLANATION_COLUMNS, np.nan))
+    if pooling:
+        row[POOLING_COLUMN] = None
+    if compare:
+        row.update(dict.fromkeys(COMPARISON_COLUMNS, np.nan))
     return row
+
+
+def _comparison(reference: np.ndarray, degraded: np.ndarray, maxval: int) -> dict:
+    """PSNR (dB) and SSIM of the colour images (scikit-image), higher is better."""
+    from skimage.metrics import peak_signal_noise_ratio, structural_similarity
+
+    if np.array_equal(reference, degraded):
+        psnr = IDENTICAL_PSNR_DB
+    else:
+        psnr = float(peak_signal_noise_ratio(reference, degraded, data_range=maxval))
+    ssim = float(structural_similarity(reference, degraded, channel_axis=2, data_range=maxval))
+    return {"psnr": psnr, "ssim": ssim}
 
 
 def score_chunk(
@@ -121,6 +145,8 @@ def score_chunk(
     degraded: list[str],
     params: Parameters,
     explain: bool,
+    pooling: bool = False,
+    compare: bool = False,
     max_pixels: Optional[int] = None,
 ) -> list[dict]:
     """Score degraded files against one reference on a worker: one dict per file, in order.
@@ -128,7 +154,8 @@ def score_chunk(
     Runs on a Dask worker, whose engine cache it uses.  Every Lumetra error (a file that
     cannot be read, a size that differs, a measure that is not a finite number, an engine too
     large for the worker's memory) and every path the file system refuses becomes that row's
-    ``error``.
+    ``error``.  With `pooling`, each row also holds its compact `PoolingInputs` (about 4 bytes
+    a pixel); with `compare`, the PSNR and SSIM of the pair.
     """
     try:
         engine = _worker_cache().get(
@@ -137,18 +164,28 @@ def score_chunk(
             lambda: Engine(reference, params, threads=1, max_pixels=max_pixels),
             max_pixels,
         )
+        original = read_image(reference, max_pixels=max_pixels) if compare else None
     except (Error, OSError, ValueError) as error:
-        return [_error_row(f"reference: {error}", explain) for _ in degraded]
+        return [
+            _error_row(f"reference: {error}", explain, pooling, compare) for _ in degraded
+        ]
     rows = []
     for path in degraded:
         try:
-            result = engine.score(path, explain)
+            result = engine.score(path, explain or pooling)
+            samples = read_image(path, max_pixels=max_pixels) if compare else None
         except (Error, OSError, ValueError) as error:
-            rows.append(_error_row(str(error), explain))
+            rows.append(_error_row(str(error), explain, pooling, compare))
             continue
         row = {"measure": result.measure, "score": result.score, "error": ""}
         if explain:
             row.update(result.explanation)
+        if pooling:
+            maps = result.explanation_maps
+            row[POOLING_COLUMN] = PoolingInputs.from_maps(result.error_map, maps["edge_zone"])
+        if compare:
+            maxval = max(original[1], samples[1])
+            row.update(_comparison(original[0], samples[0], maxval))
         rows.append(row)
     return rows
 
@@ -191,6 +228,9 @@ def scored_chunks(
     params: Parameters,
     explain: bool,
     chunk_size: int = DEFAULT_CHUNK_SIZE,
+    *,
+    pooling: bool = False,
+    compare: bool = False,
     max_pixels: Optional[int] = None,
 ) -> Iterator[tuple[list[int], list[dict]]]:
     """Score (reference, degraded) pairs on `client`'s cluster, yielding each task's results
@@ -223,6 +263,8 @@ def scored_chunks(
             [degraded[i] for i in indices],
             params,
             explain,
+            pooling,
+            compare,
             max_pixels,
             pure=False,
             **placement,
@@ -241,7 +283,10 @@ def scored_chunks(
                 if future.status != "error":
                     lost = True
                     raise _scheduler_lost(client) from failure
-                rows = [_error_row(f"task failed: {failure}", explain) for _ in indices]
+                rows = [
+                    _error_row(f"task failed: {failure}", explain, pooling, compare)
+                    for _ in indices
+                ]
             yield indices, rows
     finally:
         # Stopped early (the caller failed or gave up): nothing is left running or held.  Without
@@ -257,6 +302,8 @@ def score_pairs(
     explain: bool = False,
     *,
     chunk_size: int = DEFAULT_CHUNK_SIZE,
+    pooling: bool = False,
+    compare: bool = False,
     profile: Optional[ProfileLike] = None,
 ) -> pd.DataFrame:
     """Score (reference, degraded) pairs of image files on a Dask cluster.
@@ -275,6 +322,12 @@ def score_pairs(
         Add the explanation numbers (the command line's ``--explain`` columns).
     chunk_size : int, default 16
         Most degraded files one task scores.
+    pooling : bool, default False
+        Add the column ``pooling``: each pair's `lumetra.pooling.PoolingInputs` (the error
+        map, block weight and edge zone, about 4 bytes a pixel), from which the measure at any
+        alpha, beta and co follows without scoring again (None for a failed pair).
+    compare : bool, default False
+        Add the columns ``psnr`` (dB) and ``ssim`` of scikit-image, higher is better.
     profile : lumetra.Profile or path, optional
         A calibration profile instead of `params`: its parameters, viewing conditions and
         score mapping (loaded here, once, and sent to the workers).
@@ -284,8 +337,8 @@ def score_pairs(
     pandas.DataFrame
         One row per pair, in the order given: ``reference`` and ``degraded`` as given,
         ``measure`` (lower is better), ``score`` (higher is better), ``error`` (empty for a
-        scored pair; NaN measure and score otherwise), then the explanation's columns when
-        asked for.
+        scored pair; NaN measure and score otherwise), then the explanation's columns, the
+        pooling inputs and the comparison's columns when asked for.
 
     Raises
     ------
@@ -305,10 +358,17 @@ def score_pairs(
     as_text = [(os.fspath(reference), os.fspath(path)) for reference, path in given]
     rows: list[Optional[dict]] = [None] * len(as_text)
     with local_client(client) as running:
-        for indices, scored in scored_chunks(running, as_text, params, explain, chunk_size):
+        for indices, scored in scored_chunks(
+            running, as_text, params, explain, chunk_size, pooling=pooling, compare=compare
+        ):
             for index, row in zip(indices, scored):
                 rows[index] = row
-    columns = COLUMNS + (EXPLANATION_COLUMNS if explain else [])
+    columns = (
+        COLUMNS
+        + (EXPLANATION_COLUMNS if explain else [])
+        + ([POOLING_COLUMN] if pooling else [])
+        + (COMPARISON_COLUMNS if compare else [])
+    )
     frame = pd.DataFrame(rows, columns=columns[2:])
     frame.insert(0, "degraded", [path for _, path in as_text])
     frame.insert(0, "reference", [reference for reference, _ in as_text])

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QFileInfo>
+#include <QIcon>
 #include <QStringList>
 
 #include "app/Lumetra2Engine.h"
@@ -28,6 +29,9 @@ int main(int argc, char** argv) {
     QApplication::setOrganizationName(QStringLiteral("Lumetra"));
     QApplication::setApplicationName(QStringLiteral("lumetra-gui"));
     QApplication::setApplicationVersion(QStringLiteral(LUMETRA_VERSION));
+    // The installed menu entry (lumetra-gui.desktop) and icon, for the window manager and taskbar.
+    QApplication::setDesktopFileName(QStringLiteral("lumetra-gui"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("lumetra")));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QApplication::translate(
