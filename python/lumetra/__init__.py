@@ -16,6 +16,8 @@ maps it onto the 1 to 5 quality scale (higher is better).
 from lumetra._core import (
     Error,
     ImageReadError,
+    MemoryLimitError,
+    NonFiniteMeasureError,
     ParameterError,
     Parameters,
     Profile,
@@ -29,6 +31,8 @@ __all__ = [
     "Engine",
     "Error",
     "ImageReadError",
+    "MemoryLimitError",
+    "NonFiniteMeasureError",
     "ParameterError",
     "Parameters",
     "Profile",
@@ -44,6 +48,8 @@ __all__ = [
 for _public in (
     Error,
     ImageReadError,
+    MemoryLimitError,
+    NonFiniteMeasureError,
     ParameterError,
     Parameters,
     Profile,
@@ -63,6 +69,14 @@ SizeMismatchError.__doc__ = (
     "8 x 8 (a ValueError)."
 )
 ParameterError.__doc__ = "A model parameter outside its range (a ValueError)."
+MemoryLimitError.__doc__ = (
+    "An engine that would not fit in the memory left to this process, refused before it is "
+    "built (a MemoryError)."
+)
+NonFiniteMeasureError.__doc__ = (
+    "A measure that came out infinite or not a number, which parameters or viewing conditions "
+    "far outside what the model covers give; never returned as a result (a ValueError)."
+)
 ProfileError.__doc__ = (
     "A calibration profile that cannot be read, holds an unknown key or an unusable value "
     "(a ValueError); the message starts with the file's path and names the field."

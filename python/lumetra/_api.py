@@ -98,13 +98,19 @@ def as_profile(profile: ProfileLike) -> Profile:
     raise TypeError(f"profile must be a lumetra.Profile or a path (got {type(profile).__name__})")
 
 
-def read_image(path: Union[str, bytes, "os.PathLike[str]"]) -> tuple[np.ndarray, int]:
+def read_image(
+    path: Union[str, bytes, "os.PathLike[str]"], *, max_pixels: Optional[int] = None
+) -> tuple[np.ndarray, int]:
     """Read an image file as the command line reads it.
 
     Parameters
     ----------
     path : str, bytes or os.PathLike
         An image file: Netpbm (P1-P7), PNG, JPEG or BMP, recognised from its first bytes.
+    max_pixels : int, optional
+        Refuse a file of more pixels than this, from its header and before any pixel is read
+        (the command line's ``--max-pixels``): 1 to 2**28, the default and largest.  For
+        services that read files from untrusted sources.
 
     Returns
     -------
@@ -117,11 +123,14 @@ def read_image(path: Union[str, bytes, "os.PathLike[str]"]) -> tuple[np.ndarray,
     Raises
     ------
     lumetra.ImageReadError
-        When the file cannot be read, is not a supported image, or is cut short or corrupt.
+        When the file cannot be read, is not a supported image, is cut short or corrupt, or
+        has more than `max_pixels` pixels.
     TypeError
         When `path` is not a path.
+    ValueError
+        When `path` holds a NUL byte or `max_pixels` is out of range.
     """
-    return _core.read_image(path)
+    return _core.read_image(path, max_pixels=max_pixels)
 
 
 class Engine:
@@ -147,13 +156,22 @@ class Engine:
         (for example 1023 for 10-bit samples in uint16).  Not for paths: a file gives its own.
     threads : int, default 0
         Threads each score may use; 0 uses every core.
+    max_pixels : int, optional
+        Refuse image files (the original and every degraded file) of more pixels than this,
+        from their header and before any pixel is read: 1 to 2**28, the default and largest.
 
     Raises
     ------
     lumetra.ImageReadError
-        When `original` is a path that cannot be read as an image (an OSError).
+        When `original` is a path that cannot be read as an image, or has more than
+        `max_pixels` pixels (an OSError).
     lumetra.SizeMismatchError
         When the original is smaller than 8 x 8 (a ValueError).
+    lumetra.MemoryLimitError
+        When the engine would not fit in the memory left to this process (the system's free
+        memory and its control group's limit): "... needs about 68.7 GB; 21.3 GB available"
+        (a MemoryError).  Said before the engine is built, and for a path before the image is
+        read.
     lumetra.ProfileError
         When `profile` is a path that is not a usable profile (a ValueError).
     TypeError
@@ -172,10 +190,16 @@ class Engine:
         profile: Optional[ProfileLike] = None,
         maxval: Optional[int] = None,
         threads: int = 0,
+        max_pixels: Optional[int] = None,
     ) -> None:
         self._engine = _core.Engine(
-            original, _parameters(params, profile), maxval=maxval, threads=threads
+            original,
+            _parameters(params, profile),
+            maxval=maxval,
+            threads=threads,
+            max_pixels=max_pixels,
         )
+        self._max_pixels = max_pixels
 
     @property
     def shape(self) -> tuple[int, int]:
@@ -214,14 +238,19 @@ class Engine:
             When the degraded image is not the original's size (a ValueError).
         lumetra.ImageReadError
             When `degraded` is a path that cannot be read as an image (an OSError).
+        lumetra.NonFiniteMeasureError
+            When the measure comes out infinite or not a number, which parameters or viewing
+            conditions far outside what the model covers can do (for example ``ppd=1e30``):
+            such a measure is never returned as a result (a ValueError).
         TypeError, ValueError
             For an argument that is not an image, as for the original.
         """
+        limit = self._max_pixels
         if explain:
-            explained = self._engine.explain(degraded, maxval=maxval)
+            explained = self._engine.explain(degraded, maxval=maxval, max_pixels=limit)
             measure, score, error_map, maps, numbers = explained
             return Result(measure, score, error_map, numbers, maps)
-        measure, score, error_map = self._engine.score(degraded, maxval=maxval)
+        measure, score, error_map = self._engine.score(degraded, maxval=maxval, max_pixels=limit)
         return Result(measure, score, error_map)
 
     def __repr__(self) -> str:
@@ -238,6 +267,7 @@ def score(
     profile: Optional[ProfileLike] = None,
     maxval: Optional[int] = None,
     threads: int = 0,
+    max_pixels: Optional[int] = None,
 ) -> Result:
     """Score one degraded image against its original.
 
@@ -257,6 +287,8 @@ def score(
         The largest sample value of the array arguments (paths give their own).
     threads : int, default 0
         Threads the scoring may use; 0 uses every core.
+    max_pixels : int, optional
+        Refuse image files of more pixels than this (see `Engine`).
 
     Returns
     -------
@@ -265,7 +297,8 @@ def score(
 
     Raises
     ------
-    lumetra.ImageReadError, lumetra.SizeMismatchError, TypeError, ValueError
+    lumetra.ImageReadError, lumetra.SizeMismatchError, lumetra.MemoryLimitError,
+    lumetra.NonFiniteMeasureError, TypeError, ValueError
         As `Engine` and `Engine.score` raise them.
     """
     engine = Engine(
@@ -274,5 +307,6 @@ def score(
         profile=profile,
         maxval=None if _is_path(original) else maxval,
         threads=threads,
+        max_pixels=max_pixels,
     )
     return engine.score(degraded, explain, maxval=None if _is_path(degraded) else maxval)

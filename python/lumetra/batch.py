@@ -4,7 +4,9 @@ a Dask cluster.
 The manifest has the columns ``reference,degraded`` (relative paths are taken from the
 manifest's folder).  Results are appended to RESULTS.csv as tasks finish, one whole line at a
 time, and the file is sorted into manifest order at the end; with --resume the pairs already
-in RESULTS.csv are skipped, so an interrupted batch loses nothing.
+in RESULTS.csv are skipped, so an interrupted batch loses nothing.  The sorted file, and the
+kept lines a resumed batch starts from, replace RESULTS.csv whole (a temporary file beside it,
+renamed); a write that fails takes back the part of a line it wrote.
 """
 
 from __future__ import annotations
@@ -18,15 +20,17 @@ import os
 import sys
 import time
 from pathlib import Path
-from typing import Optional, TextIO
+from typing import Callable, Optional, TextIO
 
 from distributed import Client
 
 from lumetra._core import ParameterError, Parameters, Profile, ProfileError, display_ppd
+from lumetra._files import LineAppender, OutputError, write_text_atomically
 from lumetra.distributed import (
     COLUMNS,
     DEFAULT_CHUNK_SIZE,
     EXPLANATION_COLUMNS,
+    SchedulerLostError,
     local_client,
     scored_chunks,
 )
@@ -45,6 +49,8 @@ NUMBER_DIGITS = 9
 MANIFEST_COLUMNS = ("reference", "degraded")
 # Seconds a client waits for the scheduler given by --scheduler before giving up.
 SCHEDULER_TIMEOUT_SECONDS = 30
+# The largest --max-pixels, and the default: the image readers' own limit (2^28).
+MAX_PIXELS = 1 << 28
 
 
 class BatchError(Exception):
@@ -114,7 +120,8 @@ def _row_fields(pair: Pair, row: dict, columns: list[str]) -> list[str]:
 
 def read_done(path: Path, columns: list[str]) -> dict[Pair, str]:
     """The whole lines of an earlier run's results, by pair; a last line cut short by an
-    interruption is left out.
+    interruption is left out.  A line is whole when it is exactly the line this program
+    writes for its fields, so a path holding a line break or a quote is read back too.
 
     Raises
     ------
@@ -127,19 +134,20 @@ def read_done(path: Path, columns: list[str]) -> dict[Pair, str]:
         return {}
     except (OSError, UnicodeDecodeError) as error:
         raise BatchError(f"{path}: {error}") from error
-    whole = text[: text.rfind("\n") + 1]
-    lines = whole.splitlines(keepends=True)
-    if not lines:
-        return {}
-    if next(csv.reader([lines[0]])) != columns:
-        raise BatchError(
-            f"{path}: its columns are not this run's ({','.join(columns)}); "
-            "write to another file or drop --resume"
-        )
-    done = {}
-    for line in lines[1:]:
-        fields = next(csv.reader([line]), [])
-        if len(fields) == len(columns):
+    stream = io.StringIO(text)
+    records = csv.reader(stream)
+    start = 0
+    done: dict[Pair, str] = {}
+    for number, fields in enumerate(records):
+        end = stream.tell()
+        line, start = text[start:end], end
+        if number == 0:
+            if fields != columns:
+                raise BatchError(
+                    f"{path}: its columns are not this run's ({','.join(columns)}); "
+                    "write to another file or drop --resume"
+                )
+        elif len(fields) == len(columns) and _line(fields) == line:
             done[(fields[0], fields[1])] = line
     return done
 
@@ -185,43 +193,70 @@ def run(
     explain: bool,
     workers: Optional[int],
     chunk_size: int,
+    max_pixels: Optional[int] = None,
 ) -> int:
     """Score every pair not yet in `out`, append its line as its task finishes, then sort
-    `out` into manifest order.  Returns the exit status."""
+    `out` into manifest order.  Returns the exit status.
+
+    Raises
+    ------
+    BatchError
+        When `out` cannot be written at all (before any work).
+    OutputError
+        When `out` cannot be written later; it then holds whole lines only, which --resume
+        keeps.
+    SchedulerLostError
+        When the cluster's scheduler goes away; `out` holds the pairs scored until then.
+    """
     columns = COLUMNS + (EXPLANATION_COLUMNS if explain else [])
     done = read_done(out, columns) if resume else {}
     # Each pair once, in manifest order, with the paths to open it by.
     paths = dict(zip(written, opened))
     wanted = list(paths)
     todo = [pair for pair in wanted if pair not in done]
-    # The earlier whole lines stay; a line cut short goes.
-    with open(out, "w", encoding="utf-8", newline="") as results:
-        results.write(_line(columns))
-        for pair in wanted:
-            if pair in done:
+    failed: set[Pair] = {pair for pair in done if _error_of(done[pair])}
+
+    def write_lines(pairs: list[Pair]) -> Callable[[TextIO], None]:
+        def write(results: TextIO) -> None:
+            results.write(_line(columns))
+            for pair in pairs:
                 results.write(done[pair])
-        results.flush()
-        progress = Progress(len(wanted), len(wanted) - len(todo), sys.stderr)
-        if todo:
-            with local_client(client, workers) as running:
-                to_open = [paths[pair] for pair in todo]
-                for indices, rows in scored_chunks(running, to_open, params, explain, chunk_size):
-                    for index, row in zip(indices, rows):
-                        line = _line(_row_fields(todo[index], row, columns))
-                        results.write(line)  # one whole line at a time
-                        done[todo[index]] = line
-                    results.flush()
-                    progress.advance(len(indices))
-        progress.close()
+
+        return write
+
+    # The earlier whole lines stay and a line cut short goes, in a file that replaces the old
+    # one whole: an interruption here loses nothing.  Results that cannot be written at all
+    # are refused before any work, as an unusable manifest is.
+    try:
+        write_text_atomically(out, write_lines([pair for pair in wanted if pair in done]))
+    except OutputError as error:
+        raise BatchError(str(error)) from error
+    progress = Progress(len(wanted), len(wanted) - len(todo), sys.stderr)
+    if todo:
+        with LineAppender(out) as results, local_client(client, workers) as running:
+            to_open = [paths[pair] for pair in todo]
+            chunks = scored_chunks(
+                running, to_open, params, explain, chunk_size, max_pixels=max_pixels
+            )
+            for indices, rows in chunks:
+                lines = []
+                for index, row in zip(indices, rows):
+                    pair = todo[index]
+                    done[pair] = _line(_row_fields(pair, row, columns))
+                    lines.append(done[pair])
+                    if row["error"]:
+                        failed.add(pair)
+                results.append("".join(lines))  # whole lines, or none of them
+                progress.advance(len(indices))
+    progress.close()
     # Manifest order, written whole before it replaces the appended file.
-    sorted_path = out.with_name(out.name + ".sorting")
-    with open(sorted_path, "w", encoding="utf-8", newline="") as results:
-        results.write(_line(columns))
-        for pair in wanted:
-            results.write(done[pair])
-    os.replace(sorted_path, out)
-    failed = any(next(csv.reader([done[pair]]))[COLUMNS.index("error")] for pair in wanted)
+    write_text_atomically(out, write_lines(wanted))
     return EXIT_FAILURE if failed else EXIT_SUCCESS
+
+
+def _error_of(line: str) -> str:
+    """The error field of a whole result line."""
+    return next(csv.reader(io.StringIO(line)))[COLUMNS.index("error")]
 
 
 def parser() -> argparse.ArgumentParser:
@@ -231,7 +266,9 @@ def parser() -> argparse.ArgumentParser:
         "cluster and writes one row per pair: the measure (pooled visible error, lower is "
         "better), the score (1 to 5, higher is better) and an error column.",
         epilog="Exit status: 0 when every pair was scored, 1 when any failed (its row says "
-        "why), 2 for a usage error or an unusable manifest.",
+        "why) or the batch stopped (results that could no longer be written, the scheduler "
+        "gone: --resume goes on from where it stopped), 2 for a usage error, an unusable "
+        "manifest or results that cannot be written.",
     )
     options.add_argument("manifest", type=Path, metavar="MANIFEST.csv",
                          help="columns reference,degraded; relative paths from its folder")
@@ -249,6 +286,10 @@ def parser() -> argparse.ArgumentParser:
                          "--explain)")
     options.add_argument("--chunk-size", type=int, default=DEFAULT_CHUNK_SIZE, metavar="N",
                          help=f"most pairs per task (default: {DEFAULT_CHUNK_SIZE})")
+    options.add_argument("--max-pixels", metavar="N",
+                         help="refuse image files of more than N pixels, from their header "
+                         f"and before reading their pixels (default and largest: {MAX_PIXELS}); "
+                         "for files from untrusted sources")
     options.add_argument("--verbose", action="store_true", help="log progress to stderr")
     model = options.add_argument_group("model parameters (defaults: the model's)")
     model.add_argument("--alpha", type=float, help="exponent of the 32 x 32 block weight")
@@ -288,6 +329,38 @@ PARAMETER_OPTIONS = ("alpha", "beta", "co", "a", "b", "intra_a", "inter_a", "int
                      "inter_c1", "intra_c2", "inter_c2", "ppd")
 
 
+def _attach_numbers(argv: list[str], parsing: argparse.ArgumentParser) -> list[str]:
+    """`argv` with each number option joined to its value ("--beta=-inf"): argparse takes a
+    value such as -inf or -1e5 that starts with a dash for an option, and would refuse it with
+    another message than the parameters' own."""
+    numeric = {
+        name
+        for action in parsing._actions
+        if action.type is float
+        for name in action.option_strings
+    }
+    joined: list[str] = []
+    pending = None
+    for token in argv:
+        if pending is not None and token.startswith("-"):
+            try:
+                float(token)
+            except ValueError:
+                joined.append(pending)
+            else:
+                joined.append(f"{pending}={token}")
+                pending = None
+                continue
+        elif pending is not None:
+            joined.append(pending)
+        pending = token if token in numeric else None
+        if pending is None:
+            joined.append(token)
+    if pending is not None:
+        joined.append(pending)
+    return joined
+
+
 def parameters_of(args: argparse.Namespace) -> Parameters:
     """The run's parameters: the profile's (or the defaults), each option given winning.
 
@@ -318,7 +391,8 @@ def parameters_of(args: argparse.Namespace) -> Parameters:
 
 def main(argv: Optional[list[str]] = None) -> int:
     options = parser()
-    args = options.parse_args(argv)
+    given_argv = sys.argv[1:] if argv is None else argv
+    args = options.parse_args(_attach_numbers(given_argv, options))
     # The batch's own messages only: Dask's loggers keep their own configuration.
     if not log.handlers:
         handler = logging.StreamHandler(sys.stderr)
@@ -329,6 +403,12 @@ def main(argv: Optional[list[str]] = None) -> int:
         options.error(f"--chunk-size must be at least 1 (got {args.chunk_size})")
     if args.workers is not None and args.workers < 1:
         options.error(f"--workers must be at least 1 (got {args.workers})")
+    max_pixels = None
+    if args.max_pixels is not None:
+        max_pixels = _max_pixels(args.max_pixels)
+        if max_pixels is None:
+            options.exit(EXIT_USAGE, f"{PROGRAM}: --max-pixels must be a whole number from 1 "
+                         f"to {MAX_PIXELS} (got {args.max_pixels})\n")
     try:
         params = parameters_of(args)
         written, opened = read_manifest(args.manifest)
@@ -339,14 +419,40 @@ def main(argv: Optional[list[str]] = None) -> int:
         if args.scheduler:
             client = Client(args.scheduler, timeout=SCHEDULER_TIMEOUT_SECONDS)
         return run(written, opened, args.out, params, client=client, resume=args.resume,
-                   explain=args.explain, workers=args.workers, chunk_size=args.chunk_size)
+                   explain=args.explain, workers=args.workers, chunk_size=args.chunk_size,
+                   max_pixels=max_pixels)
     except BatchError as error:
         options.exit(EXIT_USAGE, f"{PROGRAM}: {error}\n")
+    except SchedulerLostError as error:
+        options.exit(EXIT_FAILURE, f"{PROGRAM}: {error}; the pairs scored until then are in "
+                     f"{args.out}: run again with --resume to score the others\n")
     except Exception as error:  # results not writable, the cluster gone: one line, status 1
         options.exit(EXIT_FAILURE, f"{PROGRAM}: {error}\n")
     finally:
         if client is not None:
-            client.close()
+            _close(client)
+
+
+def _max_pixels(text: str) -> Optional[int]:
+    """The pixel limit `text` gives, or None when it is not a whole number from 1 to
+    MAX_PIXELS."""
+    if not text.isascii() or not text.isdigit():
+        return None
+    value = int(text)
+    return value if 1 <= value <= MAX_PIXELS else None
+
+
+def _close(client: Client) -> None:
+    """Closes the client; one whose scheduler is gone is closed without Dask's own reports of
+    the lost connection, which the batch's one line has already given."""
+    if client.status == "running":
+        client.close()
+        return
+    logging.disable(logging.CRITICAL)
+    try:
+        client.close()
+    finally:
+        logging.disable(logging.NOTSET)
 
 
 if __name__ == "__main__":

@@ -7,7 +7,8 @@ decomposed once per worker, not once per pair.  The tasks of one reference are f
 to one worker, which already holds its engine; idle workers may still take them.
 
 A file that cannot be read, or is not the reference's size, becomes a row with an error and
-the batch goes on.
+the batch goes on.  A scheduler that goes away ends the batch with `SchedulerLostError`: its
+tasks are lost, not failed, so they never become error rows.
 """
 
 from __future__ import annotations
@@ -23,7 +24,7 @@ import pandas as pd
 from distributed import Client, LocalCluster, as_completed, get_worker
 
 from lumetra._api import Engine, ProfileLike, _parameters, read_image
-from lumetra._core import Error, Parameters
+from lumetra._core import ENGINE_BYTES_PER_PIXEL, Error, Parameters
 from lumetra.pooling import PoolingInputs
 
 PathLike = Union[str, "os.PathLike[str]"]
@@ -46,13 +47,15 @@ EXPLANATION_COLUMNS = [
 # Degraded files per task: small enough for the scheduler to balance a batch, large enough
 # that a task's overhead is small next to its scoring.
 DEFAULT_CHUNK_SIZE = 16
-# Bytes an engine holds per pixel of its reference: 27 masked bands and the band filters in
-# float, the edge map and scratch, rounded up.
-ENGINE_BYTES_PER_PIXEL = 160
 # The part of a worker's memory limit its engines may take; the rest is for scoring.
 ENGINE_MEMORY_SHARE = 0.25
 # The attribute under which a worker keeps its engines.
 _CACHE_ATTRIBUTE = "lumetra_engines"
+
+
+class SchedulerLostError(ConnectionError):
+    """The Dask scheduler went away in the middle of a batch; the pairs not yet scored were
+    not scored at all."""
 
 
 class EngineCache:
@@ -61,12 +64,19 @@ class EngineCache:
 
     def __init__(self, budget: int) -> None:
         self._budget = budget
-        self._engines: OrderedDict[tuple[str, str], tuple[Engine, int]] = OrderedDict()
+        self._engines: OrderedDict[tuple, tuple[Engine, int]] = OrderedDict()
         self._lock = threading.Lock()
 
-    def get(self, reference: str, params: Parameters, build: Callable[[], Engine]) -> Engine:
-        # The repr holds every value in its shortest exact text, so it tells parameters apart.
-        key = (reference, repr(params))
+    def get(
+        self,
+        reference: str,
+        params: Parameters,
+        build: Callable[[], Engine],
+        max_pixels: Optional[int] = None,
+    ) -> Engine:
+        # The repr holds every value in its shortest exact text, so it tells parameters apart;
+        # an engine built under a larger pixel limit must not serve a smaller one.
+        key = (reference, repr(params), max_pixels)
         with self._lock:
             if key in self._engines:
                 self._engines.move_to_end(key)
@@ -84,6 +94,12 @@ class EngineCache:
 
     def _held(self) -> int:
         return sum(size for _, size in self._engines.values())
+
+    @property
+    def held_bytes(self) -> int:
+        """Bytes the cached engines hold, estimated from their size."""
+        with self._lock:
+            return self._held()
 
     def __len__(self) -> int:
         return len(self._engines)
@@ -131,20 +147,25 @@ def score_chunk(
     explain: bool,
     pooling: bool = False,
     compare: bool = False,
+    max_pixels: Optional[int] = None,
 ) -> list[dict]:
     """Score degraded files against one reference on a worker: one dict per file, in order.
 
     Runs on a Dask worker, whose engine cache it uses.  Every Lumetra error (a file that
-    cannot be read, a size that differs) becomes that row's ``error``.  With `pooling`, each
-    row also holds its compact `PoolingInputs` (about 4 bytes a pixel); with `compare`, the
-    PSNR and SSIM of the pair.
+    cannot be read, a size that differs, a measure that is not a finite number, an engine too
+    large for the worker's memory) and every path the file system refuses becomes that row's
+    ``error``.  With `pooling`, each row also holds its compact `PoolingInputs` (about 4 bytes
+    a pixel); with `compare`, the PSNR and SSIM of the pair.
     """
     try:
         engine = _worker_cache().get(
-            reference, params, lambda: Engine(reference, params, threads=1)
+            reference,
+            params,
+            lambda: Engine(reference, params, threads=1, max_pixels=max_pixels),
+            max_pixels,
         )
-        original = read_image(reference) if compare else None
-    except Error as error:
+        original = read_image(reference, max_pixels=max_pixels) if compare else None
+    except (Error, OSError, ValueError) as error:
         return [
             _error_row(f"reference: {error}", explain, pooling, compare) for _ in degraded
         ]
@@ -152,8 +173,8 @@ def score_chunk(
     for path in degraded:
         try:
             result = engine.score(path, explain or pooling)
-            samples = read_image(path) if compare else None
-        except Error as error:
+            samples = read_image(path, max_pixels=max_pixels) if compare else None
+        except (Error, OSError, ValueError) as error:
             rows.append(_error_row(str(error), explain, pooling, compare))
             continue
         row = {"measure": result.measure, "score": result.score, "error": ""}
@@ -196,6 +217,11 @@ def _chunks(references: list[str], chunk_size: int) -> list[tuple[str, list[int]
     ]
 
 
+def _scheduler_lost(client: Client) -> SchedulerLostError:
+    address = getattr(client.scheduler, "address", None) or "(unknown address)"
+    return SchedulerLostError(f"lost the Dask scheduler {address}")
+
+
 def scored_chunks(
     client: Client,
     pairs: list[tuple[str, str]],
@@ -205,6 +231,7 @@ def scored_chunks(
     *,
     pooling: bool = False,
     compare: bool = False,
+    max_pixels: Optional[int] = None,
 ) -> Iterator[tuple[list[int], list[dict]]]:
     """Score (reference, degraded) pairs on `client`'s cluster, yielding each task's results
     as it finishes: the indices of its pairs and one row dict (``measure``, ``score``,
@@ -212,6 +239,11 @@ def scored_chunks(
 
     A worker that dies has its tasks rerun elsewhere by the scheduler; a task that fails
     for good (it killed every worker that tried it) yields error rows.
+
+    Raises
+    ------
+    SchedulerLostError
+        When the scheduler goes away: the tasks not yet finished are lost, not failed.
     """
     workers = sorted(client.scheduler_info()["workers"])
     references = [os.path.abspath(reference) for reference, _ in pairs]
@@ -233,24 +265,33 @@ def scored_chunks(
             explain,
             pooling,
             compare,
+            max_pixels,
             pure=False,
             **placement,
         )
         futures[future] = indices
+    lost = False
     try:
         for future in as_completed(futures):
             indices = futures.pop(future)
             try:
                 rows = future.result()
-            except Exception as failure:  # the task's own failure, whatever it was
+            except Exception as failure:
+                # Only a task that raised (or killed every worker that ran it) failed.  A future
+                # cancelled, or a result that could not be fetched, is the scheduler gone: its
+                # pairs are not scored, not failed.
+                if future.status != "error":
+                    lost = True
+                    raise _scheduler_lost(client) from failure
                 rows = [
                     _error_row(f"task failed: {failure}", explain, pooling, compare)
                     for _ in indices
                 ]
             yield indices, rows
     finally:
-        # Stopped early (the caller failed or gave up): nothing is left running or held.
-        if futures:
+        # Stopped early (the caller failed or gave up): nothing is left running or held.  Without
+        # its scheduler there is nothing to cancel, and the client would wait to reconnect.
+        if futures and not lost and client.status == "running":
             client.cancel(list(futures))
 
 

@@ -126,10 +126,13 @@ std::optional<std::string> pathOf(py::handle image) {
     }
     // The bytes the file system sees, so that no file name is refused for its encoding.
     const py::bytes encoded = py::module_::import("os").attr("fsencode")(image);
-    return std::string(encoded);
+    std::string path(encoded);
+    // The C library would stop the name at the NUL and open another file.
+    if (path.find('\0') != std::string::npos) throw py::value_error("embedded null byte in path");
+    return path;
 }
 
-RgbImage imageOf(py::handle image, std::optional<long long> maxval) {
+RgbImage imageOf(py::handle image, std::optional<long long> maxval, std::uint64_t maxPixels) {
     if (const std::optional<std::string> path = pathOf(image)) {
         if (maxval) {
             throw py::value_error(
@@ -137,7 +140,7 @@ RgbImage imageOf(py::handle image, std::optional<long long> maxval) {
                 "value");
         }
         py::gil_scoped_release released;
-        return RgbImage(*path);
+        return RgbImage(*path, maxPixels);
     }
     const py::array array = asImageArray(image);
     const py::dtype dtype = array.dtype();

@@ -11,6 +11,7 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -19,7 +20,8 @@
 
 namespace lumetra::python {
 
-// The file name an image argument gives, or none when it is not a path.
+// The file name an image argument gives, or none when it is not a path.  Throws
+// pybind11::value_error for a name holding a NUL byte, which no file can have.
 std::optional<std::string> pathOf(pybind11::handle image);
 
 // The image an argument holds: a path is read from its file (ImageReadError when it cannot be
@@ -27,8 +29,10 @@ std::optional<std::string> pathOf(pybind11::handle image);
 // 255 for uint8 and 65535 for uint16.  Throws pybind11::type_error for anything other than a
 // path or an array of uint8 or uint16 samples, and pybind11::value_error for an array of
 // another shape, a maxval outside 1 .. the dtype's largest value, a maxval given with a path,
-// or a sample above maxval.
-RgbImage imageOf(pybind11::handle image, std::optional<long long> maxval);
+// or a sample above maxval.  A file of more than maxPixels pixels is refused from its header
+// (ImageReadError "image too large").
+RgbImage imageOf(pybind11::handle image, std::optional<long long> maxval,
+                 std::uint64_t maxPixels = RgbImage::kMaxPixels);
 
 // The samples of `image` as an H x W x 3 array: uint8 when maxval is at most 255, else uint16.
 pybind11::array samplesOf(const RgbImage& image);

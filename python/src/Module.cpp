@@ -12,6 +12,7 @@
 #include <array>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <optional>
 #include <string>
@@ -22,12 +23,15 @@
 
 #include "ImageArrays.h"
 #include "args/NumberText.h"
+#include "engine/Comparison.h"
+#include "engine/EngineMemory.h"
 #include "engine/Explanation.h"
 #include "engine/Lumetra2.h"
 #include "engine/Parameters.h"
 #include "engine/Profile.h"
 #include "image/Error.h"
 #include "image/ImageHeader.h"
+#include "image/SystemMemory.h"
 #include "model/ViewingGeometry.h"
 
 #ifndef LUMETRA_VERSION
@@ -253,17 +257,66 @@ parameters : lumetra.Parameters, optional
     The profile's parameters (ppd and mapping included); the defaults when not given.
 )doc";
 
+// The pixel limit of max_pixels (None or an int): the largest one when not given.  Taken as an
+// object rather than an optional integer, which GCC 12 wrongly calls maybe-uninitialized here.
+std::uint64_t pixelLimitOf(const py::object& maxPixels) {
+    if (maxPixels.is_none()) return RgbImage::kMaxPixels;
+    const std::string text = py::str(maxPixels);
+    const auto problem = [&] {
+        return py::value_error("max_pixels must be a whole number from 1 to " +
+                               std::to_string(RgbImage::kMaxPixels) + " (got " + text + ")");
+    };
+    if (!py::isinstance<py::int_>(maxPixels) || py::isinstance<py::bool_>(maxPixels)) {
+        throw problem();
+    }
+    const py::int_ most(maxPixels);
+    if (most < py::int_(1) || most > py::int_(RgbImage::kMaxPixels)) throw problem();
+    return most.cast<std::uint64_t>();
+}
+
 // The degraded image of a comparison.  A file of the wrong size is refused for the price of
 // its header, with the command line's message naming the file.
 RgbImage degradedImageOf(const Lumetra2& engine, py::handle degraded,
-                         std::optional<long long> maxval) {
+                         std::optional<long long> maxval, std::uint64_t maxPixels) {
     const std::optional<std::string> path = pathOf(degraded);
-    if (!path || maxval) return imageOf(degraded, maxval);
+    if (!path || maxval) return imageOf(degraded, maxval, maxPixels);
     py::gil_scoped_release released;
-    const ImageHeader header = readImageHeader(*path);
+    const ImageHeader header = readImageHeader(*path, maxPixels);
     engine.checkSize(*path, header.rows, header.cols);
-    RgbImage image(*path);
+    RgbImage image(*path, maxPixels);
     engine.checkSize(*path, image);
+    return image;
+}
+
+// A comparison whose measure is not a finite number is no result: NonFiniteMeasureError with
+// the command line's reason, naming the file when the image came from one.
+void refuseNonFinite(const Comparison& compared, py::handle degraded) {
+    const std::string problem = measureProblem(compared);
+    if (problem.empty()) return;
+    const std::optional<std::string> path = pathOf(degraded);
+    throw NonFiniteMeasureError(path ? "cannot score \"" + *path + "\": " + problem : problem);
+}
+
+// The original of an engine, refused before it is read or the engine built when the engine
+// would not fit in the memory left (MemoryLimitError).
+RgbImage originalOf(py::handle original, std::optional<long long> maxval, std::uint64_t maxPixels) {
+    const auto refuseIfShort = [](std::uint64_t rows, std::uint64_t cols) {
+        const std::string problem =
+            memoryProblem(engineMemory(rows * cols, 0, 0), availableMemory());
+        if (problem.empty()) return;
+        throw MemoryLimitError("an engine for a " + std::to_string(cols) + " x " +
+                               std::to_string(rows) + " original " + problem);
+    };
+    const std::optional<std::string> path = pathOf(original);
+    if (path && !maxval) {
+        const ImageHeader header = [&] {
+            py::gil_scoped_release released;
+            return readImageHeader(*path, maxPixels);
+        }();
+        refuseIfShort(header.rows, header.cols);
+    }
+    RgbImage image = imageOf(original, maxval, maxPixels);
+    refuseIfShort(image.rows(), image.cols());
     return image;
 }
 
@@ -304,6 +357,10 @@ void bindErrors(py::module_& m) {
                                               py::make_tuple(error, py::handle(PyExc_ValueError)));
     py::register_exception<ParameterError>(m, "ParameterError",
                                            py::make_tuple(error, py::handle(PyExc_ValueError)));
+    py::register_exception<MemoryLimitError>(m, "MemoryLimitError",
+                                             py::make_tuple(error, py::handle(PyExc_MemoryError)));
+    py::register_exception<NonFiniteMeasureError>(
+        m, "NonFiniteMeasureError", py::make_tuple(error, py::handle(PyExc_ValueError)));
     py::register_exception<ProfileError>(m, "ProfileError",
                                          py::make_tuple(error, py::handle(PyExc_ValueError)));
 }
@@ -405,47 +462,53 @@ void bindEngine(py::module_& m) {
     py::class_<Lumetra2> engine(m, "Engine",
                                 "The engine of one original image (see lumetra.Engine).");
     engine.def(py::init([](py::handle original, const Parameters& parameters,
-                           std::optional<long long> maxval, long long threads) {
+                           std::optional<long long> maxval, long long threads,
+                           const py::object& maxPixels) {
                    if (threads < 0 || threads > std::numeric_limits<unsigned>::max()) {
                        throw py::value_error(
                            "threads must be 0 (every core) or a number of threads (got " +
                            std::to_string(threads) + ")");
                    }
-                   const RgbImage image = imageOf(original, maxval);
+                   const RgbImage image = originalOf(original, maxval, pixelLimitOf(maxPixels));
                    py::gil_scoped_release released;
                    return std::make_unique<Lumetra2>(
                        image, parameters, ExecutionOptions{static_cast<unsigned>(threads)});
                }),
                py::arg("original"), py::arg("params"), py::kw_only(),
-               py::arg("maxval") = py::none(), py::arg("threads") = 0);
+               py::arg("maxval") = py::none(), py::arg("threads") = 0,
+               py::arg("max_pixels") = py::none());
     engine.def(
         "score",
-        [](const Lumetra2& self, py::handle degraded, std::optional<long long> maxval) {
-            const RgbImage image = degradedImageOf(self, degraded, maxval);
+        [](const Lumetra2& self, py::handle degraded, std::optional<long long> maxval,
+           const py::object& maxPixels) {
+            const RgbImage image = degradedImageOf(self, degraded, maxval, pixelLimitOf(maxPixels));
             Comparison compared = [&] {
                 py::gil_scoped_release released;
                 return self.compare(image);
             }();
+            refuseNonFinite(compared, degraded);
             return py::make_tuple(compared.mobj(), compared.nobj(),
                                   arrayOf(std::move(compared.err())));
         },
         "(measure, score, error map) of a degraded image.", py::arg("degraded"), py::kw_only(),
-        py::arg("maxval") = py::none());
+        py::arg("maxval") = py::none(), py::arg("max_pixels") = py::none());
     engine.def(
         "explain",
-        [](const Lumetra2& self, py::handle degraded, std::optional<long long> maxval) {
-            const RgbImage image = degradedImageOf(self, degraded, maxval);
+        [](const Lumetra2& self, py::handle degraded, std::optional<long long> maxval,
+           const py::object& maxPixels) {
+            const RgbImage image = degradedImageOf(self, degraded, maxval, pixelLimitOf(maxPixels));
             Explanation explained = [&] {
                 py::gil_scoped_release released;
                 return self.explain(image);
             }();
+            refuseNonFinite(explained.comparison, degraded);
             Comparison& compared = explained.comparison;
             return py::make_tuple(compared.mobj(), compared.nobj(),
                                   arrayOf(std::move(compared.err())),
                                   mapsOf(std::move(explained.maps)), numbersOf(explained.numbers));
         },
         "(measure, score, error map, maps, numbers) of a degraded image.", py::arg("degraded"),
-        py::kw_only(), py::arg("maxval") = py::none());
+        py::kw_only(), py::arg("maxval") = py::none(), py::arg("max_pixels") = py::none());
     engine.def_property_readonly("rows", &Lumetra2::rows);
     engine.def_property_readonly("cols", &Lumetra2::cols);
     // A copy: the engine's own parameters must not change under it.
@@ -585,6 +648,8 @@ PYBIND11_MODULE(_core, m) {
     using namespace lumetra::python;
     m.doc() = "The binding of Lumetra's core; use the package lumetra.";
     m.attr("__version__") = LUMETRA_VERSION;
+    // What a built engine holds per pixel of its original, for caches that bound their memory.
+    m.attr("ENGINE_BYTES_PER_PIXEL") = lumetra::kEngineBytesPerPixel;
     bindErrors(m);
     bindParameters(m);
     bindEngine(m);
@@ -596,7 +661,8 @@ PYBIND11_MODULE(_core, m) {
           py::arg("display"));
     m.def(
         "read_image",
-        [](py::handle path) {
+        [](py::handle path, const py::object& maxPixels) {
+            const std::uint64_t limit = pixelLimitOf(maxPixels);
             const std::optional<std::string> name = pathOf(path);
             if (!name) {
                 throw py::type_error(std::string("read_image takes a path (got ") +
@@ -604,9 +670,10 @@ PYBIND11_MODULE(_core, m) {
             }
             const lumetra::RgbImage image = [&] {
                 py::gil_scoped_release released;
-                return lumetra::RgbImage(*name);
+                return lumetra::RgbImage(*name, limit);
             }();
             return py::make_tuple(samplesOf(image), image.maxval());
         },
-        "(H x W x 3 samples, maxval) of an image file.", py::arg("path"));
+        "(H x W x 3 samples, maxval) of an image file.", py::arg("path"), py::kw_only(),
+        py::arg("max_pixels") = py::none());
 }

@@ -176,3 +176,140 @@ def test_a_failed_pair_is_an_error_row_and_the_batch_goes_on(golden, tmp_path):
     # The command line's measure of this pair (tests/data/golden/expected.tsv).
     assert scored["error"] == "" and as_float32(scored["measure"]) == as_float32("736.982361")
     assert not os.path.exists(str(out) + ".sorting")
+
+
+def test_rows_naming_unusable_files_become_error_rows_and_resume_keeps_them(golden, tmp_path):
+    folder = tmp_path / "folder.ppm"
+    folder.mkdir()
+    fifo = tmp_path / "pipe.ppm"
+    os.mkfifo(fifo)
+    weird = tmp_path / 'a "quoted", line\nbroken näme.ppm'
+    shutil.copy(golden / "scene64__noise.ppm", weird)
+    reference = golden / "scene64.ppm"
+    # (reference, degraded, a word of the error; "" for a pair that scores)
+    rows = [
+        (reference, folder, "is a directory"),
+        (reference, fifo, "not a regular file"),
+        (reference, tmp_path / "nowhere" / "missing.ppm", "no such file"),
+        (reference, tmp_path / ("x" * 300 + ".ppm"), "File name too long"),
+        (folder, golden / "scene64__noise.ppm", "reference: "),
+        (tmp_path / "missing-reference.ppm", golden / "scene64__noise.ppm", "reference: "),
+        (reference, weird, ""),
+    ]
+    manifest = tmp_path / "manifest.csv"
+    with open(manifest, "w", newline="") as text:
+        csv.writer(text).writerows(
+            [("reference", "degraded"), *((str(r), str(d)) for r, d, _ in rows)]
+        )
+    out = tmp_path / "results.csv"
+    assert main([str(manifest), "--out", str(out), "--workers", "1"]) == EXIT_FAILURE
+    results = read_results(out)
+    assert [(row["reference"], row["degraded"]) for row in results] == [
+        (str(r), str(d)) for r, d, _ in rows
+    ]
+    for row, (_, _, word) in zip(results, rows):
+        if word:
+            assert word in row["error"] and row["measure"] == "", row
+        else:
+            assert row["error"] == "" and as_float32(row["measure"]) == as_float32("736.982361")
+    # Every line, the one with a line break in its path too, is read back whole: nothing is
+    # scored again and nothing is lost.
+    before = out.read_text()
+    assert main([str(manifest), "--out", str(out), "--resume", "--workers", "1"]) == EXIT_FAILURE
+    assert out.read_text() == before
+
+
+# A file stops growing at this many bytes in the batch below (RLIMIT_FSIZE): the header and a
+# few lines fit, the rest does not.
+RESULTS_SIZE_LIMIT = 700
+
+
+def _limit_file_size() -> None:
+    import resource
+
+    signal.signal(signal.SIGXFSZ, signal.SIG_IGN)  # a write past the limit fails with EFBIG
+    resource.setrlimit(resource.RLIMIT_FSIZE, (RESULTS_SIZE_LIMIT, RESULTS_SIZE_LIMIT))
+
+
+def test_results_that_cannot_be_written_stop_with_whole_lines_that_resume_completes(
+    golden, command_line, tmp_path
+):
+    manifest, pairs = make_manifest(golden, tmp_path, copies=1)  # 15 pairs, about 1.5 kB
+    values = command_line_values(command_line, tmp_path, pairs)
+    out = tmp_path / "results.csv"
+    stopped = subprocess.run(
+        [sys.executable, "-m", "lumetra.batch", str(manifest), "--out", str(out),
+         "--workers", "1", "--chunk-size", "1"],
+        capture_output=True, text=True, preexec_fn=_limit_file_size,
+        timeout=CLUSTER_TIMEOUT_SECONDS,
+    )
+    assert stopped.returncode == EXIT_FAILURE, stopped.stderr
+    assert f"lumetra.batch: cannot write {out}: File too large\n" in stopped.stderr
+    text = out.read_text()
+    assert 0 < len(text) <= RESULTS_SIZE_LIMIT and text.endswith("\n")  # whole lines only
+    kept = read_results(out)
+    assert 0 < len(kept) < len(pairs) and all(row["error"] == "" for row in kept)
+    assert sorted(path.name for path in tmp_path.iterdir()) == ["images", "manifest.csv",
+                                                                 "results.csv"]
+    assert main([str(manifest), "--out", str(out), "--resume", "--workers", "1"]) == EXIT_SUCCESS
+    assert_every_pair_once(read_results(out), pairs, values)
+
+
+def test_results_linked_to_a_full_device_are_refused_before_any_work(golden, tmp_path, capsys):
+    manifest = tmp_path / "manifest.csv"
+    manifest.write_text(f"reference,degraded\n{golden / 'scene64.ppm'},{golden / 'scene64.ppm'}\n")
+    out = tmp_path / "results.csv"
+    out.symlink_to("/dev/full")  # a full disk; the device itself is never the target
+    with pytest.raises(SystemExit) as exited:
+        main([str(manifest), "--out", str(out), "--workers", "1"])
+    assert exited.value.code == EXIT_USAGE
+    assert capsys.readouterr().err == f"lumetra.batch: cannot write {out}: No space left on device\n"
+    assert out.is_symlink() and Path("/dev/full").is_char_device()
+    assert sorted(path.name for path in tmp_path.iterdir()) == ["manifest.csv", "results.csv"]
+
+
+def test_a_lost_scheduler_ends_the_batch_and_resume_completes_it(golden, command_line, tmp_path):
+    manifest, pairs = make_manifest(golden, tmp_path, copies=2)  # 30 pairs
+    values = command_line_values(command_line, tmp_path, pairs)
+    out = tmp_path / "results.csv"
+    address = f"tcp://127.0.0.1:{free_port()}"
+    started: list[subprocess.Popen] = []
+
+    def start(*arguments: str, **pipes) -> subprocess.Popen:
+        pipes.setdefault("stdout", subprocess.DEVNULL)
+        pipes.setdefault("stderr", subprocess.DEVNULL)
+        process = subprocess.Popen([sys.executable, "-m", *arguments], text=True, **pipes)
+        started.append(process)
+        return process
+
+    watchdog = threading.Timer(CLUSTER_TIMEOUT_SECONDS, lambda: [p.kill() for p in started])
+    watchdog.start()
+    try:
+        scheduler = start("distributed.cli.dask_scheduler", "--host", "127.0.0.1", "--port",
+                          address.rsplit(":", 1)[1], "--no-dashboard")
+        start("distributed.cli.dask_worker", address, "--nthreads", "1", "--no-nanny",
+              "--host", "127.0.0.1", "--no-dashboard")
+        batch = start("lumetra.batch", str(manifest), "--out", str(out), "--scheduler",
+                      address, "--chunk-size", "1", "--verbose", stderr=subprocess.PIPE)
+        said = []
+        for line in batch.stderr:
+            said.append(line)
+            # The first pair is done: the scheduler goes away in the middle of the batch.
+            if scheduler.poll() is None and " pairs, " in line:
+                scheduler.kill()
+        status = batch.wait()
+    finally:
+        watchdog.cancel()
+        for process in started:
+            process.kill()
+            process.wait()
+    assert status == EXIT_FAILURE, "".join(said)
+    errors = [line for line in said if " pairs, " not in line]
+    assert errors == [
+        f"lumetra.batch: lost the Dask scheduler {address}; the pairs scored until then are in "
+        f"{out}: run again with --resume to score the others\n"
+    ], "".join(said)
+    scored = read_results(out)
+    assert 0 < len(scored) < len(pairs) and all(row["error"] == "" for row in scored)
+    assert main([str(manifest), "--out", str(out), "--resume", "--workers", "2"]) == EXIT_SUCCESS
+    assert_every_pair_once(read_results(out), pairs, values)

@@ -76,3 +76,43 @@ def test_the_engine_cache_drops_the_least_recently_used_beyond_its_budget():
     assert len(cache) == 2
     get("a", lumetra.Parameters(beta=2.0))  # other parameters, another engine
     assert built[-1] == "a" and len(cache) == 2
+
+
+def test_a_workers_engines_stay_within_their_share_of_its_memory_limit(golden: Path):
+    import dask
+    from distributed import Client, LocalCluster
+
+    from lumetra import distributed
+
+    # A limit whose engine share holds one and a half 64 x 64 engines: each new reference
+    # pushes the one before it out.
+    share = int(1.5 * 64 * 64 * distributed.ENGINE_BYTES_PER_PIXEL)
+    limit = int(share / distributed.ENGINE_MEMORY_SHARE) + 1
+    stems = ("scene64", "scene97x64", "scene128x96")
+    pairs = [(golden / f"{stem}.ppm", golden / f"{stem}__noise.ppm") for stem in stems]
+    # The worker runs in this process, with Dask's own memory actions off: the limit is far
+    # below what any process takes and serves only to size the cache.
+    no_memory_actions = {
+        f"distributed.worker.memory.{name}": False
+        for name in ("target", "spill", "pause", "terminate")
+    }
+    with dask.config.set(no_memory_actions), LocalCluster(
+        n_workers=1, threads_per_worker=1, processes=False, memory_limit=limit,
+        dashboard_address=":0",
+    ) as cluster, Client(cluster) as client:
+        frame = score_pairs(pairs, client=client, chunk_size=1)
+        [(held, count, budget)] = client.run(
+            lambda dask_worker: (
+                dask_worker.lumetra_engines.held_bytes,
+                len(dask_worker.lumetra_engines),
+                dask_worker.lumetra_engines._budget,
+            )
+        ).values()
+    assert budget == int(limit * distributed.ENGINE_MEMORY_SHARE)
+    # Only the newest engine (tasks run in the scheduler's order) is left, alone above the
+    # budget.
+    sizes = {rows * cols * distributed.ENGINE_BYTES_PER_PIXEL for rows, cols in
+             ((64, 64), (64, 97), (96, 128))}
+    assert count == 1 and held in sizes
+    for (reference, degraded), measure in zip(pairs, frame["measure"]):
+        assert measure == lumetra.Engine(reference).score(degraded).measure

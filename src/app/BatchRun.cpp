@@ -2,13 +2,17 @@
 
 #include <QThread>
 #include <cassert>
+#include <cstdint>
 #include <exception>
 #include <new>
 #include <optional>
 #include <string>
 #include <utility>
 
+#include "engine/EngineMemory.h"
 #include "image/Error.h"
+#include "image/ImageHeader.h"
+#include "image/SystemMemory.h"
 
 namespace lumetra {
 
@@ -61,7 +65,19 @@ BatchRun::~BatchRun() {
 // The worker thread only reads the members set at construction (and the atomic flag), so
 // the window may read them at the same time.
 BatchOutcome BatchRun::run() {
-    const Scorer scorer = _engine(RgbImage(localPath(_original)), _parameters);
+    // A comparison the machine cannot hold is refused from the original's header, before the
+    // original is read or the engine built, instead of the system ending the program.
+    const std::string original = localPath(_original);
+    const ImageHeader header = readImageHeader(original);
+    const std::string memoryShort = memoryProblem(
+        engineMemory(std::uint64_t{header.rows} * header.cols, 1, kBytesPerPixelInFlight),
+        availableMemory());
+    if (!memoryShort.empty()) {
+        throw MemoryLimitError("comparing against \"" + original + "\" (" +
+                               std::to_string(header.cols) + " x " + std::to_string(header.rows) +
+                               " pixels) " + memoryShort);
+    }
+    const Scorer scorer = _engine(RgbImage(original), _parameters);
     BatchOutcome outcome{static_cast<int>(_degraded.size()), 0, 0};
     if (_cancelRequested.load()) return outcome;  // asked while the engine was being built
     emit started(outcome.total);

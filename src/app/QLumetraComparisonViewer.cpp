@@ -10,6 +10,7 @@
 
 #include "app/DialogFileChooser.h"
 #include "app/ErrorMapPicture.h"
+#include "app/FileSaving.h"
 #include "app/Lumetra2Explainer.h"
 #include "app/MessageBoxNotifier.h"
 #include "app/PixelProbe.h"
@@ -252,8 +253,9 @@ bool QLumetraComparisonViewer::saveImage(const QString& path) {
     const QImage classic = _images.classicPicture.isNull()
                                ? errorMapImage(_request.comparison.err())
                                : _images.classicPicture;
-    if (classic.save(path, "PNG")) return true;
-    _notifier->warning(tr("Cannot write the image \"%1\".").arg(path));
+    const QString problem = savePng(path, classic);
+    if (problem.isEmpty()) return true;
+    _notifier->warning(tr("The image was not saved: %1").arg(problem));
     return false;
 }
 

@@ -7,6 +7,7 @@
 #include "app/DialogFileChooser.h"
 #include "app/ErrorMapPicture.h"
 #include "app/FileNames.h"
+#include "app/FileSaving.h"
 #include "app/MessageBoxNotifier.h"
 
 namespace lumetra {
@@ -41,8 +42,9 @@ QSize QLumetraErrorMapDialog::wantedSize() const {
 }
 
 bool QLumetraErrorMapDialog::saveImage(const QString& path) {
-    if (ui.label->pixmap().toImage().save(path, "PNG")) return true;
-    _notifier->warning(tr("Cannot write the image \"%1\".").arg(path));
+    const QString problem = savePng(path, ui.label->pixmap().toImage());
+    if (problem.isEmpty()) return true;
+    _notifier->warning(tr("The image was not saved: %1").arg(problem));
     return false;
 }
 

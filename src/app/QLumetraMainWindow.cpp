@@ -12,7 +12,6 @@
 #include <QModelIndex>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QScreen>
 #include <QStyle>
 #include <QTableWidgetItem>
@@ -25,6 +24,7 @@
 #include "app/BatchRun.h"
 #include "app/DialogFileChooser.h"
 #include "app/FileNames.h"
+#include "app/FileSaving.h"
 #include "app/HelpText.h"
 #include "app/MessageBoxNotifier.h"
 #include "app/QLumetraComparisonViewer.h"
@@ -518,11 +518,9 @@ bool QLumetraMainWindow::exportResults(const QString& path) {
     const QByteArray csv =
         resultsCsv({_originalFile, _resultParameters}, _degradedFiles, _comparisons, _failures)
             .toUtf8();
-    QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly) && file.write(csv) == csv.size() && file.commit()) {
-        return true;
-    }
-    _notifier->warning(tr("Cannot write the results to \"%1\": %2").arg(path, file.errorString()));
+    const QString problem = saveBytes(path, csv);
+    if (problem.isEmpty()) return true;
+    _notifier->warning(tr("The results were not exported: %1").arg(problem));
     return false;
 }
 

@@ -9,6 +9,7 @@
 
 #include "app/ParameterForm.h"
 #include "args/CsvRow.h"
+#include "engine/Comparison.h"
 
 namespace lumetra {
 
@@ -76,8 +77,13 @@ QString resultsCsv(const ResultsSource& source, const QStringList& files,
     for (qsizetype k = 0; k < files.size(); ++k) {
         const std::optional<Comparison>& result = comparisons[static_cast<std::size_t>(k)];
         QStringList fields{files[k]};
-        if (result) {
+        const std::string measureFault = result ? measureProblem(*result) : std::string();
+        if (result && measureFault.empty()) {
             fields << csvNumber(result->mobj()) << csvNumber(result->nobj()) << QString();
+        } else if (result) {
+            // A measure that is not a finite number is no result: a failed row, with the
+            // command line's reason.
+            fields << QString() << QString() << QString::fromStdString(measureFault);
         } else {
             fields << QString() << QString() << failures[k];
         }

@@ -2,6 +2,7 @@
 
 #include <oneapi/tbb/task_arena.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <filesystem>
@@ -24,6 +25,7 @@
 #include "cli/RunReport.h"
 #include "cli/TextFormat.h"
 #include "engine/Comparison.h"
+#include "engine/EngineMemory.h"
 #include "engine/Explanation.h"
 #include "engine/Lumetra2.h"
 #include "engine/Parameters.h"
@@ -82,6 +84,7 @@ struct FileJob {
     // --report.
     const std::vector<fs::path>& reportImages;
     HeatMapOutput* reportHeatMaps;
+    std::uint64_t maxPixels;  // --max-pixels
 };
 
 const Array<float>* errorMapOf(const Scored& scored) {
@@ -173,9 +176,9 @@ FileResult processFile(const FileJob& job, const std::string& path, std::size_t 
         std::optional<RgbImage> degraded;
         try {
             // A file of another size is refused for the price of its header.
-            const ImageHeader header = readImageHeader(path);
+            const ImageHeader header = readImageHeader(path, job.maxPixels);
             engine.checkSize(path, header.rows, header.cols);
-            degraded.emplace(path);
+            degraded.emplace(path, job.maxPixels);
             engine.checkSize(path, *degraded);
             if (!job.reportImages.empty()) {
                 // A picture that cannot be written fails the row, like any other map.
@@ -205,6 +208,13 @@ FileResult processFile(const FileJob& job, const std::string& path, std::size_t 
             result.error = "cannot score \"" + path + "\": " + e.what();
             return result;
         }
+    }
+    // A measure that is not a finite number is no result: the row fails with the reason.
+    const std::string measureFault = measureProblem(*comparison);
+    if (!measureFault.empty()) {
+        result.error = "cannot score \"" + path + "\": " + measureFault;
+        result.explanation.reset();
+        return result;
     }
     result.scores = Scores{comparison->mobj(), comparison->nobj()};
     // The error map's percentiles, taken once (a copy and a partial sort of the map) and only
@@ -244,8 +254,30 @@ int runInArena(const Options& options, const Console& console) {
     const std::vector<std::string>& degraded = options.degraded;
     const std::size_t count = degraded.size();
 
+    // Files scored at once and the memory they and the engine take, known from the original's
+    // header: a run the machine cannot hold is refused before anything large is allocated.
+    const ImageHeader originalHeader = readImageHeader(options.original, options.maxPixels);
+    const std::uint64_t pixels = std::uint64_t{originalHeader.rows} * originalHeader.cols;
+    const Scoring scoring =
+        options.explain || options.explanationMapDir ? Scoring::Explained : Scoring::Plain;
+    const std::uint64_t memoryFactor = scoring == Scoring::Explained ? kExplainedMemoryFactor : 1;
+    const std::optional<std::uint64_t> available = availableMemory();
+    const auto threads = static_cast<unsigned>(tbb::this_task_arena::max_concurrency());
+    const unsigned jobs =
+        options.jobs ? *options.jobs : automaticJobs(threads, pixels * memoryFactor, available);
+    const std::string memoryShort =
+        memoryProblem(engineMemory(pixels, std::min<std::size_t>(jobs, count),
+                                   kBytesPerPixelInFlight * memoryFactor),
+                      available);
+    if (!memoryShort.empty()) {
+        throw MemoryLimitError("scoring against \"" + options.original + "\" (" +
+                               decimalText(originalHeader.cols) + " x " +
+                               decimalText(originalHeader.rows) + " pixels) " + memoryShort +
+                               (options.jobs && *options.jobs > 1 ? "; try fewer --jobs" : ""));
+    }
+
     // The original is kept only when heat maps are drawn over it or the report shows it.
-    std::optional<RgbImage> original(std::in_place, options.original);
+    std::optional<RgbImage> original(std::in_place, options.original, options.maxPixels);
     const Lumetra2 engine = buildEngine(*original, options);
     const bool heatMapsOverOriginal =
         options.heatOnOriginal && (options.heatMapDir || options.reportDir);
@@ -265,8 +297,6 @@ int runInArena(const Options& options, const Console& console) {
     std::vector<std::string> inputPaths = degraded;
     inputPaths.push_back(options.original);
     const InputFiles inputs(inputPaths);
-    const Scoring scoring =
-        options.explain || options.explanationMapDir ? Scoring::Explained : Scoring::Plain;
     // A heat-map folder that cannot be made fails each heat map's write, and so its row.
     HeatMapOutput heatMaps(
         options, prepareMaps(options.heatMapDir, degraded, kHeatMapSuffix, nullptr, nullptr).paths,
@@ -289,16 +319,10 @@ int runInArena(const Options& options, const Console& console) {
     }
     const bool rowsWaitForHeatMaps =
         heatMaps.deferred() || (reportHeatMaps && reportHeatMaps->deferred());
-    const FileJob job{engine,  maps,     inputs,       options.gates,
-                      scoring, heatMaps, reportImages, reportHeatMaps ? &*reportHeatMaps : nullptr};
-
-    const auto threads = static_cast<unsigned>(tbb::this_task_arena::max_concurrency());
-    const std::uint64_t memoryFactor = scoring == Scoring::Explained ? kExplainedMemoryFactor : 1;
-    const unsigned jobs =
-        options.jobs
-            ? *options.jobs
-            : automaticJobs(threads, std::uint64_t{engine.rows()} * engine.cols() * memoryFactor,
-                            availableMemory());
+    const FileJob job{
+        engine,           maps,     inputs,       options.gates,
+        scoring,          heatMaps, reportImages, reportHeatMaps ? &*reportHeatMaps : nullptr,
+        options.maxPixels};
 
     RowColumns columns;
     if (options.gates.any()) columns.gate = GateColumn::Shown;

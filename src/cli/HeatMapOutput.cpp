@@ -67,7 +67,9 @@ std::string HeatMapOutput::take(std::size_t i, const Array<float>& map,
     try {
         writeFloatMapPfm(_spills[i].string(), map);
     } catch (const std::exception& e) {
-        return e.what();
+        // The heat map is what fails; the hidden file its map waits in is only the reason.
+        return "cannot write \"" + _paths[i].string() +
+               "\": its error map cannot wait for the run's shared scale (" + e.what() + ")";
     }
     const MapPercentiles taken = percentiles != nullptr ? *percentiles : percentilesOf(map);
     _p99s[i] = taken.p99;

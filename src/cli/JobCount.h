@@ -7,22 +7,15 @@
 #include <cstdint>
 #include <optional>
 
-namespace lumetra {
+#include "engine/EngineMemory.h"  // kBytesPerPixelInFlight
+#include "image/SystemMemory.h"   // availableMemory()
 
-// Memory one file in flight takes per pixel: its image and opponent planes, its edge maps and
-// spectra, the bands the decomposition has in hand and the comparison's maps (about 60 bytes
-// at the worst moment).  Measured: scoring two 1920 x 1080 files at once peaked 74 MB (36 bytes
-// per pixel) above scoring one; rounded up for headroom.
-inline constexpr std::uint64_t kBytesPerPixelInFlight = 96;
+namespace lumetra {
 
 // At least 1 and at most `threads` (1 when the thread count is unknown, 0): as many files as
 // `availableBytes` holds at kBytesPerPixelInFlight for each of `pixels` pixels.  Without a
 // figure for the free memory, the thread count.
 unsigned automaticJobs(unsigned threads, std::uint64_t pixels,
                        std::optional<std::uint64_t> availableBytes);
-
-// The memory the system can still hand out without swapping (MemAvailable of
-// /proc/meminfo), or nullopt when it is not known.
-std::optional<std::uint64_t> availableMemory();
 
 }  // namespace lumetra

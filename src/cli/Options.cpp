@@ -13,6 +13,8 @@
 #include "args/NumberText.h"
 #include "cli/ProfileOption.h"
 #include "image/Error.h"
+#include "image/ImageHeader.h"
+#include "image/RgbImage.h"
 #include "model/ViewingGeometry.h"
 
 #ifndef LUMETRA_VERSION
@@ -34,7 +36,8 @@ constexpr const char* kDescription =
     "(the measure mapped onto the 1 to 5 quality scale).";
 
 constexpr const char* kFooter =
-    "Exit status: 0 when every file was scored, 1 when any file failed (its row says why), "
+    "Exit status: 0 when every file was scored, 1 when any file failed (its row says why) or "
+    "the run needs more memory than is available, "
     "2 for a usage error or an unusable original, 3 when every file was scored but one crossed "
     "a quality gate (--fail-above, --fail-below, --fail-p99-above; with any of them the rows "
     "end with a gate column naming the gates each file crossed). 1 and 2 win over 3.";
@@ -116,6 +119,14 @@ std::string checkJobs(const std::string& text) {
     const std::optional<unsigned> jobs = readUnsigned(text);
     if (jobs && *jobs >= 1 && *jobs <= kMaxJobs) return {};
     return "Value " + text + " not in range 1 to " + decimalText(kMaxJobs);
+}
+
+// The check of --max-pixels: a decimal number from 1 to RgbImage::kMaxPixels.
+std::string checkMaxPixels(const std::string& text) {
+    const std::optional<unsigned> most = readUnsigned(text);
+    if (most && maxPixelsProblem(*most).empty()) return {};
+    return "must be a whole number from 1 to " + decimalText(RgbImage::kMaxPixels) + " (got " +
+           text + ")";
 }
 
 constexpr const char* kPpdHelp =
@@ -334,6 +345,18 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::ostre
     CLI::Option* const displayOption = app.add_option("--display", display, kDisplayHelp)
                                            ->type_name("WIDTH_PX,WIDTH_CM,DISTANCE_CM");
     ppdOption->excludes(displayOption);
+    const auto readMaxPixels = [&options](const CLI::results_t& texts) {
+        const std::optional<unsigned> most = readUnsigned(texts.front());
+        if (most) options.maxPixels = *most;
+        return most.has_value();
+    };
+    app.add_option("--max-pixels", readMaxPixels,
+                   "Refuse image files of more than N pixels, from their header and before "
+                   "reading their pixels (default and largest: " +
+                       decimalText(RgbImage::kMaxPixels) +
+                       "); for a service scoring files from untrusted sources")
+        ->check(CLI::Validator(checkMaxPixels, "N"))
+        ->option_text("N");
     CLI::Option* const profileOption =
         app.add_option("--profile", options.profile, kProfileHelp)->type_name("PROFILE.json");
 

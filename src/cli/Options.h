@@ -4,6 +4,7 @@
 // and usage errors itself (to the streams it is given) and says which exit status that ends
 // with; everything else is left to the batch run.
 
+#include <cstdint>
 #include <filesystem>
 #include <iosfwd>
 #include <optional>
@@ -13,6 +14,7 @@
 #include "cli/QualityGates.h"
 #include "engine/Parameters.h"
 #include "image/ColourMap.h"
+#include "image/RgbImage.h"
 
 namespace lumetra {
 
@@ -41,6 +43,9 @@ struct Options {
     // --ppd, --display or --profile was given: the pixels per degree (parameters.pixelsPerDegree)
     // is printed with the results.
     bool showViewing = false;
+    // Most pixels an image file may have (--max-pixels), checked from its header before any
+    // pixel is allocated: 1 .. RgbImage::kMaxPixels.
+    std::uint64_t maxPixels = RgbImage::kMaxPixels;
 };
 
 // Exit statuses of the program.

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <cmath>
+#include <string>
+
 #include "image/Array.h"
 
 namespace lumetra {
@@ -24,5 +27,16 @@ class Comparison {
     float _nobj;
     Array<float> _err;
 };
+
+// Why a comparison is not a result: "the measure is not a finite number (nan); the parameters
+// or viewing conditions lie outside what the model covers"; empty when the measure is finite.
+// Every front end fails the file with this message instead of reporting the measure.
+inline std::string measureProblem(const Comparison& comparison) {
+    const float measure = comparison.mobj();
+    if (std::isfinite(measure)) return {};
+    const char* value = std::isnan(measure) ? "nan" : (measure > 0.0f ? "inf" : "-inf");
+    return std::string("the measure is not a finite number (") + value +
+           "); the parameters or viewing conditions lie outside what the model covers";
+}
 
 }  // namespace lumetra

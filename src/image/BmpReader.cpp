@@ -104,7 +104,7 @@ BmpHeader parseAndCheckHeader(const ImageSource& source) {
     if (compression == kBitfields && header.bitsPerPixel != 16 && header.bitsPerPixel != 32) {
         failToRead(path, "malformed BMP header (bit fields need 16 or 32 bits per pixel)");
     }
-    checkDimensions(path, header.width, header.height);
+    checkDimensions(source, header.width, header.height);
 
     // Rows are padded to whole 4-byte words.  width < 2^28 and at most 32 bits per pixel keep
     // the stride below 2^34; stride * height may not fit, so it is compared by division.

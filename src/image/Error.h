@@ -43,4 +43,18 @@ class ParameterError : public Error {
     using Error::Error;
 };
 
+// Not enough memory for what was asked: "needs about 68.7 GB; 21.3 GB available", said before
+// anything large is allocated.
+class MemoryLimitError : public Error {
+  public:
+    using Error::Error;
+};
+
+// A comparison whose measure came out infinite or not a number: parameters or viewing
+// conditions far outside what the model covers.  Never a result.
+class NonFiniteMeasureError : public Error {
+  public:
+    using Error::Error;
+};
+
 }  // namespace lumetra

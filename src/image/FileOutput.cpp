@@ -130,7 +130,11 @@ void writeFileAtomically(const std::string& path, const std::function<bool(std::
         close(fd);
         throw Error(cannotWrite(path, std::strerror(error)));
     }
-    writeAndClose(path, file, write);
+    // On the disk before the rename: after a crash the name holds the old file or the new one
+    // whole, never one whose blocks were not yet written.
+    writeAndClose(path, file, [&](std::FILE* out) {
+        return write(out) && std::fflush(out) == 0 && fsync(fileno(out)) == 0;
+    });
     if (std::rename(temporary.name().c_str(), path.c_str()) != 0) {
         throw Error(cannotWrite(path, std::strerror(errno)));
     }

@@ -8,6 +8,7 @@
 // the same checks, so the header alone already refuses what the full read would refuse before
 // touching pixel data.
 
+#include <cassert>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -87,19 +88,27 @@ void failToRead(const std::string& path, const std::string& reason) {
     throw ImageReadError("cannot read image \"" + path + "\": " + reason);
 }
 
-void checkDimensions(const std::string& path, std::uint64_t width, std::uint64_t height) {
-    if (width == 0 || height == 0) failToRead(path, "width or height is 0");
-    if (width > RgbImage::kMaxPixels || height > RgbImage::kMaxPixels ||
-        width * height > RgbImage::kMaxPixels) {
-        failToRead(path, "image too large: " + std::to_string(width) + " x " +
-                             std::to_string(height) + " pixels, at most " +
-                             std::to_string(RgbImage::kMaxPixels) + " allowed");
+void checkDimensions(const ImageSource& source, std::uint64_t width, std::uint64_t height) {
+    if (width == 0 || height == 0) failToRead(source.path, "width or height is 0");
+    // Each side is checked alone first, so the product cannot overflow.
+    const std::uint64_t most = source.maxPixels;
+    if (width > most || height > most || width * height > most) {
+        failToRead(source.path, "image too large: " + std::to_string(width) + " x " +
+                                    std::to_string(height) + " pixels, at most " +
+                                    std::to_string(most) + " allowed");
     }
 }
 
-RgbImage readImageFile(const std::string& path) {
+std::string maxPixelsProblem(std::uint64_t maxPixels) {
+    if (maxPixels >= 1 && maxPixels <= RgbImage::kMaxPixels) return {};
+    return "must be a whole number from 1 to " + std::to_string(RgbImage::kMaxPixels) + " (got " +
+           std::to_string(maxPixels) + ")";
+}
+
+RgbImage readImageFile(const std::string& path, std::uint64_t maxPixels) {
+    assert(maxPixelsProblem(maxPixels).empty());
     const OpenImage image = openImage(path);
-    const ImageSource source{path, image.file.get(), image.size};
+    const ImageSource source{path, image.file.get(), image.size, maxPixels};
     switch (image.format) {
         case Format::Netpbm:
             return readNetpbm(source);
@@ -113,9 +122,10 @@ RgbImage readImageFile(const std::string& path) {
     return readBmp(source);
 }
 
-ImageHeader readImageHeader(const std::string& path) {
+ImageHeader readImageHeader(const std::string& path, std::uint64_t maxPixels) {
+    assert(maxPixelsProblem(maxPixels).empty());
     const OpenImage image = openImage(path);
-    const ImageSource source{path, image.file.get(), image.size};
+    const ImageSource source{path, image.file.get(), image.size, maxPixels};
     switch (image.format) {
         case Format::Netpbm:
             return readNetpbmHeader(source);

@@ -24,15 +24,19 @@ struct ImageSource {
     const std::string& path;
     std::FILE* file;
     std::uint64_t size;  // bytes in the file
+    // Most pixels the caller accepts (at most RgbImage::kMaxPixels); checked from the header,
+    // before any pixel is allocated.
+    std::uint64_t maxPixels;
 };
 
 // Throws ImageReadError('cannot read image "<path>": <reason>').
 [[noreturn]] void failToRead(const std::string& path, const std::string& reason);
 
-// Refuses an empty image and one with more than RgbImage::kMaxPixels pixels.
-void checkDimensions(const std::string& path, std::uint64_t width, std::uint64_t height);
+// Refuses an empty image and one with more than source.maxPixels pixels.
+void checkDimensions(const ImageSource& source, std::uint64_t width, std::uint64_t height);
 
-// Reads the image at path with the reader its first bytes call for.
-RgbImage readImageFile(const std::string& path);
+// Reads the image at path with the reader its first bytes call for, refusing one of more than
+// maxPixels pixels before decoding it.
+RgbImage readImageFile(const std::string& path, std::uint64_t maxPixels);
 
 }  // namespace lumetra

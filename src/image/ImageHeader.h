@@ -7,6 +7,11 @@
 
 namespace lumetra {
 
+// Largest pixel count accepted from a file (2^28): keeps a corrupt or hostile header from
+// asking for gigabytes before a single sample is read.  A caller may lower it (a service taking
+// untrusted uploads), never raise it.
+inline constexpr std::uint64_t kMaxImagePixels = std::uint64_t{1} << 28;
+
 struct ImageHeader {
     std::uint32_t rows = 0;
     std::uint32_t cols = 0;
@@ -19,7 +24,12 @@ struct ImageHeader {
 // Every check that RgbImage(path) makes before decoding pixels is made here too (format, empty
 // or oversized image, a file too short for its declared pixels where that shows from the
 // header and the file's length), with the same ImageReadError.  So a caller that needs a given
-// size can refuse a file for the price of its header.
-ImageHeader readImageHeader(const std::string& path);
+// size can refuse a file for the price of its header.  An image of more than maxPixels pixels
+// is refused ("image too large"); maxPixels must pass maxPixelsProblem.
+ImageHeader readImageHeader(const std::string& path, std::uint64_t maxPixels = kMaxImagePixels);
+
+// Why maxPixels cannot be a pixel limit: "must be a whole number from 1 to 268435456 (got 0)";
+// empty when it is one (1 .. kMaxImagePixels).  Front ends put the option's name before it.
+std::string maxPixelsProblem(std::uint64_t maxPixels);
 
 }  // namespace lumetra

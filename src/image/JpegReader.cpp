@@ -145,7 +145,7 @@ class JpegRead {
         _call.errors.base.error_exit = onJpegError;
         _call.errors.base.emit_message = onJpegMessage;
         if (!runJpegStep(readHeaderStep, _call)) failJpeg(source, _call);
-        checkDimensions(source.path, _call.info.image_width, _call.info.image_height);
+        checkDimensions(source, _call.info.image_width, _call.info.image_height);
         checkLength(source);
     }
 

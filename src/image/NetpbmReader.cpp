@@ -223,7 +223,7 @@ std::uint64_t leastRasterBytes(const NetpbmHeader& header) {
 
 NetpbmHeader parseAndCheckHeader(const ImageSource& source) {
     const NetpbmHeader header = NetpbmHeaderParser(source.file, source.path).parse();
-    checkDimensions(source.path, header.width, header.height);
+    checkDimensions(source, header.width, header.height);
     if (header.maxval == 0) {
         failToRead(source.path, "malformed header: the maximum sample value is 0");
     }

@@ -139,7 +139,7 @@ class PngRead {
         _call.info = png_create_info_struct(_call.png);
         if (_call.info == nullptr) failToRead(source.path, "out of memory");
         if (!runPngStep(readInfoStep, _call)) failPng(source, _call);
-        checkDimensions(source.path, _call.width, _call.height);
+        checkDimensions(source, _call.width, _call.height);
         // A header that declares far more pixels than the file could hold, however well they
         // compress, is refused before the pixels are allocated (a 150-byte file must not cost
         // gigabytes).  Interlacing only adds filter bytes, so the plain layout is the least.

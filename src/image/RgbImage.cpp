@@ -17,7 +17,8 @@ bool sameSize(const Array<unsigned>& a, const Array<unsigned>& b) {
 
 }  // namespace
 
-RgbImage::RgbImage(std::string path) : RgbImage(readImageFile(path)) {}
+RgbImage::RgbImage(std::string path, std::uint64_t maxPixels)
+    : RgbImage(readImageFile(path, maxPixels)) {}
 
 RgbImage::RgbImage(Array<unsigned> r, Array<unsigned> g, Array<unsigned> b, unsigned maxval)
     : _rows(r.rows()),

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "image/Array.h"
+#include "image/ImageHeader.h"
 
 namespace lumetra {
 
@@ -17,9 +18,8 @@ class RgbImage {
     // Maximum sample value of a default-constructed image and the default of a hand-built one.
     static constexpr unsigned kDefaultMaxval = 255;
 
-    // Largest pixel count accepted from a file (2^28): keeps a corrupt or hostile header from
-    // asking for gigabytes before a single sample is read.
-    static constexpr std::uint64_t kMaxPixels = std::uint64_t{1} << 28;
+    // Largest pixel count accepted from a file (image/ImageHeader.h).
+    static constexpr std::uint64_t kMaxPixels = kMaxImagePixels;
 
     // An empty image: 0 rows, 0 columns, three 0 x 0 planes, maxval 255.
     RgbImage() = default;
@@ -30,9 +30,10 @@ class RgbImage {
     // (255 for 8-bit PNG, JPEG and BMP, 65535 for 16-bit PNG); grey images give R = G = B and
     // alpha is dropped.  Throws ImageReadError naming the file and the reason when the file
     // cannot be read, is not a supported image, is cut short or corrupt, or declares an empty
-    // or oversized image.  readImageHeader (image/ImageHeader.h) gives the size alone.
-    // Safe to call from several threads at once.
-    explicit RgbImage(std::string path);
+    // or oversized image: more than maxPixels pixels (at most kMaxPixels), refused from the
+    // header before any pixel is allocated.  readImageHeader (image/ImageHeader.h) gives the
+    // size alone.  Safe to call from several threads at once.
+    explicit RgbImage(std::string path, std::uint64_t maxPixels = kMaxPixels);
 
     // An image built from three planes of equal size whose samples are at most maxval.
     // Throws std::invalid_argument when the planes differ in size, maxval is 0 or a sample

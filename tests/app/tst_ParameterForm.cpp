@@ -78,6 +78,21 @@ void tst_ParameterForm::unusableFieldGetsItsOwnProblem_data() {
                                 << "b must be a finite number (got inf)";
     QTest::newRow("zero pixels per degree") << ParameterField::PixelsPerDegree << "0"
                                             << "pixels per degree must be greater than 0 (got 0)";
+    // The rest of the values every front end refuses, with the command line's messages.
+    QTest::newRow("nan alpha") << ParameterField::Alpha << "nan"
+                               << "alpha must be a finite number (got nan)";
+    QTest::newRow("minus infinite beta") << ParameterField::Beta << "-inf"
+                                         << "beta must be a finite number (got -inf)";
+    QTest::newRow("negative co") << ParameterField::Co << "-0.5"
+                                 << "co must be at least 0 (got -0.5)";
+    QTest::newRow("negative pixels per degree")
+        << ParameterField::PixelsPerDegree << "-1"
+        << "pixels per degree must be greater than 0 (got -1)";
+    QTest::newRow("nan pixels per degree") << ParameterField::PixelsPerDegree << "nan"
+                                           << "pixels per degree must be a finite number (got nan)";
+    QTest::newRow("infinite pixels per degree")
+        << ParameterField::PixelsPerDegree << "inf"
+        << "pixels per degree must be a finite number (got inf)";
     QTest::newRow("pixels per degree with a comma")
         << ParameterField::PixelsPerDegree << "60,5"
         << "pixels per degree must be a number, with \".\" as the decimal point (got \"60,5\")";

@@ -47,6 +47,7 @@ class tst_ResultFormat : public QObject {
     void csvStartsWithTheSourceAsComments();
     void csvKeepsFullFloatPrecision();
     void csvGivesReasonOfFailedRows();
+    void csvFailsRowsWhoseMeasureIsNotFinite();
     void csvQuotesAwkwardFields();
 };
 
@@ -142,6 +143,20 @@ void tst_ResultFormat::csvGivesReasonOfFailedRows() {
     const QString csv = lumetra::resultsCsv({}, {"a.ppm", "b.ppm"}, results, {"", "b is broken"});
     QCOMPARE(dataLines(csv),
              QStringList({"file,measure,score,error", "a.ppm,0.5,4,", "b.ppm,,,b is broken"}));
+}
+
+void tst_ResultFormat::csvFailsRowsWhoseMeasureIsNotFinite() {
+    std::vector<std::optional<Comparison>> results;
+    results.emplace_back(scored(std::numeric_limits<float>::quiet_NaN(), -1.0f));
+    results.emplace_back(scored(std::numeric_limits<float>::infinity(), 1.0f));
+    const QStringList lines =
+        dataLines(lumetra::resultsCsv({}, {"a.ppm", "b.ppm"}, results, {"", ""}));
+    QCOMPARE(lines.size(), 3);
+    // No measure and no score: the row fails with the reason the command line gives.
+    QVERIFY2(lines[1].startsWith("a.ppm,,,the measure is not a finite number (nan); "),
+             qPrintable(lines[1]));
+    QVERIFY2(lines[2].startsWith("b.ppm,,,the measure is not a finite number (inf); "),
+             qPrintable(lines[2]));
 }
 
 void tst_ResultFormat::csvQuotesAwkwardFields() {

@@ -5,11 +5,13 @@
 #include <gtest/gtest.h>
 #include <spawn.h>
 #include <stb/stb_image.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
+#include <csignal>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -610,6 +612,81 @@ TEST_F(LumetraCommand, UsageErrorOrUnusableOriginalEndsWithStatusTwoAndNoRows) {
     }
 }
 
+// Viewing conditions far outside what the model covers give a measure that is not a number:
+// every row fails with the reason (status 1), none reports the measure.
+TEST_F(LumetraCommand, MeasureThatIsNotFiniteFailsItsRow) {
+    for (const char* ppd : {"1e30", "1e-30"}) {
+        for (const bool explain : {false, true}) {
+            std::vector<std::string> words = {"--format", "csv", "--ppd", ppd};
+            if (explain) words.push_back("--explain");
+            words.insert(words.end(), {golden("scene64.ppm"), golden("scene64__noise.ppm"),
+                                       golden("scene64__copy.ppm")});
+            const ProgramRun r = run(words);
+            const std::string what = std::string(ppd) + (explain ? " explained" : "");
+            EXPECT_EQ(r.status, 1) << what;
+            const std::vector<Record> rows = parseCsv(r.out);
+            ASSERT_EQ(rows.size(), 3u) << what;
+            for (std::size_t i = 1; i < rows.size(); ++i) {
+                EXPECT_EQ(rows[i][1], "") << what;  // no measure
+                EXPECT_EQ(rows[i][2], "") << what;  // no score
+                EXPECT_NE(rows[i][3].find("the measure is not a finite number"), std::string::npos)
+                    << rows[i][3];
+            }
+        }
+    }
+}
+
+// --max-pixels refuses an original above the limit from its header (status 2, no rows); at
+// the image's own size it scores as without the limit.
+TEST_F(LumetraCommand, PixelLimitRefusesFilesAboveItFromTheirHeader) {
+    const std::string original = golden("scene64.ppm"), degraded = golden("scene64__noise.ppm");
+    const ProgramRun refused = run({"--max-pixels", "4095", original, degraded});
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_EQ(refused.out, "");
+    EXPECT_EQ(refused.err, "lumetra: cannot read image \"" + original +
+                               "\": image too large: 64 x 64 pixels, at most 4095 allowed\n");
+    const ProgramRun limited = run({"--format", "csv", "--max-pixels", "4096", original, degraded});
+    const ProgramRun unlimited = run({"--format", "csv", original, degraded});
+    EXPECT_EQ(limited.status, 0) << limited.err;
+    EXPECT_EQ(limited.out, unlimited.out);
+}
+
+// The system's free memory in bytes (MemAvailable), 0 when it is not reported.
+std::uint64_t availableBytes() {
+    std::ifstream meminfo("/proc/meminfo");
+    std::string name;
+    std::uint64_t kibibytes = 0;
+    while (meminfo >> name >> kibibytes) {
+        if (name == "MemAvailable:") return kibibytes * 1024;
+        meminfo.ignore(256, '\n');
+    }
+    return 0;
+}
+
+// An original whose engine cannot fit in memory is refused before anything is allocated,
+// with what it needs and what there is, instead of the system killing the program.
+TEST_F(LumetraCommand, RunTooLargeForTheMemoryIsRefusedBeforeItStarts) {
+    // 16000 x 16000 pixels need about 65 GB: above what this machine has, or skipped.
+    constexpr std::uint64_t kSide = 16000;
+    if (availableBytes() == 0 || availableBytes() > 60'000'000'000) {
+        GTEST_SKIP() << "the machine has room for the engine";
+    }
+    // A sparse file: the pixels are never read, so the disk holds only the header.
+    const std::string header = "P6\n16000 16000\n255\n";
+    const fs::path huge = _dir / "huge.ppm";
+    writeFile(huge, header);
+    fs::resize_file(huge, header.size() + kSide * kSide * 3);
+    const ProgramRun r = run({huge.string(), huge.string()});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err.rfind("lumetra: scoring against \"" + huge.string() +
+                              "\" (16000 x 16000 pixels) needs about ",
+                          0),
+              0u)
+        << r.err;
+    EXPECT_NE(r.err.find(" GB available"), std::string::npos) << r.err;
+}
+
 // ---------------------------------------------------------------------------------------------
 // Map files
 
@@ -734,6 +811,57 @@ std::vector<std::string> partialFiles(const fs::path& dir) {
         if (name.find(".partial-") != std::string::npos) found.push_back(entry.path().string());
     }
     return found;
+}
+
+// A disk that fills up: every file of the run may grow to kFullDiskBytes and no further
+// (RLIMIT_FSIZE, which the program inherits, with SIGXFSZ ignored so that a write past it fails
+// with EFBIG as a full disk's fails with ENOSPC).  Each output too large for it fails by name,
+// every file left is whole, and no temporary or spilled file stays behind.
+TEST_F(LumetraCommand, FullDiskFailsEachOutputByNameAndLeavesOnlyWholeFiles) {
+    // Above the rows and a 64 x 64 error map PNG, below a 64 x 64 float map (16 kB).
+    constexpr rlim_t kFullDiskBytes = 8192;
+    const fs::path out = _dir / "out";
+    const std::vector<std::string> kinds = {"error", "float", "heat", "explain", "report"};
+    std::vector<std::string> words = {"--format", "csv"};
+    const std::vector<std::string> options = {"--error-maps", "--float-maps", "--heatmaps",
+                                              "--explain-maps", "--report"};
+    for (std::size_t k = 0; k < kinds.size(); ++k) {
+        words.insert(words.end(), {options[k], (out / kinds[k]).string()});
+    }
+    words.insert(words.end(), {golden("scene64.ppm"), golden("scene64__noise.ppm")});
+
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const rlimit full{kFullDiskBytes, saved.rlim_max};
+    void (*const savedHandler)(int) = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &full), 0);
+    const ProgramRun r = run(words);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, savedHandler);
+
+    EXPECT_EQ(r.status, 1) << r.err;
+    const std::vector<Record> rows = parseCsv(r.out);
+    ASSERT_EQ(rows.size(), 2u) << r.out;
+    EXPECT_NE(rows[1][1], "");  // the scores stay
+    for (const char* map :
+         {"float/scene64__noise.errmap.pfm", "explain/scene64__noise.share.pfm"}) {
+        EXPECT_NE(rows[1][3].find("cannot write \"" + (out / map).string() + "\": File too large"),
+                  std::string::npos)
+            << rows[1][3];
+    }
+    EXPECT_EQ(partialFiles(out), std::vector<std::string>{});
+    for (const auto& entry : fs::recursive_directory_iterator(out)) {
+        if (!entry.is_regular_file()) continue;
+        const std::string name = entry.path().filename().string();
+        EXPECT_NE(name.front(), '.') << "a hidden spill file stayed: " << entry.path();
+        EXPECT_NE(entry.path().extension(), ".pfm") << "a float map larger than the disk";
+        if (entry.path().extension() == ".png") {
+            int width = 0, height = 0, channels = 0;
+            unsigned char* pixels = stbi_load(entry.path().c_str(), &width, &height, &channels, 0);
+            EXPECT_NE(pixels, nullptr) << entry.path() << " is not a whole PNG";
+            stbi_image_free(pixels);
+        }
+    }
 }
 
 class LumetraCommandBadMapPlace : public LumetraCommand,

@@ -155,6 +155,8 @@ TEST(Options, ParametersThatDoNotValidateAreAUsageError) {
         {{"--co", "-inf"}, "co must be a finite number (got -inf)"},
         {{"-a", "0"}, "a must be other than 0 (got 0)"},
         {{"--offset", "inf"}, "b must be a finite number (got inf)"},
+        {{"--co", "-0.5"}, "co must be at least 0 (got -0.5)"},
+        {{"--beta", "-inf"}, "beta must be a finite number (got -inf)"},
         {{"--beta", "-1", "--slope", "-0"},
          "beta must be greater than 0 (got -1); a must be other than 0 (got -0)"},
     };
@@ -176,6 +178,21 @@ TEST(Options, NumbersThatAreNotWholeNumbersAreConversionErrors) {
         EXPECT_EQ(p.parsed.exitStatus, kExitUsage) << message;
         EXPECT_EQ(p.err, message + "\nRun with --help for more information.\n");
     }
+}
+
+TEST(Options, PixelLimitIsAWholeNumberUpToTheReadersOwn) {
+    const std::pair<const char*, const char*> refused[] = {
+        {"0", "0"}, {"268435457", "268435457"}, {"-1", "-1"}, {"1.5", "1.5"}, {"lots", "lots"}};
+    for (const auto& [text, shown] : refused) {
+        expectUsageError({"--max-pixels", text},
+                         std::string("--max-pixels: must be a whole number from 1 to 268435456 "
+                                     "(got ") +
+                             shown + ")");
+    }
+    EXPECT_EQ(parse({"o.ppm", "d.ppm"}).parsed.options->maxPixels, RgbImage::kMaxPixels);
+    EXPECT_EQ(parse({"--max-pixels", "1", "o.ppm", "d.ppm"}).parsed.options->maxPixels, 1u);
+    EXPECT_EQ(parse({"--max-pixels", "268435456", "o.ppm", "d.ppm"}).parsed.options->maxPixels,
+              RgbImage::kMaxPixels);
 }
 
 TEST(Options, GatesAreReadOnlyWhenGiven) {

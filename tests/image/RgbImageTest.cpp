@@ -518,6 +518,41 @@ INSTANTIATE_TEST_SUITE_P(AllFormats, RgbImageHeader,
                                          kImages + "greya3x2_16bit.png", kGolden + "scene97x64.ppm",
                                          "cut.png", "cut.jpg", "cut.bmp"));
 
+// A caller's pixel limit (a service taking untrusted files): one pixel short of the image is
+// refused by the header and by the full read alike, with the limit in the message; the
+// image's own pixel count is accepted.
+TEST_P(RgbImageHeader, CallersPixelLimitRefusesFromTheHeader) {
+    const TempDir dir;
+    writeSixteenSquare(dir);
+    const std::string path =
+        GetParam().find('/') == std::string::npos ? dir.path(GetParam()) : GetParam();
+    const ImageHeader size = readImageHeader(path);
+    const std::uint64_t pixels = std::uint64_t{size.rows} * size.cols;
+    const std::string tooLarge = "image too large: " + std::to_string(size.cols) + " x " +
+                                 std::to_string(size.rows) + " pixels, at most " +
+                                 std::to_string(pixels - 1) + " allowed";
+    const auto expectRefused = [&](auto&& read) {
+        try {
+            read();
+            ADD_FAILURE() << path << " read under a limit of " << pixels - 1 << " pixels";
+        } catch (const ImageReadError& e) {
+            EXPECT_EQ(std::string(e.what()), "cannot read image \"" + path + "\": " + tooLarge);
+        }
+    };
+    expectRefused([&] { return readImageHeader(path, pixels - 1); });
+    expectRefused([&] { return RgbImage(path, pixels - 1); });
+    EXPECT_EQ(readImageHeader(path, pixels).rows, size.rows);
+    EXPECT_EQ(RgbImage(path, pixels).cols(), size.cols);
+}
+
+TEST(RgbImage, PixelLimitMustBeFromOneToTheLargest) {
+    EXPECT_EQ(maxPixelsProblem(0), "must be a whole number from 1 to 268435456 (got 0)");
+    EXPECT_EQ(maxPixelsProblem(RgbImage::kMaxPixels + 1),
+              "must be a whole number from 1 to 268435456 (got 268435457)");
+    EXPECT_EQ(maxPixelsProblem(1), "");
+    EXPECT_EQ(maxPixelsProblem(RgbImage::kMaxPixels), "");
+}
+
 TEST(RgbImage, HeaderIsReadWithoutTouchingThePixels) {
     const TempDir dir;
     writeSixteenSquare(dir);
