@@ -13,7 +13,7 @@ import os
 import stat
 import tempfile
 from pathlib import Path
-from typing import Callable, TextIO
+from typing import BinaryIO, Callable, TextIO
 
 # The mode a new file gets before the umask, as open() gives one.
 _NEW_FILE_MODE = 0o666
@@ -46,17 +46,27 @@ def write_text_atomically(path: Path, write: Callable[[TextIO], None]) -> None:
     OutputError
         When the file cannot be made, written, flushed or renamed; nothing partial is left.
     """
+    _write_atomically(path, write, binary=False)
+
+
+def write_bytes_atomically(path: Path, write: Callable[[BinaryIO], None]) -> None:
+    """`write_text_atomically` for a binary file (a picture, a NumPy archive)."""
+    _write_atomically(path, write, binary=True)
+
+
+def _write_atomically(path: Path, write: Callable, binary: bool) -> None:
     path = Path(path)
+    mode, text = ("wb", {}) if binary else ("w", {"encoding": "utf-8", "newline": ""})
     try:
         if os.path.lexists(path) and not stat.S_ISREG(os.lstat(path).st_mode):
-            with open(path, "w", encoding="utf-8", newline="") as through:
+            with open(path, mode, **text) as through:
                 write(through)
             return
         handle, name = tempfile.mkstemp(dir=path.parent, prefix=f"{path.name}.partial-")
     except OSError as error:
         raise cannot_write(path, error) from error
     try:
-        with os.fdopen(handle, "w", encoding="utf-8", newline="") as temporary:
+        with os.fdopen(handle, mode, **text) as temporary:
             write(temporary)
             temporary.flush()
             os.fsync(temporary.fileno())

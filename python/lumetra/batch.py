@@ -16,7 +16,6 @@ import csv
 import io
 import logging
 import math
-import os
 import sys
 import time
 from pathlib import Path
@@ -24,7 +23,7 @@ from typing import Callable, Optional, TextIO
 
 from distributed import Client
 
-from lumetra._core import ParameterError, Parameters, Profile, ProfileError, display_ppd
+from lumetra._core import ParameterError, Parameters, Profile, display_ppd
 from lumetra._files import LineAppender, OutputError, write_text_atomically
 from lumetra.distributed import (
     COLUMNS,

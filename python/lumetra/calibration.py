@@ -21,6 +21,7 @@ import numpy as np
 from scipy import optimize, stats
 
 from lumetra._core import Parameters
+from lumetra._files import write_bytes_atomically
 from lumetra.pooling import PoolingInputs
 
 log = logging.getLogger("lumetra.calibration")
@@ -206,11 +207,8 @@ class ResultCache:
     def store(self, key: str, values: dict) -> None:
         if self.folder is None:
             return
-        target = self._path(key)
-        temporary = target.with_name(f".{target.stem}.{os.getpid()}.tmp.npz")
         # Uncompressed: float error maps barely compress, and loading is then just a read.
-        np.savez(temporary, **values)
-        os.replace(temporary, target)
+        write_bytes_atomically(self._path(key), lambda out: np.savez(out, **values))
 
 
 @dataclass
@@ -524,25 +522,8 @@ def agreement(predicted: np.ndarray, opinion: np.ndarray) -> FitFigures:
     )
 
 
-def write_json_atomically(path: Path, text: str) -> None:
-    """Write `text` to `path` through a temporary file in the same folder and a rename, so a
-    reader never sees half a file and a failed write leaves the old one."""
-    path = Path(path)
-    temporary = path.with_name(f".{path.name}.{os.getpid()}.tmp")
-    try:
-        with open(temporary, "w", encoding="utf-8") as out:
-            out.write(text)
-            out.flush()
-            os.fsync(out.fileno())
-        os.replace(temporary, path)
-    except BaseException:
-        temporary.unlink(missing_ok=True)
-        raise
-
-
 __all__ = [
     "FIGURES", "FitFigures", "Mapping", "ResultCache", "Scored", "Scores", "ScoresError",
     "agreement", "bootstrap", "figures", "fit_linear", "fit_logistic", "fit_mapping",
     "logistic", "read_scores", "reference_folds", "reference_indices", "score_with_cache",
-    "write_json_atomically",
 ]

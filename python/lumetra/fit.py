@@ -30,6 +30,7 @@ from scipy import optimize, stats
 
 import lumetra
 from lumetra._core import ParameterError, Parameters
+from lumetra._files import write_text_atomically
 from lumetra.calibration import (
     Mapping,
     ResultCache,
@@ -40,7 +41,6 @@ from lumetra.calibration import (
     read_scores,
     reference_folds,
     score_with_cache,
-    write_json_atomically,
 )
 from lumetra.pooling import PooledSet
 
@@ -541,9 +541,10 @@ def main(argv: Optional[list[str]] = None) -> int:
     except ValueError as error:
         options.exit(EXIT_FAILURE, f"{PROGRAM}: the fitted profile is not usable: {error}\n")
     try:
-        write_json_atomically(args.out, json.dumps(document, indent=2, allow_nan=False) + "\n")
-    except OSError as error:
-        options.exit(EXIT_FAILURE, f"{PROGRAM}: {args.out}: {error}\n")
+        text = json.dumps(document, indent=2, allow_nan=False) + "\n"
+        write_text_atomically(args.out, lambda out: out.write(text))
+    except OSError as error:  # OutputError names the file and the reason
+        options.exit(EXIT_FAILURE, f"{PROGRAM}: {error}\n")
     print_report(report, study, fit, sys.stdout)
     return EXIT_FAILURE if failures else EXIT_SUCCESS
 

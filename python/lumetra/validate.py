@@ -23,6 +23,7 @@ from typing import Optional, TextIO
 import numpy as np
 
 from lumetra._core import ParameterError, Parameters
+from lumetra._files import write_bytes_atomically
 from lumetra.calibration import (
     FIGURES,
     ResultCache,
@@ -174,10 +175,10 @@ def plot(path: Path, measure: np.ndarray, scores: Scores, among: np.ndarray) -> 
     axes.set_title(f"{scores.path.name}: {len(among)} pairs")
     axes.legend(fontsize="small")
     figure.tight_layout()
-    temporary = path.with_name(f".{path.stem}.tmp{path.suffix}")
-    figure.savefig(temporary, format="png")
-    pyplot.close(figure)
-    temporary.replace(path)
+    try:
+        write_bytes_atomically(path, lambda out: figure.savefig(out, format="png"))
+    finally:
+        pyplot.close(figure)
 
 
 def load_profile(path: Path):
