@@ -24,6 +24,7 @@
 #include "ImageArrays.h"
 #include "args/NumberText.h"
 #include "engine/Comparison.h"
+#include "engine/DisplayText.h"
 #include "engine/EngineMemory.h"
 #include "engine/Explanation.h"
 #include "engine/Lumetra2.h"
@@ -606,38 +607,14 @@ void bindProfile(py::module_& m) {
                            [](const std::string& text) { return parseProfile(text, "<pickle>"); }));
 }
 
-// --display WIDTH_PX,WIDTH_CM,DISTANCE_CM as the command line reads it: three numbers, each
-// finite and greater than 0, and a pixels per degree that the parameters accept.  The messages
-// are the command line's, without its program name.
+// --display WIDTH_PX,WIDTH_CM,DISTANCE_CM as the command line reads it, with its messages
+// less the program's name.
 double displayPixelsPerDegreeOf(const std::string& text) {
-    constexpr const char* kFields[] = {"WIDTH_PX", "WIDTH_CM", "DISTANCE_CM"};
-    std::vector<std::string> fields(1);
-    for (const char c : text) {
-        if (c == ',') {
-            fields.emplace_back();
-        } else {
-            fields.back() += c;
-        }
+    try {
+        return pixelsPerDegreeOfDisplay(text);
+    } catch (const ParameterError& error) {
+        throw py::value_error(std::string("--display: ") + error.what());
     }
-    std::vector<double> sizes;
-    for (const std::string& field : fields) {
-        const std::optional<double> size = readDouble(field);
-        if (!size || fields.size() != std::size(kFields)) {
-            throw py::value_error(
-                "--display: expected three numbers WIDTH_PX,WIDTH_CM,DISTANCE_CM (got " + text +
-                ")");
-        }
-        if (!std::isfinite(*size) || *size <= 0.0) {
-            throw py::value_error("--display: " + std::string(kFields[sizes.size()]) +
-                                  " must be a finite number greater than 0 (got " + field + ")");
-        }
-        sizes.push_back(*size);
-    }
-    Parameters probe;
-    probe.pixelsPerDegree = displayPixelsPerDegree(sizes[0], sizes[1], sizes[2]);
-    const std::vector<std::string> found = probe.problems();
-    if (!found.empty()) throw py::value_error("--display: " + found.front());
-    return probe.pixelsPerDegree;
 }
 
 }  // namespace

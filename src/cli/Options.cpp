@@ -12,6 +12,7 @@
 
 #include "args/NumberText.h"
 #include "cli/ProfileOption.h"
+#include "engine/DisplayText.h"
 #include "image/Error.h"
 #include "image/ImageHeader.h"
 #include "image/RgbImage.h"
@@ -142,7 +143,6 @@ constexpr const char* kProfileHelp =
     "conditions and score mapping (a line or a logistic curve) replace the defaults.  Options "
     "given here win over it: --ppd, --display, --alpha and the others; -a and -b replace a "
     "linear profile's slope or offset, and a logistic profile's curve only when both are given";
-constexpr const char* kDisplayFields[] = {"WIDTH_PX", "WIDTH_CM", "DISTANCE_CM"};
 
 // A number option read by readDouble into `value`; text that is not a number ends the parse
 // with CLI11's conversion error.
@@ -165,41 +165,14 @@ double checkedPixelsPerDegree(const std::string& option, double pixelsPerDegree)
     return pixelsPerDegree;
 }
 
-// The text between the commas of `text`, empty fields included: "1,,2" -> {"1", "", "2"}.
-std::vector<std::string> commaFields(const std::string& text) {
-    std::vector<std::string> fields(1);
-    for (const char c : text) {
-        if (c == ',') {
-            fields.emplace_back();
-        } else {
-            fields.back() += c;
-        }
+// The pixels per degree of --display WIDTH_PX,WIDTH_CM,DISTANCE_CM, with the option named in
+// its usage error.
+double pixelsPerDegreeOfDisplayOption(const std::string& text) {
+    try {
+        return pixelsPerDegreeOfDisplay(text);
+    } catch (const ParameterError& error) {
+        throw CLI::ValidationError(std::string("lumetra: --display: ") + error.what());
     }
-    return fields;
-}
-
-// The pixels per degree of --display WIDTH_PX,WIDTH_CM,DISTANCE_CM: three numbers, each
-// finite and greater than 0.
-double pixelsPerDegreeOfDisplay(const std::string& text) {
-    const std::vector<std::string> fields = commaFields(text);
-    std::vector<double> sizes;
-    for (const std::string& field : fields) {
-        const std::optional<double> size = readDouble(field);
-        if (!size || fields.size() != std::size(kDisplayFields)) {
-            throw CLI::ValidationError(
-                "lumetra: --display: expected three numbers "
-                "WIDTH_PX,WIDTH_CM,DISTANCE_CM (got " +
-                text + ")");
-        }
-        if (!std::isfinite(*size) || *size <= 0.0) {
-            throw CLI::ValidationError(
-                "lumetra: --display: " + std::string(kDisplayFields[sizes.size()]) +
-                " must be a finite number greater than 0 (got " + field + ")");
-        }
-        sizes.push_back(*size);
-    }
-    return checkedPixelsPerDegree("--display",
-                                  displayPixelsPerDegree(sizes[0], sizes[1], sizes[2]));
 }
 
 // One masking switch as a pair of flags, --NAME and --no-NAME; the last one given wins.
@@ -382,7 +355,7 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::ostre
         }
         // The viewing geometry, when given, replaces the standard one and is printed.
         if (ppd) p.pixelsPerDegree = checkedPixelsPerDegree("--ppd", *ppd);
-        if (*displayOption) p.pixelsPerDegree = pixelsPerDegreeOfDisplay(display);
+        if (*displayOption) p.pixelsPerDegree = pixelsPerDegreeOfDisplayOption(display);
         options.showViewing = ppd || *displayOption || *profileOption;
         // Values the parameters refuse are reported like any other usage error.
         validateAsUsage(p);
