@@ -13,9 +13,11 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <iterator>
 #include <limits>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <type_traits>
 #include <utility>
 #include <variant>
@@ -75,22 +77,16 @@ float toFloat(double value) {
     return static_cast<float>(value);
 }
 
-template <typename>
-struct FieldOf;
-template <typename T>
-struct FieldOf<T Parameters::*> {
-    using Type = T;
-};
-
 // A parameter as a read-write property; a value that does not validate raises ValueError
-// and leaves the parameters as they were.
-template <auto member>
-void addField(py::class_<Parameters>& parameters, const char* name, const char* doc) {
-    using Type = typename FieldOf<decltype(member)>::Type;
+// and leaves the parameters as they were.  A float field takes a Python float (a double), which
+// toFloat narrows.
+template <typename Type>
+void addField(py::class_<Parameters>& parameters, std::string_view name, Type Parameters::*member,
+              const std::string& doc) {
     using Given = std::conditional_t<std::is_same_v<Type, float>, double, Type>;
     parameters.def_property(
-        name, [](const Parameters& p) { return p.*member; },
-        [](Parameters& p, Given value) {
+        std::string(name).c_str(), [member](const Parameters& p) { return p.*member; },
+        [member](Parameters& p, Given value) {
             Parameters changed = p;
             if constexpr (std::is_same_v<Type, float>) {
                 changed.*member = toFloat(value);
@@ -100,7 +96,7 @@ void addField(py::class_<Parameters>& parameters, const char* name, const char* 
             changed.validate();
             p = changed;
         },
-        doc);
+        doc.c_str());
 }
 
 // The line's coefficients, or the logistic curve's: "a=0.000751, b=3.8" or
@@ -156,24 +152,33 @@ void addLineField(py::class_<Parameters>& parameters, const char* name, const ch
 }
 
 std::string parametersRepr(const Parameters& p) {
-    return "lumetra.Parameters(alpha=" + numberText(p.alpha) + ", beta=" + numberText(p.beta) +
-           ", co=" + numberText(p.co) + ", " + mappingRepr(p.mapping) +
-           ", intra_a=" + boolText(p.intraA) + ", inter_a=" + boolText(p.interA) +
-           ", intra_c1=" + boolText(p.intraC1) + ", inter_c1=" + boolText(p.interC1) +
-           ", intra_c2=" + boolText(p.intraC2) + ", inter_c2=" + boolText(p.interC2) +
-           ", ppd=" + numberText(p.pixelsPerDegree) + ")";
+    std::string text = "lumetra.Parameters(";
+    for (const NumberField& field : kNumberFields) {
+        text += std::string(field.key) + "=" + numberText(p.*field.member) + ", ";
+    }
+    text += mappingRepr(p.mapping);
+    for (const SwitchField& field : kSwitchFields) {
+        text += ", " + std::string(field.key) + "=" + boolText(p.*field.member);
+    }
+    return text + ", ppd=" + numberText(p.pixelsPerDegree) + ")";
 }
 
-// The pickled state: twelve values as before the mapping could be a curve (a and b first),
-// then the curve's coefficients or None.
-constexpr std::size_t kLineStateCount = 12;
-constexpr std::size_t kStateCount = 13;
+// The pickled state: the number fields, the line's a and b, the switches and ppd, as before
+// the mapping could be a curve; then the curve's coefficients or None.
+constexpr std::size_t kLineStateCount = std::size(kNumberFields) + 2 + std::size(kSwitchFields) + 1;
+constexpr std::size_t kStateCount = kLineStateCount + 1;
 
 py::tuple parametersState(const Parameters& p) {
     const auto* line = std::get_if<LinearMapping>(&p.mapping);
     const LinearMapping shown = line != nullptr ? *line : LinearMapping{};
-    return py::make_tuple(p.alpha, p.beta, p.co, shown.a, shown.b, p.intraA, p.interA, p.intraC1,
-                          p.interC1, p.intraC2, p.interC2, p.pixelsPerDegree, logisticTuple(p));
+    py::list state;
+    for (const NumberField& field : kNumberFields) state.append(p.*field.member);
+    state.append(shown.a);
+    state.append(shown.b);
+    for (const SwitchField& field : kSwitchFields) state.append(p.*field.member);
+    state.append(p.pixelsPerDegree);
+    state.append(logisticTuple(p));
+    return py::tuple(state);
 }
 
 Parameters parametersOfState(const py::tuple& state) {
@@ -181,18 +186,14 @@ Parameters parametersOfState(const py::tuple& state) {
         throw py::value_error("not a pickled lumetra.Parameters");
     }
     Parameters p;
-    p.alpha = state[0].cast<float>();
-    p.beta = state[1].cast<float>();
-    p.co = state[2].cast<float>();
-    p.mapping = LinearMapping{state[3].cast<float>(), state[4].cast<float>()};
-    if (state.size() == kStateCount && !state[12].is_none()) p.mapping = logisticOf(state[12]);
-    p.intraA = state[5].cast<bool>();
-    p.interA = state[6].cast<bool>();
-    p.intraC1 = state[7].cast<bool>();
-    p.interC1 = state[8].cast<bool>();
-    p.intraC2 = state[9].cast<bool>();
-    p.interC2 = state[10].cast<bool>();
-    p.pixelsPerDegree = state[11].cast<double>();
+    std::size_t k = 0;
+    for (const NumberField& field : kNumberFields) p.*field.member = state[k++].cast<float>();
+    const auto a = state[k++].cast<float>();
+    const auto b = state[k++].cast<float>();
+    p.mapping = LinearMapping{a, b};
+    for (const SwitchField& field : kSwitchFields) p.*field.member = state[k++].cast<bool>();
+    p.pixelsPerDegree = state[k++].cast<double>();
+    if (state.size() == kStateCount && !state[k].is_none()) p.mapping = logisticOf(state[k]);
     p.validate();
     return p;
 }
@@ -407,9 +408,9 @@ void bindParameters(py::module_& m) {
         py::arg("inter_c1") = d.interC1, py::arg("intra_c2") = d.intraC2,
         py::arg("inter_c2") = d.interC2,
         py::arg_v("ppd", d.pixelsPerDegree, numberText(d.pixelsPerDegree).c_str()));
-    addField<&Parameters::alpha>(parameters, "alpha", "Exponent of the block weight (>= 0).");
-    addField<&Parameters::beta>(parameters, "beta", "Exponent of the Minkowski mean (> 0).");
-    addField<&Parameters::co>(parameters, "co", "Weight where the edge structure changed.");
+    for (const NumberField& field : kNumberFields) {
+        addField(parameters, field.key, field.member, std::string(field.what) + ".");
+    }
     addLineField<&LinearMapping::a>(parameters, "a",
                                     "Slope of the score line (not 0); None under a curve.");
     addLineField<&LinearMapping::b>(parameters, "b",
@@ -445,13 +446,10 @@ void bindParameters(py::module_& m) {
         "The score of a measure (or of an array of measures) under these parameters' mapping, "
         "as the engine scores: clamped to 1 .. 5, -1 for a measure that is not a finite number.",
         py::arg("measure"));
-    addField<&Parameters::intraA>(parameters, "intra_a", "Intra-channel masking of A.");
-    addField<&Parameters::interA>(parameters, "inter_a", "Inter-channel switch of A.");
-    addField<&Parameters::intraC1>(parameters, "intra_c1", "Intra-channel masking of C1.");
-    addField<&Parameters::interC1>(parameters, "inter_c1", "Masking of C1 by A and C2.");
-    addField<&Parameters::intraC2>(parameters, "intra_c2", "Intra-channel masking of C2.");
-    addField<&Parameters::interC2>(parameters, "inter_c2", "Inter-channel switch of C2.");
-    addField<&Parameters::pixelsPerDegree>(parameters, "ppd", "Pixels per degree (> 0).");
+    for (const SwitchField& field : kSwitchFields) {
+        addField(parameters, field.key, field.member, std::string(field.what) + ".");
+    }
+    addField(parameters, "ppd", &Parameters::pixelsPerDegree, "Pixels per degree (> 0).");
     parameters.def("__repr__", &parametersRepr);
     parameters.def(
         "__eq__", [](const Parameters& p, const Parameters& q) { return p == q; },

@@ -214,21 +214,16 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::ostre
     app.add_option("DEGRADED", options.degraded, "Degraded images of the original's size")
         ->required();
 
-    addNumber(app, "--alpha", p.alpha, "Exponent of the 32 x 32 block weight");
-    addNumber(app, "--beta", p.beta, "Exponent of the Minkowski mean");
-    addNumber(app, "--co", p.co, "Weight of pixels where the edge structure changed");
+    for (const NumberField& field : kNumberFields) {
+        addNumber(app, "--" + optionNameOf(field.key), p.*field.member, std::string(field.what));
+    }
     LinearMapping line;
     addNumber(app, "-a,--slope", line.a,
               "Slope of the score line: score = offset - slope x measure");
     addNumber(app, "-b,--offset", line.b, "Score of a zero measure");
-    addSwitch(app, "intra-a", p.intraA, "Intra-channel masking of the A bands");
-    addSwitch(app, "inter-a", p.interA, "Inter-channel switch of A (no masking step of its own)");
-    addSwitch(app, "intra-c1", p.intraC1, "Intra-channel masking of the C1 bands");
-    addSwitch(app, "inter-c1", p.interC1, "Masking of the C1 bands by the A and C2 bands");
-    addSwitch(app, "intra-c2", p.intraC2,
-              "Intra-channel masking of the C2 bands, then their masking by C1");
-    addSwitch(app, "inter-c2", p.interC2,
-              "Inter-channel switch of C2 (no masking step of its own)");
+    for (const SwitchField& field : kSwitchFields) {
+        addSwitch(app, optionNameOf(field.key), p.*field.member, std::string(field.what));
+    }
 
     const std::map<std::string, OutputFormat> formats{{"table", OutputFormat::Table},
                                                       {"csv", OutputFormat::Csv},

@@ -6,22 +6,6 @@ namespace lumetra {
 
 namespace {
 
-struct NumberOption {
-    const char* name;
-    float Parameters::*member;
-};
-constexpr NumberOption kNumberOptions[] = {
-    {"--alpha", &Parameters::alpha}, {"--beta", &Parameters::beta}, {"--co", &Parameters::co}};
-
-struct SwitchOption {
-    const char* name;
-    bool Parameters::*member;
-};
-constexpr SwitchOption kSwitchOptions[] = {
-    {"--intra-a", &Parameters::intraA},   {"--inter-a", &Parameters::interA},
-    {"--intra-c1", &Parameters::intraC1}, {"--inter-c1", &Parameters::interC1},
-    {"--intra-c2", &Parameters::intraC2}, {"--inter-c2", &Parameters::interC2}};
-
 constexpr const char* kSlope = "--slope";
 constexpr const char* kOffset = "--offset";
 
@@ -46,14 +30,22 @@ ScoreMapping mappingWithOptions(const ScoreMapping& profile, const LinearMapping
 Parameters profileWithOptions(const Profile& profile, const Parameters& given,
                               const LinearMapping& givenLine, const CLI::App& app) {
     Parameters p = profile.parameters;
-    for (const NumberOption& option : kNumberOptions) {
-        if (app.count(option.name) > 0) p.*(option.member) = given.*(option.member);
+    for (const NumberField& field : kNumberFields) {
+        if (app.count("--" + optionNameOf(field.key)) > 0) p.*field.member = given.*field.member;
     }
-    for (const SwitchOption& option : kSwitchOptions) {
-        if (app.count(option.name) > 0) p.*(option.member) = given.*(option.member);
+    for (const SwitchField& field : kSwitchFields) {
+        if (app.count("--" + optionNameOf(field.key)) > 0) p.*field.member = given.*field.member;
     }
     p.mapping = mappingWithOptions(profile.parameters.mapping, givenLine, app);
     return p;
+}
+
+std::string optionNameOf(std::string_view key) {
+    std::string name(key);
+    for (char& c : name) {
+        if (c == '_') c = '-';
+    }
+    return name;
 }
 
 Profile loadProfileAsUsage(const std::string& path) {

@@ -4,6 +4,7 @@
 // run's starting point, each option given on the command line winning over the profile.
 
 #include <string>
+#include <string_view>
 
 #include "engine/Parameters.h"
 #include "engine/Profile.h"
@@ -21,6 +22,10 @@ namespace lumetra {
 // are given.  Throws CLI::ValidationError for a lone -a or -b with a logistic profile.
 Parameters profileWithOptions(const Profile& profile, const Parameters& given,
                               const LinearMapping& givenLine, const CLI::App& app);
+
+// The command line's name of a parameter field: its key with '-' for '_' ("intra-c1"), without
+// the leading "--".
+std::string optionNameOf(std::string_view key);
 
 // loadProfile(path), with a ProfileError as the usage error "lumetra: <its message>".
 Profile loadProfileAsUsage(const std::string& path);

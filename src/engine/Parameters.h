@@ -6,6 +6,7 @@
 // whether they are usable.
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/BandMasking.h"
@@ -50,6 +51,33 @@ struct Parameters {
 
     bool operator==(const Parameters&) const = default;
 };
+
+// The model's named values, listed once for every front end.  The key is the profile's JSON
+// key and the Python keyword; the command line's option is the key with '-' for '_'
+// ("--intra-c1"); `what` is the help text all of them show.
+struct NumberField {
+    std::string_view key;
+    float Parameters::*member;
+    std::string_view what;
+};
+inline constexpr NumberField kNumberFields[] = {
+    {"alpha", &Parameters::alpha, "Exponent of the 32 x 32 block weight (>= 0)"},
+    {"beta", &Parameters::beta, "Exponent of the Minkowski mean (> 0)"},
+    {"co", &Parameters::co, "Weight of pixels where the edge structure changed (>= 0)"}};
+
+struct SwitchField {
+    std::string_view key;
+    bool Parameters::*member;
+    std::string_view what;
+};
+inline constexpr SwitchField kSwitchFields[] = {
+    {"intra_a", &Parameters::intraA, "Intra-channel masking of the A bands"},
+    {"inter_a", &Parameters::interA, "Inter-channel switch of A (no masking step of its own)"},
+    {"intra_c1", &Parameters::intraC1, "Intra-channel masking of the C1 bands"},
+    {"inter_c1", &Parameters::interC1, "Masking of the C1 bands by the A and C2 bands"},
+    {"intra_c2", &Parameters::intraC2,
+     "Intra-channel masking of the C2 bands, then their masking by C1"},
+    {"inter_c2", &Parameters::interC2, "Inter-channel switch of C2 (no masking step of its own)"}};
 
 // How an engine runs, as opposed to what it computes.
 struct ExecutionOptions {

@@ -28,22 +28,6 @@ constexpr std::int64_t kFormatVersion = 1;
 // A quoted value in a message is cut to this many characters.
 constexpr std::size_t kShownValueChars = 40;
 
-// The model parameters under "parameters", by JSON key.
-struct NumberKey {
-    const char* key;
-    float Parameters::*member;
-};
-constexpr NumberKey kNumberKeys[] = {
-    {"alpha", &Parameters::alpha}, {"beta", &Parameters::beta}, {"co", &Parameters::co}};
-struct SwitchKey {
-    const char* key;
-    bool Parameters::*member;
-};
-constexpr SwitchKey kSwitchKeys[] = {
-    {"intra_a", &Parameters::intraA},   {"inter_a", &Parameters::interA},
-    {"intra_c1", &Parameters::intraC1}, {"inter_c1", &Parameters::interC1},
-    {"intra_c2", &Parameters::intraC2}, {"inter_c2", &Parameters::interC2}};
-
 // The JSON path of each value Parameters::problems() names, by the name its messages start
 // with.
 struct ProblemPath {
@@ -198,12 +182,12 @@ void readParameters(const Reader& r, const Json& value, Parameters& p) {
     for (const auto& [key, item] : value.items()) {
         const std::string where = member(path, key);
         const auto isKey = [&name = key](const auto& known) { return name == known.key; };
-        if (const auto* n = std::find_if(std::begin(kNumberKeys), std::end(kNumberKeys), isKey);
-            n != std::end(kNumberKeys)) {
+        if (const auto* n = std::find_if(std::begin(kNumberFields), std::end(kNumberFields), isKey);
+            n != std::end(kNumberFields)) {
             p.*(n->member) = r.floatNumber(item, where);
         } else if (const auto* s =
-                       std::find_if(std::begin(kSwitchKeys), std::end(kSwitchKeys), isKey);
-                   s != std::end(kSwitchKeys)) {
+                       std::find_if(std::begin(kSwitchFields), std::end(kSwitchFields), isKey);
+                   s != std::end(kSwitchFields)) {
             p.*(s->member) = r.flag(item, where);
         } else {
             r.fail(where, "unknown key");
@@ -373,8 +357,9 @@ std::string profileJson(const Profile& profile) {
     Json document{{"format", kFormat}, {"format_version", kFormatVersion}};
     if (!profile.lumetraVersion.empty()) document["lumetra_version"] = profile.lumetraVersion;
     Json& parameters = document["parameters"] = Json::object();
-    for (const NumberKey& n : kNumberKeys) parameters[n.key] = shortestDouble(p.*(n.member));
-    for (const SwitchKey& s : kSwitchKeys) parameters[s.key] = p.*(s.member);
+    for (const NumberField& n : kNumberFields)
+        parameters[std::string(n.key)] = shortestDouble(p.*(n.member));
+    for (const SwitchField& s : kSwitchFields) parameters[std::string(s.key)] = p.*(s.member);
     document["viewing"] = Json{{"ppd", p.pixelsPerDegree}};
     document["mapping"] = mappingJson(p.mapping);
     if (profile.data) {
