@@ -162,8 +162,6 @@ INSTANTIATE_TEST_SUITE_P(
                  "fit.json: parameters.bta: unknown key"},
         BadField{"ZeroBeta", "\"beta\": 3.5", "\"beta\": 0",
                  "fit.json: parameters.beta: beta must be greater than 0 (got 0)"},
-        BadField{"NegativeAlpha", "\"alpha\": 1.25", "\"alpha\": -1",
-                 "fit.json: parameters.alpha: alpha must be at least 0 (got -1)"},
         BadField{"HugeCo", "\"co\": 4.0", "\"co\": 1e39",
                  "fit.json: parameters.co: co must be a finite number (got inf)"},
         BadField{"TextBeta", "\"beta\": 3.5", "\"beta\": \"3.5\"",
