@@ -21,7 +21,6 @@ import logging
 import math
 import sys
 import time
-from contextlib import ExitStack
 from dataclasses import dataclass, field
 from pathlib import Path
 from typing import Optional, Sequence
@@ -30,7 +29,15 @@ import numpy as np
 from scipy import optimize, stats
 
 import lumetra
-from lumetra._commands import add_cluster_options, check_cluster_options, log_to_stderr
+from lumetra._commands import (
+    EXIT_FAILURE,
+    EXIT_SUCCESS,
+    EXIT_USAGE,
+    add_cluster_options,
+    check_cluster_options,
+    log_to_stderr,
+    score_on_cluster,
+)
 from lumetra._core import ParameterError, Parameters
 from lumetra._files import write_text_atomically
 from lumetra.calibration import (
@@ -49,9 +56,6 @@ from lumetra.pooling import PooledSet
 log = logging.getLogger("lumetra.fit")
 
 PROGRAM = "lumetra.fit"
-EXIT_SUCCESS = 0
-EXIT_FAILURE = 1
-EXIT_USAGE = 2
 POOLING_NAMES = ("alpha", "beta", "co")
 
 # The search of the pooling parameters.  beta on a geometric grid shared by every fold (each
@@ -491,18 +495,13 @@ def main(argv: Optional[list[str]] = None) -> int:
         cache = ResultCache(args.cache)
     except (ValueError, ParameterError, ScoresError, OSError) as error:
         options.exit(EXIT_USAGE, f"{PROGRAM}: {error}\n")
-    # The client closes on leaving the stack, after any message below: Dask's reports of a
-    # lost scheduler follow the command's own line.
-    with ExitStack() as closing:
-        try:
-            from lumetra.distributed import scheduler_client
+    def score(client) -> tuple[Study, int, list[str]]:
+        started = time.monotonic()
+        loaded = load_study(files, params, cache, client, args.workers)
+        log.info("scored %d pairs in %.1f s", loaded[1], time.monotonic() - started)
+        return loaded
 
-            client = closing.enter_context(scheduler_client(args.scheduler))
-            started = time.monotonic()
-            study, scored_now, failures = load_study(files, params, cache, client, args.workers)
-            log.info("scored %d pairs in %.1f s", scored_now, time.monotonic() - started)
-        except Exception as error:  # the cluster gone, the cache not writable: one line
-            options.exit(EXIT_FAILURE, f"{PROGRAM}: {error}\n")
+    study, scored_now, failures = score_on_cluster(options, PROGRAM, args.scheduler, score)
     for failure in failures:
         log.warning("not scored, left out: %s", failure)
     if study.opinion.size < 3:

@@ -16,14 +16,21 @@ import json
 import logging
 import math
 import sys
-from contextlib import ExitStack
 from dataclasses import dataclass
 from pathlib import Path
 from typing import Optional, TextIO
 
 import numpy as np
 
-from lumetra._commands import add_cluster_options, check_cluster_options, log_to_stderr
+from lumetra._commands import (
+    EXIT_FAILURE,
+    EXIT_SUCCESS,
+    EXIT_USAGE,
+    add_cluster_options,
+    check_cluster_options,
+    log_to_stderr,
+    score_on_cluster,
+)
 from lumetra._core import ParameterError, Parameters
 from lumetra._files import write_bytes_atomically
 from lumetra.calibration import (
@@ -43,9 +50,6 @@ from lumetra.calibration import (
 log = logging.getLogger("lumetra.validate")
 
 PROGRAM = "lumetra.validate"
-EXIT_SUCCESS = 0
-EXIT_FAILURE = 1
-EXIT_USAGE = 2
 DEFAULT_BOOTSTRAP = 200
 # Each predictor and the direction in which it means better quality: +1 when higher is
 # better, -1 when lower is.
@@ -252,20 +256,14 @@ def main(argv: Optional[list[str]] = None) -> int:
         cache = ResultCache(args.cache)
     except (ValueError, ParameterError, ScoresError, OSError) as error:
         options.exit(EXIT_USAGE, f"{PROGRAM}: {error}\n")
-    # The client closes on leaving the stack, after any message below: Dask's reports of a
-    # lost scheduler follow the command's own line.
-    with ExitStack() as closing:
-        try:
-            from lumetra.distributed import scheduler_client
-
-            client = closing.enter_context(scheduler_client(args.scheduler))
-            scored = score_with_cache(
-                scores.pairs, params, cache=cache, client=client, workers=args.workers,
-                compare=args.compare,
-                extra_key="" if profile is None else f"profile {file_stamp(str(args.profile))}",
-            )
-        except Exception as error:  # the cluster gone, the cache not writable: one line
-            options.exit(EXIT_FAILURE, f"{PROGRAM}: {error}\n")
+    scored = score_on_cluster(
+        options, PROGRAM, args.scheduler,
+        lambda client: score_with_cache(
+            scores.pairs, params, cache=cache, client=client, workers=args.workers,
+            compare=args.compare,
+            extra_key="" if profile is None else f"profile {file_stamp(str(args.profile))}",
+        ),
+    )
     log.info("scored %d pairs (%d from the cache)", scored.scored_now,
              len(scores.pairs) - scored.scored_now)
     failed = [i for i, error in enumerate(scored.error) if error]
