@@ -13,6 +13,7 @@ The measure is the pooled visible error (0 for a perfect copy; lower is better);
 maps it onto the 1 to 5 quality scale (higher is better).
 """
 
+from lumetra import _core
 from lumetra._core import (
     Error,
     ImageReadError,
@@ -27,6 +28,8 @@ from lumetra._core import (
 )
 from lumetra._api import Engine, Result, read_image, score
 
+# The public names.  Type checkers need both the imports above (a name bound at run time only
+# is unknown to them) and this literal list (which marks them as exported).
 __all__ = [
     "Engine",
     "Error",
@@ -44,19 +47,10 @@ __all__ = [
     "score",
 ]
 
-# The binding's classes show (and pickle) under the package's name.
-for _public in (
-    Error,
-    ImageReadError,
-    MemoryLimitError,
-    NonFiniteMeasureError,
-    ParameterError,
-    Parameters,
-    Profile,
-    ProfileError,
-    SizeMismatchError,
-):
-    _public.__module__ = __name__
+# The binding's classes among them show (and pickle) under the package's name.
+for _public in [globals()[name] for name in __all__]:
+    if isinstance(_public, type) and _public.__module__ == _core.__name__:
+        _public.__module__ = __name__
 del _public
 
 Error.__doc__ = "Base class of the errors Lumetra raises."

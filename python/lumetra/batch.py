@@ -23,12 +23,14 @@ from typing import Callable, Optional, TextIO
 
 from distributed import Client
 
+from lumetra._commands import EXIT_FAILURE, EXIT_SUCCESS, EXIT_USAGE, log_to_stderr
 from lumetra._core import ParameterError, Parameters, Profile, display_ppd
 from lumetra._files import LineAppender, OutputError, write_text_atomically
 from lumetra.distributed import (
     COLUMNS,
     DEFAULT_CHUNK_SIZE,
     EXPLANATION_COLUMNS,
+    SCHEDULER_TIMEOUT_SECONDS,
     SchedulerLostError,
     local_client,
     scored_chunks,
@@ -37,17 +39,10 @@ from lumetra.distributed import (
 log = logging.getLogger("lumetra.batch")
 
 PROGRAM = "lumetra.batch"
-# Exit statuses, as the command line's: every pair scored; some pair failed (its row says
-# why); a usage error or an unusable manifest or output.
-EXIT_SUCCESS = 0
-EXIT_FAILURE = 1
-EXIT_USAGE = 2
 # Significant digits of the numbers written, as the command line's CSV: a float reads back
 # as itself.
 NUMBER_DIGITS = 9
 MANIFEST_COLUMNS = ("reference", "degraded")
-# Seconds a client waits for the scheduler given by --scheduler before giving up.
-SCHEDULER_TIMEOUT_SECONDS = 30
 # The largest --max-pixels, and the default: the image readers' own limit (2^28).
 MAX_PIXELS = 1 << 28
 
@@ -392,12 +387,7 @@ def main(argv: Optional[list[str]] = None) -> int:
     options = parser()
     given_argv = sys.argv[1:] if argv is None else argv
     args = options.parse_args(_attach_numbers(given_argv, options))
-    # The batch's own messages only: Dask's loggers keep their own configuration.
-    if not log.handlers:
-        handler = logging.StreamHandler(sys.stderr)
-        handler.setFormatter(logging.Formatter(f"{PROGRAM}: %(message)s"))
-        log.addHandler(handler)
-    log.setLevel(logging.INFO if args.verbose else logging.WARNING)
+    log_to_stderr(log, PROGRAM, args.verbose)
     if args.chunk_size < 1:
         options.error(f"--chunk-size must be at least 1 (got {args.chunk_size})")
     if args.workers is not None and args.workers < 1:

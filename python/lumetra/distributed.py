@@ -51,6 +51,8 @@ DEFAULT_CHUNK_SIZE = 16
 ENGINE_MEMORY_SHARE = 0.25
 # The attribute under which a worker keeps its engines.
 _CACHE_ATTRIBUTE = "lumetra_engines"
+#: Seconds a command's client waits for the scheduler given by --scheduler before giving up.
+SCHEDULER_TIMEOUT_SECONDS = 30
 
 
 class SchedulerLostError(ConnectionError):
@@ -203,6 +205,27 @@ def local_client(client: Optional[Client], workers: Optional[int] = None) -> Ite
         dashboard_address=":0",  # any free port: never a clash with another cluster's
     ) as cluster, Client(cluster) as local:
         yield local
+
+
+@contextmanager
+def scheduler_client(address: Optional[str]) -> Iterator[Optional[Client]]:
+    """A client of the Dask scheduler at `address` (a command's --scheduler), closed again on
+    leaving; None without an address, for `local_client` to start a local cluster in its
+    place when there is something to score.
+
+    Raises
+    ------
+    OSError
+        When no scheduler answers at `address` within `SCHEDULER_TIMEOUT_SECONDS`.
+    """
+    if not address:
+        yield None
+        return
+    client = Client(address, timeout=SCHEDULER_TIMEOUT_SECONDS)
+    try:
+        yield client
+    finally:
+        client.close()
 
 
 def _chunks(references: list[str], chunk_size: int) -> list[tuple[str, list[int]]]:

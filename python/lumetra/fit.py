@@ -29,6 +29,15 @@ import numpy as np
 from scipy import optimize, stats
 
 import lumetra
+from lumetra._commands import (
+    EXIT_FAILURE,
+    EXIT_SUCCESS,
+    EXIT_USAGE,
+    add_cluster_options,
+    check_cluster_options,
+    log_to_stderr,
+    score_on_cluster,
+)
 from lumetra._core import ParameterError, Parameters
 from lumetra._files import write_text_atomically
 from lumetra.calibration import (
@@ -47,12 +56,7 @@ from lumetra.pooling import PooledSet
 log = logging.getLogger("lumetra.fit")
 
 PROGRAM = "lumetra.fit"
-EXIT_SUCCESS = 0
-EXIT_FAILURE = 1
-EXIT_USAGE = 2
 POOLING_NAMES = ("alpha", "beta", "co")
-# Seconds a client waits for the scheduler given by --scheduler before giving up.
-SCHEDULER_TIMEOUT_SECONDS = 30
 
 # The search of the pooling parameters.  beta on a geometric grid shared by every fold (each
 # beta costs one pass over the pixels, and folds reuse the passes), refined by golden-section
@@ -433,10 +437,7 @@ def parser() -> argparse.ArgumentParser:
     options.add_argument("--cache", type=Path, metavar="DIR",
                          help="keep each pair's scoring here; a later run (of fit or validate) "
                          "scores only what changed")
-    options.add_argument("--scheduler", metavar="tcp://HOST:PORT",
-                         help="score on this Dask cluster (default: a local one)")
-    options.add_argument("--workers", type=int, metavar="N",
-                         help="workers of the local cluster (default: one per core)")
+    add_cluster_options(options)
     options.add_argument("--seed", type=int, default=0, help="seed of the k-fold split")
     options.add_argument("--ppd", type=float,
                          help="pixels per degree of the viewing the opinions were given at "
@@ -481,16 +482,11 @@ def print_report(report: Report, study: Study, fit: Sequence[str], out) -> None:
 def main(argv: Optional[list[str]] = None) -> int:
     options = parser()
     args = options.parse_args(argv)
-    if not log.handlers:
-        handler = logging.StreamHandler(sys.stderr)
-        handler.setFormatter(logging.Formatter(f"{PROGRAM}: %(message)s"))
-        log.addHandler(handler)
-    log.setLevel(logging.INFO if args.verbose else logging.WARNING)
+    log_to_stderr(log, PROGRAM, args.verbose)
     try:
         fit = parse_fit(args.fit)
         folds_wanted = None if args.no_cv else parse_cv(args.cv)
-        if args.workers is not None and args.workers < 1:
-            raise ValueError(f"--workers must be at least 1 (got {args.workers})")
+        check_cluster_options(args)
         params = Parameters(**({"ppd": args.ppd} if args.ppd is not None else {}))
         args.scores += getattr(args, "more_scores", [])
         files = [read_scores(path) for path in args.scores]
@@ -499,20 +495,13 @@ def main(argv: Optional[list[str]] = None) -> int:
         cache = ResultCache(args.cache)
     except (ValueError, ParameterError, ScoresError, OSError) as error:
         options.exit(EXIT_USAGE, f"{PROGRAM}: {error}\n")
-    client = None
-    try:
-        if args.scheduler:
-            from distributed import Client
-
-            client = Client(args.scheduler, timeout=SCHEDULER_TIMEOUT_SECONDS)
+    def score(client) -> tuple[Study, int, list[str]]:
         started = time.monotonic()
-        study, scored_now, failures = load_study(files, params, cache, client, args.workers)
-        log.info("scored %d pairs in %.1f s", scored_now, time.monotonic() - started)
-    except Exception as error:  # the cluster gone, the cache not writable: one line
-        options.exit(EXIT_FAILURE, f"{PROGRAM}: {error}\n")
-    finally:
-        if client is not None:
-            client.close()
+        loaded = load_study(files, params, cache, client, args.workers)
+        log.info("scored %d pairs in %.1f s", loaded[1], time.monotonic() - started)
+        return loaded
+
+    study, scored_now, failures = score_on_cluster(options, PROGRAM, args.scheduler, score)
     for failure in failures:
         log.warning("not scored, left out: %s", failure)
     if study.opinion.size < 3:

@@ -22,6 +22,15 @@ from typing import Optional, TextIO
 
 import numpy as np
 
+from lumetra._commands import (
+    EXIT_FAILURE,
+    EXIT_SUCCESS,
+    EXIT_USAGE,
+    add_cluster_options,
+    check_cluster_options,
+    log_to_stderr,
+    score_on_cluster,
+)
 from lumetra._core import ParameterError, Parameters
 from lumetra._files import write_bytes_atomically
 from lumetra.calibration import (
@@ -41,10 +50,6 @@ from lumetra.calibration import (
 log = logging.getLogger("lumetra.validate")
 
 PROGRAM = "lumetra.validate"
-EXIT_SUCCESS = 0
-EXIT_FAILURE = 1
-EXIT_USAGE = 2
-SCHEDULER_TIMEOUT_SECONDS = 30
 DEFAULT_BOOTSTRAP = 200
 # Each predictor and the direction in which it means better quality: +1 when higher is
 # better, -1 when lower is.
@@ -214,10 +219,7 @@ def parser() -> argparse.ArgumentParser:
     options.add_argument("scores", type=Path, metavar="SCORES.csv")
     options.add_argument("--profile", type=Path, metavar="PROFILE.json",
                          help="score with this profile's parameters and mapping")
-    options.add_argument("--scheduler", metavar="tcp://HOST:PORT",
-                         help="score on this Dask cluster (default: a local one)")
-    options.add_argument("--workers", type=int, metavar="N",
-                         help="workers of the local cluster (default: one per core)")
+    add_cluster_options(options)
     options.add_argument("--cache", type=Path, metavar="DIR",
                          help="keep each pair's results here; a later run scores only what "
                          "changed (files, sizes, times or parameters)")
@@ -237,17 +239,12 @@ def parser() -> argparse.ArgumentParser:
 def main(argv: Optional[list[str]] = None) -> int:
     options = parser()
     args = options.parse_args(argv)
-    if not log.handlers:
-        handler = logging.StreamHandler(sys.stderr)
-        handler.setFormatter(logging.Formatter(f"{PROGRAM}: %(message)s"))
-        log.addHandler(handler)
-    log.setLevel(logging.INFO if args.verbose else logging.WARNING)
+    log_to_stderr(log, PROGRAM, args.verbose)
     profile = None
     try:
         if args.bootstrap < 0:
             raise ValueError(f"--bootstrap must be at least 0 (got {args.bootstrap})")
-        if args.workers is not None and args.workers < 1:
-            raise ValueError(f"--workers must be at least 1 (got {args.workers})")
+        check_cluster_options(args)
         for target in (args.plot,):
             if target is not None and not target.resolve().parent.is_dir():
                 raise ValueError(f"{target}: its folder does not exist")
@@ -259,22 +256,14 @@ def main(argv: Optional[list[str]] = None) -> int:
         cache = ResultCache(args.cache)
     except (ValueError, ParameterError, ScoresError, OSError) as error:
         options.exit(EXIT_USAGE, f"{PROGRAM}: {error}\n")
-    client = None
-    try:
-        if args.scheduler:
-            from distributed import Client
-
-            client = Client(args.scheduler, timeout=SCHEDULER_TIMEOUT_SECONDS)
-        scored = score_with_cache(
+    scored = score_on_cluster(
+        options, PROGRAM, args.scheduler,
+        lambda client: score_with_cache(
             scores.pairs, params, cache=cache, client=client, workers=args.workers,
             compare=args.compare,
             extra_key="" if profile is None else f"profile {file_stamp(str(args.profile))}",
-        )
-    except Exception as error:  # the cluster gone, the cache not writable: one line
-        options.exit(EXIT_FAILURE, f"{PROGRAM}: {error}\n")
-    finally:
-        if client is not None:
-            client.close()
+        ),
+    )
     log.info("scored %d pairs (%d from the cache)", scored.scored_now,
              len(scores.pairs) - scored.scored_now)
     failed = [i for i, error in enumerate(scored.error) if error]

@@ -7,15 +7,15 @@ import csv
 import os
 import shutil
 import signal
-import socket
 import subprocess
 import sys
-import threading
 from pathlib import Path
+from typing import Callable
 
 import pytest
 
 from commandline import as_float32
+from daskservices import DaskServices, dask_services
 from lumetra.batch import EXIT_FAILURE, EXIT_SUCCESS, EXIT_USAGE, main
 
 DEGRADATIONS = ("copy", "noise", "blur", "blocks", "hue")
@@ -66,54 +66,35 @@ def assert_every_pair_once(results, pairs, values) -> None:
         assert (as_float32(row["measure"]), as_float32(row["score"])) == values[pair], pair
 
 
-def free_port() -> int:
-    with socket.socket() as probe:
-        probe.bind(("127.0.0.1", 0))
-        return probe.getsockname()[1]
+def batch_on(services: DaskServices, manifest: Path, out: Path,
+             first_pair_done: Callable[[], None]) -> tuple[int, list[str]]:
+    """Runs python3 -m lumetra.batch on the services' cluster, one pair a task, and calls
+    `first_pair_done` once, as soon as the first pair is scored; returns the batch's exit
+    status and the lines it wrote to stderr."""
+    batch = services.start("lumetra.batch", str(manifest), "--out", str(out), "--scheduler",
+                           services.address, "--chunk-size", "1", "--verbose",
+                           stderr=subprocess.PIPE)
+    said = []
+    called = False
+    for line in batch.stderr:
+        said.append(line)
+        if not called and " pairs, " in line:  # the first progress line
+            first_pair_done()
+            called = True
+    status = batch.wait()
+    assert called, "".join(said)
+    return status, said
 
 
 def test_a_batch_on_a_cluster_survives_a_dead_worker(golden, command_line, tmp_path):
     manifest, pairs = make_manifest(golden, tmp_path, copies=2)  # 30 pairs
     values = command_line_values(command_line, tmp_path, pairs)
     out = tmp_path / "results.csv"
-    address = f"tcp://127.0.0.1:{free_port()}"
-    started: list[subprocess.Popen] = []
-
-    def start(*arguments: str, **pipes) -> subprocess.Popen:
-        pipes.setdefault("stdout", subprocess.DEVNULL)
-        pipes.setdefault("stderr", subprocess.DEVNULL)
-        process = subprocess.Popen([sys.executable, "-m", *arguments], text=True, **pipes)
-        started.append(process)
-        return process
-
-    # Whatever happens, nothing the test started outlives it or runs past the time limit.
-    watchdog = threading.Timer(CLUSTER_TIMEOUT_SECONDS, lambda: [p.kill() for p in started])
-    watchdog.start()
-    try:
-        start("distributed.cli.dask_scheduler", "--host", "127.0.0.1", "--port",
-              address.rsplit(":", 1)[1], "--no-dashboard")
-        workers = [
-            start("distributed.cli.dask_worker", address, "--nthreads", "1", "--no-nanny",
-                  "--host", "127.0.0.1", "--no-dashboard")
-            for _ in range(2)
-        ]
-        batch = start("lumetra.batch", str(manifest), "--out", str(out), "--scheduler",
-                      address, "--chunk-size", "1", "--verbose", stderr=subprocess.PIPE)
-        killed = False
-        said = []
-        for line in batch.stderr:
-            said.append(line)
-            # The first pair is done: one worker dies in the middle of the batch.
-            if not killed and " pairs, " in line:
-                workers[0].send_signal(signal.SIGKILL)
-                killed = True
-        assert batch.wait() == EXIT_SUCCESS, "".join(said)
-        assert killed
-    finally:
-        watchdog.cancel()
-        for process in started:
-            process.kill()
-            process.wait()
+    with dask_services(workers=2, timeout_seconds=CLUSTER_TIMEOUT_SECONDS) as services:
+        # One worker dies in the middle of the batch.
+        status, said = batch_on(services, manifest, out,
+                                lambda: services.workers[0].send_signal(signal.SIGKILL))
+    assert status == EXIT_SUCCESS, "".join(said)
     assert_every_pair_once(read_results(out), pairs, values)
 
 
@@ -272,42 +253,14 @@ def test_a_lost_scheduler_ends_the_batch_and_resume_completes_it(golden, command
     manifest, pairs = make_manifest(golden, tmp_path, copies=2)  # 30 pairs
     values = command_line_values(command_line, tmp_path, pairs)
     out = tmp_path / "results.csv"
-    address = f"tcp://127.0.0.1:{free_port()}"
-    started: list[subprocess.Popen] = []
-
-    def start(*arguments: str, **pipes) -> subprocess.Popen:
-        pipes.setdefault("stdout", subprocess.DEVNULL)
-        pipes.setdefault("stderr", subprocess.DEVNULL)
-        process = subprocess.Popen([sys.executable, "-m", *arguments], text=True, **pipes)
-        started.append(process)
-        return process
-
-    watchdog = threading.Timer(CLUSTER_TIMEOUT_SECONDS, lambda: [p.kill() for p in started])
-    watchdog.start()
-    try:
-        scheduler = start("distributed.cli.dask_scheduler", "--host", "127.0.0.1", "--port",
-                          address.rsplit(":", 1)[1], "--no-dashboard")
-        start("distributed.cli.dask_worker", address, "--nthreads", "1", "--no-nanny",
-              "--host", "127.0.0.1", "--no-dashboard")
-        batch = start("lumetra.batch", str(manifest), "--out", str(out), "--scheduler",
-                      address, "--chunk-size", "1", "--verbose", stderr=subprocess.PIPE)
-        said = []
-        for line in batch.stderr:
-            said.append(line)
-            # The first pair is done: the scheduler goes away in the middle of the batch.
-            if scheduler.poll() is None and " pairs, " in line:
-                scheduler.kill()
-        status = batch.wait()
-    finally:
-        watchdog.cancel()
-        for process in started:
-            process.kill()
-            process.wait()
+    with dask_services(workers=1, timeout_seconds=CLUSTER_TIMEOUT_SECONDS) as services:
+        # The scheduler goes away in the middle of the batch.
+        status, said = batch_on(services, manifest, out, services.scheduler.kill)
     assert status == EXIT_FAILURE, "".join(said)
     errors = [line for line in said if " pairs, " not in line]
     assert errors == [
-        f"lumetra.batch: lost the Dask scheduler {address}; the pairs scored until then are in "
-        f"{out}: run again with --resume to score the others\n"
+        f"lumetra.batch: lost the Dask scheduler {services.address}; the pairs scored until "
+        f"then are in {out}: run again with --resume to score the others\n"
     ], "".join(said)
     scored = read_results(out)
     assert 0 < len(scored) < len(pairs) and all(row["error"] == "" for row in scored)

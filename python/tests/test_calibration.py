@@ -154,6 +154,20 @@ def test_a_bad_score_file_is_a_usage_error_before_any_scoring(
     assert counted == []
 
 
+@pytest.mark.parametrize("main,program", [(validate.main, "lumetra.validate"),
+                                          (fit.main, "lumetra.fit")], ids=["validate", "fit"])
+def test_a_local_cluster_of_no_workers_is_a_usage_error_before_any_scoring(
+    study, counted, capsys, tmp_path, main, program
+):
+    made, _, _ = study
+    argv = [str(made.folder / "scores.csv"), "--workers", "0"]
+    argv += ["--out", str(tmp_path / "p.json")] if main is fit.main else []
+    status, _ = run(main, argv)
+    assert status == 2
+    assert capsys.readouterr().err == f"{program}: --workers must be at least 1 (got 0)\n"
+    assert counted == []
+
+
 FIT_USAGE_ERRORS = {
     "unknown pooling parameter": (["--fit", "alpha,gamma"], "--fit takes some of alpha"),
     "one fold": (["--cv", "k-fold", "1"], "--cv takes by-reference or k-fold K"),

@@ -6,7 +6,13 @@ import os
 from pathlib import Path
 
 import lumetra
-from lumetra.distributed import COLUMNS, EXPLANATION_COLUMNS, EngineCache, score_pairs
+from lumetra.distributed import (
+    COLUMNS,
+    EXPLANATION_COLUMNS,
+    EngineCache,
+    scheduler_client,
+    score_pairs,
+)
 
 DEGRADATIONS = ("copy", "noise", "blur", "blocks", "hue")
 
@@ -116,3 +122,15 @@ def test_a_workers_engines_stay_within_their_share_of_its_memory_limit(golden: P
     assert count == 1 and held in sizes
     for (reference, degraded), measure in zip(pairs, frame["measure"]):
         assert measure == lumetra.Engine(reference).score(degraded).measure
+
+
+def test_a_scheduler_client_is_connected_inside_its_block_and_closed_after_it():
+    from distributed import LocalCluster
+
+    with scheduler_client(None) as none:
+        assert none is None  # no address: the caller starts a local cluster when it must
+    with LocalCluster(n_workers=0, processes=False, dashboard_address=":0") as cluster:
+        with scheduler_client(cluster.scheduler_address) as client:
+            assert client.status == "running"
+            assert client.scheduler.address == cluster.scheduler_address
+        assert client.status == "closed"

@@ -185,3 +185,18 @@ def test_parameters_defaults_are_the_models_and_survive_pickling():
     changed = lumetra.Parameters(alpha=0.25, inter_c1=True, ppd=42.5)
     assert changed != defaults
     assert pickle.loads(pickle.dumps(changed)) == changed
+
+
+def test_the_package_exports_each_name_it_binds_and_shows_its_classes_under_its_name():
+    import types
+
+    # Every public name the package binds (submodules aside) is in __all__, and nothing else.
+    bound = {name for name, value in vars(lumetra).items()
+             if not name.startswith("_") and not isinstance(value, types.ModuleType)}
+    assert sorted(bound | {"__version__"}) == sorted(lumetra.__all__)
+    # No class shows the binding's private module, which a pickle would have to import.
+    classes = [getattr(lumetra, name) for name in lumetra.__all__]
+    leaked = [c.__name__ for c in classes if getattr(c, "__module__", "") == "lumetra._core"]
+    assert leaked == []
+    error = pickle.loads(pickle.dumps(lumetra.SizeMismatchError("97 x 64")))
+    assert type(error) is lumetra.SizeMismatchError and str(error) == "97 x 64"

@@ -1,0 +1,102 @@
+"""What the package's commands share: their exit statuses, their log lines on stderr, the
+options of the Dask cluster they score on with the checks of those options, and the scoring
+step on that cluster.
+
+Nothing here imports Dask until a command scores: its --help and its usage errors stay quick.
+"""
+
+from __future__ import annotations
+
+import argparse
+import logging
+import sys
+from contextlib import ExitStack
+from typing import TYPE_CHECKING, Callable, Optional, TypeVar
+
+if TYPE_CHECKING:
+    from distributed import Client
+
+# Exit statuses, as the command line's: all done; something could not be done (the output or
+# the message says what); a usage error or an unusable input or output, before any work.
+EXIT_SUCCESS = 0
+EXIT_FAILURE = 1
+EXIT_USAGE = 2
+
+Scored = TypeVar("Scored")
+
+
+def log_to_stderr(log: logging.Logger, program: str, verbose: bool) -> None:
+    """Sends `log`'s records to stderr as ``PROGRAM: message`` lines: from INFO up with
+    `verbose`, else from WARNING up.  Dask's own loggers keep their own configuration.
+
+    Parameters
+    ----------
+    log : logging.Logger
+        The command's logger; it gets its handler once, however often the command's ``main``
+        runs in one process.
+    program : str
+        The name every line starts with.
+    verbose : bool
+        The command's --verbose.
+    """
+    if not log.handlers:
+        handler = logging.StreamHandler(sys.stderr)
+        handler.setFormatter(logging.Formatter(f"{program}: %(message)s"))
+        log.addHandler(handler)
+    log.setLevel(logging.INFO if verbose else logging.WARNING)
+
+
+def add_cluster_options(options: argparse.ArgumentParser) -> None:
+    """Adds --scheduler (a Dask scheduler's address) and --workers (the size of the local
+    cluster started without one); `check_cluster_options` checks them once parsed."""
+    options.add_argument("--scheduler", metavar="tcp://HOST:PORT",
+                         help="score on this Dask cluster (default: a local one)")
+    options.add_argument("--workers", type=int, metavar="N",
+                         help="workers of the local cluster (default: one per core)")
+
+
+def check_cluster_options(args: argparse.Namespace) -> None:
+    """Checks the options `add_cluster_options` added.
+
+    Raises
+    ------
+    ValueError
+        When --workers is less than 1; the message names the option and the value.
+    """
+    if args.workers is not None and args.workers < 1:
+        raise ValueError(f"--workers must be at least 1 (got {args.workers})")
+
+
+def score_on_cluster(
+    options: argparse.ArgumentParser,
+    program: str,
+    scheduler: Optional[str],
+    score: Callable[[Optional[Client]], Scored],
+) -> Scored:
+    """Runs a command's scoring step with a client of its --scheduler.
+
+    Parameters
+    ----------
+    options : argparse.ArgumentParser
+        The command's parser, which ends it on a failure.
+    program : str
+        The name the failure's line starts with.
+    scheduler : str or None
+        The --scheduler address; without one `score` gets None and starts a local cluster
+        itself if it has anything to score.
+    score : callable
+        The scoring step, given the client (or None); its result is returned.
+
+    Any failure (the scheduler not reached or gone, the cache not writable) ends the command
+    with `EXIT_FAILURE` and one line, ``PROGRAM: message``; the client is closed after that
+    line, so that Dask's own reports of a lost scheduler follow it.
+    """
+    closing = ExitStack()
+    try:
+        from lumetra.distributed import scheduler_client
+
+        return score(closing.enter_context(scheduler_client(scheduler)))
+    except Exception as error:
+        options.exit(EXIT_FAILURE, f"{program}: {error}\n")
+    finally:
+        closing.close()
