@@ -245,9 +245,10 @@ def main(argv: Optional[list[str]] = None) -> int:
         if args.bootstrap < 0:
             raise ValueError(f"--bootstrap must be at least 0 (got {args.bootstrap})")
         check_cluster_options(args)
-        for target in (args.plot,):
-            if target is not None and not target.resolve().parent.is_dir():
-                raise ValueError(f"{target}: its folder does not exist")
+        # The folder as written, not as resolved: "nowhere/../x.png" resolves to a folder that
+        # exists, but the system cannot open it through the missing "nowhere".
+        if args.plot is not None and not args.plot.parent.is_dir():
+            raise ValueError(f"{args.plot}: its folder does not exist")
         scores = read_scores(args.scores)
         params = Parameters()
         if args.profile is not None:
@@ -289,8 +290,6 @@ def main(argv: Optional[list[str]] = None) -> int:
             groups[name] = evaluate(predictors, scores, mine, args.bootstrap, rng)
     for note in notes:
         log.warning("%s", note)
-    if args.plot is not None:
-        plot(args.plot, scored.measure, scores, usable)
     if args.format == "json":
         document = as_json(whole, groups, scores, notes, args.bootstrap, args.seed)
         sys.stdout.write(json.dumps(document, indent=2, allow_nan=False) + "\n")
@@ -304,6 +303,14 @@ def main(argv: Optional[list[str]] = None) -> int:
         out.write("Correlations are signed so that positive is agreement: higher SROCC, "
                   "KROCC, PLCC are better (1 perfect); lower RMSE (opinion units) and outlier "
                   "ratio are better.\n")
+    # The plot comes after the figures, so that a plot that cannot be written loses nothing
+    # the scoring took long to produce.
+    if args.plot is not None:
+        try:
+            plot(args.plot, scored.measure, scores, usable)
+        except OSError as error:  # OutputError names the file and the reason
+            log.error("%s", error)
+            return EXIT_FAILURE
     return EXIT_FAILURE if failed else EXIT_SUCCESS
 
 

@@ -346,6 +346,23 @@ def test_dmos_gives_the_figures_of_the_same_opinions_as_mos(study, counted, tmp_
     assert (tmp_path / "plot.png").read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
 
 
+def test_validate_plot_that_cannot_be_written(study, counted, tmp_path, capsys, caplog):
+    made, _, _ = study
+    scores = str(made.folder / "scores.csv")
+    # A folder reached through a missing one is refused before anything is scored.
+    status, _ = run(validate.main, [scores, "--plot", str(tmp_path / "nowhere" / ".." / "p.png")])
+    assert status == 2 and counted == []
+    assert "its folder does not exist" in capsys.readouterr().err
+    # A folder in the plot's way is found only on writing: the figures are printed first, the
+    # run fails naming the file, and nothing is left beside it.
+    (tmp_path / "p.png").mkdir()
+    status, out = run(validate.main, [scores, "--bootstrap", "0", "--format", "json",
+                                      "--plot", str(tmp_path / "p.png")])
+    assert status == 1 and json.loads(out)["measure"]["srocc"]["value"] > 0.9
+    assert f"cannot write {tmp_path / 'p.png'}" in caplog.text
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["p.png"]
+
+
 # --- fit -------------------------------------------------------------------------------------
 
 
