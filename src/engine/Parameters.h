@@ -55,21 +55,20 @@ struct Parameters {
 // The model's named values, listed once for every front end.  The key is the profile's JSON
 // key and the Python keyword; the command line's option is the key with '-' for '_'
 // ("--intra-c1"); `what` is the help text all of them show.
-struct NumberField {
+template <typename Value>
+struct NamedParameter {
     std::string_view key;
-    float Parameters::*member;
+    Value Parameters::*member;
     std::string_view what;
 };
+using NumberField = NamedParameter<float>;
+using SwitchField = NamedParameter<bool>;
+
 inline constexpr NumberField kNumberFields[] = {
     {"alpha", &Parameters::alpha, "Exponent of the 32 x 32 block weight (>= 0)"},
     {"beta", &Parameters::beta, "Exponent of the Minkowski mean (> 0)"},
     {"co", &Parameters::co, "Weight of pixels where the edge structure changed (>= 0)"}};
 
-struct SwitchField {
-    std::string_view key;
-    bool Parameters::*member;
-    std::string_view what;
-};
 inline constexpr SwitchField kSwitchFields[] = {
     {"intra_a", &Parameters::intraA, "Intra-channel masking of the A bands"},
     {"inter_a", &Parameters::interA, "Inter-channel switch of A (no masking step of its own)"},
