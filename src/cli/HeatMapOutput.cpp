@@ -1,17 +1,17 @@
 #include "cli/HeatMapOutput.h"
 
-#include <oneapi/tbb/parallel_for.h>
-#include <unistd.h>
-
 #include <cmath>
 #include <exception>
 #include <limits>
+#include <random>
 #include <system_error>
 #include <utility>
 
 #include "image/ErrorMapImage.h"
+#include "image/Parallel.h"
 #include "image/Percentiles.h"
 #include "image/RgbPicture.h"
+#include "image/Temporaries.h"
 
 namespace lumetra {
 
@@ -19,10 +19,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Hidden temporary beside the heat map: ".<name>.<process id>.pfm".
-fs::path spillPath(const fs::path& heatMap) {
-    return heatMap.parent_path() /
-           ("." + heatMap.filename().string() + "." + std::to_string(::getpid()) + ".pfm");
+// Hidden temporary beside the heat map, named as every temporary is (image/Temporaries.h).
+fs::path spillPath(const fs::path& heatMap, std::random_device& random) {
+    return temporaryName((heatMap.parent_path() / ("." + heatMap.filename().string())).string(),
+                         random);
 }
 
 }  // namespace
@@ -39,7 +39,8 @@ HeatMapOutput::HeatMapOutput(const Options& options, std::vector<fs::path> paths
       _inputs(inputs) {
     if (!_fixedMax) {
         _spills.reserve(_paths.size());
-        for (const fs::path& path : _paths) _spills.push_back(spillPath(path));
+        std::random_device random;
+        for (const fs::path& path : _paths) _spills.push_back(spillPath(path, random));
     }
 }
 
@@ -83,7 +84,7 @@ std::vector<std::string> HeatMapOutput::finish() {
     if (!deferred()) return problems;
     const HeatScale scale{sharedScale(_p99s, _maxima), _colours};
     // One map in memory per thread; each file's problem goes to its own slot.
-    tbb::parallel_for(std::size_t{0}, _paths.size(), [&](std::size_t i) {
+    parallelFor(static_cast<unsigned>(_paths.size()), 0, [&](unsigned i, unsigned) {
         if (_spilled[i] == 0) return;
         try {
             const Array<float> map = readFloatMapPfm(_spills[i].string());

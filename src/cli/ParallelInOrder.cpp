@@ -44,21 +44,24 @@ void runInOrder(std::size_t count, unsigned jobs, const InOrderCallbacks& callba
     if (count == 0) return;
     const std::size_t tokens = std::clamp<std::size_t>(jobs, 1, count);
     FirstFailure firstFailure(count);
+    // Set by the in-order stage once something it reports has failed: nothing more is handed
+    // out, started or reported.
+    std::atomic<bool> stopped{false};
+    std::exception_ptr failure;  // what ends the run; only the in-order stage touches it
     std::size_t next = 0;
 
     // Hands out the indices in order until all are out or a task has failed.
     const auto handOut = [&](tbb::flow_control& control) -> std::size_t {
-        if (next == count || firstFailure.any()) {
+        if (next == count || firstFailure.any() || stopped.load()) {
             control.stop();
             return 0;
         }
         return next++;
     };
     // Does one task.  Its exception travels to the in-order stage with it, so that the tasks
-    // before it are still reported; letting it leave this stage would cancel the pipeline
-    // and drop them.
+    // before it are still reported.
     const auto work = [&](std::size_t index) -> Outcome {
-        if (firstFailure.precedes(index)) return {index, nullptr};  // never to be reported
+        if (firstFailure.precedes(index) || stopped.load()) return {index, nullptr};
         try {
             callbacks.work(index);
             return {index, nullptr};
@@ -67,17 +70,28 @@ void runInOrder(std::size_t count, unsigned jobs, const InOrderCallbacks& callba
             return {index, std::current_exception()};
         }
     };
-    // Reports the tasks in index order; the first failed one ends the run.
+    // Reports the tasks in index order; the first failure, a task's or a report's, ends the
+    // run.  No exception leaves a stage: one would cancel the pipeline's task group and with
+    // it the parallel work of the tasks still running, which would then go on with what that
+    // work left unmade.  The tasks in flight finish instead, and the failure is rethrown once
+    // the pipeline has returned.
     const auto report = [&](const Outcome& outcome) {
-        if (outcome.failure) std::rethrow_exception(outcome.failure);
-        callbacks.ready(outcome.index);
-        if (callbacks.progress) callbacks.progress(outcome.index + 1);
+        if (failure) return;
+        try {
+            if (outcome.failure) std::rethrow_exception(outcome.failure);
+            callbacks.ready(outcome.index);
+            if (callbacks.progress) callbacks.progress(outcome.index + 1);
+        } catch (...) {
+            failure = std::current_exception();
+            stopped = true;
+        }
     };
 
     tbb::parallel_pipeline(
         tokens, tbb::make_filter<void, std::size_t>(tbb::filter_mode::serial_in_order, handOut) &
                     tbb::make_filter<std::size_t, Outcome>(tbb::filter_mode::parallel, work) &
                     tbb::make_filter<Outcome, void>(tbb::filter_mode::serial_in_order, report));
+    if (failure) std::rethrow_exception(failure);
 }
 
 }  // namespace lumetra

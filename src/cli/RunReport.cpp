@@ -70,9 +70,8 @@ std::vector<std::pair<std::string, std::string>> reportParameters(const Options&
 
 // Writes the report's picture of the original and its page; returns what went wrong, empty
 // when nothing did.  Pictures that were not written are left out of the page.
-std::string writeRunReport(const Options& options, const RgbImage& original,
+std::string writeRunReport(const fs::path& dir, const Options& options, const RgbImage& original,
                            const std::vector<fs::path>& images, std::vector<ReportFile> files) {
-    const fs::path& dir = *options.reportDir;
     ReportRun run;
     run.original = options.original;
     run.parameters = reportParameters(options);

@@ -18,10 +18,11 @@ namespace lumetra {
 // What the report shows of one row (its pictures are added by writeRunReport).
 ReportFile reportFileOf(const FileResult& result);
 
-// Writes DIR/original.png and DIR/index.html for the run, `images` being the degraded
+// Writes `dir`/original.png and `dir`/index.html for the run, `images` being the degraded
 // pictures' paths, one per file; pictures that were not written are left out of the page.
 // Returns what went wrong, empty when nothing did.
-std::string writeRunReport(const Options& options, const RgbImage& original,
+std::string writeRunReport(const std::filesystem::path& dir, const Options& options,
+                           const RgbImage& original,
                            const std::vector<std::filesystem::path>& images,
                            std::vector<ReportFile> files);
 

@@ -32,6 +32,9 @@ inline constexpr std::uint64_t kBytesPerPixelInFlight = 96;
 std::uint64_t engineMemory(std::uint64_t pixels, std::uint64_t filesInFlight,
                            std::uint64_t bytesPerPixelInFlight);
 
+// `bytes` in gigabytes, three significant digits, whatever the caller's locale: "2.1 GB".
+std::string gigabyteText(std::uint64_t bytes);
+
 // "needs about 68.7 GB; 21.3 GB available" when `needed` is more than `available`; empty when
 // it fits or nothing is known of the free memory.
 std::string memoryProblem(std::uint64_t needed, std::optional<std::uint64_t> available);

@@ -24,7 +24,6 @@
 // threading and memory choices live in those stages, not here.
 
 #include <tbb/info.h>
-#include <tbb/parallel_invoke.h>
 #include <tbb/task_arena.h>
 
 #include <algorithm>
@@ -235,15 +234,15 @@ Comparison Lumetra2::scoreOpponent(AccImage opponent, ComparisonObserver* observ
         // Block weight, and edge changes with the structure weight they give: two jobs.
         Array<float> block;
         Array<float> structure;
-        tbb::parallel_invoke([&] { block = blockWeight(error); },
-                             [&] {
-                                 const Array<int> changes =
-                                     edgeChanges(_referenceEdges, unpacked(degradedEdges));
-                                 if (observer != nullptr) observer->edgeChanges(changes);
-                                 const Array<int> zone = structureZone(changes);
-                                 if (observer != nullptr) observer->structureZone(zone);
-                                 structure = zoneWeight(zone, p.co);
-                             });
+        parallelInvoke([&] { block = blockWeight(error); },
+                       [&] {
+                           const Array<int> changes =
+                               edgeChanges(_referenceEdges, unpacked(degradedEdges));
+                           if (observer != nullptr) observer->edgeChanges(changes);
+                           const Array<int> zone = structureZone(changes);
+                           if (observer != nullptr) observer->structureZone(zone);
+                           structure = zoneWeight(zone, p.co);
+                       });
         if (observer != nullptr) {
             observer->blockWeight(block);
             observer->structureWeight(structure);

@@ -14,20 +14,14 @@
 #include <utility>
 
 #include "image/Error.h"
+#include "image/Temporaries.h"
 
 namespace lumetra {
 
 namespace {
 
-// The temporary name is the target's name and this mark, then kRandomLetters random letters.
-constexpr std::string_view kTemporaryMark = ".partial-";
-constexpr std::size_t kRandomLetters = 6;
-constexpr std::string_view kLetters =
-    "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
 // Names tried before giving up when each is taken (another writer's temporary file).
 constexpr int kNameAttempts = 100;
-// Longest file name, in bytes, of the file systems the program writes to (Linux NAME_MAX).
-constexpr std::size_t kMaxNameBytes = 255;
 // The mode a new file is created with before the umask, as fopen creates one.
 constexpr mode_t kNewFileMode = 0666;
 // Read, write and execute for owner, group and others; never set-id or sticky bits.
@@ -35,19 +29,6 @@ constexpr mode_t kPermissionBits = 0777;
 
 std::string cannotWrite(const std::string& path, const std::string& reason) {
     return "cannot write \"" + path + "\": " + reason;
-}
-
-// A fresh temporary name beside `path`: its folder, its file name cut so that the mark and the
-// letters still fit in a file name, the mark and random letters.
-std::string temporaryName(const std::string& path, std::random_device& random) {
-    const std::size_t slash = path.rfind('/');
-    const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
-    const std::size_t room = kMaxNameBytes - kTemporaryMark.size() - kRandomLetters;
-    std::string name = path.substr(0, nameStart + std::min(path.size() - nameStart, room));
-    name += kTemporaryMark;
-    std::uniform_int_distribution<std::size_t> letter(0, kLetters.size() - 1);
-    for (std::size_t i = 0; i < kRandomLetters; ++i) name += kLetters[letter(random)];
-    return name;
 }
 
 // Creates and opens a new temporary file beside `path`, and returns its descriptor and name.

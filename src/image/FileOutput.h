@@ -6,9 +6,8 @@
 // nothing behind, and an existing file of that name stays as it was until the new one is
 // complete.  An existing target that is not a plain file (a device, a pipe, a link) is written
 // through in place instead, since replacing it would be wrong.  A new file gets the permissions
-// fopen would give it (0666 less the umask); a replaced file keeps its own.  The temporary name
-// is the target's followed by ".partial-" and six random letters (the target's name cut short
-// when that would not fit in a file name).
+// fopen would give it (0666 less the umask); a replaced file keeps its own.  The temporary is
+// named as image/Temporaries.h says, so that one a killed run left can be recognised.
 
 #include <cstdint>
 #include <cstdio>

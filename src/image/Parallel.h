@@ -3,13 +3,21 @@
 // Parallel loops on oneTBB's scheduler: no thread is started per call; the work runs on the
 // threads of the task arena the caller runs in, so nested loops and several images in flight
 // share one pool and never oversubscribe the machine.
+//
+// Each loop runs in a task group of its own, isolated from the caller's: when the caller's
+// group is cancelled (a pipeline stage that threw, a sibling task that failed), oneTBB would
+// otherwise skip the loop's remaining iterations without a word and the caller would go on
+// with planes half made.  A loop here either runs every iteration or throws.
 
 #include <tbb/parallel_for.h>
+#include <tbb/parallel_invoke.h>
 #include <tbb/task_arena.h>
+#include <tbb/task_group.h>
 
 #include <algorithm>
 #include <atomic>
 #include <exception>
+#include <utility>
 
 namespace lumetra {
 
@@ -33,6 +41,7 @@ void parallelFor(unsigned count, unsigned workers, Fn&& fn) {
         return;
     }
     std::atomic<unsigned> next{0};
+    tbb::task_group_context isolated(tbb::task_group_context::isolated);
     tbb::parallel_for(
         0u, runners,
         [&](unsigned runner) {
@@ -43,7 +52,15 @@ void parallelFor(unsigned count, unsigned workers, Fn&& fn) {
                 throw;
             }
         },
-        tbb::simple_partitioner());
+        tbb::simple_partitioner(), isolated);
+}
+
+// Runs first() and second() at once on the caller's task arena, in a task group isolated from
+// the caller's like parallelFor's; returns once both have, rethrowing what either threw.
+template <typename First, typename Second>
+void parallelInvoke(First&& first, Second&& second) {
+    tbb::task_group_context isolated(tbb::task_group_context::isolated);
+    tbb::parallel_invoke(std::forward<First>(first), std::forward<Second>(second), isolated);
 }
 
 }  // namespace lumetra

@@ -19,8 +19,10 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <string>
 #include <variant>
@@ -399,15 +401,43 @@ TEST_F(LumetraCommand, RowsKeepInputOrderWhateverTheNumberOfJobs) {
     for (std::size_t i = 0; i < files.size(); ++i) EXPECT_EQ(records[i + 1][0], files[i]);
 }
 
-TEST_F(LumetraCommand, RowsThatCannotBeWrittenEndTheRunWithStatusOne) {
-    // /dev/full refuses every write: the first row cannot be written and the run ends there,
-    // with one message; the missing last file is never reached, so it gets no line.
-    const ProgramRun full = run({"--jobs", "1", golden("scene64.ppm"), golden("scene64__noise.ppm"),
-                                 golden("scene64__blur.ppm"), (_dir / "missing.ppm").string()},
-                                -1, "/dev/full");
+class LumetraCommandJobs : public LumetraCommand, public ::testing::WithParamInterface<int> {
+  protected:
+    std::vector<std::string> withJobs(std::vector<std::string> words) const {
+        words.insert(words.begin(), {"--jobs", std::to_string(GetParam())});
+        return words;
+    }
+};
+
+// Rows that cannot be written end the run with one message and status 1, in every format and
+// however many files are in flight when the writing fails.  With several in flight this used
+// to crash: the failure cancelled the files still being scored half-way (kept as a
+// reproducer: the 128 x 96 scene's files, twice over, to keep several in flight).
+TEST_P(LumetraCommandJobs, RowsThatCannotBeWrittenEndTheRunWithStatusOne) {
+    std::vector<std::string> files = {golden("scene128x96.ppm")};
+    for (int twice = 0; twice < 2; ++twice) {
+        for (const char* kind : {"blocks", "blur", "copy", "hue", "noise"}) {
+            files.push_back(golden(std::string("scene128x96__") + kind + ".ppm"));
+        }
+    }
+    for (const char* format : {"table", "csv", "json"}) {
+        std::vector<std::string> words = {"--format", format};
+        words.insert(words.end(), files.begin(), files.end());
+        const ProgramRun full = run(withJobs(words), -1, "/dev/full");
+        EXPECT_EQ(full.status, 1) << format;
+        EXPECT_EQ(full.err, "lumetra: cannot write the results to the standard output\n") << format;
+    }
+    // The last file is never reached, so it gets no line.
+    const ProgramRun full =
+        run(withJobs({golden("scene64.ppm"), golden("scene64__noise.ppm"),
+                      golden("scene64__blur.ppm"), (_dir / "missing.ppm").string()}),
+            -1, "/dev/full");
     EXPECT_EQ(full.status, 1);
     EXPECT_EQ(full.err, "lumetra: cannot write the results to the standard output\n");
 }
+
+// One job, two (the machine's cores) and more files in flight than cores.
+INSTANTIATE_TEST_SUITE_P(Jobs, LumetraCommandJobs, ::testing::Values(1, 2, 8));
 
 TEST_F(LumetraCommand, EngineOptionsReachTheEngine) {
     const ProgramRun noMasking =
@@ -817,7 +847,7 @@ std::vector<std::string> partialFiles(const fs::path& dir) {
 // (RLIMIT_FSIZE, which the program inherits, with SIGXFSZ ignored so that a write past it fails
 // with EFBIG as a full disk's fails with ENOSPC).  Each output too large for it fails by name,
 // every file left is whole, and no temporary or spilled file stays behind.
-TEST_F(LumetraCommand, FullDiskFailsEachOutputByNameAndLeavesOnlyWholeFiles) {
+TEST_P(LumetraCommandJobs, FullDiskFailsEachOutputByNameAndLeavesOnlyWholeFiles) {
     // Above the rows and a 64 x 64 error map PNG, below a 64 x 64 float map (16 kB).
     constexpr rlim_t kFullDiskBytes = 8192;
     const fs::path out = _dir / "out";
@@ -835,7 +865,7 @@ TEST_F(LumetraCommand, FullDiskFailsEachOutputByNameAndLeavesOnlyWholeFiles) {
     const rlimit full{kFullDiskBytes, saved.rlim_max};
     void (*const savedHandler)(int) = std::signal(SIGXFSZ, SIG_IGN);
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &full), 0);
-    const ProgramRun r = run(words);
+    const ProgramRun r = run(withJobs(words));
     setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, savedHandler);
 
@@ -1507,6 +1537,257 @@ TEST_F(LumetraCommand, ReportFolderThatCannotBeMadeFailsTheRunButKeepsTheRows) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(parseCsv(r.out).size(), 2u) << r.out;
     EXPECT_NE(r.err.find("cannot make the folder"), std::string::npos) << r.err;
+}
+
+// A report folder always shows exactly one run, and never replaces an input.
+TEST_F(LumetraCommand, ReportIsRefusedWhereItWouldReplaceOrLoseFiles) {
+    const fs::path in = _dir / "in";
+    fs::create_directories(in);
+    for (const char* name : {"scene64.ppm", "scene64__noise.ppm"}) {
+        fs::copy_file(golden(name), in / name);
+    }
+    // Inputs named as the report names its files: the folder of the inputs is refused.
+    fs::copy_file(golden("scene64.ppm"), in / "original.png");
+    const std::string before = readFile(in / "original.png");
+    const ProgramRun r =
+        run({"--format", "csv", "--report", in.string(), (in / "original.png").string(),
+             (in / "scene64__noise.ppm").string()});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(parseCsv(r.out).size(), 2u) << r.out;  // the file is still scored
+    EXPECT_NE(r.err.find("would replace an input file"), std::string::npos) << r.err;
+    EXPECT_EQ(readFile(in / "original.png"), before);
+    EXPECT_FALSE(fs::exists(in / "index.html"));
+    EXPECT_FALSE(fs::exists(in / "scene64__noise.degraded.png"));
+    EXPECT_TRUE(partialFiles(_dir).empty());
+}
+
+TEST_F(LumetraCommand, ReportOfASecondRunShowsNothingOfTheFirst) {
+    const fs::path dir = _dir / "report";
+    const ProgramRun first = run({"--report", dir.string(), golden("scene64.ppm"),
+                                  golden("scene64__noise.ppm"), golden("scene64__blur.ppm")});
+    ASSERT_EQ(first.status, 0) << first.err;
+    ASSERT_TRUE(fs::exists(dir / "scene64__blur.heat.png"));
+    // Now the blur file fails: its earlier pictures must not stay beside the new page.
+    fs::create_directories(_dir / "elsewhere");
+    const ProgramRun second =
+        run({"--report", dir.string(), golden("scene64.ppm"), golden("scene64__noise.ppm"),
+             (_dir / "elsewhere" / "scene64__blur.ppm").string()});
+    EXPECT_EQ(second.status, 1);
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        names.insert(entry.path().filename().string());
+    }
+    EXPECT_EQ(names,
+              (std::set<std::string>{"index.html", "original.png", "scene64__noise.degraded.png",
+                                     "scene64__noise.heat.png"}));
+    EXPECT_NE(readFile(dir / "index.html").find("no such file"), std::string::npos);
+    // A folder with other files in it is not a report's: refused, and left as it was.
+    writeFile(dir / "notes.txt", "mine");
+    const ProgramRun third =
+        run({"--report", dir.string(), golden("scene64.ppm"), golden("scene64__noise.ppm")});
+    EXPECT_EQ(third.status, 1);
+    EXPECT_NE(third.err.find("\"notes.txt\", which is not part of a report"), std::string::npos)
+        << third.err;
+    EXPECT_EQ(readFile(dir / "notes.txt"), "mine");
+    EXPECT_TRUE(fs::exists(dir / "scene64__noise.heat.png"));
+}
+
+// The program running in the background, its standard output read as it comes.
+class RunningProgram {
+  public:
+    RunningProgram(const std::vector<std::string>& arguments, const fs::path& errPath) {
+        std::vector<std::string> words = {LUMETRA_BINARY};
+        words.insert(words.end(), arguments.begin(), arguments.end());
+        std::vector<char*> argv;
+        for (std::string& word : words) argv.push_back(word.data());
+        argv.push_back(nullptr);
+        int out[2];
+        if (pipe(out) != 0) return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+        posix_spawn_file_actions_addclose(&actions, out[0]);
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (posix_spawn(&_pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) _pid = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        close(out[1]);
+        _out = out[0];
+    }
+    ~RunningProgram() {
+        if (_pid > 0) finish();
+        if (_out >= 0) close(_out);
+    }
+
+    bool started() const { return _pid > 0; }
+    pid_t pid() const { return _pid; }
+    // Reads standard output until it holds `lines` lines or ends.
+    void waitForLines(std::size_t lines) {
+        while (static_cast<std::size_t>(std::count(_text.begin(), _text.end(), '\n')) < lines) {
+            if (!readSome()) return;
+        }
+    }
+    // Reads the rest and waits for the program; returns its exit status, or 128 + the signal
+    // that ended it.
+    int finish() {
+        while (readSome()) {
+        }
+        int status = 0;
+        waitpid(_pid, &status, 0);
+        _pid = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    const std::string& out() const { return _text; }
+
+  private:
+    bool readSome() {
+        char buffer[4096];
+        const ssize_t got = read(_out, buffer, sizeof buffer);
+        if (got <= 0) return false;
+        _text.append(buffer, static_cast<std::size_t>(got));
+        return true;
+    }
+
+    pid_t _pid = -1;
+    int _out = -1;
+    std::string _text;
+};
+
+// Enough files of the 256 x 256 samples that a run is far from done when its first row is out.
+std::vector<std::string> manySamples() {
+    std::vector<std::string> files = {(kSamples / "coffee.ppm").string()};
+    for (int round = 0; round < 4; ++round) {
+        for (const char* kind : {"blur", "noise", "jpeg20", "jpeg50", "jpeg90"}) {
+            files.push_back((kSamples / (std::string("coffee_") + kind + ".ppm")).string());
+        }
+    }
+    return files;
+}
+
+// Every hidden or temporary name below `dir`.
+std::vector<std::string> leftovers(const fs::path& dir) {
+    std::vector<std::string> found;
+    for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+        const std::string name = entry.path().filename().string();
+        if (name.front() == '.' || name.find(".partial-") != std::string::npos) {
+            found.push_back(entry.path().string());
+        }
+    }
+    return found;
+}
+
+struct Interruption {
+    const char* name;
+    int signal;
+    int status;
+};
+
+class LumetraCommandInterrupted : public LumetraCommand,
+                                  public ::testing::WithParamInterface<Interruption> {};
+
+// SIGINT and SIGTERM stop the hand-out of files; those in flight are finished and their rows
+// written, every temporary is removed, no report is swapped in, and the status says which
+// signal stopped the run.
+TEST_P(LumetraCommandInterrupted, FinishesTheFilesInFlightAndLeavesNoTemporary) {
+    const Interruption& interruption = GetParam();
+    const fs::path out = _dir / "out";
+    const std::vector<std::string> files = manySamples();
+    // A fixed heat-map scale, so that rows go out as files finish instead of waiting for
+    // the run's shared scale.
+    std::vector<std::string> words = {"--format", "csv", "--jobs", "2", "--heat-max", "300"};
+    for (const char* kind : {"heatmaps", "error-maps", "report"}) {
+        words.insert(words.end(), {std::string("--") + kind, (out / kind).string()});
+    }
+    words.insert(words.end(), files.begin(), files.end());
+    RunningProgram program(words, _dir / "stderr.txt");
+    ASSERT_TRUE(program.started());
+    program.waitForLines(2);  // the header and the first row
+    ASSERT_EQ(kill(program.pid(), interruption.signal), 0);
+    const int status = program.finish();
+    const std::string err = readFile(_dir / "stderr.txt");
+
+    EXPECT_EQ(status, interruption.status) << err;
+    const std::vector<Record> rows = parseCsv(program.out());
+    ASSERT_GE(rows.size(), 2u);
+    EXPECT_LT(rows.size(), files.size()) << "the run was not stopped";
+    for (std::size_t i = 1; i < rows.size(); ++i) {
+        ASSERT_EQ(rows[i].size(), 4u) << i;
+        EXPECT_EQ(rows[i][0], files[i]);
+        EXPECT_EQ(rows[i][3], "") << "a file in flight was cut short";
+    }
+    EXPECT_NE(err.find("lumetra: stopping"), std::string::npos) << err;
+    EXPECT_EQ(leftovers(out), std::vector<std::string>{});
+    EXPECT_FALSE(fs::exists(out / "report"));
+    EXPECT_TRUE(fs::exists(out / "error-maps" / "coffee_blur.errmap.png"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, LumetraCommandInterrupted,
+                         ::testing::Values(Interruption{"Interrupt", SIGINT, 130},
+                                           Interruption{"Terminate", SIGTERM, 143}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A run killed outright cannot clean up; the next run into the same folders removes what it
+// left there, and nothing else.
+TEST_F(LumetraCommand, NextRunRemovesTheTemporariesOfAKilledOne) {
+    const fs::path out = _dir / "out";
+    const std::vector<std::string> files = manySamples();
+    std::vector<std::string> words = {"--format",   "csv",
+                                      "--heatmaps", (out / "heat").string(),
+                                      "--report",   (out / "report").string()};
+    words.insert(words.end(), files.begin(), files.end());
+    {
+        RunningProgram killed(words, _dir / "stderr.txt");
+        ASSERT_TRUE(killed.started());
+        // The header: the report's folder is made, the heat maps' spills are on their way.
+        killed.waitForLines(1);
+        ASSERT_EQ(kill(killed.pid(), SIGKILL), 0);
+        EXPECT_EQ(killed.finish(), 128 + SIGKILL);
+    }
+    ASSERT_FALSE(leftovers(out).empty()) << "the killed run left nothing to clean up";
+    writeFile(out / "heat" / ".mine.partial-1-abcdef", "a running process's");
+
+    const ProgramRun next = run({"--format", "csv", "--heatmaps", (out / "heat").string(),
+                                 "--report", (out / "report").string(), files[0], files[1]});
+    EXPECT_EQ(next.status, 0) << next.err;
+    EXPECT_EQ(leftovers(out),
+              std::vector<std::string>{(out / "heat" / ".mine.partial-1-abcdef").string()});
+}
+
+// Two runs writing one report at once: each swaps in a whole report of its own, so the folder
+// shows one of them, never pictures of both.
+TEST_F(LumetraCommand, TwoRunsWritingOneReportNeverMix) {
+    const fs::path dir = _dir / "report";
+    const std::vector<std::vector<std::string>> degraded = {
+        {"coffee_blur", "coffee_noise", "coffee_jpeg20"}, {"coffee_jpeg50", "coffee_jpeg90"}};
+    std::vector<std::unique_ptr<RunningProgram>> runs;
+    for (std::size_t k = 0; k < degraded.size(); ++k) {
+        std::vector<std::string> words = {"--report", dir.string(),
+                                          (kSamples / "coffee.ppm").string()};
+        for (const std::string& stem : degraded[k]) {
+            words.push_back((kSamples / (stem + ".ppm")).string());
+        }
+        runs.push_back(std::make_unique<RunningProgram>(
+            words, _dir / ("stderr" + std::to_string(k) + ".txt")));
+        ASSERT_TRUE(runs.back()->started());
+    }
+    for (auto& program : runs) EXPECT_EQ(program->finish(), 0);
+
+    std::set<std::string> pictures;
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        const std::string name = entry.path().filename().string();
+        if (name != "index.html" && name != "original.png") pictures.insert(name);
+    }
+    const auto picturesOf = [](const std::vector<std::string>& stems) {
+        std::set<std::string> names;
+        for (const std::string& stem : stems) {
+            names.insert(stem + ".degraded.png");
+            names.insert(stem + ".heat.png");
+        }
+        return names;
+    };
+    EXPECT_TRUE(pictures == picturesOf(degraded[0]) || pictures == picturesOf(degraded[1]))
+        << "the report mixes two runs";
+    EXPECT_EQ(leftovers(_dir), std::vector<std::string>{});
 }
 
 // ---------------------------------------------------------------------------------------------

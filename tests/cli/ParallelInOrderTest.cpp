@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cli/ParallelInOrder.h"
+#include "image/Parallel.h"
 
 namespace lumetra {
 namespace {
@@ -165,6 +166,70 @@ TEST(ParallelInOrderFailure, AnExceptionFromAReportEndsTheRun) {
                              {}}),
                  std::logic_error);
     EXPECT_EQ(ready, std::vector<std::size_t>{0});
+}
+
+// The command line's crash when its rows could not be written: the failing report cancelled
+// the pipeline, the cancellation reached the parallel loops of the files still being scored,
+// their remaining iterations were skipped, and the scoring went on with planes never made.
+// A failing report, a failed task's or its own, must leave the tasks in flight whole.
+TEST(ParallelInOrderFailure, TasksInFlightWhenTheRunFailsFinishTheirParallelWork) {
+    constexpr unsigned kInnerIterations = 64;
+    for (const bool reportThrows : {true, false}) {
+        std::promise<void> failing;
+        const std::shared_future<void> failingFuture = failing.get_future().share();
+        std::atomic<unsigned> innerRuns{0};
+        std::atomic<unsigned> started{0};
+        inArenaOfTwo([&] {
+            EXPECT_THROW(runInOrder(2, 2,
+                                    {[&](std::size_t i) {
+                                         ++started;
+                                         if (i == 0 && !reportThrows) {
+                                             failing.set_value();
+                                             throw std::runtime_error("task 0 failed");
+                                         }
+                                         if (i == 1) {
+                                             // Task 1 starts its loop only once task 0 has failed
+                                             // or been reported, so the failure comes while it is
+                                             // in flight.
+                                             failingFuture.wait();
+                                             parallelFor(kInnerIterations, 0,
+                                                         [&](unsigned, unsigned) { ++innerRuns; });
+                                         }
+                                     },
+                                     [&](std::size_t i) {
+                                         if (i == 0) {
+                                             failing.set_value();
+                                             throw std::runtime_error("report failed");
+                                         }
+                                     },
+                                     {}}),
+                         std::runtime_error);
+        });
+        if (started.load() == 2) {
+            EXPECT_EQ(innerRuns.load(), kInnerIterations)
+                << (reportThrows ? "report" : "task") << " failure cut a task in flight short";
+        }
+    }
+}
+
+// A loop run inside a task group that is already cancelled still runs every iteration.
+TEST(ParallelFor, RunsEveryIterationWhenTheCallersGroupIsCancelled) {
+    constexpr unsigned kIterations = 64;
+    inArenaOfTwo([&] {
+        std::atomic<unsigned> loopRuns{0};
+        std::atomic<unsigned> invokeRuns{0};
+        tbb::task_group_context caller;
+        tbb::parallel_for(
+            0, 1,
+            [&](int) {
+                caller.cancel_group_execution();
+                parallelFor(kIterations, 0, [&](unsigned, unsigned) { ++loopRuns; });
+                parallelInvoke([&] { ++invokeRuns; }, [&] { ++invokeRuns; });
+            },
+            caller);
+        EXPECT_EQ(loopRuns.load(), kIterations);
+        EXPECT_EQ(invokeRuns.load(), 2u);
+    });
 }
 
 }  // namespace

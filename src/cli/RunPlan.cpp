@@ -1,0 +1,166 @@
+#include "cli/RunPlan.h"
+
+#include <oneapi/tbb/task_arena.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <system_error>
+#include <utility>
+
+#include "args/NumberText.h"
+#include "cli/JobCount.h"
+#include "engine/EngineMemory.h"
+#include "image/Error.h"
+#include "image/ErrorMapImage.h"
+#include "image/ImageHeader.h"
+#include "image/Temporaries.h"
+
+namespace lumetra {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// An explained file in flight holds, besides what a plain one does, its 27 degraded bands, the
+// explanation's ten maps and the planes they are made from: about 170 bytes per pixel more,
+// under twice the plain file's figure.
+constexpr std::uint64_t kExplainedMemoryFactor = 3;
+
+const Array<float>* errorMapOf(const Scored& scored) {
+    return &scored.comparison.err();
+}
+
+// Explanation map m, in the order of kExplanationMapNames.
+template <std::size_t m>
+const Array<float>* explanationMapOf(const Scored& scored) {
+    if (scored.explanation == nullptr) return nullptr;
+    const ExplanationMaps& maps = *scored.explanation;
+    const std::array<const Array<float>*, kExplanationMapCount> planes{
+        &maps.terms[0],    &maps.terms[1],    &maps.terms[2],    &maps.terms[3], &maps.channels[0],
+        &maps.channels[1], &maps.channels[2], &maps.blockWeight, &maps.edgeZone, &maps.share};
+    return planes[m];
+}
+
+template <std::size_t... m>
+constexpr std::array<PlaneOf, kExplanationMapCount> explanationPlanes(std::index_sequence<m...>) {
+    return {&explanationMapOf<m>...};
+}
+
+// Makes `dir` and its parents; returns why it could not, empty when it could.
+std::string prepareFolder(const fs::path& dir) {
+    std::error_code error;
+    fs::create_directories(dir, error);
+    if (!error && fs::is_directory(dir)) return {};
+    return "cannot make the folder \"" + dir.string() +
+           "\": " + (error ? error.message() : "a file of that name is in the way");
+}
+
+// The map paths of every degraded file, with the folder made and the temporaries a killed run
+// left there removed; empty paths when `dir` is not given.  A folder that cannot be made does
+// not stop the run: every file is still scored, and each of its maps fails with the reason, so
+// its row says why and nothing is lost.
+MapSet prepareMaps(const std::optional<fs::path>& dir, const std::vector<std::string>& degraded,
+                   const std::string& suffix, MapWriter write, PlaneOf plane,
+                   fs::file_time_type runStart) {
+    if (!dir) return {std::vector<fs::path>(degraded.size()), {}, write, plane};
+    std::string problem = prepareFolder(*dir);
+    if (problem.empty()) removeAbandonedTemporaries(*dir, runStart);
+    return {mapPaths(degraded, *dir, suffix), std::move(problem), write, plane};
+}
+
+// Files scored at once, checked against the memory left: the engine and the files in flight,
+// known from the original's header, so that a run the machine cannot hold is refused before
+// anything large is allocated.
+unsigned plannedJobs(const Options& options, Scoring scoring) {
+    const ImageHeader header = readImageHeader(options.original, options.maxPixels);
+    const std::uint64_t pixels = std::uint64_t{header.rows} * header.cols;
+    const std::uint64_t memoryFactor = scoring == Scoring::Explained ? kExplainedMemoryFactor : 1;
+    const std::optional<std::uint64_t> available = availableMemory();
+    const auto threads = static_cast<unsigned>(tbb::this_task_arena::max_concurrency());
+    const unsigned jobs =
+        options.jobs ? *options.jobs : automaticJobs(threads, pixels * memoryFactor, available);
+    const std::string memoryShort =
+        memoryProblem(engineMemory(pixels, std::min<std::size_t>(jobs, options.degraded.size()),
+                                   kBytesPerPixelInFlight * memoryFactor),
+                      available);
+    if (!memoryShort.empty()) {
+        throw MemoryLimitError("scoring against \"" + options.original + "\" (" +
+                               decimalText(header.cols) + " x " + decimalText(header.rows) +
+                               " pixels) " + memoryShort +
+                               (options.jobs && *options.jobs > 1 ? "; try fewer --jobs" : ""));
+    }
+    return jobs;
+}
+
+std::vector<std::string> inputsOf(const Options& options) {
+    std::vector<std::string> paths = options.degraded;
+    paths.push_back(options.original);
+    return paths;
+}
+
+// The report's folder and the names of its pictures in it.
+ReportPlan planReport(const fs::path& dir, const Options& options, const InputFiles& inputs,
+                      fs::file_time_type runStart) {
+    ReportPlan report;
+    report.folder = std::make_unique<ReportFolder>(dir, inputs);
+    removeAbandonedTemporaries(report.folder->target().parent_path(), runStart);
+    if (!report.folder->problem().empty()) return report;
+    const fs::path& files = report.folder->files();
+    report.images = mapPaths(options.degraded, files, kReportImageSuffix);
+    report.heatMaps = mapPaths(options.degraded, files, kReportHeatMapSuffix);
+    return report;
+}
+
+RowColumns columnsOf(const Options& options) {
+    RowColumns columns;
+    if (options.gates.any()) columns.gate = GateColumn::Shown;
+    if (options.explain) columns.explanation = ExplanationColumns::Included;
+    // A viewing geometry given on the command line is printed with the results.
+    if (options.showViewing) columns.pixelsPerDegree = options.parameters.pixelsPerDegree;
+    return columns;
+}
+
+}  // namespace
+
+RunPlan planRun(const Options& options) {
+    const fs::file_time_type runStart = fs::file_time_type::clock::now();
+    const std::vector<std::string>& degraded = options.degraded;
+    const Scoring scoring =
+        options.explain || options.explanationMapDir ? Scoring::Explained : Scoring::Plain;
+    const unsigned jobs = plannedJobs(options, scoring);
+    InputFiles inputs(inputsOf(options));
+
+    std::vector<MapSet> maps = {prepareMaps(options.errorMapDir, degraded, kErrorMapSuffix,
+                                            &writeErrorMapPng, &errorMapOf, runStart),
+                                prepareMaps(options.floatMapDir, degraded, kFloatMapSuffix,
+                                            &writeFloatMapPfm, &errorMapOf, runStart)};
+    const auto explanationPlane =
+        explanationPlanes(std::make_index_sequence<kExplanationMapCount>());
+    for (std::size_t m = 0; m < kExplanationMapCount; ++m) {
+        maps.push_back(
+            prepareMaps(options.explanationMapDir, degraded,
+                        std::string(".") + kExplanationMapNames[m] + kExplanationMapExtension,
+                        &writeFloatMapPfm, explanationPlane[m], runStart));
+    }
+    // A heat-map folder that cannot be made fails each heat map's write, and so its row.
+    std::vector<fs::path> heatMaps;
+    if (options.heatMapDir) {
+        heatMaps =
+            prepareMaps(options.heatMapDir, degraded, kHeatMapSuffix, nullptr, nullptr, runStart)
+                .paths;
+    }
+    std::optional<ReportPlan> report;
+    if (options.reportDir) report = planReport(*options.reportDir, options, inputs, runStart);
+    const bool keepsOriginal = options.reportDir || (options.heatOnOriginal && options.heatMapDir);
+    return RunPlan{scoring,
+                   jobs,
+                   std::move(inputs),
+                   std::move(maps),
+                   std::move(heatMaps),
+                   std::move(report),
+                   columnsOf(options),
+                   keepsOriginal};
+}
+
+}  // namespace lumetra
