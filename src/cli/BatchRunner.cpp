@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <new>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -162,6 +163,14 @@ std::optional<std::string> judge(const QualityGates& gates, const Comparison& co
     return failedGates(gates, {comparison.mobj(), comparison.nobj(), p99});
 }
 
+// A file whose memory ran out despite the estimate: its share of it, as the refusal says it.
+std::string outOfMemory(const FileJob& job, const std::string& path) {
+    const std::uint64_t pixels = std::uint64_t{job.engine.rows()} * job.engine.cols();
+    const std::uint64_t factor = job.scoring == Scoring::Explained ? kExplainedMemoryFactor : 1;
+    return "out of memory while scoring \"" + path + "\" (needs about " +
+           gigabytesText(pixels * kBytesPerPixelInFlight * factor) + ")";
+}
+
 // Reads, checks and scores file i, judges it by the gates and writes its maps.  Every failure
 // ends up in the result: one file never stops the batch.
 FileResult processFile(const FileJob& job, const std::string& path, std::size_t i) {
@@ -191,6 +200,9 @@ FileResult processFile(const FileJob& job, const std::string& path, std::size_t 
         } catch (const Error& e) {
             result.error = e.what();  // names the file and the reason
             return result;
+        } catch (const std::bad_alloc&) {
+            result.error = outOfMemory(job, path);
+            return result;
         } catch (const std::exception& e) {
             result.error = "cannot read image \"" + path + "\": " + e.what();
             return result;
@@ -204,6 +216,9 @@ FileResult processFile(const FileJob& job, const std::string& path, std::size_t 
             } else {
                 comparison.emplace(engine(std::move(*degraded)));  // frees the image early
             }
+        } catch (const std::bad_alloc&) {
+            result.error = outOfMemory(job, path);
+            return result;
         } catch (const std::exception& e) {
             result.error = "cannot score \"" + path + "\": " + e.what();
             return result;

@@ -11,8 +11,9 @@ constexpr double kBytesPerGigabyte = 1e9;
 // Three significant digits: "0.0524 GB", "2.1 GB", "68.7 GB".
 constexpr int kGigabyteDigits = 3;
 
-// Bytes as gigabytes, whatever the caller's locale.
-std::string gigabytes(std::uint64_t bytes) {
+}  // namespace
+
+std::string gigabytesText(std::uint64_t bytes) {
     char text[32];
     const double value = static_cast<double>(bytes) / kBytesPerGigabyte;
     const auto end =
@@ -20,8 +21,6 @@ std::string gigabytes(std::uint64_t bytes) {
             .ptr;
     return std::string(text, end) + " GB";
 }
-
-}  // namespace
 
 std::uint64_t engineMemory(std::uint64_t pixels, std::uint64_t filesInFlight,
                            std::uint64_t bytesPerPixelInFlight) {
@@ -31,7 +30,7 @@ std::uint64_t engineMemory(std::uint64_t pixels, std::uint64_t filesInFlight,
 
 std::string memoryProblem(std::uint64_t needed, std::optional<std::uint64_t> available) {
     if (!available || needed <= *available) return {};
-    return "needs about " + gigabytes(needed) + "; " + gigabytes(*available) + " available";
+    return "needs about " + gigabytesText(needed) + "; " + gigabytesText(*available) + " available";
 }
 
 }  // namespace lumetra

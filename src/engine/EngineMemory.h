@@ -32,6 +32,9 @@ inline constexpr std::uint64_t kBytesPerPixelInFlight = 96;
 std::uint64_t engineMemory(std::uint64_t pixels, std::uint64_t filesInFlight,
                            std::uint64_t bytesPerPixelInFlight);
 
+// Bytes as gigabytes to three significant digits, whatever the locale: "0.0524 GB", "68.7 GB".
+std::string gigabytesText(std::uint64_t bytes);
+
 // "needs about 68.7 GB; 21.3 GB available" when `needed` is more than `available`; empty when
 // it fits or nothing is known of the free memory.
 std::string memoryProblem(std::uint64_t needed, std::optional<std::uint64_t> available);

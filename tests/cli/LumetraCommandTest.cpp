@@ -80,7 +80,8 @@ class LumetraCommand : public ::testing::Test {
                    const fs::path& stdoutPath = {}) const {
         const fs::path outPath = stdoutPath.empty() ? _dir / "stdout.txt" : stdoutPath;
         const fs::path errPath = _dir / "stderr.txt";
-        std::vector<std::string> words = {LUMETRA_BINARY};
+        std::vector<std::string> words = _launcher;
+        words.push_back(LUMETRA_BINARY);
         words.insert(words.end(), arguments.begin(), arguments.end());
         std::vector<char*> argv;
         for (std::string& word : words) argv.push_back(word.data());
@@ -113,6 +114,9 @@ class LumetraCommand : public ::testing::Test {
     }
 
     fs::path _dir;
+    // A program that starts lumetra (its absolute path and arguments first), such as prlimit;
+    // none when empty.
+    std::vector<std::string> _launcher;
 };
 
 std::string golden(const std::string& name) {
@@ -687,6 +691,46 @@ TEST_F(LumetraCommand, RunTooLargeForTheMemoryIsRefusedBeforeItStarts) {
     EXPECT_NE(r.err.find(" GB available"), std::string::npos) << r.err;
 }
 
+// A sparse PPM of side x side pixels, all black: only its header takes room on the disk.
+fs::path sparsePpm(const fs::path& path, std::uint64_t side) {
+    const std::string header =
+        "P6\n" + std::to_string(side) + " " + std::to_string(side) + "\n255\n";
+    writeFile(path, header);
+    fs::resize_file(path, header.size() + side * side * 3);
+    return path;
+}
+
+// An address-space limit (prlimit --as, ulimit -v) is room the estimate sees, as it sees the
+// free memory and the control group's limit: a run it cannot hold is refused up front with the
+// same message, instead of running until an allocation fails with "std::bad_alloc".
+TEST_F(LumetraCommand, RunTooLargeForTheAddressSpaceLimitIsRefusedBeforeItStarts) {
+    const fs::path prlimit = "/usr/bin/prlimit";
+    if (!fs::exists(prlimit)) GTEST_SKIP() << "no prlimit";
+    // 2000 x 2000 pixels need about 1 GB, under a limit of 1 GB of address space in all.
+    const fs::path image = sparsePpm(_dir / "big.ppm", 2000);
+    _launcher = {prlimit.string(), "--as=1000000000", "--"};
+    const ProgramRun r = run({"--jobs", "1", image.string(), image.string()});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err.rfind("lumetra: scoring against \"" + image.string() +
+                              "\" (2000 x 2000 pixels) needs about ",
+                          0),
+              0u)
+        << r.err;
+    EXPECT_NE(r.err.find(" GB available"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("bad_alloc"), std::string::npos) << r.err;
+    // A data limit (prlimit --data) as well.
+    _launcher = {prlimit.string(), "--data=900000000", "--"};
+    const ProgramRun data = run({"--jobs", "1", image.string(), image.string()});
+    EXPECT_EQ(data.status, 1) << data.err;
+    EXPECT_NE(data.err.find("(2000 x 2000 pixels) needs about "), std::string::npos) << data.err;
+    // A run the limit holds is scored.
+    _launcher = {prlimit.string(), "--as=1000000000", "--"};
+    const ProgramRun small =
+        run({"--format", "csv", golden("scene64.ppm"), golden("scene64__noise.ppm")});
+    EXPECT_EQ(small.status, 0) << small.err;
+}
+
 // ---------------------------------------------------------------------------------------------
 // Map files
 
@@ -811,6 +855,44 @@ std::vector<std::string> partialFiles(const fs::path& dir) {
         if (name.find(".partial-") != std::string::npos) found.push_back(entry.path().string());
     }
     return found;
+}
+
+// A link planted at an output name (by anyone who can write to the folder) is replaced by the
+// output, never followed: the file it points to keeps its bytes, and a dangling link's target
+// is not created.  Error map, float map, heat map and the report's page.
+TEST_F(LumetraCommand, LinkAtAnOutputNameIsReplacedNotFollowed) {
+    const fs::path outside = _dir / "outside";
+    fs::create_directories(outside);
+    const fs::path maps = _dir / "maps", report = _dir / "report";
+    fs::create_directories(maps);
+    fs::create_directories(report);
+    const std::vector<std::pair<fs::path, fs::path>> links = {
+        {maps / "scene64__noise.errmap.png", outside / "victim1"},
+        {maps / "scene64__noise.errmap.pfm", outside / "dangling1"},
+        {maps / "scene64__noise.heatmap.png", outside / "victim2"},
+        {maps / "scene64__blur.heatmap.png", outside / "dangling2"},
+        {report / "index.html", outside / "victim3"},
+    };
+    for (const auto& [link, target] : links) {
+        if (target.filename().string().rfind("victim", 0) == 0) writeFile(target, "keep");
+        fs::create_symlink(target, link);
+    }
+    const ProgramRun r =
+        run({"--format", "csv", "--error-maps", maps.string(), "--float-maps", maps.string(),
+             "--heatmaps", maps.string(), "--report", report.string(), golden("scene64.ppm"),
+             golden("scene64__noise.ppm"), golden("scene64__blur.ppm")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    for (const auto& [link, target] : links) {
+        EXPECT_FALSE(fs::is_symlink(link)) << link;
+        EXPECT_TRUE(fs::is_regular_file(link)) << link;
+        EXPECT_GT(fs::file_size(link), 4u) << link;
+        if (target.filename().string().rfind("victim", 0) == 0) {
+            EXPECT_EQ(readFile(target), "keep") << target;
+        } else {
+            EXPECT_FALSE(fs::exists(fs::symlink_status(target))) << target;
+        }
+    }
+    EXPECT_TRUE(partialFiles(_dir).empty());
 }
 
 // A disk that fills up: every file of the run may grow to kFullDiskBytes and no further
@@ -1573,6 +1655,35 @@ TEST_F(LumetraCommand, UnusableProfileIsAUsageErrorNamingTheField) {
             "replace it by a line only when both are given\n");
     refused({"--profile", (_dir / "missing.json").string()},
             "lumetra: " + (_dir / "missing.json").string() + ": cannot open the profile");
+}
+
+// ---------------------------------------------------------------------------------------------
+// Messages
+
+// What the user typed reaches the terminal with its control characters escaped, as the rows'
+// paths do: the original's path, the profile's path and an option's value, whether in a usage
+// error or in the message that ends the run.
+TEST_F(LumetraCommand, ControlCharactersOfPathsAndValuesAreEscapedInMessages) {
+    const std::string evil = "\x1b[31mred\nline";
+    const std::string shown = "\\x1b[31mred\\nline";
+    const fs::path original = _dir / (evil + ".ppm");
+    const fs::path profile = _dir / (evil + ".json");
+    const std::vector<std::vector<std::string>> runs = {
+        {original.string(), golden("scene64__noise.ppm")},
+        {"--profile", profile.string(), golden("scene64.ppm"), golden("scene64__noise.ppm")},
+        {"--ppd", evil, golden("scene64.ppm"), golden("scene64__noise.ppm")},
+        {"--format", evil, golden("scene64.ppm"), golden("scene64__noise.ppm")},
+        {"--display", evil, golden("scene64.ppm"), golden("scene64__noise.ppm")},
+    };
+    for (const std::vector<std::string>& words : runs) {
+        const ProgramRun r = run(words);
+        EXPECT_EQ(r.status, 2) << words[0];
+        EXPECT_EQ(r.err.find('\x1b'), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find(shown), std::string::npos) << r.err;
+        // One line for the message (and CLI11's hint after a usage error), none inside it.
+        const std::string first = r.err.substr(0, r.err.find('\n'));
+        EXPECT_NE(first.find(shown), std::string::npos) << r.err;
+    }
 }
 
 }  // namespace
