@@ -23,6 +23,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -704,6 +705,9 @@ fs::path sparsePpm(const fs::path& path, std::uint64_t side) {
 // free memory and the control group's limit: a run it cannot hold is refused up front with the
 // same message, instead of running until an allocation fails with "std::bad_alloc".
 TEST_F(LumetraCommand, RunTooLargeForTheAddressSpaceLimitIsRefusedBeforeItStarts) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizers' shadow memory takes terabytes of address space";
+#endif
     const fs::path prlimit = "/usr/bin/prlimit";
     if (!fs::exists(prlimit)) GTEST_SKIP() << "no prlimit";
     // 2000 x 2000 pixels need about 1 GB, under a limit of 1 GB of address space in all.
@@ -729,6 +733,73 @@ TEST_F(LumetraCommand, RunTooLargeForTheAddressSpaceLimitIsRefusedBeforeItStarts
     const ProgramRun small =
         run({"--format", "csv", golden("scene64.ppm"), golden("scene64__noise.ppm")});
     EXPECT_EQ(small.status, 0) << small.err;
+}
+
+// Environment variables set for the programs the test starts, and removed again.
+class ScopedEnvironment {
+  public:
+    ScopedEnvironment(std::vector<std::pair<std::string, std::string>> variables)
+        : _variables(std::move(variables)) {
+        for (const auto& [name, value] : _variables) setenv(name.c_str(), value.c_str(), 1);
+    }
+    ~ScopedEnvironment() {
+        for (const auto& variable : _variables) unsetenv(variable.first.c_str());
+    }
+    ScopedEnvironment(const ScopedEnvironment&) = delete;
+    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+  private:
+    std::vector<std::pair<std::string, std::string>> _variables;
+};
+
+// Memory that runs out although the estimate let the run start (tests/cli/FailingMmap.c makes
+// every image plane after the first N fail) is said in words, never as the library exception's
+// name: while scoring a file, that file's row fails with its share of the estimate and the
+// other files are scored; while building the engine, the run ends with status 1.
+TEST_F(LumetraCommand, MemoryThatRunsOutAnywayIsSaidInWords) {
+#ifndef LUMETRA_FAILING_MMAP
+    GTEST_SKIP() << "no failing mmap in a sanitizer build";
+#else
+    const fs::path image = sparsePpm(_dir / "grey.ppm", 1024);
+    const fs::path other = sparsePpm(_dir / "other.ppm", 512);
+    const fs::path count = _dir / "count.txt";
+    // The planes the original and its engine take: a run whose one file is refused from its
+    // header scores nothing.
+    std::uint64_t engine = 0;
+    {
+        const ScopedEnvironment counting(
+            {{"LD_PRELOAD", LUMETRA_FAILING_MMAP}, {"LUMETRA_TEST_MMAP_COUNT", count.string()}});
+        const ProgramRun r = run({"--format", "csv", image.string(), other.string()});
+        ASSERT_EQ(r.status, 1) << r.err;
+        engine = std::stoull(readFile(count));
+        ASSERT_GT(engine, 1u);
+    }
+    {
+        // The file's planes fail; the run goes on to the next file.
+        const ScopedEnvironment failing({{"LD_PRELOAD", LUMETRA_FAILING_MMAP},
+                                         {"LUMETRA_TEST_MMAP_LIMIT", std::to_string(engine)}});
+        const ProgramRun r =
+            run({"--jobs", "1", "--format", "csv", image.string(), image.string(), other.string()});
+        EXPECT_EQ(r.status, 1) << r.err;
+        const std::vector<Record> records = parseCsv(r.out);
+        ASSERT_EQ(records.size(), 3u) << r.out;
+        EXPECT_EQ(records[1][3],
+                  "out of memory while scoring \"" + image.string() + "\" (needs about 0.101 GB)")
+            << r.out;
+        EXPECT_NE(records[2][3].find("but the original is"), std::string::npos) << r.out;
+        EXPECT_EQ(r.err.find("bad_alloc"), std::string::npos) << r.err;
+    }
+    {
+        // The engine's own planes fail.
+        const ScopedEnvironment failing({{"LD_PRELOAD", LUMETRA_FAILING_MMAP},
+                                         {"LUMETRA_TEST_MMAP_LIMIT", std::to_string(engine - 1)}});
+        const ProgramRun r = run({"--format", "csv", image.string(), image.string()});
+        EXPECT_EQ(r.status, 1) << r.err;
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, "lumetra: out of memory while building the engine for \"" +
+                             image.string() + "\"\n");
+    }
+#endif
 }
 
 // ---------------------------------------------------------------------------------------------
