@@ -12,6 +12,7 @@
 
 #include "args/NumberText.h"
 #include "cli/ProfileOption.h"
+#include "cli/TextFormat.h"
 #include "engine/DisplayText.h"
 #include "image/Error.h"
 #include "image/ImageHeader.h"
@@ -209,6 +210,15 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::ostre
     app.footer(kFooter);
     app.formatter(std::make_shared<HelpFormatter>());
     app.set_version_flag("--version", std::string("lumetra ") + LUMETRA_VERSION);
+    // Every usage error quotes what the user typed (a value, a path, the profile's path and
+    // what is wrong in it): its control characters are escaped, as the rows' paths are; the
+    // line CLI11 adds after it ("Run with --help ...") is left as it is.
+    app.failure_message([](const CLI::App* parsing, const CLI::Error& e) {
+        const std::string message = CLI::FailureMessage::simple(parsing, e);
+        const std::string what = e.what();
+        if (message.compare(0, what.size(), what) != 0) return printable(message) + '\n';
+        return printable(what) + message.substr(what.size());
+    });
 
     app.add_option("ORIGINAL", options.original, "The original (reference) image")->required();
     app.add_option("DEGRADED", options.degraded, "Degraded images of the original's size")

@@ -56,8 +56,10 @@ std::string whyNotReplaceable(const fs::path& target, const InputFiles& inputs) 
         }
     }
     for (const fs::directory_entry& entry : entries) {
-        if (entry.is_symlink(error) || !entry.is_regular_file(error) ||
-            !isReportFileName(entry.path().filename().string())) {
+        // A link of a report file's name goes with the earlier report, never followed.
+        const fs::file_type type = entry.symlink_status(error).type();
+        const bool fileOrLink = type == fs::file_type::regular || type == fs::file_type::symlink;
+        if (!fileOrLink || !isReportFileName(entry.path().filename().string())) {
             return refusal + "it holds " + quoted(entry.path().filename()) +
                    ", which is not part of a report and would be lost (choose an empty folder "
                    "or an earlier report's)";

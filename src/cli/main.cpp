@@ -8,11 +8,25 @@
 
 #include <exception>
 #include <iostream>
+#include <new>
+#include <string>
 
 #include "cli/BatchRunner.h"
 #include "cli/Interrupts.h"
 #include "cli/Options.h"
+#include "cli/TextFormat.h"
 #include "image/Error.h"
+
+namespace {
+
+// Every message ends up here: the paths and values it quotes are the user's, so their control
+// characters are escaped (printable), as the rows' paths are, and never reach the terminal.
+int fail(const std::string& message, int status) {
+    std::cerr << "lumetra: " << lumetra::printable(message) << '\n';
+    return status;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     using namespace lumetra;
@@ -29,18 +43,20 @@ int main(int argc, char** argv) {
                         interrupts);
     } catch (const ImageReadError& e) {
         // The original cannot be read.
-        std::cerr << "lumetra: " << e.what() << '\n';
-        return kExitUsage;
+        return fail(e.what(), kExitUsage);
     } catch (const SizeMismatchError& e) {
         // The original is too small for the model.
-        std::cerr << "lumetra: " << e.what() << '\n';
-        return kExitUsage;
+        return fail(e.what(), kExitUsage);
     } catch (const ArgumentError& e) {
-        std::cerr << "lumetra: " << e.what() << '\n';
-        return kExitUsage;
+        return fail(e.what(), kExitUsage);
+    } catch (const std::bad_alloc&) {
+        // Memory ran out despite the estimate, outside any one file (each file's own running
+        // out fails its row): reading the original or building its engine.
+        return fail(
+            "out of memory while building the engine for \"" + parsed.options->original + "\"",
+            kExitFailure);
     } catch (const std::exception& e) {
-        // FFTW failures, the results not writable, memory exhausted.
-        std::cerr << "lumetra: " << e.what() << '\n';
-        return kExitFailure;
+        // FFTW failures, the results not writable, the memory estimate above what is free.
+        return fail(e.what(), kExitFailure);
     }
 }

@@ -136,6 +136,9 @@ Array<float> readFloatMapPfm(const std::string& path) {
         }
         if (digits == 0 || c != end)
             throw fail("not a little-endian greyscale PFM written by lumetra");
+        // Refused here, before any loop: a width of 0 would let a huge height through the
+        // size checks and cost one read per row.
+        if (value == 0) throw fail("width or height is 0");
         return static_cast<std::uint32_t>(value);
     };
     expect("Pf\n");

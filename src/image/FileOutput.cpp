@@ -36,8 +36,10 @@ std::string cannotWrite(const std::string& path, const std::string& reason) {
 // of the file it will replace, so that renaming it into place changes no permission: mkstemp
 // would make it readable by its owner alone.
 std::pair<int, std::string> createTemporary(const std::string& path) {
+    // lstat: a link at the name is replaced like a missing file, and its target's mode, which
+    // may be another user's file's, is not copied.
     struct stat target {};
-    const bool replacing = stat(path.c_str(), &target) == 0;
+    const bool replacing = lstat(path.c_str(), &target) == 0 && S_ISREG(target.st_mode);
     std::random_device random;
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
         std::string name = temporaryName(path, random);
@@ -86,21 +88,68 @@ void writeAndClose(const std::string& path, std::FILE* file,
     if (!ok) throw Error(cannotWrite(path, error != 0 ? std::strerror(error) : "write failed"));
 }
 
-// Writes straight into an existing file that is not a plain one (a device such as /dev/stdout,
-// a pipe, or a link, which the caller means to write through): replacing it would be wrong.
-void writeInPlace(const std::string& path, const std::function<bool(std::FILE*)>& write) {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) throw Error(cannotWrite(path, std::strerror(errno)));
+// Whether `path` names a file written through in place rather than replaced: a device, a pipe
+// or a socket, whether named directly or through links (a link to /dev/full), and whatever the
+// names of the standard descriptors lead to (/dev/stdout, /dev/fd/1, /proc/self/fd/1, which
+// may be a redirected plain file).  A link to a plain file, to a folder or to nothing is not:
+// the rename replaces the link itself and nothing outside the folder is touched.
+bool isDescriptorName(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    char* real = realpath(folder.c_str(), nullptr);
+    if (real == nullptr) return false;
+    const std::string_view resolved(real);
+    const bool system = resolved == "/dev" || resolved.substr(0, 5) == "/dev/" ||
+                        resolved == "/proc" || resolved.substr(0, 6) == "/proc/";
+    std::free(real);
+    return system;
+}
+
+bool writesThrough(const struct stat& target, const std::string& path) {
+    return S_ISCHR(target.st_mode) || S_ISBLK(target.st_mode) || S_ISFIFO(target.st_mode) ||
+           S_ISSOCK(target.st_mode) || (S_ISREG(target.st_mode) && isDescriptorName(path));
+}
+
+// Writes straight into an existing file that is written through (writesThrough): a device such
+// as /dev/full, a pipe, or what /dev/stdout leads to.  Opened without O_CREAT, so nothing is
+// made at a link's target, and checked again once open: a link changed since to point at a
+// plain file is replaced after all (returns false) instead of written through.
+bool writeInPlace(const std::string& path, const std::function<bool(std::FILE*)>& write) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) throw Error(cannotWrite(path, std::strerror(errno)));
+    struct stat opened {};
+    if (fstat(fd, &opened) != 0 || !writesThrough(opened, path)) {
+        close(fd);
+        return false;
+    }
+    // A plain file behind a descriptor name starts again from nothing, as fopen's "wb" would.
+    if (S_ISREG(opened.st_mode) && ftruncate(fd, 0) != 0) {
+        const int error = errno;
+        close(fd);
+        throw Error(cannotWrite(path, std::strerror(error)));
+    }
+    std::FILE* file = fdopen(fd, "wb");
+    if (file == nullptr) {
+        const int error = errno;
+        close(fd);
+        throw Error(cannotWrite(path, std::strerror(error)));
+    }
     writeAndClose(path, file, write);
+    return true;
 }
 
 }  // namespace
 
 void writeFileAtomically(const std::string& path, const std::function<bool(std::FILE*)>& write) {
+    // Devices and pipes, named or linked to, are written through; anything else at the name,
+    // a link included, is replaced whole by the rename.
     struct stat existing {};
     if (lstat(path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
-        writeInPlace(path, write);
-        return;
+        struct stat target {};
+        const bool through = S_ISLNK(existing.st_mode)
+                                 ? stat(path.c_str(), &target) == 0 && writesThrough(target, path)
+                                 : !S_ISDIR(existing.st_mode);
+        if (through && writeInPlace(path, write)) return;
     }
     // The temporary file is in the target's folder, so the rename is atomic.
     auto [fd, name] = createTemporary(path);

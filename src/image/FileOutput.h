@@ -4,10 +4,14 @@
 // own folder and renamed into place once every byte is written and the file is closed.  A
 // reader never sees a partial file, a failed write (a full disk, an unwritable folder) leaves
 // nothing behind, and an existing file of that name stays as it was until the new one is
-// complete.  An existing target that is not a plain file (a device, a pipe, a link) is written
-// through in place instead, since replacing it would be wrong.  A new file gets the permissions
-// fopen would give it (0666 less the umask); a replaced file keeps its own.  The temporary is
-// named as image/Temporaries.h says, so that one a killed run left can be recognised.
+// complete.  A symbolic link at the name is replaced by the file, never followed: its target,
+// a file elsewhere or none (a dangling link), is neither written nor created.  Only a device,
+// a pipe or a socket, named directly or through links (/dev/full, a link to /dev/null), and
+// whatever the standard descriptors' names lead to (/dev/stdout, /dev/fd/N, /proc/self/fd/N,
+// even a redirected plain file) is written through in place instead.  A new file, and one that
+// replaces a link, gets the permissions fopen would give it (0666 less the umask); a replaced
+// plain file keeps its own.  The temporary is named as image/Temporaries.h says, so that one a
+// killed run left can be recognised.
 
 #include <cstdint>
 #include <cstdio>

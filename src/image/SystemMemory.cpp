@@ -1,8 +1,11 @@
 #include "image/SystemMemory.h"
 
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 namespace lumetra {
 
@@ -14,6 +17,9 @@ constexpr const char* kMemInfoPath = "/proc/meminfo";
 constexpr const char* kAvailableField = "MemAvailable:";
 constexpr std::uint64_t kBytesPerKibibyte = 1024;  // /proc/meminfo counts in kB = 1024 bytes
 constexpr const char* kOwnGroupPath = "/proc/self/cgroup";
+constexpr const char* kOwnStatusPath = "/proc/self/status";
+constexpr const char* kAddressSpaceField = "VmSize:";  // in kB
+constexpr const char* kDataField = "VmData:";          // in kB
 constexpr const char* kControlGroupRoot = "/sys/fs/cgroup";
 // A version 1 group without a limit reports one near 2^63 rounded to pages; anything from 2^60
 // bytes (an exbibyte) up is no limit.
@@ -52,7 +58,51 @@ std::optional<std::uint64_t> smaller(std::optional<std::uint64_t> a,
     return std::min(*a, *b);
 }
 
+// The value, in kB, of the field `name` of /proc/self/status text, in bytes.
+std::optional<std::uint64_t> statusField(const std::string& status, const char* name) {
+    std::istringstream lines(status);
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream fields(line);
+        std::string field;
+        std::uint64_t kibibytes = 0;
+        if (fields >> field >> kibibytes && field == name) return kibibytes * kBytesPerKibibyte;
+    }
+    return std::nullopt;
+}
+
+// limit - used - reserved, 0 when that is not positive; nullopt without a limit or a usage.
+std::optional<std::uint64_t> roomUnder(std::optional<std::uint64_t> limit,
+                                       std::optional<std::uint64_t> used, std::uint64_t reserved) {
+    if (!limit || !used) return std::nullopt;
+    const std::uint64_t taken = *used + reserved;
+    return *limit > taken ? *limit - taken : 0;
+}
+
+// The soft limit of `resource`; nullopt when there is none (RLIM_INFINITY) or it cannot be read.
+std::optional<std::uint64_t> softLimit(int resource) {
+    struct rlimit limit {};
+    if (getrlimit(resource, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return std::nullopt;
+    return static_cast<std::uint64_t>(limit.rlim_cur);
+}
+
+std::string fileText(const char* path) {
+    std::ifstream file(path);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
 }  // namespace
+
+std::optional<std::uint64_t> resourceLimitRoom(std::optional<std::uint64_t> addressSpaceLimit,
+                                               std::optional<std::uint64_t> dataLimit,
+                                               const std::string& procSelfStatus,
+                                               unsigned threads) {
+    const std::uint64_t threadReserve = std::uint64_t{threads} * kAddressSpacePerThread;
+    return smaller(roomUnder(addressSpaceLimit, statusField(procSelfStatus, kAddressSpaceField),
+                             threadReserve),
+                   roomUnder(dataLimit, statusField(procSelfStatus, kDataField), 0));
+}
 
 std::optional<std::uint64_t> controlGroupRoom(const std::string& procSelfCgroup,
                                               const fs::path& root) {
@@ -88,10 +138,14 @@ std::optional<std::uint64_t> availableMemory() {
             break;
         }
     }
-    std::ifstream groups(kOwnGroupPath);
-    std::stringstream text;
-    text << groups.rdbuf();
-    return smaller(available, controlGroupRoom(text.str(), kControlGroupRoot));
+    available = smaller(available, controlGroupRoom(fileText(kOwnGroupPath), kControlGroupRoot));
+    const std::optional<std::uint64_t> addressSpace = softLimit(RLIMIT_AS);
+    const std::optional<std::uint64_t> data = softLimit(RLIMIT_DATA);
+    if (!addressSpace && !data) return available;
+    // Every thread the machine has may be started (the run's task arena has at most as many).
+    const unsigned threads = std::max(1u, std::thread::hardware_concurrency());
+    return smaller(available,
+                   resourceLimitRoom(addressSpace, data, fileText(kOwnStatusPath), threads));
 }
 
 }  // namespace lumetra

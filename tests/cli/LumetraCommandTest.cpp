@@ -25,6 +25,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -82,7 +83,8 @@ class LumetraCommand : public ::testing::Test {
                    const fs::path& stdoutPath = {}) const {
         const fs::path outPath = stdoutPath.empty() ? _dir / "stdout.txt" : stdoutPath;
         const fs::path errPath = _dir / "stderr.txt";
-        std::vector<std::string> words = {LUMETRA_BINARY};
+        std::vector<std::string> words = _launcher;
+        words.push_back(LUMETRA_BINARY);
         words.insert(words.end(), arguments.begin(), arguments.end());
         std::vector<char*> argv;
         for (std::string& word : words) argv.push_back(word.data());
@@ -115,6 +117,9 @@ class LumetraCommand : public ::testing::Test {
     }
 
     fs::path _dir;
+    // A program that starts lumetra (its absolute path and arguments first), such as prlimit;
+    // none when empty.
+    std::vector<std::string> _launcher;
 };
 
 std::string golden(const std::string& name) {
@@ -717,6 +722,116 @@ TEST_F(LumetraCommand, RunTooLargeForTheMemoryIsRefusedBeforeItStarts) {
     EXPECT_NE(r.err.find(" GB available"), std::string::npos) << r.err;
 }
 
+// A sparse PPM of side x side pixels, all black: only its header takes room on the disk.
+fs::path sparsePpm(const fs::path& path, std::uint64_t side) {
+    const std::string header =
+        "P6\n" + std::to_string(side) + " " + std::to_string(side) + "\n255\n";
+    writeFile(path, header);
+    fs::resize_file(path, header.size() + side * side * 3);
+    return path;
+}
+
+// An address-space limit (prlimit --as, ulimit -v) is room the estimate sees, as it sees the
+// free memory and the control group's limit: a run it cannot hold is refused up front with the
+// same message, instead of running until an allocation fails with "std::bad_alloc".
+TEST_F(LumetraCommand, RunTooLargeForTheAddressSpaceLimitIsRefusedBeforeItStarts) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizers' shadow memory takes terabytes of address space";
+#endif
+    const fs::path prlimit = "/usr/bin/prlimit";
+    if (!fs::exists(prlimit)) GTEST_SKIP() << "no prlimit";
+    // 2000 x 2000 pixels need about 1 GB, under a limit of 1 GB of address space in all.
+    const fs::path image = sparsePpm(_dir / "big.ppm", 2000);
+    _launcher = {prlimit.string(), "--as=1000000000", "--"};
+    const ProgramRun r = run({"--jobs", "1", image.string(), image.string()});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err.rfind("lumetra: scoring against \"" + image.string() +
+                              "\" (2000 x 2000 pixels) needs about ",
+                          0),
+              0u)
+        << r.err;
+    EXPECT_NE(r.err.find(" GB available"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("bad_alloc"), std::string::npos) << r.err;
+    // A data limit (prlimit --data) as well.
+    _launcher = {prlimit.string(), "--data=900000000", "--"};
+    const ProgramRun data = run({"--jobs", "1", image.string(), image.string()});
+    EXPECT_EQ(data.status, 1) << data.err;
+    EXPECT_NE(data.err.find("(2000 x 2000 pixels) needs about "), std::string::npos) << data.err;
+    // A run the limit holds is scored.
+    _launcher = {prlimit.string(), "--as=1000000000", "--"};
+    const ProgramRun small =
+        run({"--format", "csv", golden("scene64.ppm"), golden("scene64__noise.ppm")});
+    EXPECT_EQ(small.status, 0) << small.err;
+}
+
+// Environment variables set for the programs the test starts, and removed again.
+class ScopedEnvironment {
+  public:
+    ScopedEnvironment(std::vector<std::pair<std::string, std::string>> variables)
+        : _variables(std::move(variables)) {
+        for (const auto& [name, value] : _variables) setenv(name.c_str(), value.c_str(), 1);
+    }
+    ~ScopedEnvironment() {
+        for (const auto& variable : _variables) unsetenv(variable.first.c_str());
+    }
+    ScopedEnvironment(const ScopedEnvironment&) = delete;
+    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+  private:
+    std::vector<std::pair<std::string, std::string>> _variables;
+};
+
+// Memory that runs out although the estimate let the run start (tests/cli/FailingMmap.c makes
+// every image plane after the first N fail) is said in words, never as the library exception's
+// name: while scoring a file, that file's row fails with its share of the estimate and the
+// other files are scored; while building the engine, the run ends with status 1.
+TEST_F(LumetraCommand, MemoryThatRunsOutAnywayIsSaidInWords) {
+#ifndef LUMETRA_FAILING_MMAP
+    GTEST_SKIP() << "no failing mmap in a sanitizer build";
+#else
+    const fs::path image = sparsePpm(_dir / "grey.ppm", 1024);
+    const fs::path other = sparsePpm(_dir / "other.ppm", 512);
+    const fs::path count = _dir / "count.txt";
+    // The planes the original and its engine take: a run whose one file is refused from its
+    // header scores nothing.
+    std::uint64_t engine = 0;
+    {
+        const ScopedEnvironment counting(
+            {{"LD_PRELOAD", LUMETRA_FAILING_MMAP}, {"LUMETRA_TEST_MMAP_COUNT", count.string()}});
+        const ProgramRun r = run({"--format", "csv", image.string(), other.string()});
+        ASSERT_EQ(r.status, 1) << r.err;
+        engine = std::stoull(readFile(count));
+        ASSERT_GT(engine, 1u);
+    }
+    {
+        // The file's planes fail; the run goes on to the next file.
+        const ScopedEnvironment failing({{"LD_PRELOAD", LUMETRA_FAILING_MMAP},
+                                         {"LUMETRA_TEST_MMAP_LIMIT", std::to_string(engine)}});
+        const ProgramRun r =
+            run({"--jobs", "1", "--format", "csv", image.string(), image.string(), other.string()});
+        EXPECT_EQ(r.status, 1) << r.err;
+        const std::vector<Record> records = parseCsv(r.out);
+        ASSERT_EQ(records.size(), 3u) << r.out;
+        EXPECT_EQ(records[1][3],
+                  "out of memory while scoring \"" + image.string() + "\" (needs about 0.101 GB)")
+            << r.out;
+        EXPECT_NE(records[2][3].find("but the original is"), std::string::npos) << r.out;
+        EXPECT_EQ(r.err.find("bad_alloc"), std::string::npos) << r.err;
+    }
+    {
+        // The engine's own planes fail.
+        const ScopedEnvironment failing({{"LD_PRELOAD", LUMETRA_FAILING_MMAP},
+                                         {"LUMETRA_TEST_MMAP_LIMIT", std::to_string(engine - 1)}});
+        const ProgramRun r = run({"--format", "csv", image.string(), image.string()});
+        EXPECT_EQ(r.status, 1) << r.err;
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, "lumetra: out of memory while building the engine for \"" +
+                             image.string() + "\"\n");
+    }
+#endif
+}
+
 // ---------------------------------------------------------------------------------------------
 // Map files
 
@@ -841,6 +956,44 @@ std::vector<std::string> partialFiles(const fs::path& dir) {
         if (name.find(".partial-") != std::string::npos) found.push_back(entry.path().string());
     }
     return found;
+}
+
+// A link planted at an output name (by anyone who can write to the folder) is replaced by the
+// output, never followed: the file it points to keeps its bytes, and a dangling link's target
+// is not created.  Error map, float map, heat map and the report's page.
+TEST_F(LumetraCommand, LinkAtAnOutputNameIsReplacedNotFollowed) {
+    const fs::path outside = _dir / "outside";
+    fs::create_directories(outside);
+    const fs::path maps = _dir / "maps", report = _dir / "report";
+    fs::create_directories(maps);
+    fs::create_directories(report);
+    const std::vector<std::pair<fs::path, fs::path>> links = {
+        {maps / "scene64__noise.errmap.png", outside / "victim1"},
+        {maps / "scene64__noise.errmap.pfm", outside / "dangling1"},
+        {maps / "scene64__noise.heatmap.png", outside / "victim2"},
+        {maps / "scene64__blur.heatmap.png", outside / "dangling2"},
+        {report / "index.html", outside / "victim3"},
+    };
+    for (const auto& [link, target] : links) {
+        if (target.filename().string().rfind("victim", 0) == 0) writeFile(target, "keep");
+        fs::create_symlink(target, link);
+    }
+    const ProgramRun r =
+        run({"--format", "csv", "--error-maps", maps.string(), "--float-maps", maps.string(),
+             "--heatmaps", maps.string(), "--report", report.string(), golden("scene64.ppm"),
+             golden("scene64__noise.ppm"), golden("scene64__blur.ppm")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    for (const auto& [link, target] : links) {
+        EXPECT_FALSE(fs::is_symlink(link)) << link;
+        EXPECT_TRUE(fs::is_regular_file(link)) << link;
+        EXPECT_GT(fs::file_size(link), 4u) << link;
+        if (target.filename().string().rfind("victim", 0) == 0) {
+            EXPECT_EQ(readFile(target), "keep") << target;
+        } else {
+            EXPECT_FALSE(fs::exists(fs::symlink_status(target))) << target;
+        }
+    }
+    EXPECT_TRUE(partialFiles(_dir).empty());
 }
 
 // A disk that fills up: every file of the run may grow to kFullDiskBytes and no further
@@ -1854,6 +2007,35 @@ TEST_F(LumetraCommand, UnusableProfileIsAUsageErrorNamingTheField) {
             "replace it by a line only when both are given\n");
     refused({"--profile", (_dir / "missing.json").string()},
             "lumetra: " + (_dir / "missing.json").string() + ": cannot open the profile");
+}
+
+// ---------------------------------------------------------------------------------------------
+// Messages
+
+// What the user typed reaches the terminal with its control characters escaped, as the rows'
+// paths do: the original's path, the profile's path and an option's value, whether in a usage
+// error or in the message that ends the run.
+TEST_F(LumetraCommand, ControlCharactersOfPathsAndValuesAreEscapedInMessages) {
+    const std::string evil = "\x1b[31mred\nline";
+    const std::string shown = "\\x1b[31mred\\nline";
+    const fs::path original = _dir / (evil + ".ppm");
+    const fs::path profile = _dir / (evil + ".json");
+    const std::vector<std::vector<std::string>> runs = {
+        {original.string(), golden("scene64__noise.ppm")},
+        {"--profile", profile.string(), golden("scene64.ppm"), golden("scene64__noise.ppm")},
+        {"--ppd", evil, golden("scene64.ppm"), golden("scene64__noise.ppm")},
+        {"--format", evil, golden("scene64.ppm"), golden("scene64__noise.ppm")},
+        {"--display", evil, golden("scene64.ppm"), golden("scene64__noise.ppm")},
+    };
+    for (const std::vector<std::string>& words : runs) {
+        const ProgramRun r = run(words);
+        EXPECT_EQ(r.status, 2) << words[0];
+        EXPECT_EQ(r.err.find('\x1b'), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find(shown), std::string::npos) << r.err;
+        // One line for the message (and CLI11's hint after a usage error), none inside it.
+        const std::string first = r.err.substr(0, r.err.find('\n'));
+        EXPECT_NE(first.find(shown), std::string::npos) << r.err;
+    }
 }
 
 }  // namespace

@@ -70,15 +70,81 @@ TEST_F(FileOutput, FailedWriteLeavesNothingBehind) {
     EXPECT_EQ(names(), std::vector<std::string>{"map.pfm"});
 }
 
-// A link the user named is written through, not replaced by a plain file.
-TEST_F(FileOutput, WritesThroughALink) {
-    const fs::path real = _dir / "real.pfm";
-    const fs::path link = _dir / "link.pfm";
-    writeFileAtomically(real.string(), [](std::FILE* f) { return std::fputs("old", f) >= 0; });
-    fs::create_symlink(real, link);
+// A link planted at an output name is replaced by the file, never followed: the file it
+// points to, outside the folder, keeps its bytes and its mode, and the link's place holds a
+// plain file with the mode of a new one.
+TEST_F(FileOutput, ReplacesALinkInsteadOfWritingThroughIt) {
+    constexpr mode_t kUmask = 022;
+    const fs::path outside = _dir / "outside";
+    fs::create_directories(outside);
+    const fs::path victim = outside / "victim.txt";
+    writeFileAtomically(victim.string(), [](std::FILE* f) { return std::fputs("keep", f) >= 0; });
+    fs::permissions(victim, fs::perms::owner_read | fs::perms::owner_write);
+    const fs::path folder = _dir / "maps";
+    fs::create_directories(folder);
+    const fs::path link = folder / "map.pfm";
+    fs::create_symlink(victim, link);
+
+    const mode_t saved = umask(kUmask);
+    writeFileAtomically(link.string(), [](std::FILE* f) { return std::fputs("new", f) >= 0; });
+    umask(saved);
+
+    EXPECT_FALSE(fs::is_symlink(link));
+    EXPECT_TRUE(fs::is_regular_file(link));
+    EXPECT_EQ(contents(link), "new");
+    EXPECT_EQ(fs::status(link).permissions(), static_cast<fs::perms>(0666 & ~kUmask));
+    EXPECT_EQ(contents(victim), "keep");
+    EXPECT_EQ(fs::status(victim).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+}
+
+// A dangling link's target is not created: the link itself becomes the file.
+TEST_F(FileOutput, ReplacesADanglingLinkWithoutMakingItsTarget) {
+    const fs::path missing = _dir / "elsewhere" / "made.txt";
+    fs::create_directories(missing.parent_path());
+    const fs::path link = _dir / "heat.png";
+    fs::create_symlink(missing, link);
+    writeFileAtomically(link.string(), [](std::FILE* f) { return std::fputs("new", f) >= 0; });
+    EXPECT_FALSE(fs::is_symlink(link));
+    EXPECT_EQ(contents(link), "new");
+    EXPECT_FALSE(fs::exists(fs::symlink_status(missing)));
+}
+
+// Devices are written through, named directly or through a link the user made; so are the
+// descriptors' names (/dev/stdout, /proc/self/fd/N), even when they lead to a plain file (the
+// standard output redirected to a file).
+TEST_F(FileOutput, WritesThroughDevicesAndDescriptorNames) {
+    const fs::path link = _dir / "null.pfm";
+    fs::create_symlink("/dev/null", link);
     writeFileAtomically(link.string(), [](std::FILE* f) { return std::fputs("new", f) >= 0; });
     EXPECT_TRUE(fs::is_symlink(link));
-    EXPECT_EQ(contents(real), "new");
+    writeFileAtomically("/dev/null", [](std::FILE* f) { return std::fputs("new", f) >= 0; });
+
+    const fs::path redirected = _dir / "redirected.txt";
+    writeFileAtomically(redirected.string(),
+                        [](std::FILE* f) { return std::fputs("old, longer", f) >= 0; });
+    std::FILE* open = std::fopen(redirected.c_str(), "rb");
+    ASSERT_NE(open, nullptr);
+    const std::string name = "/proc/self/fd/" + std::to_string(fileno(open));
+    writeFileAtomically(name, [](std::FILE* f) { return std::fputs("new", f) >= 0; });
+    std::fclose(open);
+    EXPECT_EQ(contents(redirected), "new");
+    EXPECT_EQ(names(), (std::vector<std::string>{"null.pfm", "redirected.txt"}));
+}
+
+// A device that refuses the bytes fails the write with its reason, through a link too.
+TEST_F(FileOutput, AFullDeviceFailsTheWrite) {
+    const fs::path link = _dir / "full.pfm";
+    fs::create_symlink("/dev/full", link);
+    try {
+        writeFileAtomically(link.string(), [](std::FILE* f) {
+            return std::fputs("new", f) >= 0 && std::fflush(f) == 0;
+        });
+        FAIL() << "wrote to /dev/full";
+    } catch (const Error& e) {
+        EXPECT_NE(std::string(e.what()).find("No space left on device"), std::string::npos)
+            << e.what();
+    }
+    EXPECT_TRUE(fs::is_symlink(link));
 }
 
 // The permissions are those a plain fopen would give (0666 less the umask), not the owner-only

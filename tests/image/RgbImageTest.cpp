@@ -259,6 +259,9 @@ INSTANTIATE_TEST_SUITE_P(
         BadFile{"maxval_too_large", "P6\n3 2\n70000\n", "above 65535"},
         BadFile{"width_zero", "P6\n0 2\n255\n", "width or height is 0"},
         BadFile{"height_zero_plain", "P3\n3 0\n255\n", "width or height is 0"},
+        BadFile{"width_zero_tall", "P5\n0 200000017\n255\n", "width or height is 0"},
+        BadFile{"pam_width_zero", "P7\nWIDTH 0\nHEIGHT 200000017\nDEPTH 3\nMAXVAL 255\nENDHDR\n",
+                "width or height is 0"},
         BadFile{"above_2_to_28_pixels", "P6\n16385 16384\n255\n", "image too large"},
         BadFile{"pixel_count_overflows_32_bits", "P6\n2147483647 2147483647\n255\n",
                 "image too large"},
@@ -416,6 +419,8 @@ INSTANTIATE_TEST_SUITE_P(
         BadFile{"bitfields_at_24_bits", bmpFile(2, 2, 24, 3), "bit fields need 16 or 32"},
         BadFile{"bit_depth_7", bmpFile(2, 2, 7, 0), "unsupported BMP bit depth 7"},
         BadFile{"negative_width", bmpFile(-2, 2, 24, 0), "negative width"},
+        BadFile{"width_zero", bmpFile(0, 200000017, 24, 0), "width or height is 0"},
+        BadFile{"height_zero", bmpFile(2, 0, 24, 0), "width or height is 0"},
         BadFile{"top_down_one_row_short", bmpFile(2, -3, 24, 0), "file ends inside the pixel data"},
         // 16384 x 16384 at 32 bits per pixel declared in 70 bytes.
         BadFile{"raster_far_beyond_the_file", bmpFile(16384, 16384, 32, 0),

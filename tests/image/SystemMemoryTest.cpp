@@ -1,12 +1,16 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>  // mkdtemp
+#include <sys/resource.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <sstream>
 #include <stdexcept>
 #include <string>
+#include <thread>
 
 #include "image/SystemMemory.h"
 
@@ -101,6 +105,68 @@ INSTANTIATE_TEST_SUITE_P(
                    {"b/memory.current", k1GiB}},
                   3 * kGiB}),
     [](const testing::TestParamInfo<GroupCase>& info) { return std::string(info.param.name); });
+
+// The lines of /proc/self/status the limits are set against, with VmSize and VmData in kB.
+std::string statusText(std::uint64_t vmSizeKiB, std::uint64_t vmDataKiB) {
+    return "Name:\tlumetra\nVmPeak:\t 9999999 kB\nVmSize:\t " + std::to_string(vmSizeKiB) +
+           " kB\nVmRSS:\t 1000 kB\nVmData:\t " + std::to_string(vmDataKiB) +
+           " kB\nVmStk:\t 132 kB\nThreads:\t1\n";
+}
+
+TEST(ResourceLimitRoom, IsEachLimitLessItsUseTheSmallerWinning) {
+    constexpr std::uint64_t kMiB = std::uint64_t{1} << 20;
+    const std::string status = statusText(256 * 1024, 64 * 1024);  // 256 MiB and 64 MiB used
+    // No limit at all: nothing to say.
+    EXPECT_EQ(resourceLimitRoom(std::nullopt, std::nullopt, status, 4), std::nullopt);
+    // Address space: the limit less VmSize less the threads' reserve.
+    EXPECT_EQ(resourceLimitRoom(4 * kGiB, std::nullopt, status, 2),
+              4 * kGiB - 256 * kMiB - 2 * kAddressSpacePerThread);
+    // Data: the limit less VmData, no thread reserve (stacks are not data).
+    EXPECT_EQ(resourceLimitRoom(std::nullopt, kGiB, status, 2), kGiB - 64 * kMiB);
+    // Both: the tighter one.
+    EXPECT_EQ(resourceLimitRoom(4 * kGiB, kGiB, status, 2), kGiB - 64 * kMiB);
+    EXPECT_EQ(resourceLimitRoom(kGiB, 4 * kGiB, status, 0), kGiB - 256 * kMiB);
+    // A limit already reached or passed leaves nothing.
+    EXPECT_EQ(resourceLimitRoom(200 * kMiB, std::nullopt, status, 0), 0u);
+    EXPECT_EQ(resourceLimitRoom(300 * kMiB, std::nullopt, status, 8), 0u);
+    // A usage that cannot be read: that limit is not judged.
+    EXPECT_EQ(resourceLimitRoom(kGiB, std::nullopt, "Name:\tlumetra\n", 2), std::nullopt);
+    EXPECT_EQ(resourceLimitRoom(kGiB, 2 * kGiB, "VmData:\t 1024 kB\n", 2), 2 * kGiB - kMiB);
+}
+
+// Under an address-space limit the room it leaves is part of the figure.
+TEST(SystemMemory, AvailableMemoryHeedsTheAddressSpaceLimit) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizers' shadow memory takes terabytes of address space";
+#endif
+    struct rlimit saved {};
+    ASSERT_EQ(getrlimit(RLIMIT_AS, &saved), 0);
+    std::ifstream statusFile("/proc/self/status");
+    std::stringstream status;
+    status << statusFile.rdbuf();
+    const std::optional<std::uint64_t> used = [&]() -> std::optional<std::uint64_t> {
+        std::string line;
+        while (std::getline(status, line)) {
+            if (line.rfind("VmSize:", 0) == 0) return std::stoull(line.substr(7)) * 1024;
+        }
+        return std::nullopt;
+    }();
+    ASSERT_TRUE(used);
+    // Room for 100 MiB more than what is used and the threads' reserve; the limit is lifted
+    // again before the checks, so that they allocate freely.
+    const std::uint64_t reserve =
+        std::uint64_t{std::max(1u, std::thread::hardware_concurrency())} * kAddressSpacePerThread;
+    const std::uint64_t limit = *used + reserve + (std::uint64_t{100} << 20);
+    if (saved.rlim_max != RLIM_INFINITY && saved.rlim_max < limit) GTEST_SKIP();
+    struct rlimit lowered = saved;
+    lowered.rlim_cur = limit;
+    ASSERT_EQ(setrlimit(RLIMIT_AS, &lowered), 0);
+    const std::optional<std::uint64_t> bytes = availableMemory();
+    ASSERT_EQ(setrlimit(RLIMIT_AS, &saved), 0);
+    ASSERT_TRUE(bytes);
+    EXPECT_LE(*bytes, std::uint64_t{100} << 20);
+    EXPECT_GT(*bytes, std::uint64_t{50} << 20);
+}
 
 TEST(SystemMemory, AvailableMemoryIsKnownOnLinux) {
     // Every Linux kernel since 3.14 reports MemAvailable.
