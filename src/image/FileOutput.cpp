@@ -88,11 +88,8 @@ void writeAndClose(const std::string& path, std::FILE* file,
     if (!ok) throw Error(cannotWrite(path, error != 0 ? std::strerror(error) : "write failed"));
 }
 
-// Whether `path` names a file written through in place rather than replaced: a device, a pipe
-// or a socket, whether named directly or through links (a link to /dev/full), and whatever the
-// names of the standard descriptors lead to (/dev/stdout, /dev/fd/1, /proc/self/fd/1, which
-// may be a redirected plain file).  A link to a plain file, to a folder or to nothing is not:
-// the rename replaces the link itself and nothing outside the folder is touched.
+// Whether `path` is a name in /dev or /proc once the links of its folder are followed: the
+// names of the standard descriptors (/dev/stdout, /dev/fd/1, /proc/self/fd/1) are there.
 bool isDescriptorName(const std::string& path) {
     const std::size_t slash = path.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
@@ -105,6 +102,11 @@ bool isDescriptorName(const std::string& path) {
     return system;
 }
 
+// Whether the file `target` (what `path` leads to) is written through in place rather than
+// replaced: a device, a pipe or a socket, whether named directly or through links (a link to
+// /dev/full), and whatever a descriptor's name leads to (which may be a redirected plain
+// file).  A link to a plain file, to a folder or to nothing is not: the rename replaces the
+// link itself and nothing outside the folder is touched.
 bool writesThrough(const struct stat& target, const std::string& path) {
     return S_ISCHR(target.st_mode) || S_ISBLK(target.st_mode) || S_ISFIFO(target.st_mode) ||
            S_ISSOCK(target.st_mode) || (S_ISREG(target.st_mode) && isDescriptorName(path));
