@@ -2,7 +2,6 @@
 #include <stdlib.h>  // mkdtemp
 
 #include <array>
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -116,14 +115,13 @@ TEST_F(PfmFile, RefusesOversizedOrMalformedHeadersBeforeAllocating) {
     }
 }
 
-// A width or height of 0 is refused from the header: with a width of 0 the size checks let any
-// height through, and the 31-byte file below (fuzz/regressions/netpbm/pfm_zero_width_tall)
-// once took 20 to 30 s, one read for each of its 200,000,017 rows.
+// A width or height of 0 is refused from the header, by name: with a width of 0 the size checks
+// let any height through, and the 31-byte file below (fuzz/regressions/netpbm/pfm_zero_width_tall)
+// once took 20 to 30 s, one read for each of its 200,000,017 rows, before failing otherwise.
 TEST_F(PfmFile, RefusesAZeroWidthOrHeightAtOnce) {
     const std::string samples(11, '\0');
     for (const std::string header : {"Pf\n0 200000017\n-1.0\n", "Pf\n200000017 0\n-1.0\n"}) {
         std::ofstream(path("zero.pfm"), std::ios::binary) << header << samples;
-        const auto start = std::chrono::steady_clock::now();
         try {
             readFloatMapPfm(path("zero.pfm"));
             ADD_FAILURE() << "read " << header;
@@ -131,7 +129,6 @@ TEST_F(PfmFile, RefusesAZeroWidthOrHeightAtOnce) {
             EXPECT_NE(std::string(e.what()).find("width or height is 0"), std::string::npos)
                 << e.what();
         }
-        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
     }
 }
 
