@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <span>
 
 #include "engine/BandIndex.h"
 #include "model/InterATresholdBuilder.h"
@@ -49,8 +50,9 @@ constexpr Curve kC1CrownByABaseSaturating{1.16f, 0.16f, 0.048f};
 float rational(float x, const Curve& curve) {
     return InterATresholdBuilder::at(x, curve.p, curve.q, curve.r);
 }
-float saturating(float x, const Curve& curve) {
-    return InterBTresholdBuilder::at(x, curve.p, curve.q, curve.r);
+// x[i] = saturating curve of x[i] for every i, the exponentials several at a time.
+void saturatingInPlace(std::span<float> x, const Curve& curve) {
+    InterBTresholdBuilder::applyInPlace(x, curve.p, curve.q, curve.r);
 }
 float intraC(float x, const Curve& curve) {
     return IntraCTresholdBuilder::at(x, curve.p, curve.q, curve.r);
@@ -95,18 +97,24 @@ void maskOrientationGroup(const MaskSwitches& switches, unsigned j, float* a, fl
     // Both chromatic thresholds read the other channel unmasked: build them first, then divide.
     float c1Threshold[kChunk];
     float c2Threshold[kChunk];
+    float saturation[kChunk];  // the saturating factor of C1's crown thresholds
     for (std::size_t start = begin; start < end; start += kChunk) {
         const std::size_t n = std::min(kChunk, end - start);
         const float* x = a + start;
         float* u = c1 + start;
         float* v = c2 + start;
-        if (switches.intraC2) {
+        if (switches.intraC2 && base) {
             for (std::size_t i = 0; i < n; ++i) {
-                const float scaledC1 = u[i] / kC1Divisor;
-                const float self = intraC(v[i] / kC2Divisor, base ? kIntraC2Base : kIntraC2Crown);
-                const float byC1 =
-                    base ? rational(scaledC1, kC2ByC1Base) : saturating(scaledC1, kC2ByC1Crown);
-                c2Threshold[i] = self * byC1;
+                const float self = intraC(v[i] / kC2Divisor, kIntraC2Base);
+                c2Threshold[i] = self * rational(u[i] / kC1Divisor, kC2ByC1Base);
+            }
+        } else if (switches.intraC2) {
+            // The factor of C1 first, all of the chunk at once, then the self threshold.
+            for (std::size_t i = 0; i < n; ++i) c2Threshold[i] = u[i] / kC1Divisor;
+            saturatingInPlace(std::span<float>(c2Threshold, n), kC2ByC1Crown);
+            for (std::size_t i = 0; i < n; ++i) {
+                const float self = intraC(v[i] / kC2Divisor, kIntraC2Crown);
+                c2Threshold[i] = self * c2Threshold[i];
             }
         }
         if (switches.intraC1) {
@@ -121,11 +129,13 @@ void maskOrientationGroup(const MaskSwitches& switches, unsigned j, float* a, fl
                 }
             } else if (switches.interC1) {
                 const float* y = a0 + start;
+                for (std::size_t i = 0; i < n; ++i) saturation[i] = y[i] / kADivisor;
+                saturatingInPlace(std::span<float>(saturation, n), kC1CrownByABaseSaturating);
                 for (std::size_t i = 0; i < n; ++i) {
                     const float scaledBase = y[i] / kADivisor;
                     float t = c1Threshold[i] * rational(scaledBase, kC1CrownByABase);
                     t = t * rational(x[i] / kADivisor, kC1CrownByAOrientation);
-                    t = t * saturating(scaledBase, kC1CrownByABaseSaturating);
+                    t = t * saturation[i];
                     c1Threshold[i] = t;
                 }
             }
