@@ -86,7 +86,7 @@ int sectorOf(float angle) {
     return static_cast<int>(position) % kSectors;
 }
 
-// Sector of the gradient (gx, gy), as sectorOf(atan2(gy, gx)) gives it.  Folded onto 0..pi,
+// The sector of a gradient (gx, gy) is sectorOf(atan2(gy, gx)).  Folded onto 0..pi,
 // the direction has sector 0 within pi/8 of the horizontal, 2 within pi/8 of the vertical and
 // 1 or 3 between, depending on the sign of the folded gx; the ratio |gy| / |gx| against
 // tan(pi/8) and tan(3 pi/8) tells which.  Within a relative kSectorMargin of either tangent the
@@ -96,29 +96,12 @@ constexpr double kTanEighthPi = 0.41421356237309503;       // tan(pi / 8)
 constexpr double kTanThreeEighthsPi = 2.4142135623730950;  // tan(3 pi / 8)
 constexpr double kSectorMargin = 1e-4;  // far above the arc tangent's few units of 1e-7
 
-int sectorOfDirection(float gx, float gy) {
-    if (gx != 0.0f && gy != 0.0f && std::isfinite(gx) && std::isfinite(gy)) {
-        const double ratio =
-            std::fabs(static_cast<double>(gy)) / std::fabs(static_cast<double>(gx));
-        // Folding a downward gradient (gy < 0) onto 0..pi turns gx round as well.
-        const bool pointsRight = (gx > 0.0f) == (gy > 0.0f);
-        if (ratio < kTanEighthPi * (1.0 - kSectorMargin)) return 0;
-        if (ratio > kTanThreeEighthsPi * (1.0 + kSectorMargin)) return 2;
-        if (ratio > kTanEighthPi * (1.0 + kSectorMargin) &&
-            ratio < kTanThreeEighthsPi * (1.0 - kSectorMargin)) {
-            return pointsRight ? 1 : 3;
-        }
-    }
-    return sectorOf(std::atan2(gy, gx));
-}
-
 std::uint32_t clampIndex(std::int64_t x, std::uint32_t n) {
     if (x < 0) return 0;
     if (x > static_cast<std::int64_t>(n) - 1) return n - 1;
     return static_cast<std::uint32_t>(x);
 }
 
-// Mean of a non-empty plane: the sum in extended precision over rows x cols, rounded to float.
 }  // namespace
 
 CannyBuilder::CannyBuilder(float sigma, float low, float high)
@@ -287,19 +270,109 @@ Array<float> CannyBuilder::ridges(const Array<float>& levels) {
     return ridges(Array<float>(levels));
 }
 
-Array<float> CannyBuilder::ridges(Array<float>&& levels) {
+namespace {
+
+// A sector not yet known: the ratio of the differences lies too near a sector edge (or a
+// difference is 0 or not finite), and the arc tangent decides.
+constexpr std::uint8_t kUndecided = kSectors;
+
+// The magnitudes and sectors of the cells of row r (top-left corners), as forEachDifference
+// and sectorOf(atan2(gy, gx)) give them, the sector from the ratio of the differences where
+// that is clear.  Free of branches and calls but for the rare cells whose
+// sector the arc tangent decides, so that the loops run on vectors.
+void gradientRow(const Array<float>& levels, std::uint32_t r, float* magnitude,
+                 std::uint8_t* sector) {
     const std::uint32_t cols = levels.cols();
-    Array<float> magnitude(levels.rows(), cols);
-    std::vector<std::uint8_t> sectors(magnitude.size());
-    forEachDifference(levels, [&](std::uint32_t r, std::uint32_t c, float gx, float gy) {
-        magnitude(r, c) = std::sqrt(gx * gx + gy * gy);
-        sectors[static_cast<std::size_t>(r) * cols + c] =
-            static_cast<std::uint8_t>(sectorOfDirection(gx, gy));
-    });
-    levels = Array<float>();
-    return suppressed(magnitude, [&](std::uint32_t r, std::uint32_t c) {
-        return sectors[static_cast<std::size_t>(r) * cols + c];
-    });
+    const float* top = &levels(r, 0);
+    const float* bottom = &levels(r + 1 < levels.rows() ? r + 1 : r, 0);
+    auto cell = [&](std::uint32_t c, std::uint32_t right) {
+        const float gx = top[right] - bottom[c];
+        const float gy = top[c] - bottom[right];
+        magnitude[c] = std::sqrt(gx * gx + gy * gy);
+        const double ax = std::fabs(static_cast<double>(gx));
+        const double ay = std::fabs(static_cast<double>(gy));
+        const double ratio = ay / ax;
+        // Folding a downward gradient (gy < 0) onto 0..pi turns gx round as well.
+        const bool pointsRight = (gx > 0.0f) == (gy > 0.0f);
+        // Zero and non-finite differences, whose ratio says nothing reliable, go to the arc
+        // tangent.
+        const bool decidable = ax > 0.0 && ay > 0.0 && ax <= std::numeric_limits<float>::max() &&
+                               ay <= std::numeric_limits<float>::max();
+        std::uint8_t s = kUndecided;
+        s = ratio > kTanEighthPi * (1.0 + kSectorMargin) &&
+                    ratio < kTanThreeEighthsPi * (1.0 - kSectorMargin)
+                ? (pointsRight ? 1 : 3)
+                : s;
+        s = ratio > kTanThreeEighthsPi * (1.0 + kSectorMargin) ? 2 : s;
+        s = ratio < kTanEighthPi * (1.0 - kSectorMargin) ? 0 : s;
+        sector[c] = decidable ? s : kUndecided;
+    };
+    for (std::uint32_t c = 0; c + 1 < cols; ++c) cell(c, c + 1);
+    cell(cols - 1, cols - 1);
+    for (std::uint32_t c = 0; c < cols; ++c) {
+        if (sector[c] == kUndecided) {
+            const std::uint32_t right = c + 1 < cols ? c + 1 : cols - 1;
+            const float gx = top[right] - bottom[c];
+            const float gy = top[c] - bottom[right];
+            sector[c] = static_cast<std::uint8_t>(sectorOf(std::atan2(gy, gx)));
+        }
+    }
+}
+
+// Non-maximum suppression of the magnitude row `centre` given the rows above and below it
+// (the row itself at the plane's top and bottom, as the clamped neighbours are) and its
+// sectors, into `out`.  Inside the row all four sectors' neighbours are read and the one of
+// the pixel's sector chosen; the first and last columns clamp their neighbours.
+void suppressRow(const float* above, const float* centre, const float* below,
+                 const std::uint8_t* sector, std::uint32_t cols, float* out) {
+    auto clampedAt = [&](std::uint32_t c) {
+        const Step step = kSectorSteps[sector[c]];
+        auto at = [&](int dr, int dc) {
+            const float* row = dr < 0 ? above : (dr > 0 ? below : centre);
+            return row[clampIndex(std::int64_t{c} + dc, cols)];
+        };
+        const float ahead = at(step.dr, step.dc);
+        const float behind = at(-step.dr, -step.dc);
+        out[c] = ahead >= centre[c] || behind >= centre[c] ? 0.0f : centre[c];
+    };
+    clampedAt(0);
+    for (std::uint32_t c = 1; c + 1 < cols; ++c) {
+        const std::uint8_t s = sector[c];
+        // Ahead and behind along the step of each sector: (1, 0), (1, 1), (0, 1), (-1, 1).
+        const float ahead =
+            s == 0 ? below[c] : (s == 1 ? below[c + 1] : (s == 2 ? centre[c + 1] : above[c + 1]));
+        const float behind =
+            s == 0 ? above[c] : (s == 1 ? above[c - 1] : (s == 2 ? centre[c - 1] : below[c - 1]));
+        out[c] = ahead >= centre[c] || behind >= centre[c] ? 0.0f : centre[c];
+    }
+    if (cols > 1) clampedAt(cols - 1);
+}
+
+}  // namespace
+
+Array<float> CannyBuilder::ridges(Array<float>&& levels) {
+    // Row by row: the gradient of row r + 1 is made before row r is suppressed, so three rows
+    // of magnitudes and sectors are all that is kept.  The same floats as
+    // suppress(gradient(levels)).
+    const Array<float> plane = std::move(levels);
+    const std::uint32_t rows = plane.rows();
+    const std::uint32_t cols = plane.cols();
+    Array<float> result(rows, cols);
+    if (plane.size() == 0) return result;
+    constexpr std::uint32_t kKept = 3;
+    std::vector<float> magnitude(static_cast<std::size_t>(kKept) * cols);
+    std::vector<std::uint8_t> sector(static_cast<std::size_t>(kKept) * cols);
+    auto magnitudeRow = [&](std::uint32_t r) { return magnitude.data() + (r % kKept) * cols; };
+    auto sectorRow = [&](std::uint32_t r) { return sector.data() + (r % kKept) * cols; };
+    gradientRow(plane, 0, magnitudeRow(0), sectorRow(0));
+    for (std::uint32_t r = 0; r < rows; ++r) {
+        if (r + 1 < rows) gradientRow(plane, r + 1, magnitudeRow(r + 1), sectorRow(r + 1));
+        const float* centre = magnitudeRow(r);
+        const float* above = r > 0 ? magnitudeRow(r - 1) : centre;
+        const float* below = r + 1 < rows ? magnitudeRow(r + 1) : centre;
+        suppressRow(above, centre, below, sectorRow(r), cols, &result(r, 0));
+    }
+    return result;
 }
 
 Array<float> CannyBuilder::rescale(const Array<float>& ridges) {
