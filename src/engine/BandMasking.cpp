@@ -5,6 +5,7 @@
 #include <span>
 
 #include "engine/BandIndex.h"
+#include "engine/MaskingConstants.h"
 #include "model/InterATresholdBuilder.h"
 #include "model/InterBTresholdBuilder.h"
 #include "model/IntraATresholdBuilder.h"
@@ -14,38 +15,7 @@ namespace lumetra {
 
 namespace {
 
-// Each channel's bands are divided by these before they drive a threshold.
-constexpr float kADivisor = 250.0f;
-constexpr float kC1Divisor = 30.0f;
-constexpr float kC2Divisor = 5.0f;
-
-// Slopes of the achromatic masking curve: base, crown 2, crowns 3 and 4.
-constexpr float kSlopeABase = 0.7f;
-constexpr float kSlopeACrown2 = 1.0f;
-constexpr float kSlopeAHigh = 0.85f;
-
-// Coefficients (p, q, r) of the rational and exponential curves.
-struct Curve {
-    float p;
-    float q;
-    float r;
-};
-// Intra-channel chromatic thresholds: base and crown 2 of C1 and of C2.
-constexpr Curve kIntraC1Base{0.45f, 0.06f, 1.22f};
-constexpr Curve kIntraC1Crown{0.48f, 0.03f, 0.82f};
-constexpr Curve kIntraC2Base{0.72f, 0.22f, 2.78f};
-constexpr Curve kIntraC2Crown{0.13f, 0.05f, 0.42f};
-// C2 masked by C1: the base by the rational curve, crown 2 by the exponential one.
-constexpr Curve kC2ByC1Base{0.136f, 0.004f, 0.196f};
-constexpr Curve kC2ByC1Crown{1.8f, 0.8f, 0.02f};
-// C1 base masked by the A base and the C2 base (rational curves).
-constexpr Curve kC1BaseByA{-0.287f, 0.053f, 0.241f};
-constexpr Curve kC1BaseByC2{0.09f, 0.1f, 0.82f};
-// C1 crown 2 masked by the A base (rational, then exponential) and by the A band of the same
-// orientation (rational).
-constexpr Curve kC1CrownByABase{-0.057f, 0.031f, 0.258f};
-constexpr Curve kC1CrownByAOrientation{0.0232f, 0.0013f, 0.1096f};
-constexpr Curve kC1CrownByABaseSaturating{1.16f, 0.16f, 0.048f};
+using namespace masking;
 
 float rational(float x, const Curve& curve) {
     return InterATresholdBuilder::at(x, curve.p, curve.q, curve.r);
