@@ -18,7 +18,7 @@ namespace {
 // or two, and the sanitizer builds, which run every loop an order of magnitude slower, look
 // at fewer.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr std::uint32_t kSweepStride = 1009;
+constexpr std::uint32_t kSweepStride = 211;
 #else
 constexpr std::uint32_t kSweepStride = 31;
 #endif
