@@ -13,7 +13,7 @@
 #include <array>
 #include <vector>
 
-#include "engine/ErrorPooling.h"
+#include "engine/ErrorMap.h"
 #include "engine/Explanation.h"
 #include "image/Array.h"
 #include "image/HeatMap.h"

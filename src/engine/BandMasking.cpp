@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <span>
 
 #include "engine/BandIndex.h"
+#include "engine/MaskingConstants.h"
 #include "model/InterATresholdBuilder.h"
 #include "model/InterBTresholdBuilder.h"
 #include "model/IntraATresholdBuilder.h"
@@ -13,44 +15,14 @@ namespace lumetra {
 
 namespace {
 
-// Each channel's bands are divided by these before they drive a threshold.
-constexpr float kADivisor = 250.0f;
-constexpr float kC1Divisor = 30.0f;
-constexpr float kC2Divisor = 5.0f;
-
-// Slopes of the achromatic masking curve: base, crown 2, crowns 3 and 4.
-constexpr float kSlopeABase = 0.7f;
-constexpr float kSlopeACrown2 = 1.0f;
-constexpr float kSlopeAHigh = 0.85f;
-
-// Coefficients (p, q, r) of the rational and exponential curves.
-struct Curve {
-    float p;
-    float q;
-    float r;
-};
-// Intra-channel chromatic thresholds: base and crown 2 of C1 and of C2.
-constexpr Curve kIntraC1Base{0.45f, 0.06f, 1.22f};
-constexpr Curve kIntraC1Crown{0.48f, 0.03f, 0.82f};
-constexpr Curve kIntraC2Base{0.72f, 0.22f, 2.78f};
-constexpr Curve kIntraC2Crown{0.13f, 0.05f, 0.42f};
-// C2 masked by C1: the base by the rational curve, crown 2 by the exponential one.
-constexpr Curve kC2ByC1Base{0.136f, 0.004f, 0.196f};
-constexpr Curve kC2ByC1Crown{1.8f, 0.8f, 0.02f};
-// C1 base masked by the A base and the C2 base (rational curves).
-constexpr Curve kC1BaseByA{-0.287f, 0.053f, 0.241f};
-constexpr Curve kC1BaseByC2{0.09f, 0.1f, 0.82f};
-// C1 crown 2 masked by the A base (rational, then exponential) and by the A band of the same
-// orientation (rational).
-constexpr Curve kC1CrownByABase{-0.057f, 0.031f, 0.258f};
-constexpr Curve kC1CrownByAOrientation{0.0232f, 0.0013f, 0.1096f};
-constexpr Curve kC1CrownByABaseSaturating{1.16f, 0.16f, 0.048f};
+using namespace masking;
 
 float rational(float x, const Curve& curve) {
     return InterATresholdBuilder::at(x, curve.p, curve.q, curve.r);
 }
-float saturating(float x, const Curve& curve) {
-    return InterBTresholdBuilder::at(x, curve.p, curve.q, curve.r);
+// x[i] = saturating curve of x[i] for every i, the exponentials several at a time.
+void saturatingInPlace(std::span<float> x, const Curve& curve) {
+    InterBTresholdBuilder::applyInPlace(x, curve.p, curve.q, curve.r);
 }
 float intraC(float x, const Curve& curve) {
     return IntraCTresholdBuilder::at(x, curve.p, curve.q, curve.r);
@@ -95,18 +67,24 @@ void maskOrientationGroup(const MaskSwitches& switches, unsigned j, float* a, fl
     // Both chromatic thresholds read the other channel unmasked: build them first, then divide.
     float c1Threshold[kChunk];
     float c2Threshold[kChunk];
+    float saturation[kChunk];  // the saturating factor of C1's crown thresholds
     for (std::size_t start = begin; start < end; start += kChunk) {
         const std::size_t n = std::min(kChunk, end - start);
         const float* x = a + start;
         float* u = c1 + start;
         float* v = c2 + start;
-        if (switches.intraC2) {
+        if (switches.intraC2 && base) {
             for (std::size_t i = 0; i < n; ++i) {
-                const float scaledC1 = u[i] / kC1Divisor;
-                const float self = intraC(v[i] / kC2Divisor, base ? kIntraC2Base : kIntraC2Crown);
-                const float byC1 =
-                    base ? rational(scaledC1, kC2ByC1Base) : saturating(scaledC1, kC2ByC1Crown);
-                c2Threshold[i] = self * byC1;
+                const float self = intraC(v[i] / kC2Divisor, kIntraC2Base);
+                c2Threshold[i] = self * rational(u[i] / kC1Divisor, kC2ByC1Base);
+            }
+        } else if (switches.intraC2) {
+            // The factor of C1 first, all of the chunk at once, then the self threshold.
+            for (std::size_t i = 0; i < n; ++i) c2Threshold[i] = u[i] / kC1Divisor;
+            saturatingInPlace(std::span<float>(c2Threshold, n), kC2ByC1Crown);
+            for (std::size_t i = 0; i < n; ++i) {
+                const float self = intraC(v[i] / kC2Divisor, kIntraC2Crown);
+                c2Threshold[i] = self * c2Threshold[i];
             }
         }
         if (switches.intraC1) {
@@ -121,11 +99,13 @@ void maskOrientationGroup(const MaskSwitches& switches, unsigned j, float* a, fl
                 }
             } else if (switches.interC1) {
                 const float* y = a0 + start;
+                for (std::size_t i = 0; i < n; ++i) saturation[i] = y[i] / kADivisor;
+                saturatingInPlace(std::span<float>(saturation, n), kC1CrownByABaseSaturating);
                 for (std::size_t i = 0; i < n; ++i) {
                     const float scaledBase = y[i] / kADivisor;
                     float t = c1Threshold[i] * rational(scaledBase, kC1CrownByABase);
                     t = t * rational(x[i] / kADivisor, kC1CrownByAOrientation);
-                    t = t * saturating(scaledBase, kC1CrownByABaseSaturating);
+                    t = t * saturation[i];
                     c1Threshold[i] = t;
                 }
             }

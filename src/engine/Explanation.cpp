@@ -9,8 +9,11 @@
 #include <array>
 #include <cstddef>
 
-#include "engine/ErrorPooling.h"
+#include "engine/BlockWeight.h"
+#include "engine/ErrorMap.h"
 #include "engine/Lumetra2.h"
+#include "engine/MinkowskiMeasure.h"
+#include "engine/StructureWeight.h"
 
 namespace lumetra {
 

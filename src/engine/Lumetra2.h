@@ -9,9 +9,12 @@
 #include <string>
 
 #include "engine/BandIndex.h"
+#include "engine/BlockWeight.h"
 #include "engine/Comparison.h"
-#include "engine/ErrorPooling.h"
+#include "engine/ErrorMap.h"
+#include "engine/MinkowskiMeasure.h"
 #include "engine/Parameters.h"
+#include "engine/StructureWeight.h"
 #include "image/AccImage.h"
 #include "image/Array.h"
 #include "image/RgbImage.h"

@@ -19,9 +19,15 @@
 // when it is stored.  Each radius is divided in double and rounded to float once, so at 60
 // pixels per degree it is the float the fixed radii had.
 
+#include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstdint>
 #include <numbers>
+#include <span>
 #include <utility>
+
+#include "model/RaisedCosine.h"
 
 namespace lumetra {
 namespace {
@@ -124,10 +130,30 @@ Array<float> difference(const Array<float>& outer, const Array<float>& inner) {
     return result;
 }
 
-// Raised-cosine fall from 1 to 0 as x goes from 0 to width (double throughout).
-double raisedCosine(double x, double width) {
-    return (1.0 + std::cos(kPi * x / width)) / 2.0;
-}
+// Profile values of a block of pixels that fall on a raised cosine: their arguments are
+// gathered, the cosines taken together, and each value stored as float where it belongs.
+constexpr std::size_t kFallBlock = 512;
+
+class RaisedCosineFall {
+  public:
+    // Pixel `index` of the block takes the fall at x.
+    void add(std::uint32_t index, double x) {
+        _x[_count] = x;
+        _index[_count] = index;
+        ++_count;
+    }
+    // Stores every value added, in the order added, into `block` (the block's first pixel).
+    void storeInto(float* block, double width) {
+        raisedCosineInPlace(std::span<double>(_x.data(), _count), width);
+        for (std::size_t k = 0; k < _count; ++k) block[_index[k]] = static_cast<float>(_x[k]);
+        _count = 0;
+    }
+
+  private:
+    std::array<double, kFallBlock> _x;
+    std::array<std::uint32_t, kFallBlock> _index;
+    std::size_t _count = 0;
+};
 
 }  // namespace
 
@@ -140,13 +166,19 @@ void DcpFilter::__mesa(Array<float>& out, const Array<float>& radius, float a, f
     const double outer = static_cast<double>(a) + static_cast<double>(b) / 2.0;
     float* o = out.data();
     const float* rho = radius.data();
-    for (std::size_t i = 0, n = static_cast<std::size_t>(_rows) * _cols; i < n; ++i) {
-        const double x = rho[i];
-        if (x < inner) {
-            o[i] = 1.0f;
-        } else if (x < outer) {
-            o[i] = static_cast<float>(raisedCosine(x - a + static_cast<double>(b) / 2.0, b));
+    RaisedCosineFall fall;
+    const std::size_t n = static_cast<std::size_t>(_rows) * _cols;
+    for (std::size_t start = 0; start < n; start += kFallBlock) {
+        const std::size_t count = std::min(kFallBlock, n - start);
+        for (std::size_t i = 0; i < count; ++i) {
+            const double x = rho[start + i];
+            if (x < inner) {
+                o[start + i] = 1.0f;
+            } else if (x < outer) {
+                fall.add(static_cast<std::uint32_t>(i), x - a + static_cast<double>(b) / 2.0);
+            }
         }
+        fall.storeInto(o + start, b);
     }
 }
 
@@ -160,16 +192,24 @@ void DcpFilter::__fan(Array<float>& out, const Array<float>& angle, float a, flo
     const double halfTurns[] = {kHalfPi, -kHalfPi};
     float* o = out.data();
     const float* t = angle.data();
-    for (std::size_t i = 0, n = static_cast<std::size_t>(_rows) * _cols; i < n; ++i) {
+    RaisedCosineFall fall;
+    const std::size_t n = static_cast<std::size_t>(_rows) * _cols;
+    for (std::size_t start = 0; start < n; start += kFallBlock) {
+        const std::size_t count = std::min(kFallBlock, n - start);
+        // The second lobe's values are stored after the first's, as where both reach a pixel
+        // the second one's value is the one kept.
         for (const double halfTurn : halfTurns) {
-            // Distance from the lobe's centre, (t +/- pi/2) + c in double, rounded to float.
-            const float d = std::fabs(static_cast<float>(t[i] + halfTurn + c));
-            if (d < inner) {
-                o[i] = 1.0f;
-            } else if (d < outer) {
-                o[i] = static_cast<float>(
-                    raisedCosine(std::fabs(static_cast<double>(d) - ha + hb), b));
+            for (std::size_t i = 0; i < count; ++i) {
+                // Distance from the lobe's centre, (t +/- pi/2) + c in double, rounded to float.
+                const float d = std::fabs(static_cast<float>(t[start + i] + halfTurn + c));
+                if (d < inner) {
+                    o[start + i] = 1.0f;
+                } else if (d < outer) {
+                    fall.add(static_cast<std::uint32_t>(i),
+                             std::fabs(static_cast<double>(d) - ha + hb));
+                }
             }
+            fall.storeInto(o + start, b);
         }
     }
 }

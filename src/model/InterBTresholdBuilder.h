@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cmath>
+#include <span>
 
 #include "image/Array.h"
 
@@ -18,6 +19,10 @@ class InterBTresholdBuilder {
         const float decay = static_cast<float>(std::exp(static_cast<double>(-(r * std::fabs(x)))));
         return p - q * decay;
     }
+
+    // x[i] = at(x[i], p, q, r) for every i: the same floats, with the exponentials taken
+    // several at a time (VectorMath).  The plain at() stays the reference it is held to.
+    static void applyInPlace(std::span<float> x, float p, float q, float r);
 };
 
 }  // namespace lumetra

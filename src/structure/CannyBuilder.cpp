@@ -15,11 +15,14 @@
 // Planes are single precision throughout; the kernel's normalisation and the sector of an
 // angle are worked out in double precision.
 
+#include <emmintrin.h>
+
 #include <algorithm>
 #include <array>
 #include <cassert>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <numbers>
 
@@ -86,7 +89,7 @@ int sectorOf(float angle) {
     return static_cast<int>(position) % kSectors;
 }
 
-// Sector of the gradient (gx, gy), as sectorOf(atan2(gy, gx)) gives it.  Folded onto 0..pi,
+// The sector of a gradient (gx, gy) is sectorOf(atan2(gy, gx)).  Folded onto 0..pi,
 // the direction has sector 0 within pi/8 of the horizontal, 2 within pi/8 of the vertical and
 // 1 or 3 between, depending on the sign of the folded gx; the ratio |gy| / |gx| against
 // tan(pi/8) and tan(3 pi/8) tells which.  Within a relative kSectorMargin of either tangent the
@@ -96,29 +99,12 @@ constexpr double kTanEighthPi = 0.41421356237309503;       // tan(pi / 8)
 constexpr double kTanThreeEighthsPi = 2.4142135623730950;  // tan(3 pi / 8)
 constexpr double kSectorMargin = 1e-4;  // far above the arc tangent's few units of 1e-7
 
-int sectorOfDirection(float gx, float gy) {
-    if (gx != 0.0f && gy != 0.0f && std::isfinite(gx) && std::isfinite(gy)) {
-        const double ratio =
-            std::fabs(static_cast<double>(gy)) / std::fabs(static_cast<double>(gx));
-        // Folding a downward gradient (gy < 0) onto 0..pi turns gx round as well.
-        const bool pointsRight = (gx > 0.0f) == (gy > 0.0f);
-        if (ratio < kTanEighthPi * (1.0 - kSectorMargin)) return 0;
-        if (ratio > kTanThreeEighthsPi * (1.0 + kSectorMargin)) return 2;
-        if (ratio > kTanEighthPi * (1.0 + kSectorMargin) &&
-            ratio < kTanThreeEighthsPi * (1.0 - kSectorMargin)) {
-            return pointsRight ? 1 : 3;
-        }
-    }
-    return sectorOf(std::atan2(gy, gx));
-}
-
 std::uint32_t clampIndex(std::int64_t x, std::uint32_t n) {
     if (x < 0) return 0;
     if (x > static_cast<std::int64_t>(n) - 1) return n - 1;
     return static_cast<std::uint32_t>(x);
 }
 
-// Mean of a non-empty plane: the sum in extended precision over rows x cols, rounded to float.
 }  // namespace
 
 CannyBuilder::CannyBuilder(float sigma, float low, float high)
@@ -287,19 +273,189 @@ Array<float> CannyBuilder::ridges(const Array<float>& levels) {
     return ridges(Array<float>(levels));
 }
 
-Array<float> CannyBuilder::ridges(Array<float>&& levels) {
+namespace {
+
+// A sector not yet known: the ratio of the differences lies too near a sector edge (or a
+// difference is 0, tiny or not finite), and the arc tangent decides.
+constexpr int kUndecided = kSectors;
+
+// The bounds beyond the margins as factors of |gx| that |gy| is compared with: below the
+// first, sector 0; between the second and third, sector 1 or 3; above the fourth, sector 2.
+// Products and bounds in float are within a few units of 1e-7 of the exact ones, far inside
+// the margin, so every sector decided here is the arc tangent's.
+constexpr float kSector0Below = static_cast<float>(kTanEighthPi * (1.0 - kSectorMargin));
+constexpr float kSector13Above = static_cast<float>(kTanEighthPi * (1.0 + kSectorMargin));
+constexpr float kSector13Below = static_cast<float>(kTanThreeEighthsPi * (1.0 - kSectorMargin));
+constexpr float kSector2Above = static_cast<float>(kTanThreeEighthsPi * (1.0 + kSectorMargin));
+
+// The sector of the gradient (gx, gy) where the comparisons decide it, else kUndecided.
+// Differences below the least normal float (whose products with the bounds lose precision)
+// or not finite (whose products say nothing) are left undecided.
+int sectorByComparison(float gx, float gy) {
+    const float ax = std::fabs(gx);
+    const float ay = std::fabs(gy);
+    constexpr float kLeast = std::numeric_limits<float>::min();
+    constexpr float kLargest = std::numeric_limits<float>::max();
+    if (!(ax >= kLeast && ay >= kLeast && ax <= kLargest && ay <= kLargest)) return kUndecided;
+    if (ay < ax * kSector0Below) return 0;
+    if (ay > ax * kSector2Above) return 2;
+    // Folding a downward gradient (gy < 0) onto 0..pi turns gx round as well.
+    if (ay > ax * kSector13Above && ay < ax * kSector13Below)
+        return (gx > 0.0f) == (gy > 0.0f) ? 1 : 3;
+    return kUndecided;
+}
+
+// sectorByComparison of four cells at once, as 32-bit lanes.
+__m128i sectorsByComparison(__m128 gx, __m128 gy) {
+    const __m128 magnitudeBits = _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff));
+    const __m128 ax = _mm_and_ps(gx, magnitudeBits);
+    const __m128 ay = _mm_and_ps(gy, magnitudeBits);
+    const __m128 least = _mm_set1_ps(std::numeric_limits<float>::min());
+    const __m128 largest = _mm_set1_ps(std::numeric_limits<float>::max());
+    const __m128 usable =
+        _mm_and_ps(_mm_and_ps(_mm_cmpge_ps(ax, least), _mm_cmpge_ps(ay, least)),
+                   _mm_and_ps(_mm_cmple_ps(ax, largest), _mm_cmple_ps(ay, largest)));
+    const __m128 is0 = _mm_cmplt_ps(ay, _mm_mul_ps(ax, _mm_set1_ps(kSector0Below)));
+    const __m128 is2 = _mm_cmpgt_ps(ay, _mm_mul_ps(ax, _mm_set1_ps(kSector2Above)));
+    const __m128 is13 = _mm_and_ps(_mm_cmpgt_ps(ay, _mm_mul_ps(ax, _mm_set1_ps(kSector13Above))),
+                                   _mm_cmplt_ps(ay, _mm_mul_ps(ax, _mm_set1_ps(kSector13Below))));
+    const __m128 zero = _mm_setzero_ps();
+    const __m128i turned =
+        _mm_castps_si128(_mm_xor_ps(_mm_cmpgt_ps(gx, zero), _mm_cmpgt_ps(gy, zero)));
+    // 1 where gx and gy have the same sign (pointing right once folded), 3 where they differ.
+    const __m128i code13 =
+        _mm_or_si128(_mm_set1_epi32(1), _mm_and_si128(turned, _mm_set1_epi32(2)));
+    auto select = [](__m128 mask, __m128i yes, __m128i no) {
+        const __m128i m = _mm_castps_si128(mask);
+        return _mm_or_si128(_mm_and_si128(m, yes), _mm_andnot_si128(m, no));
+    };
+    __m128i sector = _mm_set1_epi32(kUndecided);
+    sector = select(is13, code13, sector);
+    sector = select(is2, _mm_set1_epi32(2), sector);
+    sector = select(is0, _mm_setzero_si128(), sector);
+    return select(usable, sector, _mm_set1_epi32(kUndecided));
+}
+
+// The magnitudes and sectors of the cells of row r (top-left corners), as forEachDifference
+// and sectorOf(atan2(gy, gx)) give them: the sector from the comparisons where they decide
+// it, from the arc tangent elsewhere.  Four cells at a time, the last few one by one.
+void gradientRow(const Array<float>& levels, std::uint32_t r, float* magnitude,
+                 std::uint8_t* sector) {
     const std::uint32_t cols = levels.cols();
-    Array<float> magnitude(levels.rows(), cols);
-    std::vector<std::uint8_t> sectors(magnitude.size());
-    forEachDifference(levels, [&](std::uint32_t r, std::uint32_t c, float gx, float gy) {
-        magnitude(r, c) = std::sqrt(gx * gx + gy * gy);
-        sectors[static_cast<std::size_t>(r) * cols + c] =
-            static_cast<std::uint8_t>(sectorOfDirection(gx, gy));
-    });
-    levels = Array<float>();
-    return suppressed(magnitude, [&](std::uint32_t r, std::uint32_t c) {
-        return sectors[static_cast<std::size_t>(r) * cols + c];
-    });
+    const float* top = &levels(r, 0);
+    const float* bottom = &levels(r + 1 < levels.rows() ? r + 1 : r, 0);
+    constexpr std::uint32_t kLanes = 4;
+    std::uint32_t c = 0;
+    for (; c + kLanes < cols; c += kLanes) {
+        const __m128 gx = _mm_sub_ps(_mm_loadu_ps(top + c + 1), _mm_loadu_ps(bottom + c));
+        const __m128 gy = _mm_sub_ps(_mm_loadu_ps(top + c), _mm_loadu_ps(bottom + c + 1));
+        _mm_storeu_ps(magnitude + c,
+                      _mm_sqrt_ps(_mm_add_ps(_mm_mul_ps(gx, gx), _mm_mul_ps(gy, gy))));
+        const __m128i words = sectorsByComparison(gx, gy);
+        const __m128i halves = _mm_packs_epi32(words, words);
+        const __m128i bytes = _mm_packus_epi16(halves, halves);
+        const std::int32_t four = _mm_cvtsi128_si32(bytes);
+        std::memcpy(sector + c, &four, kLanes);
+    }
+    for (; c < cols; ++c) {
+        const std::uint32_t right = c + 1 < cols ? c + 1 : cols - 1;
+        const float gx = top[right] - bottom[c];
+        const float gy = top[c] - bottom[right];
+        magnitude[c] = std::sqrt(gx * gx + gy * gy);
+        sector[c] = static_cast<std::uint8_t>(sectorByComparison(gx, gy));
+    }
+    for (c = 0; c < cols; ++c) {
+        if (sector[c] == kUndecided) {
+            const std::uint32_t right = c + 1 < cols ? c + 1 : cols - 1;
+            const float gx = top[right] - bottom[c];
+            const float gy = top[c] - bottom[right];
+            sector[c] = static_cast<std::uint8_t>(sectorOf(std::atan2(gy, gx)));
+        }
+    }
+}
+
+// Non-maximum suppression of the magnitude row `centre` given the rows above and below it
+// (the row itself at the plane's top and bottom, as the clamped neighbours are) and its
+// sectors, into `out`.  Inside the row all four sectors' neighbours are read and the one of
+// the pixel's sector chosen, four pixels at a time; the first and last columns clamp their
+// neighbours.
+void suppressRow(const float* above, const float* centre, const float* below,
+                 const std::uint8_t* sector, std::uint32_t cols, float* out) {
+    auto clampedAt = [&](std::uint32_t c) {
+        const Step step = kSectorSteps[sector[c]];
+        auto at = [&](int dr, int dc) {
+            const float* row = dr < 0 ? above : (dr > 0 ? below : centre);
+            return row[clampIndex(std::int64_t{c} + dc, cols)];
+        };
+        const float ahead = at(step.dr, step.dc);
+        const float behind = at(-step.dr, -step.dc);
+        out[c] = ahead >= centre[c] || behind >= centre[c] ? 0.0f : centre[c];
+    };
+    auto inside = [&](std::uint32_t c) {
+        const std::uint8_t s = sector[c];
+        // Ahead and behind along the step of each sector: (1, 0), (1, 1), (0, 1), (-1, 1).
+        const float ahead =
+            s == 0 ? below[c] : (s == 1 ? below[c + 1] : (s == 2 ? centre[c + 1] : above[c + 1]));
+        const float behind =
+            s == 0 ? above[c] : (s == 1 ? above[c - 1] : (s == 2 ? centre[c - 1] : below[c - 1]));
+        out[c] = ahead >= centre[c] || behind >= centre[c] ? 0.0f : centre[c];
+    };
+    clampedAt(0);
+    constexpr std::uint32_t kLanes = 4;
+    std::uint32_t c = 1;
+    for (; c + kLanes < cols; c += kLanes) {
+        std::int32_t four = 0;
+        std::memcpy(&four, sector + c, kLanes);
+        const __m128i bytes = _mm_cvtsi32_si128(four);
+        const __m128i words =
+            _mm_unpacklo_epi16(_mm_unpacklo_epi8(bytes, _mm_setzero_si128()), _mm_setzero_si128());
+        const __m128 is0 = _mm_castsi128_ps(_mm_cmpeq_epi32(words, _mm_setzero_si128()));
+        const __m128 is1 = _mm_castsi128_ps(_mm_cmpeq_epi32(words, _mm_set1_epi32(1)));
+        const __m128 is2 = _mm_castsi128_ps(_mm_cmpeq_epi32(words, _mm_set1_epi32(2)));
+        auto pick = [&](__m128 for0, __m128 for1, __m128 for2, __m128 for3) {
+            __m128 v = for3;
+            v = _mm_or_ps(_mm_and_ps(is2, for2), _mm_andnot_ps(is2, v));
+            v = _mm_or_ps(_mm_and_ps(is1, for1), _mm_andnot_ps(is1, v));
+            return _mm_or_ps(_mm_and_ps(is0, for0), _mm_andnot_ps(is0, v));
+        };
+        const __m128 ahead = pick(_mm_loadu_ps(below + c), _mm_loadu_ps(below + c + 1),
+                                  _mm_loadu_ps(centre + c + 1), _mm_loadu_ps(above + c + 1));
+        const __m128 behind = pick(_mm_loadu_ps(above + c), _mm_loadu_ps(above + c - 1),
+                                   _mm_loadu_ps(centre + c - 1), _mm_loadu_ps(below + c - 1));
+        const __m128 middle = _mm_loadu_ps(centre + c);
+        const __m128 suppressed =
+            _mm_or_ps(_mm_cmpge_ps(ahead, middle), _mm_cmpge_ps(behind, middle));
+        _mm_storeu_ps(out + c, _mm_andnot_ps(suppressed, middle));
+    }
+    for (; c + 1 < cols; ++c) inside(c);
+    if (cols > 1) clampedAt(cols - 1);
+}
+
+}  // namespace
+
+Array<float> CannyBuilder::ridges(Array<float>&& levels) {
+    // Row by row: the gradient of row r + 1 is made before row r is suppressed, so three rows
+    // of magnitudes and sectors are all that is kept.  The same floats as
+    // suppress(gradient(levels)).
+    const Array<float> plane = std::move(levels);
+    const std::uint32_t rows = plane.rows();
+    const std::uint32_t cols = plane.cols();
+    Array<float> result(rows, cols);
+    if (plane.size() == 0) return result;
+    constexpr std::uint32_t kKept = 3;
+    std::vector<float> magnitude(static_cast<std::size_t>(kKept) * cols);
+    std::vector<std::uint8_t> sector(static_cast<std::size_t>(kKept) * cols);
+    auto magnitudeRow = [&](std::uint32_t r) { return magnitude.data() + (r % kKept) * cols; };
+    auto sectorRow = [&](std::uint32_t r) { return sector.data() + (r % kKept) * cols; };
+    gradientRow(plane, 0, magnitudeRow(0), sectorRow(0));
+    for (std::uint32_t r = 0; r < rows; ++r) {
+        if (r + 1 < rows) gradientRow(plane, r + 1, magnitudeRow(r + 1), sectorRow(r + 1));
+        const float* centre = magnitudeRow(r);
+        const float* above = r > 0 ? magnitudeRow(r - 1) : centre;
+        const float* below = r + 1 < rows ? magnitudeRow(r + 1) : centre;
+        suppressRow(above, centre, below, sectorRow(r), cols, &result(r, 0));
+    }
+    return result;
 }
 
 Array<float> CannyBuilder::rescale(const Array<float>& ridges) {

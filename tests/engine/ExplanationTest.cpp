@@ -3,9 +3,12 @@
 #include <cmath>
 #include <string>
 
-#include "engine/ErrorPooling.h"
+#include "engine/BlockWeight.h"
+#include "engine/ErrorMap.h"
 #include "engine/Explanation.h"
 #include "engine/Lumetra2.h"
+#include "engine/MinkowskiMeasure.h"
+#include "engine/StructureWeight.h"
 #include "structure/Edges.h"
 
 namespace lumetra {

@@ -8,8 +8,11 @@
 #include <thread>
 #include <vector>
 
-#include "engine/ErrorPooling.h"
+#include "engine/BlockWeight.h"
+#include "engine/ErrorMap.h"
 #include "engine/Lumetra2.h"
+#include "engine/MinkowskiMeasure.h"
+#include "engine/StructureWeight.h"
 #include "image/Error.h"
 #include "structure/Edges.h"
 

@@ -7,6 +7,7 @@
 #include <utility>
 #include <variant>
 
+#include "engine/MaskingConstants.h"
 #include "fft/fftw++.h"
 #include "model/CsfFilter.h"
 #include "model/DcpFilter.h"
@@ -24,37 +25,7 @@ namespace {
 
 using Spectrum = Array<std::complex<float>>;
 
-// Each channel's bands are divided by these before they drive a threshold.
-constexpr float kADivisor = 250.0f;
-constexpr float kC1Divisor = 30.0f;
-constexpr float kC2Divisor = 5.0f;
-
-// Slopes of the achromatic masking curve: base, crown 2, crowns 3 and 4.
-constexpr float kSlopeABase = 0.7f;
-constexpr float kSlopeACrown2 = 1.0f;
-constexpr float kSlopeAHigh = 0.85f;
-
-// Coefficients (p, q, r) of the rational curve (1 + p a + q a^2) / (1 + r a) and of the
-// saturating curve p - q exp(-r a).
-struct Curve {
-    float p;
-    float q;
-    float r;
-};
-constexpr Curve kIntraC1Base{0.45f, 0.06f, 1.22f};
-constexpr Curve kIntraC1Crown{0.48f, 0.03f, 0.82f};
-constexpr Curve kIntraC2Base{0.72f, 0.22f, 2.78f};
-constexpr Curve kIntraC2Crown{0.13f, 0.05f, 0.42f};
-// C1 masked by the A base and the C2 base (its base band), by the A base and the A band of the
-// same orientation (its crown 2).
-constexpr Curve kC1BaseByA{-0.287f, 0.053f, 0.241f};
-constexpr Curve kC1BaseByC2{0.09f, 0.1f, 0.82f};
-constexpr Curve kC1CrownByABase{-0.057f, 0.031f, 0.258f};
-constexpr Curve kC1CrownByAOrientation{0.0232f, 0.0013f, 0.1096f};
-constexpr Curve kC1CrownByABaseSaturating{1.16f, 0.16f, 0.048f};
-// C2 masked by C1: the base by the rational curve, crown 2 by the saturating one.
-constexpr Curve kC2ByC1Base{0.136f, 0.004f, 0.196f};
-constexpr Curve kC2ByC1Crown{1.8f, 0.8f, 0.02f};
+using namespace masking;
 
 // Channel pooling: the achromatic difference counts ten times and C1 five times as much as C2.
 constexpr float kAchromaticWeight = 10.0f;
@@ -141,53 +112,6 @@ Array<float> saturating(const Array<float>& x, const Curve& c) {
 }
 Array<float> intraC(const Array<float>& x, const Curve& c) {
     return IntraCTresholdBuilder()(x, c.p, c.q, c.r);
-}
-
-// Divides every band by the threshold its switches build from the unmasked bands.  A band
-// without a threshold (its channel's intra switch clear) stays undivided; with no switch at
-// all nothing is divided.
-ReferenceBands masked(ReferenceBands bands, const ReferenceParameters& p) {
-    ReferenceBands scaled;
-    for (unsigned k = 0; k < kBandCount; ++k) scaled[k] = bands[k] / divisorOf(k);
-    ReferenceBands t;  // thresholds, empty until a step builds them
-    if (p.intraA) {
-        for (unsigned k = kAFirst; k <= kALast; ++k) {
-            t[k] = IntraATresholdBuilder()(scaled[k], slopeOf(k));
-        }
-    }
-    if (p.intraC1) {
-        t[kC1Base] = intraC(scaled[kC1Base], kIntraC1Base);
-        for (unsigned k = kC1Base + 1; k <= kC1Last; ++k) t[k] = intraC(scaled[k], kIntraC1Crown);
-    }
-    if (p.interC1) {
-        multiplyInPlace(t[kC1Base], rational(scaled[kAFirst], kC1BaseByA));
-        multiplyInPlace(t[kC1Base], rational(scaled[kC2Base], kC1BaseByC2));
-        const Array<float> byBase = rational(scaled[kAFirst], kC1CrownByABase);
-        const Array<float> byBaseSaturating =
-            saturating(scaled[kAFirst], kC1CrownByABaseSaturating);
-        for (unsigned j = 1; j <= kCrown2Size; ++j) {
-            multiplyInPlace(t[kC1Base + j], byBase);
-            multiplyInPlace(t[kC1Base + j], rational(scaled[kAFirst + j], kC1CrownByAOrientation));
-            multiplyInPlace(t[kC1Base + j], byBaseSaturating);
-        }
-    }
-    if (p.intraC2) {
-        // C2 is masked by itself and then by C1, both under the one switch.
-        t[kC2Base] = intraC(scaled[kC2Base], kIntraC2Base);
-        for (unsigned k = kC2Base + 1; k <= kC2Last; ++k) t[k] = intraC(scaled[k], kIntraC2Crown);
-        multiplyInPlace(t[kC2Base], rational(scaled[kC1Base], kC2ByC1Base));
-        for (unsigned j = 1; j <= kCrown2Size; ++j) {
-            multiplyInPlace(t[kC2Base + j], saturating(scaled[kC1Base + j], kC2ByC1Crown));
-        }
-    }
-    const bool any = p.intraA || p.interA || p.intraC1 || p.interC1 || p.intraC2 || p.interC2;
-    if (!any) return bands;
-    for (unsigned k = 0; k < kBandCount; ++k) {
-        for (std::size_t i = 0; i < t[k].size(); ++i) {
-            bands[k].data()[i] = bands[k].data()[i] / t[k].data()[i];
-        }
-    }
-    return bands;
 }
 
 // |x - y| element by element.
@@ -298,6 +222,53 @@ float scoreOf(float measure, float a, float b) {
 
 }  // namespace
 
+// Divides every band by the threshold its switches build from the unmasked bands.  A band
+// without a threshold (its channel's intra switch clear) stays undivided; with no switch at
+// all nothing is divided.
+ReferenceBands referenceMasked(ReferenceBands bands, const ReferenceParameters& p) {
+    ReferenceBands scaled;
+    for (unsigned k = 0; k < kBandCount; ++k) scaled[k] = bands[k] / divisorOf(k);
+    ReferenceBands t;  // thresholds, empty until a step builds them
+    if (p.intraA) {
+        for (unsigned k = kAFirst; k <= kALast; ++k) {
+            t[k] = IntraATresholdBuilder()(scaled[k], slopeOf(k));
+        }
+    }
+    if (p.intraC1) {
+        t[kC1Base] = intraC(scaled[kC1Base], kIntraC1Base);
+        for (unsigned k = kC1Base + 1; k <= kC1Last; ++k) t[k] = intraC(scaled[k], kIntraC1Crown);
+    }
+    if (p.interC1) {
+        multiplyInPlace(t[kC1Base], rational(scaled[kAFirst], kC1BaseByA));
+        multiplyInPlace(t[kC1Base], rational(scaled[kC2Base], kC1BaseByC2));
+        const Array<float> byBase = rational(scaled[kAFirst], kC1CrownByABase);
+        const Array<float> byBaseSaturating =
+            saturating(scaled[kAFirst], kC1CrownByABaseSaturating);
+        for (unsigned j = 1; j <= kCrown2Size; ++j) {
+            multiplyInPlace(t[kC1Base + j], byBase);
+            multiplyInPlace(t[kC1Base + j], rational(scaled[kAFirst + j], kC1CrownByAOrientation));
+            multiplyInPlace(t[kC1Base + j], byBaseSaturating);
+        }
+    }
+    if (p.intraC2) {
+        // C2 is masked by itself and then by C1, both under the one switch.
+        t[kC2Base] = intraC(scaled[kC2Base], kIntraC2Base);
+        for (unsigned k = kC2Base + 1; k <= kC2Last; ++k) t[k] = intraC(scaled[k], kIntraC2Crown);
+        multiplyInPlace(t[kC2Base], rational(scaled[kC1Base], kC2ByC1Base));
+        for (unsigned j = 1; j <= kCrown2Size; ++j) {
+            multiplyInPlace(t[kC2Base + j], saturating(scaled[kC1Base + j], kC2ByC1Crown));
+        }
+    }
+    const bool any = p.intraA || p.interA || p.intraC1 || p.interC1 || p.intraC2 || p.interC2;
+    if (!any) return bands;
+    for (unsigned k = 0; k < kBandCount; ++k) {
+        for (std::size_t i = 0; i < t[k].size(); ++i) {
+            bands[k].data()[i] = bands[k].data()[i] / t[k].data()[i];
+        }
+    }
+    return bands;
+}
+
 ReferenceBands referenceBands(const AccImage& image, const ReferenceParameters& p) {
     const CsfFilter csf(image.rows(), image.cols(), 1, p.pixelsPerDegree);
     const DcpFilter dcp(image.rows(), image.cols(), 1, p.pixelsPerDegree);
@@ -313,7 +284,7 @@ ReferenceBands referenceBands(const AccImage& image, const ReferenceParameters& 
     for (unsigned k = 0; k < kBandCount; ++k) {
         bands[k] = ifft(uncentred(weighted(spectra[channelOf(k)], dcp[k])));
     }
-    return masked(std::move(bands), p);
+    return referenceMasked(std::move(bands), p);
 }
 
 ReferenceComparison referenceCompare(const RgbImage& original, const RgbImage& degraded,

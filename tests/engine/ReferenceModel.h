@@ -37,6 +37,9 @@ struct ReferenceComparison {
 // The 27 masked bands of an opponent image, in the order of the cortex filter bank.
 ReferenceBands referenceBands(const AccImage& image, const ReferenceParameters& p);
 
+// The bands divided by the masking thresholds that the switches of `p` build from them.
+ReferenceBands referenceMasked(ReferenceBands bands, const ReferenceParameters& p);
+
 // Scores `degraded` against `original` (both the same size, at least 8 x 8).
 ReferenceComparison referenceCompare(const RgbImage& original, const RgbImage& degraded,
                                      const ReferenceParameters& p);

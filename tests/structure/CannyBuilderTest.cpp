@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -9,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "image/RgbImage.h"
 #include "structure/CannyBuilder.h"
 
 namespace lumetra {
@@ -295,6 +297,62 @@ TEST(CannyBuilder, FusedRidgesEqualSuppressionOfTheGradient) {
             ASSERT_TRUE(e == x || (std::isnan(e) && std::isnan(x)))
                 << "plane " << p << " pixel " << i;
         }
+    }
+}
+
+// The row-by-row ridges against the plain path, on planes of every shape the row loop treats
+// apart: one row, one column, two of each (every pixel on a border), odd and even sizes
+// around the vector widths, and larger odd x even planes (up to the sample photographs'
+// 256 x 256).  Each size is tried with seeded noise (levels as fine as stretched ones), with
+// coarse noise whose many ties along the sector steps must suppress, and with a crop of a
+// sample photograph smoothed and stretched as the edge detector does, so that the ratios of
+// real gradients fall near the sector edges.
+class CannyRidgeSizes : public testing::TestWithParam<Size> {};
+
+INSTANTIATE_TEST_SUITE_P(OddAndEven, CannyRidgeSizes,
+                         testing::Values(Size{1, 1}, Size{1, 9}, Size{9, 1}, Size{2, 2}, Size{3, 5},
+                                         Size{8, 7}, Size{16, 17}, Size{33, 64}, Size{128, 97},
+                                         Size{255, 256}),
+                         sizeName);
+
+// The first pixel where two planes differ (NaN equal to NaN), or "" when none does.
+std::string firstDifference(const Array<float>& a, const Array<float>& b) {
+    if (a.rows() != b.rows() || a.cols() != b.cols()) return "sizes differ";
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        const float x = a.data()[i];
+        const float y = b.data()[i];
+        if (!(x == y || (std::isnan(x) && std::isnan(y)))) {
+            return "pixel " + std::to_string(i) + ": " + std::to_string(x) + " vs " +
+                   std::to_string(y);
+        }
+    }
+    return "";
+}
+
+TEST_P(CannyRidgeSizes, RowByRowRidgesEqualSuppressionOfTheGradient) {
+    const Size size = GetParam();
+    std::mt19937 random(size.rows * 1000 + size.cols);
+    Array<float> fine(size.rows, size.cols);
+    Array<float> coarse(size.rows, size.cols);
+    for (std::size_t i = 0; i < fine.size(); ++i) {
+        fine.data()[i] = static_cast<float>(random() % 25501) / 100.0f;  // 0 .. 255
+        coarse.data()[i] = static_cast<float>(random() % 4);
+    }
+    const RgbImage photo(std::string(LUMETRA_SAMPLES_DIR) + "/coffee.ppm");
+    ASSERT_GE(photo.rows(), size.rows);
+    ASSERT_GE(photo.cols(), size.cols);
+    Array<float> crop(size.rows, size.cols);
+    for (std::uint32_t r = 0; r < size.rows; ++r) {
+        for (std::uint32_t c = 0; c < size.cols; ++c) {
+            crop(r, c) = static_cast<float>(photo.G()(r + (photo.rows() - size.rows) / 2, c));
+        }
+    }
+    const CannyBuilder builder(1.0f, 6.0f, 25.0f);
+    const Array<float> real = CannyBuilder::stretch(builder.smooth(crop));
+    const std::array<const Array<float>*, 3> planes = {&fine, &coarse, &real};
+    for (const Array<float>* levels : planes) {
+        const Array<float> expected = CannyBuilder::suppress(CannyBuilder::gradient(*levels));
+        EXPECT_EQ(firstDifference(CannyBuilder::ridges(*levels), expected), "");
     }
 }
 

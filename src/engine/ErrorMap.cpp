@@ -1,4 +1,4 @@
-#include "engine/ErrorPooling.h"
+#include "engine/ErrorMap.h"
 
 #include <algorithm>
 #include <array>
@@ -6,8 +6,6 @@
 
 #include "engine/BandIndex.h"
 #include "image/Parallel.h"
-#include "structure/BlockPooling.h"
-#include "structure/Morphology.h"
 
 namespace lumetra {
 
@@ -23,12 +21,6 @@ constexpr float kCrownWeight = 10.0f;
 // its reciprocal.
 constexpr float kOrientationRoot = 0.22222222f;
 
-constexpr int kSet = 255;
-
-float power(float x, double exponent) {
-    return static_cast<float>(std::pow(static_cast<double>(x), exponent));
-}
-
 // x^4.5 as x^4 sqrt(x) in double, rounded to float: the same float as pow(x, 4.5) but for a
 // rare half-way case, at a fraction of the cost (sixteen per pixel).
 float orientationPower(float x) {
@@ -41,17 +33,6 @@ float orientationPower(float x) {
 // place of the double pow rounded to float).
 float orientationRoot(float sum) {
     return std::pow(sum, kOrientationRoot);
-}
-
-// x^e rounded to float, exact for the unit exponent and x^4 formed by squaring for 4, the
-// parameters the desktop defaults use.
-float parameterPower(float x, float exponent) {
-    if (exponent == 1.0f) return x;
-    if (exponent == 4.0f) {
-        const double square = static_cast<double>(x) * x;
-        return static_cast<float>(square * square);
-    }
-    return power(x, exponent);
 }
 
 // Channel pooling of the base band and crown 2 from the three absolute differences.
@@ -234,107 +215,6 @@ void StreamedError::addBand(unsigned k, Array<float>& a) {
 
 Array<float> StreamedError::error() {
     return std::move(_error);
-}
-
-Array<float> blockWeight(const Array<float>& error) {
-    Array<float> block = blkproc(error);
-    if (block.size() == 0) return block;
-    float* b = block.data();
-    float mx = b[0];
-    for (std::size_t i = 1, n = block.size(); i < n; ++i) {
-        if (b[i] > mx) mx = b[i];
-    }
-    if (mx == 0.0f) {
-        // No error anywhere: every block weighs 0 rather than 0 / 0.
-        return Array<float>(error.rows(), error.cols());
-    }
-    for (std::size_t i = 0, n = block.size(); i < n; ++i) {
-        const float normalised = b[i] / mx;
-        b[i] = normalised * normalised;
-    }
-    return block;
-}
-
-Array<int> edgeChanges(const Array<int>& referenceEdges, const Array<int>& degradedEdges) {
-    Array<int> changes(degradedEdges.rows(), degradedEdges.cols());
-    const int* o = referenceEdges.data();
-    const int* d = degradedEdges.data();
-    int* x = changes.data();
-    for (std::size_t i = 0, n = changes.size(); i < n; ++i) {
-        const bool appeared = o[i] == 0 && d[i] == kSet;
-        const bool vanished = o[i] == kSet && d[i] == 0;
-        x[i] = appeared || vanished ? kSet : 0;
-    }
-    return changes;
-}
-
-Array<int> structureZone(const Array<int>& changes) {
-    // Each map is dropped as soon as the next exists: at most three live at once.
-    Array<int> runs = erode_dilate_h(changes);
-    {
-        const Array<int> vertical = erode_dilate_v(changes);
-        for (std::size_t i = 0, n = runs.size(); i < n; ++i) {
-            runs.data()[i] = runs.data()[i] != 0 || vertical.data()[i] != 0 ? kSet : 0;
-        }
-    }
-    Array<int> zone = dilate_hv(runs);
-    runs = Array<int>();
-    return zone / kSet;
-}
-
-Array<float> zoneWeight(const Array<int>& zone, float co) {
-    Array<float> weight(zone.rows(), zone.cols());
-    for (std::size_t i = 0, n = weight.size(); i < n; ++i) {
-        const int w = zone.data()[i];
-        weight.data()[i] = static_cast<float>(w == 0 ? 1 : 0) + static_cast<float>(w) * co;
-    }
-    return weight;
-}
-
-Array<float> structureWeight(const Array<int>& changes, float co) {
-    return zoneWeight(structureZone(changes), co);
-}
-
-namespace {
-
-// (m r b^alpha)^beta of one pixel.
-float weightedPixel(float m, float r, float b, float alpha, float beta) {
-    const float pixelWeight = r * parameterPower(b, alpha);
-    return parameterPower(m * pixelWeight, beta);
-}
-
-}  // namespace
-
-Array<float> raisedBlockWeight(const Array<float>& block, float alpha) {
-    Array<float> raised(block.rows(), block.cols());
-    for (std::size_t i = 0, n = block.size(); i < n; ++i) {
-        raised.data()[i] = parameterPower(block.data()[i], alpha);
-    }
-    return raised;
-}
-
-Array<float> weightedError(const Array<float>& error, const Array<float>& structure,
-                           const Array<float>& block, float alpha, float beta) {
-    Array<float> weighted(error.rows(), error.cols());
-    for (std::size_t i = 0, n = error.size(); i < n; ++i) {
-        weighted.data()[i] =
-            weightedPixel(error.data()[i], structure.data()[i], block.data()[i], alpha, beta);
-    }
-    return weighted;
-}
-
-float minkowskiMeasure(const Array<float>& error, const Array<float>& structure,
-                       const Array<float>& block, float alpha, float beta) {
-    const float* m = error.data();
-    const float* r = structure.data();
-    const float* b = block.data();
-    long double sum = 0.0L;
-    for (std::size_t i = 0, n = error.size(); i < n; ++i) {
-        sum += weightedPixel(m[i], r[i], b[i], alpha, beta);
-    }
-    const long double count = static_cast<long double>(error.rows()) * error.cols();
-    const long double root = 1.0L / static_cast<long double>(beta);
-    return static_cast<float>(std::pow(sum / count, root));
 }
 
 }  // namespace lumetra

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "engine/BandIndex.h"
-#include "engine/ErrorPooling.h"
+#include "engine/ErrorMap.h"
 
 namespace lumetra {
 namespace {

@@ -1,7 +1,6 @@
 #pragma once
 
-// The comparison stages: band differences pooled into an error map, the block and structure
-// weights, the Minkowski measure and its quality score.
+// The error map: band differences pooled over channels and orientations.
 
 #include <array>
 #include <cstdint>
@@ -94,34 +93,5 @@ class StreamedError {
     std::array<Sequence, 3> _additions;
     Sequence _folds;
 };
-
-// Block weight B: 32 x 32 block means of the error map normalised by the largest block mean
-// and squared.  A map without error (largest block mean 0) weighs 0 everywhere.
-Array<float> blockWeight(const Array<float>& error);
-
-// 255 where an edge appeared or vanished between the two edge maps, 0 elsewhere.
-Array<int> edgeChanges(const Array<int>& referenceEdges, const Array<int>& degradedEdges);
-
-// The changed-structure zone: 1 on straight runs of at least four changed pixels, grown by one
-// pixel, 0 elsewhere.
-Array<int> structureZone(const Array<int>& changes);
-
-// Structure weight R of a zone: 1 outside it and `co` inside it.
-Array<float> zoneWeight(const Array<int>& zone, float co);
-
-// Structure weight R of the edge changes: zoneWeight(structureZone(changes), co).
-Array<float> structureWeight(const Array<int>& changes, float co);
-
-// B^alpha of every pixel, each rounded to float: the block weight as the measure uses it.
-Array<float> raisedBlockWeight(const Array<float>& block, float alpha);
-
-// The weighted error F = (M x R x B^alpha)^beta of every pixel, each rounded to float.
-Array<float> weightedError(const Array<float>& error, const Array<float>& structure,
-                           const Array<float>& block, float alpha, float beta);
-
-// Minkowski mean with exponent beta of M x R x B^alpha, rounded to float: the mean of the
-// weighted error F, raised to 1 / beta.
-float minkowskiMeasure(const Array<float>& error, const Array<float>& structure,
-                       const Array<float>& block, float alpha, float beta);
 
 }  // namespace lumetra

@@ -1,0 +1,18 @@
+#pragma once
+
+// The raised-cosine fall of the cortex filters' profiles, from 1 at x = 0 to 0 at
+// x = width, in double.
+
+#include <span>
+
+namespace lumetra {
+
+// (1 + cos(pi x / width)) / 2, one value at a time: the plain function.
+double raisedCosine(double x, double width);
+
+// x[i] = raisedCosine(x[i], width) for every i, the cosines taken several at a time
+// (VectorMath).  The profiles round each value to float, and those floats are the plain
+// function's: a sweep over the arguments in the tests holds them to it.
+void raisedCosineInPlace(std::span<double> x, double width);
+
+}  // namespace lumetra
