@@ -18,7 +18,10 @@
 //   Minkowski measure  mean of (M R B^alpha)^beta, raised to 1 / beta
 //   score              the measure mapped onto the 1 .. 5 quality scale
 //
-// The original goes through the same steps up to masking once, in the constructor.  For a
+// The original goes through the same steps up to masking once, in the constructor, its
+// opponent planes and edges made while the filters are (or are taken from a BandFiltersCache
+// that several engines share).  The large planes and transform workspaces of every image come
+// from the engine's PlanePool, so that those freed by one image serve the next.  For a
 // degraded image, band synthesis to orientation pooling run band by band (decompose with a
 // StreamedError as its sink), so that the 27 degraded bands never exist at once; the
 // threading and memory choices live in those stages, not here.
@@ -32,6 +35,7 @@
 #include <sstream>
 
 #include "engine/BandFilters.h"
+#include "engine/BandFiltersCache.h"
 #include "engine/Decomposition.h"
 #include "image/Error.h"
 #include "image/Parallel.h"
@@ -94,6 +98,30 @@ class PooledBands : public BandSink {
     std::mutex _offerMutex;
 };
 
+// The merged edge map of the three opponent planes.
+Array<int> edgeMapOf(const AccImage& opponent, const std::shared_ptr<PlanePool>& pool) {
+    const std::array<const Array<float>*, kChannelCount> planes{&opponent.A(), &opponent.C1(),
+                                                                &opponent.C2()};
+    Array<int> merged(opponent.rows(), opponent.cols(), pool);
+    std::mutex mergeMutex;  // the union of the maps is the same whatever order they come in
+    parallelFor(kChannelCount, 0, [&](unsigned c, unsigned) {
+        const Array<int> map = planeEdges(*planes[c]);
+        const std::lock_guard<std::mutex> lock(mergeMutex);
+        mergeEdges(merged, map);
+    });
+    return merged;
+}
+
+// The spectra of the three opponent planes.
+ChannelSpectra spectraOf(const AccImage& opponent, const BandFilters& filters,
+                         const std::shared_ptr<PlanePool>& pool) {
+    ChannelSpectra made;
+    parallelFor(kChannelCount, 0, [&](unsigned c, unsigned) {
+        made[c] = channelSpectrum(opponent, static_cast<Channel>(c), filters, pool);
+    });
+    return made;
+}
+
 }  // namespace
 
 class Lumetra2::Arena {
@@ -125,7 +153,10 @@ Lumetra2::Lumetra2(const RgbImage& original, float alpha, float beta, float co, 
 
 Lumetra2::Lumetra2(const RgbImage& original, const Parameters& parameters,
                    const ExecutionOptions& execution)
-    : _parameters(parameters), _rows(original.rows()), _cols(original.cols()) {
+    : _parameters(parameters),
+      _rows(original.rows()),
+      _cols(original.cols()),
+      _pool(std::make_shared<PlanePool>()) {
     _parameters.validate();
     if (_rows < kMinImageSide || _cols < kMinImageSide) {
         throw SizeMismatchError("the original is " + sizeText(_cols, _rows) +
@@ -134,19 +165,36 @@ Lumetra2::Lumetra2(const RgbImage& original, const Parameters& parameters,
     }
     if (execution.threads > 0) _arena = std::make_unique<Arena>(execution.threads);
     inArena([&] {
-        // Contrast sensitivity, band masks and transforms for this size.
-        _filters = std::make_unique<const BandFilters>(_rows, _cols, _parameters.pixelsPerDegree);
+        // Contrast sensitivity, band masks and transforms for this size (made, or shared with
+        // engines made before), and meanwhile the opponent planes and edge map of the
+        // original, which need no filters.
+        AccImage opponent;
+        tbb::parallel_invoke(
+            [&] {
+                const double ppd = _parameters.pixelsPerDegree;
+                _filters = execution.filters != nullptr
+                               ? execution.filters->filters(_rows, _cols, ppd)
+                               : std::make_shared<const BandFilters>(_rows, _cols, ppd);
+            },
+            [&] {
+                opponent = AccImage(original, _pool);
+                _referenceEdges = edgeMapOf(opponent, _pool);
+            });
         // The opponent planes are gone before the 27 bands are made.
-        EdgesAndSpectra made = edgesAndSpectra(AccImage(original));
-        _referenceEdges = std::move(made.edges);
+        ChannelSpectra made = spectraOf(opponent, *_filters, _pool);
+        opponent = AccImage();
         KeptBands kept(_reference);
-        lumetra::decompose(std::move(made.spectra), *_filters, _parameters.switches(), kept);
+        lumetra::decompose(std::move(made), *_filters, _parameters.switches(), kept, _pool);
     });
 }
 
 Lumetra2::Lumetra2(Lumetra2&&) noexcept = default;
 Lumetra2& Lumetra2::operator=(Lumetra2&&) noexcept = default;
-Lumetra2::~Lumetra2() = default;
+Lumetra2::~Lumetra2() {
+    // Planes that leave with the caller (decompose's bands) keep the pool alive; it holds
+    // nothing more for them.
+    if (_pool) _pool->release();
+}
 
 Lumetra2::EdgesAndSpectra Lumetra2::edgesAndSpectra(const AccImage& opponent) const {
     // Six independent jobs; the three edge maps take longest, so they are handed out first,
@@ -154,7 +202,7 @@ Lumetra2::EdgesAndSpectra Lumetra2::edgesAndSpectra(const AccImage& opponent) co
     const std::array<const Array<float>*, kChannelCount> planes{&opponent.A(), &opponent.C1(),
                                                                 &opponent.C2()};
     EdgesAndSpectra made;
-    made.edges = Array<int>(opponent.rows(), opponent.cols());
+    made.edges = Array<int>(opponent.rows(), opponent.cols(), _pool);
     std::mutex mergeMutex;  // the union of the maps is the same whatever order they come in
     parallelFor(2 * kChannelCount, 0, [&](unsigned job, unsigned) {
         if (job < kChannelCount) {
@@ -163,7 +211,7 @@ Lumetra2::EdgesAndSpectra Lumetra2::edgesAndSpectra(const AccImage& opponent) co
             mergeEdges(made.edges, map);
         } else {
             const Channel c = static_cast<Channel>(job - kChannelCount);
-            made.spectra[job - kChannelCount] = channelSpectrum(opponent, c, *_filters);
+            made.spectra[job - kChannelCount] = channelSpectrum(opponent, c, *_filters, _pool);
         }
     });
     return made;
@@ -187,25 +235,22 @@ void Lumetra2::requireOriginalSize(const std::string& subject, std::uint32_t row
 
 Bands Lumetra2::decompose(const AccImage& image) const {
     return inArena([&] {
-        ChannelSpectra spectra;
-        parallelFor(kChannelCount, 0, [&](unsigned c, unsigned) {
-            spectra[c] = channelSpectrum(image, static_cast<Channel>(c), *_filters);
-        });
         Bands bands;
         KeptBands kept(bands);
-        lumetra::decompose(std::move(spectra), *_filters, _parameters.switches(), kept);
+        lumetra::decompose(spectraOf(image, *_filters, _pool), *_filters, _parameters.switches(),
+                           kept, _pool);
         return bands;
     });
 }
 
 Comparison Lumetra2::compare(const RgbImage& degraded, ComparisonObserver* observer) const {
     requireOriginalSize("the degraded image", degraded.rows(), degraded.cols());
-    return scoreOpponent(AccImage(degraded), observer);
+    return scoreOpponent(AccImage(degraded, _pool), observer);
 }
 
 Comparison Lumetra2::operator()(RgbImage&& degraded) const {
     requireOriginalSize("the degraded image", degraded.rows(), degraded.cols());
-    AccImage opponent(degraded);
+    AccImage opponent(degraded, _pool);
     { const RgbImage released(std::move(degraded)); }
     return scoreOpponent(std::move(opponent), nullptr);
 }
@@ -229,7 +274,7 @@ Comparison Lumetra2::scoreOpponent(AccImage opponent, ComparisonObserver* observ
         }
         StreamedError streamed(_reference.data(), std::move(terms));
         PooledBands pooled(streamed, observer);
-        lumetra::decompose(std::move(made.spectra), *_filters, p.switches(), pooled);
+        lumetra::decompose(std::move(made.spectra), *_filters, p.switches(), pooled, _pool);
         Array<float> error = streamed.error();
 
         // Block weight, and edge changes with the structure weight they give: two jobs.

@@ -14,6 +14,7 @@
 #include "engine/Parameters.h"
 #include "image/AccImage.h"
 #include "image/Array.h"
+#include "image/PlanePool.h"
 #include "image/RgbImage.h"
 
 namespace lumetra {
@@ -123,7 +124,10 @@ class Lumetra2 {
     std::uint32_t _rows;
     std::uint32_t _cols;
     std::unique_ptr<Arena> _arena;  // only when the caller bounded the threads
-    std::unique_ptr<const BandFilters> _filters;
+    // Large planes and workspaces freed by one image serve the next (shared by the images
+    // scored at once).
+    std::shared_ptr<PlanePool> _pool;
+    std::shared_ptr<const BandFilters> _filters;  // shared read-only with other engines
     Bands _reference;
     Array<int> _referenceEdges;
 };
