@@ -16,6 +16,10 @@ namespace {
 // Blocks of at least this many bytes get mappings of their own.
 constexpr std::size_t kMappedBytes = std::size_t{1} << 20;
 
+// A held block serves a request it exceeds by at most this part of the request: planes and
+// integer maps of one size share blocks, a plane never ties up a transform workspace.
+constexpr std::size_t kLargestExcessDivisor = 8;
+
 }  // namespace
 
 bool PlanePool::serves(std::size_t bytes) {
@@ -56,7 +60,7 @@ void* PlanePool::take(std::size_t bytes) {
     {
         const std::lock_guard<std::mutex> lock(_mutex);
         const auto fit = _held.lower_bound(bytes);
-        if (fit != _held.end()) {
+        if (fit != _held.end() && fit->first - bytes <= bytes / kLargestExcessDivisor) {
             const auto [size, block] = *fit;
             _lent.emplace(block, size);  // may throw: nothing has changed yet
             _held.erase(fit);
@@ -108,6 +112,11 @@ void PlanePool::give(void* block, std::size_t bytes) noexcept {
         ++_counts.unmapped;
     }
     unmap(block, bytes);
+}
+
+void PlanePool::trim() noexcept {
+    const std::lock_guard<std::mutex> lock(_mutex);
+    unmapHeld(_counts.heldBytes);
 }
 
 void PlanePool::release() noexcept {
