@@ -20,8 +20,7 @@
 //
 // The original goes through the same steps up to masking once, in the constructor, its
 // opponent planes and edges made while the filters are (or are taken from a BandFiltersCache
-// that several engines share).  The large planes and transform workspaces of every image come
-// from the engine's PlanePool, so that those freed by one image serve the next.  For a
+// that several engines share).  For a
 // degraded image, band synthesis to orientation pooling run band by band (decompose with a
 // StreamedError as its sink), so that the 27 degraded bands never exist at once; the
 // threading and memory choices live in those stages, not here.
@@ -99,10 +98,10 @@ class PooledBands : public BandSink {
 };
 
 // The merged edge map of the three opponent planes.
-Array<int> edgeMapOf(const AccImage& opponent, const std::shared_ptr<PlanePool>& pool) {
+Array<int> edgeMapOf(const AccImage& opponent) {
     const std::array<const Array<float>*, kChannelCount> planes{&opponent.A(), &opponent.C1(),
                                                                 &opponent.C2()};
-    Array<int> merged(opponent.rows(), opponent.cols(), pool);
+    Array<int> merged(opponent.rows(), opponent.cols());
     std::mutex mergeMutex;  // the union of the maps is the same whatever order they come in
     parallelFor(kChannelCount, 0, [&](unsigned c, unsigned) {
         const Array<int> map = planeEdges(*planes[c]);
@@ -113,11 +112,10 @@ Array<int> edgeMapOf(const AccImage& opponent, const std::shared_ptr<PlanePool>&
 }
 
 // The spectra of the three opponent planes.
-ChannelSpectra spectraOf(const AccImage& opponent, const BandFilters& filters,
-                         const std::shared_ptr<PlanePool>& pool) {
+ChannelSpectra spectraOf(const AccImage& opponent, const BandFilters& filters) {
     ChannelSpectra made;
     parallelFor(kChannelCount, 0, [&](unsigned c, unsigned) {
-        made[c] = channelSpectrum(opponent, static_cast<Channel>(c), filters, pool);
+        made[c] = channelSpectrum(opponent, static_cast<Channel>(c), filters);
     });
     return made;
 }
@@ -153,10 +151,7 @@ Lumetra2::Lumetra2(const RgbImage& original, float alpha, float beta, float co, 
 
 Lumetra2::Lumetra2(const RgbImage& original, const Parameters& parameters,
                    const ExecutionOptions& execution)
-    : _parameters(parameters),
-      _rows(original.rows()),
-      _cols(original.cols()),
-      _pool(std::make_shared<PlanePool>()) {
+    : _parameters(parameters), _rows(original.rows()), _cols(original.cols()) {
     _parameters.validate();
     if (_rows < kMinImageSide || _cols < kMinImageSide) {
         throw SizeMismatchError("the original is " + sizeText(_cols, _rows) +
@@ -177,24 +172,20 @@ Lumetra2::Lumetra2(const RgbImage& original, const Parameters& parameters,
                                : std::make_shared<const BandFilters>(_rows, _cols, ppd);
             },
             [&] {
-                opponent = AccImage(original, _pool);
-                _referenceEdges = edgeMapOf(opponent, _pool);
+                opponent = AccImage(original);
+                _referenceEdges = edgeMapOf(opponent);
             });
         // The opponent planes are gone before the 27 bands are made.
-        ChannelSpectra made = spectraOf(opponent, *_filters, _pool);
+        ChannelSpectra made = spectraOf(opponent, *_filters);
         opponent = AccImage();
         KeptBands kept(_reference);
-        lumetra::decompose(std::move(made), *_filters, _parameters.switches(), kept, _pool);
+        lumetra::decompose(std::move(made), *_filters, _parameters.switches(), kept);
     });
 }
 
 Lumetra2::Lumetra2(Lumetra2&&) noexcept = default;
 Lumetra2& Lumetra2::operator=(Lumetra2&&) noexcept = default;
-Lumetra2::~Lumetra2() {
-    // Planes that leave with the caller (decompose's bands) keep the pool alive; it holds
-    // nothing more for them.
-    if (_pool) _pool->release();
-}
+Lumetra2::~Lumetra2() = default;
 
 Lumetra2::EdgesAndSpectra Lumetra2::edgesAndSpectra(const AccImage& opponent) const {
     // Six independent jobs; the three edge maps take longest, so they are handed out first,
@@ -202,7 +193,7 @@ Lumetra2::EdgesAndSpectra Lumetra2::edgesAndSpectra(const AccImage& opponent) co
     const std::array<const Array<float>*, kChannelCount> planes{&opponent.A(), &opponent.C1(),
                                                                 &opponent.C2()};
     EdgesAndSpectra made;
-    made.edges = Array<int>(opponent.rows(), opponent.cols(), _pool);
+    made.edges = Array<int>(opponent.rows(), opponent.cols());
     std::mutex mergeMutex;  // the union of the maps is the same whatever order they come in
     parallelFor(2 * kChannelCount, 0, [&](unsigned job, unsigned) {
         if (job < kChannelCount) {
@@ -211,7 +202,7 @@ Lumetra2::EdgesAndSpectra Lumetra2::edgesAndSpectra(const AccImage& opponent) co
             mergeEdges(made.edges, map);
         } else {
             const Channel c = static_cast<Channel>(job - kChannelCount);
-            made.spectra[job - kChannelCount] = channelSpectrum(opponent, c, *_filters, _pool);
+            made.spectra[job - kChannelCount] = channelSpectrum(opponent, c, *_filters);
         }
     });
     return made;
@@ -237,20 +228,19 @@ Bands Lumetra2::decompose(const AccImage& image) const {
     return inArena([&] {
         Bands bands;
         KeptBands kept(bands);
-        lumetra::decompose(spectraOf(image, *_filters, _pool), *_filters, _parameters.switches(),
-                           kept, _pool);
+        lumetra::decompose(spectraOf(image, *_filters), *_filters, _parameters.switches(), kept);
         return bands;
     });
 }
 
 Comparison Lumetra2::compare(const RgbImage& degraded, ComparisonObserver* observer) const {
     requireOriginalSize("the degraded image", degraded.rows(), degraded.cols());
-    return scoreOpponent(AccImage(degraded, _pool), observer);
+    return scoreOpponent(AccImage(degraded), observer);
 }
 
 Comparison Lumetra2::operator()(RgbImage&& degraded) const {
     requireOriginalSize("the degraded image", degraded.rows(), degraded.cols());
-    AccImage opponent(degraded, _pool);
+    AccImage opponent(degraded);
     { const RgbImage released(std::move(degraded)); }
     return scoreOpponent(std::move(opponent), nullptr);
 }
@@ -274,7 +264,7 @@ Comparison Lumetra2::scoreOpponent(AccImage opponent, ComparisonObserver* observ
         }
         StreamedError streamed(_reference.data(), std::move(terms));
         PooledBands pooled(streamed, observer);
-        lumetra::decompose(std::move(made.spectra), *_filters, p.switches(), pooled, _pool);
+        lumetra::decompose(std::move(made.spectra), *_filters, p.switches(), pooled);
         Array<float> error = streamed.error();
 
         // Block weight, and edge changes with the structure weight they give: two jobs.

@@ -14,7 +14,6 @@
 #include "engine/Parameters.h"
 #include "image/AccImage.h"
 #include "image/Array.h"
-#include "image/PlanePool.h"
 #include "image/RgbImage.h"
 
 namespace lumetra {
@@ -124,9 +123,6 @@ class Lumetra2 {
     std::uint32_t _rows;
     std::uint32_t _cols;
     std::unique_ptr<Arena> _arena;  // only when the caller bounded the threads
-    // Large planes and workspaces freed by one image serve the next (shared by the images
-    // scored at once).
-    std::shared_ptr<PlanePool> _pool;
     std::shared_ptr<const BandFilters> _filters;  // shared read-only with other engines
     Bands _reference;
     Array<int> _referenceEdges;
