@@ -16,6 +16,7 @@ maps it onto the 1 to 5 quality scale (higher is better).
 from lumetra import _core
 from lumetra._core import (
     Error,
+    FiltersCache,
     ImageReadError,
     MemoryLimitError,
     NonFiniteMeasureError,
@@ -33,6 +34,7 @@ from lumetra._api import Engine, Result, read_image, score
 __all__ = [
     "Engine",
     "Error",
+    "FiltersCache",
     "ImageReadError",
     "MemoryLimitError",
     "NonFiniteMeasureError",
@@ -71,6 +73,14 @@ NonFiniteMeasureError.__doc__ = (
     "A measure that came out infinite or not a number, which parameters or viewing conditions "
     "far outside what the model covers give; never returned as a result (a ValueError)."
 )
+FiltersCache.__doc__ = """Band filters shared by the engines made with it (``filters_cache=``).
+
+    An engine's band filters depend only on the image size and the viewing condition (pixels
+    per degree); engines of a size and condition already seen take them from the cache instead
+    of making them again.  Keep one for a loop over many originals of one size.  It holds the
+    filters of at most `capacity` conditions (4 by default), dropping the one used longest ago,
+    and may be shared by threads.  len() gives the conditions held.
+    """
 ProfileError.__doc__ = (
     "A calibration profile that cannot be read, holds an unknown key or an unusable value "
     "(a ValueError); the message starts with the file's path and names the field."

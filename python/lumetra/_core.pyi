@@ -82,6 +82,10 @@ class Profile:
 
 def display_ppd(display: str) -> float: ...
 
+class FiltersCache:
+    def __init__(self, capacity: int = 4) -> None: ...
+    def __len__(self) -> int: ...
+
 class Engine:
     rows: int
     cols: int
@@ -94,6 +98,7 @@ class Engine:
         maxval: Optional[int] = None,
         threads: int = 0,
         max_pixels: Optional[int] = None,
+        filters_cache: Optional[FiltersCache] = None,
     ) -> None: ...
     def score(
         self, degraded: _Image, *, maxval: Optional[int] = None, max_pixels: Optional[int] = None

@@ -25,6 +25,7 @@
 
 #include "ImageArrays.h"
 #include "args/NumberText.h"
+#include "engine/BandFiltersCache.h"
 #include "engine/Comparison.h"
 #include "engine/DisplayText.h"
 #include "engine/EngineMemory.h"
@@ -458,24 +459,38 @@ void bindParameters(py::module_& m) {
 }
 
 void bindEngine(py::module_& m) {
+    py::class_<BandFiltersCache, std::shared_ptr<BandFiltersCache>> filtersCache(
+        m, "FiltersCache", "Band filters shared by engines (see lumetra.FiltersCache).");
+    filtersCache.def(
+        py::init([](long long capacity) {
+            if (capacity < 1) {
+                throw py::value_error("capacity must be at least 1 (got " +
+                                      std::to_string(capacity) + ")");
+            }
+            return std::make_shared<BandFiltersCache>(static_cast<std::size_t>(capacity));
+        }),
+        py::arg("capacity") = BandFiltersCache::kDefaultCapacity);
+    filtersCache.def("__len__", &BandFiltersCache::size);
+
     py::class_<Lumetra2> engine(m, "Engine",
                                 "The engine of one original image (see lumetra.Engine).");
-    engine.def(py::init([](py::handle original, const Parameters& parameters,
-                           std::optional<long long> maxval, long long threads,
-                           const py::object& maxPixels) {
-                   if (threads < 0 || threads > std::numeric_limits<unsigned>::max()) {
-                       throw py::value_error(
-                           "threads must be 0 (every core) or a number of threads (got " +
-                           std::to_string(threads) + ")");
-                   }
-                   const RgbImage image = originalOf(original, maxval, pixelLimitOf(maxPixels));
-                   py::gil_scoped_release released;
-                   return std::make_unique<Lumetra2>(
-                       image, parameters, ExecutionOptions{static_cast<unsigned>(threads)});
-               }),
-               py::arg("original"), py::arg("params"), py::kw_only(),
-               py::arg("maxval") = py::none(), py::arg("threads") = 0,
-               py::arg("max_pixels") = py::none());
+    engine.def(
+        py::init([](py::handle original, const Parameters& parameters,
+                    std::optional<long long> maxval, long long threads, const py::object& maxPixels,
+                    BandFiltersCache* filters) {
+            if (threads < 0 || threads > std::numeric_limits<unsigned>::max()) {
+                throw py::value_error(
+                    "threads must be 0 (every core) or a number of threads (got " +
+                    std::to_string(threads) + ")");
+            }
+            const RgbImage image = originalOf(original, maxval, pixelLimitOf(maxPixels));
+            py::gil_scoped_release released;
+            return std::make_unique<Lumetra2>(
+                image, parameters, ExecutionOptions{static_cast<unsigned>(threads), filters});
+        }),
+        py::arg("original"), py::arg("params"), py::kw_only(), py::arg("maxval") = py::none(),
+        py::arg("threads") = 0, py::arg("max_pixels") = py::none(),
+        py::arg("filters_cache") = py::none());
     engine.def(
         "score",
         [](const Lumetra2& self, py::handle degraded, std::optional<long long> maxval,

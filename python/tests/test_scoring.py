@@ -173,6 +173,23 @@ def test_one_engine_scores_from_several_threads_at_once(golden: Path):
         assert np.array_equal(one.error_map, other.error_map)
 
 
+def test_engines_sharing_a_filters_cache_score_as_engines_with_their_own(golden: Path):
+    cache = lumetra.FiltersCache(capacity=2)
+    originals = ["scene64.ppm", "scene64__blur.ppm", "scene97x64.ppm"]
+    for original in originals:
+        shared = lumetra.Engine(golden / original, filters_cache=cache)
+        own = lumetra.Engine(golden / original)
+        for degraded in ("scene64__noise.ppm", "scene64__hue.ppm"):
+            if shared.shape != (64, 64):
+                continue
+            one, other = shared.score(golden / degraded), own.score(golden / degraded)
+            assert (one.measure, one.score) == (other.measure, other.score)
+            assert np.array_equal(one.error_map, other.error_map)
+    assert len(cache) == 2  # two sizes at one viewing condition
+    with pytest.raises(ValueError, match="capacity"):
+        lumetra.FiltersCache(capacity=0)
+
+
 def test_parameters_defaults_are_the_models_and_survive_pickling():
     defaults = lumetra.Parameters()
     assert (defaults.alpha, defaults.beta, defaults.co, defaults.ppd) == (1.0, 4.0, 5.0, 60.0)

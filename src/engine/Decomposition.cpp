@@ -10,20 +10,21 @@
 namespace lumetra {
 
 Array<std::complex<float>> channelSpectrum(const AccImage& image, Channel channel,
-                                           const BandFilters& filters) {
+                                           const BandFilters& filters,
+                                           const std::shared_ptr<PlanePool>& pool) {
     const RealFft2d& fft = filters.fft();
     const std::array<const Array<float>*, kChannelCount> planes{&image.A(), &image.C1(),
                                                                 &image.C2()};
-    RealFft2d::Workspace scratch = fft.workspace();
+    RealFft2d::Workspace scratch = fft.workspace(fft.halfCols(), pool);
     // The achromatic plane is divided by its mean: its bands are contrasts.
     const float divisor = channel == Channel::A ? planeMean(image.A()) : 1.0f;
     fft.forward(*planes[static_cast<unsigned>(channel)], scratch, divisor);
     return roundedHalfSpectrum(scratch.half(), image.rows(), image.cols(),
-                               std::min(filters.spectrumWidth(channel), fft.halfCols()));
+                               std::min(filters.spectrumWidth(channel), fft.halfCols()), pool);
 }
 
 void decompose(ChannelSpectra spectra, const BandFilters& filters, const MaskSwitches& switches,
-               BandSink& sink) {
+               BandSink& sink, const std::shared_ptr<PlanePool>& pool) {
     const std::uint32_t rows = filters.rows();
     const std::uint32_t cols = filters.cols();
     // Scratch of each runner of the loop below.  Each workspace is as wide as the widest band
@@ -34,13 +35,13 @@ void decompose(ChannelSpectra spectra, const BandFilters& filters, const MaskSwi
 
     // Band k: the channel's spectrum x sensitivity x band mask, transformed back.
     auto synthesise = [&](unsigned k, unsigned runner, Array<float>& out) {
-        if (out.rows() != rows || out.cols() != cols) out = Array<float>(rows, cols);
+        if (out.rows() != rows || out.cols() != cols) out = Array<float>(rows, cols, pool);
         const Channel c = channelOf(k);
         const BandMask& mask = filters.mask(k);
         RealFft2d::Workspace& ws = scratch[runner];
         if (ws.width() < mask.usedCols) {
             ws = RealFft2d::Workspace();  // the narrow one goes before the wide comes
-            ws = filters.fft().workspace(mask.usedCols);
+            ws = filters.fft().workspace(mask.usedCols, pool);
         }
         bandHalfSpectrum(spectra[static_cast<unsigned>(c)], cols, filters.sensitivity(c), mask,
                          ws.half());

@@ -8,11 +8,13 @@
 
 #include <array>
 #include <complex>
+#include <memory>
 
 #include "engine/BandFilters.h"
 #include "engine/BandMasking.h"
 #include "image/AccImage.h"
 #include "image/Array.h"
+#include "image/PlanePool.h"
 
 namespace lumetra {
 
@@ -37,13 +39,16 @@ class BandSink {
 // cut to the columns its channel's band masks reach.
 using ChannelSpectra = std::array<Array<std::complex<float>>, kChannelCount>;
 
-// The spectrum of one channel of `image` (the filters' size).
+// The spectrum of one channel of `image` (the filters' size).  Its planes and workspace come
+// from `pool` when given.
 Array<std::complex<float>> channelSpectrum(const AccImage& image, Channel channel,
-                                           const BandFilters& filters);
+                                           const BandFilters& filters,
+                                           const std::shared_ptr<PlanePool>& pool = nullptr);
 
 // Decomposes the image of `spectra` (the filters' size) and hands every task's masked bands to
 // `sink`.  The chromatic spectra are released as soon as the orientation groups are done.
+// The band planes and transform workspaces come from `pool` when given.
 void decompose(ChannelSpectra spectra, const BandFilters& filters, const MaskSwitches& switches,
-               BandSink& sink);
+               BandSink& sink, const std::shared_ptr<PlanePool>& pool = nullptr);
 
 }  // namespace lumetra

@@ -18,7 +18,9 @@
 //   Minkowski measure  mean of (M R B^alpha)^beta, raised to 1 / beta
 //   score              the measure mapped onto the 1 .. 5 quality scale
 //
-// The original goes through the same steps up to masking once, in the constructor.  For a
+// The original goes through the same steps up to masking once, in the constructor, its
+// opponent planes and edges made while the filters are (or are taken from a BandFiltersCache
+// that several engines share).  For a
 // degraded image, band synthesis to orientation pooling run band by band (decompose with a
 // StreamedError as its sink), so that the 27 degraded bands never exist at once; the
 // threading and memory choices live in those stages, not here.
@@ -31,6 +33,7 @@
 #include <sstream>
 
 #include "engine/BandFilters.h"
+#include "engine/BandFiltersCache.h"
 #include "engine/Decomposition.h"
 #include "image/Error.h"
 #include "image/Parallel.h"
@@ -93,6 +96,29 @@ class PooledBands : public BandSink {
     std::mutex _offerMutex;
 };
 
+// The merged edge map of the three opponent planes.
+Array<int> edgeMapOf(const AccImage& opponent) {
+    const std::array<const Array<float>*, kChannelCount> planes{&opponent.A(), &opponent.C1(),
+                                                                &opponent.C2()};
+    Array<int> merged(opponent.rows(), opponent.cols());
+    std::mutex mergeMutex;  // the union of the maps is the same whatever order they come in
+    parallelFor(kChannelCount, 0, [&](unsigned c, unsigned) {
+        const Array<int> map = planeEdges(*planes[c]);
+        const std::lock_guard<std::mutex> lock(mergeMutex);
+        mergeEdges(merged, map);
+    });
+    return merged;
+}
+
+// The spectra of the three opponent planes.
+ChannelSpectra spectraOf(const AccImage& opponent, const BandFilters& filters) {
+    ChannelSpectra made;
+    parallelFor(kChannelCount, 0, [&](unsigned c, unsigned) {
+        made[c] = channelSpectrum(opponent, static_cast<Channel>(c), filters);
+    });
+    return made;
+}
+
 }  // namespace
 
 class Lumetra2::Arena {
@@ -133,13 +159,26 @@ Lumetra2::Lumetra2(const RgbImage& original, const Parameters& parameters,
     }
     if (execution.threads > 0) _arena = std::make_unique<Arena>(execution.threads);
     inArena([&] {
-        // Contrast sensitivity, band masks and transforms for this size.
-        _filters = std::make_unique<const BandFilters>(_rows, _cols, _parameters.pixelsPerDegree);
+        // Contrast sensitivity, band masks and transforms for this size (made, or shared with
+        // engines made before), and meanwhile the opponent planes and edge map of the
+        // original, which need no filters.
+        AccImage opponent;
+        tbb::parallel_invoke(
+            [&] {
+                const double ppd = _parameters.pixelsPerDegree;
+                _filters = execution.filters != nullptr
+                               ? execution.filters->filters(_rows, _cols, ppd)
+                               : std::make_shared<const BandFilters>(_rows, _cols, ppd);
+            },
+            [&] {
+                opponent = AccImage(original);
+                _referenceEdges = edgeMapOf(opponent);
+            });
         // The opponent planes are gone before the 27 bands are made.
-        EdgesAndSpectra made = edgesAndSpectra(AccImage(original));
-        _referenceEdges = std::move(made.edges);
+        ChannelSpectra made = spectraOf(opponent, *_filters);
+        opponent = AccImage();
         KeptBands kept(_reference);
-        lumetra::decompose(std::move(made.spectra), *_filters, _parameters.switches(), kept);
+        lumetra::decompose(std::move(made), *_filters, _parameters.switches(), kept);
     });
 }
 
@@ -186,13 +225,9 @@ void Lumetra2::requireOriginalSize(const std::string& subject, std::uint32_t row
 
 Bands Lumetra2::decompose(const AccImage& image) const {
     return inArena([&] {
-        ChannelSpectra spectra;
-        parallelFor(kChannelCount, 0, [&](unsigned c, unsigned) {
-            spectra[c] = channelSpectrum(image, static_cast<Channel>(c), *_filters);
-        });
         Bands bands;
         KeptBands kept(bands);
-        lumetra::decompose(std::move(spectra), *_filters, _parameters.switches(), kept);
+        lumetra::decompose(spectraOf(image, *_filters), *_filters, _parameters.switches(), kept);
         return bands;
     });
 }

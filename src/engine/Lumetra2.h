@@ -125,8 +125,8 @@ class Lumetra2 {
     Parameters _parameters;
     std::uint32_t _rows;
     std::uint32_t _cols;
-    std::unique_ptr<Arena> _arena;  // only when the caller bounded the threads
-    std::unique_ptr<const BandFilters> _filters;
+    std::unique_ptr<Arena> _arena;                // only when the caller bounded the threads
+    std::shared_ptr<const BandFilters> _filters;  // shared read-only with other engines
     Bands _reference;
     Array<int> _referenceEdges;
 };

@@ -79,10 +79,16 @@ inline constexpr SwitchField kSwitchFields[] = {
     {"inter_c2", &Parameters::interC2, "Inter-channel switch of C2 (no masking step of its own)"}};
 
 // How an engine runs, as opposed to what it computes.
+class BandFiltersCache;
+
 struct ExecutionOptions {
     // Threads an engine's work may use at once; 0 runs it in the caller's task arena (every
     // core unless the caller has limited it).
     unsigned threads = 0;
+    // Filters already made for engines of the same size and viewing condition, kept by
+    // whoever makes several engines (read only while the engine is made); null: the engine
+    // makes its own.
+    BandFiltersCache* filters = nullptr;
 };
 
 }  // namespace lumetra

@@ -8,8 +8,10 @@
 
 #include <complex>
 #include <cstdint>
+#include <memory>
 
 #include "image/Array.h"
+#include "image/PlanePool.h"
 
 namespace lumetra {
 
@@ -37,9 +39,10 @@ BandMask croppedMask(const Array<float>& mask);
 CroppedPlane coveredPart(const Array<float>& plane, const BandMask* first, const BandMask* last);
 
 // The first `width` columns of a real plane's half spectrum (rows x (cols / 2 + 1), FFTW's r2c
-// layout), rounded to float: rows x width.
+// layout), rounded to float: rows x width, its memory from `pool` when given.
 Array<std::complex<float>> roundedHalfSpectrum(const std::complex<double>* half, std::uint32_t rows,
-                                               std::uint32_t cols, std::uint32_t width);
+                                               std::uint32_t cols, std::uint32_t width,
+                                               std::shared_ptr<PlanePool> pool = nullptr);
 
 // The band spectrum S x sensitivity x mask of a real plane's rounded half spectrum S (at least
 // mask.usedCols wide; centred,

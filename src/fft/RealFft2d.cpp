@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <new>
 #include <string>
 
 #include "fft/fftw++.h"
@@ -110,15 +111,36 @@ void RealFft2d::planColumnInverse(std::uint32_t usedCols) {
     _columnInverse.emplace(usedCols, plan);
 }
 
-RealFft2d::Workspace RealFft2d::workspace(std::uint32_t width) const {
+void RealFft2d::Workspace::FreeHalf::operator()(std::complex<double>* p) const {
+    if (pool) {
+        pool->give(p, bytes);
+    } else {
+        fftw_free(p);
+    }
+}
+
+RealFft2d::Workspace RealFft2d::workspace(std::uint32_t width,
+                                          std::shared_ptr<PlanePool> pool) const {
     Workspace ws;
     ws._width = std::clamp(width, 1u, halfCols());
     // The half spectrum is left as it comes: forward fills every real value the transform
     // reads, and an inverse's caller fills every column it uses.
-    const std::size_t halfSize = static_cast<std::size_t>(_rows) * ws._width;
-    ws._half.reset(
-        static_cast<std::complex<double>*>(fftw_malloc(halfSize * sizeof(std::complex<double>))));
-    if (!ws._half) throw FftError("Memory limits exceeded");
+    const std::size_t halfBytes =
+        static_cast<std::size_t>(_rows) * ws._width * sizeof(std::complex<double>);
+    if (pool && PlanePool::serves(halfBytes)) {
+        void* block = nullptr;
+        try {
+            block = pool->take(halfBytes);
+        } catch (const std::bad_alloc&) {
+            throw FftError("Memory limits exceeded");
+        }
+        ws._half = std::unique_ptr<std::complex<double>[], Workspace::FreeHalf>(
+            static_cast<std::complex<double>*>(block),
+            Workspace::FreeHalf{std::move(pool), halfBytes});
+    } else {
+        ws._half.reset(static_cast<std::complex<double>*>(fftw_malloc(halfBytes)));
+        if (!ws._half) throw FftError("Memory limits exceeded");
+    }
     ws._rowIn.reset(allocate<std::complex<double>>(halfCols()));
     ws._rowOut.reset(allocate<double>(_cols));
     return ws;

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "image/Array.h"
+#include "image/PlanePool.h"
 
 namespace lumetra {
 
@@ -43,7 +44,14 @@ class RealFft2d {
         struct Free {
             void operator()(void* p) const { fftw_free(p); }
         };
-        std::unique_ptr<std::complex<double>[], Free> _half;
+        // The half spectrum: from fftw_malloc, or from a pool when the workspace has one and
+        // the block is large enough for it (mapped blocks are page-aligned, as FFTW wants).
+        struct FreeHalf {
+            std::shared_ptr<PlanePool> pool;
+            std::size_t bytes;  // value-initialised (0) with the empty pointer
+            void operator()(std::complex<double>* p) const;
+        };
+        std::unique_ptr<std::complex<double>[], FreeHalf> _half;
         std::unique_ptr<std::complex<double>[], Free> _rowIn;
         std::unique_ptr<double[], Free> _rowOut;
     };
@@ -66,7 +74,10 @@ class RealFft2d {
     // Scratch for transforms of up to `width` half-spectrum columns (the forward transform
     // needs the full width, the default).
     Workspace workspace() const { return workspace(halfCols()); }
-    Workspace workspace(std::uint32_t width) const;
+    Workspace workspace(std::uint32_t width) const { return workspace(width, nullptr); }
+    // The same with its half spectrum from `pool` when it is large enough (see PlanePool.h),
+    // and given back to it when the workspace goes.
+    Workspace workspace(std::uint32_t width, std::shared_ptr<PlanePool> pool) const;
 
     // Transforms plane / divisor (each quotient rounded to float) into ws.half(),
     // unnormalised.

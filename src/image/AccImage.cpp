@@ -59,8 +59,12 @@ std::vector<float> lightTable(unsigned maxval, const Primary& primary) {
 
 }  // namespace
 
-AccImage::AccImage(const RgbImage& rgb)
-    : _rows(rgb.rows()), _cols(rgb.cols()), _a(_rows, _cols), _c1(_rows, _cols), _c2(_rows, _cols) {
+AccImage::AccImage(const RgbImage& rgb, std::shared_ptr<PlanePool> pool)
+    : _rows(rgb.rows()),
+      _cols(rgb.cols()),
+      _a(_rows, _cols, pool),
+      _c1(_rows, _cols, pool),
+      _c2(_rows, _cols, std::move(pool)) {
     if (_rows == 0 || _cols == 0) return;
     const std::vector<float> red = lightTable(rgb.maxval(), kRed);
     const std::vector<float> green = lightTable(rgb.maxval(), kGreen);

@@ -5,9 +5,11 @@
 // a per-primary display response and a fixed 3 x 3 opponent matrix.
 
 #include <cstdint>
+#include <memory>
 #include <ostream>
 
 #include "image/Array.h"
+#include "image/PlanePool.h"
 #include "image/RgbImage.h"
 
 namespace lumetra {
@@ -19,7 +21,8 @@ class AccImage {
 
     // Converts every pixel of rgb (see AccImage.cpp); samples are taken relative to
     // rgb.maxval(), so an 8-bit file and its 16-bit copy (samples x 257) give the same planes.
-    explicit AccImage(const RgbImage& rgb);
+    // The planes' memory comes from `pool` when given.
+    explicit AccImage(const RgbImage& rgb, std::shared_ptr<PlanePool> pool = nullptr);
 
     AccImage(const AccImage&) = default;
     AccImage& operator=(const AccImage&) = default;

@@ -5,6 +5,7 @@
 // Value semantics: copies are deep, moves steal the buffer.
 
 #include <cstdint>
+#include <memory>
 #include <ostream>
 #include <type_traits>
 #include <utility>
@@ -22,6 +23,13 @@ class Array {
     // rows x cols elements, every one value-initialised (0, 0.0f, 0 + 0i).
     Array(std::uint32_t rows, std::uint32_t cols)
         : _rows(rows), _cols(cols), _data(static_cast<std::size_t>(rows) * cols) {}
+
+    // The same with its memory from `pool` (see PlanePool.h); copies of it take theirs from
+    // the same pool.  A null pool is no pool.
+    Array(std::uint32_t rows, std::uint32_t cols, std::shared_ptr<PlanePool> pool)
+        : _rows(rows),
+          _cols(cols),
+          _data(static_cast<std::size_t>(rows) * cols, T(), PlaneAllocator<T>(std::move(pool))) {}
 
     Array(const Array&) = default;
     Array& operator=(const Array&) = default;
@@ -57,12 +65,15 @@ class Array {
         return _data[static_cast<std::size_t>(r) * _cols + c];
     }
 
+    // The pool the array's memory comes from (null: none).
+    std::shared_ptr<PlanePool> pool() const { return _data.get_allocator().pool(); }
+
     T* data() { return _data.data(); }
     const T* data() const { return _data.data(); }
 
     // Mirrors the array left to right in place; the rows keep their order.
     Array& fliplr() {
-        Array scratch(_rows, _cols);
+        Array scratch(_rows, _cols, pool());
         for (std::uint32_t r = 0; r < _rows; ++r) {
             for (std::uint32_t c = 0; c < _cols; ++c) {
                 scratch(r, c) = (*this)(r, _cols - 1 - c);

@@ -5,16 +5,18 @@
 // one image come and go band by band; from the general heap they would stay behind as
 // fragments and swell the peak), and it is brought in 2 MB at a time instead of 4 kB, which
 // saves most of the page faults of a fresh plane.  Smaller blocks come from the heap.
+//
+// An allocator made with a PlanePool takes its large blocks from the pool and gives them back
+// to it, so that a plane freed by one image serves the next instead of being mapped (and
+// cleared by the kernel) again.  Copies of a container keep its pool, and so do moves.
 
 #include <cstddef>
 #include <memory>
 #include <new>
+#include <type_traits>
+#include <utility>
 
-// Under AddressSanitizer every block comes from the heap, where the sanitizer watches it.
-#if defined(__linux__) && !defined(__SANITIZE_ADDRESS__)
-#define LUMETRA_MAPPED_PLANES 1
-#include <sys/mman.h>
-#endif
+#include "image/PlanePool.h"
 
 namespace lumetra {
 
@@ -22,43 +24,51 @@ template <typename T>
 class PlaneAllocator {
   public:
     using value_type = T;
+    using propagate_on_container_copy_assignment = std::true_type;
+    using propagate_on_container_move_assignment = std::true_type;
+    using propagate_on_container_swap = std::true_type;
+    using is_always_equal = std::false_type;
 
     PlaneAllocator() noexcept = default;
+    explicit PlaneAllocator(std::shared_ptr<PlanePool> pool) noexcept : _pool(std::move(pool)) {}
     template <typename U>
-    PlaneAllocator(const PlaneAllocator<U>&) noexcept {}
+    PlaneAllocator(const PlaneAllocator<U>& other) noexcept : _pool(other.pool()) {}
 
     T* allocate(std::size_t n) {
-#if defined(LUMETRA_MAPPED_PLANES)
-        if (n >= kMappedElements) {
-            if (n > static_cast<std::size_t>(-1) / sizeof(T)) throw std::bad_array_new_length();
-            void* p = mmap(nullptr, n * sizeof(T), PROT_READ | PROT_WRITE,
-                           MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-            if (p == MAP_FAILED) throw std::bad_alloc();
-            madvise(p, n * sizeof(T), MADV_HUGEPAGE);  // a hint: refusal changes nothing
-            return static_cast<T*>(p);
+        if (n > static_cast<std::size_t>(-1) / sizeof(T)) throw std::bad_array_new_length();
+        const std::size_t bytes = n * sizeof(T);
+        if (PlanePool::serves(bytes)) {
+            return static_cast<T*>(_pool ? _pool->take(bytes) : PlanePool::map(bytes));
         }
-#endif
         return std::allocator<T>().allocate(n);
     }
 
     void deallocate(T* p, std::size_t n) noexcept {
-#if defined(LUMETRA_MAPPED_PLANES)
-        if (n >= kMappedElements) {
-            munmap(p, n * sizeof(T));
+        const std::size_t bytes = n * sizeof(T);
+        if (PlanePool::serves(bytes)) {
+            if (_pool) {
+                _pool->give(p, bytes);
+            } else {
+                PlanePool::unmap(p, bytes);
+            }
             return;
         }
-#endif
         std::allocator<T>().deallocate(p, n);
     }
 
+    const std::shared_ptr<PlanePool>& pool() const noexcept { return _pool; }
+
     template <typename U>
-    bool operator==(const PlaneAllocator<U>&) const noexcept {
-        return true;
+    bool operator==(const PlaneAllocator<U>& other) const noexcept {
+        return _pool == other.pool();
+    }
+    template <typename U>
+    bool operator!=(const PlaneAllocator<U>& other) const noexcept {
+        return !(*this == other);
     }
 
   private:
-    static constexpr std::size_t kMappedBytes = std::size_t{1} << 20;
-    static constexpr std::size_t kMappedElements = (kMappedBytes + sizeof(T) - 1) / sizeof(T);
+    std::shared_ptr<PlanePool> _pool;  // null: map and unmap every large block
 };
 
 }  // namespace lumetra

@@ -1,0 +1,192 @@
+#include <gtest/gtest.h>
+#include <tbb/parallel_for.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <utility>
+#include <vector>
+
+#include "image/Array.h"
+#include "image/PlanePool.h"
+
+namespace lumetra {
+namespace {
+
+constexpr std::size_t kMegabyte = std::size_t{1} << 20;
+
+// Pooling is off where planes are not mapped (under AddressSanitizer): nothing to test there.
+#define SKIP_WITHOUT_POOLING() \
+    if (!PlanePool::serves(kMegabyte)) GTEST_SKIP() << "planes are not mapped here"
+
+TEST(PlanePool, ServesOnlyBlocksOfAMegabyteOrMore) {
+    EXPECT_FALSE(PlanePool::serves(kMegabyte - 1));
+    EXPECT_FALSE(PlanePool::serves(0));
+}
+
+TEST(PlanePool, HandsAFreedBlockToTheNextRequestOfItsSize) {
+    SKIP_WITHOUT_POOLING();
+    PlanePool pool;
+    void* first = pool.take(2 * kMegabyte);
+    std::memset(first, 1, 2 * kMegabyte);
+    pool.give(first, 2 * kMegabyte);
+    void* second = pool.take(2 * kMegabyte);
+    EXPECT_EQ(second, first);
+    const PlanePool::Counts counts = pool.counts();
+    EXPECT_EQ(counts.mapped, 1u);
+    EXPECT_EQ(counts.reused, 1u);
+    EXPECT_EQ(counts.heldBytes, 0u);
+    pool.give(second, 2 * kMegabyte);
+}
+
+// The smallest held block that fits: at least the request and at most an eighth larger.
+TEST(PlanePool, ServesARequestWithTheSmallestHeldBlockThatFits) {
+    SKIP_WITHOUT_POOLING();
+    PlanePool pool;
+    void* small = pool.take(8 * kMegabyte);
+    void* large = pool.take(9 * kMegabyte);
+    pool.give(large, 9 * kMegabyte);
+    pool.give(small, 8 * kMegabyte);
+    void* request = pool.take(8 * kMegabyte - 4096);
+    EXPECT_EQ(request, small);
+    // Given back with its request's size, it is held as the 8 MB block it is.
+    pool.give(request, 8 * kMegabyte - 4096);
+    EXPECT_EQ(pool.take(9 * kMegabyte - 4096), large);
+    EXPECT_EQ(pool.take(8 * kMegabyte), small);
+    PlanePool::Counts counts = pool.counts();
+    EXPECT_EQ(counts.mapped, 2u);
+    EXPECT_EQ(counts.reused, 3u);
+    pool.give(small, 8 * kMegabyte);
+    pool.give(large, 9 * kMegabyte - 4096);
+    EXPECT_EQ(pool.counts().heldBytes, 17 * kMegabyte);
+    // 4 MB: both held blocks are more than an eighth larger, so it is mapped, after the
+    // smallest held block has gone.
+    void* other = pool.take(4 * kMegabyte);
+    counts = pool.counts();
+    EXPECT_EQ(counts.mapped, 3u);
+    EXPECT_EQ(counts.heldBytes, 9 * kMegabyte);
+    pool.give(other, 4 * kMegabyte);
+    pool.trim();
+    EXPECT_EQ(pool.counts().mappedBytes, 0u);
+}
+
+TEST(PlanePool, UnmapsIdleBlocksBeforeMappingALargerOne) {
+    SKIP_WITHOUT_POOLING();
+    PlanePool pool;
+    void* a = pool.take(kMegabyte);
+    void* b = pool.take(2 * kMegabyte);
+    void* c = pool.take(2 * kMegabyte);
+    pool.give(a, kMegabyte);
+    pool.give(b, 2 * kMegabyte);
+    pool.give(c, 2 * kMegabyte);
+    // 3 MB: no held block serves it, so the smallest go until 3 MB are given back (1 + 2),
+    // and the total stays within what was in use at most (5 MB).
+    void* d = pool.take(3 * kMegabyte);
+    const PlanePool::Counts counts = pool.counts();
+    EXPECT_EQ(counts.unmapped, 2u);
+    EXPECT_EQ(counts.heldBytes, 2 * kMegabyte);
+    EXPECT_EQ(counts.mappedBytes, 5 * kMegabyte);
+    EXPECT_EQ(counts.peakMappedBytes, 5 * kMegabyte);
+    pool.give(d, 3 * kMegabyte);
+}
+
+// Random traffic of a few sizes: the pool's mapped total never exceeds the most that was in
+// use at once (counting each block lent at its own size), and everything mapped is either
+// held or lent.
+TEST(PlanePool, NeverMapsMoreThanTheLargestUseAtOnce) {
+    SKIP_WITHOUT_POOLING();
+    const std::size_t sizes[] = {kMegabyte, 2 * kMegabyte, 3 * kMegabyte + 4096, 8 * kMegabyte};
+    std::mt19937 random(21);
+    PlanePool pool;
+    std::vector<std::pair<void*, std::size_t>> live;
+    std::size_t inUse = 0;
+    std::size_t mostInUse = 0;
+    for (int step = 0; step < 2000; ++step) {
+        const bool takes = live.empty() || (live.size() < 12 && random() % 2 == 0);
+        if (takes) {
+            const std::size_t bytes = sizes[random() % std::size(sizes)];
+            void* block = pool.take(bytes);
+            live.emplace_back(block, bytes);
+            inUse = pool.counts().mappedBytes - pool.counts().heldBytes;
+            mostInUse = std::max(mostInUse, inUse);
+        } else {
+            const std::size_t i = random() % live.size();
+            pool.give(live[i].first, live[i].second);
+            inUse = pool.counts().mappedBytes - pool.counts().heldBytes;
+            live.erase(live.begin() + static_cast<std::ptrdiff_t>(i));
+        }
+        const PlanePool::Counts counts = pool.counts();
+        ASSERT_LE(counts.mappedBytes, mostInUse) << "at step " << step;
+    }
+    EXPECT_GT(pool.counts().reused, 0u);
+    for (const auto& [block, bytes] : live) pool.give(block, bytes);
+}
+
+TEST(PlanePool, AfterReleaseHoldsNothingAndUnmapsWhatComesBack) {
+    SKIP_WITHOUT_POOLING();
+    PlanePool pool;
+    void* kept = pool.take(kMegabyte);
+    pool.give(pool.take(2 * kMegabyte), 2 * kMegabyte);
+    pool.release();
+    EXPECT_EQ(pool.counts().heldBytes, 0u);
+    pool.give(kept, kMegabyte);
+    const PlanePool::Counts counts = pool.counts();
+    EXPECT_EQ(counts.heldBytes, 0u);
+    EXPECT_EQ(counts.mappedBytes, 0u);
+}
+
+// Several threads at once, as when files are scored at once by one engine: every block given
+// back is accounted for, and no block is handed to two takers (each writes its own mark).
+TEST(PlanePool, ServesSeveralThreadsAtOnce) {
+    SKIP_WITHOUT_POOLING();
+    PlanePool pool;
+    constexpr int kTasks = 64;
+    std::vector<int> clashes(kTasks, 0);
+    tbb::parallel_for(0, kTasks, [&](int task) {
+        const std::size_t bytes = (task % 3 + 1) * kMegabyte;
+        auto* block = static_cast<std::uint32_t*>(pool.take(bytes));
+        const std::size_t n = bytes / sizeof(std::uint32_t);
+        std::fill_n(block, n, static_cast<std::uint32_t>(task));
+        if (std::any_of(block, block + n,
+                        [&](std::uint32_t v) { return v != std::uint32_t(task); }))
+            clashes[static_cast<std::size_t>(task)] = 1;
+        pool.give(block, bytes);
+    });
+    EXPECT_EQ(std::count(clashes.begin(), clashes.end(), 1), 0);
+    const PlanePool::Counts counts = pool.counts();
+    EXPECT_EQ(counts.mapped + counts.reused, std::uint64_t{kTasks});
+    EXPECT_EQ(counts.mappedBytes, counts.heldBytes);
+}
+
+// An array made from a pool starts at zero even on a reused block another plane wrote, and its
+// copies take their memory from the same pool; planes outliving their owner stay valid.
+TEST(PlanePool, PooledArraysStartAtZeroAndCopiesKeepThePool) {
+    SKIP_WITHOUT_POOLING();
+    auto pool = std::make_shared<PlanePool>();
+    constexpr std::uint32_t kRows = 512;
+    constexpr std::uint32_t kCols = 1024;  // 2 MB of floats
+    {
+        Array<float> dirty(kRows, kCols, pool);
+        std::fill_n(dirty.data(), dirty.size(), 7.0f);
+    }
+    Array<float> fresh(kRows, kCols, pool);
+    EXPECT_EQ(pool->counts().reused, 1u);
+    EXPECT_EQ(std::count(fresh.data(), fresh.data() + fresh.size(), 0.0f),
+              static_cast<std::ptrdiff_t>(fresh.size()));
+
+    const Array<float> copy(fresh);
+    EXPECT_EQ(copy.pool(), pool);
+    Array<float> plain;
+    plain = std::move(fresh);
+    EXPECT_EQ(plain.pool(), pool);
+    EXPECT_EQ(pool->counts().mapped, 2u);
+
+    pool->release();
+    pool.reset();  // the arrays keep what they need of it
+    EXPECT_EQ(copy, plain);
+}
+
+}  // namespace
+}  // namespace lumetra
