@@ -21,15 +21,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Bytes per pixel an explained file in flight takes, against a plain one's; see RunPlan.cpp.
-constexpr std::uint64_t kExplainedBytesFactor = 3;
-
 // "out of memory while scoring "x.png" (needs about 1.2 GB)"
 std::string outOfMemory(const FileJob& job, const std::string& path) {
     const std::uint64_t pixels = std::uint64_t{job.engine.rows()} * job.engine.cols();
-    const std::uint64_t factor = job.plan.scoring == Scoring::Explained ? kExplainedBytesFactor : 1;
     return "out of memory while scoring \"" + path + "\" (needs about " +
-           gigabyteText(pixels * kBytesPerPixelInFlight * factor) + ")";
+           gigabyteText(pixels * bytesPerPixelInFlight(job.plan.scoring)) + ")";
 }
 
 // Writes the requested maps of file i; returns what went wrong, empty when nothing.

@@ -75,14 +75,17 @@ MapSet prepareMaps(const std::optional<fs::path>& dir, const std::vector<std::st
 unsigned plannedJobs(const Options& options, Scoring scoring) {
     const ImageHeader header = readImageHeader(options.original, options.maxPixels);
     const std::uint64_t pixels = std::uint64_t{header.rows} * header.cols;
-    const std::uint64_t memoryFactor = scoring == Scoring::Explained ? kExplainedMemoryFactor : 1;
     const std::optional<std::uint64_t> available = availableMemory();
     const auto threads = static_cast<unsigned>(tbb::this_task_arena::max_concurrency());
     const unsigned jobs =
-        options.jobs ? *options.jobs : automaticJobs(threads, pixels * memoryFactor, available);
+        options.jobs
+            ? *options.jobs
+            : automaticJobs(threads,
+                            pixels * (bytesPerPixelInFlight(scoring) / kBytesPerPixelInFlight),
+                            available);
     const std::string memoryShort =
         memoryProblem(engineMemory(pixels, std::min<std::size_t>(jobs, options.degraded.size()),
-                                   kBytesPerPixelInFlight * memoryFactor),
+                                   bytesPerPixelInFlight(scoring)),
                       available);
     if (!memoryShort.empty()) {
         throw MemoryLimitError("scoring against \"" + options.original + "\" (" +
@@ -122,6 +125,10 @@ RowColumns columnsOf(const Options& options) {
 }
 
 }  // namespace
+
+std::uint64_t bytesPerPixelInFlight(Scoring scoring) {
+    return kBytesPerPixelInFlight * (scoring == Scoring::Explained ? kExplainedMemoryFactor : 1);
+}
 
 RunPlan planRun(const Options& options) {
     const fs::file_time_type runStart = fs::file_time_type::clock::now();

@@ -6,6 +6,7 @@
 // (a folder that cannot be made, a name that would replace an input, a report folder that
 // holds other files) is noted, so that the files are still scored and their rows say why.
 
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -64,6 +65,9 @@ struct RunPlan {
     // report shows it.
     bool keepsOriginal = false;
 };
+
+// Memory one file in flight takes per pixel when scored so.
+std::uint64_t bytesPerPixelInFlight(Scoring scoring);
 
 // Reads the original's header and plans the run: makes the output folders, removes the
 // temporaries a killed run left in them and prepares the report's folder.  Throws
