@@ -4,7 +4,8 @@
 //
 //   plan       what each file is scored with, how many at once, every output and what stands
 //              in its way, decided from the original's header before anything is scored
-//   engine     the original decomposed once
+//   engine     the original decomposed once, and meanwhile the first file read and made
+//              ready when the memory allows, so that both cores work from the start
 //   score      the files in parallel, each read, scored, judged and its maps written, the
 //              rows written in the order the files were given as soon as each is ready
 //   finish     heat maps on the run's shared scale, the rows that waited for them, the report
@@ -30,7 +31,9 @@
 #include "cli/RunPlan.h"
 #include "cli/RunReport.h"
 #include "cli/TextFormat.h"
+#include "engine/BandFiltersCache.h"
 #include "engine/Lumetra2.h"
+#include "image/Parallel.h"
 #include "image/RgbImage.h"
 
 namespace lumetra {
@@ -48,9 +51,40 @@ int interruptedStatus(int signal) {
     return 128 + signal;
 }
 
-// The engine for the original, running its own parallel work in the caller's task arena.
-Lumetra2 buildEngine(const RgbImage& original, const Options& options) {
-    return Lumetra2(original, options.parameters, ExecutionOptions{});
+// The engine for the original, running its own parallel work in the caller's task arena;
+// its filters come from `filters` when given.
+Lumetra2 buildEngine(const RgbImage& original, const Options& options, BandFiltersCache* filters) {
+    return Lumetra2(original, options.parameters, ExecutionOptions{0, filters});
+}
+
+// The engine, and when the plan says so the first file made ready while it is built: the
+// file takes its filters from the cache the engine makes them in, waits for them (helping to
+// make them), and makes its edge map and spectra while the engine decomposes the original.
+struct EngineStart {
+    std::optional<Lumetra2> engine;
+    std::optional<ReadFile> first;
+};
+
+EngineStart startEngine(const RgbImage& original, const Options& options, const RunPlan& plan) {
+    EngineStart start;
+    if (!plan.preparesFirst) {
+        start.engine.emplace(buildEngine(original, options, nullptr));
+        return start;
+    }
+    BandFiltersCache cache(1);
+    parallelInvoke([&] { start.engine.emplace(buildEngine(original, options, &cache)); },
+                   [&] {
+                       std::shared_ptr<const BandFilters> filters;
+                       try {
+                           filters = cache.filters(original.rows(), original.cols(),
+                                                   options.parameters.pixelsPerDegree);
+                       } catch (const std::exception&) {
+                           return;  // the engine says why; the file is read as usual
+                       }
+                       start.first = prepareFile(plan, std::move(filters), options.maxPixels,
+                                                 options.degraded.front(), 0);
+                   });
+    return start;
 }
 
 // The heat maps of --heatmaps, and those of the report, drawn as --heatmaps draws them.
@@ -109,7 +143,8 @@ int runInArena(const Options& options, const Console& console, const StopRequest
     }
 
     std::optional<RgbImage> original(std::in_place, options.original, options.maxPixels);
-    const Lumetra2 engine = buildEngine(*original, options);
+    EngineStart start = startEngine(*original, options, plan);
+    const Lumetra2& engine = *start.engine;
     if (!plan.keepsOriginal) original.reset();
     if (stop.requested()) return interruptedStatus(stop.signal());
 
@@ -132,7 +167,12 @@ int runInArena(const Options& options, const Console& console, const StopRequest
     const InOrderCallbacks callbacks{
         [&](std::size_t i) {
             if (stop.requested()) throw Interrupted{};
-            results[i] = scoreFile(job, degraded[i], i);
+            if (i == 0 && start.first) {
+                results[i] = scoreFile(job, degraded[i], i, std::move(*start.first));
+                start.first.reset();
+            } else {
+                results[i] = scoreFile(job, degraded[i], i);
+            }
         },
         [&](std::size_t i) {
             reported = i + 1;

@@ -22,10 +22,9 @@ namespace {
 namespace fs = std::filesystem;
 
 // "out of memory while scoring "x.png" (needs about 1.2 GB)"
-std::string outOfMemory(const FileJob& job, const std::string& path) {
-    const std::uint64_t pixels = std::uint64_t{job.engine.rows()} * job.engine.cols();
+std::string outOfMemory(const RunPlan& plan, std::uint64_t pixels, const std::string& path) {
     return "out of memory while scoring \"" + path + "\" (needs about " +
-           gigabyteText(pixels * bytesPerPixelInFlight(job.plan.scoring)) + ")";
+           gigabyteText(pixels * bytesPerPixelInFlight(plan.scoring)) + ")";
 }
 
 // Writes the requested maps of file i; returns what went wrong, empty when nothing.
@@ -67,51 +66,30 @@ struct Made {
     std::optional<Comparison> comparison;
     std::optional<ExplanationMaps> explanationMaps;
     std::optional<ExplanationNumbers> explanation;
-    std::string error;          // why the file could not be read or scored
-    std::string reportProblem;  // the report's copy of the image could not be written
+    std::string error;  // why the file could not be read or scored
 };
 
-// Reads and scores the file.
-Made readAndScore(const FileJob& job, const std::string& path, std::size_t i) {
+// Scores the file read as `read`.
+Made score(const FileJob& job, const std::string& path, ReadFile read) {
     Made made;
-    // The image lives only while it is scored: memory per file in flight stays at one image
-    // and one decomposition.
-    std::optional<RgbImage> degraded;
-    try {
-        // A file of another size is refused for the price of its header.
-        const ImageHeader header = readImageHeader(path, job.maxPixels);
-        job.engine.checkSize(path, header.rows, header.cols);
-        degraded.emplace(path, job.maxPixels);
-        job.engine.checkSize(path, *degraded);
-        if (job.plan.report && !job.plan.report->images.empty()) {
-            // A picture that cannot be written fails the row, like any other map.
-            try {
-                writeRgbPicturePng(job.plan.report->images[i].string(), pictureOf(*degraded));
-            } catch (const Error& e) {
-                appendProblem(made.reportProblem, e.what());
-            }
-        }
-    } catch (const Error& e) {
-        made.error = e.what();  // names the file and the reason
-        return made;
-    } catch (const std::bad_alloc&) {
-        made.error = outOfMemory(job, path);
-        return made;
-    } catch (const std::exception& e) {
-        made.error = "cannot read image \"" + path + "\": " + e.what();
+    if (!read.error.empty()) {
+        made.error = std::move(read.error);
         return made;
     }
     try {
-        if (job.plan.scoring == Scoring::Explained) {
-            Explanation explained = job.engine.explain(*degraded);
+        if (read.prepared) {
+            made.comparison.emplace(job.engine(std::move(*read.prepared)));
+        } else if (job.plan.scoring == Scoring::Explained) {
+            Explanation explained = job.engine.explain(*read.image);
             made.explanation = explained.numbers;
             made.comparison.emplace(std::move(explained.comparison));
             made.explanationMaps.emplace(std::move(explained.maps));
         } else {
-            made.comparison.emplace(job.engine(std::move(*degraded)));  // frees the image early
+            made.comparison.emplace(job.engine(std::move(*read.image)));  // frees the image early
         }
     } catch (const std::bad_alloc&) {
-        made.error = outOfMemory(job, path);
+        made.error =
+            outOfMemory(job.plan, std::uint64_t{job.engine.rows()} * job.engine.cols(), path);
     } catch (const std::exception& e) {
         made.error = "cannot score \"" + path + "\": " + e.what();
     }
@@ -120,8 +98,62 @@ Made readAndScore(const FileJob& job, const std::string& path, std::size_t i) {
 
 }  // namespace
 
+ReadFile readFile(const RunPlan& plan, std::uint32_t rows, std::uint32_t cols,
+                  std::uint64_t maxPixels, const std::string& path, std::size_t i) {
+    ReadFile read;
+    // The image lives only while it is scored: memory per file in flight stays at one image
+    // and one decomposition.
+    try {
+        // A file of another size is refused for the price of its header.
+        const ImageHeader header = readImageHeader(path, maxPixels);
+        requireSize(path, header.rows, header.cols, rows, cols);
+        read.image.emplace(path, maxPixels);
+        requireSize(path, read.image->rows(), read.image->cols(), rows, cols);
+        if (plan.report && !plan.report->images.empty()) {
+            // A picture that cannot be written fails the row, like any other map.
+            try {
+                writeRgbPicturePng(plan.report->images[i].string(), pictureOf(*read.image));
+            } catch (const Error& e) {
+                appendProblem(read.reportProblem, e.what());
+            }
+        }
+    } catch (const Error& e) {
+        read.error = e.what();  // names the file and the reason
+    } catch (const std::bad_alloc&) {
+        read.error = outOfMemory(plan, std::uint64_t{rows} * cols, path);
+    } catch (const std::exception& e) {
+        read.error = "cannot read image \"" + path + "\": " + e.what();
+    }
+    if (!read.error.empty()) read.image.reset();
+    return read;
+}
+
+ReadFile prepareFile(const RunPlan& plan, std::shared_ptr<const BandFilters> filters,
+                     std::uint64_t maxPixels, const std::string& path, std::size_t i) {
+    const std::uint32_t rows = filters->rows();
+    const std::uint32_t cols = filters->cols();
+    ReadFile read = readFile(plan, rows, cols, maxPixels, path, i);
+    if (!read.image) return read;
+    try {
+        read.prepared.emplace(*read.image, std::move(filters));
+    } catch (const std::bad_alloc&) {
+        read.error = outOfMemory(plan, std::uint64_t{rows} * cols, path);
+    } catch (const std::exception& e) {
+        read.error = "cannot score \"" + path + "\": " + e.what();
+    }
+    read.image.reset();
+    return read;
+}
+
 FileResult scoreFile(const FileJob& job, const std::string& path, std::size_t i) {
-    Made made = readAndScore(job, path, i);
+    return scoreFile(
+        job, path, i,
+        readFile(job.plan, job.engine.rows(), job.engine.cols(), job.maxPixels, path, i));
+}
+
+FileResult scoreFile(const FileJob& job, const std::string& path, std::size_t i, ReadFile read) {
+    std::string reportProblem = std::move(read.reportProblem);
+    Made made = score(job, path, std::move(read));
     FileResult result{path, std::nullopt, std::move(made.error)};
     result.explanation = std::move(made.explanation);
     if (!made.comparison) return result;
@@ -150,8 +182,8 @@ FileResult scoreFile(const FileJob& job, const std::string& path, std::size_t i)
     appendProblem(result.error, job.heatMaps.take(i, comparison.err(), known));
     if (job.reportHeatMaps != nullptr) {
         result.percentiles = percentiles;
-        appendProblem(made.reportProblem, job.reportHeatMaps->take(i, comparison.err(), known));
-        appendProblem(result.error, made.reportProblem);
+        appendProblem(reportProblem, job.reportHeatMaps->take(i, comparison.err(), known));
+        appendProblem(result.error, reportProblem);
     }
     return result;
 }

@@ -96,6 +96,18 @@ unsigned plannedJobs(const Options& options, Scoring scoring) {
     return jobs;
 }
 
+// Whether the first file can be made ready while the engine is built: it then holds its
+// edge map and spectra through the engine's peak, as one more file in flight would.
+bool preparesFirst(const Options& options, Scoring scoring, unsigned jobs) {
+    if (scoring != Scoring::Plain || options.degraded.empty()) return false;
+    const ImageHeader header = readImageHeader(options.original, options.maxPixels);
+    const std::uint64_t pixels = std::uint64_t{header.rows} * header.cols;
+    const std::uint64_t files = std::min<std::size_t>(jobs, options.degraded.size()) + 1;
+    return memoryProblem(engineMemory(pixels, files, bytesPerPixelInFlight(scoring)),
+                         availableMemory())
+        .empty();
+}
+
 std::vector<std::string> inputsOf(const Options& options) {
     std::vector<std::string> paths = options.degraded;
     paths.push_back(options.original);
@@ -167,7 +179,8 @@ RunPlan planRun(const Options& options) {
                    std::move(heatMaps),
                    std::move(report),
                    columnsOf(options),
-                   keepsOriginal};
+                   keepsOriginal,
+                   preparesFirst(options, scoring, jobs)};
 }
 
 }  // namespace lumetra

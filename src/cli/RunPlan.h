@@ -64,6 +64,10 @@ struct RunPlan {
     // The original is kept after the engine is built: heat maps are drawn over it, or the
     // report shows it.
     bool keepsOriginal = false;
+    // The first file is read and made ready while the engine is built, so that both cores
+    // work from the start: for plain scoring, when the memory left holds one file more than
+    // the run's files in flight.
+    bool preparesFirst = false;
 };
 
 // Memory one file in flight takes per pixel when scored so.

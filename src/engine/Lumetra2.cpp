@@ -23,7 +23,9 @@
 // that several engines share).  For a
 // degraded image, band synthesis to orientation pooling run band by band (decompose with a
 // StreamedError as its sink), so that the 27 degraded bands never exist at once; the
-// threading and memory choices live in those stages, not here.
+// threading and memory choices live in those stages, not here.  A degraded image's edge map
+// and spectra need the band filters but not the original's bands: a PreparedImage makes them
+// apart, while its engine is still being built.
 
 #include <tbb/info.h>
 #include <tbb/task_arena.h>
@@ -31,6 +33,7 @@
 #include <algorithm>
 #include <mutex>
 #include <sstream>
+#include <stdexcept>
 
 #include "engine/BandFilters.h"
 #include "engine/BandFiltersCache.h"
@@ -121,17 +124,80 @@ ChannelSpectra spectraOf(const AccImage& opponent, const BandFilters& filters) {
 
 }  // namespace
 
+struct PreparedImage::Parts {
+    PackedEdges edges;
+    ChannelSpectra spectra;
+};
+
+namespace {
+
+// The edge map (packed) and spectra of the opponent planes: six independent jobs.  The three
+// edge maps take longest, so they are handed out first, and each is merged as soon as it is
+// made.
+PreparedImage::Parts edgesAndSpectra(const AccImage& opponent, const BandFilters& filters) {
+    const std::array<const Array<float>*, kChannelCount> planes{&opponent.A(), &opponent.C1(),
+                                                                &opponent.C2()};
+    PreparedImage::Parts made;
+    Array<int> edges(opponent.rows(), opponent.cols());
+    std::mutex mergeMutex;  // the union of the maps is the same whatever order they come in
+    parallelFor(2 * kChannelCount, 0, [&](unsigned job, unsigned) {
+        if (job < kChannelCount) {
+            const Array<int> map = planeEdges(*planes[job]);
+            const std::lock_guard<std::mutex> lock(mergeMutex);
+            mergeEdges(edges, map);
+        } else {
+            const Channel c = static_cast<Channel>(job - kChannelCount);
+            made.spectra[job - kChannelCount] = channelSpectrum(opponent, c, filters);
+        }
+    });
+    // The edge map waits for the bands in a byte per pixel.
+    made.edges = packed(edges);
+    return made;
+}
+
+}  // namespace
+
+void requireSize(const std::string& path, std::uint32_t rows, std::uint32_t cols,
+                 std::uint32_t originalRows, std::uint32_t originalCols) {
+    if (rows != originalRows || cols != originalCols) {
+        throw SizeMismatchError("\"" + path + "\" is " + sizeText(cols, rows) +
+                                " but the original is " + sizeText(originalCols, originalRows));
+    }
+}
+
+PreparedImage::PreparedImage(const RgbImage& image, std::shared_ptr<const BandFilters> filters)
+    : _filters(std::move(filters)) {
+    if (image.rows() != _filters->rows() || image.cols() != _filters->cols()) {
+        throw SizeMismatchError("the degraded image is " + sizeText(image.cols(), image.rows()) +
+                                " but the band filters are for " +
+                                sizeText(_filters->cols(), _filters->rows()));
+    }
+    if (image.rows() < kMinImageSide || image.cols() < kMinImageSide) {
+        throw SizeMismatchError("the degraded image is " + sizeText(image.cols(), image.rows()) +
+                                " but images must be at least " +
+                                sizeText(kMinImageSide, kMinImageSide));
+    }
+    _parts = std::make_unique<Parts>(edgesAndSpectra(AccImage(image), *_filters));
+}
+
+PreparedImage::PreparedImage(PreparedImage&&) noexcept = default;
+PreparedImage& PreparedImage::operator=(PreparedImage&&) noexcept = default;
+PreparedImage::~PreparedImage() = default;
+
+std::uint32_t PreparedImage::rows() const {
+    return _filters->rows();
+}
+
+std::uint32_t PreparedImage::cols() const {
+    return _filters->cols();
+}
+
 class Lumetra2::Arena {
   public:
     // More threads than the machine has cores would only take turns.
     explicit Arena(unsigned threads)
         : arena(std::min(static_cast<int>(threads), tbb::info::default_concurrency())) {}
     tbb::task_arena arena;
-};
-
-struct Lumetra2::EdgesAndSpectra {
-    Array<int> edges;
-    ChannelSpectra spectra;
 };
 
 template <typename Work>
@@ -186,33 +252,12 @@ Lumetra2::Lumetra2(Lumetra2&&) noexcept = default;
 Lumetra2& Lumetra2::operator=(Lumetra2&&) noexcept = default;
 Lumetra2::~Lumetra2() = default;
 
-Lumetra2::EdgesAndSpectra Lumetra2::edgesAndSpectra(const AccImage& opponent) const {
-    // Six independent jobs; the three edge maps take longest, so they are handed out first,
-    // and each is merged as soon as it is made.
-    const std::array<const Array<float>*, kChannelCount> planes{&opponent.A(), &opponent.C1(),
-                                                                &opponent.C2()};
-    EdgesAndSpectra made;
-    made.edges = Array<int>(opponent.rows(), opponent.cols());
-    std::mutex mergeMutex;  // the union of the maps is the same whatever order they come in
-    parallelFor(2 * kChannelCount, 0, [&](unsigned job, unsigned) {
-        if (job < kChannelCount) {
-            const Array<int> map = planeEdges(*planes[job]);
-            const std::lock_guard<std::mutex> lock(mergeMutex);
-            mergeEdges(made.edges, map);
-        } else {
-            const Channel c = static_cast<Channel>(job - kChannelCount);
-            made.spectra[job - kChannelCount] = channelSpectrum(opponent, c, *_filters);
-        }
-    });
-    return made;
-}
-
 void Lumetra2::checkSize(const std::string& path, const RgbImage& degraded) const {
     checkSize(path, degraded.rows(), degraded.cols());
 }
 
 void Lumetra2::checkSize(const std::string& path, std::uint32_t rows, std::uint32_t cols) const {
-    requireOriginalSize("\"" + path + "\"", rows, cols);
+    requireSize(path, rows, cols, _rows, _cols);
 }
 
 void Lumetra2::requireOriginalSize(const std::string& subject, std::uint32_t rows,
@@ -244,52 +289,67 @@ Comparison Lumetra2::operator()(RgbImage&& degraded) const {
     return scoreOpponent(std::move(opponent), nullptr);
 }
 
+Comparison Lumetra2::operator()(PreparedImage&& degraded) const {
+    if (degraded._parts == nullptr) {
+        throw std::invalid_argument("the prepared image was scored already");
+    }
+    requireOriginalSize("the degraded image", degraded.rows(), degraded.cols());
+    if (degraded._filters != _filters) {
+        throw std::invalid_argument(
+            "the degraded image was prepared with band filters other than the engine's");
+    }
+    PreparedImage::Parts parts = std::move(*degraded._parts);
+    degraded._parts.reset();
+    return inArena([&] { return scorePrepared(std::move(parts), nullptr); });
+}
+
 Comparison Lumetra2::scoreOpponent(AccImage opponent, ComparisonObserver* observer) const {
     return inArena([&] {
-        const Parameters& p = _parameters;
-
-        // Edge map and spectra of the opponent planes, which are then done with.  The edge
-        // map waits for the bands in a byte per pixel.
-        EdgesAndSpectra made = edgesAndSpectra(opponent);
+        // Edge map and spectra of the opponent planes, which are then done with.
+        PreparedImage::Parts parts = edgesAndSpectra(opponent, *_filters);
         opponent = AccImage();
-        const PackedEdges degradedEdges = packed(made.edges);
-        made.edges = Array<int>();
-
-        // Band synthesis, masking, band differences, channel and orientation pooling: each
-        // masked band is pooled into the error map as soon as it exists.
-        ErrorTermSink terms;
-        if (observer != nullptr && observer->wantsErrorTerms()) {
-            terms = [observer](ErrorTerm t, const Array<float>& x) { observer->errorTerm(t, x); };
-        }
-        StreamedError streamed(_reference.data(), std::move(terms));
-        PooledBands pooled(streamed, observer);
-        lumetra::decompose(std::move(made.spectra), *_filters, p.switches(), pooled);
-        Array<float> error = streamed.error();
-
-        // Block weight, and edge changes with the structure weight they give: two jobs.
-        Array<float> block;
-        Array<float> structure;
-        parallelInvoke([&] { block = blockWeight(error); },
-                       [&] {
-                           const Array<int> changes =
-                               edgeChanges(_referenceEdges, unpacked(degradedEdges));
-                           if (observer != nullptr) observer->edgeChanges(changes);
-                           const Array<int> zone = structureZone(changes);
-                           if (observer != nullptr) observer->structureZone(zone);
-                           structure = zoneWeight(zone, p.co);
-                       });
-        if (observer != nullptr) {
-            observer->blockWeight(block);
-            observer->structureWeight(structure);
-            if (observer->wantsWeightedError()) {
-                observer->weightedError(weightedError(error, structure, block, p.alpha, p.beta));
-            }
-        }
-
-        // Minkowski measure and score.
-        const float measure = minkowskiMeasure(error, structure, block, p.alpha, p.beta);
-        return Comparison(measure, scoreOf(measure, p.mapping), std::move(error));
+        return scorePrepared(std::move(parts), observer);
     });
+}
+
+Comparison Lumetra2::scorePrepared(PreparedImage::Parts parts, ComparisonObserver* observer) const {
+    const Parameters& p = _parameters;
+    const PackedEdges& degradedEdges = parts.edges;
+
+    // Band synthesis, masking, band differences, channel and orientation pooling: each
+    // masked band is pooled into the error map as soon as it exists.
+    ErrorTermSink terms;
+    if (observer != nullptr && observer->wantsErrorTerms()) {
+        terms = [observer](ErrorTerm t, const Array<float>& x) { observer->errorTerm(t, x); };
+    }
+    StreamedError streamed(_reference.data(), std::move(terms));
+    PooledBands pooled(streamed, observer);
+    lumetra::decompose(std::move(parts.spectra), *_filters, p.switches(), pooled);
+    Array<float> error = streamed.error();
+
+    // Block weight, and edge changes with the structure weight they give: two jobs.
+    Array<float> block;
+    Array<float> structure;
+    parallelInvoke([&] { block = blockWeight(error); },
+                   [&] {
+                       const Array<int> changes =
+                           edgeChanges(_referenceEdges, unpacked(degradedEdges));
+                       if (observer != nullptr) observer->edgeChanges(changes);
+                       const Array<int> zone = structureZone(changes);
+                       if (observer != nullptr) observer->structureZone(zone);
+                       structure = zoneWeight(zone, p.co);
+                   });
+    if (observer != nullptr) {
+        observer->blockWeight(block);
+        observer->structureWeight(structure);
+        if (observer->wantsWeightedError()) {
+            observer->weightedError(weightedError(error, structure, block, p.alpha, p.beta));
+        }
+    }
+
+    // Minkowski measure and score.
+    const float measure = minkowskiMeasure(error, structure, block, p.alpha, p.beta);
+    return Comparison(measure, scoreOf(measure, p.mapping), std::move(error));
 }
 
 }  // namespace lumetra

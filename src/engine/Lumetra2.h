@@ -62,6 +62,35 @@ class ComparisonObserver {
     virtual void weightedError(const Array<float>&) {}
 };
 
+// Throws SizeMismatchError naming `path` when its image, rows x cols, is not the original's
+// size: "b.ppm" is 640 x 480 but the original is 512 x 512
+void requireSize(const std::string& path, std::uint32_t rows, std::uint32_t cols,
+                 std::uint32_t originalRows, std::uint32_t originalCols);
+
+// A degraded image made ready to be scored: its edge map and the spectra of its opponent
+// planes.  Making them needs the band filters of the image's size, not the original's bands,
+// so a caller can make them while the engine that will score the image is still being built
+// (with filters from a BandFiltersCache that the engine takes its filters from as well).
+class PreparedImage {
+  public:
+    // Runs on the caller's task arena.  Throws SizeMismatchError when the image is smaller
+    // than 8 x 8 or not the filters' size.
+    PreparedImage(const RgbImage& image, std::shared_ptr<const BandFilters> filters);
+    PreparedImage(PreparedImage&&) noexcept;
+    PreparedImage& operator=(PreparedImage&&) noexcept;
+    ~PreparedImage();
+
+    std::uint32_t rows() const;
+    std::uint32_t cols() const;
+
+    struct Parts;  // what the engine made: opaque to callers
+
+  private:
+    friend class Lumetra2;
+    std::shared_ptr<const BandFilters> _filters;
+    std::unique_ptr<Parts> _parts;  // the edge map and spectra; empty once scored
+};
+
 class Lumetra2 {
   public:
     // Throws SizeMismatchError when the original is smaller than 8 x 8, ParameterError when
@@ -85,6 +114,11 @@ class Lumetra2 {
     // The same, releasing the degraded image as soon as its opponent planes exist, so that it
     // takes no memory while the bands are made.
     Comparison operator()(RgbImage&& degraded) const;
+
+    // The same for an image made ready while the engine was built.  Throws SizeMismatchError
+    // like compare(), and std::invalid_argument when it was made with filters other than the
+    // engine's (another viewing condition, or filters not shared through one cache).
+    Comparison operator()(PreparedImage&& degraded) const;
 
     // The same comparison with what explains its measure: the terms and channels of the error
     // map, the weights and where the measure comes from (see Explanation.h).  Costs the 27
@@ -111,7 +145,6 @@ class Lumetra2 {
 
   private:
     class Arena;
-    struct EdgesAndSpectra;
 
     // Runs `work` on the engine's own arena when it has one, else on the caller's.
     template <typename Work>
@@ -119,8 +152,9 @@ class Lumetra2 {
     // Throws SizeMismatchError "<subject> is W x H but the original is W x H".
     void requireOriginalSize(const std::string& subject, std::uint32_t rows,
                              std::uint32_t cols) const;
-    EdgesAndSpectra edgesAndSpectra(const AccImage& opponent) const;
     Comparison scoreOpponent(AccImage opponent, ComparisonObserver* observer) const;
+    // Scoring from the degraded image's edge map and spectra on.
+    Comparison scorePrepared(PreparedImage::Parts parts, ComparisonObserver* observer) const;
 
     Parameters _parameters;
     std::uint32_t _rows;

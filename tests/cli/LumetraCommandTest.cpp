@@ -625,6 +625,16 @@ TEST_P(LumetraCommandBadFile, GetsAnErrorRowWhileTheOthersAreScored) {
     // One diagnostic line, naming the file and the reason.
     EXPECT_EQ(r.err, "lumetra: " + records[2][3] + "\n");
     EXPECT_NE(r.err.find(bad), std::string::npos);
+
+    // First in line, the file is read while the engine is built: the same row and line.
+    const ProgramRun first =
+        run({"--format", "csv", golden("scene64.ppm"), bad, golden("scene64__blur.ppm")});
+    EXPECT_EQ(first.status, 1);
+    const std::vector<Record> rows = parseCsv(first.out);
+    ASSERT_EQ(rows.size(), 3u) << first.out;
+    EXPECT_EQ(rows[1], records[2]);
+    EXPECT_EQ(rows[2], records[3]);
+    EXPECT_EQ(first.err, r.err);
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, LumetraCommandBadFile, ::testing::ValuesIn(kBadFiles),
@@ -805,18 +815,21 @@ TEST_F(LumetraCommand, MemoryThatRunsOutAnywayIsSaidInWords) {
         ASSERT_GT(engine, 1u);
     }
     {
-        // The file's planes fail; the run goes on to the next file.
+        // The file's planes fail; the run goes on to the next file.  (The first file is refused
+        // from its header while the engine is built, so that the engine's planes are counted
+        // alone.)
         const ScopedEnvironment failing({{"LD_PRELOAD", LUMETRA_FAILING_MMAP},
                                          {"LUMETRA_TEST_MMAP_LIMIT", std::to_string(engine)}});
-        const ProgramRun r =
-            run({"--jobs", "1", "--format", "csv", image.string(), image.string(), other.string()});
+        const ProgramRun r = run({"--jobs", "1", "--format", "csv", image.string(), other.string(),
+                                  image.string(), other.string()});
         EXPECT_EQ(r.status, 1) << r.err;
         const std::vector<Record> records = parseCsv(r.out);
-        ASSERT_EQ(records.size(), 3u) << r.out;
-        EXPECT_EQ(records[1][3],
+        ASSERT_EQ(records.size(), 4u) << r.out;
+        EXPECT_EQ(records[2][3],
                   "out of memory while scoring \"" + image.string() + "\" (needs about 0.101 GB)")
             << r.out;
-        EXPECT_NE(records[2][3].find("but the original is"), std::string::npos) << r.out;
+        EXPECT_NE(records[1][3].find("but the original is"), std::string::npos) << r.out;
+        EXPECT_NE(records[3][3].find("but the original is"), std::string::npos) << r.out;
         EXPECT_EQ(r.err.find("bad_alloc"), std::string::npos) << r.err;
     }
     {

@@ -2,11 +2,13 @@
 #include <tbb/parallel_for.h>
 
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "engine/BandFiltersCache.h"
 #include "engine/Lumetra2.h"
+#include "image/Error.h"
 #include "image/RgbImage.h"
 
 namespace lumetra {
@@ -78,6 +80,57 @@ TEST(BandFiltersCache, EnginesWithSharedFiltersScoreAsThoseWithTheirOwn) {
         EXPECT_EQ(a.mobj(), b.mobj());
         EXPECT_EQ(a.err(), b.err());
     }
+}
+
+// An image made ready while its engine is built (edge map and spectra from the shared
+// filters) scores to the bit what the engine scores from the image, at odd and even sizes.
+TEST(PreparedImage, ScoresAsTheImageItself) {
+    for (const std::string scene : {"scene97x64", "scene128x96"}) {
+        const RgbImage original(kGolden + scene + ".ppm");
+        BandFiltersCache cache;
+        ExecutionOptions cached;
+        cached.filters = &cache;
+        const Lumetra2 engine(original, Parameters{}, cached);
+        for (const std::string distortion : {"__blur", "__noise", "__hue", "__copy"}) {
+            const RgbImage degraded(kGolden + scene + distortion + ".ppm");
+            PreparedImage prepared(degraded, cache.filters(original.rows(), original.cols(),
+                                                           Parameters{}.pixelsPerDegree));
+            const Comparison direct = engine(degraded);
+            const Comparison fromPrepared = engine(std::move(prepared));
+            EXPECT_EQ(fromPrepared.mobj(), direct.mobj()) << scene << distortion;
+            EXPECT_EQ(fromPrepared.nobj(), direct.nobj()) << scene << distortion;
+            EXPECT_EQ(fromPrepared.err(), direct.err()) << scene << distortion;
+        }
+    }
+}
+
+// A prepared image is scored once, only by an engine of its filters: another size, another
+// viewing condition or filters not shared with the engine are refused, not scored wrongly.
+TEST(PreparedImage, IsRefusedWhereItWouldBeScoredWrongly) {
+    const RgbImage original(kGolden + "scene97x64.ppm");
+    const RgbImage degraded(kGolden + "scene97x64__noise.ppm");
+    const RgbImage small(kGolden + "scene64.ppm");
+    BandFiltersCache cache;
+    ExecutionOptions cached;
+    cached.filters = &cache;
+    const Lumetra2 engine(original, Parameters{}, cached);
+    const double ppd = Parameters{}.pixelsPerDegree;
+
+    EXPECT_THROW(PreparedImage(small, cache.filters(64, 97, ppd)), SizeMismatchError);
+    EXPECT_THROW(PreparedImage(RgbImage(Array<unsigned>(4, 4), Array<unsigned>(4, 4),
+                                        Array<unsigned>(4, 4), 255),
+                               cache.filters(4, 4, ppd)),
+                 SizeMismatchError);
+    EXPECT_THROW(engine(PreparedImage(small, cache.filters(64, 64, ppd))), SizeMismatchError);
+    EXPECT_THROW(engine(PreparedImage(degraded, cache.filters(64, 97, ppd / 2))),
+                 std::invalid_argument);
+    EXPECT_THROW(engine(PreparedImage(degraded, std::make_shared<const BandFilters>(64, 97, ppd))),
+                 std::invalid_argument);
+
+    PreparedImage once(degraded, cache.filters(64, 97, ppd));
+    PreparedImage moved = std::move(once);
+    EXPECT_GT(engine(std::move(moved)).mobj(), 0.0f);
+    EXPECT_THROW(engine(std::move(moved)), std::invalid_argument);  // scored already
 }
 
 }  // namespace
