@@ -55,11 +55,6 @@ struct Step {
     int dc;
 };
 
-struct Pixel {
-    int row;
-    int col;
-};
-
 // Step across the gradient for sectors 0..3 (rows, columns).
 constexpr std::array<Step, kSectors> kSectorSteps = {{{1, 0}, {1, 1}, {0, 1}, {-1, 1}}};
 
@@ -482,38 +477,52 @@ Array<float> CannyBuilder::rescale(Array<float>&& ridges) {
 Array<int> CannyBuilder::hysteresis(const Array<float>& magnitude) const {
     assert(magnitude.rows() <= static_cast<std::uint32_t>(std::numeric_limits<int>::max()) &&
            magnitude.cols() <= static_cast<std::uint32_t>(std::numeric_limits<int>::max()));
-    const int rows = static_cast<int>(magnitude.rows());
-    const int cols = static_cast<int>(magnitude.cols());
-    Array<int> map(magnitude.rows(), magnitude.cols());
-    for (int r = 0; r < rows; ++r) {
-        for (int c = 0; c < cols; ++c) {
-            const auto ur = static_cast<std::uint32_t>(r);
-            const auto uc = static_cast<std::uint32_t>(c);
-            if (map(ur, uc) == 0 && magnitude(ur, uc) > _high) __followEdge(map, magnitude, r, c);
+    // Marks a byte per pixel while the chains are followed (a quarter of the memory an int map
+    // would keep in cache), widened to the map at the end.
+    const float* m = magnitude.data();
+    const std::size_t n = magnitude.size();
+    std::vector<std::uint8_t> marks(n);
+    const auto cols = static_cast<std::size_t>(magnitude.cols());
+    // One work list for every seed: a plane has thousands of seeds.
+    std::vector<Pixel> pending;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (marks[i] == 0 && m[i] > _high) {
+            __followEdge(marks.data(), magnitude,
+                         {static_cast<int>(i / cols), static_cast<int>(i % cols)}, pending);
         }
     }
+    Array<int> map(magnitude.rows(), magnitude.cols());
+    int* out = map.data();
+    for (std::size_t i = 0; i < n; ++i) out[i] = marks[i];
     return map;
 }
 
-void CannyBuilder::__followEdge(Array<int>& map, const Array<float>& magnitude, int row,
-                                int col) const {
+void CannyBuilder::__followEdge(std::uint8_t* marks, const Array<float>& magnitude, Pixel seed,
+                                std::vector<Pixel>& pending) const {
     const int rows = static_cast<int>(magnitude.rows());
     const int cols = static_cast<int>(magnitude.cols());
+    const float* m = magnitude.data();
+    const auto at = [cols](int r, int c) {
+        return static_cast<std::size_t>(r) * static_cast<std::size_t>(cols) +
+               static_cast<std::size_t>(c);
+    };
     // Pixels marked but whose neighbours are still to be looked at.  Marking on entry keeps
     // every pixel on the list at most once; the set reached does not depend on the order.
-    std::vector<Pixel> pending{{row, col}};
-    map(static_cast<std::uint32_t>(row), static_cast<std::uint32_t>(col)) = kEdge;
+    pending.push_back(seed);
+    marks[at(seed.row, seed.col)] = kEdge;
     while (!pending.empty()) {
         const Pixel pixel = pending.back();
         pending.pop_back();
+        // Away from the border every neighbour exists: no bounds to check.
+        const bool inside =
+            pixel.row > 0 && pixel.row < rows - 1 && pixel.col > 0 && pixel.col < cols - 1;
         for (const Step& step : kNeighbours) {
             const int r = pixel.row + step.dr;
             const int c = pixel.col + step.dc;
-            if (r < 0 || r >= rows || c < 0 || c >= cols) continue;
-            const auto ur = static_cast<std::uint32_t>(r);
-            const auto uc = static_cast<std::uint32_t>(c);
-            if (map(ur, uc) == 0 && magnitude(ur, uc) > _low) {
-                map(ur, uc) = kEdge;
+            if (!inside && (r < 0 || r >= rows || c < 0 || c >= cols)) continue;
+            const std::size_t j = at(r, c);
+            if (marks[j] == 0 && m[j] > _low) {
+                marks[j] = kEdge;
                 pending.push_back({r, c});
             }
         }

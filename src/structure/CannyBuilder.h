@@ -6,6 +6,7 @@
 // between a seed threshold and a continuation threshold.  The result is a two-valued map
 // (255 edge, 0 none) of the plane's size.
 
+#include <cstdint>
 #include <vector>
 
 #include "image/Array.h"
@@ -61,9 +62,16 @@ class CannyBuilder {
     Array<int> hysteresis(const Array<float>& magnitude) const;
 
   private:
-    // Marks (row, col) and everything it reaches above the continuation threshold, using an
-    // explicit work list: one chain may run through every pixel of a large plane.
-    void __followEdge(Array<int>& map, const Array<float>& magnitude, int row, int col) const;
+    struct Pixel {
+        int row;
+        int col;
+    };
+    // Marks (255) `seed` and everything it reaches above the continuation threshold in
+    // `marks`, a byte per pixel of `magnitude`, using an explicit work list, `pending` (empty
+    // on entry and on return; kept by the caller so that its room serves every seed): one
+    // chain may run through every pixel of a large plane.
+    void __followEdge(std::uint8_t* marks, const Array<float>& magnitude, Pixel seed,
+                      std::vector<Pixel>& pending) const;
 
     float _sigma;
     float _low;

@@ -8,6 +8,7 @@
 #include <ostream>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "image/RgbImage.h"
@@ -433,6 +434,59 @@ TEST(CannyBuilder, HysteresisFollowsAChainThroughAWholeLargePlane) {
     }
     m(kSide - 2, kSide - 1) = 30.0f;  // the seed sits at the far end of the snake
     EXPECT_EQ(CannyBuilder(1.0f, kLow, kHigh).hysteresis(m), expected);
+}
+
+// The seeds and everything 8-connected to them above the continuation threshold, grown by
+// plain sweeps until nothing changes: the hysteresis's definition, with no work list.
+Array<int> sweptHysteresis(const Array<float>& m, float low, float high) {
+    const auto rows = static_cast<int>(m.rows());
+    const auto cols = static_cast<int>(m.cols());
+    Array<int> map(m.rows(), m.cols());
+    const auto cell = [&](int r, int c) {
+        return std::pair{static_cast<std::uint32_t>(r), static_cast<std::uint32_t>(c)};
+    };
+    for (int r = 0; r < rows; ++r) {
+        for (int c = 0; c < cols; ++c) {
+            const auto [ur, uc] = cell(r, c);
+            if (m(ur, uc) > high) map(ur, uc) = 255;
+        }
+    }
+    for (bool grew = true; grew;) {
+        grew = false;
+        for (int r = 0; r < rows; ++r) {
+            for (int c = 0; c < cols; ++c) {
+                const auto [ur, uc] = cell(r, c);
+                if (map(ur, uc) != 0 || !(m(ur, uc) > low)) continue;
+                for (int dr = -1; dr <= 1; ++dr) {
+                    for (int dc = -1; dc <= 1; ++dc) {
+                        const int nr = r + dr;
+                        const int nc = c + dc;
+                        if (nr < 0 || nr >= rows || nc < 0 || nc >= cols) continue;
+                        const auto [vr, vc] = cell(nr, nc);
+                        if (map(vr, vc) == 255) {
+                            map(ur, uc) = 255;
+                            grew = true;
+                        }
+                    }
+                }
+            }
+        }
+    }
+    return map;
+}
+
+// Random magnitudes around the thresholds, with chains along borders and corners, on planes
+// of one row, one column, odd and even sides: the work list reaches exactly the swept set.
+TEST(CannyBuilder, HysteresisReachesWhatPlainSweepsReach) {
+    const CannyBuilder canny(1.0f, kLow, kHigh);
+    std::mt19937 engine(7);
+    std::uniform_real_distribution<float> level(0.0f, 1.3f * kHigh);
+    for (const auto& [rows, cols] : std::vector<std::pair<std::uint32_t, std::uint32_t>>{
+             {1, 17}, {23, 1}, {2, 2}, {31, 40}, {64, 33}, {97, 128}}) {
+        Array<float> m(rows, cols);
+        for (std::size_t i = 0; i < m.size(); ++i) m.data()[i] = level(engine);
+        EXPECT_EQ(canny.hysteresis(m), sweptHysteresis(m, kLow, kHigh)) << rows << " x " << cols;
+    }
 }
 
 // ---- whole builder ------------------------------------------------------------------------
