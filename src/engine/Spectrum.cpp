@@ -21,21 +21,49 @@ CroppedPlane rectangleOf(const Array<float>& plane, std::uint32_t r0, std::uint3
     return part;
 }
 
+// Values checked at once when looking for the first value that is not zero: a loop free of
+// early exits, which vectorises.
+constexpr std::uint32_t kZeroRun = 64;
+
+// Whether every value of x[0, n) is zero, of either sign (a value that is not a number is
+// not zero).
+bool allZero(const float* x, std::uint32_t n) {
+    bool zero = true;
+    for (std::uint32_t i = 0; i < n; ++i) zero = zero & (x[i] == 0.0f);
+    return zero;
+}
+
+// The first column of `row` (cols values) that is not zero; cols when there is none.
+std::uint32_t firstNonZero(const float* row, std::uint32_t cols) {
+    std::uint32_t c = 0;
+    while (c + kZeroRun <= cols && allZero(row + c, kZeroRun)) c += kZeroRun;
+    while (c < cols && row[c] == 0.0f) ++c;
+    return c;
+}
+
+// One past the last column of `row` that is not zero, given one at `first`.
+std::uint32_t endOfNonZero(const float* row, std::uint32_t first, std::uint32_t cols) {
+    std::uint32_t end = cols;
+    while (end >= first + kZeroRun && allZero(row + end - kZeroRun, kZeroRun)) end -= kZeroRun;
+    while (row[end - 1] == 0.0f) --end;
+    return end;
+}
+
 }  // namespace
 
 BandMask croppedMask(const Array<float>& mask) {
     const std::uint32_t rows = mask.rows();
     const std::uint32_t cols = mask.cols();
+    // The bounding box of the values that are not zero, row by row.
     std::uint32_t r0 = rows, r1 = 0, c0 = cols, c1 = 0;
     for (std::uint32_t r = 0; r < rows; ++r) {
-        for (std::uint32_t c = 0; c < cols; ++c) {
-            if (mask(r, c) != 0.0f) {
-                r0 = std::min(r0, r);
-                r1 = std::max(r1, r + 1);
-                c0 = std::min(c0, c);
-                c1 = std::max(c1, c + 1);
-            }
-        }
+        const float* row = &mask(r, 0);
+        const std::uint32_t first = firstNonZero(row, cols);
+        if (first == cols) continue;
+        r0 = std::min(r0, r);
+        r1 = r + 1;
+        c0 = std::min(c0, first);
+        c1 = std::max(c1, endOfNonZero(row, first, cols));
     }
     BandMask cropped;
     if (r1 <= r0 || c1 <= c0) return cropped;

@@ -1,0 +1,78 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <random>
+#include <utility>
+#include <vector>
+
+#include "engine/Spectrum.h"
+
+namespace lumetra {
+namespace {
+
+struct Box {
+    std::uint32_t r0, r1, c0, c1;
+    bool operator==(const Box&) const = default;
+};
+
+// The bounding box of the elements that are not zero, element by element: what cropping
+// must find (an empty box when there is none).
+Box plainBox(const Array<float>& mask) {
+    Box box{mask.rows(), 0, mask.cols(), 0};
+    for (std::uint32_t r = 0; r < mask.rows(); ++r) {
+        for (std::uint32_t c = 0; c < mask.cols(); ++c) {
+            if (mask(r, c) == 0.0f) continue;
+            box = {std::min(box.r0, r), std::max(box.r1, r + 1), std::min(box.c0, c),
+                   std::max(box.c1, c + 1)};
+        }
+    }
+    return box;
+}
+
+Box boxOf(const BandMask& cropped) {
+    if (cropped.values.size() == 0) return {0, 0, 0, 0};
+    return {cropped.row0, cropped.row0 + cropped.values.rows(), cropped.col0,
+            cropped.col0 + cropped.values.cols()};
+}
+
+// Sparse masks of many shapes (a lone element in a corner or beside a run boundary, blobs,
+// negative zeros, a value that is not a number), as wide as several runs of the row scan and
+// narrower than one: the cropped rectangle is the plain bounding box and holds the mask's
+// values.
+TEST(CroppedMask, IsTheBoundingBoxOfTheValuesThatAreNotZero) {
+    std::mt19937 engine(11);
+    const std::vector<std::pair<std::uint32_t, std::uint32_t>> sizes = {
+        {1, 1}, {1, 200}, {7, 63}, {9, 64}, {12, 65}, {33, 130}, {40, 257}};
+    for (const auto& [rows, cols] : sizes) {
+        std::uniform_int_distribution<std::uint32_t> row(0, rows - 1);
+        std::uniform_int_distribution<std::uint32_t> col(0, cols - 1);
+        for (int trial = 0; trial < 40; ++trial) {
+            Array<float> mask(rows, cols);
+            const int count = trial % 5;  // none, one, a few
+            for (int k = 0; k < count; ++k) mask(row(engine), col(engine)) = 0.25f * (k + 1);
+            if (trial % 7 == 3) mask(row(engine), col(engine)) = -0.0f;
+            if (trial % 11 == 5) mask(row(engine), col(engine)) = std::nanf("");
+            if (trial % 13 == 6) mask(row(engine), cols - 1) = 1.0f;
+            const Box expected = plainBox(mask);
+            const BandMask cropped = croppedMask(mask);
+            if (expected.r1 == 0) {
+                EXPECT_EQ(cropped.values.size(), 0u) << rows << " x " << cols;
+                continue;
+            }
+            ASSERT_EQ(boxOf(cropped), expected) << rows << " x " << cols << " trial " << trial;
+            for (std::uint32_t r = expected.r0; r < expected.r1; ++r) {
+                for (std::uint32_t c = expected.c0; c < expected.c1; ++c) {
+                    const float want = mask(r, c);
+                    const float got = cropped.at(r, c);
+                    EXPECT_TRUE(got == want || (std::isnan(got) && std::isnan(want)));
+                }
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace lumetra
