@@ -31,4 +31,23 @@ void expInPlace(std::span<double> x, VectorWidth width = widestVectorWidth());
 // x[i] = cos(x[i]) for every i.
 void cosInPlace(std::span<double> x, VectorWidth width = widestVectorWidth());
 
+// The C library's double functions of results that are rounded to float, several at a time:
+// out[i] is, to the bit, the float that std::pow, std::atan2, std::exp, std::sin or std::cos
+// of the same arguments gives once rounded.  The vector function, like the C library's, lies
+// within one unit in the last place of the exact result, so the two round to different floats
+// only where the result lies within two double units of a point half-way between two floats.
+// Results that close (about one in fifty million), and results outside the range of normal
+// floats, are taken again with the C library's function: the floats are the same by
+// construction, not by a count of cases.  The spans are of one length.
+void powToFloat(std::span<const double> base, double exponent, std::span<float> out,
+                VectorWidth width = widestVectorWidth());
+void atan2ToFloat(std::span<const double> y, std::span<const double> x, std::span<float> out,
+                  VectorWidth width = widestVectorWidth());
+void expToFloat(std::span<const double> x, std::span<float> out,
+                VectorWidth width = widestVectorWidth());
+void sinToFloat(std::span<const double> x, std::span<float> out,
+                VectorWidth width = widestVectorWidth());
+void cosToFloat(std::span<const double> x, std::span<float> out,
+                VectorWidth width = widestVectorWidth());
+
 }  // namespace lumetra

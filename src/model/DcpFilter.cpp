@@ -26,7 +26,9 @@
 #include <numbers>
 #include <span>
 #include <utility>
+#include <vector>
 
+#include "image/VectorMath.h"
 #include "model/RaisedCosine.h"
 
 namespace lumetra {
@@ -245,12 +247,20 @@ void DcpFilter::buildMasks(unsigned workers, const MaskSink& take) const {
     Array<float> absAngle(rows, cols);
     parallelFor(rows, workers, [&](std::uint32_t r, unsigned) {
         const float x = (static_cast<float>(r) - static_cast<float>(centreRow)) * rowStep;
+        // The angle is the double atan2 of the float coordinates rounded to float, a row of
+        // them at a time.
+        std::vector<double> ys(cols);
+        const std::vector<double> xs(cols, static_cast<double>(x));
         for (std::uint32_t c = 0; c < cols; ++c) {
             const float y = (static_cast<float>(c) - static_cast<float>(centreCol)) * colStep;
             radius(r, c) = std::sqrt(x * x + y * y);
-            angle(r, c) =
-                -static_cast<float>(std::atan2(static_cast<double>(y), static_cast<double>(x)));
-            absAngle(r, c) = std::fabs(angle(r, c));
+            ys[c] = y;
+        }
+        float* a = &angle(r, 0);
+        atan2ToFloat(ys, xs, std::span<float>(a, cols));
+        for (std::uint32_t c = 0; c < cols; ++c) {
+            a[c] = -a[c];
+            absAngle(r, c) = std::fabs(a[c]);
         }
     });
     const auto angleOf = [&](AngleSource source) -> const Array<float>& {

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <random>
 #include <vector>
 
 #include "image/VectorMath.h"
@@ -93,6 +94,67 @@ TEST_P(VectorMathWidth, ExponentialKeepsSpecialValuesAndTails) {
     std::vector<double> nan = {std::numeric_limits<double>::quiet_NaN()};
     expInPlace(nan, GetParam());
     EXPECT_TRUE(std::isnan(nan[0]));
+}
+
+// The functions rounded to float give the C library's floats to the bit by construction: over
+// dense sweeps of the arguments the filters feed them (frequencies and angles of any image
+// size, the powers of the sensitivity curves, the measure's exponents), over exact half-way
+// points (pow(x, 1) of a point between two floats) and special values, and at every tail
+// length the lanes leave.  Expected count of differing floats: 0.
+TEST_P(VectorMathWidth, FunctionsRoundedToFloatGiveTheCLibrarysFloats) {
+    const VectorWidth width = GetParam();
+    std::vector<double> a;
+    std::vector<double> b;
+    std::mt19937_64 engine(5);
+    std::uniform_real_distribution<double> angle(-7.0, 7.0);
+    std::uniform_real_distribution<double> magnitude(-40.0, 40.0);
+    for (int i = 0; i < 200'000; ++i) {
+        a.push_back(std::ldexp(std::fabs(angle(engine)), static_cast<int>(magnitude(engine))));
+        b.push_back(angle(engine));
+    }
+    // Points half-way between two floats, and values that are not normal floats.
+    constexpr double kInf = std::numeric_limits<double>::infinity();
+    for (const double v :
+         {1.0 + std::ldexp(1.0, -24), 3.0 - std::ldexp(1.0, -23), 0.0, -0.0, kInf, -kInf,
+          std::numeric_limits<double>::quiet_NaN(), 1e-300, 1e300, -2.0, std::ldexp(1.0, -130)}) {
+        a.push_back(v);
+        b.push_back(v);
+    }
+    const std::size_t n = a.size();
+    std::vector<float> out(n);
+    const auto same = [](float x, float y) {
+        return std::bit_cast<std::uint32_t>(x) == std::bit_cast<std::uint32_t>(y) ||
+               (std::isnan(x) && std::isnan(y));
+    };
+    const auto count = [&](auto&& plain) {
+        std::size_t differing = 0;
+        for (std::size_t i = 0; i < n; ++i) differing += same(out[i], plain(i)) ? 0 : 1;
+        return differing;
+    };
+    for (const double exponent : {1.0, 0.5, -0.3, 5.0, -0.2, 1.72, 0.1, 2.5, -1.0}) {
+        powToFloat(a, exponent, out, width);
+        EXPECT_EQ(
+            count([&](std::size_t i) { return static_cast<float>(std::pow(a[i], exponent)); }), 0u)
+            << "pow, exponent " << exponent;
+    }
+    atan2ToFloat(b, a, out, width);
+    EXPECT_EQ(count([&](std::size_t i) { return static_cast<float>(std::atan2(b[i], a[i])); }), 0u);
+    atan2ToFloat(a, b, out, width);
+    EXPECT_EQ(count([&](std::size_t i) { return static_cast<float>(std::atan2(a[i], b[i])); }), 0u);
+    expToFloat(b, out, width);
+    EXPECT_EQ(count([&](std::size_t i) { return static_cast<float>(std::exp(b[i])); }), 0u);
+    sinToFloat(b, out, width);
+    EXPECT_EQ(count([&](std::size_t i) { return static_cast<float>(std::sin(b[i])); }), 0u);
+    cosToFloat(b, out, width);
+    EXPECT_EQ(count([&](std::size_t i) { return static_cast<float>(std::cos(b[i])); }), 0u);
+
+    for (std::size_t length = 0; length <= 9; ++length) {
+        std::vector<float> tail(length);
+        expToFloat(std::span<const double>(b.data(), length), tail, width);
+        for (std::size_t i = 0; i < length; ++i) {
+            EXPECT_EQ(tail[i], static_cast<float>(std::exp(b[i]))) << i << " of " << length;
+        }
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Widths, VectorMathWidth,
