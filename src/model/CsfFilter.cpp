@@ -23,8 +23,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <span>
+#include <vector>
 
 #include "image/Parallel.h"
+#include "image/VectorMath.h"
 
 namespace lumetra {
 namespace {
@@ -114,6 +117,122 @@ struct AchromaticModel {
         const float areaTerm = roundedPow(1.0f + areaMiddle, kAreaTermOuterExponent);
         return amplitude * xd * decayTerm * highFrequencyTerm * areaTerm;
     }
+
+    // S of every x, the same values as sensitivity(x), each function taken on a whole row of
+    // arguments at once.
+    std::vector<double> sensitivities(std::span<const float> x) const {
+        const std::size_t n = x.size();
+        std::vector<double> argument(n);
+        std::vector<float> decayTerm(n);
+        std::vector<float> growthTerm(n);
+        std::vector<float> highFrequencyTerm(n);
+        std::vector<float> areaTerm(n);  // the inner, middle and outer power in turn
+        for (std::size_t i = 0; i < n; ++i) argument[i] = -decay * static_cast<double>(x[i]);
+        expToFloat(argument, decayTerm);
+        for (std::size_t i = 0; i < n; ++i) argument[i] = decay * static_cast<double>(x[i]);
+        expToFloat(argument, growthTerm);
+        for (std::size_t i = 0; i < n; ++i) {
+            argument[i] = 1.0 + kHighFrequencyWeight * growthTerm[i];
+        }
+        powToFloat(argument, kHighFrequencyExponent, highFrequencyTerm);
+        for (std::size_t i = 0; i < n; ++i) argument[i] = area * (x[i] * x[i]);
+        powToFloat(argument, kAreaTermInnerExponent, areaTerm);
+        for (std::size_t i = 0; i < n; ++i) argument[i] = kAreaTermScale * areaTerm[i];
+        powToFloat(argument, kAreaTermMiddleExponent, areaTerm);
+        for (std::size_t i = 0; i < n; ++i) argument[i] = 1.0f + areaTerm[i];
+        powToFloat(argument, kAreaTermOuterExponent, areaTerm);
+        std::vector<double> s(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            s[i] = amplitude * static_cast<double>(x[i]) * decayTerm[i] * highFrequencyTerm[i] *
+                   areaTerm[i];
+        }
+        return s;
+    }
+};
+
+// The three quarter tables and what their rows are made from.
+struct QuarterTables {
+    Array<float> a;
+    Array<float> c1;
+    Array<float> c2;
+    float rowStep;  // frequency steps in cycles per pixel; the tables start one step above zero
+    float colStep;
+    double pixelsPerDegree;
+    double distanceFactor;
+    AchromaticModel achromatic;
+
+    // Row q of the tables, cell by cell: the plain evaluation.
+    void plainRow(std::uint32_t q) {
+        const float u = static_cast<float>(q + 1) * rowStep;  // vertical frequency
+        for (std::uint32_t p = 0; p < a.cols(); ++p) {
+            const float v = static_cast<float>(p + 1) * colStep;  // horizontal frequency
+            const float rho = std::sqrt(u * u + v * v);
+            // cycles per degree
+            const auto f = static_cast<float>(pixelsPerDegree * static_cast<double>(rho));
+            const float theta = roundedAtan2(v, u);
+
+            // Oblique effect: diagonal frequencies are seen as if they were higher.
+            const double oblique =
+                kObliqueAmplitude * roundedCos(kObliqueAngleFactor * theta) + kObliqueOffset;
+            const float shifted = static_cast<float>(f / (distanceFactor * oblique));
+            a(q, p) = static_cast<float>(
+                std::min(achromatic.sensitivity(shifted), achromatic.sensitivity(f)));
+
+            const float doubleAngleSin = roundedSin(kChromaticAngleFactor * theta);
+            const double fd = f;
+            c1(q, p) =
+                static_cast<float>((1.0 - kC1Anisotropy * doubleAngleSin) /
+                                   (1.0f + roundedPow(fd / kC1CornerFrequency, kC1Exponent)));
+            c2(q, p) =
+                static_cast<float>((1.0 - kC2Anisotropy * doubleAngleSin) /
+                                   (1.0f + roundedPow(fd / kC2CornerFrequency, kC2Exponent)));
+        }
+    }
+
+    // The same values, each function taken on the whole row at once.
+    void vectorRow(std::uint32_t q) {
+        const float u = static_cast<float>(q + 1) * rowStep;
+        const std::size_t n = a.cols();
+        std::vector<double> argument(n);
+        std::vector<float> f(n);
+        std::vector<float> theta(n);
+        for (std::size_t p = 0; p < n; ++p) {
+            const float v = static_cast<float>(p + 1) * colStep;
+            const float rho = std::sqrt(u * u + v * v);
+            f[p] = static_cast<float>(pixelsPerDegree * static_cast<double>(rho));
+            argument[p] = v;
+        }
+        atan2ToFloat(argument, std::vector<double>(n, static_cast<double>(u)), theta);
+
+        std::vector<float> value(n);  // a cosine, then a sine, then a power
+        for (std::size_t p = 0; p < n; ++p) argument[p] = kObliqueAngleFactor * theta[p];
+        cosToFloat(argument, value);
+        std::vector<float> shifted(n);
+        for (std::size_t p = 0; p < n; ++p) {
+            const double oblique = kObliqueAmplitude * value[p] + kObliqueOffset;
+            shifted[p] = static_cast<float>(f[p] / (distanceFactor * oblique));
+        }
+        const std::vector<double> ofShifted = achromatic.sensitivities(shifted);
+        const std::vector<double> ofF = achromatic.sensitivities(f);
+        float* rowA = &a(q, 0);
+        for (std::size_t p = 0; p < n; ++p) {
+            rowA[p] = static_cast<float>(std::min(ofShifted[p], ofF[p]));
+        }
+
+        std::vector<float> doubleAngleSin(n);
+        for (std::size_t p = 0; p < n; ++p) argument[p] = kChromaticAngleFactor * theta[p];
+        sinToFloat(argument, doubleAngleSin);
+        const auto chromatic = [&](float* row, double anisotropy, double corner, float exponent) {
+            for (std::size_t p = 0; p < n; ++p) argument[p] = static_cast<double>(f[p]) / corner;
+            powToFloat(argument, exponent, value);
+            for (std::size_t p = 0; p < n; ++p) {
+                row[p] =
+                    static_cast<float>((1.0 - anisotropy * doubleAngleSin[p]) / (1.0f + value[p]));
+            }
+        };
+        chromatic(&c1(q, 0), kC1Anisotropy, kC1CornerFrequency, kC1Exponent);
+        chromatic(&c2(q, 0), kC2Anisotropy, kC2CornerFrequency, kC2Exponent);
+    }
 };
 
 // Table index of a signed offset from the centre, as the four placements leave it.
@@ -149,6 +268,14 @@ void layOut(const Array<float>& table, float scale, Array<float>& filter) {
 
 CsfFilter::CsfFilter(std::uint32_t rows, std::uint32_t cols, unsigned workers,
                      double pixelsPerDegree)
+    : CsfFilter(rows, cols, workers, pixelsPerDegree, Evaluation::Vector) {}
+
+CsfFilter CsfFilter::plain(std::uint32_t rows, std::uint32_t cols, double pixelsPerDegree) {
+    return CsfFilter(rows, cols, 0, pixelsPerDegree, Evaluation::Plain);
+}
+
+CsfFilter::CsfFilter(std::uint32_t rows, std::uint32_t cols, unsigned workers,
+                     double pixelsPerDegree, Evaluation evaluation)
     : _rows(rows), _cols(cols), _filterA(rows, cols), _filterC1(rows, cols), _filterC2(rows, cols) {
     if (rows == 0 || cols == 0) return;
 
@@ -170,37 +297,23 @@ CsfFilter::CsfFilter(std::uint32_t rows, std::uint32_t cols, unsigned workers,
         static_cast<float>(cols) * static_cast<float>(rows) / pixelsPerSquareDegree};
     const double distanceFactor = kDistanceScale * roundedPow(kDistanceBase, kDistanceExponent);
 
-    Array<float> tableA(tableRows, tableCols);
-    Array<float> tableC1(tableRows, tableCols);
-    Array<float> tableC2(tableRows, tableCols);
+    QuarterTables tables{Array<float>(tableRows, tableCols),
+                         Array<float>(tableRows, tableCols),
+                         Array<float>(tableRows, tableCols),
+                         rowStep,
+                         colStep,
+                         pixelsPerDegree,
+                         distanceFactor,
+                         achromatic};
     // Every table element stands alone: the rows are shared out to the workers.
     parallelFor(tableRows, workers, [&](unsigned q, unsigned) {
-        const float u = static_cast<float>(q + 1) * rowStep;  // vertical frequency
-        for (std::uint32_t p = 0; p < tableCols; ++p) {
-            const float v = static_cast<float>(p + 1) * colStep;  // horizontal frequency
-            const float rho = std::sqrt(u * u + v * v);
-            // cycles per degree
-            const auto f = static_cast<float>(pixelsPerDegree * static_cast<double>(rho));
-            const float theta = roundedAtan2(v, u);
-
-            // Oblique effect: diagonal frequencies are seen as if they were higher.
-            const double oblique =
-                kObliqueAmplitude * roundedCos(kObliqueAngleFactor * theta) + kObliqueOffset;
-            const float shifted = static_cast<float>(f / (distanceFactor * oblique));
-            const float sensitivityA = static_cast<float>(
-                std::min(achromatic.sensitivity(shifted), achromatic.sensitivity(f)));
-            tableA(q, p) = sensitivityA;
-
-            const float doubleAngleSin = roundedSin(kChromaticAngleFactor * theta);
-            const double fd = f;
-            tableC1(q, p) =
-                static_cast<float>((1.0 - kC1Anisotropy * doubleAngleSin) /
-                                   (1.0f + roundedPow(fd / kC1CornerFrequency, kC1Exponent)));
-            tableC2(q, p) =
-                static_cast<float>((1.0 - kC2Anisotropy * doubleAngleSin) /
-                                   (1.0f + roundedPow(fd / kC2CornerFrequency, kC2Exponent)));
+        if (evaluation == Evaluation::Plain) {
+            tables.plainRow(q);
+        } else {
+            tables.vectorRow(q);
         }
     });
+    Array<float>& tableA = tables.a;
     float maxA = 0.0f;
     for (std::size_t i = 0, n = tableA.size(); i < n; ++i) maxA = std::max(maxA, tableA.data()[i]);
 
@@ -208,8 +321,8 @@ CsfFilter::CsfFilter(std::uint32_t rows, std::uint32_t cols, unsigned workers,
     for (std::size_t i = 0, n = tableA.size(); i < n; ++i) tableA.data()[i] /= maxA;
 
     layOut(tableA, kScaleA, _filterA);
-    layOut(tableC1, kScaleC1, _filterC1);
-    layOut(tableC2, kScaleC2, _filterC2);
+    layOut(tables.c1, kScaleC1, _filterC1);
+    layOut(tables.c2, kScaleC2, _filterC2);
 }
 
 std::ostream& operator<<(std::ostream& out, const CsfFilter& csf) {

@@ -23,6 +23,11 @@ class CsfFilter {
     CsfFilter(std::uint32_t rows, std::uint32_t cols, unsigned workers = 1,
               double pixelsPerDegree = kDefaultPixelsPerDegree);
 
+    // The same filters with every function taken one table cell at a time, the plain
+    // evaluation the vectorised one is held to by the tests.
+    static CsfFilter plain(std::uint32_t rows, std::uint32_t cols,
+                           double pixelsPerDegree = kDefaultPixelsPerDegree);
+
     std::uint32_t rows() const { return _rows; }
     std::uint32_t cols() const { return _cols; }
 
@@ -37,6 +42,10 @@ class CsfFilter {
     const Array<float>& C2() const { return _filterC2; }
 
   private:
+    enum class Evaluation { Vector, Plain };
+    CsfFilter(std::uint32_t rows, std::uint32_t cols, unsigned workers, double pixelsPerDegree,
+              Evaluation evaluation);
+
     std::uint32_t _rows;
     std::uint32_t _cols;
     Array<float> _filterA;

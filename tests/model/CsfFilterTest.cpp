@@ -171,6 +171,30 @@ TEST_P(CsfFilterSizes, ValuesArePositiveAndBoundedWithPeakExactly250) {
     EXPECT_EQ(*std::max_element(csf.A().data(), csf.A().data() + csf.A().size()), 250.0f);
 }
 
+// The filters evaluated a row of cells at a time through the vector functions are the plain
+// cell-by-cell evaluation's to the bit (the vector functions give the C library's floats), at
+// every size and viewing geometry of these tests and at two full image sizes.
+TEST_P(CsfFilterSizes, RowsOfCellsAtOnceGiveThePlainFiltersBitForBit) {
+    const auto [rows, cols] = GetParam();
+    for (const double ppd : {60.0, 23.7, 137.5}) {
+        const CsfFilter csf(rows, cols, 0, ppd);
+        const CsfFilter plain = CsfFilter::plain(rows, cols, ppd);
+        EXPECT_EQ(csf.A(), plain.A()) << ppd;
+        EXPECT_EQ(csf.C1(), plain.C1()) << ppd;
+        EXPECT_EQ(csf.C2(), plain.C2()) << ppd;
+    }
+}
+
+TEST(CsfFilter, RowsOfCellsAtOnceGiveThePlainFiltersAtFullImageSizes) {
+    for (const Size size : {Size{1080, 1920}, Size{1001, 777}}) {
+        const CsfFilter csf(size.rows, size.cols, 0);
+        const CsfFilter plain = CsfFilter::plain(size.rows, size.cols);
+        EXPECT_EQ(csf.A(), plain.A());
+        EXPECT_EQ(csf.C1(), plain.C1());
+        EXPECT_EQ(csf.C2(), plain.C2());
+    }
+}
+
 TEST(CsfFilter, EightByEightWorkedValues) {
     const CsfFilter csf(8, 8);
     // The lowest-frequency cell (1/8, 1/8) lands at (h - 1, w) and is the peak here.
