@@ -49,6 +49,15 @@ void BM_CsfFilter(benchmark::State& state) {
 }
 BENCHMARK(BM_CsfFilter)->Apply(applySizes);
 
+// The plain cell-by-cell evaluation, side by side with the one above.
+void BM_CsfFilterPlain(benchmark::State& state) {
+    for (auto _ : state) {
+        CsfFilter csf = CsfFilter::plain(rowsOf(state), colsOf(state));
+        benchmark::DoNotOptimize(csf.A().data());
+    }
+}
+BENCHMARK(BM_CsfFilterPlain)->Apply(applySizes);
+
 void BM_DcpFilter(benchmark::State& state) {
     for (auto _ : state) {
         DcpFilter dcp(rowsOf(state), colsOf(state));

@@ -270,8 +270,9 @@ CsfFilter::CsfFilter(std::uint32_t rows, std::uint32_t cols, unsigned workers,
                      double pixelsPerDegree)
     : CsfFilter(rows, cols, workers, pixelsPerDegree, Evaluation::Vector) {}
 
-CsfFilter CsfFilter::plain(std::uint32_t rows, std::uint32_t cols, double pixelsPerDegree) {
-    return CsfFilter(rows, cols, 0, pixelsPerDegree, Evaluation::Plain);
+CsfFilter CsfFilter::plain(std::uint32_t rows, std::uint32_t cols, unsigned workers,
+                           double pixelsPerDegree) {
+    return CsfFilter(rows, cols, workers, pixelsPerDegree, Evaluation::Plain);
 }
 
 CsfFilter::CsfFilter(std::uint32_t rows, std::uint32_t cols, unsigned workers,

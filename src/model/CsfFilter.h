@@ -25,7 +25,7 @@ class CsfFilter {
 
     // The same filters with every function taken one table cell at a time, the plain
     // evaluation the vectorised one is held to by the tests.
-    static CsfFilter plain(std::uint32_t rows, std::uint32_t cols,
+    static CsfFilter plain(std::uint32_t rows, std::uint32_t cols, unsigned workers = 1,
                            double pixelsPerDegree = kDefaultPixelsPerDegree);
 
     std::uint32_t rows() const { return _rows; }

@@ -178,7 +178,7 @@ TEST_P(CsfFilterSizes, RowsOfCellsAtOnceGiveThePlainFiltersBitForBit) {
     const auto [rows, cols] = GetParam();
     for (const double ppd : {60.0, 23.7, 137.5}) {
         const CsfFilter csf(rows, cols, 0, ppd);
-        const CsfFilter plain = CsfFilter::plain(rows, cols, ppd);
+        const CsfFilter plain = CsfFilter::plain(rows, cols, 0, ppd);
         EXPECT_EQ(csf.A(), plain.A()) << ppd;
         EXPECT_EQ(csf.C1(), plain.C1()) << ppd;
         EXPECT_EQ(csf.C2(), plain.C2()) << ppd;
@@ -188,7 +188,7 @@ TEST_P(CsfFilterSizes, RowsOfCellsAtOnceGiveThePlainFiltersBitForBit) {
 TEST(CsfFilter, RowsOfCellsAtOnceGiveThePlainFiltersAtFullImageSizes) {
     for (const Size size : {Size{1080, 1920}, Size{1001, 777}}) {
         const CsfFilter csf(size.rows, size.cols, 0);
-        const CsfFilter plain = CsfFilter::plain(size.rows, size.cols);
+        const CsfFilter plain = CsfFilter::plain(size.rows, size.cols, 0);
         EXPECT_EQ(csf.A(), plain.A());
         EXPECT_EQ(csf.C1(), plain.C1());
         EXPECT_EQ(csf.C2(), plain.C2());
