@@ -12,7 +12,9 @@ double raisedCosine(double x, double width);
 
 // x[i] = raisedCosine(x[i], width) for every i, the cosines taken several at a time
 // (VectorMath).  The profiles round each value to float, and those floats are the plain
-// function's: a sweep over the arguments in the tests holds them to it.
+// function's by construction: where a value lies so near a point half-way between two floats
+// that the plain one could round the other way (rare but for the values that 1 + cos brings
+// near 0), the plain cosine is taken.  A sweep over the arguments in the tests checks it.
 void raisedCosineInPlace(std::span<double> x, double width);
 
 }  // namespace lumetra
