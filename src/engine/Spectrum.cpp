@@ -125,12 +125,13 @@ void bandHalfSpectrum(const Array<std::complex<float>>& spectrum, std::uint32_t 
         const std::uint32_t p = mask.row0 + i;
         const std::uint32_t r = (p + rows - hr) % rows;
         const std::uint32_t mirrorRow = (rows - r) % rows;
-        for (std::uint32_t j = 0; j < m.cols(); ++j) {
+        // The natural column of the row's first element; it steps by one and wraps at cols.
+        std::uint32_t c = (mask.col0 + cols - hc) % cols;
+        for (std::uint32_t j = 0; j < m.cols(); ++j, c = c + 1 == cols ? 0 : c + 1) {
             const float factor = m(i, j);
             if (factor == 0.0f) continue;
             const std::uint32_t q = mask.col0 + j;
-            const std::uint32_t c = (q + cols - hc) % cols;
-            const std::uint32_t mirrorCol = (cols - c) % cols;
+            const std::uint32_t mirrorCol = c == 0 ? 0 : cols - c;
             // The upper half of a real plane's spectrum mirrors the lower:
             // S(r, c) = conj S(-r, -c).
             const std::complex<float> s =
