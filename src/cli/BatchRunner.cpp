@@ -48,9 +48,10 @@ int interruptedStatus(int signal) {
     return 128 + signal;
 }
 
-// The engine for the original, running its own parallel work in the caller's task arena.
-Lumetra2 buildEngine(const RgbImage& original, const Options& options) {
-    return Lumetra2(original, options.parameters, ExecutionOptions{});
+// The engine for the original, running its own parallel work in the caller's task arena, in
+// the mode the plan chose.
+Lumetra2 buildEngine(const RgbImage& original, const Options& options, const RunPlan& plan) {
+    return Lumetra2(original, options.parameters, ExecutionOptions{0, nullptr, plan.lowMemory});
 }
 
 // The heat maps of --heatmaps, and those of the report, drawn as --heatmaps draws them.
@@ -103,13 +104,14 @@ int runInArena(const Options& options, const Console& console, const StopRequest
 
     const RunPlan plan = planRun(options);
     RowOutput rows(options, plan, console);
+    if (!plan.lowMemoryNotice.empty()) rows.diagnose(plan.lowMemoryNotice);
     // Said at once, so that a long run can be stopped; the files are still scored.
     if (plan.report && !plan.report->folder->problem().empty()) {
         rows.diagnose(plan.report->folder->problem());
     }
 
     std::optional<RgbImage> original(std::in_place, options.original, options.maxPixels);
-    const Lumetra2 engine = buildEngine(*original, options);
+    const Lumetra2 engine = buildEngine(*original, options, plan);
     if (!plan.keepsOriginal) original.reset();
     if (stop.requested()) return interruptedStatus(stop.signal());
 

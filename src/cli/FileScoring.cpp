@@ -25,7 +25,7 @@ namespace fs = std::filesystem;
 std::string outOfMemory(const FileJob& job, const std::string& path) {
     const std::uint64_t pixels = std::uint64_t{job.engine.rows()} * job.engine.cols();
     return "out of memory while scoring \"" + path + "\" (needs about " +
-           gigabyteText(pixels * bytesPerPixelInFlight(job.plan.scoring)) + ")";
+           gigabyteText(pixels * bytesPerPixelInFlight(job.plan.scoring, job.plan.lowMemory)) + ")";
 }
 
 // Writes the requested maps of file i; returns what went wrong, empty when nothing.

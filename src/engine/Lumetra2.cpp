@@ -173,18 +173,25 @@ Lumetra2::Lumetra2(const RgbImage& original, const Parameters& parameters,
         // Contrast sensitivity, band masks and transforms for this size (made, or shared with
         // engines made before), and meanwhile the opponent planes and edge map of the
         // original, which need no filters.
+        // In low-memory mode one after the other, so that the temporaries of the two never
+        // exist at once.
         AccImage opponent;
-        tbb::parallel_invoke(
-            [&] {
-                const double ppd = _parameters.pixelsPerDegree;
-                _filters = execution.filters != nullptr
-                               ? execution.filters->filters(_rows, _cols, ppd)
-                               : std::make_shared<const BandFilters>(_rows, _cols, ppd);
-            },
-            [&] {
-                opponent = AccImage(original);
-                _referenceEdges = edgeMapOf(opponent);
-            });
+        auto makeFilters = [&] {
+            const double ppd = _parameters.pixelsPerDegree;
+            _filters = execution.filters != nullptr
+                           ? execution.filters->filters(_rows, _cols, ppd)
+                           : std::make_shared<const BandFilters>(_rows, _cols, ppd);
+        };
+        auto makeEdges = [&] {
+            opponent = AccImage(original);
+            _referenceEdges = edgeMapOf(opponent);
+        };
+        if (_lowMemory) {
+            makeFilters();
+            makeEdges();
+        } else {
+            tbb::parallel_invoke(makeFilters, makeEdges);
+        }
         // The opponent planes are gone before the 27 bands are made.
         ChannelSpectra made = spectraOf(opponent, *_filters);
         opponent = AccImage();
