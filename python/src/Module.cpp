@@ -474,24 +474,24 @@ void bindEngine(py::module_& m) {
 
     py::class_<Lumetra2> engine(m, "Engine",
                                 "The engine of one original image (see lumetra.Engine).");
-    engine.def(
-        py::init([](py::handle original, const Parameters& parameters,
-                    std::optional<long long> maxval, long long threads, const py::object& maxPixels,
-                    BandFiltersCache* filters, bool lowMemory) {
-            if (threads < 0 || threads > std::numeric_limits<unsigned>::max()) {
-                throw py::value_error(
-                    "threads must be 0 (every core) or a number of threads (got " +
-                    std::to_string(threads) + ")");
-            }
-            const RgbImage image = originalOf(original, maxval, pixelLimitOf(maxPixels));
-            py::gil_scoped_release released;
-            return std::make_unique<Lumetra2>(
-                image, parameters,
-                ExecutionOptions{static_cast<unsigned>(threads), filters, lowMemory});
-        }),
-        py::arg("original"), py::arg("params"), py::kw_only(), py::arg("maxval") = py::none(),
-        py::arg("threads") = 0, py::arg("max_pixels") = py::none(),
-        py::arg("filters_cache") = py::none(), py::arg("low_memory") = false);
+    engine.def(py::init([](py::handle original, const Parameters& parameters,
+                           std::optional<long long> maxval, long long threads,
+                           const py::object& maxPixels, BandFiltersCache* filters, bool lowMemory) {
+                   if (threads < 0 || threads > std::numeric_limits<unsigned>::max()) {
+                       throw py::value_error(
+                           "threads must be 0 (every core) or a number of threads (got " +
+                           std::to_string(threads) + ")");
+                   }
+                   const RgbImage image = originalOf(original, maxval, pixelLimitOf(maxPixels));
+                   py::gil_scoped_release released;
+                   return std::make_unique<Lumetra2>(
+                       image, parameters,
+                       ExecutionOptions{static_cast<unsigned>(threads), filters, lowMemory});
+               }),
+               py::arg("original"), py::arg("params"), py::kw_only(),
+               py::arg("maxval") = py::none(), py::arg("threads") = 0,
+               py::arg("max_pixels") = py::none(), py::arg("filters_cache") = py::none(),
+               py::arg("low_memory") = false);
     engine.def(
         "score",
         [](const Lumetra2& self, py::handle degraded, std::optional<long long> maxval,
