@@ -4,8 +4,12 @@
 // Peak memory belongs to the whole process, so each size runs in a process of its own
 // (bench/report runs the sizes one after the other).
 //
-//   EngineReport ROWS COLS [--threads N] [--repeat K]
+//   EngineReport ROWS COLS [--threads N] [--repeat K] [--low-memory]
 //   EngineReport ROWS COLS --write-pair DIR    writes DIR/original.ppm and DIR/degraded.ppm
+//
+// --low-memory builds the engine in low-memory mode (ExecutionOptions::lowMemory).  The peak
+// includes the two test images the program holds throughout (RgbImage: 12 bytes per pixel
+// each).
 //
 // The images are synthetic and the same on every run: smooth colour gradients, gratings whose
 // strength varies across the picture (busy regions mask, flat ones do not), discs with sharp
@@ -24,6 +28,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iostream>
+#include <limits>
 #include <memory>
 #include <numbers>
 #include <optional>
@@ -206,11 +211,38 @@ double peakResidentBytes() {
     return static_cast<double>(usage.ru_maxrss) * kBytesPerKilobyte;
 }
 
+// Lets the kernel's count of the peak resident memory (VmHWM) start again from the present
+// (Linux 4.0 on); false when it cannot.
+bool restartPeakCount() {
+    std::ofstream clear("/proc/self/clear_refs");
+    clear << "5";
+    clear.close();
+    return static_cast<bool>(clear);
+}
+
+// VmHWM of /proc/self/status in bytes, 0 when it cannot be read.
+double peakSinceRestartBytes() {
+    std::ifstream status("/proc/self/status");
+    std::string name;
+    double kilobytes = 0.0;
+    while (status >> name) {
+        if (name == "VmHWM:") {
+            status >> kilobytes;
+            return kilobytes * 1024.0;
+        }
+        status.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
+    }
+    return 0.0;
+}
+
 struct Figures {
     double constructionMs;
     double imageMs;
     double floorMs;
+    double buildPeakBytesPerPixel;  // the peak once the engine is built, before any scoring
     double peakBytesPerPixel;
+    // The peak while scoring, the engine and the two images included (0: not known).
+    double scorePeakBytesPerPixel;
     float measure;
 };
 
@@ -279,7 +311,8 @@ double transformFloorMs(std::uint32_t rows, std::uint32_t cols, unsigned threads
     return median(times);
 }
 
-Figures measure(std::uint32_t rows, std::uint32_t cols, unsigned threads, unsigned repeat) {
+Figures measure(std::uint32_t rows, std::uint32_t cols, unsigned threads, unsigned repeat,
+                bool lowMemory) {
     const RgbImage original = syntheticOriginal(rows, cols);
     const RgbImage degraded = syntheticDegraded(original);
     Figures figures{};
@@ -289,20 +322,23 @@ Figures measure(std::uint32_t rows, std::uint32_t cols, unsigned threads, unsign
     for (unsigned i = 0; i < repeat; ++i) {
         engine.reset();  // never two engines at once: they would inflate the peak
         times.push_back(millisecondsOf([&] {
-            engine.emplace(original, kAlpha, kBeta, kCo, kSlope, kOffset, true, false, true, false,
-                           true, false, threads);
+            engine.emplace(original, Parameters{kAlpha, kBeta, kCo, LinearMapping{kSlope, kOffset}},
+                           ExecutionOptions{threads, nullptr, lowMemory});
         }));
     }
     figures.constructionMs = median(times);
+    const double pixels = static_cast<double>(rows) * cols;
+    figures.buildPeakBytesPerPixel = peakResidentBytes() / pixels;
 
     times.clear();
+    const bool peakRestarted = restartPeakCount();
     for (unsigned i = 0; i < repeat; ++i) {
         times.push_back(millisecondsOf([&] { figures.measure = (*engine)(degraded).mobj(); }));
     }
     figures.imageMs = median(times);
     // The engine's peak, taken before the floor's buffers exist.
-    const double pixels = static_cast<double>(rows) * cols;
     figures.peakBytesPerPixel = peakResidentBytes() / pixels;
+    figures.scorePeakBytesPerPixel = peakRestarted ? peakSinceRestartBytes() / pixels : 0.0;
     engine.reset();
 
     figures.floorMs = transformFloorMs(rows, cols, threads, repeat);
@@ -310,15 +346,16 @@ Figures measure(std::uint32_t rows, std::uint32_t cols, unsigned threads, unsign
 }
 
 void printUsage(std::ostream& out) {
-    out << "Usage: EngineReport ROWS COLS [--threads N] [--repeat K]\n"
+    out << "Usage: EngineReport ROWS COLS [--threads N] [--repeat K] [--low-memory]\n"
            "       EngineReport ROWS COLS --write-pair DIR\n"
            "Prints one line: size, threads, engine construction (ms), time to score one\n"
            "degraded image (ms), the 30-transform floor (ms), their ratio and the peak\n"
            "resident memory per pixel (bytes).  Times are medians of K runs (default "
         << kDefaultRepeat
         << ").\n"
-           "--threads 0 (the default) uses every core.  --write-pair writes the synthetic\n"
-           "pair as DIR/original.ppm and DIR/degraded.ppm instead.\n";
+           "--threads 0 (the default) uses every core.  --low-memory builds the engine in\n"
+           "low-memory mode.  --write-pair writes the synthetic pair as DIR/original.ppm\n"
+           "and DIR/degraded.ppm instead.\n";
 }
 
 // A whole non-negative decimal number, or nothing.
@@ -363,7 +400,13 @@ int main(int argc, char** argv) {
     unsigned long threads = 0;
     unsigned long repeat = kDefaultRepeat;
     std::optional<std::string> pairDir;
+    bool lowMemory = false;
     for (std::size_t i = 2; i < args.size(); i += 2) {
+        if (args[i] == "--low-memory") {
+            lowMemory = true;
+            --i;  // a flag without a value
+            continue;
+        }
         if (i + 1 >= args.size()) {
             std::cerr << "EngineReport: " << args[i] << " needs a value\n";
             return kExitUsage;
@@ -398,13 +441,15 @@ int main(int argc, char** argv) {
             return 0;
         }
         const unsigned workers = threads == 0 ? everyCore() : static_cast<unsigned>(threads);
-        const Figures f = measure(r, c, workers, static_cast<unsigned>(repeat));
+        const Figures f = measure(r, c, workers, static_cast<unsigned>(repeat), lowMemory);
         std::printf(
-            "rows=%u cols=%u threads=%u repeat=%lu construction_ms=%.1f image_ms=%.1f "
+            "rows=%u cols=%u threads=%u repeat=%lu mode=%s construction_ms=%.1f image_ms=%.1f "
             "floor_ms=%.1f "
-            "ratio=%.2f peak_bytes_per_pixel=%.1f measure=%.6g\n",
-            r, c, workers, repeat, f.constructionMs, f.imageMs, f.floorMs, f.imageMs / f.floorMs,
-            f.peakBytesPerPixel, static_cast<double>(f.measure));
+            "ratio=%.2f build_peak_bytes_per_pixel=%.1f score_peak_bytes_per_pixel=%.1f "
+            "peak_bytes_per_pixel=%.1f measure=%.6g\n",
+            r, c, workers, repeat, lowMemory ? "low-memory" : "default", f.constructionMs,
+            f.imageMs, f.floorMs, f.imageMs / f.floorMs, f.buildPeakBytesPerPixel,
+            f.scorePeakBytesPerPixel, f.peakBytesPerPixel, static_cast<double>(f.measure));
         return 0;
     } catch (const Error& e) {
         std::cerr << "EngineReport: " << e.what() << '\n';

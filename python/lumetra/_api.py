@@ -164,6 +164,11 @@ class Engine:
         size and viewing condition already seen reuses them instead of making them again,
         which saves about the cost of one score per engine in a loop over many originals of
         one size.  The numbers are the same either way.
+    low_memory : bool, default False
+        Keep the original's three spectra instead of its 27 masked bands (about 100 bytes per
+        pixel less) and make its bands again beside each degraded image's: the same numbers
+        to the last bit, for up to half as much time again per score.  For originals too
+        large to keep decomposed.
 
     Raises
     ------
@@ -197,6 +202,7 @@ class Engine:
         threads: int = 0,
         max_pixels: Optional[int] = None,
         filters_cache: Optional[FiltersCache] = None,
+        low_memory: bool = False,
     ) -> None:
         self._engine = _core.Engine(
             original,
@@ -205,6 +211,7 @@ class Engine:
             threads=threads,
             max_pixels=max_pixels,
             filters_cache=filters_cache,
+            low_memory=low_memory,
         )
         self._max_pixels = max_pixels
 
@@ -212,6 +219,11 @@ class Engine:
     def shape(self) -> tuple[int, int]:
         """(rows, cols) of the original, which every degraded image must have."""
         return (self._engine.rows, self._engine.cols)
+
+    @property
+    def low_memory(self) -> bool:
+        """Whether the engine makes the original's bands again for every score."""
+        return self._engine.low_memory
 
     @property
     def params(self) -> Parameters:

@@ -11,6 +11,7 @@ _Image = Union[npt.NDArray[np.uint8], npt.NDArray[np.uint16], _Path]
 
 __version__: str
 ENGINE_BYTES_PER_PIXEL: int
+LOW_MEMORY_ENGINE_BYTES_PER_PIXEL: int
 
 class Error(Exception): ...
 class ImageReadError(Error, OSError): ...
@@ -89,6 +90,7 @@ class FiltersCache:
 class Engine:
     rows: int
     cols: int
+    low_memory: bool
     parameters: Parameters
     def __init__(
         self,
@@ -99,6 +101,7 @@ class Engine:
         threads: int = 0,
         max_pixels: Optional[int] = None,
         filters_cache: Optional[FiltersCache] = None,
+        low_memory: bool = False,
     ) -> None: ...
     def score(
         self, degraded: _Image, *, maxval: Optional[int] = None, max_pixels: Optional[int] = None

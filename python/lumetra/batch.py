@@ -188,6 +188,7 @@ def run(
     workers: Optional[int],
     chunk_size: int,
     max_pixels: Optional[int] = None,
+    low_memory: bool = False,
 ) -> int:
     """Score every pair not yet in `out`, append its line as its task finishes, then sort
     `out` into manifest order.  Returns the exit status.
@@ -230,7 +231,13 @@ def run(
         with LineAppender(out) as results, local_client(client, workers) as running:
             to_open = [paths[pair] for pair in todo]
             chunks = scored_chunks(
-                running, to_open, params, explain, chunk_size, max_pixels=max_pixels
+                running,
+                to_open,
+                params,
+                explain,
+                chunk_size,
+                max_pixels=max_pixels,
+                low_memory=low_memory,
             )
             for indices, rows in chunks:
                 lines = []
@@ -278,6 +285,9 @@ def parser() -> argparse.ArgumentParser:
     options.add_argument("--explain", action="store_true",
                          help="add where each measure comes from (the columns of lumetra "
                          "--explain)")
+    options.add_argument("--low-memory", action="store_true",
+                         help="build the engines in low-memory mode: the same results, about "
+                         "100 bytes per pixel less per engine, more time per pair")
     options.add_argument("--chunk-size", type=int, default=DEFAULT_CHUNK_SIZE, metavar="N",
                          help=f"most pairs per task (default: {DEFAULT_CHUNK_SIZE})")
     options.add_argument("--max-pixels", metavar="N",
@@ -409,7 +419,7 @@ def main(argv: Optional[list[str]] = None) -> int:
             client = Client(args.scheduler, timeout=SCHEDULER_TIMEOUT_SECONDS)
         return run(written, opened, args.out, params, client=client, resume=args.resume,
                    explain=args.explain, workers=args.workers, chunk_size=args.chunk_size,
-                   max_pixels=max_pixels)
+                   max_pixels=max_pixels, low_memory=args.low_memory)
     except BatchError as error:
         options.exit(EXIT_USAGE, f"{PROGRAM}: {error}\n")
     except SchedulerLostError as error:

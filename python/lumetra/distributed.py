@@ -24,7 +24,12 @@ import pandas as pd
 from distributed import Client, LocalCluster, as_completed, get_worker
 
 from lumetra._api import Engine, ProfileLike, _parameters, read_image
-from lumetra._core import ENGINE_BYTES_PER_PIXEL, Error, Parameters
+from lumetra._core import (
+    ENGINE_BYTES_PER_PIXEL,
+    LOW_MEMORY_ENGINE_BYTES_PER_PIXEL,
+    Error,
+    Parameters,
+)
 from lumetra.pooling import PoolingInputs
 
 PathLike = Union[str, "os.PathLike[str]"]
@@ -75,17 +80,19 @@ class EngineCache:
         params: Parameters,
         build: Callable[[], Engine],
         max_pixels: Optional[int] = None,
+        low_memory: bool = False,
     ) -> Engine:
         # The repr holds every value in its shortest exact text, so it tells parameters apart;
         # an engine built under a larger pixel limit must not serve a smaller one.
-        key = (reference, repr(params), max_pixels)
+        key = (reference, repr(params), max_pixels, low_memory)
         with self._lock:
             if key in self._engines:
                 self._engines.move_to_end(key)
                 return self._engines[key][0]
         engine = build()
         rows, cols = engine.shape
-        size = rows * cols * ENGINE_BYTES_PER_PIXEL
+        per_pixel = LOW_MEMORY_ENGINE_BYTES_PER_PIXEL if low_memory else ENGINE_BYTES_PER_PIXEL
+        size = rows * cols * per_pixel
         with self._lock:
             self._engines[key] = (engine, size)
             self._engines.move_to_end(key)
@@ -150,6 +157,7 @@ def score_chunk(
     pooling: bool = False,
     compare: bool = False,
     max_pixels: Optional[int] = None,
+    low_memory: bool = False,
 ) -> list[dict]:
     """Score degraded files against one reference on a worker: one dict per file, in order.
 
@@ -157,14 +165,18 @@ def score_chunk(
     cannot be read, a size that differs, a measure that is not a finite number, an engine too
     large for the worker's memory) and every path the file system refuses becomes that row's
     ``error``.  With `pooling`, each row also holds its compact `PoolingInputs` (about 4 bytes
-    a pixel); with `compare`, the PSNR and SSIM of the pair.
+    a pixel); with `compare`, the PSNR and SSIM of the pair.  With `low_memory`, the engines
+    are built in low-memory mode (see `lumetra.Engine`).
     """
     try:
         engine = _worker_cache().get(
             reference,
             params,
-            lambda: Engine(reference, params, threads=1, max_pixels=max_pixels),
+            lambda: Engine(
+                reference, params, threads=1, max_pixels=max_pixels, low_memory=low_memory
+            ),
             max_pixels,
+            low_memory,
         )
         original = read_image(reference, max_pixels=max_pixels) if compare else None
     except (Error, OSError, ValueError) as error:
@@ -255,6 +267,7 @@ def scored_chunks(
     pooling: bool = False,
     compare: bool = False,
     max_pixels: Optional[int] = None,
+    low_memory: bool = False,
 ) -> Iterator[tuple[list[int], list[dict]]]:
     """Score (reference, degraded) pairs on `client`'s cluster, yielding each task's results
     as it finishes: the indices of its pairs and one row dict (``measure``, ``score``,
@@ -289,6 +302,7 @@ def scored_chunks(
             pooling,
             compare,
             max_pixels,
+            low_memory,
             pure=False,
             **placement,
         )
@@ -328,6 +342,7 @@ def score_pairs(
     pooling: bool = False,
     compare: bool = False,
     profile: Optional[ProfileLike] = None,
+    low_memory: bool = False,
 ) -> pd.DataFrame:
     """Score (reference, degraded) pairs of image files on a Dask cluster.
 
@@ -354,6 +369,9 @@ def score_pairs(
     profile : lumetra.Profile or path, optional
         A calibration profile instead of `params`: its parameters, viewing conditions and
         score mapping (loaded here, once, and sent to the workers).
+    low_memory : bool, default False
+        Build the workers' engines in low-memory mode (see `lumetra.Engine`): the same
+        numbers, less memory per engine, more time per pair.
 
     Returns
     -------
@@ -382,7 +400,14 @@ def score_pairs(
     rows: list[Optional[dict]] = [None] * len(as_text)
     with local_client(client) as running:
         for indices, scored in scored_chunks(
-            running, as_text, params, explain, chunk_size, pooling=pooling, compare=compare
+            running,
+            as_text,
+            params,
+            explain,
+            chunk_size,
+            pooling=pooling,
+            compare=compare,
+            low_memory=low_memory,
         ):
             for index, row in zip(indices, scored):
                 rows[index] = row

@@ -474,23 +474,24 @@ void bindEngine(py::module_& m) {
 
     py::class_<Lumetra2> engine(m, "Engine",
                                 "The engine of one original image (see lumetra.Engine).");
-    engine.def(
-        py::init([](py::handle original, const Parameters& parameters,
-                    std::optional<long long> maxval, long long threads, const py::object& maxPixels,
-                    BandFiltersCache* filters) {
-            if (threads < 0 || threads > std::numeric_limits<unsigned>::max()) {
-                throw py::value_error(
-                    "threads must be 0 (every core) or a number of threads (got " +
-                    std::to_string(threads) + ")");
-            }
-            const RgbImage image = originalOf(original, maxval, pixelLimitOf(maxPixels));
-            py::gil_scoped_release released;
-            return std::make_unique<Lumetra2>(
-                image, parameters, ExecutionOptions{static_cast<unsigned>(threads), filters});
-        }),
-        py::arg("original"), py::arg("params"), py::kw_only(), py::arg("maxval") = py::none(),
-        py::arg("threads") = 0, py::arg("max_pixels") = py::none(),
-        py::arg("filters_cache") = py::none());
+    engine.def(py::init([](py::handle original, const Parameters& parameters,
+                           std::optional<long long> maxval, long long threads,
+                           const py::object& maxPixels, BandFiltersCache* filters, bool lowMemory) {
+                   if (threads < 0 || threads > std::numeric_limits<unsigned>::max()) {
+                       throw py::value_error(
+                           "threads must be 0 (every core) or a number of threads (got " +
+                           std::to_string(threads) + ")");
+                   }
+                   const RgbImage image = originalOf(original, maxval, pixelLimitOf(maxPixels));
+                   py::gil_scoped_release released;
+                   return std::make_unique<Lumetra2>(
+                       image, parameters,
+                       ExecutionOptions{static_cast<unsigned>(threads), filters, lowMemory});
+               }),
+               py::arg("original"), py::arg("params"), py::kw_only(),
+               py::arg("maxval") = py::none(), py::arg("threads") = 0,
+               py::arg("max_pixels") = py::none(), py::arg("filters_cache") = py::none(),
+               py::arg("low_memory") = false);
     engine.def(
         "score",
         [](const Lumetra2& self, py::handle degraded, std::optional<long long> maxval,
@@ -524,6 +525,7 @@ void bindEngine(py::module_& m) {
         "(measure, score, error map, maps, numbers) of a degraded image.", py::arg("degraded"),
         py::kw_only(), py::arg("maxval") = py::none(), py::arg("max_pixels") = py::none());
     engine.def_property_readonly("rows", &Lumetra2::rows);
+    engine.def_property_readonly("low_memory", &Lumetra2::lowMemory);
     engine.def_property_readonly("cols", &Lumetra2::cols);
     // A copy: the engine's own parameters must not change under it.
     engine.def_property_readonly("parameters",
@@ -640,6 +642,7 @@ PYBIND11_MODULE(_core, m) {
     m.attr("__version__") = LUMETRA_VERSION;
     // What a built engine holds per pixel of its original, for caches that bound their memory.
     m.attr("ENGINE_BYTES_PER_PIXEL") = lumetra::kEngineBytesPerPixel;
+    m.attr("LOW_MEMORY_ENGINE_BYTES_PER_PIXEL") = lumetra::kLowMemoryEngineBytesPerPixel;
     bindErrors(m);
     bindParameters(m);
     bindEngine(m);

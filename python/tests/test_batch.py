@@ -98,7 +98,9 @@ def test_a_batch_on_a_cluster_survives_a_dead_worker(golden, command_line, tmp_p
     assert_every_pair_once(read_results(out), pairs, values)
 
 
-def test_a_resumed_local_batch_keeps_whole_lines_and_sorts(golden, command_line, tmp_path):
+# --low-memory gives the command line's values to the last bit as well.
+@pytest.mark.parametrize("mode", [[], ["--low-memory"]])
+def test_a_resumed_local_batch_keeps_whole_lines_and_sorts(golden, command_line, tmp_path, mode):
     manifest, pairs = make_manifest(golden, tmp_path, copies=1)
     values = command_line_values(command_line, tmp_path, pairs)
     out = tmp_path / "results.csv"
@@ -112,7 +114,7 @@ def test_a_resumed_local_batch_keeps_whole_lines_and_sorts(golden, command_line,
         f"{kept[0]},{kept[1]},123,{values[kept][1]:.9g},\n"
         f"{pairs[0][0]},{pairs[0][1]},73"
     )
-    status = main([str(manifest), "--out", str(out), "--resume", "--workers", "2"])
+    status = main([str(manifest), "--out", str(out), "--resume", "--workers", "2", *mode])
     assert status == EXIT_SUCCESS
     assert_every_pair_once(read_results(out), pairs, values)
 

@@ -190,6 +190,26 @@ def test_engines_sharing_a_filters_cache_score_as_engines_with_their_own(golden:
         lumetra.FiltersCache(capacity=0)
 
 
+@pytest.mark.parametrize("name", ["scene64", "scene97x64"])
+def test_a_low_memory_engine_scores_and_explains_to_the_last_bit_as_the_default(
+    golden: Path, name: str
+):
+    original_name, degraded_names = GOLDEN_SETS[name]
+    masking = lumetra.Parameters(inter_c1=True, intra_c2=False)
+    for params in (lumetra.Parameters(), masking):
+        low = lumetra.Engine(golden / original_name, params, low_memory=True, threads=2)
+        default = lumetra.Engine(golden / original_name, params)
+        assert low.low_memory and not default.low_memory
+        for degraded in degraded_names:
+            one = low.score(golden / degraded, explain=True)
+            other = default.score(golden / degraded, explain=True)
+            assert (one.measure, one.score) == (other.measure, other.score), degraded
+            assert np.array_equal(one.error_map, other.error_map), degraded
+            assert one.explanation == other.explanation, degraded
+            for key, plane in other.explanation_maps.items():
+                assert np.array_equal(one.explanation_maps[key], plane), (degraded, key)
+
+
 def test_parameters_defaults_are_the_models_and_survive_pickling():
     defaults = lumetra.Parameters()
     assert (defaults.alpha, defaults.beta, defaults.co, defaults.ppd) == (1.0, 4.0, 5.0, 60.0)

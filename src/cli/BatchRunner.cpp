@@ -51,10 +51,11 @@ int interruptedStatus(int signal) {
     return 128 + signal;
 }
 
-// The engine for the original, running its own parallel work in the caller's task arena;
-// its filters come from `filters` when given.
-Lumetra2 buildEngine(const RgbImage& original, const Options& options, BandFiltersCache* filters) {
-    return Lumetra2(original, options.parameters, ExecutionOptions{0, filters});
+// The engine for the original, running its own parallel work in the caller's task arena, in
+// the mode the plan chose; its filters come from `filters` when given.
+Lumetra2 buildEngine(const RgbImage& original, const Options& options, const RunPlan& plan,
+                     BandFiltersCache* filters) {
+    return Lumetra2(original, options.parameters, ExecutionOptions{0, filters, plan.lowMemory});
 }
 
 // The engine, and when the plan says so the first file made ready while it is built: the
@@ -68,11 +69,11 @@ struct EngineStart {
 EngineStart startEngine(const RgbImage& original, const Options& options, const RunPlan& plan) {
     EngineStart start;
     if (!plan.preparesFirst) {
-        start.engine.emplace(buildEngine(original, options, nullptr));
+        start.engine.emplace(buildEngine(original, options, plan, nullptr));
         return start;
     }
     BandFiltersCache cache(1);
-    parallelInvoke([&] { start.engine.emplace(buildEngine(original, options, &cache)); },
+    parallelInvoke([&] { start.engine.emplace(buildEngine(original, options, plan, &cache)); },
                    [&] {
                        std::shared_ptr<const BandFilters> filters;
                        try {
@@ -137,6 +138,7 @@ int runInArena(const Options& options, const Console& console, const StopRequest
 
     const RunPlan plan = planRun(options);
     RowOutput rows(options, plan, console);
+    if (!plan.lowMemoryNotice.empty()) rows.diagnose(plan.lowMemoryNotice);
     // Said at once, so that a long run can be stopped; the files are still scored.
     if (plan.report && !plan.report->folder->problem().empty()) {
         rows.diagnose(plan.report->folder->problem());

@@ -24,7 +24,7 @@ namespace fs = std::filesystem;
 // "out of memory while scoring "x.png" (needs about 1.2 GB)"
 std::string outOfMemory(const RunPlan& plan, std::uint64_t pixels, const std::string& path) {
     return "out of memory while scoring \"" + path + "\" (needs about " +
-           gigabyteText(pixels * bytesPerPixelInFlight(plan.scoring)) + ")";
+           gigabyteText(pixels * bytesPerPixelInFlight(plan.scoring, plan.lowMemory)) + ")";
 }
 
 // Writes the requested maps of file i; returns what went wrong, empty when nothing.

@@ -13,9 +13,10 @@
 namespace lumetra {
 
 // At least 1 and at most `threads` (1 when the thread count is unknown, 0): as many files as
-// `availableBytes` holds at kBytesPerPixelInFlight for each of `pixels` pixels.  Without a
-// figure for the free memory, the thread count.
+// `availableBytes` holds at `bytesPerPixel` for each of `pixels` pixels.  Without a figure for
+// the free memory, the thread count.
 unsigned automaticJobs(unsigned threads, std::uint64_t pixels,
-                       std::optional<std::uint64_t> availableBytes);
+                       std::optional<std::uint64_t> availableBytes,
+                       std::uint64_t bytesPerPixel = kBytesPerPixelInFlight);
 
 }  // namespace lumetra

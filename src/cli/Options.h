@@ -36,6 +36,9 @@ struct Options {
     std::optional<std::filesystem::path> reportDir;  // the HTML report's folder
     std::optional<unsigned> jobs;  // files scored at once; chosen by the run when not given
     unsigned threads = 0;          // threads of all the run's work; 0: every core
+    // --low-memory: the engine keeps the original's spectra instead of its bands (the run
+    // also chooses it by itself when the default mode would not fit).
+    bool lowMemory = false;
     bool quiet = false;
     QualityGates gates;  // none given: no gate column, and the exit status never 3
     // --profile: the calibration profile the parameters start from.

@@ -69,40 +69,79 @@ MapSet prepareMaps(const std::optional<fs::path>& dir, const std::vector<std::st
     return {mapPaths(degraded, *dir, suffix), std::move(problem), write, plane};
 }
 
-// Files scored at once, checked against the memory left: the engine and the files in flight,
-// known from the original's header, so that a run the machine cannot hold is refused before
-// anything large is allocated.
-unsigned plannedJobs(const Options& options, Scoring scoring) {
+// How the files are scored: how many at once and by which mode of engine.
+struct Sizing {
+    unsigned jobs = 1;
+    bool lowMemory = false;
+    std::string notice;  // why low-memory mode was chosen; empty when it was not
+};
+
+// Files scored at once by an engine in the given mode: --jobs, or as many as the memory left
+// beside the engine holds, one per thread at most.
+unsigned jobsFor(const Options& options, Scoring scoring, bool lowMemory, std::uint64_t pixels,
+                 std::optional<std::uint64_t> available) {
+    if (options.jobs) return *options.jobs;
+    const auto threads = static_cast<unsigned>(tbb::this_task_arena::max_concurrency());
+    if (available) {
+        const std::uint64_t engine =
+            pixels * (lowMemory ? kLowMemoryEngineBytesPerPixel : kEngineBytesPerPixel);
+        available = *available > engine ? *available - engine : 0;
+    }
+    return automaticJobs(threads, pixels, available, bytesPerPixelInFlight(scoring, lowMemory));
+}
+
+// The memory a run of `jobs` files at once takes in the given mode.
+std::uint64_t runMemory(const Options& options, Scoring scoring, bool lowMemory,
+                        std::uint64_t pixels, unsigned jobs) {
+    return engineMemory(pixels, std::min<std::size_t>(jobs, options.degraded.size()),
+                        bytesPerPixelInFlight(scoring, lowMemory), lowMemory);
+}
+
+// Files scored at once and the engine's mode, checked against the memory left: the engine and
+// the files in flight, known from the original's header, so that a run the machine cannot
+// hold is refused before anything large is allocated.  The default mode unless --low-memory,
+// or unless only low-memory mode fits.
+Sizing plannedSizing(const Options& options, Scoring scoring) {
     const ImageHeader header = readImageHeader(options.original, options.maxPixels);
     const std::uint64_t pixels = std::uint64_t{header.rows} * header.cols;
     const std::optional<std::uint64_t> available = availableMemory();
-    const auto threads = static_cast<unsigned>(tbb::this_task_arena::max_concurrency());
-    const unsigned jobs =
-        options.jobs
-            ? *options.jobs
-            : automaticJobs(threads,
-                            pixels * (bytesPerPixelInFlight(scoring) / kBytesPerPixelInFlight),
-                            available);
-    const std::string memoryShort =
-        memoryProblem(engineMemory(pixels, std::min<std::size_t>(jobs, options.degraded.size()),
-                                   bytesPerPixelInFlight(scoring)),
-                      available);
+    Sizing sizing{
+        jobsFor(options, scoring, options.lowMemory, pixels, available), options.lowMemory, {}};
+    std::string memoryShort = memoryProblem(
+        runMemory(options, scoring, sizing.lowMemory, pixels, sizing.jobs), available);
+    if (!memoryShort.empty() && !sizing.lowMemory) {
+        const Sizing low{jobsFor(options, scoring, true, pixels, available), true, {}};
+        const std::uint64_t needed = runMemory(options, scoring, true, pixels, low.jobs);
+        if (memoryProblem(needed, available).empty()) {
+            const std::uint64_t kept = runMemory(options, scoring, false, pixels, sizing.jobs);
+            return Sizing{low.jobs, true,
+                          "keeping the original's bands would need about " + gigabyteText(kept) +
+                              " and " + gigabyteText(*available) +
+                              " are available; scoring in low-memory mode (about " +
+                              gigabyteText(needed) +
+                              "), with the same results in more time per file"};
+        }
+        // Neither mode fits: what the one that needs least would need.
+        memoryShort = "needs about " + gigabyteText(needed) + " even in low-memory mode; " +
+                      gigabyteText(*available) + " available";
+    }
     if (!memoryShort.empty()) {
         throw MemoryLimitError("scoring against \"" + options.original + "\" (" +
                                decimalText(header.cols) + " x " + decimalText(header.rows) +
                                " pixels) " + memoryShort +
                                (options.jobs && *options.jobs > 1 ? "; try fewer --jobs" : ""));
     }
-    return jobs;
+    return sizing;
 }
 
 // Whether the first file can be made ready while the engine is built: it then holds its
-// edge map and spectra through the engine's peak, as one more file in flight would.
-bool preparesFirst(const Options& options, Scoring scoring, unsigned jobs) {
-    if (scoring != Scoring::Plain || options.degraded.empty()) return false;
+// edge map and spectra through the engine's peak, as one more file in flight would.  Not in
+// low-memory mode, which is there to save that memory.
+bool preparesFirst(const Options& options, Scoring scoring, const Sizing& sizing) {
+    if (scoring != Scoring::Plain || sizing.lowMemory || options.degraded.empty()) return false;
     const ImageHeader header = readImageHeader(options.original, options.maxPixels);
     const std::uint64_t pixels = std::uint64_t{header.rows} * header.cols;
-    const std::uint64_t files = std::min<std::size_t>(jobs, options.degraded.size()) + 1;
+    const std::uint64_t files = std::min<std::size_t>(sizing.jobs, options.degraded.size()) + 1;
     return memoryProblem(engineMemory(pixels, files, bytesPerPixelInFlight(scoring)),
                          availableMemory())
         .empty();
@@ -138,8 +177,12 @@ RowColumns columnsOf(const Options& options) {
 
 }  // namespace
 
-std::uint64_t bytesPerPixelInFlight(Scoring scoring) {
-    return kBytesPerPixelInFlight * (scoring == Scoring::Explained ? kExplainedMemoryFactor : 1);
+std::uint64_t bytesPerPixelInFlight(Scoring scoring, bool lowMemory) {
+    const std::uint64_t plain =
+        lowMemory ? kLowMemoryBytesPerPixelInFlight : kBytesPerPixelInFlight;
+    // An explained file in low-memory mode also makes the original's 27 bands for its channel
+    // maps: 108 bytes per pixel more, which the factor's headroom holds.
+    return plain * (scoring == Scoring::Explained ? kExplainedMemoryFactor : 1);
 }
 
 RunPlan planRun(const Options& options) {
@@ -147,7 +190,8 @@ RunPlan planRun(const Options& options) {
     const std::vector<std::string>& degraded = options.degraded;
     const Scoring scoring =
         options.explain || options.explanationMapDir ? Scoring::Explained : Scoring::Plain;
-    const unsigned jobs = plannedJobs(options, scoring);
+    Sizing sizing = plannedSizing(options, scoring);
+    const bool prepareFirst = preparesFirst(options, scoring, sizing);
     InputFiles inputs(inputsOf(options));
 
     std::vector<MapSet> maps = {prepareMaps(options.errorMapDir, degraded, kErrorMapSuffix,
@@ -173,14 +217,16 @@ RunPlan planRun(const Options& options) {
     if (options.reportDir) report = planReport(*options.reportDir, options, inputs, runStart);
     const bool keepsOriginal = options.reportDir || (options.heatOnOriginal && options.heatMapDir);
     return RunPlan{scoring,
-                   jobs,
+                   sizing.jobs,
+                   sizing.lowMemory,
+                   std::move(sizing.notice),
                    std::move(inputs),
                    std::move(maps),
                    std::move(heatMaps),
                    std::move(report),
                    columnsOf(options),
                    keepsOriginal,
-                   preparesFirst(options, scoring, jobs)};
+                   prepareFirst};
 }
 
 }  // namespace lumetra

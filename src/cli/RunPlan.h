@@ -54,7 +54,12 @@ struct ReportPlan {
 
 struct RunPlan {
     Scoring scoring = Scoring::Plain;
-    unsigned jobs = 1;         // files scored at once
+    unsigned jobs = 1;  // files scored at once
+    // The engine keeps the original's spectra instead of its bands (--low-memory, or chosen
+    // because the default mode would not fit), and `lowMemoryNotice` says why when it was
+    // chosen (said once on the error stream); empty otherwise.
+    bool lowMemory = false;
+    std::string lowMemoryNotice;
     InputFiles inputs;         // the files the run reads, which no output replaces
     std::vector<MapSet> maps;  // the error, float and explanation maps
     // The heat maps, one per degraded file; none without --heatmaps.
@@ -70,13 +75,15 @@ struct RunPlan {
     bool preparesFirst = false;
 };
 
-// Memory one file in flight takes per pixel when scored so.
-std::uint64_t bytesPerPixelInFlight(Scoring scoring);
+// Memory one file in flight takes per pixel when scored so, by an engine in low-memory mode or
+// not.
+std::uint64_t bytesPerPixelInFlight(Scoring scoring, bool lowMemory = false);
 
 // Reads the original's header and plans the run: makes the output folders, removes the
-// temporaries a killed run left in them and prepares the report's folder.  Throws
-// ImageReadError when the original's header cannot be read and MemoryLimitError when the run
-// would not fit in the memory left.
+// temporaries a killed run left in them and prepares the report's folder.  A run that would
+// not fit in the memory left in the default mode is planned in low-memory mode when it fits
+// so.  Throws ImageReadError when the original's header cannot be read and MemoryLimitError
+// when the run would not fit in the memory left even in low-memory mode.
 RunPlan planRun(const Options& options);
 
 }  // namespace lumetra

@@ -23,18 +23,27 @@ Array<std::complex<float>> channelSpectrum(const AccImage& image, Channel channe
                                std::min(filters.spectrumWidth(channel), fft.halfCols()), pool);
 }
 
-void decompose(ChannelSpectra spectra, const BandFilters& filters, const MaskSwitches& switches,
-               BandSink& sink, const std::shared_ptr<PlanePool>& pool) {
+namespace {
+
+// The 17 tasks of decomposing N images side by side: task t makes every image's bands of the
+// task, in image order, then hands them all to `take(t, bands)`; `groupsDone()` is called once
+// when no task is left to read the chromatic spectra.
+template <std::size_t N, typename Take, typename GroupsDone>
+void decomposeSideBySide(const std::array<const ChannelSpectra*, N>& spectra,
+                         const BandFilters& filters, const MaskSwitches& switches,
+                         const std::shared_ptr<PlanePool>& pool, Take&& take,
+                         GroupsDone&& groupsDone) {
     const std::uint32_t rows = filters.rows();
     const std::uint32_t cols = filters.cols();
-    // Scratch of each runner of the loop below.  Each workspace is as wide as the widest band
-    // its runner has met: narrow for the orientation groups, which come first, and full only
-    // for the outer crowns.
+    // Scratch of each runner of the loop below, shared by its images.  Each workspace is as
+    // wide as the widest band its runner has met: narrow for the orientation groups, which
+    // come first, and full only for the outer crowns.
     std::vector<RealFft2d::Workspace> scratch(kDecompositionTasks);
-    std::vector<TaskBands> bands(kDecompositionTasks);
+    std::vector<std::array<TaskBands, N>> bands(kDecompositionTasks);
 
-    // Band k: the channel's spectrum x sensitivity x band mask, transformed back.
-    auto synthesise = [&](unsigned k, unsigned runner, Array<float>& out) {
+    // Band k of an image: the channel's spectrum x sensitivity x band mask, transformed back.
+    auto synthesise = [&](const ChannelSpectra& image, unsigned k, unsigned runner,
+                          Array<float>& out) {
         if (out.rows() != rows || out.cols() != cols) out = Array<float>(rows, cols, pool);
         const Channel c = channelOf(k);
         const BandMask& mask = filters.mask(k);
@@ -43,40 +52,39 @@ void decompose(ChannelSpectra spectra, const BandFilters& filters, const MaskSwi
             ws = RealFft2d::Workspace();  // the narrow one goes before the wide comes
             ws = filters.fft().workspace(mask.usedCols, pool);
         }
-        bandHalfSpectrum(spectra[static_cast<unsigned>(c)], cols, filters.sensitivity(c), mask,
+        bandHalfSpectrum(image[static_cast<unsigned>(c)], cols, filters.sensitivity(c), mask,
                          ws.half());
         filters.fft().inverse(ws, out, mask.usedCols);
     };
 
-    // With inter C1 every crown-2 C1 band is masked by the unmasked A base band as well, so the
-    // base group goes first and keeps that band.
+    // With inter C1 every crown-2 C1 band is masked by the unmasked A base band of its image as
+    // well, so the base group goes first and keeps that band.
     const bool keepBase = switches.intraC1 && switches.interC1;
-    Array<float> unmaskedBase;
-    std::atomic<unsigned> groupsDone{0};
+    std::array<Array<float>, N> unmaskedBase;
+    std::atomic<unsigned> groupsLeft{kCrown2Size + 1};
     auto run = [&](unsigned t, unsigned runner) {
-        TaskBands& task = bands[runner];
-        if (t > kCrown2Size) {
-            // The chromatic planes of the orientation groups are done with.
-            task.c1 = Array<float>();
-            task.c2 = Array<float>();
+        std::array<TaskBands, N>& tasks = bands[runner];
+        for (std::size_t i = 0; i < N; ++i) {
+            TaskBands& task = tasks[i];
+            if (t > kCrown2Size) {
+                // The chromatic planes of the orientation groups are done with.
+                task.c1 = Array<float>();
+                task.c2 = Array<float>();
+            }
+            synthesise(*spectra[i], t, runner, task.a);
+            const std::size_t n = task.a.size();
+            if (t <= kCrown2Size) {
+                synthesise(*spectra[i], kC1Base + t, runner, task.c1);
+                synthesise(*spectra[i], kC2Base + t, runner, task.c2);
+                if (keepBase && t == 0) unmaskedBase[i] = task.a;
+                maskOrientationGroup(switches, t, task.a.data(), task.c1.data(), task.c2.data(),
+                                     unmaskedBase[i].data(), 0, n);
+            } else {
+                maskAchromaticBand(switches, t, task.a.data(), 0, n);
+            }
         }
-        synthesise(t, runner, task.a);
-        const std::size_t n = task.a.size();
-        if (t <= kCrown2Size) {
-            synthesise(kC1Base + t, runner, task.c1);
-            synthesise(kC2Base + t, runner, task.c2);
-            if (keepBase && t == 0) unmaskedBase = task.a;
-            maskOrientationGroup(switches, t, task.a.data(), task.c1.data(), task.c2.data(),
-                                 unmaskedBase.data(), 0, n);
-        } else {
-            maskAchromaticBand(switches, t, task.a.data(), 0, n);
-        }
-        sink.take(t, task);
-        if (t <= kCrown2Size && ++groupsDone == kCrown2Size + 1) {
-            // No band is left to read the chromatic spectra.
-            spectra[1] = Array<std::complex<float>>();
-            spectra[2] = Array<std::complex<float>>();
-        }
+        take(t, tasks);
+        if (t <= kCrown2Size && --groupsLeft == 0) groupsDone();
     };
     if (keepBase) {
         run(0, 0);
@@ -84,6 +92,31 @@ void decompose(ChannelSpectra spectra, const BandFilters& filters, const MaskSwi
     } else {
         parallelFor(kDecompositionTasks, 0, run);
     }
+}
+
+// No band is left to read the chromatic spectra.
+void releaseChromatic(ChannelSpectra& spectra) {
+    spectra[1] = Array<std::complex<float>>();
+    spectra[2] = Array<std::complex<float>>();
+}
+
+}  // namespace
+
+void decompose(ChannelSpectra spectra, const BandFilters& filters, const MaskSwitches& switches,
+               BandSink& sink, const std::shared_ptr<PlanePool>& pool) {
+    decomposeSideBySide<1>(
+        {&spectra}, filters, switches, pool,
+        [&](unsigned t, std::array<TaskBands, 1>& bands) { sink.take(t, bands[0]); },
+        [&] { releaseChromatic(spectra); });
+}
+
+void decompose(const ChannelSpectra& original, ChannelSpectra degraded, const BandFilters& filters,
+               const MaskSwitches& switches, PairedBandSink& sink,
+               const std::shared_ptr<PlanePool>& pool) {
+    decomposeSideBySide<2>(
+        {&original, &degraded}, filters, switches, pool,
+        [&](unsigned t, std::array<TaskBands, 2>& bands) { sink.take(t, bands[0], bands[1]); },
+        [&] { releaseChromatic(degraded); });
 }
 
 }  // namespace lumetra

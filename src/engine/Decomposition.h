@@ -5,6 +5,8 @@
 // band 22 + t, the orientation group whose bands mask one another.  A task synthesises its
 // bands (the channel's spectrum x sensitivity x band mask, transformed back), masks them and
 // hands them to a sink, which keeps or pools them.  Only the tasks in flight hold band planes.
+// Two images can be decomposed side by side, each task making both images' bands, so that
+// neither image's 27 bands need be kept.
 
 #include <array>
 #include <complex>
@@ -12,20 +14,12 @@
 
 #include "engine/BandFilters.h"
 #include "engine/BandMasking.h"
+#include "engine/TaskBands.h"
 #include "image/AccImage.h"
 #include "image/Array.h"
 #include "image/PlanePool.h"
 
 namespace lumetra {
-
-inline constexpr unsigned kDecompositionTasks = kALast + 1;
-
-// The masked bands of one task: `a` always, `c1` and `c2` for tasks 0 .. 4.
-struct TaskBands {
-    Array<float> a;
-    Array<float> c1;
-    Array<float> c2;
-};
 
 class BandSink {
   public:
@@ -33,6 +27,16 @@ class BandSink {
     // Takes task t's bands; may be called from several threads at once for different tasks,
     // in any order.  The sink may keep, take over or overwrite the planes.
     virtual void take(unsigned task, TaskBands& bands) = 0;
+};
+
+// Takes the bands of one task of two images decomposed side by side.
+class PairedBandSink {
+  public:
+    virtual ~PairedBandSink() = default;
+    // Takes task t's bands of the original and of the degraded image; called like
+    // BandSink::take.  The sink reads the original's bands, and may keep, take over or
+    // overwrite the degraded image's.
+    virtual void take(unsigned task, const TaskBands& original, TaskBands& degraded) = 0;
 };
 
 // The half spectra of the A plane divided by its mean, of C1 and of C2, rounded to float, each
@@ -50,5 +54,13 @@ Array<std::complex<float>> channelSpectrum(const AccImage& image, Channel channe
 // The band planes and transform workspaces come from `pool` when given.
 void decompose(ChannelSpectra spectra, const BandFilters& filters, const MaskSwitches& switches,
                BandSink& sink, const std::shared_ptr<PlanePool>& pool = nullptr);
+
+// Decomposes the images of `original` and `degraded` side by side: each task makes both
+// images' bands, through the same steps as decompose(), and hands them to `sink` together.
+// `original` is only read (an engine keeps it); the degraded chromatic spectra are released
+// as soon as the orientation groups are done.
+void decompose(const ChannelSpectra& original, ChannelSpectra degraded, const BandFilters& filters,
+               const MaskSwitches& switches, PairedBandSink& sink,
+               const std::shared_ptr<PlanePool>& pool = nullptr);
 
 }  // namespace lumetra

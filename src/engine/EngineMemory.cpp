@@ -14,9 +14,12 @@ constexpr int kGigabyteDigits = 3;
 }  // namespace
 
 std::uint64_t engineMemory(std::uint64_t pixels, std::uint64_t filesInFlight,
-                           std::uint64_t bytesPerPixelInFlight) {
-    const std::uint64_t held = kEngineBytesPerPixel + filesInFlight * bytesPerPixelInFlight;
-    return pixels * std::max(kEngineBuildBytesPerPixel, held);
+                           std::uint64_t bytesPerPixelInFlight, bool lowMemory) {
+    const std::uint64_t engine = lowMemory ? kLowMemoryEngineBytesPerPixel : kEngineBytesPerPixel;
+    const std::uint64_t build =
+        lowMemory ? kLowMemoryEngineBuildBytesPerPixel : kEngineBuildBytesPerPixel;
+    const std::uint64_t held = engine + filesInFlight * bytesPerPixelInFlight;
+    return pixels * std::max(build, held);
 }
 
 std::string gigabyteText(std::uint64_t bytes) {

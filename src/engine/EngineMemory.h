@@ -26,11 +26,29 @@ inline constexpr std::uint64_t kEngineBuildBytesPerPixel = 200;
 // peaks of files scored at once need not coincide, so rounded up for headroom.
 inline constexpr std::uint64_t kBytesPerPixelInFlight = 96;
 
+// The same three figures for an engine in low-memory mode (ExecutionOptions::lowMemory), which
+// keeps the original's spectra (about 6 bytes per pixel) instead of its 27 bands (108), and
+// whose files in flight also make the original's bands, task by task.
+// Held: the band filters (27 cropped masks 26.3, sensitivity 4.6), the spectra 6.3 and the
+// edge map 4, counted from their sizes at 1920 x 1080 and 3840 x 2160 (the same per pixel);
+// rounded up.
+inline constexpr std::uint64_t kLowMemoryEngineBytesPerPixel = 45;
+// Build: the peak RSS of `lumetra --low-memory` on an original whose degraded file is refused
+// by its header, less the fixed part (a 64 x 64 run): 132 bytes per pixel at 1920 x 1080 and
+// 134 at 3840 x 2160, most of it the band masks being made (DcpFilter); rounded up.
+inline constexpr std::uint64_t kLowMemoryEngineBuildBytesPerPixel = 140;
+// In flight: bench/EngineReport --low-memory at 3840 x 2160 on two threads peaked at 134 bytes
+// per pixel while scoring, of which 24 are its two test images and about 41 the engine: about
+// 70 for the file, both images' bands of a task on each thread; rounded up with the headroom
+// of kBytesPerPixelInFlight.
+inline constexpr std::uint64_t kLowMemoryBytesPerPixelInFlight = 112;
+
 // The memory an engine for `pixels` pixels needs while `filesInFlight` files, each taking
 // `bytesPerPixelInFlight` per pixel, are scored at once: the larger of the build's peak and the
-// built engine with its files.
+// built engine with its files.  `lowMemory`: the engine is in low-memory mode (the figures
+// above for it, with `bytesPerPixelInFlight` of a low-memory file).
 std::uint64_t engineMemory(std::uint64_t pixels, std::uint64_t filesInFlight,
-                           std::uint64_t bytesPerPixelInFlight);
+                           std::uint64_t bytesPerPixelInFlight, bool lowMemory = false);
 
 // `bytes` in gigabytes, three significant digits, whatever the caller's locale: "2.1 GB".
 std::string gigabyteText(std::uint64_t bytes);

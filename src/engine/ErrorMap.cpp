@@ -61,19 +61,36 @@ void inStrips(std::size_t n, unsigned workers, Fn&& fn) {
 
 }  // namespace
 
+BandPlanes planesOf(const Array<float>* bands) {
+    BandPlanes planes{};
+    for (unsigned k = 0; k < kBandCount; ++k) planes[k] = &bands[k];
+    return planes;
+}
+
+BandPlanes planesOf(const BandsByTask& bands) {
+    BandPlanes planes{};
+    for (unsigned k = 0; k < kBandCount; ++k) planes[k] = &bandOf(bands, k);
+    return planes;
+}
+
 Array<float> pooledError(const Array<float>* reference, const Array<float>* degraded,
                          unsigned workers, ChannelSelection selected) {
-    const std::uint32_t rows = reference[0].rows();
-    const std::uint32_t cols = reference[0].cols();
+    return pooledError(planesOf(reference), planesOf(degraded), workers, selected);
+}
+
+Array<float> pooledError(const BandPlanes& reference, const BandPlanes& degraded, unsigned workers,
+                         ChannelSelection selected) {
+    const std::uint32_t rows = reference[0]->rows();
+    const std::uint32_t cols = reference[0]->cols();
     Array<float> error(rows, cols);
 
     std::array<const float*, kBandCount> ref{};
     std::array<const float*, kBandCount> deg{};
     for (unsigned k = 0; k < kBandCount; ++k) {
-        ref[k] = reference[k].data();
+        ref[k] = reference[k]->data();
         // A band of a channel left out is compared with itself: its difference is exactly 0
         // (bands are finite), and the selected ones go through the same arithmetic as ever.
-        deg[k] = selected.counts(channelOf(k)) ? degraded[k].data() : ref[k];
+        deg[k] = selected.counts(channelOf(k)) ? degraded[k]->data() : ref[k];
     }
     auto difference = [&](unsigned k, std::size_t i) { return std::fabs(ref[k][i] - deg[k][i]); };
     auto pooled = [&](unsigned j, std::size_t i) {
@@ -111,10 +128,8 @@ constexpr std::array<ErrorTerm, 3> kCrownTerm{ErrorTerm::Crown2, ErrorTerm::Crow
 
 }  // namespace
 
-StreamedError::StreamedError(const Array<float>* reference, ErrorTermSink terms)
-    : _reference(reference),
-      _terms(std::move(terms)),
-      _error(reference[0].rows(), reference[0].cols()) {}
+StreamedError::StreamedError(std::uint32_t rows, std::uint32_t cols, ErrorTermSink terms)
+    : _terms(std::move(terms)), _error(rows, cols) {}
 
 template <typename Apply>
 bool StreamedError::arrive(Sequence& sequence, unsigned position, unsigned length,
@@ -179,11 +194,19 @@ void StreamedError::fold(unsigned crown) {
     _sums[crown] = Array<float>();
 }
 
-void StreamedError::addGroup(unsigned j, Array<float>& a, const Array<float>& c1,
-                             const Array<float>& c2) {
-    const float* refA = _reference[j].data();
-    const float* refC1 = _reference[kC1Base + j].data();
-    const float* refC2 = _reference[kC2Base + j].data();
+void StreamedError::add(unsigned task, const TaskBands& original, TaskBands& degraded) {
+    if (task <= kCrown2Size) {
+        addGroup(task, original, degraded.a, degraded.c1, degraded.c2);
+    } else {
+        addBand(task, original.a, degraded.a);
+    }
+}
+
+void StreamedError::addGroup(unsigned j, const TaskBands& original, Array<float>& a,
+                             const Array<float>& c1, const Array<float>& c2) {
+    const float* refA = original.a.data();
+    const float* refC1 = original.c1.data();
+    const float* refC2 = original.c2.data();
     const float* u = c1.data();
     const float* v = c2.data();
     // The base's channel-pooled difference is S0 and goes straight into the map; each crown-2
@@ -203,8 +226,8 @@ void StreamedError::addGroup(unsigned j, Array<float>& a, const Array<float>& c1
     }
 }
 
-void StreamedError::addBand(unsigned k, Array<float>& a) {
-    const float* ref = _reference[k].data();
+void StreamedError::addBand(unsigned k, const Array<float>& original, Array<float>& a) {
+    const float* ref = original.data();
     float* x = a.data();
     for (std::size_t i = 0, n = a.size(); i < n; ++i) {
         x[i] = orientationPower(std::fabs(ref[i] - x[i]));

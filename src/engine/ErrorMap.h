@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "engine/BandFilters.h"
+#include "engine/TaskBands.h"
 #include "image/Array.h"
 
 namespace lumetra {
@@ -29,11 +30,20 @@ class ChannelSelection {
     unsigned _channels;
 };
 
+// The 27 bands of an image wherever they are kept, by band number.
+using BandPlanes = std::array<const Array<float>*, kBandCount>;
+// The planes of 27 bands kept in band order, or kept by task.
+BandPlanes planesOf(const Array<float>* bands);
+BandPlanes planesOf(const BandsByTask& bands);
+
 // Error map M: absolute band differences pooled over channels (weights 10, 5, 1 for A, C1, C2
 // in the base and crown 2) and over orientations (Minkowski sum with exponent 4.5), then
 // M = S0 + 10 E2 + 10 E3 + E4.  Sized by the reference bands; `workers` threads share it.
 // Only the differences of the `selected` channels count; with every channel (the default) this
 // is the engine's error map to the last bit.
+Array<float> pooledError(const BandPlanes& reference, const BandPlanes& degraded, unsigned workers,
+                         ChannelSelection selected = ChannelSelection::all());
+// The same for bands kept in band order.
 Array<float> pooledError(const Array<float>* reference, const Array<float>* degraded,
                          unsigned workers, ChannelSelection selected = ChannelSelection::all());
 
@@ -44,30 +54,32 @@ enum class ErrorTerm { Base, Crown2, Crown3, Crown4 };
 // ErrorTerm, one call at a time.  The plane is the engine's: copy what is to be kept.
 using ErrorTermSink = std::function<void(ErrorTerm term, const Array<float>& weighted)>;
 
-// The same error map built band by band, as a decomposition hands over its masked bands:
-// each orientation group or band is pooled as soon as it exists, so the 27 degraded bands
-// never exist at once, and each crown's sum is folded into the map (and freed) as soon as the
-// crown is complete.  Sums and folds are taken in pooledError's order whatever order the
-// bands arrive in, so the map is the same to the last bit: a band that arrives before the
-// ones it must follow is parked and added by whichever thread adds its predecessor.  No
+// The same error map built task by task, as a decomposition hands over the masked bands of
+// both images (TaskBands.h): each orientation group or band is pooled as soon as it exists, so
+// neither image's 27 bands need exist at once, and each crown's sum is folded into the map (and
+// freed) as soon as the crown is complete.  Sums and folds are taken in pooledError's order
+// whatever order the bands arrive in, so the map is the same to the last bit: a band that arrives
+// before the ones it must follow is parked and added by whichever thread adds its predecessor.  No
 // thread ever waits for another band.
 class StreamedError {
   public:
-    // `reference`: the 27 masked bands of the original.  `terms`, when given, receives the
-    // weighted terms (at the cost of one plane while a term is handed over).
-    explicit StreamedError(const Array<float>* reference, ErrorTermSink terms = nullptr);
+    // A map of rows x cols pixels.  `terms`, when given, receives the weighted terms (at the
+    // cost of one plane while a term is handed over).
+    StreamedError(std::uint32_t rows, std::uint32_t cols, ErrorTermSink terms = nullptr);
 
-    // Adds orientation group j (0: base, 1 .. 4: crown 2) from its masked A, C1 and C2 bands.
-    // May take `a` over (then it is left empty) or overwrite it.  addGroup and addBand may run
-    // on several threads at once for different bands, in any order.
-    void addGroup(unsigned j, Array<float>& a, const Array<float>& c1, const Array<float>& c2);
-    // Adds A band k of crown 3 or 4 (5 .. 16), taking over or overwriting `a`.
-    void addBand(unsigned k, Array<float>& a);
+    // Adds task t's bands: orientation group t (0: base, 1 .. 4: crown 2) or A band t of crown
+    // 3 or 4 (5 .. 16), the original's and the degraded image's.  Only reads `original`; may
+    // take the degraded A band over (then it is left empty) or overwrite it.  May run on
+    // several threads at once for different tasks, in any order.
+    void add(unsigned task, const TaskBands& original, TaskBands& degraded);
 
     // M = S0 + 10 E2 + 10 E3 + E4, once all 17 groups and bands are in.
     Array<float> error();
 
   private:
+    void addGroup(unsigned j, const TaskBands& original, Array<float>& a, const Array<float>& c1,
+                  const Array<float>& c2);
+    void addBand(unsigned k, const Array<float>& original, Array<float>& a);
     // One sequence of steps taken in position order: the additions to a crown's sum (crown 2
     // starts with the base, which its fold needs complete), or the folds of the crowns.
     struct Sequence {
@@ -86,7 +98,6 @@ class StreamedError {
     // M = M + weight E of complete crown `crown` (0: crown 2), whose sum is then freed.
     void fold(unsigned crown);
 
-    const Array<float>* _reference;
     ErrorTermSink _terms;
     Array<float> _error;                // S0, then with each crown folded in
     std::array<Array<float>, 3> _sums;  // crowns 2, 3 and 4

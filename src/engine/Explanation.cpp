@@ -101,9 +101,12 @@ Explanation Lumetra2::explain(const RgbImage& degraded) const {
 
     ExplanationMaps maps;
     maps.terms = std::move(seen.terms);
-    // The error map of each channel's differences alone, from the kept bands.
+    // The error map of each channel's differences alone, from the kept bands (the original's
+    // made again in low-memory mode).
+    const BandsByTask remade = _lowMemory ? referenceTasks() : BandsByTask();
+    const BandPlanes original = planesOf(_lowMemory ? remade : _reference);
     for (unsigned c = 0; c < kChannelCount; ++c) {
-        maps.channels[c] = pooledError(_reference.data(), seen.bands.data(), 0,
+        maps.channels[c] = pooledError(original, planesOf(seen.bands.data()), 0,
                                        ChannelSelection::only(static_cast<Channel>(c)));
     }
     seen.bands = Bands();

@@ -20,9 +20,10 @@
 //
 // The original goes through the same steps up to masking once, in the constructor, its
 // opponent planes and edges made while the filters are (or are taken from a BandFiltersCache
-// that several engines share).  For a
-// degraded image, band synthesis to orientation pooling run band by band (decompose with a
-// StreamedError as its sink), so that the 27 degraded bands never exist at once; the
+// that several engines share); in low-memory mode it goes only up to its spectra, and its
+// bands are made again for each degraded image, task by task beside the degraded image's.  For
+// a degraded image, band synthesis to orientation pooling run task by task (decompose with a
+// StreamedError behind its sink), so that the 27 degraded bands never exist at once; the
 // threading and memory choices live in those stages, not here.  A degraded image's edge map
 // and spectra need the band filters but not the original's bands: a PreparedImage makes them
 // apart, while its engine is still being built.
@@ -55,33 +56,26 @@ std::string sizeText(std::uint32_t cols, std::uint32_t rows) {
 // Keeps every task's bands.
 class KeptBands : public BandSink {
   public:
-    explicit KeptBands(Bands& bands) : _bands(bands) {}
-    void take(unsigned task, TaskBands& bands) override {
-        _bands[task] = std::move(bands.a);
-        if (task <= kCrown2Size) {
-            _bands[kC1Base + task] = std::move(bands.c1);
-            _bands[kC2Base + task] = std::move(bands.c2);
-        }
-    }
+    explicit KeptBands(BandsByTask& bands) : _bands(bands) {}
+    void take(unsigned task, TaskBands& bands) override { _bands[task] = std::move(bands); }
 
   private:
-    Bands& _bands;
+    BandsByTask& _bands;
 };
 
-// Band differences, channel pooling and orientation pooling of every task's bands as they
-// come, offered first to an observer that wants them (pooling overwrites them).
-class PooledBands : public BandSink {
+// Band differences, channel pooling and orientation pooling of every task's degraded bands as
+// they come, against the original's kept bands or those made beside them, offered first to
+// an observer that wants them (pooling overwrites them).
+class PooledBands : public BandSink, public PairedBandSink {
   public:
-    PooledBands(StreamedError& error, ComparisonObserver* observer)
+    PooledBands(StreamedError& error, const BandsByTask* original, ComparisonObserver* observer)
         : _error(error),
+          _original(original),
           _observer(observer != nullptr && observer->wantsDegradedBands() ? observer : nullptr) {}
-    void take(unsigned task, TaskBands& bands) override {
-        if (_observer != nullptr) offer(task, bands);
-        if (task <= kCrown2Size) {
-            _error.addGroup(task, bands.a, bands.c1, bands.c2);
-        } else {
-            _error.addBand(task, bands.a);
-        }
+    void take(unsigned task, TaskBands& bands) override { take(task, (*_original)[task], bands); }
+    void take(unsigned task, const TaskBands& original, TaskBands& degraded) override {
+        if (_observer != nullptr) offer(task, degraded);
+        _error.add(task, original, degraded);
     }
 
   private:
@@ -95,9 +89,23 @@ class PooledBands : public BandSink {
     }
 
     StreamedError& _error;
+    const BandsByTask* _original;  // null when the original's bands come with the degraded ones
     ComparisonObserver* _observer;
     std::mutex _offerMutex;
 };
+
+// The bands by task moved into band order.
+Bands inBandOrder(BandsByTask tasks) {
+    Bands bands;
+    for (unsigned t = 0; t < kDecompositionTasks; ++t) {
+        bands[t] = std::move(tasks[t].a);
+        if (t <= kCrown2Size) {
+            bands[kC1Base + t] = std::move(tasks[t].c1);
+            bands[kC2Base + t] = std::move(tasks[t].c2);
+        }
+    }
+    return bands;
+}
 
 // The merged edge map of the three opponent planes.
 Array<int> edgeMapOf(const AccImage& opponent) {
@@ -216,7 +224,10 @@ Lumetra2::Lumetra2(const RgbImage& original, float alpha, float beta, float co, 
 
 Lumetra2::Lumetra2(const RgbImage& original, const Parameters& parameters,
                    const ExecutionOptions& execution)
-    : _parameters(parameters), _rows(original.rows()), _cols(original.cols()) {
+    : _parameters(parameters),
+      _rows(original.rows()),
+      _cols(original.cols()),
+      _lowMemory(execution.lowMemory) {
     _parameters.validate();
     if (_rows < kMinImageSide || _cols < kMinImageSide) {
         throw SizeMismatchError("the original is " + sizeText(_cols, _rows) +
@@ -228,21 +239,32 @@ Lumetra2::Lumetra2(const RgbImage& original, const Parameters& parameters,
         // Contrast sensitivity, band masks and transforms for this size (made, or shared with
         // engines made before), and meanwhile the opponent planes and edge map of the
         // original, which need no filters.
+        // In low-memory mode one after the other, so that the temporaries of the two never
+        // exist at once.
         AccImage opponent;
-        tbb::parallel_invoke(
-            [&] {
-                const double ppd = _parameters.pixelsPerDegree;
-                _filters = execution.filters != nullptr
-                               ? execution.filters->filters(_rows, _cols, ppd)
-                               : std::make_shared<const BandFilters>(_rows, _cols, ppd);
-            },
-            [&] {
-                opponent = AccImage(original);
-                _referenceEdges = edgeMapOf(opponent);
-            });
+        auto makeFilters = [&] {
+            const double ppd = _parameters.pixelsPerDegree;
+            _filters = execution.filters != nullptr
+                           ? execution.filters->filters(_rows, _cols, ppd)
+                           : std::make_shared<const BandFilters>(_rows, _cols, ppd);
+        };
+        auto makeEdges = [&] {
+            opponent = AccImage(original);
+            _referenceEdges = edgeMapOf(opponent);
+        };
+        if (_lowMemory) {
+            makeFilters();
+            makeEdges();
+        } else {
+            tbb::parallel_invoke(makeFilters, makeEdges);
+        }
         // The opponent planes are gone before the 27 bands are made.
         ChannelSpectra made = spectraOf(opponent, *_filters);
         opponent = AccImage();
+        if (_lowMemory) {
+            _spectra = std::move(made);
+            return;
+        }
         KeptBands kept(_reference);
         lumetra::decompose(std::move(made), *_filters, _parameters.switches(), kept);
     });
@@ -270,11 +292,24 @@ void Lumetra2::requireOriginalSize(const std::string& subject, std::uint32_t row
 
 Bands Lumetra2::decompose(const AccImage& image) const {
     return inArena([&] {
-        Bands bands;
+        BandsByTask bands;
         KeptBands kept(bands);
         lumetra::decompose(spectraOf(image, *_filters), *_filters, _parameters.switches(), kept);
+        return inBandOrder(std::move(bands));
+    });
+}
+
+BandsByTask Lumetra2::referenceTasks() const {
+    return inArena([&] {
+        BandsByTask bands;
+        KeptBands kept(bands);
+        lumetra::decompose(_spectra, *_filters, _parameters.switches(), kept);
         return bands;
     });
+}
+
+Bands Lumetra2::reference() const {
+    return inBandOrder(_lowMemory ? referenceTasks() : _reference);
 }
 
 Comparison Lumetra2::compare(const RgbImage& degraded, ComparisonObserver* observer) const {
@@ -322,9 +357,14 @@ Comparison Lumetra2::scorePrepared(PreparedImage::Parts parts, ComparisonObserve
     if (observer != nullptr && observer->wantsErrorTerms()) {
         terms = [observer](ErrorTerm t, const Array<float>& x) { observer->errorTerm(t, x); };
     }
-    StreamedError streamed(_reference.data(), std::move(terms));
-    PooledBands pooled(streamed, observer);
-    lumetra::decompose(std::move(parts.spectra), *_filters, p.switches(), pooled);
+    StreamedError streamed(_rows, _cols, std::move(terms));
+    if (_lowMemory) {
+        PooledBands pooled(streamed, nullptr, observer);
+        lumetra::decompose(_spectra, std::move(parts.spectra), *_filters, p.switches(), pooled);
+    } else {
+        PooledBands pooled(streamed, &_reference, observer);
+        lumetra::decompose(std::move(parts.spectra), *_filters, p.switches(), pooled);
+    }
     Array<float> error = streamed.error();
 
     // Block weight, and edge changes with the structure weight they give: two jobs.

@@ -1,7 +1,9 @@
 #pragma once
 
 // The metric engine: decomposes the original image once into 27 masked perceptual bands and
-// its edge map, then scores any number of degraded images of the same size against them.
+// its edge map, then scores any number of degraded images of the same size against them.  In
+// low-memory mode (ExecutionOptions::lowMemory) it keeps the original's three spectra instead
+// of its bands and makes the bands again beside each degraded image's, with the same results.
 
 #include <array>
 #include <cstdint>
@@ -11,17 +13,17 @@
 #include "engine/BandIndex.h"
 #include "engine/BlockWeight.h"
 #include "engine/Comparison.h"
+#include "engine/Decomposition.h"  // ChannelSpectra
 #include "engine/ErrorMap.h"
 #include "engine/MinkowskiMeasure.h"
 #include "engine/Parameters.h"
 #include "engine/StructureWeight.h"
+#include "engine/TaskBands.h"
 #include "image/AccImage.h"
 #include "image/Array.h"
 #include "image/RgbImage.h"
 
 namespace lumetra {
-
-using Bands = std::array<Array<float>, kBandCount>;
 
 class BandFilters;
 struct Explanation;
@@ -123,7 +125,8 @@ class Lumetra2 {
     // The same comparison with what explains its measure: the terms and channels of the error
     // map, the weights and where the measure comes from (see Explanation.h).  Costs the 27
     // degraded bands and a dozen planes more than compare(); its comparison is compare()'s to
-    // the last bit.  Throws SizeMismatchError like compare().
+    // the last bit.  In low-memory mode it makes the original's 27 bands as well, while it
+    // runs.  Throws SizeMismatchError like compare().
     Explanation explain(const RgbImage& degraded) const;
 
     // Throws SizeMismatchError naming `path` when `degraded` is not the original's size:
@@ -136,9 +139,12 @@ class Lumetra2 {
     std::uint32_t rows() const { return _rows; }
     std::uint32_t cols() const { return _cols; }
 
-    // The original's masked bands and edge map, as the constructor left them.
-    const Bands& reference() const { return _reference; }
+    // The original's 27 masked bands: a copy of those the engine keeps, or in low-memory mode
+    // made again from its spectra (the same to the last bit).
+    Bands reference() const;
+    // The original's edge map, as the constructor left it.
     const Array<int>& referenceEdges() const { return _referenceEdges; }
+    bool lowMemory() const { return _lowMemory; }
 
     // Decomposes an opponent image of the original's size into its 27 masked bands.
     Bands decompose(const AccImage& image) const;
@@ -155,13 +161,17 @@ class Lumetra2 {
     Comparison scoreOpponent(AccImage opponent, ComparisonObserver* observer) const;
     // Scoring from the degraded image's edge map and spectra on.
     Comparison scorePrepared(PreparedImage::Parts parts, ComparisonObserver* observer) const;
+    // The original's bands by task, made again from its spectra in low-memory mode.
+    BandsByTask referenceTasks() const;
 
     Parameters _parameters;
     std::uint32_t _rows;
     std::uint32_t _cols;
     std::unique_ptr<Arena> _arena;                // only when the caller bounded the threads
     std::shared_ptr<const BandFilters> _filters;  // shared read-only with other engines
-    Bands _reference;
+    bool _lowMemory;
+    BandsByTask _reference;   // the original's masked bands; empty in low-memory mode
+    ChannelSpectra _spectra;  // the original's spectra, only in low-memory mode
     Array<int> _referenceEdges;
 };
 

@@ -711,9 +711,10 @@ std::uint64_t availableBytes() {
 // An original whose engine cannot fit in memory is refused before anything is allocated,
 // with what it needs and what there is, instead of the system killing the program.
 TEST_F(LumetraCommand, RunTooLargeForTheMemoryIsRefusedBeforeItStarts) {
-    // 16000 x 16000 pixels need about 65 GB: above what this machine has, or skipped.
+    // 16000 x 16000 pixels need about 65 GB, and about 40 GB even in low-memory mode: above
+    // what this machine has, or skipped.
     constexpr std::uint64_t kSide = 16000;
-    if (availableBytes() == 0 || availableBytes() > 60'000'000'000) {
+    if (availableBytes() == 0 || availableBytes() > 38'000'000'000) {
         GTEST_SKIP() << "the machine has room for the engine";
     }
     // A sparse file: the pixels are never read, so the disk holds only the header.
@@ -750,14 +751,15 @@ TEST_F(LumetraCommand, RunTooLargeForTheAddressSpaceLimitIsRefusedBeforeItStarts
 #endif
     const fs::path prlimit = "/usr/bin/prlimit";
     if (!fs::exists(prlimit)) GTEST_SKIP() << "no prlimit";
-    // 2000 x 2000 pixels need about 1 GB, under a limit of 1 GB of address space in all.
-    const fs::path image = sparsePpm(_dir / "big.ppm", 2000);
+    // 3000 x 3000 pixels need about 1.4 GB even in low-memory mode, under a limit of 1 GB of
+    // address space in all.
+    const fs::path image = sparsePpm(_dir / "big.ppm", 3000);
     _launcher = {prlimit.string(), "--as=1000000000", "--"};
     const ProgramRun r = run({"--jobs", "1", image.string(), image.string()});
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err.rfind("lumetra: scoring against \"" + image.string() +
-                              "\" (2000 x 2000 pixels) needs about ",
+                              "\" (3000 x 3000 pixels) needs about ",
                           0),
               0u)
         << r.err;
@@ -767,12 +769,91 @@ TEST_F(LumetraCommand, RunTooLargeForTheAddressSpaceLimitIsRefusedBeforeItStarts
     _launcher = {prlimit.string(), "--data=900000000", "--"};
     const ProgramRun data = run({"--jobs", "1", image.string(), image.string()});
     EXPECT_EQ(data.status, 1) << data.err;
-    EXPECT_NE(data.err.find("(2000 x 2000 pixels) needs about "), std::string::npos) << data.err;
+    EXPECT_NE(data.err.find("(3000 x 3000 pixels) needs about "), std::string::npos) << data.err;
     // A run the limit holds is scored.
     _launcher = {prlimit.string(), "--as=1000000000", "--"};
     const ProgramRun small =
         run({"--format", "csv", golden("scene64.ppm"), golden("scene64__noise.ppm")});
     EXPECT_EQ(small.status, 0) << small.err;
+}
+
+// A size x size PPM of colour gradients and a checker, which scores to finite numbers.
+fs::path gradientPpm(const fs::path& path, unsigned size) {
+    std::string pixels;
+    pixels.reserve(std::size_t{3} * size * size);
+    for (unsigned y = 0; y < size; ++y) {
+        for (unsigned x = 0; x < size; ++x) {
+            pixels += static_cast<char>(x * 255 / size);
+            pixels += static_cast<char>(y * 255 / size);
+            pixels += static_cast<char>(((x / 16 + y / 16) % 2) * 200);
+        }
+    }
+    writeFile(path,
+              "P6\n" + std::to_string(size) + " " + std::to_string(size) + "\n255\n" + pixels);
+    return path;
+}
+
+// The gigabytes after `label` in `text` ("needs about 0.165 GB"), -1 when it is not there.
+double gigabytesAfter(const std::string& text, const std::string& label) {
+    const std::size_t at = text.find(label);
+    if (at == std::string::npos) return -1.0;
+    return std::stod(text.substr(at + label.size()));
+}
+
+// A run that does not fit in the default mode is scored in low-memory mode, said once, with
+// the default mode's numbers; one that does not fit even so is refused with what that mode
+// needs.  The room is set through the address-space limit, measured against the room a
+// refused run reports.
+TEST_F(LumetraCommand, RunTooLargeForTheDefaultModeSwitchesToLowMemoryMode) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizers' shadow memory takes terabytes of address space";
+#endif
+    const fs::path prlimit = "/usr/bin/prlimit";
+    if (!fs::exists(prlimit)) GTEST_SKIP() << "no prlimit";
+    const std::string image = gradientPpm(_dir / "gradient.ppm", 1024).string();
+    const std::string degraded = golden("scene64.ppm");  // refused by its size: no scoring
+    constexpr double kLimit = 1e9;
+    _launcher = {prlimit.string(), "--as=" + std::to_string(static_cast<long long>(kLimit)), "--"};
+    const ProgramRun probe =
+        run({"--threads", "1", sparsePpm(_dir / "huge.ppm", 16000).string(), degraded});
+    ASSERT_EQ(probe.status, 1) << probe.err;
+    const double used = kLimit - gigabytesAfter(probe.err, "; ") * 1e9;  // what the process takes
+    ASSERT_GT(used, 0.0) << probe.err;
+    auto limitedTo = [&](double room) {
+        _launcher = {prlimit.string(),
+                     "--as=" + std::to_string(static_cast<long long>(used + room)), "--"};
+    };
+
+    // No room: refused with what low-memory mode needs.
+    limitedTo(5e6);
+    const ProgramRun refused = run({"--threads", "1", image, image});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.out, "");
+    const double lowNeed = gigabytesAfter(refused.err, "needs about ") * 1e9;
+    EXPECT_NE(refused.err.find(" even in low-memory mode; "), std::string::npos) << refused.err;
+    ASSERT_GT(lowNeed, 0.0) << refused.err;
+
+    // Room for low-memory mode only: switched, said once, the same numbers as unlimited.
+    limitedTo(lowNeed * 1.05);
+    const ProgramRun switched = run({"--threads", "1", "--format", "csv", image, image});
+    EXPECT_EQ(switched.status, 0) << switched.err;
+    const std::string notice = "scoring in low-memory mode";
+    const std::size_t first = switched.err.find(notice);
+    EXPECT_NE(first, std::string::npos) << switched.err;
+    EXPECT_EQ(switched.err.find(notice, first + 1), std::string::npos) << switched.err;
+    EXPECT_GT(gigabytesAfter(switched.err, "keeping the original's bands would need about ") * 1e9,
+              lowNeed * 1.05)
+        << switched.err;
+    _launcher.clear();
+    const ProgramRun unlimited = run({"--threads", "1", "--format", "csv", image, image});
+    EXPECT_EQ(unlimited.err, "");
+    EXPECT_EQ(switched.out, unlimited.out);
+    // Asked for, low-memory mode is said nowhere and changes no number.
+    const ProgramRun asked =
+        run({"--low-memory", "--format", "csv", image, golden("scene64.ppm"), image});
+    EXPECT_EQ(asked.status, 1);  // the 64 x 64 file is refused by its size
+    EXPECT_EQ(asked.err.find(notice), std::string::npos) << asked.err;
+    EXPECT_EQ(parseCsv(asked.out).at(2), parseCsv(unlimited.out).at(1));
 }
 
 // Environment variables set for the programs the test starts, and removed again.

@@ -11,8 +11,6 @@
 namespace lumetra {
 namespace {
 
-using Bands = std::array<Array<float>, kBandCount>;
-
 Bands randomBands(std::uint32_t rows, std::uint32_t cols, std::uint32_t seed) {
     std::mt19937 random(seed);
     Bands bands;
@@ -25,15 +23,16 @@ Bands randomBands(std::uint32_t rows, std::uint32_t cols, std::uint32_t seed) {
     return bands;
 }
 
-// Hands the degraded bands to `error` the way a decomposition's tasks do: task t is A band t,
-// with C1 band 17 + t and C2 band 22 + t for t <= 4.
-void add(StreamedError& error, const Bands& degraded, unsigned task) {
-    Array<float> a = degraded[task];
-    if (task <= kCrown2Size) {
-        error.addGroup(task, a, degraded[kC1Base + task], degraded[kC2Base + task]);
-    } else {
-        error.addBand(task, a);
-    }
+// Task t's bands of `bands`: A band t, with C1 band 17 + t and C2 band 22 + t for t <= 4.
+TaskBands taskOf(const Bands& bands, unsigned task) {
+    if (task > kCrown2Size) return TaskBands{bands[task], {}, {}};
+    return TaskBands{bands[task], bands[kC1Base + task], bands[kC2Base + task]};
+}
+
+// Hands both images' bands to `error` the way a decomposition's tasks do.
+void add(StreamedError& error, const Bands& reference, const Bands& degraded, unsigned task) {
+    TaskBands bands = taskOf(degraded, task);
+    error.add(task, taskOf(reference, task), bands);
 }
 
 // Bands may reach the streamed map in any order, from any thread; whatever the order, every
@@ -54,8 +53,8 @@ TEST(StreamedError, EqualsThePoolingOfAllBandsAtOnceInAnyArrivalOrder) {
         orders.push_back(order);
     }
     for (const std::vector<unsigned>& arrival : orders) {
-        StreamedError streamed(reference.data());
-        for (const unsigned t : arrival) add(streamed, degraded, t);
+        StreamedError streamed(37, 70);
+        for (const unsigned t : arrival) add(streamed, reference, degraded, t);
         EXPECT_EQ(streamed.error(), expected) << "arrival starting with task " << arrival[0];
     }
 }
@@ -67,11 +66,11 @@ TEST(StreamedError, HandsOverWeightedTermsThatAddUpToTheMap) {
     const Bands degraded = randomBands(16, 21, 4);
     std::vector<ErrorTerm> seen;
     Array<float> sum(16, 21);
-    StreamedError streamed(reference.data(), [&](ErrorTerm term, const Array<float>& weighted) {
+    StreamedError streamed(16, 21, [&](ErrorTerm term, const Array<float>& weighted) {
         seen.push_back(term);
         for (std::size_t i = 0; i < sum.size(); ++i) sum.data()[i] += weighted.data()[i];
     });
-    for (unsigned t = kALast + 1; t-- > 0;) add(streamed, degraded, t);
+    for (unsigned t = kALast + 1; t-- > 0;) add(streamed, reference, degraded, t);
     EXPECT_EQ(seen, (std::vector<ErrorTerm>{ErrorTerm::Base, ErrorTerm::Crown2, ErrorTerm::Crown3,
                                             ErrorTerm::Crown4}));
     EXPECT_EQ(streamed.error(), sum);
