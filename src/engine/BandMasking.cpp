@@ -6,6 +6,7 @@
 
 #include "engine/BandIndex.h"
 #include "engine/MaskingConstants.h"
+#include "image/VectorMath.h"
 #include "model/InterATresholdBuilder.h"
 #include "model/InterBTresholdBuilder.h"
 #include "model/IntraATresholdBuilder.h"
@@ -32,28 +33,48 @@ float intraC(float x, const Curve& curve) {
 // over a chunk free of calls into the maths library vectorise.
 constexpr std::size_t kChunk = 1024;
 
+// t[i] = curve(t[i]) for every i: float to double, products, two square roots and the
+// roundings to float, every one an exact IEEE operation, so that wider vectors give the same
+// floats.  The clone for four-lane double vectors (AVX) is entered only where the processor has
+// them; it is compiled without FMA, so no product can be fused with a sum.
+void curveInPlace(const IntraATresholdBuilder& builder, std::span<float> t) {
+    for (float& v : t) v = builder.curve(v);
+}
+__attribute__((target("avx"))) void curveInPlaceAvx(const IntraATresholdBuilder& builder,
+                                                    std::span<float> t) {
+    for (float& v : t) v = builder.curve(v);
+}
+
 // a[i] = a[i] / T(a[i] / 250; s) over [begin, end).  Where the gain lies below the builder's
 // unit bound the threshold is exactly 1 and the value stays as it is: only the others, often
-// fewer than half, go through the power and the curve.
+// fewer than half, go through the power and the curve.  Each step is a loop over the chunk of
+// its own: the gains, the gathering of the masked ones to the front, their powers (several at
+// a time, image/VectorMath.h), their curves, the divisions.
 void divideByIntraA(const IntraATresholdBuilder& builder, float slope, float* a, std::size_t begin,
                     std::size_t end) {
     const float unitBelow = builder.unitBelow(slope);
+    const bool avx = widestVectorWidth() == VectorWidth::Four;
+    float gain[kChunk];
     float threshold[kChunk];
     std::uint32_t index[kChunk];
     for (std::size_t start = begin; start < end; start += kChunk) {
         const std::size_t n = std::min(kChunk, end - start);
         float* x = a + start;
+        // A division, as the model defines the scaled value: x / 250 is not x * 0.004 in float.
+        for (std::size_t i = 0; i < n; ++i) gain[i] = builder.gain(x[i] / kADivisor);
         std::size_t masked = 0;
         for (std::size_t i = 0; i < n; ++i) {
-            const float gain = builder.gain(x[i] / kADivisor);
-            threshold[masked] = gain;
+            threshold[masked] = gain[i];
             index[masked] = static_cast<std::uint32_t>(i);
-            masked += gain < unitBelow ? 0 : 1;  // a value that is not a number is masked
+            masked += gain[i] < unitBelow ? 0 : 1;  // a value that is not a number is masked
         }
-        for (std::size_t m = 0; m < masked; ++m) {
-            threshold[m] = IntraATresholdBuilder::slopePower(threshold[m], slope);
+        const std::span<float> thresholds(threshold, masked);
+        IntraATresholdBuilder::slopePowerInPlace(thresholds, slope);
+        if (avx) {
+            curveInPlaceAvx(builder, thresholds);
+        } else {
+            curveInPlace(builder, thresholds);
         }
-        for (std::size_t m = 0; m < masked; ++m) threshold[m] = builder.curve(threshold[m]);
         for (std::size_t m = 0; m < masked; ++m) x[index[m]] = x[index[m]] / threshold[m];
     }
 }
