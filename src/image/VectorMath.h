@@ -41,11 +41,13 @@ void cosInPlace(std::span<double> x, VectorWidth width = widestVectorWidth());
 // the double roundings of the scalar function.  On x86-64 the library picks one of two builds
 // of it when it is loaded: one for processors with FMA and AVX2, where the compiler fused each
 // product with the sum that follows it, and a plain SSE2 one, where every operation rounds; the
-// two paths here repeat those two builds.
+// two paths here repeat those two builds.  Each path gives its build's float for every float
+// from the masking's unit bounds up to the largest float with the slopes 0.7 and 0.85 (an
+// exhaustive sweep; VectorMathTest keeps it, disabled, and a dense sample of it).
 //
 // Values the algorithm treats apart (bases that are not positive normal finite floats,
-// exponents that are 0, infinite or not a number, results beyond the float range) go through
-// std::pow, one by one.
+// exponents that are 0, infinite or not a number, results near the ends of the float range) go
+// through std::pow, one by one.
 enum class FloatPowPath {
     Scalar,          // std::pow for every value
     TwoLanes,        // SSE2, every operation rounded: the library's plain build
@@ -55,8 +57,9 @@ enum class FloatPowPath {
 // The path this process uses, chosen on the first call: the vector path the processor runs
 // (the fused one first) that gives std::pow's own float for every argument of a probe set of a
 // few thousand (hard cases among them: an argument where the two builds differ, and arguments
-// where the double power rounded to float differs).  When none does (another C library, or the library's choice of
-// build overridden), every value goes through std::pow: the same floats, at the scalar speed.
+// where the double power rounded to float differs).  The probe is the safety net: when no path
+// agrees (another C library, another algorithm in another version), every value goes through
+// std::pow, the same floats at the scalar speed.
 FloatPowPath floatPowPath();
 
 // y[i] = std::pow(y[i], s) for every i, through the given path.  A vector path the processor
