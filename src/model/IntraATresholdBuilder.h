@@ -1,8 +1,10 @@
 #pragma once
 
 #include <cmath>
+#include <span>
 
 #include "image/Array.h"
+#include "image/VectorMath.h"
 
 namespace lumetra {
 
@@ -13,7 +15,8 @@ namespace lumetra {
 //
 // Float arithmetic throughout; each power runs in double on float arguments and is rounded to
 // float.  The threshold of one value is powerLaw then curve: kept apart so that a loop over the
-// second, free of calls, vectorises.
+// second, free of calls, vectorises, and the first has a form over runs of gains
+// (slopePowerInPlace) with the very floats of the scalar one.
 class IntraATresholdBuilder {
   public:
     IntraATresholdBuilder();
@@ -27,6 +30,12 @@ class IntraATresholdBuilder {
     float powerLaw(float x, float s) const { return slopePower(gain(x), s); }
     float gain(float x) const { return _k2 * std::fabs(x); }
     static float slopePower(float y, float s) { return s == 1.0f ? y : std::pow(y, s); }
+    // y[i] = slopePower(y[i], s) for every i, several at a time: the C library's float pow
+    // repeated on vectors where this process found it gives the library's floats, std::pow
+    // otherwise (image/VectorMath.h, powInPlace): the same floats either way.
+    static void slopePowerInPlace(std::span<float> y, float s) {
+        if (s != 1.0f) powInPlace(y, s);
+    }
 
     // A gain below which the threshold is exactly 1 (0 when s <= 0): there (k1 y^s)^4 stays
     // under half of 2^-24, so 1 + (k1 y^s)^4 rounds to 1 in float whatever the roundings on

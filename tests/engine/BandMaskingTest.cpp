@@ -1,13 +1,17 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <bit>
+#include <cmath>
 #include <cstdint>
+#include <limits>
 #include <random>
 
 #include "ReferenceModel.h"
 #include "engine/BandIndex.h"
 #include "engine/BandMasking.h"
 #include "engine/Parameters.h"
+#include "model/IntraATresholdBuilder.h"
 
 namespace lumetra {
 namespace {
@@ -64,6 +68,55 @@ TEST(BandMasking, PixelByPixelEqualsThePlainMaskingForEverySwitchSetting) {
             maskAchromaticBand(s, k, actual[k].data(), split, n);
         }
         for (unsigned k = 0; k < kBandCount; ++k) ASSERT_EQ(actual[k], expected[k]) << "band " << k;
+    }
+}
+
+// Achromatic values the power treats apart or that sit at the unit bound (subnormal, huge,
+// infinite, not a number, both signs) mask to the same bits as in the plain path.
+TEST(BandMasking, OddAchromaticValuesMaskAsThePlainMaskingDoes) {
+    constexpr std::uint32_t kRows = 9;
+    constexpr std::uint32_t kCols = 131;
+    Bands in = randomBands(kRows, kCols);
+    constexpr float kInf = std::numeric_limits<float>::infinity();
+    // Values whose gains k2 |x| / 250 lie at the unit bounds of the slopes 0.7 and 0.85.
+    const IntraATresholdBuilder builder;
+    const float atBase = builder.unitBelow(0.7f) / builder.gain(1.0f) * 250.0f;
+    const float atHigh = builder.unitBelow(0.85f) / builder.gain(1.0f) * 250.0f;
+    const std::array<float, 12> odd = {1e-40f,
+                                       -1e-40f,
+                                       3e38f,
+                                       -3e38f,
+                                       kInf,
+                                       -kInf,
+                                       std::numeric_limits<float>::quiet_NaN(),
+                                       -0.0f,
+                                       atBase,
+                                       std::nextafter(atBase, 0.0f),
+                                       atHigh,
+                                       std::nextafter(atHigh, 0.0f)};
+    for (unsigned k = 0; k <= kALast; ++k) {
+        for (std::size_t i = 0; i < in[k].size(); i += 7)
+            in[k].data()[i] = odd[(i / 7 + k) % odd.size()];
+    }
+    Parameters p;
+    p.intraA = true;
+    p.interA = p.intraC1 = p.interC1 = p.intraC2 = p.interC2 = false;
+    const Bands expected = referenceMasked(in, p);
+    Bands actual = in;
+    const std::size_t n = in[0].size();
+    const Array<float> unmaskedBase = in[0];
+    for (unsigned j = 0; j <= kCrown2Size; ++j) {
+        maskOrientationGroup(p.switches(), j, actual[j].data(), actual[kC1Base + j].data(),
+                             actual[kC2Base + j].data(), unmaskedBase.data(), 0, n);
+    }
+    for (unsigned k = kCrown3First; k <= kALast; ++k)
+        maskAchromaticBand(p.switches(), k, actual[k].data(), 0, n);
+    for (unsigned k = 0; k <= kALast; ++k) {
+        for (std::size_t i = 0; i < n; ++i) {
+            ASSERT_EQ(std::bit_cast<std::uint32_t>(actual[k].data()[i]),
+                      std::bit_cast<std::uint32_t>(expected[k].data()[i]))
+                << "band " << k << " value " << in[k].data()[i];
+        }
     }
 }
 

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <limits>
 #include <random>
+#include <vector>
 
 #include "model/IntraATresholdBuilder.h"
 
@@ -110,6 +111,34 @@ TEST(IntraATresholdBuilder, ThresholdIsExactlyOneBelowTheUnitBound) {
     }
     EXPECT_EQ(builder.unitBelow(0.0f), 0.0f);
     EXPECT_EQ(builder.unitBelow(-1.0f), 0.0f);
+}
+
+// Masking takes the slope powers over runs of gains: they must be slopePower's floats to the
+// bit (the thresholds are defined by them), for the model's three slopes, gains of magnitudes
+// from 1e-3 to 1e7 and the odd ones (0, infinite, not a number), in runs of every length mod 4.
+TEST(IntraATresholdBuilder, SlopePowerOverRunsIsTheScalarSlopePower) {
+    std::mt19937 generator(11u);
+    std::vector<float> gains;
+    for (int i = 0; i < 20000; ++i) {
+        const float unit = static_cast<float>(generator() >> 8) / 16777216.0f;  // [0, 1)
+        gains.push_back((1.0f + 9.0f * unit) * std::pow(10.0f, static_cast<float>(i % 11) - 3.0f));
+    }
+    gains.insert(gains.begin() + 5, {0.0f, std::numeric_limits<float>::infinity(),
+                                     std::numeric_limits<float>::quiet_NaN()});
+    for (const float s : {0.7f, 1.0f, 0.85f}) {
+        for (const std::size_t length : {gains.size(), gains.size() - 1, gains.size() - 2}) {
+            std::vector<float> run(gains.begin(),
+                                   gains.begin() + static_cast<std::ptrdiff_t>(length));
+            IntraATresholdBuilder::slopePowerInPlace(run, s);
+            std::size_t differing = 0;
+            for (std::size_t i = 0; i < length; ++i) {
+                const float expected = IntraATresholdBuilder::slopePower(gains[i], s);
+                differing +=
+                    run[i] == expected || (std::isnan(run[i]) && std::isnan(expected)) ? 0 : 1;
+            }
+            EXPECT_EQ(differing, 0u) << "slope " << s << ", " << length << " gains";
+        }
+    }
 }
 
 TEST(IntraATresholdBuilder, KeepsShapePropagatesNaN) {
