@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <span>
 
 #include "engine/BandIndex.h"
 #include "image/Parallel.h"
+#include "image/VectorMath.h"
 
 namespace lumetra {
 
@@ -28,6 +30,9 @@ float orientationPower(float x) {
     const double square = d * d;
     return static_cast<float>(square * square * std::sqrt(d));
 }
+
+// Roots of orientation sums taken at once by a crown's fold.
+constexpr std::size_t kRootBlock = 1024;
 
 // Minkowski root of an orientation sum through the float pow (within one unit in the last
 // place of the double pow rounded to float).
@@ -176,22 +181,25 @@ void StreamedError::fold(unsigned crown) {
     const float weight = kCrownFoldWeight[crown];
     float* m = _error.data();
     const float* s = _sums[crown].data();
-    if (_terms) {
-        // The weighted term as a plane of its own; M + term adds the same floats as the
-        // direct fold below.
-        Array<float> term(_error.rows(), _error.cols());
-        for (std::size_t i = 0, n = _error.size(); i < n; ++i) {
-            term.data()[i] = weight * orientationRoot(s[i]);
-            m[i] = m[i] + term.data()[i];
+    const std::size_t n = _error.size();
+    // The weighted term, a plane of its own when it is handed over; M + term adds the same
+    // floats either way.  The roots are taken a block at a time on vectors (the C library's
+    // float power's own floats).
+    Array<float> whole;
+    if (_terms) whole = Array<float>(_error.rows(), _error.cols());
+    std::array<float, kRootBlock> block;
+    for (std::size_t start = 0; start < n; start += kRootBlock) {
+        const std::size_t count = std::min(kRootBlock, n - start);
+        float* term = _terms ? whole.data() + start : block.data();
+        std::copy_n(s + start, count, term);
+        powInPlace(std::span<float>(term, count), kOrientationRoot);
+        for (std::size_t i = 0; i < count; ++i) {
+            term[i] = weight * term[i];
+            m[start + i] = m[start + i] + term[i];
         }
-        _sums[crown] = Array<float>();
-        _terms(kCrownTerm[crown], term);
-        return;
-    }
-    for (std::size_t i = 0, n = _error.size(); i < n; ++i) {
-        m[i] = m[i] + weight * orientationRoot(s[i]);
     }
     _sums[crown] = Array<float>();
+    if (_terms) _terms(kCrownTerm[crown], whole);
 }
 
 void StreamedError::add(unsigned task, const TaskBands& original, TaskBands& degraded) {

@@ -168,7 +168,8 @@ INSTANTIATE_TEST_SUITE_P(Widths, VectorMathWidth,
 // exhaustive sweep of every float from the masking's unit bound up to the largest float, for
 // the slopes 0.7 and 0.85, found no argument where a path differs from its build (the library's
 // choice of build overridden to check the plain one), and one where the two builds differ from
-// each other (below).  So each path is held here to whichever build std::pow runs, on a dense
+// each other (below); so did a sweep of every positive normal float for the orientation
+// pooling's root 1 / 4.5.  So each path is held here to whichever build std::pow runs, on a dense
 // sample of that range: every 193rd bit pattern from the least normal float up (a prime
 // stride: all low-bit patterns and all table intervals come up; it misses that one base), and
 // the edges.
@@ -213,7 +214,8 @@ class FloatPow : public ::testing::TestWithParam<FloatPowPath> {
 };
 
 TEST_P(FloatPow, GivesTheLibraryFloatOnADenseSampleOfTheMaskingRange) {
-    for (const float s : {0.7f, 0.85f}) {
+    // The masking's two slopes, and the root 1 / 4.5 of the orientation pooling.
+    for (const float s : {0.7f, 0.85f, 0.22222222f}) {
         std::size_t differing = 0;
         std::size_t swept = 0;
         std::vector<float> bases;
@@ -277,8 +279,10 @@ INSTANTIATE_TEST_SUITE_P(Paths, FloatPow,
 //   test_image --gtest_also_run_disabled_tests --gtest_filter='*EveryFloatOfTheMaskingRange'
 // (with GLIBC_TUNABLES=glibc.cpu.hwcaps=-AVX2,-FMA for the plain build and path).
 TEST(FloatPowChoice, DISABLED_EveryFloatOfTheMaskingRange) {
-    // unitBelow(0.7) and unitBelow(0.85) of the threshold builder, as bit patterns.
-    for (const auto& [s, first] : {std::pair{0.7f, 0x3f4e35bdu}, std::pair{0.85f, 0x3f563b8au}}) {
+    // unitBelow(0.7) and unitBelow(0.85) of the threshold builder, as bit patterns, and the
+    // orientation pooling's root 1 / 4.5 over every positive normal float.
+    for (const auto& [s, first] : {std::pair{0.7f, 0x3f4e35bdu}, std::pair{0.85f, 0x3f563b8au},
+                                   std::pair{0.22222222f, 0x00800000u}}) {
         std::uint64_t differing = 0;
         std::uint64_t swept = 0;
         std::vector<float> bases;
