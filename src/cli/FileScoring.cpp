@@ -81,7 +81,8 @@ Made readAndScore(const FileJob& job, const std::string& path, std::size_t i) {
         // A file of another size is refused for the price of its header.
         const ImageHeader header = readImageHeader(path, job.maxPixels);
         job.engine.checkSize(path, header.rows, header.cols);
-        degraded.emplace(path, job.maxPixels);
+        // Its planes come from the engine's pool, which holds the last file's idle.
+        degraded.emplace(path, job.maxPixels, job.engine.planePool());
         job.engine.checkSize(path, *degraded);
         if (job.plan.report && !job.plan.report->images.empty()) {
             // A picture that cannot be written fails the row, like any other map.

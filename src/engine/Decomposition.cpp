@@ -35,7 +35,9 @@ void decompose(ChannelSpectra spectra, const BandFilters& filters, const MaskSwi
 
     // Band k: the channel's spectrum x sensitivity x band mask, transformed back.
     auto synthesise = [&](unsigned k, unsigned runner, Array<float>& out) {
-        if (out.rows() != rows || out.cols() != cols) out = Array<float>(rows, cols, pool);
+        if (out.rows() != rows || out.cols() != cols) {
+            out = Array<float>(rows, cols, pool, kUninitialised);  // the inverse writes it all
+        }
         const Channel c = channelOf(k);
         const BandMask& mask = filters.mask(k);
         RealFft2d::Workspace& ws = scratch[runner];

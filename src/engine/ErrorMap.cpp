@@ -65,7 +65,7 @@ Array<float> pooledError(const Array<float>* reference, const Array<float>* degr
                          unsigned workers, ChannelSelection selected) {
     const std::uint32_t rows = reference[0].rows();
     const std::uint32_t cols = reference[0].cols();
-    Array<float> error(rows, cols);
+    Array<float> error(rows, cols, reference[0].pool(), kUninitialised);
 
     std::array<const float*, kBandCount> ref{};
     std::array<const float*, kBandCount> deg{};
@@ -114,7 +114,9 @@ constexpr std::array<ErrorTerm, 3> kCrownTerm{ErrorTerm::Crown2, ErrorTerm::Crow
 StreamedError::StreamedError(const Array<float>* reference, ErrorTermSink terms)
     : _reference(reference),
       _terms(std::move(terms)),
-      _error(reference[0].rows(), reference[0].cols()) {}
+      // Unset until the base group writes S0 into every element, which comes before any fold
+      // reads the map.
+      _error(reference[0].rows(), reference[0].cols(), reference[0].pool(), kUninitialised) {}
 
 template <typename Apply>
 bool StreamedError::arrive(Sequence& sequence, unsigned position, unsigned length,
@@ -136,7 +138,7 @@ bool StreamedError::arrive(Sequence& sequence, unsigned position, unsigned lengt
 }
 
 void StreamedError::addInto(Array<float>& sum, const Array<float>& x) const {
-    if (sum.size() == 0) sum = Array<float>(_error.rows(), _error.cols());
+    if (sum.size() == 0) sum = Array<float>(_error.rows(), _error.cols(), _error.pool());
     float* s = sum.data();
     const float* p = x.data();
     for (std::size_t i = 0, n = sum.size(); i < n; ++i) s[i] += p[i];
@@ -164,7 +166,7 @@ void StreamedError::fold(unsigned crown) {
     if (_terms) {
         // The weighted term as a plane of its own; M + term adds the same floats as the
         // direct fold below.
-        Array<float> term(_error.rows(), _error.cols());
+        Array<float> term(_error.rows(), _error.cols(), _error.pool(), kUninitialised);
         for (std::size_t i = 0, n = _error.size(); i < n; ++i) {
             term.data()[i] = weight * orientationRoot(s[i]);
             m[i] = m[i] + term.data()[i];

@@ -100,7 +100,7 @@ class PooledBands : public BandSink {
 Array<int> edgeMapOf(const AccImage& opponent) {
     const std::array<const Array<float>*, kChannelCount> planes{&opponent.A(), &opponent.C1(),
                                                                 &opponent.C2()};
-    Array<int> merged(opponent.rows(), opponent.cols());
+    Array<int> merged(opponent.rows(), opponent.cols(), opponent.A().pool());
     std::mutex mergeMutex;  // the union of the maps is the same whatever order they come in
     parallelFor(kChannelCount, 0, [&](unsigned c, unsigned) {
         const Array<int> map = planeEdges(*planes[c]);
@@ -114,7 +114,7 @@ Array<int> edgeMapOf(const AccImage& opponent) {
 ChannelSpectra spectraOf(const AccImage& opponent, const BandFilters& filters) {
     ChannelSpectra made;
     parallelFor(kChannelCount, 0, [&](unsigned c, unsigned) {
-        made[c] = channelSpectrum(opponent, static_cast<Channel>(c), filters);
+        made[c] = channelSpectrum(opponent, static_cast<Channel>(c), filters, opponent.A().pool());
     });
     return made;
 }
@@ -166,19 +166,20 @@ Lumetra2::Lumetra2(const RgbImage& original, const Parameters& parameters,
         tbb::parallel_invoke(
             [&] {
                 const double ppd = _parameters.pixelsPerDegree;
-                _filters = execution.filters != nullptr
-                               ? execution.filters->filters(_rows, _cols, ppd)
-                               : std::make_shared<const BandFilters>(_rows, _cols, ppd);
+                _filters =
+                    execution.filters != nullptr
+                        ? execution.filters->filters(_rows, _cols, ppd)
+                        : std::make_shared<const BandFilters>(_rows, _cols, ppd, _pool.get());
             },
             [&] {
-                opponent = AccImage(original);
+                opponent = AccImage(original, _pool.get());
                 _referenceEdges = edgeMapOf(opponent);
             });
         // The opponent planes are gone before the 27 bands are made.
         ChannelSpectra made = spectraOf(opponent, *_filters);
         opponent = AccImage();
         KeptBands kept(_reference);
-        lumetra::decompose(std::move(made), *_filters, _parameters.switches(), kept);
+        lumetra::decompose(std::move(made), *_filters, _parameters.switches(), kept, _pool.get());
     });
 }
 
@@ -192,7 +193,7 @@ Lumetra2::EdgesAndSpectra Lumetra2::edgesAndSpectra(const AccImage& opponent) co
     const std::array<const Array<float>*, kChannelCount> planes{&opponent.A(), &opponent.C1(),
                                                                 &opponent.C2()};
     EdgesAndSpectra made;
-    made.edges = Array<int>(opponent.rows(), opponent.cols());
+    made.edges = Array<int>(opponent.rows(), opponent.cols(), _pool.get());
     std::mutex mergeMutex;  // the union of the maps is the same whatever order they come in
     parallelFor(2 * kChannelCount, 0, [&](unsigned job, unsigned) {
         if (job < kChannelCount) {
@@ -201,7 +202,8 @@ Lumetra2::EdgesAndSpectra Lumetra2::edgesAndSpectra(const AccImage& opponent) co
             mergeEdges(made.edges, map);
         } else {
             const Channel c = static_cast<Channel>(job - kChannelCount);
-            made.spectra[job - kChannelCount] = channelSpectrum(opponent, c, *_filters);
+            made.spectra[job - kChannelCount] =
+                channelSpectrum(opponent, c, *_filters, _pool.get());
         }
     });
     return made;
@@ -227,19 +229,20 @@ Bands Lumetra2::decompose(const AccImage& image) const {
     return inArena([&] {
         Bands bands;
         KeptBands kept(bands);
-        lumetra::decompose(spectraOf(image, *_filters), *_filters, _parameters.switches(), kept);
+        lumetra::decompose(spectraOf(image, *_filters), *_filters, _parameters.switches(), kept,
+                           _pool.get());
         return bands;
     });
 }
 
 Comparison Lumetra2::compare(const RgbImage& degraded, ComparisonObserver* observer) const {
     requireOriginalSize("the degraded image", degraded.rows(), degraded.cols());
-    return scoreOpponent(AccImage(degraded), observer);
+    return scoreOpponent(AccImage(degraded, _pool.get()), observer);
 }
 
 Comparison Lumetra2::operator()(RgbImage&& degraded) const {
     requireOriginalSize("the degraded image", degraded.rows(), degraded.cols());
-    AccImage opponent(degraded);
+    AccImage opponent(degraded, _pool.get());
     { const RgbImage released(std::move(degraded)); }
     return scoreOpponent(std::move(opponent), nullptr);
 }
@@ -263,7 +266,7 @@ Comparison Lumetra2::scoreOpponent(AccImage opponent, ComparisonObserver* observ
         }
         StreamedError streamed(_reference.data(), std::move(terms));
         PooledBands pooled(streamed, observer);
-        lumetra::decompose(std::move(made.spectra), *_filters, p.switches(), pooled);
+        lumetra::decompose(std::move(made.spectra), *_filters, p.switches(), pooled, _pool.get());
         Array<float> error = streamed.error();
 
         // Block weight, and edge changes with the structure weight they give: two jobs.
@@ -272,7 +275,7 @@ Comparison Lumetra2::scoreOpponent(AccImage opponent, ComparisonObserver* observ
         parallelInvoke([&] { block = blockWeight(error); },
                        [&] {
                            const Array<int> changes =
-                               edgeChanges(_referenceEdges, unpacked(degradedEdges));
+                               edgeChanges(_referenceEdges, unpacked(degradedEdges, _pool.get()));
                            if (observer != nullptr) observer->edgeChanges(changes);
                            const Array<int> zone = structureZone(changes);
                            if (observer != nullptr) observer->structureZone(zone);
