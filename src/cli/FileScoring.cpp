@@ -99,7 +99,8 @@ Made score(const FileJob& job, const std::string& path, ReadFile read) {
 }  // namespace
 
 ReadFile readFile(const RunPlan& plan, std::uint32_t rows, std::uint32_t cols,
-                  std::uint64_t maxPixels, const std::string& path, std::size_t i) {
+                  std::uint64_t maxPixels, const std::string& path, std::size_t i,
+                  const std::shared_ptr<PlanePool>& pool) {
     ReadFile read;
     // The image lives only while it is scored: memory per file in flight stays at one image
     // and one decomposition.
@@ -107,7 +108,7 @@ ReadFile readFile(const RunPlan& plan, std::uint32_t rows, std::uint32_t cols,
         // A file of another size is refused for the price of its header.
         const ImageHeader header = readImageHeader(path, maxPixels);
         requireSize(path, header.rows, header.cols, rows, cols);
-        read.image.emplace(path, maxPixels);
+        read.image.emplace(path, maxPixels, pool);
         requireSize(path, read.image->rows(), read.image->cols(), rows, cols);
         if (plan.report && !plan.report->images.empty()) {
             // A picture that cannot be written fails the row, like any other map.
@@ -146,9 +147,9 @@ ReadFile prepareFile(const RunPlan& plan, std::shared_ptr<const BandFilters> fil
 }
 
 FileResult scoreFile(const FileJob& job, const std::string& path, std::size_t i) {
-    return scoreFile(
-        job, path, i,
-        readFile(job.plan, job.engine.rows(), job.engine.cols(), job.maxPixels, path, i));
+    return scoreFile(job, path, i,
+                     readFile(job.plan, job.engine.rows(), job.engine.cols(), job.maxPixels, path,
+                              i, job.engine.planePool()));
 }
 
 FileResult scoreFile(const FileJob& job, const std::string& path, std::size_t i, ReadFile read) {

@@ -40,8 +40,10 @@ struct ReadFile {
 
 // Reads and checks file i (at `path`) for a run whose original is rows x cols, and writes
 // the report's copy of it.  Never throws: a failure is in the result.
+// Its planes come from `pool` when given (the engine's, which holds the last file's idle).
 ReadFile readFile(const RunPlan& plan, std::uint32_t rows, std::uint32_t cols,
-                  std::uint64_t maxPixels, const std::string& path, std::size_t i);
+                  std::uint64_t maxPixels, const std::string& path, std::size_t i,
+                  const std::shared_ptr<PlanePool>& pool = nullptr);
 
 // The same, and makes the image ready with `filters` (the engine's, or those it will take
 // from a cache), freeing the image.

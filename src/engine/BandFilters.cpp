@@ -13,11 +13,12 @@ namespace {
 // The 27 cortex band masks, each cropped as soon as it is made: the full masks never exist
 // together.  Every thread of the caller's arena shares the work.
 std::array<BandMask, kBandCount> croppedMasks(std::uint32_t rows, std::uint32_t cols,
-                                              double pixelsPerDegree) {
+                                              double pixelsPerDegree,
+                                              const std::shared_ptr<PlanePool>& pool) {
     std::array<BandMask, kBandCount> masks;
     DcpFilter::forEachMask(
         rows, cols, 0, [&](unsigned k, const Array<float>& mask) { masks[k] = croppedMask(mask); },
-        pixelsPerDegree);
+        pixelsPerDegree, pool);
     return masks;
 }
 
@@ -29,8 +30,9 @@ std::vector<std::uint32_t> usedWidths(const std::array<BandMask, kBandCount>& ma
 
 }  // namespace
 
-BandFilters::BandFilters(std::uint32_t rows, std::uint32_t cols, double pixelsPerDegree)
-    : BandFilters(rows, cols, pixelsPerDegree, croppedMasks(rows, cols, pixelsPerDegree)) {}
+BandFilters::BandFilters(std::uint32_t rows, std::uint32_t cols, double pixelsPerDegree,
+                         const std::shared_ptr<PlanePool>& pool)
+    : BandFilters(rows, cols, pixelsPerDegree, croppedMasks(rows, cols, pixelsPerDegree, pool)) {}
 
 BandFilters::BandFilters(std::uint32_t rows, std::uint32_t cols, double pixelsPerDegree,
                          std::array<BandMask, kBandCount> masks)

@@ -30,8 +30,10 @@ inline Channel channelOf(unsigned k) {
 class BandFilters {
   public:
     // For an image of rows x cols seen at `pixelsPerDegree` (> 0 and finite, not checked).
-    // Throws FftError when the transforms cannot be planned.
-    BandFilters(std::uint32_t rows, std::uint32_t cols, double pixelsPerDegree);
+    // Throws FftError when the transforms cannot be planned.  The full-size planes the masks
+    // are made from come from `pool` when given (the filters keep none of them).
+    BandFilters(std::uint32_t rows, std::uint32_t cols, double pixelsPerDegree,
+                const std::shared_ptr<PlanePool>& pool = nullptr);
 
     std::uint32_t rows() const { return _fft.rows(); }
     std::uint32_t cols() const { return _fft.cols(); }

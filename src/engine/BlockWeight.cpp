@@ -14,7 +14,7 @@ Array<float> blockWeight(const Array<float>& error) {
     }
     if (mx == 0.0f) {
         // No error anywhere: every block weighs 0 rather than 0 / 0.
-        return Array<float>(error.rows(), error.cols());
+        return Array<float>(error.rows(), error.cols(), error.pool());
     }
     for (std::size_t i = 0, n = block.size(); i < n; ++i) {
         const float normalised = b[i] / mx;

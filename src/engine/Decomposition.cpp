@@ -44,7 +44,9 @@ void decomposeSideBySide(const std::array<const ChannelSpectra*, N>& spectra,
     // Band k of an image: the channel's spectrum x sensitivity x band mask, transformed back.
     auto synthesise = [&](const ChannelSpectra& image, unsigned k, unsigned runner,
                           Array<float>& out) {
-        if (out.rows() != rows || out.cols() != cols) out = Array<float>(rows, cols, pool);
+        if (out.rows() != rows || out.cols() != cols) {
+            out = Array<float>(rows, cols, pool, kUninitialised);  // the inverse writes it all
+        }
         const Channel c = channelOf(k);
         const BandMask& mask = filters.mask(k);
         RealFft2d::Workspace& ws = scratch[runner];

@@ -87,7 +87,7 @@ Array<float> pooledError(const BandPlanes& reference, const BandPlanes& degraded
                          ChannelSelection selected) {
     const std::uint32_t rows = reference[0]->rows();
     const std::uint32_t cols = reference[0]->cols();
-    Array<float> error(rows, cols);
+    Array<float> error(rows, cols, reference[0]->pool(), kUninitialised);
 
     std::array<const float*, kBandCount> ref{};
     std::array<const float*, kBandCount> deg{};
@@ -133,8 +133,12 @@ constexpr std::array<ErrorTerm, 3> kCrownTerm{ErrorTerm::Crown2, ErrorTerm::Crow
 
 }  // namespace
 
-StreamedError::StreamedError(std::uint32_t rows, std::uint32_t cols, ErrorTermSink terms)
-    : _terms(std::move(terms)), _error(rows, cols) {}
+StreamedError::StreamedError(std::uint32_t rows, std::uint32_t cols, ErrorTermSink terms,
+                             std::shared_ptr<PlanePool> pool)
+    : _terms(std::move(terms)),
+      // Unset until the base group writes S0 into every element, which comes before any fold
+      // reads the map.
+      _error(rows, cols, std::move(pool), kUninitialised) {}
 
 template <typename Apply>
 bool StreamedError::arrive(Sequence& sequence, unsigned position, unsigned length,
@@ -156,7 +160,7 @@ bool StreamedError::arrive(Sequence& sequence, unsigned position, unsigned lengt
 }
 
 void StreamedError::addInto(Array<float>& sum, const Array<float>& x) const {
-    if (sum.size() == 0) sum = Array<float>(_error.rows(), _error.cols());
+    if (sum.size() == 0) sum = Array<float>(_error.rows(), _error.cols(), _error.pool());
     float* s = sum.data();
     const float* p = x.data();
     for (std::size_t i = 0, n = sum.size(); i < n; ++i) s[i] += p[i];
@@ -186,7 +190,7 @@ void StreamedError::fold(unsigned crown) {
     // floats either way.  The roots are taken a block at a time on vectors (the C library's
     // float power's own floats).
     Array<float> whole;
-    if (_terms) whole = Array<float>(_error.rows(), _error.cols());
+    if (_terms) whole = Array<float>(_error.rows(), _error.cols(), _error.pool(), kUninitialised);
     std::array<float, kRootBlock> block;
     for (std::size_t start = 0; start < n; start += kRootBlock) {
         const std::size_t count = std::min(kRootBlock, n - start);

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 
 #include "engine/BandFilters.h"
@@ -63,9 +64,10 @@ using ErrorTermSink = std::function<void(ErrorTerm term, const Array<float>& wei
 // thread ever waits for another band.
 class StreamedError {
   public:
-    // A map of rows x cols pixels.  `terms`, when given, receives the weighted terms (at the
-    // cost of one plane while a term is handed over).
-    StreamedError(std::uint32_t rows, std::uint32_t cols, ErrorTermSink terms = nullptr);
+    // A map of rows x cols pixels, its planes from `pool` when given.  `terms`, when given,
+    // receives the weighted terms (at the cost of one plane while a term is handed over).
+    StreamedError(std::uint32_t rows, std::uint32_t cols, ErrorTermSink terms = nullptr,
+                  std::shared_ptr<PlanePool> pool = nullptr);
 
     // Adds task t's bands: orientation group t (0: base, 1 .. 4: crown 2) or A band t of crown
     // 3 or 4 (5 .. 16), the original's and the degraded image's.  Only reads `original`; may

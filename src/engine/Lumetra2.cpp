@@ -111,7 +111,7 @@ Bands inBandOrder(BandsByTask tasks) {
 Array<int> edgeMapOf(const AccImage& opponent) {
     const std::array<const Array<float>*, kChannelCount> planes{&opponent.A(), &opponent.C1(),
                                                                 &opponent.C2()};
-    Array<int> merged(opponent.rows(), opponent.cols());
+    Array<int> merged(opponent.rows(), opponent.cols(), opponent.A().pool());
     std::mutex mergeMutex;  // the union of the maps is the same whatever order they come in
     parallelFor(kChannelCount, 0, [&](unsigned c, unsigned) {
         const Array<int> map = planeEdges(*planes[c]);
@@ -125,7 +125,7 @@ Array<int> edgeMapOf(const AccImage& opponent) {
 ChannelSpectra spectraOf(const AccImage& opponent, const BandFilters& filters) {
     ChannelSpectra made;
     parallelFor(kChannelCount, 0, [&](unsigned c, unsigned) {
-        made[c] = channelSpectrum(opponent, static_cast<Channel>(c), filters);
+        made[c] = channelSpectrum(opponent, static_cast<Channel>(c), filters, opponent.A().pool());
     });
     return made;
 }
@@ -146,7 +146,7 @@ PreparedImage::Parts edgesAndSpectra(const AccImage& opponent, const BandFilters
     const std::array<const Array<float>*, kChannelCount> planes{&opponent.A(), &opponent.C1(),
                                                                 &opponent.C2()};
     PreparedImage::Parts made;
-    Array<int> edges(opponent.rows(), opponent.cols());
+    Array<int> edges(opponent.rows(), opponent.cols(), opponent.A().pool());
     std::mutex mergeMutex;  // the union of the maps is the same whatever order they come in
     parallelFor(2 * kChannelCount, 0, [&](unsigned job, unsigned) {
         if (job < kChannelCount) {
@@ -155,7 +155,8 @@ PreparedImage::Parts edgesAndSpectra(const AccImage& opponent, const BandFilters
             mergeEdges(edges, map);
         } else {
             const Channel c = static_cast<Channel>(job - kChannelCount);
-            made.spectra[job - kChannelCount] = channelSpectrum(opponent, c, filters);
+            made.spectra[job - kChannelCount] =
+                channelSpectrum(opponent, c, filters, opponent.A().pool());
         }
     });
     // The edge map waits for the bands in a byte per pixel.
@@ -246,10 +247,10 @@ Lumetra2::Lumetra2(const RgbImage& original, const Parameters& parameters,
             const double ppd = _parameters.pixelsPerDegree;
             _filters = execution.filters != nullptr
                            ? execution.filters->filters(_rows, _cols, ppd)
-                           : std::make_shared<const BandFilters>(_rows, _cols, ppd);
+                           : std::make_shared<const BandFilters>(_rows, _cols, ppd, _pool.get());
         };
         auto makeEdges = [&] {
-            opponent = AccImage(original);
+            opponent = AccImage(original, _pool.get());
             _referenceEdges = edgeMapOf(opponent);
         };
         if (_lowMemory) {
@@ -266,7 +267,7 @@ Lumetra2::Lumetra2(const RgbImage& original, const Parameters& parameters,
             return;
         }
         KeptBands kept(_reference);
-        lumetra::decompose(std::move(made), *_filters, _parameters.switches(), kept);
+        lumetra::decompose(std::move(made), *_filters, _parameters.switches(), kept, _pool.get());
     });
 }
 
@@ -294,7 +295,8 @@ Bands Lumetra2::decompose(const AccImage& image) const {
     return inArena([&] {
         BandsByTask bands;
         KeptBands kept(bands);
-        lumetra::decompose(spectraOf(image, *_filters), *_filters, _parameters.switches(), kept);
+        lumetra::decompose(spectraOf(image, *_filters), *_filters, _parameters.switches(), kept,
+                           _pool.get());
         return inBandOrder(std::move(bands));
     });
 }
@@ -303,7 +305,7 @@ BandsByTask Lumetra2::referenceTasks() const {
     return inArena([&] {
         BandsByTask bands;
         KeptBands kept(bands);
-        lumetra::decompose(_spectra, *_filters, _parameters.switches(), kept);
+        lumetra::decompose(_spectra, *_filters, _parameters.switches(), kept, _pool.get());
         return bands;
     });
 }
@@ -314,12 +316,12 @@ Bands Lumetra2::reference() const {
 
 Comparison Lumetra2::compare(const RgbImage& degraded, ComparisonObserver* observer) const {
     requireOriginalSize("the degraded image", degraded.rows(), degraded.cols());
-    return scoreOpponent(AccImage(degraded), observer);
+    return scoreOpponent(AccImage(degraded, _pool.get()), observer);
 }
 
 Comparison Lumetra2::operator()(RgbImage&& degraded) const {
     requireOriginalSize("the degraded image", degraded.rows(), degraded.cols());
-    AccImage opponent(degraded);
+    AccImage opponent(degraded, _pool.get());
     { const RgbImage released(std::move(degraded)); }
     return scoreOpponent(std::move(opponent), nullptr);
 }
@@ -357,13 +359,14 @@ Comparison Lumetra2::scorePrepared(PreparedImage::Parts parts, ComparisonObserve
     if (observer != nullptr && observer->wantsErrorTerms()) {
         terms = [observer](ErrorTerm t, const Array<float>& x) { observer->errorTerm(t, x); };
     }
-    StreamedError streamed(_rows, _cols, std::move(terms));
+    StreamedError streamed(_rows, _cols, std::move(terms), _pool.get());
     if (_lowMemory) {
         PooledBands pooled(streamed, nullptr, observer);
-        lumetra::decompose(_spectra, std::move(parts.spectra), *_filters, p.switches(), pooled);
+        lumetra::decompose(_spectra, std::move(parts.spectra), *_filters, p.switches(), pooled,
+                           _pool.get());
     } else {
         PooledBands pooled(streamed, &_reference, observer);
-        lumetra::decompose(std::move(parts.spectra), *_filters, p.switches(), pooled);
+        lumetra::decompose(std::move(parts.spectra), *_filters, p.switches(), pooled, _pool.get());
     }
     Array<float> error = streamed.error();
 
@@ -373,7 +376,7 @@ Comparison Lumetra2::scorePrepared(PreparedImage::Parts parts, ComparisonObserve
     parallelInvoke([&] { block = blockWeight(error); },
                    [&] {
                        const Array<int> changes =
-                           edgeChanges(_referenceEdges, unpacked(degradedEdges));
+                           edgeChanges(_referenceEdges, unpacked(degradedEdges, _pool.get()));
                        if (observer != nullptr) observer->edgeChanges(changes);
                        const Array<int> zone = structureZone(changes);
                        if (observer != nullptr) observer->structureZone(zone);

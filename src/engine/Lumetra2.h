@@ -21,6 +21,7 @@
 #include "engine/TaskBands.h"
 #include "image/AccImage.h"
 #include "image/Array.h"
+#include "image/PlanePool.h"
 #include "image/RgbImage.h"
 
 namespace lumetra {
@@ -149,6 +150,19 @@ class Lumetra2 {
     // Decomposes an opponent image of the original's size into its 27 masked bands.
     Bands decompose(const AccImage& image) const;
 
+    // The pool every large plane of the engine comes from: the planes its band filters are
+    // made from (unless they come from a BandFiltersCache), the original's bands, and every
+    // plane and transform workspace of every comparison, the error map it returns included;
+    // the command line reads the degraded files into it too.
+    // A plane freed by one comparison serves the next (or one running beside it on another
+    // thread) instead of being mapped and cleared by the kernel again.  Between comparisons
+    // the pool holds the freed planes, at most as many bytes as were ever in use at once
+    // (see PlanePool.h): an idle engine keeps the memory of its busiest moment, as it would
+    // have to take it again for the next image.  trim() on it gives the idle part back; when
+    // the engine goes, the pool is released, and planes that outlive it (error maps) are
+    // unmapped when freed.
+    const std::shared_ptr<PlanePool>& planePool() const { return _pool.get(); }
+
   private:
     class Arena;
 
@@ -169,6 +183,7 @@ class Lumetra2 {
     std::uint32_t _cols;
     std::unique_ptr<Arena> _arena;                // only when the caller bounded the threads
     std::shared_ptr<const BandFilters> _filters;  // shared read-only with other engines
+    OwnedPlanePool _pool;  // before the planes it serves, which return to it when they go
     bool _lowMemory;
     BandsByTask _reference;   // the original's masked bands; empty in low-memory mode
     ChannelSpectra _spectra;  // the original's spectra, only in low-memory mode

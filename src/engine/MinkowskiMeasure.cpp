@@ -30,7 +30,7 @@ float weightedPixel(float m, float r, float b, float alpha, float beta) {
 }  // namespace
 
 Array<float> raisedBlockWeight(const Array<float>& block, float alpha) {
-    Array<float> raised(block.rows(), block.cols());
+    Array<float> raised(block.rows(), block.cols(), block.pool(), kUninitialised);
     for (std::size_t i = 0, n = block.size(); i < n; ++i) {
         raised.data()[i] = parameterPower(block.data()[i], alpha);
     }
@@ -39,7 +39,7 @@ Array<float> raisedBlockWeight(const Array<float>& block, float alpha) {
 
 Array<float> weightedError(const Array<float>& error, const Array<float>& structure,
                            const Array<float>& block, float alpha, float beta) {
-    Array<float> weighted(error.rows(), error.cols());
+    Array<float> weighted(error.rows(), error.cols(), error.pool(), kUninitialised);
     for (std::size_t i = 0, n = error.size(); i < n; ++i) {
         weighted.data()[i] =
             weightedPixel(error.data()[i], structure.data()[i], block.data()[i], alpha, beta);

@@ -98,7 +98,7 @@ Array<std::complex<float>> roundedHalfSpectrum(const std::complex<double>* half,
                                                std::uint32_t cols, std::uint32_t width,
                                                std::shared_ptr<PlanePool> pool) {
     const std::size_t halfCols = cols / 2 + 1;
-    Array<std::complex<float>> out(rows, width, std::move(pool));
+    Array<std::complex<float>> out(rows, width, std::move(pool), kUninitialised);
     for (std::uint32_t r = 0; r < rows; ++r) {
         const std::complex<double>* in = half + r * halfCols;
         std::complex<float>* o = &out(r, 0);

@@ -12,7 +12,8 @@ constexpr int kSet = 255;
 }  // namespace
 
 Array<int> edgeChanges(const Array<int>& referenceEdges, const Array<int>& degradedEdges) {
-    Array<int> changes(degradedEdges.rows(), degradedEdges.cols());
+    Array<int> changes(degradedEdges.rows(), degradedEdges.cols(), degradedEdges.pool(),
+                       kUninitialised);
     const int* o = referenceEdges.data();
     const int* d = degradedEdges.data();
     int* x = changes.data();
@@ -39,7 +40,7 @@ Array<int> structureZone(const Array<int>& changes) {
 }
 
 Array<float> zoneWeight(const Array<int>& zone, float co) {
-    Array<float> weight(zone.rows(), zone.cols());
+    Array<float> weight(zone.rows(), zone.cols(), zone.pool(), kUninitialised);
     for (std::size_t i = 0, n = weight.size(); i < n; ++i) {
         const int w = zone.data()[i];
         weight.data()[i] = static_cast<float>(w == 0 ? 1 : 0) + static_cast<float>(w) * co;

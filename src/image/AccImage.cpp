@@ -62,9 +62,9 @@ std::vector<float> lightTable(unsigned maxval, const Primary& primary) {
 AccImage::AccImage(const RgbImage& rgb, std::shared_ptr<PlanePool> pool)
     : _rows(rgb.rows()),
       _cols(rgb.cols()),
-      _a(_rows, _cols, pool),
-      _c1(_rows, _cols, pool),
-      _c2(_rows, _cols, std::move(pool)) {
+      _a(_rows, _cols, pool, kUninitialised),  // every pixel is converted below
+      _c1(_rows, _cols, pool, kUninitialised),
+      _c2(_rows, _cols, std::move(pool), kUninitialised) {
     if (_rows == 0 || _cols == 0) return;
     const std::vector<float> red = lightTable(rgb.maxval(), kRed);
     const std::vector<float> green = lightTable(rgb.maxval(), kGreen);

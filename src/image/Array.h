@@ -3,6 +3,12 @@
 // Dense row-major two-dimensional array: the one container of the model.
 // Planes, filters, spectra, thresholds, edge masks and error maps are all Arrays.
 // Value semantics: copies are deep, moves steal the buffer.
+//
+// An array made from other arrays takes its memory from the pool of the array it is made from
+// (see PlanePool.h): a copy keeps its original's pool, and every stage that makes a plane of
+// the size of its input (the edge detector, the morphology, the pooling and weight stages)
+// asks the input's pool.  So the planes of one comparison all come from the engine's pool
+// once its opponent planes do, and no stage needs to be told about it.
 
 #include <cstdint>
 #include <memory>
@@ -15,6 +21,12 @@
 
 namespace lumetra {
 
+// Asks an Array constructor to leave its elements as the memory holds them: for a plane whose
+// every element is written before any is read.  Spares the pass that would zero it (and, on a
+// fresh mapping, the page faults of that pass).
+struct Uninitialised {};
+inline constexpr Uninitialised kUninitialised{};
+
 template <typename T>
 class Array {
   public:
@@ -22,7 +34,7 @@ class Array {
 
     // rows x cols elements, every one value-initialised (0, 0.0f, 0 + 0i).
     Array(std::uint32_t rows, std::uint32_t cols)
-        : _rows(rows), _cols(cols), _data(static_cast<std::size_t>(rows) * cols) {}
+        : _rows(rows), _cols(cols), _data(static_cast<std::size_t>(rows) * cols, T()) {}
 
     // The same with its memory from `pool` (see PlanePool.h); copies of it take theirs from
     // the same pool.  A null pool is no pool.
@@ -30,6 +42,14 @@ class Array {
         : _rows(rows),
           _cols(cols),
           _data(static_cast<std::size_t>(rows) * cols, T(), PlaneAllocator<T>(std::move(pool))) {}
+
+    // The same with every element left unset (default-initialised: indeterminate for numbers,
+    // and a reused pool block keeps what was written to it).  Only for planes whose every
+    // element is written before it is read.
+    Array(std::uint32_t rows, std::uint32_t cols, std::shared_ptr<PlanePool> pool, Uninitialised)
+        : _rows(rows),
+          _cols(cols),
+          _data(static_cast<std::size_t>(rows) * cols, PlaneAllocator<T>(std::move(pool))) {}
 
     Array(const Array&) = default;
     Array& operator=(const Array&) = default;
@@ -73,7 +93,7 @@ class Array {
 
     // Mirrors the array left to right in place; the rows keep their order.
     Array& fliplr() {
-        Array scratch(_rows, _cols, pool());
+        Array scratch(_rows, _cols, pool(), kUninitialised);
         for (std::uint32_t r = 0; r < _rows; ++r) {
             for (std::uint32_t c = 0; c < _cols; ++c) {
                 scratch(r, c) = (*this)(r, _cols - 1 - c);

@@ -105,10 +105,11 @@ std::string maxPixelsProblem(std::uint64_t maxPixels) {
            std::to_string(maxPixels) + ")";
 }
 
-RgbImage readImageFile(const std::string& path, std::uint64_t maxPixels) {
+RgbImage readImageFile(const std::string& path, std::uint64_t maxPixels,
+                       std::shared_ptr<PlanePool> pool) {
     assert(maxPixelsProblem(maxPixels).empty());
     const OpenImage image = openImage(path);
-    const ImageSource source{path, image.file.get(), image.size, maxPixels};
+    const ImageSource source{path, image.file.get(), image.size, maxPixels, std::move(pool)};
     switch (image.format) {
         case Format::Netpbm:
             return readNetpbm(source);

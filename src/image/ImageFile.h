@@ -27,6 +27,8 @@ struct ImageSource {
     // Most pixels the caller accepts (at most RgbImage::kMaxPixels); checked from the header,
     // before any pixel is allocated.
     std::uint64_t maxPixels;
+    // Where the sample planes' memory comes from (null: no pool).
+    std::shared_ptr<PlanePool> pool = nullptr;
 };
 
 // Throws ImageReadError('cannot read image "<path>": <reason>').
@@ -36,7 +38,8 @@ struct ImageSource {
 void checkDimensions(const ImageSource& source, std::uint64_t width, std::uint64_t height);
 
 // Reads the image at path with the reader its first bytes call for, refusing one of more than
-// maxPixels pixels before decoding it.
-RgbImage readImageFile(const std::string& path, std::uint64_t maxPixels);
+// maxPixels pixels before decoding it.  The sample planes come from `pool` when given.
+RgbImage readImageFile(const std::string& path, std::uint64_t maxPixels,
+                       std::shared_ptr<PlanePool> pool = nullptr);
 
 }  // namespace lumetra

@@ -164,7 +164,8 @@ class JpegRead {
             failToRead(_source.path, "unexpected JPEG output layout");
         }
 
-        Array<unsigned> red(rows, cols), green(rows, cols), blue(rows, cols);
+        Array<unsigned> red(rows, cols, _source.pool), green(rows, cols, _source.pool),
+            blue(rows, cols, _source.pool);
         for (std::uint32_t r = 0;;) {
             const JSAMPLE* p = row.data();
             for (std::uint32_t c = 0; c < cols; ++c, p += kRgbChannels) {

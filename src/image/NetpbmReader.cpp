@@ -383,7 +383,8 @@ RgbImage readNetpbm(const ImageSource& source) {
     const NetpbmHeader header = parseAndCheckHeader(source);
     const auto rows = static_cast<std::uint32_t>(header.height);
     const auto cols = static_cast<std::uint32_t>(header.width);
-    Array<unsigned> red(rows, cols), green(rows, cols), blue(rows, cols);
+    Array<unsigned> red(rows, cols, source.pool), green(rows, cols, source.pool),
+        blue(rows, cols, source.pool);
 
     struct pam pam = describeRaster(header, source.file);
     RasterCall call{&pam,         nullptr,     red.data(),

@@ -56,6 +56,18 @@ class PlaneAllocator {
         std::allocator<T>().deallocate(p, n);
     }
 
+    // An element made without a value is default-initialised, not value-initialised: a
+    // container of numbers sized without a value is left unset (Array's kUninitialised).
+    // Containers that want zeros pass T() as the value.
+    template <typename U>
+    void construct(U* p) noexcept(std::is_nothrow_default_constructible_v<U>) {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <typename U, typename... Args>
+    void construct(U* p, Args&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+
     const std::shared_ptr<PlanePool>& pool() const noexcept { return _pool; }
 
     template <typename U>

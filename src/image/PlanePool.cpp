@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <new>
+#include <vector>
 
 // Under AddressSanitizer every block comes from the heap, where the sanitizer watches it.
 #if defined(__linux__) && !defined(__SANITIZE_ADDRESS__)
@@ -19,6 +20,16 @@ constexpr std::size_t kMappedBytes = std::size_t{1} << 20;
 // A held block serves a request it exceeds by at most this part of the request: planes and
 // integer maps of one size share blocks, a plane never ties up a transform workspace.
 constexpr std::size_t kLargestExcessDivisor = 8;
+
+// Blocks are mapped in whole huge pages: requests of nearly the same size (the transform
+// workspaces of neighbouring band widths, a plane and a spectrum of as many bytes give or take
+// a few rows) get blocks of one size and serve one another.  The part of a block beyond its
+// request costs memory only where it is touched.
+constexpr std::size_t kBlockGrain = std::size_t{2} << 20;
+
+std::size_t blockBytes(std::size_t bytes) {
+    return (bytes + kBlockGrain - 1) / kBlockGrain * kBlockGrain;
+}
 
 }  // namespace
 
@@ -52,11 +63,31 @@ void PlanePool::unmap(void* block, std::size_t bytes) noexcept {
 #endif
 }
 
+void PlanePool::gather(char* block, const std::vector<Piece>& pieces) noexcept {
+    std::size_t offset = 0;
+    for (const Piece& piece : pieces) {
+#if defined(LUMETRA_MAPPED_PLANES)
+        // Moves the piece's pages (their page-table entries, not their bytes) over the part of
+        // the fresh mapping at `offset`, which goes.  Should the system refuse, the piece is
+        // unmapped and that part stays fresh.
+        if (mremap(piece.start, piece.bytes, piece.bytes, MREMAP_MAYMOVE | MREMAP_FIXED,
+                   block + offset) == MAP_FAILED) {
+            munmap(piece.start, piece.bytes);
+        }
+#else
+        (void)block;
+#endif
+        offset += piece.bytes;
+    }
+}
+
 PlanePool::~PlanePool() {
     release();
 }
 
-void* PlanePool::take(std::size_t bytes) {
+void* PlanePool::take(std::size_t request) {
+    const std::size_t bytes = blockBytes(request);
+    std::vector<Piece> pieces;
     {
         const std::lock_guard<std::mutex> lock(_mutex);
         const auto fit = _held.lower_bound(bytes);
@@ -66,29 +97,75 @@ void* PlanePool::take(std::size_t bytes) {
             _held.erase(fit);
             _counts.heldBytes -= size;
             ++_counts.reused;
+            lend(size);
             return block;
         }
-        // Make room first: the new mapping must not come on top of idle blocks.
-        unmapHeld(bytes);
-        // Counted before mapping, so that no other thread's mapping can overtake this one's
-        // room; taken back below if the system refuses.
-        _counts.mappedBytes += bytes;
+        // No held block fits: the new block is made of the memory of held ones (see gather),
+        // and only what they lack is fresh.  Counted before mapping, so that no other
+        // thread's block can overtake this one's room; taken back below if the system refuses.
+        pieces = heldPieces(bytes);
+        std::size_t moved = 0;
+        for (const Piece& piece : pieces) moved += piece.bytes;
+        _counts.heldBytes -= moved;
+        _counts.mappedBytes += bytes - moved;
         _counts.peakMappedBytes = std::max(_counts.peakMappedBytes, _counts.mappedBytes);
+        _counts.freshBytes += bytes - moved;
         ++_counts.mapped;
+        lend(bytes);
     }
     void* block = nullptr;
     try {
         block = map(bytes);
+        gather(static_cast<char*>(block), pieces);
         const std::lock_guard<std::mutex> lock(_mutex);
         _lent.emplace(block, bytes);
         return block;
     } catch (...) {
         if (block != nullptr) unmap(block, bytes);
         const std::lock_guard<std::mutex> lock(_mutex);
+        std::size_t moved = 0;
+        for (const Piece& piece : pieces) moved += piece.bytes;
+        // The pieces went down with the block when they were moved into it; otherwise they
+        // are unmapped here.  Either way they are gone, and so is the block.
+        if (block == nullptr) {
+            for (const Piece& piece : pieces) unmap(piece.start, piece.bytes);
+        }
         _counts.mappedBytes -= bytes;
-        --_counts.mapped;
+        _counts.freshBytes -= bytes - moved;
+        _counts.lentBytes -= bytes;
+        ++_counts.unmapped;
         throw;
     }
+}
+
+std::vector<PlanePool::Piece> PlanePool::heldPieces(std::size_t bytes) {
+    std::vector<Piece> pieces;
+    std::size_t gathered = 0;
+    while (gathered < bytes && !_held.empty()) {
+        auto smallest = _held.begin();
+        const auto [size, block] = *smallest;
+        const std::size_t need = bytes - gathered;
+        pieces.reserve(pieces.size() + 1);  // may throw: nothing has changed for this block
+        _held.erase(smallest);
+        if (size > need) {
+            // The head serves; the tail stays held as a block of its own.
+            char* tail = static_cast<char*>(block) + need;
+            try {
+                _held.emplace(size - need, tail);
+            } catch (...) {
+                unmap(tail, size - need);
+                _counts.heldBytes -= size - need;
+                _counts.mappedBytes -= size - need;
+                ++_counts.unmapped;
+            }
+            pieces.push_back({static_cast<char*>(block), need});
+            gathered += need;
+        } else {
+            pieces.push_back({static_cast<char*>(block), size});
+            gathered += size;
+        }
+    }
+    return pieces;
 }
 
 void PlanePool::give(void* block, std::size_t bytes) noexcept {
@@ -96,8 +173,11 @@ void PlanePool::give(void* block, std::size_t bytes) noexcept {
         const std::lock_guard<std::mutex> lock(_mutex);
         const auto lent = _lent.find(block);
         if (lent != _lent.end()) {
-            bytes = lent->second;  // a reused block may be larger than its request
+            bytes = lent->second;  // the block's size, not its request's
             _lent.erase(lent);
+            _counts.lentBytes -= bytes;
+        } else {
+            bytes = blockBytes(bytes);
         }
         if (_keeping) {
             try {
@@ -128,6 +208,11 @@ void PlanePool::release() noexcept {
 PlanePool::Counts PlanePool::counts() const {
     const std::lock_guard<std::mutex> lock(_mutex);
     return _counts;
+}
+
+void PlanePool::lend(std::size_t bytes) noexcept {
+    _counts.lentBytes += bytes;
+    _counts.peakLentBytes = std::max(_counts.peakLentBytes, _counts.lentBytes);
 }
 
 void PlanePool::unmapHeld(std::size_t bytes) noexcept {

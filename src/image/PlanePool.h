@@ -8,17 +8,19 @@
 // makes and frees hundreds of megabytes of such blocks: without recycling, the kernel clears
 // every page of every plane of every image.  The pool keeps freed blocks and hands each to a
 // later request: the smallest held block at least as large as the request and at most an
-// eighth larger (so a plane never ties up a block twice its size).
+// eighth larger (so a plane never ties up a block twice its size).  Blocks are mapped in whole
+// 2 MB huge pages, so that requests of nearly one size share blocks.
 //
-// The pool's own peak does not rise: when no held block fits, the pool unmaps held blocks (the
-// smallest first) until it has given back at least as many bytes as it is about to map, or holds
-// nothing, and only then maps a new block.  So a new mapping never makes the pool's total
-// larger than the larger of its total before and the bytes in use: the total stays within the
-// most that was ever in use at once.  Memory taken from the system by others while the pool
-// holds idle blocks is another matter: a process's peak stays put only when all its large
-// planes come from the pool, or when the owner calls trim() before others make theirs.  (The
-// engine has no pool yet for that reason: with the edge maps' and the error map's planes made
-// elsewhere, the idle blocks raised its peak at 3840 x 2160 by about 4 %.)
+// The pool's own peak does not rise, and what it once mapped it does not map again: when no
+// held block fits, the new block is made of held blocks (the smallest first, of the last only
+// the head that is needed) whose pages are moved into it (mremap moves page-table entries, not
+// bytes), and only the rest of it is fresh memory.  So the pool's total grows only when it
+// holds nothing more: it stays within the most that was ever in use at once, and the kernel
+// clears each page of it once, whatever the sizes asked for.  Memory taken from the system by
+// others while the pool holds idle blocks is another matter: a process's peak stays put only when
+// all its large planes come from the pool, or when the owner calls trim() before others make
+// theirs.  (The engine's pool therefore serves every large plane of scoring, down to the edge maps
+// and the error map's weights; see Lumetra2.h.)
 //
 // Thread-safe: any number of threads take and give blocks at once.  A pool outlives the
 // blocks it hands out (PlaneAllocator holds it by shared_ptr); giving a block to a pool that
@@ -27,8 +29,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <unordered_map>
+#include <vector>
 
 namespace lumetra {
 
@@ -46,12 +50,15 @@ class PlanePool {
 
     // What a pool did since it was made (for tests and figures).
     struct Counts {
-        std::uint64_t mapped = 0;     // blocks mapped afresh
+        std::uint64_t mapped = 0;     // blocks made: of fresh memory, held blocks' or both
         std::uint64_t reused = 0;     // requests served by a held block (of their size or more)
         std::uint64_t unmapped = 0;   // blocks given back to the system
         std::size_t heldBytes = 0;    // bytes held for reuse now
         std::size_t mappedBytes = 0;  // bytes mapped now: held and in use
         std::size_t peakMappedBytes = 0;
+        std::size_t freshBytes = 0;     // bytes ever mapped afresh (what the kernel cleared)
+        std::size_t lentBytes = 0;      // bytes of the blocks handed out and not yet given back
+        std::size_t peakLentBytes = 0;  // never below peakMappedBytes (see above)
     };
 
     PlanePool() = default;
@@ -60,8 +67,9 @@ class PlanePool {
     PlanePool& operator=(const PlanePool&) = delete;
 
     // A block of at least `bytes` (serves(bytes) must hold), page-aligned: the smallest held
-    // block that fits when there is one, else a new mapping (its pages zero).  A reused
-    // block keeps whatever was written to it.  Throws std::bad_alloc when the system refuses
+    // block that fits when there is one, else a new one of `bytes` rounded up to whole 2 MB
+    // huge pages, made of held blocks' memory as far as it goes and fresh (zero) memory after.  A
+    // reused block keeps whatever was written to it.  Throws std::bad_alloc when the system refuses
     // the mapping.
     void* take(std::size_t bytes);
 
@@ -78,15 +86,57 @@ class PlanePool {
     Counts counts() const;
 
   private:
+    // A page-aligned part of a held block, on its way into a new one.
+    struct Piece {
+        char* start;
+        std::size_t bytes;
+    };
+    // Takes held blocks, the smallest first, until they make `bytes` or none are left; of the
+    // last, only the head that is needed (its tail stays held).  Called with the lock held.
+    std::vector<Piece> heldPieces(std::size_t bytes);
+    // Moves the pages of `pieces` into the fresh mapping `block`, one after another from its
+    // start: that part of the block holds memory that was touched before, which the kernel
+    // need not clear again.
+    static void gather(char* block, const std::vector<Piece>& pieces) noexcept;
     // Unmaps held blocks, the smallest first, until `bytes` are given back or none are left.
     // Called with the lock held.
     void unmapHeld(std::size_t bytes) noexcept;
+    // Counts `bytes` more handed out.  Called with the lock held.
+    void lend(std::size_t bytes) noexcept;
 
     mutable std::mutex _mutex;
     std::multimap<std::size_t, void*> _held;       // by size
     std::unordered_map<void*, std::size_t> _lent;  // the size of each block handed out
     bool _keeping = true;
     Counts _counts;
+};
+
+// A pool and its owner's end: the owner (an engine) shares the pool with the planes it hands
+// out, which may outlive it (a comparison's error map); when the owner goes, or is assigned
+// another pool, its pool is released, so that blocks coming back later are unmapped instead
+// of held by a pool that nobody will ask again.
+class OwnedPlanePool {
+  public:
+    OwnedPlanePool() : _pool(std::make_shared<PlanePool>()) {}
+    ~OwnedPlanePool() {
+        if (_pool) _pool->release();
+    }
+    OwnedPlanePool(const OwnedPlanePool&) = delete;
+    OwnedPlanePool& operator=(const OwnedPlanePool&) = delete;
+    OwnedPlanePool(OwnedPlanePool&&) noexcept = default;
+    OwnedPlanePool& operator=(OwnedPlanePool&& other) noexcept {
+        if (this != &other) {
+            if (_pool) _pool->release();
+            _pool = std::move(other._pool);
+        }
+        return *this;
+    }
+
+    // Null after a move.
+    const std::shared_ptr<PlanePool>& get() const noexcept { return _pool; }
+
+  private:
+    std::shared_ptr<PlanePool> _pool;
 };
 
 }  // namespace lumetra

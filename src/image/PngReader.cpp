@@ -174,7 +174,8 @@ class PngRead {
     // Interleaved RGB samples (16-bit ones big-endian, as PNG stores them) into three planes.
     RgbImage toPlanes(const png_byte* p, std::size_t bytesPerSample) const {
         const std::uint32_t rows = _call.height, cols = _call.width;
-        Array<unsigned> red(rows, cols), green(rows, cols), blue(rows, cols);
+        Array<unsigned> red(rows, cols, _source.pool), green(rows, cols, _source.pool),
+            blue(rows, cols, _source.pool);
         unsigned* const planes[kRgbChannels] = {red.data(), green.data(), blue.data()};
         const std::size_t count = std::size_t{rows} * cols;
         for (std::size_t i = 0; i < count; ++i) {

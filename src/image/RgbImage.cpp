@@ -20,6 +20,9 @@ bool sameSize(const Array<unsigned>& a, const Array<unsigned>& b) {
 RgbImage::RgbImage(std::string path, std::uint64_t maxPixels)
     : RgbImage(readImageFile(path, maxPixels)) {}
 
+RgbImage::RgbImage(std::string path, std::uint64_t maxPixels, std::shared_ptr<PlanePool> pool)
+    : RgbImage(readImageFile(path, maxPixels, std::move(pool))) {}
+
 RgbImage::RgbImage(Array<unsigned> r, Array<unsigned> g, Array<unsigned> b, unsigned maxval)
     : _rows(r.rows()),
       _cols(r.cols()),

@@ -34,6 +34,9 @@ class RgbImage {
     // header before any pixel is allocated.  readImageHeader (image/ImageHeader.h) gives the
     // size alone.  Safe to call from several threads at once.
     explicit RgbImage(std::string path, std::uint64_t maxPixels = kMaxPixels);
+    // The same with the sample planes' memory from `pool` (see PlanePool.h): an engine's, so
+    // that the image it is about to score takes planes it holds idle.
+    RgbImage(std::string path, std::uint64_t maxPixels, std::shared_ptr<PlanePool> pool);
 
     // An image built from three planes of equal size whose samples are at most maxval.
     // Throws std::invalid_argument when the planes differ in size, maxval is 0 or a sample

@@ -234,15 +234,17 @@ DcpFilter::DcpFilter(std::uint32_t rows, std::uint32_t cols, unsigned workers,
 }
 
 void DcpFilter::forEachMask(std::uint32_t rows, std::uint32_t cols, unsigned workers,
-                            const MaskSink& take, double pixelsPerDegree) {
+                            const MaskSink& take, double pixelsPerDegree,
+                            const std::shared_ptr<PlanePool>& pool) {
     if (rows == 0 || cols == 0) {
         for (unsigned i = 0; i < kBandCount; ++i) take(i, Array<float>(rows, cols));
         return;
     }
-    DcpFilter(rows, cols, pixelsPerDegree, ShapeOnly{}).buildMasks(workers, take);
+    DcpFilter(rows, cols, pixelsPerDegree, ShapeOnly{}).buildMasks(workers, take, pool);
 }
 
-void DcpFilter::buildMasks(unsigned workers, const MaskSink& take) const {
+void DcpFilter::buildMasks(unsigned workers, const MaskSink& take,
+                           const std::shared_ptr<PlanePool>& pool) const {
     const std::uint32_t rows = _rows;
     const std::uint32_t cols = _cols;
 
@@ -251,9 +253,10 @@ void DcpFilter::buildMasks(unsigned workers, const MaskSink& take) const {
     const std::uint32_t centreCol = cols / 2;
     const float rowStep = 1.0f / static_cast<float>(rows);
     const float colStep = 1.0f / static_cast<float>(cols);
-    Array<float> radius(rows, cols);
-    Array<float> angle(rows, cols);
-    Array<float> absAngle(rows, cols);
+    // Every element of the grid is written below.
+    Array<float> radius(rows, cols, pool, kUninitialised);
+    Array<float> angle(rows, cols, pool, kUninitialised);
+    Array<float> absAngle(rows, cols, pool, kUninitialised);
     parallelFor(rows, workers, [&](std::uint32_t r, unsigned) {
         const float x = (static_cast<float>(r) - static_cast<float>(centreRow)) * rowStep;
         // The angle is the double atan2 of the float coordinates rounded to float, a row of
@@ -277,10 +280,10 @@ void DcpFilter::buildMasks(unsigned workers, const MaskSink& take) const {
     };
 
     // A channel: the four mesas and the crown-2 fans.
-    Array<float> mesa1(rows, cols);
-    Array<float> mesa2(rows, cols);
-    Array<float> mesa3(rows, cols);
-    Array<float> mesa4(rows, cols);
+    Array<float> mesa1(rows, cols, pool);
+    Array<float> mesa2(rows, cols, pool);
+    Array<float> mesa3(rows, cols, pool);
+    Array<float> mesa4(rows, cols, pool);
     // Profiles written into separate arrays are independent: each group is computed by
     // `workers` threads at once, which changes no value.
     const double ppd = _pixelsPerDegree;
@@ -294,7 +297,7 @@ void DcpFilter::buildMasks(unsigned workers, const MaskSink& take) const {
     });
     std::array<Array<float>, 4> fourFans;
     parallelFor(4, workers, [&](unsigned j, unsigned) {
-        fourFans[j] = Array<float>(rows, cols);
+        fourFans[j] = Array<float>(rows, cols, pool);
         __fan(fourFans[j], angleOf(kFourOrientations[j].source), kFansA2.width, kFansA2.transition,
               kFourOrientations[j].offset);
     });
@@ -307,7 +310,7 @@ void DcpFilter::buildMasks(unsigned workers, const MaskSink& take) const {
     // Crown 3.
     std::array<Array<float>, 6> sixFans;
     parallelFor(6, workers, [&](unsigned j, unsigned) {
-        sixFans[j] = Array<float>(rows, cols);
+        sixFans[j] = Array<float>(rows, cols, pool);
         __fan(sixFans[j], angleOf(kSixOrientations[j].source), kFansA3.width, kFansA3.transition,
               kSixOrientations[j].offset);
     });

@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <ostream>
 
 #include "image/Array.h"
@@ -28,10 +29,12 @@ class DcpFilter {
 
     // Builds the 27 masks one after another without keeping them: each is handed to
     // take(i, mask) as soon as it is made, so at most a few full masks exist at once.  take
-    // may be called from `workers` threads at once, for different masks.
+    // may be called from `workers` threads at once, for different masks.  The masks and the
+    // planes they are made from come from `pool` when given.
     using MaskSink = std::function<void(unsigned, Array<float>)>;
     static void forEachMask(std::uint32_t rows, std::uint32_t cols, unsigned workers,
-                            const MaskSink& take, double pixelsPerDegree = kDefaultPixelsPerDegree);
+                            const MaskSink& take, double pixelsPerDegree = kDefaultPixelsPerDegree,
+                            const std::shared_ptr<PlanePool>& pool = nullptr);
 
     std::uint32_t rows() const { return _rows; }
     std::uint32_t cols() const { return _cols; }
@@ -75,7 +78,8 @@ class DcpFilter {
     // Rows and columns only, no masks: for forEachMask.
     DcpFilter(std::uint32_t rows, std::uint32_t cols, double pixelsPerDegree, ShapeOnly)
         : _rows(rows), _cols(cols), _pixelsPerDegree(pixelsPerDegree) {}
-    void buildMasks(unsigned workers, const MaskSink& take) const;
+    void buildMasks(unsigned workers, const MaskSink& take,
+                    const std::shared_ptr<PlanePool>& pool = nullptr) const;
 
     // Radial low-pass: 1 where radius < a - b/2, a raised-cosine fall to 0 at a + b/2;
     // elements at or beyond a + b/2 keep their value.

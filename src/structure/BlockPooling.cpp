@@ -17,7 +17,7 @@ constexpr long double kBlockCells = static_cast<long double>(kBlockSize) * kBloc
 Array<float> blkproc(const Array<float>& a) {
     const std::uint32_t rows = a.rows();
     const std::uint32_t cols = a.cols();
-    Array<float> pooled(rows, cols);
+    Array<float> pooled(rows, cols, a.pool(), kUninitialised);  // the blocks tile the array
     // Block corners in 64 bits so that stepping past the last block cannot wrap around.
     for (std::uint64_t blockTop = 0; blockTop < rows; blockTop += kBlockSize) {
         const auto top = static_cast<std::uint32_t>(blockTop);

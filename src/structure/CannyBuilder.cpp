@@ -150,7 +150,7 @@ Array<float> CannyBuilder::smooth(Array<float>&& plane) const {
 
     // Horizontal pass: T(r, c) = sum over taps of tap(i) P(r, reflect(c + i - half)), in tap
     // order.  Each row is first laid out with its mirrored margins.
-    Array<float> across(rows, cols);
+    Array<float> across(rows, cols, plane.pool());
     std::vector<float> padded(cols + taps.size() - 1);
     for (std::uint32_t r = 0; r < rows; ++r) {
         for (std::size_t k = 0; k < padded.size(); ++k) {
@@ -224,8 +224,8 @@ void forEachDifference(const Array<float>& levels, Take&& take) {
 }  // namespace
 
 CannyBuilder::Gradient CannyBuilder::gradient(const Array<float>& levels) {
-    Gradient result{Array<float>(levels.rows(), levels.cols()),
-                    Array<float>(levels.rows(), levels.cols())};
+    Gradient result{Array<float>(levels.rows(), levels.cols(), levels.pool()),
+                    Array<float>(levels.rows(), levels.cols(), levels.pool())};
     forEachDifference(levels, [&](std::uint32_t r, std::uint32_t c, float gx, float gy) {
         result.magnitude(r, c) = std::sqrt(gx * gx + gy * gy);
         result.angle(r, c) = std::atan2(gy, gx);
@@ -435,7 +435,8 @@ Array<float> CannyBuilder::ridges(Array<float>&& levels) {
     const Array<float> plane = std::move(levels);
     const std::uint32_t rows = plane.rows();
     const std::uint32_t cols = plane.cols();
-    Array<float> result(rows, cols);
+    // suppressRow writes every element of its row.
+    Array<float> result(rows, cols, plane.pool(), kUninitialised);
     if (plane.size() == 0) return result;
     constexpr std::uint32_t kKept = 3;
     std::vector<float> magnitude(static_cast<std::size_t>(kKept) * cols);
@@ -491,7 +492,7 @@ Array<int> CannyBuilder::hysteresis(const Array<float>& magnitude) const {
                          {static_cast<int>(i / cols), static_cast<int>(i % cols)}, pending);
         }
     }
-    Array<int> map(magnitude.rows(), magnitude.cols());
+    Array<int> map(magnitude.rows(), magnitude.cols(), magnitude.pool(), kUninitialised);
     int* out = map.data();
     for (std::size_t i = 0; i < n; ++i) out[i] = marks[i];
     return map;
@@ -544,8 +545,8 @@ PackedEdges packed(const Array<int>& map) {
     return bytes;
 }
 
-Array<int> unpacked(const PackedEdges& map) {
-    Array<int> out(map.rows, map.cols);
+Array<int> unpacked(const PackedEdges& map, std::shared_ptr<PlanePool> pool) {
+    Array<int> out(map.rows, map.cols, std::move(pool), kUninitialised);
     for (std::size_t i = 0, n = out.size(); i < n; ++i) out.data()[i] = map.values[i];
     return out;
 }
@@ -562,12 +563,12 @@ Array<int> edges(const Array<float>& a, const Array<float>& c1, const Array<floa
                  unsigned workers) {
     assert(c1.rows() == a.rows() && c1.cols() == a.cols());
     assert(c2.rows() == a.rows() && c2.cols() == a.cols());
-    if (a.size() == 0) return Array<int>(a.rows(), a.cols());
+    if (a.size() == 0) return Array<int>(a.rows(), a.cols(), a.pool());
     const std::array<const Array<float>*, 3> planes = {&a, &c1, &c2};
     // The three maps are independent; they are made in parallel and merged in order.
     std::array<Array<int>, 3> maps;
     parallelFor(3, workers, [&](unsigned p, unsigned) { maps[p] = planeEdges(*planes[p]); });
-    Array<int> merged(a.rows(), a.cols());
+    Array<int> merged(a.rows(), a.cols(), a.pool());
     for (const Array<int>& map : maps) mergeEdges(merged, map);
     return merged;
 }

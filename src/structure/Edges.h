@@ -5,6 +5,7 @@
 // result is the union of the three maps (255 edge, 0 none).
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "image/Array.h"
@@ -35,7 +36,8 @@ struct PackedEdges {
     std::vector<std::uint8_t> values;
 };
 PackedEdges packed(const Array<int>& map);
-Array<int> unpacked(const PackedEdges& map);
+// The map as ints again, its memory from `pool` when given.
+Array<int> unpacked(const PackedEdges& map, std::shared_ptr<PlanePool> pool = nullptr);
 
 // The same for three planes of equal size, given in the order A, C1, C2.  A plane whose mean
 // is 0 (for example all 0) contributes no edge pixels.

@@ -50,7 +50,7 @@ template <typename Machine>
 Array<int> alongRows(const Array<int>& in) {
     const std::uint32_t rows = in.rows();
     const std::uint32_t cols = in.cols();
-    Array<int> out(rows, cols);
+    Array<int> out(rows, cols, in.pool(), kUninitialised);  // every element is emitted
     for (std::uint32_t r = 0; r < rows; ++r) {
         int counter = Machine::kStart;
         for (std::uint64_t k = 0; k < std::uint64_t{cols} + Machine::kDelay; ++k) {
@@ -67,7 +67,7 @@ template <typename Machine>
 Array<int> alongColumns(const Array<int>& in) {
     const std::uint32_t rows = in.rows();
     const std::uint32_t cols = in.cols();
-    Array<int> out(rows, cols);
+    Array<int> out(rows, cols, in.pool(), kUninitialised);  // every element is emitted
     std::vector<int> counters(cols, Machine::kStart);
     for (std::uint64_t k = 0; k < std::uint64_t{rows} + Machine::kDelay; ++k) {
         const auto inRow = static_cast<std::uint32_t>(k);

@@ -42,54 +42,74 @@ TEST(PlanePool, HandsAFreedBlockToTheNextRequestOfItsSize) {
 }
 
 // The smallest held block that fits: at least the request and at most an eighth larger.
+// Blocks are whole 2 MB huge pages: 16 MB and 18 MB here.
 TEST(PlanePool, ServesARequestWithTheSmallestHeldBlockThatFits) {
     SKIP_WITHOUT_POOLING();
     PlanePool pool;
-    void* small = pool.take(8 * kMegabyte);
-    void* large = pool.take(9 * kMegabyte);
-    pool.give(large, 9 * kMegabyte);
-    pool.give(small, 8 * kMegabyte);
-    void* request = pool.take(8 * kMegabyte - 4096);
+    void* small = pool.take(16 * kMegabyte);
+    void* large = pool.take(18 * kMegabyte);
+    pool.give(large, 18 * kMegabyte);
+    pool.give(small, 16 * kMegabyte);
+    void* request = pool.take(16 * kMegabyte - 4096);
     EXPECT_EQ(request, small);
-    // Given back with its request's size, it is held as the 8 MB block it is.
-    pool.give(request, 8 * kMegabyte - 4096);
-    EXPECT_EQ(pool.take(9 * kMegabyte - 4096), large);
-    EXPECT_EQ(pool.take(8 * kMegabyte), small);
+    // Given back with its request's size, it is held as the 16 MB block it is.
+    pool.give(request, 16 * kMegabyte - 4096);
+    EXPECT_EQ(pool.take(17 * kMegabyte), large);
+    EXPECT_EQ(pool.take(15 * kMegabyte), small);
     PlanePool::Counts counts = pool.counts();
     EXPECT_EQ(counts.mapped, 2u);
     EXPECT_EQ(counts.reused, 3u);
-    pool.give(small, 8 * kMegabyte);
-    pool.give(large, 9 * kMegabyte - 4096);
-    EXPECT_EQ(pool.counts().heldBytes, 17 * kMegabyte);
-    // 4 MB: both held blocks are more than an eighth larger, so it is mapped, after the
-    // smallest held block has gone.
-    void* other = pool.take(4 * kMegabyte);
-    counts = pool.counts();
-    EXPECT_EQ(counts.mapped, 3u);
-    EXPECT_EQ(counts.heldBytes, 9 * kMegabyte);
-    pool.give(other, 4 * kMegabyte);
+    pool.give(small, 15 * kMegabyte);
+    pool.give(large, 17 * kMegabyte);
+    EXPECT_EQ(pool.counts().heldBytes, 34 * kMegabyte);
     pool.trim();
     EXPECT_EQ(pool.counts().mappedBytes, 0u);
 }
 
-TEST(PlanePool, UnmapsIdleBlocksBeforeMappingALargerOne) {
+// When no held block fits, the new block is made of the held blocks' pages (moved, with what
+// was written to them) and fresh memory only for the rest: the pool's total grows by what it
+// lacked, and nothing it held is unmapped.
+TEST(PlanePool, MakesANewBlockOfHeldBlocksPagesAndFreshMemoryForTheRest) {
     SKIP_WITHOUT_POOLING();
     PlanePool pool;
-    void* a = pool.take(kMegabyte);
-    void* b = pool.take(2 * kMegabyte);
-    void* c = pool.take(2 * kMegabyte);
-    pool.give(a, kMegabyte);
-    pool.give(b, 2 * kMegabyte);
-    pool.give(c, 2 * kMegabyte);
-    // 3 MB: no held block serves it, so the smallest go until 3 MB are given back (1 + 2),
-    // and the total stays within what was in use at most (5 MB).
-    void* d = pool.take(3 * kMegabyte);
-    const PlanePool::Counts counts = pool.counts();
-    EXPECT_EQ(counts.unmapped, 2u);
-    EXPECT_EQ(counts.heldBytes, 2 * kMegabyte);
-    EXPECT_EQ(counts.mappedBytes, 5 * kMegabyte);
-    EXPECT_EQ(counts.peakMappedBytes, 5 * kMegabyte);
-    pool.give(d, 3 * kMegabyte);
+    auto* a = static_cast<unsigned char*>(pool.take(2 * kMegabyte));
+    auto* b = static_cast<unsigned char*>(pool.take(4 * kMegabyte));
+    std::memset(a, 0xa1, 2 * kMegabyte);
+    std::memset(b, 0xb2, 4 * kMegabyte);
+    pool.give(a, 2 * kMegabyte);
+    pool.give(b, 4 * kMegabyte);
+    // 10 MB: the 2 MB block first, then the 4 MB one, then 4 MB of fresh zeros.
+    auto* c = static_cast<unsigned char*>(pool.take(10 * kMegabyte));
+    PlanePool::Counts counts = pool.counts();
+    EXPECT_EQ(counts.unmapped, 0u);
+    EXPECT_EQ(counts.heldBytes, 0u);
+    EXPECT_EQ(counts.mappedBytes, 10 * kMegabyte);
+    EXPECT_EQ(counts.freshBytes, 10 * kMegabyte);  // 6 MB for a and b, 4 MB now
+    EXPECT_EQ(counts.peakMappedBytes, 10 * kMegabyte);
+    EXPECT_EQ(c[0], 0xa1);
+    EXPECT_EQ(c[2 * kMegabyte - 1], 0xa1);
+    EXPECT_EQ(c[2 * kMegabyte], 0xb2);
+    EXPECT_EQ(c[6 * kMegabyte - 1], 0xb2);
+    EXPECT_EQ(c[6 * kMegabyte], 0);
+    EXPECT_EQ(c[10 * kMegabyte - 1], 0);
+    pool.give(c, 10 * kMegabyte);
+
+    // 4 MB out of the held 10 MB block, which does not fit (more than an eighth larger): its
+    // head serves, its tail stays held, and nothing is fresh.
+    auto* d = static_cast<unsigned char*>(pool.take(4 * kMegabyte));
+    counts = pool.counts();
+    EXPECT_EQ(counts.freshBytes, 10 * kMegabyte);
+    EXPECT_EQ(counts.heldBytes, 6 * kMegabyte);
+    EXPECT_EQ(counts.mappedBytes, 10 * kMegabyte);
+    EXPECT_EQ(d[0], 0xa1);
+    EXPECT_EQ(d[4 * kMegabyte - 1], 0xb2);
+    // The held tail serves a 6 MB request with the rest of c's contents.
+    auto* e = static_cast<unsigned char*>(pool.take(6 * kMegabyte));
+    EXPECT_EQ(e[0], 0xb2);
+    EXPECT_EQ(e[6 * kMegabyte - 1], 0);
+    EXPECT_EQ(pool.counts().reused, 1u);
+    pool.give(d, 4 * kMegabyte);
+    pool.give(e, 6 * kMegabyte);
 }
 
 // Random traffic of a few sizes: the pool's mapped total never exceeds the most that was in
@@ -119,6 +139,8 @@ TEST(PlanePool, NeverMapsMoreThanTheLargestUseAtOnce) {
         }
         const PlanePool::Counts counts = pool.counts();
         ASSERT_LE(counts.mappedBytes, mostInUse) << "at step " << step;
+        ASSERT_EQ(counts.lentBytes, inUse) << "at step " << step;
+        ASSERT_LE(counts.peakMappedBytes, counts.peakLentBytes) << "at step " << step;
     }
     EXPECT_GT(pool.counts().reused, 0u);
     for (const auto& [block, bytes] : live) pool.give(block, bytes);
