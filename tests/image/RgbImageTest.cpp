@@ -554,13 +554,15 @@ TEST_P(RgbImageHeader, MatchesTheDecodedImage) {
     EXPECT_EQ(header.maxval, image.maxval());
 }
 
-INSTANTIATE_TEST_SUITE_P(AllFormats, RgbImageHeader,
-                         testing::Values(kImages + "rgb3x2.ppm", kImages + "rgb3x2_plain.ppm",
-                                         kImages + "rgb3x2_16bit.ppm", kImages + "rgb3x2_16bit.png",
-                                         kImages + "grey3x2.pgm", kImages + "bits3x2.pbm",
-                                         kImages + "rgb2x1.pam", kImages + "rgba2x1.pam",
-                                         kImages + "greya3x2_16bit.png", kGolden + "scene97x64.ppm",
-                                         "cut.png", "cut.jpg", "cut.bmp"));
+INSTANTIATE_TEST_SUITE_P(
+    AllFormats, RgbImageHeader,
+    testing::Values(kImages + "rgb3x2.ppm", kImages + "rgb3x2_plain.ppm",
+                    kImages + "rgb3x2_16bit.ppm", kImages + "rgb3x2_16bit.png",
+                    kImages + "grey3x2.pgm", kImages + "bits3x2.pbm", kImages + "rgb2x1.pam",
+                    kImages + "rgba2x1.pam", kImages + "greya3x2_16bit.png",
+                    kGolden + "scene97x64.ppm", kImages + "rgb24x16_lossless.webp",
+                    kImages + "rgba24x16_lossy.webp", kImages + "rgb24x16_tiled.tif",
+                    kImages + "rgb3x2_16bit.tif", "cut.png", "cut.jpg", "cut.bmp"));
 
 // A caller's pixel limit (a service taking untrusted files): one pixel short of the image is
 // refused by the header and by the full read alike, with the limit in the message; the
