@@ -32,6 +32,15 @@ bool isOfFamily(ImageFamily family, const std::uint8_t* data, std::size_t size) 
             return startsWith(data, size, "\x89PNG\r\n\x1a\n");
         case ImageFamily::Jpeg:
             return startsWith(data, size, "\xff\xd8\xff");
+        case ImageFamily::Webp:
+            return startsWith(data, size, "RIFF") && size >= 12 &&
+                   std::string_view(reinterpret_cast<const char*>(data) + 8, 4) == "WEBP";
+        case ImageFamily::Tiff:
+            // Both byte orders, classic (42) and BigTIFF (43).
+            return startsWith(data, size, std::string_view("II*\0", 4)) ||
+                   startsWith(data, size, std::string_view("MM\0*", 4)) ||
+                   startsWith(data, size, std::string_view("II+\0", 4)) ||
+                   startsWith(data, size, std::string_view("MM\0+", 4));
         case ImageFamily::Bmp:
             break;
     }

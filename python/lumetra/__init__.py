@@ -2,7 +2,7 @@
 
 Scores degraded images against an original with a model of early human vision, as the
 ``lumetra`` command line does and with the same numbers.  Images are NumPy arrays of uint8 or
-uint16 samples (H x W x 3) or paths of image files (Netpbm, PNG, JPEG, BMP).
+uint16 samples (H x W x 3) or paths of image files (Netpbm, PNG, JPEG, BMP, WebP, TIFF).
 
 >>> import lumetra
 >>> engine = lumetra.Engine("original.png")

@@ -15,7 +15,9 @@ const char* const kLastFolderKey = "dialogs/lastFolder";
 }  // namespace
 
 QString imageNameFilter() {
-    return QObject::tr("Images (*.ppm *.pgm *.pbm *.pnm *.pam *.png *.jpg *.jpeg *.bmp)") +
+    return QObject::tr(
+               "Images (*.ppm *.pgm *.pbm *.pnm *.pam *.png *.jpg *.jpeg *.bmp *.webp "
+               "*.tif *.tiff)") +
            QStringLiteral(";;") + QObject::tr("All files (*)");
 }
 

@@ -42,6 +42,9 @@ struct BmpHeader {
     std::uint64_t width = 0;
     std::uint64_t height = 0;  // without the sign that marks a top-down raster
     std::uint64_t bitsPerPixel = 0;
+    std::uint64_t infoSize = 0;
+    std::uint64_t rasterOffset = 0;
+    std::uint64_t stride = 0;  // bytes per row of the raster
 };
 
 std::uint64_t le16(const unsigned char* b) {
@@ -116,7 +119,52 @@ BmpHeader parseAndCheckHeader(const ImageSource& source) {
     if (rasterOffset > source.size || (source.size - rasterOffset) / stride < header.height) {
         failToRead(path, "file ends inside the pixel data");
     }
+    header.infoSize = infoSize;
+    header.rasterOffset = rasterOffset;
+    header.stride = stride;
     return header;
+}
+
+// The palette entries stb_image loads for a BMP of at most 8 bits per pixel: as many as fit
+// between the headers and the raster (3 bytes each after the core header, 4 after the
+// others), counted as stb_image counts them; 0 or fewer, or more than 256, it refuses itself.
+std::int64_t stbPaletteSize(const BmpHeader& header) {
+    const auto offset = static_cast<std::int64_t>(header.rasterOffset);
+    // After the core header stb_image counts from 24 bytes past the file header, not 12.
+    if (header.infoSize == kCoreHeaderSize) {
+        return (offset - static_cast<std::int64_t>(kFileHeaderSize) - 24) / 3;
+    }
+    return (offset - static_cast<std::int64_t>(kFileHeaderSize + header.infoSize)) / 4;
+}
+
+// stb_image looks pixel indices up in a 256-entry palette on its stack without comparing them
+// to the number of entries the file holds: an index past the file's palette took whatever the
+// stack held (three reads, three different pictures).  So every index of a palette image is
+// checked against the palette before stb_image decodes it.  The header check has already
+// made sure the whole raster lies inside bytes.
+void checkPaletteIndices(const ImageSource& source, const BmpHeader& header,
+                         const std::vector<unsigned char>& bytes) {
+    if (header.bitsPerPixel > 8) return;
+    const std::int64_t entries = stbPaletteSize(header);
+    if (entries <= 0 || entries > 256) {
+        failToRead(source.path, "malformed BMP header (the palette holds " +
+                                    std::to_string(entries < 0 ? 0 : entries) + " colours)");
+    }
+    const std::uint64_t bits = header.bitsPerPixel;
+    const unsigned mask = (1u << bits) - 1;
+    for (std::uint64_t r = 0; r < header.height; ++r) {
+        const unsigned char* row = bytes.data() + header.rasterOffset + r * header.stride;
+        for (std::uint64_t c = 0; c < header.width; ++c) {
+            const std::uint64_t bit = c * bits;
+            // Pixels fill each byte from its most significant bits down.
+            const unsigned index = row[bit / 8] >> (8 - bits - bit % 8) & mask;
+            if (index >= static_cast<std::uint64_t>(entries)) {
+                failToRead(source.path, "BMP pixel index " + std::to_string(index) +
+                                            " past the palette of " + std::to_string(entries) +
+                                            " colours");
+            }
+        }
+    }
 }
 
 struct StbFree {
@@ -132,7 +180,7 @@ ImageHeader readBmpHeader(const ImageSource& source) {
 }
 
 RgbImage readBmp(const ImageSource& source) {
-    parseAndCheckHeader(source);
+    const BmpHeader header = parseAndCheckHeader(source);
     // The header check bounds the file by the pixel limit only through its raster; a file
     // with a huge tail is refused rather than read whole into memory.
     if (source.size > static_cast<std::uint64_t>(std::numeric_limits<int>::max())) {
@@ -142,6 +190,7 @@ RgbImage readBmp(const ImageSource& source) {
     if (std::fread(bytes.data(), 1, bytes.size(), source.file) != bytes.size()) {
         failToRead(source.path, "read error");
     }
+    checkPaletteIndices(source, header, bytes);
     int width = 0, height = 0, channels = 0;
     const std::unique_ptr<stbi_uc, StbFree> data(stbi_load_from_memory(
         bytes.data(), static_cast<int>(bytes.size()), &width, &height, &channels, kRgbChannels));

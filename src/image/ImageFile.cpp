@@ -3,7 +3,8 @@
 // Opening an image file and handing it to the reader of its format.
 //
 // The format comes from the file's first bytes, never its name: "P1".."P7" is Netpbm, then the
-// PNG signature, the JPEG start-of-image marker and "BM".  Each reader offers the same two
+// PNG signature, the JPEG start-of-image marker, "BM", a RIFF file of form "WEBP" and the two
+// TIFF byte orders ("II" or "MM" and 42, or 43 for BigTIFF).  Each reader offers the same two
 // calls, one that stops after the header and one that decodes the pixels, and both start with
 // the same checks, so the header alone already refuses what the full read would refuse before
 // touching pixel data.
@@ -20,22 +21,36 @@
 #include "image/JpegReader.h"
 #include "image/NetpbmReader.h"
 #include "image/PngReader.h"
+#include "image/TiffReader.h"
+#include "image/WebpReader.h"
 
 namespace lumetra {
 namespace {
 
 namespace fs = std::filesystem;
 
-enum class Format { Netpbm, Png, Jpeg, Bmp };
+enum class Format { Netpbm, Png, Jpeg, Bmp, Webp, Tiff };
 
 constexpr unsigned char kPngSignature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
 constexpr unsigned char kJpegStart[] = {0xff, 0xd8, 0xff};
 constexpr unsigned char kBmpStart[] = {'B', 'M'};
-constexpr std::size_t kMagicLength = sizeof kPngSignature;
+constexpr unsigned char kRiffStart[] = {'R', 'I', 'F', 'F'};
+constexpr unsigned char kWebpForm[] = {'W', 'E', 'B', 'P'};
+constexpr std::size_t kRiffFormAt = 8;
+constexpr unsigned char kTiffStarts[][4] = {
+    {'I', 'I', 42, 0}, {'M', 'M', 0, 42}, {'I', 'I', 43, 0}, {'M', 'M', 0, 43}};
+constexpr std::size_t kMagicLength = kRiffFormAt + sizeof kWebpForm;
 
 template <std::size_t N>
 bool startsWith(const unsigned char* bytes, std::size_t count, const unsigned char (&prefix)[N]) {
     return count >= N && std::memcmp(bytes, prefix, N) == 0;
+}
+
+bool isTiff(const unsigned char* bytes, std::size_t count) {
+    for (const auto& start : kTiffStarts) {
+        if (startsWith(bytes, count, start)) return true;
+    }
+    return false;
 }
 
 // An open image file, its length and its format.
@@ -76,8 +91,13 @@ OpenImage openImage(const std::string& path) {
         image.format = Format::Jpeg;
     } else if (startsWith(magic, count, kBmpStart)) {
         image.format = Format::Bmp;
+    } else if (startsWith(magic, count, kRiffStart) && count >= kMagicLength &&
+               std::memcmp(magic + kRiffFormAt, kWebpForm, sizeof kWebpForm) == 0) {
+        image.format = Format::Webp;
+    } else if (isTiff(magic, count)) {
+        image.format = Format::Tiff;
     } else {
-        failToRead(path, "unsupported format (not a Netpbm, PNG, JPEG or BMP file)");
+        failToRead(path, "unsupported format (not a Netpbm, PNG, JPEG, BMP, WebP or TIFF file)");
     }
     return image;
 }
@@ -117,6 +137,10 @@ RgbImage readImageFile(const std::string& path, std::uint64_t maxPixels,
             return readPng(source);
         case Format::Jpeg:
             return readJpeg(source);
+        case Format::Webp:
+            return readWebp(source);
+        case Format::Tiff:
+            return readTiff(source);
         case Format::Bmp:
             break;
     }
@@ -134,6 +158,10 @@ ImageHeader readImageHeader(const std::string& path, std::uint64_t maxPixels) {
             return readPngHeader(source);
         case Format::Jpeg:
             return readJpegHeader(source);
+        case Format::Webp:
+            return readWebpHeader(source);
+        case Format::Tiff:
+            return readTiffHeader(source);
         case Format::Bmp:
             break;
     }

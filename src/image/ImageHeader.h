@@ -20,7 +20,8 @@ struct ImageHeader {
 };
 
 // Reads only what it takes to know the size of the image at path: the Netpbm header, the PNG
-// chunks up to the first image data, the JPEG markers up to the first scan, the BMP headers.
+// chunks up to the first image data, the JPEG markers up to the first scan, the BMP headers,
+// the WebP chunks up to the bitstream's header, the first TIFF directory.
 // Every check that RgbImage(path) makes before decoding pixels is made here too (format, empty
 // or oversized image, a file too short for its declared pixels where that shows from the
 // header and the file's length), with the same ImageReadError.  So a caller that needs a given

@@ -145,6 +145,7 @@ class JpegRead {
         _call.errors.base.error_exit = onJpegError;
         _call.errors.base.emit_message = onJpegMessage;
         if (!runJpegStep(readHeaderStep, _call)) failJpeg(source, _call);
+        checkColourSpace(source);
         checkDimensions(source, _call.info.image_width, _call.info.image_height);
         checkLength(source);
     }
@@ -181,6 +182,18 @@ class JpegRead {
     }
 
   private:
+    // libjpeg converts only grey and YCbCr/RGB files to RGB; a CMYK or YCCK file (from print
+    // work) would fail later with "Unsupported color conversion request".  Said here, from the
+    // header, in the terms of the file.
+    void checkColourSpace(const ImageSource& source) const {
+        const J_COLOR_SPACE space = _call.info.jpeg_color_space;
+        if (space == JCS_CMYK || space == JCS_YCCK) {
+            failToRead(source.path, std::string("the JPEG file is ") +
+                                        (space == JCS_CMYK ? "CMYK" : "YCCK") +
+                                        "; the model needs RGB (convert it to RGB first)");
+        }
+    }
+
     // In a Huffman-coded file every block a scan covers costs at least one bit (its DC code),
     // and at least one component is coded whole (an AC scan before its component's DC scan
     // is refused as corrupt).  So a header declaring more blocks of its smallest component

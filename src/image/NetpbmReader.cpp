@@ -170,6 +170,23 @@ class NetpbmHeaderParser {
         return value;
     }
 
+    // Only tuple types the model can read as a colour picture pass: a CMYK or any other
+    // tuple of up to four samples would otherwise be read as RGB with alpha.  A PAM without a
+    // TUPLTYPE line is read by its depth.
+    void checkTupleType(const std::string& rest) {
+        std::size_t begin = 0, end = rest.size();
+        while (begin < end && isNetpbmSpace(rest[begin])) ++begin;
+        while (end > begin && isNetpbmSpace(rest[end - 1])) --end;
+        const std::string type = rest.substr(begin, end - begin);
+        for (const char* known : {"RGB", "RGB_ALPHA", "GRAYSCALE", "GRAYSCALE_ALPHA",
+                                  "BLACKANDWHITE", "BLACKANDWHITE_ALPHA"}) {
+            if (type == known) return;
+        }
+        fail("unsupported PAM tuple type \"" + type +
+             "\" (the model reads RGB, RGB_ALPHA, GRAYSCALE, GRAYSCALE_ALPHA, BLACKANDWHITE "
+             "or BLACKANDWHITE_ALPHA)");
+    }
+
     // PAM: after the magic number's line, "KEYWORD value" lines, comments and blank lines up
     // to ENDHDR; the raster follows the ENDHDR line.
     void parsePamLines(NetpbmHeader& header) {
@@ -192,7 +209,10 @@ class NetpbmHeaderParser {
             while (end < text.size() && !isNetpbmSpace(text[end])) ++end;
             const std::string keyword = text.substr(begin, end - begin);
             if (keyword == "ENDHDR") break;
-            if (keyword == "TUPLTYPE") continue;
+            if (keyword == "TUPLTYPE") {
+                checkTupleType(text.substr(end));
+                continue;
+            }
             bool known = false;
             for (Field& field : fields) {
                 if (keyword == field.name) {

@@ -25,14 +25,14 @@ class RgbImage {
     RgbImage() = default;
 
     // Reads the image at path.  The format is recognised from the file's first bytes, not its
-    // name: Netpbm (P1-P7, through libnetpbm), PNG (libpng), JPEG (libjpeg-turbo) and BMP
-    // (stb_image).  Samples are kept unscaled together with the file's maximum sample value
-    // (255 for 8-bit PNG, JPEG and BMP, 65535 for 16-bit PNG); grey images give R = G = B and
-    // alpha is dropped.  Throws ImageReadError naming the file and the reason when the file
-    // cannot be read, is not a supported image, is cut short or corrupt, or declares an empty
-    // or oversized image: more than maxPixels pixels (at most kMaxPixels), refused from the
-    // header before any pixel is allocated.  readImageHeader (image/ImageHeader.h) gives the
-    // size alone.  Safe to call from several threads at once.
+    // name: Netpbm (P1-P7, through libnetpbm), PNG (libpng), JPEG (libjpeg-turbo), BMP
+    // (stb_image), WebP (libwebp) and TIFF (libtiff).  Samples are kept unscaled together with
+    // the file's maximum sample value (255 for 8-bit files, 65535 for 16-bit PNG and TIFF);
+    // grey images give R = G = B and alpha is dropped.  Throws ImageReadError naming the file
+    // and the reason when the file cannot be read, is not a supported image, is cut short or
+    // corrupt, or declares an empty or oversized image: more than maxPixels pixels (at most
+    // kMaxPixels), refused from the header before any pixel is allocated.  readImageHeader
+    // (image/ImageHeader.h) gives the size alone.  Safe to call from several threads at once.
     explicit RgbImage(std::string path, std::uint64_t maxPixels = kMaxPixels);
     // The same with the sample planes' memory from `pool` (see PlanePool.h): an engine's, so
     // that the image it is about to score takes planes it holds idle.

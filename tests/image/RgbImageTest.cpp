@@ -299,7 +299,14 @@ INSTANTIATE_TEST_SUITE_P(
         BadFile{"pam_depth_5", "P7\nWIDTH 1\nHEIGHT 1\nDEPTH 5\nMAXVAL 255\nENDHDR\nabcde",
                 "unsupported PAM depth 5"},
         BadFile{"pam_cut_in_pixels", "P7\nWIDTH 2\nHEIGHT 1\nDEPTH 4\nMAXVAL 255\nENDHDR\nabcdefg",
-                "file ends inside the pixel data"}),
+                "file ends inside the pixel data"},
+        // Four samples of ink were once read as RGB with alpha.
+        BadFile{"pam_cmyk",
+                "P7\nWIDTH 1\nHEIGHT 1\nDEPTH 4\nMAXVAL 255\nTUPLTYPE CMYK\nENDHDR\nabcd",
+                "unsupported PAM tuple type \"CMYK\" (the model reads RGB, RGB_ALPHA"},
+        BadFile{"pam_ycbcr",
+                "P7\nWIDTH 1\nHEIGHT 1\nDEPTH 3\nMAXVAL 255\nTUPLTYPE  YCbCr \nENDHDR\nabc",
+                "unsupported PAM tuple type \"YCbCr\""}),
     [](const testing::TestParamInfo<BadFile>& info) { return info.param.name; });
 
 TEST(RgbImage, ThrowsForMissingFilesAndDirectories) {
@@ -390,13 +397,14 @@ TEST(RgbImage, RefusesPngWithWrongChecksumOrTooManyPixels) {
 // Little-endian BMP headers for hand-made files: the 14-byte file header and a 40-byte info
 // header, with the raster right after them.
 std::string bmpHeaders(std::int32_t width, std::int32_t height, std::uint16_t bitsPerPixel,
-                       std::uint32_t compression, std::uint32_t fileSize) {
+                       std::uint32_t compression, std::uint32_t fileSize,
+                       std::uint32_t paletteBytes = 0) {
     const auto le = [](std::uint64_t value, int bytes) {
         std::string out;
         for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>(value >> (8 * i)));
         return out;
     };
-    return "BM" + le(fileSize, 4) + le(0, 4) + le(54, 4) + le(40, 4) +
+    return "BM" + le(fileSize, 4) + le(0, 4) + le(54 + paletteBytes, 4) + le(40, 4) +
            le(static_cast<std::uint32_t>(width), 4) + le(static_cast<std::uint32_t>(height), 4) +
            le(1, 2) + le(bitsPerPixel, 2) + le(compression, 4) + std::string(20, '\0');
 }
@@ -427,6 +435,34 @@ INSTANTIATE_TEST_SUITE_P(
                 "file ends inside the pixel data"},
         BadFile{"more_than_2_to_28_pixels", bmpFile(65536, 65536, 32, 0), "image too large"}),
     [](const testing::TestParamInfo<BadFile>& info) { return info.param.name; });
+
+// A 4 x 1 BMP at `bits` per pixel with a palette of two colours (red, green) and one row
+// holding `row` (4 bytes, already padded).
+std::string paletteBmp(std::uint16_t bits, const std::string& row) {
+    const std::string palette("\0\0\xff\0\0\xff\0\0", 8);
+    return bmpHeaders(4, 1, bits, 0, 54 + 8 + 4, 8) + palette + row;
+}
+
+// stb_image looked indices past the file's palette up in its own uninitialised stack: three
+// reads gave three pictures.  Such files are refused before decoding, at every palette depth;
+// indices inside the palette decode to its colours.
+TEST(RgbImage, RefusesBmpIndicesPastThePalette) {
+    const TempDir dir;
+    expectReadError(dir.write("i8.bmp", paletteBmp(8, std::string("\0\1\xc8\1", 4))),
+                    "BMP pixel index 200 past the palette of 2 colours");
+    expectReadError(dir.write("i4.bmp", paletteBmp(4, std::string("\x01\x20\0\0", 4))),
+                    "BMP pixel index 2 past the palette of 2 colours");
+    const RgbImage fourBits(dir.write("ok4.bmp", paletteBmp(4, std::string("\x01\x10\0\0", 4))));
+    EXPECT_EQ(fourBits.R(), plane(1, 4, {255, 0, 0, 255}));
+    EXPECT_EQ(fourBits.G(), plane(1, 4, {0, 255, 255, 0}));
+    const RgbImage oneBit(dir.write("ok1.bmp", paletteBmp(1, std::string("\xa0\0\0\0", 4))));
+    EXPECT_EQ(oneBit.G(), plane(1, 4, {255, 0, 255, 0}));
+    // A palette image with no room for a palette between its headers and its raster.
+    expectReadError(dir.write("nopal.bmp", bmpFile(2, 2, 8, 0)), "the palette holds 0 colours");
+    // The fuzz regression input: indices 200 and 255 under a palette of 2.
+    expectReadError(std::string(LUMETRA_FUZZ_DIR) + "/regressions/bmp/bmp_index_past_palette.bmp",
+                    "past the palette of 2 colours");
+}
 
 TEST(RgbImage, ReadsTopDownBmp) {
     // 2 x 2 at 24 bits, rows padded to 8 bytes; a negative height puts the first row on top.
@@ -464,6 +500,9 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         DamagedFile{"jpeg_bad_huffman16.jpg", "malformed JPEG header", CaughtBy::Header},
         DamagedFile{"bmp_compression_2to31.bmp", "unsupported BMP compression", CaughtBy::Header},
+        // libjpeg converts neither to RGB; its own message spoke of a conversion request.
+        DamagedFile{"cmyk8x8.jpg", "the JPEG file is CMYK; the model needs RGB", CaughtBy::Header},
+        DamagedFile{"ycck8x8.jpg", "the JPEG file is YCCK; the model needs RGB", CaughtBy::Header},
         // The header is complete and sane; the scan holds no data at all, far fewer bits than
         // 16384 x 16384 pixels need.
         DamagedFile{"jpeg_16384_empty_scan.jpg", "file ends inside the pixel data",
@@ -515,13 +554,15 @@ TEST_P(RgbImageHeader, MatchesTheDecodedImage) {
     EXPECT_EQ(header.maxval, image.maxval());
 }
 
-INSTANTIATE_TEST_SUITE_P(AllFormats, RgbImageHeader,
-                         testing::Values(kImages + "rgb3x2.ppm", kImages + "rgb3x2_plain.ppm",
-                                         kImages + "rgb3x2_16bit.ppm", kImages + "rgb3x2_16bit.png",
-                                         kImages + "grey3x2.pgm", kImages + "bits3x2.pbm",
-                                         kImages + "rgb2x1.pam", kImages + "rgba2x1.pam",
-                                         kImages + "greya3x2_16bit.png", kGolden + "scene97x64.ppm",
-                                         "cut.png", "cut.jpg", "cut.bmp"));
+INSTANTIATE_TEST_SUITE_P(
+    AllFormats, RgbImageHeader,
+    testing::Values(kImages + "rgb3x2.ppm", kImages + "rgb3x2_plain.ppm",
+                    kImages + "rgb3x2_16bit.ppm", kImages + "rgb3x2_16bit.png",
+                    kImages + "grey3x2.pgm", kImages + "bits3x2.pbm", kImages + "rgb2x1.pam",
+                    kImages + "rgba2x1.pam", kImages + "greya3x2_16bit.png",
+                    kGolden + "scene97x64.ppm", kImages + "rgb24x16_lossless.webp",
+                    kImages + "rgba24x16_lossy.webp", kImages + "rgb24x16_tiled.tif",
+                    kImages + "rgb3x2_16bit.tif", "cut.png", "cut.jpg", "cut.bmp"));
 
 // A caller's pixel limit (a service taking untrusted files): one pixel short of the image is
 // refused by the header and by the full read alike, with the limit in the message; the

@@ -1,0 +1,133 @@
+#include "image/WebpReader.h"
+
+// WebP through libwebp's decoder.
+//
+// libwebp decodes from memory, so the file is read whole; the header (the RIFF chunks up to the
+// bitstream's own header) is read from the first bytes alone, and the size is checked against
+// the pixel limit before the file is read whole or a pixel allocated.  The decoder writes RGB
+// into a buffer of ours and reports every failure as a status, so no error exit is involved.
+
+#include <webp/decode.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "image/Array.h"
+
+namespace lumetra {
+namespace {
+
+constexpr unsigned k8BitMaxval = 255;
+constexpr std::size_t kRgbChannels = 3;
+// Enough for the RIFF header, a VP8X chunk and the header of the bitstream after it; a file
+// with large metadata chunks before the bitstream is read further (see readFeatures).
+constexpr std::size_t kHeaderBytes = 4096;
+// A RIFF file's length field has 32 bits.
+constexpr std::uint64_t kLargestRiffFile = (std::uint64_t{1} << 32) + 8;
+
+std::vector<std::uint8_t> readBytes(const ImageSource& source, std::uint64_t count) {
+    std::vector<std::uint8_t> bytes(count);
+    std::rewind(source.file);
+    if (std::fread(bytes.data(), 1, bytes.size(), source.file) != bytes.size()) {
+        failToRead(source.path, "read error");
+    }
+    return bytes;
+}
+
+// The features of the file: first from its first bytes, then, when libwebp needs more
+// (metadata chunks ahead of the bitstream), from the whole file.
+WebPBitstreamFeatures readFeatures(const ImageSource& source) {
+    if (source.size > kLargestRiffFile) failToRead(source.path, "file too large for a WebP file");
+    WebPBitstreamFeatures features{};
+    std::vector<std::uint8_t> bytes =
+        readBytes(source, std::min<std::uint64_t>(source.size, kHeaderBytes));
+    VP8StatusCode status = WebPGetFeatures(bytes.data(), bytes.size(), &features);
+    if (status == VP8_STATUS_NOT_ENOUGH_DATA && bytes.size() < source.size) {
+        bytes = readBytes(source, source.size);
+        status = WebPGetFeatures(bytes.data(), bytes.size(), &features);
+    }
+    if (status == VP8_STATUS_NOT_ENOUGH_DATA)
+        failToRead(source.path, "file ends inside the header");
+    if (status != VP8_STATUS_OK) failToRead(source.path, "malformed WebP header");
+    if (features.has_animation) {
+        failToRead(source.path,
+                   "animated WebP: the model compares still pictures (extract one frame first)");
+    }
+    checkDimensions(source, static_cast<std::uint64_t>(std::max(features.width, 0)),
+                    static_cast<std::uint64_t>(std::max(features.height, 0)));
+    return features;
+}
+
+std::string decodeProblem(VP8StatusCode status) {
+    switch (status) {
+        case VP8_STATUS_NOT_ENOUGH_DATA:
+            return "file ends inside the pixel data";
+        case VP8_STATUS_OUT_OF_MEMORY:
+            return "out of memory";
+        case VP8_STATUS_UNSUPPORTED_FEATURE:
+            return "cannot decode the WebP data (a feature libwebp does not support)";
+        default:
+            return "cannot decode the WebP data (corrupt bitstream)";
+    }
+}
+
+// Frees what the decoder allocated for itself (none with an external buffer, but its
+// contract asks for the call on every path).
+class WebpOutputGuard {
+  public:
+    explicit WebpOutputGuard(WebPDecBuffer& buffer) : _buffer(buffer) {}
+    ~WebpOutputGuard() { WebPFreeDecBuffer(&_buffer); }
+    WebpOutputGuard(const WebpOutputGuard&) = delete;
+    WebpOutputGuard& operator=(const WebpOutputGuard&) = delete;
+
+  private:
+    WebPDecBuffer& _buffer;
+};
+
+}  // namespace
+
+ImageHeader readWebpHeader(const ImageSource& source) {
+    const WebPBitstreamFeatures features = readFeatures(source);
+    return {static_cast<std::uint32_t>(features.height), static_cast<std::uint32_t>(features.width),
+            k8BitMaxval};
+}
+
+RgbImage readWebp(const ImageSource& source) {
+    const WebPBitstreamFeatures features = readFeatures(source);
+    const std::vector<std::uint8_t> bytes = readBytes(source, source.size);
+    const auto rows = static_cast<std::uint32_t>(features.height);
+    const auto cols = static_cast<std::uint32_t>(features.width);
+    const std::size_t rowBytes = std::size_t{cols} * kRgbChannels;
+    std::vector<std::uint8_t> pixels(rowBytes * rows);
+
+    WebPDecoderConfig config;
+    if (!WebPInitDecoderConfig(&config)) failToRead(source.path, "libwebp version mismatch");
+    const WebpOutputGuard guard(config.output);
+    config.output.colorspace = MODE_RGB;  // alpha, if any, is dropped
+    config.output.is_external_memory = 1;
+    config.output.u.RGBA.rgba = pixels.data();
+    config.output.u.RGBA.stride = static_cast<int>(rowBytes);
+    config.output.u.RGBA.size = pixels.size();
+    const VP8StatusCode status = WebPDecode(bytes.data(), bytes.size(), &config);
+    if (status != VP8_STATUS_OK) failToRead(source.path, decodeProblem(status));
+    if (config.output.width != features.width || config.output.height != features.height) {
+        failToRead(source.path, "unexpected WebP output layout");
+    }
+
+    Array<unsigned> red(rows, cols), green(rows, cols), blue(rows, cols);
+    const std::uint8_t* p = pixels.data();
+    for (std::uint32_t r = 0; r < rows; ++r) {
+        for (std::uint32_t c = 0; c < cols; ++c, p += kRgbChannels) {
+            red(r, c) = p[0];
+            green(r, c) = p[1];
+            blue(r, c) = p[2];
+        }
+    }
+    return RgbImage(std::move(red), std::move(green), std::move(blue), k8BitMaxval);
+}
+
+}  // namespace lumetra
