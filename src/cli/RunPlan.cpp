@@ -74,6 +74,8 @@ struct Sizing {
     unsigned jobs = 1;
     bool lowMemory = false;
     std::string notice;  // why low-memory mode was chosen; empty when it was not
+    // The first file is made ready while the engine is built (see RunPlan::preparesFirst).
+    bool preparesFirst = false;
 };
 
 // Files scored at once by an engine in the given mode: --jobs, or as many as the memory left
@@ -131,20 +133,16 @@ Sizing plannedSizing(const Options& options, Scoring scoring) {
                                " pixels) " + memoryShort +
                                (options.jobs && *options.jobs > 1 ? "; try fewer --jobs" : ""));
     }
+    // The first file made ready while the engine is built holds its edge map and spectra
+    // through the engine's peak, as one more file in flight would.  Not in low-memory mode,
+    // which is there to save that memory.
+    if (scoring == Scoring::Plain && !sizing.lowMemory && !options.degraded.empty()) {
+        const std::uint64_t files = std::min<std::size_t>(sizing.jobs, options.degraded.size()) + 1;
+        sizing.preparesFirst =
+            memoryProblem(engineMemory(pixels, files, bytesPerPixelInFlight(scoring)), available)
+                .empty();
+    }
     return sizing;
-}
-
-// Whether the first file can be made ready while the engine is built: it then holds its
-// edge map and spectra through the engine's peak, as one more file in flight would.  Not in
-// low-memory mode, which is there to save that memory.
-bool preparesFirst(const Options& options, Scoring scoring, const Sizing& sizing) {
-    if (scoring != Scoring::Plain || sizing.lowMemory || options.degraded.empty()) return false;
-    const ImageHeader header = readImageHeader(options.original, options.maxPixels);
-    const std::uint64_t pixels = std::uint64_t{header.rows} * header.cols;
-    const std::uint64_t files = std::min<std::size_t>(sizing.jobs, options.degraded.size()) + 1;
-    return memoryProblem(engineMemory(pixels, files, bytesPerPixelInFlight(scoring)),
-                         availableMemory())
-        .empty();
 }
 
 std::vector<std::string> inputsOf(const Options& options) {
@@ -191,7 +189,6 @@ RunPlan planRun(const Options& options) {
     const Scoring scoring =
         options.explain || options.explanationMapDir ? Scoring::Explained : Scoring::Plain;
     Sizing sizing = plannedSizing(options, scoring);
-    const bool prepareFirst = preparesFirst(options, scoring, sizing);
     InputFiles inputs(inputsOf(options));
 
     std::vector<MapSet> maps = {prepareMaps(options.errorMapDir, degraded, kErrorMapSuffix,
@@ -226,7 +223,7 @@ RunPlan planRun(const Options& options) {
                    std::move(report),
                    columnsOf(options),
                    keepsOriginal,
-                   prepareFirst};
+                   sizing.preparesFirst};
 }
 
 }  // namespace lumetra

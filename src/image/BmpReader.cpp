@@ -201,17 +201,7 @@ RgbImage readBmp(const ImageSource& source) {
                        (reason != nullptr ? std::string(" (") + reason + ")" : std::string()));
     }
     const auto rows = static_cast<std::uint32_t>(height), cols = static_cast<std::uint32_t>(width);
-    Array<unsigned> red(rows, cols, source.pool), green(rows, cols, source.pool),
-        blue(rows, cols, source.pool);
-    const stbi_uc* p = data.get();
-    for (std::uint32_t r = 0; r < rows; ++r) {
-        for (std::uint32_t c = 0; c < cols; ++c, p += kRgbChannels) {
-            red(r, c) = p[0];
-            green(r, c) = p[1];
-            blue(r, c) = p[2];
-        }
-    }
-    return RgbImage(std::move(red), std::move(green), std::move(blue), k8BitMaxval);
+    return interleavedRgb8(source, data.get(), rows, cols);
 }
 
 }  // namespace lumetra

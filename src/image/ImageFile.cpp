@@ -125,6 +125,21 @@ std::string maxPixelsProblem(std::uint64_t maxPixels) {
            std::to_string(maxPixels) + ")";
 }
 
+RgbImage interleavedRgb8(const ImageSource& source, const std::uint8_t* pixels, std::uint32_t rows,
+                         std::uint32_t cols) {
+    constexpr unsigned k8BitMaxval = 255;
+    Array<unsigned> red(rows, cols, source.pool, kUninitialised);
+    Array<unsigned> green(rows, cols, source.pool, kUninitialised);
+    Array<unsigned> blue(rows, cols, source.pool, kUninitialised);
+    const std::uint8_t* p = pixels;
+    for (std::size_t i = 0, n = red.size(); i < n; ++i, p += 3) {
+        red.data()[i] = p[0];
+        green.data()[i] = p[1];
+        blue.data()[i] = p[2];
+    }
+    return RgbImage(std::move(red), std::move(green), std::move(blue), k8BitMaxval);
+}
+
 RgbImage readImageFile(const std::string& path, std::uint64_t maxPixels,
                        std::shared_ptr<PlanePool> pool) {
     assert(maxPixelsProblem(maxPixels).empty());

@@ -38,6 +38,11 @@ struct ImageSource {
 // Refuses an empty image and one with more than source.maxPixels pixels.
 void checkDimensions(const ImageSource& source, std::uint64_t width, std::uint64_t height);
 
+// The image of rows x cols pixels of three interleaved 8-bit samples (R, G, B) at `pixels`,
+// its planes from source.pool: what decoders that hand out RGB bytes give.
+RgbImage interleavedRgb8(const ImageSource& source, const std::uint8_t* pixels, std::uint32_t rows,
+                         std::uint32_t cols);
+
 // Reads the image at path with the reader its first bytes call for, refusing one of more than
 // maxPixels pixels before decoding it.  The sample planes come from `pool` when given.
 RgbImage readImageFile(const std::string& path, std::uint64_t maxPixels,

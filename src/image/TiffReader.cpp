@@ -202,7 +202,8 @@ class TiffRead {
         std::vector<std::uint8_t> block(blockRowBytes * _blockHeight);
         const auto blockSize = static_cast<tmsize_t>(block.size());
 
-        Array<unsigned> red(_height, _width), green(_height, _width), blue(_height, _width);
+        Array<unsigned> red(_height, _width, _source.pool), green(_height, _width, _source.pool),
+            blue(_height, _width, _source.pool);
         Array<unsigned>* const planes[] = {&red, &green, &blue};
         const unsigned top = maxval();
         const bool whiteIsZero = _photometric == PHOTOMETRIC_MINISWHITE;

@@ -118,16 +118,7 @@ RgbImage readWebp(const ImageSource& source) {
         failToRead(source.path, "unexpected WebP output layout");
     }
 
-    Array<unsigned> red(rows, cols), green(rows, cols), blue(rows, cols);
-    const std::uint8_t* p = pixels.data();
-    for (std::uint32_t r = 0; r < rows; ++r) {
-        for (std::uint32_t c = 0; c < cols; ++c, p += kRgbChannels) {
-            red(r, c) = p[0];
-            green(r, c) = p[1];
-            blue(r, c) = p[2];
-        }
-    }
-    return RgbImage(std::move(red), std::move(green), std::move(blue), k8BitMaxval);
+    return interleavedRgb8(source, pixels.data(), rows, cols);
 }
 
 }  // namespace lumetra
