@@ -50,6 +50,19 @@ bool startsWithHexPrefix(std::string_view text) {
     return text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
 }
 
+// A hex number whose exponent starts "+-" ("1p+-2") as strtod reads it: the exponent is no
+// exponent, so the number ends before the 'p'. The C++ library's hex from_chars takes the '-'
+// as the exponent's sign instead, reading 2^-2 where strtod reads 1.
+std::string_view withoutBrokenHexExponent(std::string_view hexNumber) {
+    const std::string_view::size_type marker =
+        hexNumber.find_first_not_of("0123456789abcdefABCDEF.");
+    if (marker != std::string_view::npos && hexNumber.substr(marker + 1, 2) == "+-" &&
+        (hexNumber[marker] == 'p' || hexNumber[marker] == 'P')) {
+        return hexNumber.substr(0, marker);
+    }
+    return hexNumber;
+}
+
 // The value of a number too large or too small for a double, as strtod gives it: infinity
 // when its magnitude is above the range, zero when below, with its sign.  The number is read
 // again as a long double to learn its magnitude; beyond even that range, the sign of its
@@ -125,7 +138,7 @@ double token_to_double(const std::string& text) {
     if (!rest.empty() && (rest.front() == '+' || rest.front() == '-')) rest.remove_prefix(1);
     if (!rest.empty() && rest.front() == '-') return 0.0;  // from_chars would take a second sign
     const bool hex = startsWithHexPrefix(rest);
-    if (hex) rest.remove_prefix(2);
+    if (hex) rest = withoutBrokenHexExponent(rest.substr(2));
     // After "0x" without a hex number ("0x-1", "0xnan", "0x.p1") strtod reads the 0 before the
     // x, keeping the sign; from_chars would take a sign, "inf" or "nan" there as the number.
     const double zeroBeforeX = negative ? -0.0 : 0.0;

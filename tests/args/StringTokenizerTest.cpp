@@ -118,9 +118,24 @@ TEST(StringTokenizer, NumberTokensReadLikeAtofAtTheEdges) {
     // strtod's readings of forms from_chars does not take by itself: white space, '+', hex
     // and numbers beyond the range of double (infinity above it, zero below it).
     const std::vector<std::pair<std::string, double>> cases = {
-        {"  \t-1.5", -1.5}, {"+4", 4.0},  {"+-4", 0.0},          {"0x1.8p1", 3.0},
-        {"-0x10", -16.0},   {"0xg", 0.0}, {"1e999", HUGE_VAL},   {"-1e999", -HUGE_VAL},
-        {"1e-999", 0.0},    {"-", 0.0},   {"1e99999", HUGE_VAL}, {"1e-99999", 0.0},
+        {"  \t-1.5", -1.5},
+        {"+4", 4.0},
+        {"+-4", 0.0},
+        {"0x1.8p1", 3.0},
+        {"-0x10", -16.0},
+        {"0xg", 0.0},
+        {"1e999", HUGE_VAL},
+        {"-1e999", -HUGE_VAL},
+        {"1e-999", 0.0},
+        {"-", 0.0},
+        {"1e99999", HUGE_VAL},
+        {"1e-99999", 0.0},
+        // An exponent that starts "+-" is none: the number ends before the 'p' (found by
+        // fuzz_tokenizer: "0x1p+-2" was read as 0.25).
+        {"0x1p+-2", 1.0},
+        {"-0x1.8P+-1x", -1.5},
+        {"0x1p-+2", 1.0},
+        {"1e+-2", 1.0},
     };
     for (const auto& [text, expected] : cases) EXPECT_EQ(token_to_double(text), expected) << text;
     // After "0x" without a hex number strtod reads the 0 before the x, with the token's sign
