@@ -21,11 +21,18 @@ constexpr std::size_t kMappedBytes = std::size_t{1} << 20;
 // integer maps of one size share blocks, a plane never ties up a transform workspace.
 constexpr std::size_t kLargestExcessDivisor = 8;
 
-// Blocks are mapped in whole huge pages: requests of nearly the same size (the transform
+// Blocks are sized in whole huge pages: requests of nearly the same size (the transform
 // workspaces of neighbouring band widths, a plane and a spectrum of as many bytes give or take
 // a few rows) get blocks of one size and serve one another.  The part of a block beyond its
 // request costs memory only where it is touched.
 constexpr std::size_t kBlockGrain = std::size_t{2} << 20;
+
+// Blocks this large ask for huge pages.  A huge page is resident whole once any byte of it is
+// touched, so a smaller block would carry up to a huge page of its request's tail unused (a
+// 1 MB plane of a 512 x 512 image took 2 MB); from here on that is at most a sixteenth.
+constexpr std::size_t kHugePagedBytes = std::size_t{32} << 20;
+
+constexpr std::size_t kPageBytes = 4096;
 
 std::size_t blockBytes(std::size_t bytes) {
     return (bytes + kBlockGrain - 1) / kBlockGrain * kBlockGrain;
@@ -46,7 +53,8 @@ void* PlanePool::map(std::size_t bytes) {
 #if defined(LUMETRA_MAPPED_PLANES)
     void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (p == MAP_FAILED) throw std::bad_alloc();
-    madvise(p, bytes, MADV_HUGEPAGE);  // a hint: refusal changes nothing
+    if (bytes >= kHugePagedBytes)
+        madvise(p, bytes, MADV_HUGEPAGE);  // a hint: refusal changes nothing
     return p;
 #else
     (void)bytes;
@@ -81,6 +89,17 @@ void PlanePool::gather(char* block, const std::vector<Piece>& pieces) noexcept {
     }
 }
 
+void PlanePool::dropTail(void* block, std::size_t size, std::size_t request) noexcept {
+#if defined(LUMETRA_MAPPED_PLANES)
+    const std::size_t used = (request + kPageBytes - 1) / kPageBytes * kPageBytes;
+    if (size > used) madvise(static_cast<char*>(block) + used, size - used, MADV_DONTNEED);
+#else
+    (void)block;
+    (void)size;
+    (void)request;
+#endif
+}
+
 PlanePool::~PlanePool() {
     release();
 }
@@ -98,6 +117,7 @@ void* PlanePool::take(std::size_t request) {
             _counts.heldBytes -= size;
             ++_counts.reused;
             lend(size);
+            dropTail(block, size, request);
             return block;
         }
         // No held block fits: the new block is made of the memory of held ones (see gather),

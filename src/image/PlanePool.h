@@ -8,8 +8,9 @@
 // makes and frees hundreds of megabytes of such blocks: without recycling, the kernel clears
 // every page of every plane of every image.  The pool keeps freed blocks and hands each to a
 // later request: the smallest held block at least as large as the request and at most an
-// eighth larger (so a plane never ties up a block twice its size).  Blocks are mapped in whole
-// 2 MB huge pages, so that requests of nearly one size share blocks.
+// eighth larger (so a plane never ties up a block twice its size), whose pages beyond the request
+// go back to the system.  Blocks are sized in whole 2 MB huge pages, so that requests of nearly
+// one size share blocks; only blocks of 32 MB or more ask for huge pages to back them.
 //
 // The pool's own peak does not rise, and what it once mapped it does not map again: when no
 // held block fits, the new block is made of held blocks (the smallest first, of the last only
@@ -42,9 +43,10 @@ class PlanePool {
     // where planes are mapped (not under AddressSanitizer, which must see every block).
     static bool serves(std::size_t bytes);
 
-    // A fresh mapping of `bytes` (serves(bytes) must hold), asking for transparent huge pages,
-    // and its unmapping: what the pool does when it holds nothing to reuse, and what planes
-    // made without a pool do every time.  map throws std::bad_alloc when the system refuses.
+    // A fresh mapping of `bytes` (serves(bytes) must hold), asking for transparent huge pages
+    // when it is large, and its unmapping: what the pool does when it holds nothing to reuse, and
+    // what planes made without a pool do every time.  map throws std::bad_alloc when the system
+    // refuses.
     static void* map(std::size_t bytes);
     static void unmap(void* block, std::size_t bytes) noexcept;
 
@@ -97,6 +99,10 @@ class PlanePool {
     // Moves the pages of `pieces` into the fresh mapping `block`, one after another from its
     // start: that part of the block holds memory that was touched before, which the kernel
     // need not clear again.
+    // Gives the pages of a reused block beyond its new request back to the system (they read
+    // as zero when touched again): a plane served by a larger block holds no more memory than
+    // its own size, whatever the block held before.
+    static void dropTail(void* block, std::size_t size, std::size_t request) noexcept;
     static void gather(char* block, const std::vector<Piece>& pieces) noexcept;
     // Unmaps held blocks, the smallest first, until `bytes` are given back or none are left.
     // Called with the lock held.

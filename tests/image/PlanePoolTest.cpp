@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 #include <tbb/parallel_for.h>
 
 #include <algorithm>
@@ -64,6 +65,30 @@ TEST(PlanePool, ServesARequestWithTheSmallestHeldBlockThatFits) {
     EXPECT_EQ(pool.counts().heldBytes, 34 * kMegabyte);
     pool.trim();
     EXPECT_EQ(pool.counts().mappedBytes, 0u);
+}
+
+// A block reused for a smaller request keeps the request's pages and gives the rest back to the
+// system: resident memory follows the request, not the block.  mincore tells which pages are
+// resident; the dropped ones read as zero when touched again.
+TEST(PlanePool, AReusedBlockHoldsNoMoreResidentPagesThanItsRequest) {
+    SKIP_WITHOUT_POOLING();
+    PlanePool pool;
+    constexpr std::size_t kBlock = 16 * kMegabyte;
+    constexpr std::size_t kRequest = 15 * kMegabyte + 100;  // its last page partly used
+    constexpr std::size_t kPage = 4096;
+    auto* block = static_cast<unsigned char*>(pool.take(kBlock));
+    std::memset(block, 0x5a, kBlock);
+    pool.give(block, kBlock);
+    ASSERT_EQ(pool.take(kRequest), block);
+    std::vector<unsigned char> resident(kBlock / kPage);
+    ASSERT_EQ(mincore(block, kBlock, resident.data()), 0);
+    const std::size_t keptPages = (kRequest + kPage - 1) / kPage;
+    const auto isResident = [](unsigned char page) { return (page & 1) != 0; };
+    EXPECT_TRUE(std::all_of(resident.begin(), resident.begin() + keptPages, isResident));
+    EXPECT_TRUE(std::none_of(resident.begin() + keptPages, resident.end(), isResident));
+    EXPECT_EQ(block[kRequest - 1], 0x5a);    // the request's bytes are kept
+    EXPECT_EQ(block[keptPages * kPage], 0);  // the dropped tail reads as fresh memory
+    pool.give(block, kRequest);
 }
 
 // When no held block fits, the new block is made of the held blocks' pages (moved, with what
