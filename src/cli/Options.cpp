@@ -179,7 +179,8 @@ CLI::Option* addCount(CLI::App& app, const std::string& names, std::optional<uns
 constexpr const char* kPpdHelp =
     "Pixels per degree of visual angle at the viewer's eye (default: 60).  Larger values mean "
     "a farther viewer or a denser screen, on which fine detail matters less and the measure "
-    "falls; smaller values a nearer viewer";
+    "falls; smaller values a nearer viewer.  The model covers 10 and more: below that the "
+    "measure falls again as the viewer comes nearer, and a warning says so";
 constexpr const char* kDisplayHelp =
     "Screen width in pixels, screen width in centimetres and viewing distance in centimetres, "
     "e.g. 1920,53,70: the pixels per degree are the pixels one degree of visual angle spans "
@@ -409,11 +410,13 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::ostre
                  "changed, the colour taking over as the difference grows");
     app.add_option("--report", options.reportDir,
                    "Write a report of the run as one self-contained page, DIR/index.html, with "
-                   "its pictures beside it: the original, the parameters and viewing "
-                   "conditions, and a table of every file (measure, score, gate, percentiles, "
-                   "shares with --explain) that sorts by any column, with the degraded image "
-                   "and its heat map (drawn as --heatmaps draws them).  Open it in any browser; "
-                   "it fetches nothing from the network")
+                   "its pictures beside it: a summary (original, viewing conditions, version, "
+                   "date, command line, counts, spread of the measures), a table of every file "
+                   "(measure, score, gate, pictures, error-map histogram and percentiles, shares "
+                   "in percent with --explain) that sorts by any column, one colour bar for the "
+                   "heat maps, and a compare view of any file (side by side or flicker, heat-map "
+                   "overlay, zoom and pan).  Open it in any browser; it fetches nothing from the "
+                   "network")
         ->type_name("DIR");
     addCount(app, "-j,--jobs", options.jobs, kMaxJobs,
              "Files scored at once (default: one per thread, fewer when memory is short)");
