@@ -189,11 +189,9 @@ std::string legendHtml(const ReportLegend& legend) {
     for (auto it = kLegendTicks.rbegin(); it != kLegendTicks.rend(); ++it) {
         std::string label;
         if (legend.mode == HeatScaleMode::PerFile) {
-            label = *it == 0.0f   ? "0"
-                    : *it == 1.0f ? "file's p99"
-                                  : percentText(*it).substr(0, 2) + " % of it";
-            if (*it != 0.0f && *it != 1.0f)
-                label = std::to_string(static_cast<int>(*it * kPercent)) + " % of it";
+            // Each file's own top: the ticks are fractions of it.
+            label =
+                *it == 1.0f ? "its p99" : std::to_string(static_cast<int>(*it * kPercent)) + " %";
         } else {
             label = legendLabel(heatValueAt(*it, scale));
         }
