@@ -188,6 +188,11 @@ TEST_F(ReportInBrowser, ShowsEveryRowAndPictureAndSortsByAnyColumn) {
         << "not every picture loaded";
     EXPECT_NE(unsorted.find("data-horizontal-scroll=\"no\""), std::string::npos)
         << "the page is wider than a 1280-pixel window";
+    // The summary as the browser shows it: 2 scored, 1 failed, 1 crossed, median 1150.
+    for (const char* shown : {"id=\"count-scored\">2<", "id=\"count-failed\">1<",
+                              "id=\"count-crossed\">1<", "id=\"measure-median\">1150<"}) {
+        EXPECT_NE(unsorted.find(shown), std::string::npos) << shown;
+    }
 
     EXPECT_EQ(order(dom("#sort=-measure")), (std::vector<std::string>{b, "a.ppm", "broken.ppm"}));
     EXPECT_EQ(order(dom("#sort=score")), (std::vector<std::string>{b, "a.ppm", "broken.ppm"}));
