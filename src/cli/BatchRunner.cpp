@@ -15,6 +15,7 @@
 // finished, their rows written, and the run ends with 128 + the signal's number, its
 // temporaries removed and no report swapped in.
 
+#include <oneapi/tbb/info.h>
 #include <oneapi/tbb/task_arena.h>
 
 #include <cstddef>
@@ -91,11 +92,12 @@ EngineStart startEngine(const RgbImage& original, const Options& options, const 
 // The heat maps of --heatmaps, and those of the report, drawn as --heatmaps draws them.
 struct HeatMaps {
     HeatMaps(const Options& options, const RunPlan& plan, const RgbImage* original)
-        : files(options, plan.heatMaps, original, plan.inputs) {
+        : files(options, plan.heatMaps, original, plan.inputs, HeatLegend::Drawn,
+                plan.heatMapFolderProblem) {
         if (!plan.report || plan.report->heatMaps.empty()) return;
         Options ofReport = options;
         ofReport.heatMapDir = plan.report->folder->files();
-        report.emplace(ofReport, plan.report->heatMaps, original, plan.inputs);
+        report.emplace(ofReport, plan.report->heatMaps, original, plan.inputs, HeatLegend::LeftOut);
     }
 
     bool deferred() const { return files.deferred() || (report && report->deferred()); }
@@ -122,10 +124,24 @@ void appendDeferredHeatMapProblems(HeatMaps& heatMaps, std::vector<FileResult>& 
 // Writes the page and the original's picture into the report's folder and swaps it in;
 // returns what went wrong, empty when nothing did.
 std::string finishReport(const Options& options, const RunPlan& plan, const RgbImage& original,
-                         std::vector<ReportFile> files) {
+                         std::vector<ReportFile> files, const HeatMapOutput* heatMaps) {
     ReportFolder& folder = *plan.report->folder;
-    std::string problem =
-        writeRunReport(folder.files(), options, original, plan.report->images, std::move(files));
+    ReportHeatMaps drawn;
+    if (heatMaps != nullptr) {
+        // The legend shows the scale the maps were drawn on: the run's, or each file's own.
+        const std::optional<float> top = heatMaps->runScale();
+        if (top || heatMaps->mode() == HeatScaleMode::PerFile) {
+            drawn.legend =
+                ReportLegend{heatMaps->mode(), heatScaleFor(heatMaps->mode(), top.value_or(1.0f),
+                                                            0.0f, 0.0f, options.heatColours)};
+        }
+        for (std::size_t i = 0; i < files.size(); ++i) {
+            const std::optional<HeatScale> scale = heatMaps->scaleOf(i);
+            drawn.tops.push_back(scale ? std::optional<float>(scale->max) : std::nullopt);
+        }
+    }
+    std::string problem = writeRunReport(folder.files(), options, original, plan.report->images,
+                                         std::move(files), drawn);
     if (problem.empty()) problem = folder.swapIn(plan.inputs);
     return problem;
 }
@@ -201,7 +217,9 @@ int runInArena(const Options& options, const Console& console, const StopRequest
         // fails the run, the rows stay.  Why a folder cannot take it was said at the start.
         const bool writable = plan.report->folder->problem().empty();
         const std::string problem =
-            writable ? finishReport(options, plan, *original, rows.takeReportFiles()) : "";
+            writable ? finishReport(options, plan, *original, rows.takeReportFiles(),
+                                    heatMaps.report ? &*heatMaps.report : nullptr)
+                     : "";
         if (!problem.empty()) rows.diagnose(problem);
         failed = failed || !writable || !problem.empty();
     }
@@ -219,9 +237,19 @@ int runInArena(const Options& options, const Console& console, const StopRequest
 
 int runBatch(const Options& options, const Console& console, const StopRequest& stop) {
     // One pool of threads for the whole run: the files in flight and their own parallel work
-    // take turns on it, so no more threads work at once than were asked for.
-    tbb::task_arena arena(options.threads == 0 ? tbb::task_arena::automatic
-                                               : static_cast<int>(options.threads));
+    // take turns on it, so no more threads work at once than were asked for.  More than the
+    // machine runs at once would only take turns on its cores (and make oneTBB warn): they
+    // are cut to the machine's, and the user told so once.
+    const int machine = tbb::info::default_concurrency();
+    int threads = options.threads == 0 ? machine : static_cast<int>(options.threads);
+    if (threads > machine) {
+        console.err << "lumetra: --threads " << threads << ": this machine runs " << machine
+                    << (machine == 1 ? " thread" : " threads") << " at once; using " << machine
+                    << '\n'
+                    << std::flush;
+        threads = machine;
+    }
+    tbb::task_arena arena(threads);
     return arena.execute([&] { return runInArena(options, console, stop); });
 }
 

@@ -11,6 +11,7 @@
 #include "engine/Explanation.h"
 #include "image/Error.h"
 #include "image/ImageHeader.h"
+#include "image/MapHistogram.h"
 #include "image/Percentiles.h"
 #include "image/RgbImage.h"
 #include "image/RgbPicture.h"
@@ -20,6 +21,10 @@ namespace lumetra {
 namespace {
 
 namespace fs = std::filesystem;
+
+// Bins of the error-map histogram the report draws for each file: fine enough to show the
+// shape of a skewed map, coarse enough that each bin of a small map holds a few pixels.
+constexpr std::size_t kReportHistogramBins = 48;
 
 // "out of memory while scoring "x.png" (needs about 1.2 GB)"
 std::string outOfMemory(const RunPlan& plan, std::uint64_t pixels, const std::string& path) {
@@ -183,6 +188,7 @@ FileResult scoreFile(const FileJob& job, const std::string& path, std::size_t i,
     appendProblem(result.error, job.heatMaps.take(i, comparison.err(), known));
     if (job.reportHeatMaps != nullptr) {
         result.percentiles = percentiles;
+        result.histogram = histogramOf(comparison.err(), kReportHistogramBins);
         appendProblem(reportProblem, job.reportHeatMaps->take(i, comparison.err(), known));
         appendProblem(result.error, reportProblem);
     }

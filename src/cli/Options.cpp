@@ -49,6 +49,11 @@ constexpr const char* kFailAbove = "--fail-above";
 constexpr const char* kFailBelow = "--fail-below";
 constexpr const char* kFailP99Above = "--fail-p99-above";
 
+constexpr const char* kProgramPrefix = "lumetra: ";
+
+// Significant digits of a number quoted in a warning, as the table shows numbers.
+constexpr int kShownDigits = 6;
+
 // Nine significant digits: a limit in a message reads back as the float that was read.
 constexpr int kLimitDigits = 9;
 
@@ -67,29 +72,76 @@ class HelpFormatter : public CLI::Formatter {
     }
 };
 
+// The usage error of an option's value: "lumetra: --ppd: expected a number such as 38.2,
+// written with a decimal point (got 38,2)".  `option` is the long name the user reads in the
+// help, whichever name was typed.
+CLI::ValidationError valueError(const std::string& option, const std::string& expected,
+                                const std::string& text) {
+    return CLI::ValidationError("lumetra: " + option + ": expected " + expected + " (got " + text +
+                                ")");
+}
+
+// The long name of an option ("--slope" of "-a,--slope").
+std::string longName(const std::string& names) {
+    const std::size_t at = names.rfind("--");
+    return at == std::string::npos ? names : names.substr(at);
+}
+
+// What a number option expects, for text readFloat or readDouble refused: a number beyond
+// the type's range is told apart from text that is no number at all.
+std::string expectedNumber(const std::string& text, bool asFloat) {
+    if (asFloat && readDouble(text)) return "a number from -3.4e38 to 3.4e38";
+    return "a number such as 2.5, written with a decimal point";
+}
+
 // A float option read by readFloat rather than CLI11's own conversion, which goes through
-// the C library and so through the caller's locale.  Text that is not a number ends the parse
-// with CLI11's conversion error; the help shows the value the option starts with.
+// the C library and so through the caller's locale.  Text that is not a number is a usage
+// error naming the option; the help shows the value the option starts with.
 CLI::Option* addNumber(CLI::App& app, const std::string& names, float& value,
                        const std::string& what) {
-    const auto read = [&value](const CLI::results_t& texts) {
+    const auto read = [&value, option = longName(names)](const CLI::results_t& texts) {
         const std::optional<float> number = readFloat(texts.front());
-        if (number) value = *number;
-        return number.has_value();
+        if (!number) throw valueError(option, expectedNumber(texts.front(), true), texts.front());
+        value = *number;
+        return true;
     };
     return app.add_option(names, read, what)->type_name("FLOAT")->default_str(shortestText(value));
 }
 
 // A gate limit: a float read as addNumber reads it, unset until given.  Text that is not a
-// number ends the parse with CLI11's conversion error, which names the option; a limit that is
-// not finite is refused after the parse by gateProblems.
+// number is a usage error naming the option; a limit that is not finite is refused after the
+// parse by gateProblems.
 void addGate(CLI::App& app, const std::string& name, std::optional<float>& limit,
              const std::string& valueName, const std::string& what) {
-    const auto read = [&limit](const CLI::results_t& texts) {
+    const auto read = [&limit, name](const CLI::results_t& texts) {
         limit = readFloat(texts.front());
-        return limit.has_value();
+        if (!limit) throw valueError(name, expectedNumber(texts.front(), true), texts.front());
+        return true;
     };
     app.add_option(name, read, what)->option_text(valueName);
+}
+
+// One of a few named choices, matched without regard to case; anything else, numbers
+// included, is a usage error that lists the names.
+template <typename Choice>
+CLI::Option* addChoice(CLI::App& app, const std::string& name, Choice& value,
+                       std::vector<std::pair<std::string, Choice>> choices,
+                       const std::string& what) {
+    const auto read = [&value, name, choices](const CLI::results_t& texts) {
+        const std::string lower = CLI::detail::to_lower(texts.front());
+        for (const auto& [choiceName, choice] : choices) {
+            if (choiceName == lower) {
+                value = choice;
+                return true;
+            }
+        }
+        std::string names;
+        for (std::size_t i = 0; i < choices.size(); ++i) {
+            names += (i == 0 ? "" : i + 1 == choices.size() ? " or " : ", ") + choices[i].first;
+        }
+        throw valueError(name, (choices.size() > 2 ? "one of " : "") + names, texts.front());
+    };
+    return app.add_option(name, read, what);
 }
 
 // "--fail-above must be a finite number (got nan)" for each limit that is not a finite number,
@@ -109,32 +161,26 @@ std::string gateProblems(const QualityGates& gates) {
     return problems;
 }
 
-// The check of --heat-max: a finite number above 0.
-std::string checkHeatMax(const std::string& text) {
-    const std::optional<float> max = readFloat(text);
-    if (max && std::isfinite(*max) && *max > 0.0f) return {};
-    return "Value " + text + " is not a finite number above 0";
-}
-
-// The check of --jobs: a decimal number from 1 to kMaxJobs; the message names the range.
-std::string checkJobs(const std::string& text) {
-    const std::optional<unsigned> jobs = readUnsigned(text);
-    if (jobs && *jobs >= 1 && *jobs <= kMaxJobs) return {};
-    return "Value " + text + " not in range 1 to " + decimalText(kMaxJobs);
-}
-
-// The check of --max-pixels: a decimal number from 1 to RgbImage::kMaxPixels.
-std::string checkMaxPixels(const std::string& text) {
-    const std::optional<unsigned> most = readUnsigned(text);
-    if (most && maxPixelsProblem(*most).empty()) return {};
-    return "must be a whole number from 1 to " + decimalText(RgbImage::kMaxPixels) + " (got " +
-           text + ")";
+// A whole-number option from 1 to `most`; anything else is a usage error naming the range.
+CLI::Option* addCount(CLI::App& app, const std::string& names, std::optional<unsigned>& value,
+                      unsigned most, const std::string& what) {
+    const auto read = [&value, most, option = longName(names)](const CLI::results_t& texts) {
+        const std::optional<unsigned> count = readUnsigned(texts.front());
+        if (!count || *count < 1 || *count > most) {
+            throw valueError(option, "a whole number from 1 to " + decimalText(most),
+                             texts.front());
+        }
+        value = count;
+        return true;
+    };
+    return app.add_option(names, read, what)->option_text("N");
 }
 
 constexpr const char* kPpdHelp =
     "Pixels per degree of visual angle at the viewer's eye (default: 60).  Larger values mean "
     "a farther viewer or a denser screen, on which fine detail matters less and the measure "
-    "falls; smaller values a nearer viewer";
+    "falls; smaller values a nearer viewer.  The model covers 10 and more: below that the "
+    "measure falls again as the viewer comes nearer, and a warning says so";
 constexpr const char* kDisplayHelp =
     "Screen width in pixels, screen width in centimetres and viewing distance in centimetres, "
     "e.g. 1920,53,70: the pixels per degree are the pixels one degree of visual angle spans "
@@ -145,13 +191,14 @@ constexpr const char* kProfileHelp =
     "given here win over it: --ppd, --display, --alpha and the others; -a and -b replace a "
     "linear profile's slope or offset, and a logistic profile's curve only when both are given";
 
-// A number option read by readDouble into `value`; text that is not a number ends the parse
-// with CLI11's conversion error.
+// A number option read by readDouble into `value`; text that is not a number is a usage error
+// naming the option.
 CLI::Option* addDouble(CLI::App& app, const std::string& names, std::optional<double>& value,
                        const std::string& what) {
-    const auto read = [&value](const CLI::results_t& texts) {
+    const auto read = [&value, option = longName(names)](const CLI::results_t& texts) {
         value = readDouble(texts.front());
-        return value.has_value();
+        if (!value) throw valueError(option, expectedNumber(texts.front(), false), texts.front());
+        return true;
     };
     return app.add_option(names, read, what);
 }
@@ -199,7 +246,51 @@ void validateGatesAsUsage(const QualityGates& gates) {
     if (!problems.empty()) throw CLI::ValidationError("lumetra: " + problems);
 }
 
+// "--intra-a: expected no value: it is a switch, turned off by --no-intra-a (got maybe)" for
+// CLI11's "Could not convert: --intra-a = maybe"; empty for any other message.
+std::string switchValueMessage(const std::string& conversion) {
+    const std::string start = "Could not convert: ";
+    const std::size_t equals = conversion.find(" = ");
+    if (conversion.rfind(start, 0) != 0 || equals == std::string::npos) return {};
+    const std::string name = conversion.substr(start.size(), equals - start.size());
+    const std::string value = conversion.substr(equals + 3);
+    const bool negated = name.rfind("--no-", 0) == 0;
+    const std::string other = negated ? "--" + name.substr(5) : "--no-" + name.substr(2);
+    return name + ": expected no value: it is a switch, turned " + (negated ? "on" : "off") +
+           " by " + other + " (got " + value + ")";
+}
+
 }  // namespace
+
+std::string viewingRangeWarning(const std::string& source, double pixelsPerDegree) {
+    if (!(pixelsPerDegree < kLowestModelledPixelsPerDegree)) return {};
+    return "warning: " + source + " gives " + generalText(pixelsPerDegree, kShownDigits) +
+           " pixels per degree, below the " + generalText(kLowestModelledPixelsPerDegree, 3) +
+           " the model covers: the image's finest detail is then coarser than where the eye "
+           "is most sensitive, and measures fall again as the viewer comes nearer.  The "
+           "numbers are computed as usual; compare them only with runs at the same pixels "
+           "per degree";
+}
+
+std::string commandLineText(int argc, const char* const* argv) {
+    std::string line;
+    for (int i = 0; i < argc; ++i) {
+        const std::string word = argv[i];
+        const bool plain = !word.empty() && word.find_first_not_of(
+                                                "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRST"
+                                                "UVWXYZ0123456789-_./,=:+@%") == std::string::npos;
+        if (i > 0) line += ' ';
+        if (plain) {
+            line += word;
+            continue;
+        }
+        // Single quotes keep everything but a single quote, written as '\''.
+        line += '\'';
+        for (const char c : word) line += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        line += '\'';
+    }
+    return line;
+}
 
 ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& out,
                                    std::ostream& err) {
@@ -213,11 +304,23 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::ostre
     // Every usage error quotes what the user typed (a value, a path, the profile's path and
     // what is wrong in it): its control characters are escaped, as the rows' paths are; the
     // line CLI11 adds after it ("Run with --help ...") is left as it is.
+    // Every usage error starts with "lumetra: ", CLI11's own ones ("ORIGINAL is required")
+    // as well as ours.
     app.failure_message([](const CLI::App* parsing, const CLI::Error& e) {
-        const std::string message = CLI::FailureMessage::simple(parsing, e);
-        const std::string what = e.what();
-        if (message.compare(0, what.size(), what) != 0) return printable(message) + '\n';
-        return printable(what) + message.substr(what.size());
+        std::string message = CLI::FailureMessage::simple(parsing, e);
+        std::string what = e.what();
+        // Every option with a value reads it itself, so CLI11's conversion error ("Could not
+        // convert: --intra-a = maybe") only comes from a switch given a value.
+        if (dynamic_cast<const CLI::ConversionError*>(&e) != nullptr) {
+            const std::string switchMessage = switchValueMessage(what);
+            if (!switchMessage.empty()) {
+                message.replace(0, what.size(), switchMessage);
+                what = switchMessage;
+            }
+        }
+        const std::string prefix = what.rfind(kProgramPrefix, 0) == 0 ? "" : kProgramPrefix;
+        if (message.compare(0, what.size(), what) != 0) return prefix + printable(message) + '\n';
+        return prefix + printable(what) + message.substr(what.size());
     });
 
     app.add_option("ORIGINAL", options.original, "The original (reference) image")->required();
@@ -235,14 +338,13 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::ostre
         addSwitch(app, optionNameOf(field.key), p.*field.member, std::string(field.what));
     }
 
-    const std::map<std::string, OutputFormat> formats{{"table", OutputFormat::Table},
-                                                      {"csv", OutputFormat::Csv},
-                                                      {"tsv", OutputFormat::Tsv},
-                                                      {"json", OutputFormat::Json}};
-    app.add_option("--format", options.format,
-                   "table (default): aligned columns, six significant digits; csv, tsv, json: "
-                   "nine digits, an error column")
-        ->transform(CLI::CheckedTransformer(formats, CLI::ignore_case))
+    addChoice(app, "--format", options.format,
+              {{"table", OutputFormat::Table},
+               {"csv", OutputFormat::Csv},
+               {"tsv", OutputFormat::Tsv},
+               {"json", OutputFormat::Json}},
+              "table (default): aligned columns, six significant digits; csv, tsv, json: "
+              "nine digits, an error column")
         ->option_text("FORMAT");
     app.add_option("--error-maps", options.errorMapDir,
                    "Write each file's error map as DIR/<name>.errmap.png")
@@ -274,48 +376,54 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::ostre
                    "colour bar: brighter = a more visible difference.  All files of the run "
                    "share one scale (see --heat-max), so a worse file looks brighter")
         ->type_name("DIR");
-    const std::map<std::string, ColourMap> colourMaps{{"viridis", ColourMap::Viridis},
-                                                      {"magma", ColourMap::Magma}};
-    app.add_option("--heat-colours", options.heatColours,
-                   "Colours of the heat maps: viridis (default; dark blue, green, yellow) or "
-                   "magma (black, purple, orange, pale yellow); both grow brighter with the "
-                   "difference; pixels that are not a number are red (viridis) or cyan (magma)")
-        ->transform(CLI::CheckedTransformer(colourMaps, CLI::ignore_case))
+    addChoice(app, "--heat-colours", options.heatColours,
+              {{"viridis", ColourMap::Viridis}, {"magma", ColourMap::Magma}},
+              "Colours of the heat maps: viridis (default; dark blue, green, yellow) or "
+              "magma (black, purple, orange, pale yellow); both grow brighter with the "
+              "difference; pixels that are not a number are red (viridis) or cyan (magma)")
         ->option_text("NAME");
     const auto readHeatMax = [&options](const CLI::results_t& texts) {
         options.heatMax = readFloat(texts.front());
-        return options.heatMax.has_value();
+        if (!options.heatMax || !std::isfinite(*options.heatMax) || *options.heatMax <= 0.0f) {
+            throw valueError("--heat-max", "a finite number above 0", texts.front());
+        }
+        return true;
     };
     app.add_option("--heat-max", readHeatMax,
                    "Error-map value drawn in the top colour; larger values saturate (default: "
                    "the largest 99th percentile of the run's error maps, so the rows appear once "
                    "every file is scored).  Fix it to compare heat maps of different runs")
-        ->check(CLI::Validator(checkHeatMax, "FLOAT"))
         ->option_text("FLOAT");
+    addChoice(app, "--heat-scale", options.heatScale,
+              {{"shared", HeatScaleMode::Shared},
+               {"per-file", HeatScaleMode::PerFile},
+               {"log", HeatScaleMode::Log}},
+              "How error values become colours: shared (default): one linear scale for the "
+              "whole run, so a worse file looks brighter; per-file: each map on its own scale, "
+              "0 to its own 99th percentile, to see where a good file's error lies (colours no "
+              "longer compare across files); log: the shared scale through log(1 + value / k), "
+              "k a hundredth of the top, so small errors show beside large ones (k and the "
+              "scale are printed in the legend)")
+        ->option_text("NAME");
     app.add_flag("--heat-on-original", options.heatOnOriginal,
                  "Draw the heat maps over a grey copy of the original: grey where nothing "
                  "changed, the colour taking over as the difference grows");
     app.add_option("--report", options.reportDir,
                    "Write a report of the run as one self-contained page, DIR/index.html, with "
-                   "its pictures beside it: the original, the parameters and viewing "
-                   "conditions, and a table of every file (measure, score, gate, percentiles, "
-                   "shares with --explain) that sorts by any column, with the degraded image "
-                   "and its heat map (drawn as --heatmaps draws them).  Open it in any browser; "
-                   "it fetches nothing from the network")
+                   "its pictures beside it: a summary (original, viewing conditions, version, "
+                   "date, command line, counts, spread of the measures), a table of every file "
+                   "(measure, score, gate, pictures, error-map histogram and percentiles, shares "
+                   "in percent with --explain) that sorts by any column, one colour bar for the "
+                   "heat maps, and a compare view of any file (side by side or flicker, heat-map "
+                   "overlay, zoom and pan).  Open it in any browser; it fetches nothing from the "
+                   "network")
         ->type_name("DIR");
-    const auto readJobs = [&options](const CLI::results_t& texts) {
-        options.jobs = readUnsigned(texts.front());
-        return options.jobs.has_value();
-    };
-    app.add_option("-j,--jobs", readJobs,
-                   "Files scored at once (default: one per thread, fewer when memory is short)")
-        ->check(CLI::Validator(checkJobs, "N"))
-        ->option_text("N");
-    app.add_option("--threads", options.threads,
-                   "Threads shared by all the work: the files scored at once and each file's own "
-                   "(default: every core)")
-        ->check(CLI::Range(1u, kMaxThreads))
-        ->option_text("N");
+    addCount(app, "-j,--jobs", options.jobs, kMaxJobs,
+             "Files scored at once (default: one per thread, fewer when memory is short)");
+    std::optional<unsigned> threads;
+    addCount(app, "--threads", threads, kMaxThreads,
+             "Threads shared by all the work: the files scored at once and each file's own "
+             "(default and most: every core; more are cut to the machine's, said once)");
     app.add_flag("--low-memory", options.lowMemory,
                  "Keep the original's spectra instead of its 27 bands and make the bands again "
                  "for every file: about 100 bytes per pixel less, the same results, up to half "
@@ -328,18 +436,12 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::ostre
     CLI::Option* const displayOption = app.add_option("--display", display, kDisplayHelp)
                                            ->type_name("WIDTH_PX,WIDTH_CM,DISTANCE_CM");
     ppdOption->excludes(displayOption);
-    const auto readMaxPixels = [&options](const CLI::results_t& texts) {
-        const std::optional<unsigned> most = readUnsigned(texts.front());
-        if (most) options.maxPixels = *most;
-        return most.has_value();
-    };
-    app.add_option("--max-pixels", readMaxPixels,
-                   "Refuse image files of more than N pixels, from their header and before "
-                   "reading their pixels (default and largest: " +
-                       decimalText(RgbImage::kMaxPixels) +
-                       "); for a service scoring files from untrusted sources")
-        ->check(CLI::Validator(checkMaxPixels, "N"))
-        ->option_text("N");
+    std::optional<unsigned> maxPixels;
+    addCount(app, "--max-pixels", maxPixels, static_cast<unsigned>(RgbImage::kMaxPixels),
+             "Refuse image files of more than N pixels, from their header and before "
+             "reading their pixels (default and largest: " +
+                 decimalText(RgbImage::kMaxPixels) +
+                 "); for a service scoring files from untrusted sources");
     CLI::Option* const profileOption =
         app.add_option("--profile", options.profile, kProfileHelp)->type_name("PROFILE.json");
 
@@ -359,6 +461,8 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::ostre
 
     try {
         app.parse(argc, argv);
+        options.threads = threads.value_or(0);
+        if (maxPixels) options.maxPixels = *maxPixels;
         p.mapping = line;
         if (*profileOption) {
             p = profileWithOptions(loadProfileAsUsage(*options.profile), p, line, app);
@@ -367,21 +471,35 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::ostre
         if (ppd) p.pixelsPerDegree = checkedPixelsPerDegree("--ppd", *ppd);
         if (*displayOption) p.pixelsPerDegree = pixelsPerDegreeOfDisplayOption(display);
         options.showViewing = ppd || *displayOption || *profileOption;
+        const char* viewingSource = ppd              ? "--ppd"
+                                    : *displayOption ? "--display"
+                                    : *profileOption ? "the profile"
+                                                     : nullptr;
         // Values the parameters refuse are reported like any other usage error.
         validateAsUsage(p);
         validateGatesAsUsage(options.gates);
         // The heat-map settings shape the heat maps of --heatmaps and of --report.
-        const bool heatSettings =
-            options.heatMax || options.heatOnOriginal || app.count("--heat-colours") > 0;
+        const bool heatSettings = options.heatMax || options.heatOnOriginal ||
+                                  app.count("--heat-colours") > 0 || app.count("--heat-scale") > 0;
         if (heatSettings && !options.heatMapDir && !options.reportDir) {
             throw CLI::ValidationError(
-                "lumetra: --heat-colours, --heat-max and --heat-on-original need --heatmaps "
-                "or --report");
+                "lumetra: --heat-colours, --heat-scale, --heat-max and --heat-on-original need "
+                "--heatmaps or --report");
+        }
+        if (options.heatMax && options.heatScale == HeatScaleMode::PerFile) {
+            throw CLI::ValidationError(
+                "lumetra: --heat-max fixes one scale for every file; --heat-scale per-file gives "
+                "each file its own (use --heat-scale shared or log with --heat-max)");
+        }
+        if (viewingSource != nullptr) {
+            const std::string warning = viewingRangeWarning(viewingSource, p.pixelsPerDegree);
+            if (!warning.empty()) err << kProgramPrefix << warning << '\n';
         }
     } catch (const CLI::ParseError& e) {
         const int status = app.exit(e, out, err);
         return {std::nullopt, status == 0 ? kExitSuccess : kExitUsage};
     }
+    options.commandLine = commandLineText(argc, argv);
     return {std::move(options), kExitSuccess};
 }
 

@@ -14,6 +14,7 @@
 #include "cli/QualityGates.h"
 #include "engine/Parameters.h"
 #include "image/ColourMap.h"
+#include "image/HeatMap.h"
 #include "image/RgbImage.h"
 
 namespace lumetra {
@@ -31,6 +32,7 @@ struct Options {
     std::optional<std::filesystem::path> explanationMapDir;
     std::optional<std::filesystem::path> heatMapDir;
     ColourMap heatColours = ColourMap::Viridis;
+    HeatScaleMode heatScale = HeatScaleMode::Shared;
     std::optional<float> heatMax;  // the run's shared heat-map scale; chosen from the maps if not
     bool heatOnOriginal = false;   // heat maps over a grey copy of the original
     std::optional<std::filesystem::path> reportDir;  // the HTML report's folder
@@ -49,6 +51,9 @@ struct Options {
     // Most pixels an image file may have (--max-pixels), checked from its header before any
     // pixel is allocated: 1 .. RgbImage::kMaxPixels.
     std::uint64_t maxPixels = RgbImage::kMaxPixels;
+    // The command line as typed, each word quoted for a POSIX shell where it needs it; the
+    // report shows it.
+    std::string commandLine;
 };
 
 // Exit statuses of the program.
@@ -70,5 +75,13 @@ struct ParsedCommandLine {
 // limit that is not a finite number ("lumetra: --fail-above must be a finite number (got nan)").
 ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& out,
                                    std::ostream& err);
+
+// The warning for pixels per degree below the range the model covers
+// (kLowestModelledPixelsPerDegree), naming where the value came from ("--ppd", "--display",
+// "the profile"); empty when the value is in range.  parseCommandLine writes it to `err`.
+std::string viewingRangeWarning(const std::string& source, double pixelsPerDegree);
+
+// argv[0] ... argv[argc - 1] as one line a POSIX shell reads back as the same words.
+std::string commandLineText(int argc, const char* const* argv);
 
 }  // namespace lumetra

@@ -77,7 +77,7 @@ fs::path makeStaging(const fs::path& target) {
         std::error_code error;
         if (fs::create_directory(staging, error)) return staging;
         if (error && error != std::errc::file_exists) {
-            throw std::system_error(error, "cannot make the folder " + quoted(staging));
+            throw std::system_error(error, "cannot make the folder " + quoted(target));
         }
     }
     throw std::system_error(std::make_error_code(std::errc::file_exists),

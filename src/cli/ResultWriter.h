@@ -11,6 +11,7 @@
 
 #include "cli/Options.h"
 #include "engine/Explanation.h"
+#include "image/MapHistogram.h"
 
 namespace lumetra {
 
@@ -33,6 +34,8 @@ struct FileResult {
     std::optional<ExplanationNumbers> explanation = std::nullopt;
     // The error map's percentiles, for the report; no writer prints them.
     std::optional<MapPercentiles> percentiles = std::nullopt;
+    // The error map's histogram and mean, for the report; no writer prints them.
+    std::optional<MapHistogram> histogram = std::nullopt;
 
     bool failed() const { return !scores || !error.empty(); }
     bool crossedGate() const { return gate && !gate->empty(); }

@@ -204,12 +204,9 @@ RunPlan planRun(const Options& options) {
                         &writeFloatMapPfm, explanationPlane[m], runStart));
     }
     // A heat-map folder that cannot be made fails each heat map's write, and so its row.
-    std::vector<fs::path> heatMaps;
-    if (options.heatMapDir) {
-        heatMaps =
-            prepareMaps(options.heatMapDir, degraded, kHeatMapSuffix, nullptr, nullptr, runStart)
-                .paths;
-    }
+    MapSet heatMaps =
+        prepareMaps(options.heatMapDir, degraded, kHeatMapSuffix, nullptr, nullptr, runStart);
+    if (!options.heatMapDir) heatMaps.paths.clear();
     std::optional<ReportPlan> report;
     if (options.reportDir) report = planReport(*options.reportDir, options, inputs, runStart);
     const bool keepsOriginal = options.reportDir || (options.heatOnOriginal && options.heatMapDir);
@@ -219,7 +216,8 @@ RunPlan planRun(const Options& options) {
                    std::move(sizing.notice),
                    std::move(inputs),
                    std::move(maps),
-                   std::move(heatMaps),
+                   std::move(heatMaps.paths),
+                   std::move(heatMaps.folderProblem),
                    std::move(report),
                    columnsOf(options),
                    keepsOriginal,

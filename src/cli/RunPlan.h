@@ -64,6 +64,7 @@ struct RunPlan {
     std::vector<MapSet> maps;  // the error, float and explanation maps
     // The heat maps, one per degraded file; none without --heatmaps.
     std::vector<std::filesystem::path> heatMaps;
+    std::string heatMapFolderProblem;  // why their folder could not be made; empty when it was
     std::optional<ReportPlan> report;  // with --report
     RowColumns columns;
     // The original is kept after the engine is built: heat maps are drawn over it, or the

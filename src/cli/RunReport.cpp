@@ -1,5 +1,6 @@
 #include "cli/RunReport.h"
 
+#include <ctime>
 #include <utility>
 
 #include "args/NumberText.h"
@@ -36,6 +37,12 @@ ReportFile reportFileOf(const FileResult& result) {
     if (result.explanation) {
         file.termShares = result.explanation->termShares;
         file.channelShares = result.explanation->channelShares;
+        file.structureShare = result.explanation->structureShare;
+    }
+    if (result.histogram) {
+        file.mean = result.histogram->mean;
+        file.histogram = result.histogram->shares;
+        file.histogramTop = result.histogram->top;
     }
     return file;
 }
@@ -58,6 +65,11 @@ std::vector<std::pair<std::string, std::string>> reportParameters(const Options&
         {"heat-map scale", options.heatMax ? "0 to " + shortestText(*options.heatMax)
                                            : "0 to the largest 99th percentile of the run"},
     };
+    if (options.heatScale == HeatScaleMode::PerFile) {
+        shown.back().second = "each file 0 to its own 99th percentile";
+    } else if (options.heatScale == HeatScaleMode::Log) {
+        shown.back().second += ", logarithmic";
+    }
     if (options.profile) shown.insert(shown.begin(), {"calibration profile", *options.profile});
     const QualityGates& gates = options.gates;
     if (gates.maxMeasure) shown.push_back({"fails above measure", shortestText(*gates.maxMeasure)});
@@ -66,15 +78,51 @@ std::vector<std::pair<std::string, std::string>> reportParameters(const Options&
     return shown;
 }
 
+// The date and time in UTC, to the minute: "2026-12-09 15:30 UTC".
+std::string utcNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M UTC", &utc);
+    return text;
+}
+
 }  // namespace
+
+std::string gatesText(const QualityGates& gates) {
+    std::string text;
+    const auto add = [&text](const std::string& part) {
+        text += (text.empty() ? "" : ", ") + part;
+    };
+    if (gates.maxMeasure) add("measure above " + shortestText(*gates.maxMeasure));
+    if (gates.minScore) add("score below " + shortestText(*gates.minScore));
+    if (gates.maxP99) add("p99 above " + shortestText(*gates.maxP99));
+    return text;
+}
+
+std::string viewingText(const Options& options) {
+    const std::string ppd =
+        generalText(options.parameters.pixelsPerDegree, kShownDigits) + " pixels per degree";
+    if (options.profile) return ppd + " (calibration profile " + *options.profile + ")";
+    if (options.showViewing) return ppd + " (given on the command line)";
+    return ppd + " (the standard viewing geometry)";
+}
 
 // Writes the report's picture of the original and its page; returns what went wrong, empty
 // when nothing did.  Pictures that were not written are left out of the page.
 std::string writeRunReport(const fs::path& dir, const Options& options, const RgbImage& original,
-                           const std::vector<fs::path>& images, std::vector<ReportFile> files) {
+                           const std::vector<fs::path>& images, std::vector<ReportFile> files,
+                           const ReportHeatMaps& heatMaps) {
     ReportRun run;
     run.original = options.original;
     run.parameters = reportParameters(options);
+    run.version = LUMETRA_VERSION;
+    run.date = utcNow();
+    run.commandLine = options.commandLine;
+    run.viewing = viewingText(options);
+    run.gates = gatesText(options.gates);
+    run.legend = heatMaps.legend;
     std::string problems;
     const fs::path originalImage = dir / "original.png";
     try {
@@ -83,10 +131,12 @@ std::string writeRunReport(const fs::path& dir, const Options& options, const Rg
     } catch (const Error& e) {
         appendProblem(problems, e.what());
     }
-    const std::vector<fs::path> heatMaps = mapPaths(options.degraded, dir, kReportHeatMapSuffix);
+    const std::vector<fs::path> heatMapPaths =
+        mapPaths(options.degraded, dir, kReportHeatMapSuffix);
     for (std::size_t i = 0; i < files.size(); ++i) {
         if (fs::exists(images[i])) files[i].image = images[i].filename().string();
-        if (fs::exists(heatMaps[i])) files[i].heatMap = heatMaps[i].filename().string();
+        if (fs::exists(heatMapPaths[i])) files[i].heatMap = heatMapPaths[i].filename().string();
+        if (i < heatMaps.tops.size()) files[i].heatTop = heatMaps.tops[i];
     }
     run.files = std::move(files);
     try {

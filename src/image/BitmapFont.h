@@ -2,7 +2,8 @@
 
 // A tiny bitmap font for the labels of heat-map legends, so that numbers can be drawn into a
 // picture without a text library.  Each glyph is 5 pixels wide and 7 high, drawn for this
-// project: the digits, '.', '-', '+' and 'e' (all a number in scientific notation needs).
+// project: the digits, '.', '-', '+' and 'e' (all a number in scientific notation needs), and
+// 'l', 'o', 'g', 'k', '=' and the space of a log scale's title.
 
 #include <array>
 #include <cstdint>

@@ -55,20 +55,25 @@ Legend legendFor(std::uint32_t mapCols, std::uint32_t mapRows, const HeatScale& 
     const int s = legendTextScale(mapRows);
     int labelWidth = 0;
     for (const float f : kTickFractions) {
-        labelWidth = std::max(labelWidth, textWidth(legendLabel(f * scale.max), s));
+        labelWidth = std::max(labelWidth, textWidth(legendLabel(heatValueAt(f, scale)), s));
     }
-    // Half a glyph above the top tick and below the bottom one, so the labels fit.
+    // Half a glyph above the top tick and below the bottom one, so the labels fit; a curve
+    // other than the line has its title above the bar.
     const int pad = (kGlyphHeight * s + 1) / 2;
+    const std::string title = heatCurveLabel(scale);
+    const int titleHeight = title.empty() ? 0 : (kGlyphHeight + kLabelSpacing) * s;
     const auto tickCount = static_cast<int>(kTickFractions.size());
-    const int minHeight = 2 * pad + tickCount * (kGlyphHeight + kLabelSpacing) * s;
+    const int minHeight = titleHeight + 2 * pad + tickCount * (kGlyphHeight + kLabelSpacing) * s;
     Legend legend{};
     legend.scale = s;
     legend.height = std::max(mapRows, static_cast<std::uint32_t>(minHeight));
     legend.barLeft = static_cast<int>(mapCols) + kLegendGap * s;
-    legend.barTop = pad;
+    legend.barTop = titleHeight + pad;
     legend.barBottom = static_cast<int>(legend.height) - 1 - pad;
     legend.labelLeft = legend.barLeft + (kBarWidth + kTickLength + kLabelGap) * s;
-    legend.width = static_cast<std::uint32_t>(legend.labelLeft + labelWidth + kRightMargin * s);
+    const int titleRight = legend.barLeft + textWidth(title, s);
+    legend.width = static_cast<std::uint32_t>(std::max(legend.labelLeft + labelWidth, titleRight) +
+                                              kRightMargin * s);
     return legend;
 }
 
@@ -111,9 +116,11 @@ RgbPicture withLegend(const Array<float>& map, const HeatScale& scale, PixelColo
             }
         }
         const int textTop = y - (kGlyphHeight * legend.scale) / 2;
-        drawText(picture, legend.labelLeft, textTop, legendLabel(fraction * scale.max),
+        drawText(picture, legend.labelLeft, textTop, legendLabel(heatValueAt(fraction, scale)),
                  legend.scale, kInk);
     }
+    const std::string title = heatCurveLabel(scale);
+    if (!title.empty()) drawText(picture, legend.barLeft, 0, title, legend.scale, kInk);
     return picture;
 }
 
@@ -132,13 +139,58 @@ std::uint8_t blend(std::uint8_t grey, std::uint8_t colour, float weight) {
 
 }  // namespace
 
+HeatScale heatScaleFor(HeatScaleMode mode, float runMax, float ownP99, float ownMax,
+                       ColourMap colours) {
+    switch (mode) {
+        case HeatScaleMode::PerFile:
+            return HeatScale{sharedHeatScale({ownP99}, {ownMax}), colours};
+        case HeatScaleMode::Log:
+            return HeatScale{runMax, colours, HeatCurve::Log, runMax * kLogKneeFraction};
+        case HeatScaleMode::Shared:
+            break;
+    }
+    return HeatScale{runMax, colours};
+}
+
+float heatFraction(float value, const HeatScale& scale) {
+    if (scale.curve == HeatCurve::Linear) return scaleFraction(value, scale.max);
+    if (std::isnan(value)) return value;
+    if (!(value > 0.0f)) return 0.0f;
+    // In double: log1p keeps small values exact, and the fraction is rounded to float once.
+    const double knee = scale.knee;
+    const double fraction = std::log1p(static_cast<double>(value) / knee) /
+                            std::log1p(static_cast<double>(scale.max) / knee);
+    return static_cast<float>(std::min(fraction, 1.0));
+}
+
+float heatValueAt(float fraction, const HeatScale& scale) {
+    if (scale.curve == HeatCurve::Linear) return fraction * scale.max;
+    const double knee = scale.knee;
+    const double top = std::log1p(static_cast<double>(scale.max) / knee);
+    return static_cast<float>(knee * std::expm1(static_cast<double>(fraction) * top));
+}
+
+std::string heatCurveLabel(const HeatScale& scale) {
+    if (scale.curve == HeatCurve::Linear) return {};
+    return "log k=" + legendLabel(scale.knee);
+}
+
 Rgb8 heatColour(float value, const HeatScale& scale) {
-    return colourOfFraction(scale.colours, scaleFraction(value, scale.max));
+    return colourOfFraction(scale.colours, heatFraction(value, scale));
 }
 
 RgbPicture heatMap(const Array<float>& map, const HeatScale& scale) {
     return withLegend(
         map, scale, [&](std::uint32_t r, std::uint32_t c) { return heatColour(map(r, c), scale); });
+}
+
+RgbPicture heatMapWithoutLegend(const Array<float>& map, const HeatScale& scale) {
+    RgbPicture picture = RgbPicture::filled(map.cols(), map.rows(), kGround);
+    for (std::uint32_t r = 0; r < map.rows(); ++r) {
+        for (std::uint32_t c = 0; c < map.cols(); ++c)
+            picture.set(c, r, heatColour(map(r, c), scale));
+    }
+    return picture;
 }
 
 RgbPicture heatMapOverOriginal(const Array<float>& map, const RgbImage& original,
@@ -148,7 +200,7 @@ RgbPicture heatMapOverOriginal(const Array<float>& map, const RgbImage& original
         const float value = map(r, c);
         const Rgb8 colour = heatColour(value, scale);
         if (std::isnan(value)) return colour;
-        const float weight = scaleFraction(value, scale.max);
+        const float weight = heatFraction(value, scale);
         const std::uint8_t grey = greyOf(original, r, c);
         return Rgb8{blend(grey, colour[0], weight), blend(grey, colour[1], weight),
                     blend(grey, colour[2], weight)};

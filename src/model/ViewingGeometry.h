@@ -14,6 +14,14 @@ namespace lumetra {
 // The standard viewing geometry the model was tuned at, in pixels per degree.
 inline constexpr double kDefaultPixelsPerDegree = 60.0;
 
+// The fewest pixels per degree the model covers.  The finest pattern an image holds, half a
+// cycle per pixel, lies at ppd / 2 cycles per degree; the achromatic sensitivity peaks at
+// about 4 cycles per degree and the second crown of the band filters ends at 5.7.  Below 10
+// pixels per degree (5 cycles per degree) the image holds almost nothing above that peak, and
+// measures fall again as the viewer comes nearer: numbers computed there are outside the
+// range the model was built for.
+inline constexpr double kLowestModelledPixelsPerDegree = 10.0;
+
 // The pixels per degree of a screen `widthPixels` pixels and `widthCm` centimetres wide seen
 // from `distanceCm` centimetres: the pixels that the one degree of visual angle centred on
 // the line of sight spans, (widthPixels / widthCm) x 2 x distanceCm x tan(0.5 degree).

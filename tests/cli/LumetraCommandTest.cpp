@@ -1657,6 +1657,57 @@ TEST_F(LumetraCommand, HeatMapOverTheOriginalIsTheOriginalsGreyWhereNothingChang
     }
 }
 
+// Per file, the noise file's map (the better of the two) fills its own scale and so is
+// brighter than on the run's shared scale, which the blur file's map sets; the log scale
+// lifts small errors too and prints its knee above the colour bar.
+TEST_F(LumetraCommand, HeatScaleChoosesSharedPerFileOrLogarithmic) {
+    const auto noiseMap = [&](const std::string& folder, const std::string& scale) {
+        const fs::path heat = _dir / folder;
+        const ProgramRun r =
+            run({"--format", "csv", "--heatmaps", heat.string(), "--heat-scale", scale,
+                 golden("scene64.ppm"), golden("scene64__noise.ppm"), golden("scene64__blur.ppm")});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(namesIn(heat), (std::vector<std::string>{"scene64__blur.heatmap.png",
+                                                           "scene64__noise.heatmap.png"}));
+        return readPicture(heat / "scene64__noise.heatmap.png");
+    };
+    const Picture shared = noiseMap("shared", "shared");
+    const Picture perFile = noiseMap("per-file", "per-file");
+    const Picture log = noiseMap("log", "log");
+    EXPECT_GT(perFile.meanLevel(0, kScene64), shared.meanLevel(0, kScene64));
+    EXPECT_GT(log.meanLevel(0, kScene64), shared.meanLevel(0, kScene64));
+}
+
+// More threads than the machine runs are cut to its count, said once in our words; oneTBB's
+// own warning never shows.
+TEST_F(LumetraCommand, ThreadsBeyondTheMachineAreCutAndSaidOnce) {
+    const ProgramRun r = run({"--format", "csv", "--threads", "1024", golden("scene64.ppm"),
+                              golden("scene64__noise.ppm"), golden("scene64__blur.ppm")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(parseCsv(r.out).size(), 3u) << r.out;
+    const std::string said = "lumetra: --threads 1024: this machine runs ";
+    ASSERT_EQ(r.err.rfind(said, 0), 0u) << r.err;
+    EXPECT_EQ(r.err.find(said, 1), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("TBB"), std::string::npos) << r.err;
+}
+
+// A heat-map folder that cannot be made fails each row with the folder's plain reason, as
+// the error-map folders and the report do, and never names a hidden temporary.
+TEST_F(LumetraCommand, HeatMapFolderThatCannotBeMadeSaysSoPlainly) {
+    writeFile(_dir / "plain-file", "x");
+    const fs::path heat = _dir / "plain-file" / "heat";
+    const ProgramRun r = run({"--format", "csv", "--heatmaps", heat.string(), golden("scene64.ppm"),
+                              golden("scene64__noise.ppm")});
+    EXPECT_EQ(r.status, 1);
+    const std::vector<Record> records = parseCsv(r.out);
+    ASSERT_EQ(records.size(), 2u) << r.out;
+    EXPECT_NE(records[1][3].find("cannot make the folder \"" + heat.string() + "\""),
+              std::string::npos)
+        << records[1][3];
+    EXPECT_EQ(r.err.find("partial"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("cannot wait"), std::string::npos) << r.err;
+}
+
 class LumetraCommandHeatMapFailure : public LumetraCommand,
                                      public ::testing::WithParamInterface<bool> {};
 
@@ -1777,6 +1828,15 @@ TEST_F(LumetraCommand, ReportHoldsEveryFileWithItsPictures) {
     }
     EXPECT_FALSE(fs::exists(dir / "missing.degraded.png"));
     EXPECT_TRUE(partialFiles(dir).empty());
+    // The summary counts the files, and the report's heat maps leave the colour bar to the
+    // page, so that they lie exactly over the images they compare.
+    for (const char* shown : {"id=\"count-scored\">2<", "id=\"count-failed\">1<",
+                              "id=\"count-crossed\">0<", "--heat-max 300"}) {
+        EXPECT_NE(html.find(shown), std::string::npos) << shown;
+    }
+    const Picture heat = readPicture(dir / "scene64__noise.heat.png");
+    EXPECT_EQ(heat.width, kScene64);
+    EXPECT_EQ(heat.height, kScene64);
 }
 
 TEST_F(LumetraCommand, ReportFolderThatCannotBeMadeFailsTheRunButKeepsTheRows) {

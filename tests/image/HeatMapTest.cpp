@@ -165,5 +165,76 @@ TEST(HeatMapOverOriginal, BlendsTowardsTheColourAsTheErrorGrows) {
     EXPECT_EQ(picture.at(2, 0), colourOfFraction(ColourMap::Magma, 1.0f));
 }
 
+// The log curve against its formula computed here in double: 0 and the top map to 0 and 1,
+// the knee to log(2) / log(1 + max / k), and heatValueAt undoes heatFraction.  Float
+// fractions from double logarithms: 1e-6 relative is ample.
+TEST(HeatScale, LogCurveFollowsItsFormulaAndInvertsExactly) {
+    constexpr double kCurveRelTol = 1e-6;
+    const HeatScale scale = heatScaleFor(HeatScaleMode::Log, 400.0f, 0.0f, 0.0f, ColourMap::Magma);
+    EXPECT_EQ(scale.curve, HeatCurve::Log);
+    EXPECT_EQ(scale.max, 400.0f);
+    EXPECT_FLOAT_EQ(scale.knee, 4.0f);  // a hundredth of the top
+    EXPECT_EQ(scale.colours, ColourMap::Magma);
+    EXPECT_EQ(heatFraction(0.0f, scale), 0.0f);
+    EXPECT_EQ(heatFraction(-3.0f, scale), 0.0f);
+    EXPECT_EQ(heatFraction(400.0f, scale), 1.0f);
+    EXPECT_EQ(heatFraction(1e9f, scale), 1.0f);
+    EXPECT_TRUE(std::isnan(heatFraction(std::numeric_limits<float>::quiet_NaN(), scale)));
+    for (const float value : {0.01f, 4.0f, 13.0f, 130.0f, 399.0f}) {
+        const double expected = std::log(1.0 + value / 4.0) / std::log(1.0 + 400.0 / 4.0);
+        EXPECT_NEAR(heatFraction(value, scale), expected, expected * kCurveRelTol) << value;
+        EXPECT_NEAR(heatValueAt(heatFraction(value, scale), scale), value, value * 1e-5) << value;
+        // Small errors get more of the colours than on the line.
+        EXPECT_GT(heatFraction(value, scale), value / 400.0f) << value;
+    }
+    EXPECT_EQ(heatCurveLabel(scale), "log k=4");
+    EXPECT_EQ(heatCurveLabel(HeatScale{}), "");
+}
+
+// Per file, the scale is the map's own, chosen as the run's shared scale is chosen from one
+// map: its p99, else its max, else 1.
+TEST(HeatScale, PerFileScaleIsTheMapsOwn) {
+    const auto top = [](float p99, float max) {
+        return heatScaleFor(HeatScaleMode::PerFile, 999.0f, p99, max, ColourMap::Viridis).max;
+    };
+    EXPECT_EQ(top(130.0f, 200.0f), 130.0f);
+    EXPECT_EQ(top(0.0f, 7.0f), 7.0f);
+    EXPECT_EQ(top(0.0f, 0.0f), 1.0f);
+    const HeatScale shared =
+        heatScaleFor(HeatScaleMode::Shared, 999.0f, 1.0f, 2.0f, ColourMap::Viridis);
+    EXPECT_EQ(shared.max, 999.0f);
+    EXPECT_EQ(shared.curve, HeatCurve::Linear);
+}
+
+// The log legend draws its title above the bar, in glyphs the font has, and the map itself is
+// drawn through the curve: a value at the knee takes the colour of its fraction.
+TEST(HeatMap, LogLegendHasItsTitleAndTheMapFollowsTheCurve) {
+    const HeatScale scale{100.0f, ColourMap::Viridis, HeatCurve::Log, 1.0f};
+    Array<float> map(40, 40);
+    for (std::uint32_t r = 0; r < 40; ++r) {
+        for (std::uint32_t c = 0; c < 40; ++c) map(r, c) = 1.0f;
+    }
+    const RgbPicture picture = heatMap(map, scale);
+    EXPECT_EQ(picture.at(0, 0), colourOfFraction(scale.colours, heatFraction(1.0f, scale)));
+    for (const char c : std::string("log k=")) {
+        if (c != ' ') {
+            EXPECT_NE(glyphOf(c), Glyph{}) << c;
+        }
+    }
+    // The title's ink lies in the legend's first rows, above the bar's top.
+    bool inked = false;
+    for (std::uint32_t x = 40; x < picture.width; ++x) {
+        for (std::uint32_t y = 0; y < static_cast<std::uint32_t>(kGlyphHeight); ++y) {
+            inked = inked || picture.at(x, y) == kBlack;
+        }
+    }
+    EXPECT_TRUE(inked);
+    // Without the legend: the map's size, the same colours.
+    const RgbPicture bare = heatMapWithoutLegend(map, scale);
+    EXPECT_EQ(bare.width, 40u);
+    EXPECT_EQ(bare.height, 40u);
+    EXPECT_EQ(bare.at(39, 39), picture.at(39, 39));
+}
+
 }  // namespace
 }  // namespace lumetra
