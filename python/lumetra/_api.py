@@ -11,8 +11,9 @@ import numpy as np
 from lumetra import _core
 from lumetra._core import FiltersCache, Parameters, Profile
 
-#: An image argument: an array of uint8 or uint16 samples (H x W x 3; H x W x 4 drops the
-#: alpha; H x W is grey) or the path of an image file.
+#: An image argument: an array of uint8 or uint16 samples, or of floats from 0 to 1, shaped
+#: (rows, cols, 3) ((rows, cols, 4) drops the alpha; (rows, cols) is grey), or the path of an
+#: image file.
 Image = Union[np.ndarray, str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
 
 
@@ -53,11 +54,10 @@ class Result:
     explanation_maps: Optional[dict[str, np.ndarray]] = None
 
     def __repr__(self) -> str:
-        rows, cols = self.error_map.shape
         explained = ", explained" if self.explanation is not None else ""
         return (
             f"lumetra.Result(measure={self.measure!r}, score={self.score!r}, "
-            f"error_map=<{rows} x {cols} float32>{explained})"
+            f"error_map=<float32 array of shape {self.error_map.shape}>{explained})"
         )
 
 
@@ -144,8 +144,11 @@ class Engine:
     Parameters
     ----------
     original : numpy.ndarray or path
-        H x W x 3 array of uint8 or uint16 samples (H x W x 4: alpha dropped; H x W or
-        H x W x 1: grey), in any memory layout, or the path of an image file.  At least 8 x 8.
+        Array of shape (rows, cols, 3) ((rows, cols, 4): alpha dropped; (rows, cols) or
+        (rows, cols, 1): grey), in any memory layout, or the path of an image file; at least
+        8 rows and 8 columns.  Samples are uint8 or uint16 (up to `maxval`), or float32 or
+        float64 from 0 to `data_range` (1 unless given, as in scikit-image), which are scored
+        as 16-bit samples, ``round(x / data_range * 65535)``.
     params : lumetra.Parameters, optional
         The model's parameters; the defaults when not given.
     profile : lumetra.Profile or path, optional
@@ -155,6 +158,10 @@ class Engine:
     maxval : int, optional
         The largest sample value of an array: 255 for uint8 and 65535 for uint16 unless given
         (for example 1023 for 10-bit samples in uint16).  Not for paths: a file gives its own.
+    data_range : float, optional
+        The value of full brightness in a float array, whose samples lie from 0 to it: 1
+        unless given (for example 255 for floats holding 8-bit values).  Not for integer
+        arrays or paths.
     threads : int, default 0
         Threads each score may use; 0 uses every core.
     max_pixels : int, optional
@@ -189,8 +196,16 @@ class Engine:
         When `original` is neither a path nor an array of uint8 or uint16 samples, `params`
         is not a lumetra.Parameters, or both `params` and `profile` are given.
     ValueError
-        When an array has another shape, a sample exceeds `maxval`, or `maxval` or `threads`
-        is out of range.
+        When an array has another shape, a sample exceeds `maxval` or lies outside 0 ..
+        `data_range` (the message names the range and where the sample is), or `maxval`,
+        `data_range` or `threads` is out of range.
+
+    Warns
+    -----
+    UserWarning
+        When a uint16 array (without `maxval`) never exceeds 255, naming its largest sample:
+        8-bit data scored as 16-bit is nearly black.  Give ``maxval=255`` or convert it with
+        ``.astype(np.uint8)``.
     """
 
     def __init__(
@@ -200,6 +215,7 @@ class Engine:
         *,
         profile: Optional[ProfileLike] = None,
         maxval: Optional[int] = None,
+        data_range: Optional[float] = None,
         threads: int = 0,
         max_pixels: Optional[int] = None,
         filters_cache: Optional[FiltersCache] = None,
@@ -209,6 +225,7 @@ class Engine:
             original,
             _parameters(params, profile),
             maxval=maxval,
+            data_range=data_range,
             threads=threads,
             max_pixels=max_pixels,
             filters_cache=filters_cache,
@@ -232,7 +249,12 @@ class Engine:
         return self._engine.parameters
 
     def score(
-        self, degraded: Image, explain: bool = False, *, maxval: Optional[int] = None
+        self,
+        degraded: Image,
+        explain: bool = False,
+        *,
+        maxval: Optional[int] = None,
+        data_range: Optional[float] = None,
     ) -> Result:
         """Score one degraded image against the original.
 
@@ -245,7 +267,9 @@ class Engine:
             `Result.explanation_maps`); costs about twice the memory of a plain score.  The
             measure, score and error map are the same to the last bit either way.
         maxval : int, optional
-            The largest sample value of an array, as for the original.
+            The largest sample value of an integer array, as for the original.
+        data_range : float, optional
+            The full-brightness value of a float array, as for the original.
 
         Returns
         -------
@@ -265,17 +289,54 @@ class Engine:
         TypeError, ValueError
             For an argument that is not an image, as for the original.
         """
-        limit = self._max_pixels
+        options = dict(maxval=maxval, data_range=data_range, max_pixels=self._max_pixels)
         if explain:
-            explained = self._engine.explain(degraded, maxval=maxval, max_pixels=limit)
+            explained = self._engine.explain(degraded, **options)
             measure, score, error_map, maps, numbers = explained
             return Result(measure, score, error_map, numbers, maps)
-        measure, score, error_map = self._engine.score(degraded, maxval=maxval, max_pixels=limit)
+        measure, score, error_map = self._engine.score(degraded, **options)
         return Result(measure, score, error_map)
 
+    def score_stack(
+        self,
+        stack: np.ndarray,
+        *,
+        maxval: Optional[int] = None,
+        data_range: Optional[float] = None,
+    ) -> list[Result]:
+        """Score every image of a stack against the original, in one call.
+
+        The images are scored side by side on the engine's threads (see `threads`), with the
+        GIL released for the whole stack; each result is the one `score` gives for that image.
+
+        Parameters
+        ----------
+        stack : numpy.ndarray
+            Array of shape (count, rows, cols, channels): `count` images of the original's
+            shape, with samples as `score` takes them (uint8, uint16 or floats).
+        maxval, data_range : optional
+            As for `score`.
+
+        Returns
+        -------
+        list of Result
+            One per image, in the stack's order.
+
+        Raises
+        ------
+        lumetra.SizeMismatchError
+            When the images are not the original's shape (a ValueError).
+        lumetra.NonFiniteMeasureError
+            When a measure is not a finite number, naming the image's index.
+        TypeError, ValueError
+            For an array that is not a stack of images, or a sample out of range (the message
+            names the image's index and the sample's position).
+        """
+        scored = self._engine.score_stack(stack, maxval=maxval, data_range=data_range)
+        return [Result(measure, score, error_map) for measure, score, error_map in scored]
+
     def __repr__(self) -> str:
-        rows, cols = self.shape
-        return f"<lumetra.Engine of a {rows} x {cols} original, {self.params!r}>"
+        return f"<lumetra.Engine of an original of shape {self.shape}, {self.params!r}>"
 
 
 def score(
@@ -286,6 +347,7 @@ def score(
     *,
     profile: Optional[ProfileLike] = None,
     maxval: Optional[int] = None,
+    data_range: Optional[float] = None,
     threads: int = 0,
     max_pixels: Optional[int] = None,
 ) -> Result:
@@ -304,7 +366,9 @@ def score(
     profile : lumetra.Profile or path, optional
         A calibration profile instead of `params` (see `Engine`).
     maxval : int, optional
-        The largest sample value of the array arguments (paths give their own).
+        The largest sample value of integer array arguments (paths give their own).
+    data_range : float, optional
+        The full-brightness value of float array arguments (1 unless given).
     threads : int, default 0
         Threads the scoring may use; 0 uses every core.
     max_pixels : int, optional
@@ -325,8 +389,17 @@ def score(
         original,
         params,
         profile=profile,
-        maxval=None if _is_path(original) else maxval,
+        **_ranges(original, maxval, data_range),
         threads=threads,
         max_pixels=max_pixels,
     )
-    return engine.score(degraded, explain, maxval=None if _is_path(degraded) else maxval)
+    return engine.score(degraded, explain, **_ranges(degraded, maxval, data_range))
+
+
+def _ranges(image: Image, maxval: Optional[int], data_range: Optional[float]) -> dict:
+    """The range options that apply to `image`: none for a path, one of the two for an array
+    (so that one call can score an integer original against a float degraded image)."""
+    if _is_path(image):
+        return {}
+    floats = np.asarray(image).dtype.kind == "f"
+    return {"data_range": data_range} if floats else {"maxval": maxval}

@@ -8,6 +8,7 @@ Nothing here imports Dask until a command scores: its --help and its usage error
 from __future__ import annotations
 
 import argparse
+import importlib
 import logging
 import sys
 from contextlib import ExitStack
@@ -44,6 +45,28 @@ def log_to_stderr(log: logging.Logger, program: str, verbose: bool) -> None:
         handler.setFormatter(logging.Formatter(f"{program}: %(message)s"))
         log.addHandler(handler)
     log.setLevel(logging.INFO if verbose else logging.WARNING)
+
+
+def require_modules(
+    options: argparse.ArgumentParser, program: str, modules: dict[str, str]
+) -> None:
+    """Ends the command with `EXIT_USAGE` and one line when an optional module it needs is
+    not installed: ``PROGRAM: --plot needs the Python module matplotlib (Debian package
+    python3-matplotlib), which is not installed``.  Checked before any work, so that nothing
+    is scored in vain.
+
+    Parameters
+    ----------
+    modules : dict of str to str
+        Each module to import, with what needs it ("--plot", "fitting").
+    """
+    for module, needed_by in modules.items():
+        try:
+            importlib.import_module(module)
+        except ImportError:
+            package = "python3-" + module.split(".")[0]
+            options.exit(EXIT_USAGE, f"{program}: {needed_by} needs the Python module {module} "
+                         f"(Debian package {package}), which is not installed\n")
 
 
 def add_cluster_options(options: argparse.ArgumentParser) -> None:

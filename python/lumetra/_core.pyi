@@ -98,16 +98,34 @@ class Engine:
         params: Parameters,
         *,
         maxval: Optional[int] = None,
+        data_range: Optional[float] = None,
         threads: int = 0,
         max_pixels: Optional[int] = None,
         filters_cache: Optional[FiltersCache] = None,
         low_memory: bool = False,
     ) -> None: ...
     def score(
-        self, degraded: _Image, *, maxval: Optional[int] = None, max_pixels: Optional[int] = None
+        self,
+        degraded: _Image,
+        *,
+        maxval: Optional[int] = None,
+        data_range: Optional[float] = None,
+        max_pixels: Optional[int] = None,
     ) -> tuple[float, float, npt.NDArray[np.float32]]: ...
+    def score_stack(
+        self,
+        degraded: npt.ArrayLike,
+        *,
+        maxval: Optional[int] = None,
+        data_range: Optional[float] = None,
+    ) -> list[tuple[float, float, npt.NDArray[np.float32]]]: ...
     def explain(
-        self, degraded: _Image, *, maxval: Optional[int] = None, max_pixels: Optional[int] = None
+        self,
+        degraded: _Image,
+        *,
+        maxval: Optional[int] = None,
+        data_range: Optional[float] = None,
+        max_pixels: Optional[int] = None,
     ) -> tuple[
         float,
         float,

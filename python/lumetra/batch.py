@@ -45,6 +45,8 @@ NUMBER_DIGITS = 9
 MANIFEST_COLUMNS = ("reference", "degraded")
 # The largest --max-pixels, and the default: the image readers' own limit (2^28).
 MAX_PIXELS = 1 << 28
+# Seconds between progress lines when stderr is not a terminal.
+PROGRESS_SECONDS = 5.0
 
 
 class BatchError(Exception):
@@ -147,31 +149,49 @@ def read_done(path: Path, columns: list[str]) -> dict[Pair, str]:
 
 
 class Progress:
-    """Pairs done, pairs per second and the time left, redrawn on one line of a terminal and
-    logged at INFO level."""
+    """Pairs done, pairs per second and the time left: redrawn on one line of a terminal,
+    logged at INFO level (--verbose) as each task finishes, and otherwise, when stderr is not
+    a terminal (a log file, a job's output), written as a log line at most every
+    `interval` seconds, so that a long batch is never silent."""
 
-    def __init__(self, total: int, already: int, stream: TextIO) -> None:
+    def __init__(
+        self,
+        total: int,
+        already: int,
+        stream: TextIO,
+        interval: float = PROGRESS_SECONDS,
+        clock: Callable[[], float] = time.monotonic,
+    ) -> None:
         self.total = total
         self.done = already
         self._first = already
-        self._start = time.monotonic()
-        self._stream = stream if stream.isatty() else None
+        self._clock = clock
+        self._start = clock()
+        self._last_line = self._start
+        self._interval = interval
+        self._stream = stream
+        self._terminal = stream.isatty()
 
     def advance(self, count: int) -> None:
         self.done += count
-        elapsed = time.monotonic() - self._start
+        now = self._clock()
+        elapsed = now - self._start
         rate = (self.done - self._first) / elapsed if elapsed > 0 else 0.0
         left = (self.total - self.done) / rate if rate > 0 else math.inf
         text = f"{self.done}/{self.total} pairs, {rate:.1f} pairs/s, " + (
             f"{left:.0f} s left" if math.isfinite(left) else "time left unknown"
         )
         log.info("%s", text)
-        if self._stream is not None:
+        if self._terminal:
             self._stream.write("\r" + text + "\x1b[K")
             self._stream.flush()
+        elif not log.isEnabledFor(logging.INFO) and now - self._last_line >= self._interval:
+            self._stream.write(f"{PROGRAM}: {text}\n")
+            self._stream.flush()
+            self._last_line = now
 
     def close(self) -> None:
-        if self._stream is not None:
+        if self._terminal:
             self._stream.write("\n")
             self._stream.flush()
 
@@ -252,6 +272,9 @@ def run(
     progress.close()
     # Manifest order, written whole before it replaces the appended file.
     write_text_atomically(out, write_lines(wanted))
+    if failed:
+        log.warning("%d of %d pairs failed; see the error column of %s", len(failed),
+                    len(wanted), out)
     return EXIT_FAILURE if failed else EXIT_SUCCESS
 
 

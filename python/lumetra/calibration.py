@@ -18,7 +18,6 @@ from pathlib import Path
 from typing import Callable, Optional, Sequence
 
 import numpy as np
-from scipy import optimize, stats
 
 from lumetra._core import Parameters
 from lumetra._files import write_bytes_atomically
@@ -326,12 +325,14 @@ class Mapping:
     """A fitted map from a predictor to the opinion scale.
 
     kind "linear": opinion = b - a * x.  kind "logistic": `logistic` with b1 .. b4.  `note`
-    says when the fit failed and what was used instead.
+    says when the fit failed and what was used instead; `at_bound` names each fitted value
+    that sits at a bound of the search, where the data did not decide it.
     """
 
     kind: str
     values: dict
     note: str = ""
+    at_bound: str = ""
 
     def __call__(self, x: np.ndarray) -> np.ndarray:
         x = np.asarray(x, float)
@@ -364,6 +365,8 @@ def fit_logistic(x: np.ndarray, y: np.ndarray, start: Optional[Mapping] = None) 
     spread.  The unbounded Levenberg-Marquardt search is tried first (fast); a bounded one
     when it fails or leaves the data's range.
     """
+    from scipy import optimize, stats
+
     x = np.asarray(x, float)
     y = np.asarray(y, float)
     if x.size < 5 or np.ptp(x) == 0 or np.ptp(y) == 0:
@@ -404,11 +407,39 @@ def fit_logistic(x: np.ndarray, y: np.ndarray, start: Optional[Mapping] = None) 
                 continue
             fitted[3] = abs(fitted[3])
             if usable(fitted):
-                return Mapping("logistic", dict(zip(("b1", "b2", "b3", "b4"),
-                                                    map(float, fitted))))
+                values = dict(zip(LOGISTIC_NAMES, map(float, fitted)))
+                return Mapping("logistic", values,
+                               at_bound=bound_note(values, lower, upper))
     fallback = fit_linear(x, y)
     fallback.note = f"logistic fit failed ({failure}); least-squares line used"
     return fallback
+
+
+LOGISTIC_NAMES = ("b1", "b2", "b3", "b4")
+# Why each bound of the logistic search is where it is.
+_BOUND_REASONS = {
+    "b1": ("the lowest opinion - 2 x their spread", "the highest opinion + 2 x their spread"),
+    "b2": ("the lowest opinion - 2 x their spread", "the highest opinion + 2 x their spread"),
+    "b3": ("the smallest predictor - its spread", "the largest predictor + its spread"),
+    "b4": ("1e-6 x the predictor's spread", "10 x the predictor's spread"),
+}
+# A value this close to a bound, relative to the width between the bounds, sits at it: the
+# search stops a hair inside (b2 = 11.99999999987 for a bound of 12).
+_AT_BOUND = 1e-6
+
+
+def bound_note(values: dict, lower: Sequence[float], upper: Sequence[float]) -> str:
+    """"b2 = 12 sits at its upper bound 12 (the highest opinion + 2 x their spread)" for each
+    logistic coefficient at a bound of the search, joined by "; "; empty when none is."""
+    notes = []
+    for k, name in enumerate(LOGISTIC_NAMES):
+        near = _AT_BOUND * (upper[k] - lower[k])
+        for side, bound in (("lower", lower[k]), ("upper", upper[k])):
+            if abs(values[name] - bound) <= near:
+                reason = _BOUND_REASONS[name][side == "upper"]
+                notes.append(f"{name} = {values[name]:.6g} sits at its {side} bound "
+                             f"{bound:.6g} ({reason})")
+    return "; ".join(notes)
 
 
 def fit_mapping(kind: str, x: np.ndarray, y: np.ndarray) -> Mapping:
@@ -438,6 +469,8 @@ def figures(
     """SROCC, KROCC, PLCC (times `sign`, so that positive means agreement), then PLCC, RMSE
     and the outlier ratio after the logistic fit of y on x (its search starting at `start`
     when given)."""
+    from scipy import stats
+
     x = np.asarray(x, float)
     y = np.asarray(y, float)
     mapping = fit_logistic(x, y, start)
@@ -514,6 +547,8 @@ class FitFigures:
 
 def agreement(predicted: np.ndarray, opinion: np.ndarray) -> FitFigures:
     """How well mapped predictions agree with opinions (both higher-is-better)."""
+    from scipy import stats
+
     return FitFigures(
         srocc=_correlation(stats.spearmanr, predicted, opinion),
         plcc=_correlation(stats.pearsonr, predicted, opinion),

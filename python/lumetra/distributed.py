@@ -1,10 +1,14 @@
 """Scoring many image pairs on a Dask cluster.
 
-The pairs are grouped by reference and cut into small tasks (up to `chunk_size` degraded files
-each), so that the cluster can balance them.  Each worker keeps the engines it has built, in
-a cache bounded by memory that drops the least recently used first: one reference is
-decomposed once per worker, not once per pair.  The tasks of one reference are first offered
-to one worker, which already holds its engine; idle workers may still take them.
+The pairs are grouped by reference and cut into tasks of a few degraded files each (at most
+`chunk_size`; fewer when the batch is small next to the cluster), and each task is offered
+first to one worker (`plan_tasks`): every worker gets its share of the pairs, a reference's
+pairs stay on one worker as long as that worker's share allows, and a reference with more
+pairs than one worker's share goes on to the next, so that a batch of fewer references than
+workers still keeps every worker busy.  Each worker keeps the engines it has built, in a cache
+bounded by memory that drops the least recently used first: one reference is decomposed once
+per worker that scores it, not once per pair.  Idle workers may still take a task offered to
+another.
 
 A file that cannot be read, or is not the reference's size, becomes a row with an error and
 the batch goes on.  A scheduler that goes away ends the batch with `SchedulerLostError`: its
@@ -13,10 +17,12 @@ tasks are lost, not failed, so they never become error rows.
 
 from __future__ import annotations
 
+import math
 import os
 import threading
 from collections import OrderedDict
 from contextlib import contextmanager
+from dataclasses import dataclass
 from typing import Callable, Iterable, Iterator, Optional, Union
 
 import numpy as np
@@ -49,13 +55,18 @@ EXPLANATION_COLUMNS = [
     "channel_C2", "structure_share", "p50", "p95", "p99", "max",
 ]
 
-# Degraded files per task: small enough for the scheduler to balance a batch, large enough
-# that a task's overhead is small next to its scoring.
+# Most degraded files per task: small enough for the scheduler to balance a batch, large
+# enough that a task's overhead is small next to its scoring.
 DEFAULT_CHUNK_SIZE = 16
+# Tasks per worker thread the plan aims at, at least: a worker that finishes early then finds
+# work left to take over, and tasks shrink below DEFAULT_CHUNK_SIZE for small batches.
+TASKS_PER_THREAD = 4
 # The part of a worker's memory limit its engines may take; the rest is for scoring.
 ENGINE_MEMORY_SHARE = 0.25
 # The attribute under which a worker keeps its engines.
 _CACHE_ATTRIBUTE = "lumetra_engines"
+#: The address the local cluster's servers listen on.
+LOCAL_HOST = "127.0.0.1"
 #: Seconds a command's client waits for the scheduler given by --scheduler before giving up.
 SCHEDULER_TIMEOUT_SECONDS = 30
 
@@ -211,10 +222,16 @@ def local_client(client: Optional[Client], workers: Optional[int] = None) -> Ite
     if client is not None:
         yield client
         return
+    # Everything it starts listens on the loopback address only, on any free port (never a
+    # clash with another cluster's): the scheduler and its dashboard, the nannies, the workers
+    # and their HTTP servers (which Dask otherwise opens on every address even with their
+    # dashboard off).
     with LocalCluster(
         n_workers=workers or os.cpu_count() or 1,
         threads_per_worker=1,
-        dashboard_address=":0",  # any free port: never a clash with another cluster's
+        host=LOCAL_HOST,
+        dashboard_address=f"{LOCAL_HOST}:0",
+        worker_dashboard_address=f"{LOCAL_HOST}:0",
     ) as cluster, Client(cluster) as local:
         yield local
 
@@ -240,16 +257,55 @@ def scheduler_client(address: Optional[str]) -> Iterator[Optional[Client]]:
         client.close()
 
 
-def _chunks(references: list[str], chunk_size: int) -> list[tuple[str, list[int]]]:
-    """(reference, indices of its pairs) for each task: pairs grouped by reference, in order."""
+@dataclass(frozen=True)
+class Task:
+    """Pairs of one reference scored by one task: their indices, and the worker it is offered
+    to first (None when the cluster has no workers yet)."""
+
+    reference: str
+    indices: list[int]
+    worker: Optional[str]
+
+
+def plan_tasks(
+    references: list[str], workers: dict[str, int], chunk_size: int
+) -> list[Task]:
+    """The tasks of a batch: each pair's reference in `references`, the cluster's `workers`
+    (address: threads) and the most pairs per task.
+
+    The pairs of a reference, in order, are cut into tasks of the same size: `chunk_size`, or
+    fewer so that there are at least TASKS_PER_THREAD tasks per thread.  References are taken
+    largest first; each task goes to the worker the reference's previous task went to while
+    that worker stays within its share of the pairs (its threads' part of the whole), else to
+    the worker with the least work for its threads.  So no worker is left idle while another
+    holds more than its share (when there are at least as many pairs as workers), and each
+    worker scores few references: a reference is split only where a share ends.
+    """
     by_reference: dict[str, list[int]] = {}
     for index, reference in enumerate(references):
         by_reference.setdefault(reference, []).append(index)
-    return [
-        (reference, indices[start : start + chunk_size])
-        for reference, indices in by_reference.items()
-        for start in range(0, len(indices), chunk_size)
-    ]
+    total = len(references)
+    threads = sum(workers.values())
+    if not workers or total == 0:
+        return [
+            Task(reference, indices[start : start + chunk_size], None)
+            for reference, indices in by_reference.items()
+            for start in range(0, len(indices), chunk_size)
+        ]
+    size = max(1, min(chunk_size, math.ceil(total / (TASKS_PER_THREAD * threads))))
+    load = dict.fromkeys(workers, 0)
+    share = {worker: total * count / threads for worker, count in workers.items()}
+    tasks = []
+    # Largest first, then in order of appearance (sorted is stable).
+    for reference, indices in sorted(by_reference.items(), key=lambda item: -len(item[1])):
+        current: Optional[str] = None
+        for start in range(0, len(indices), size):
+            chunk = indices[start : start + size]
+            if current is None or load[current] + len(chunk) > share[current]:
+                current = min(workers, key=lambda worker: load[worker] / workers[worker])
+            load[current] += len(chunk)
+            tasks.append(Task(reference, chunk, current))
+    return tasks
 
 
 def _scheduler_lost(client: Client) -> SchedulerLostError:
@@ -281,21 +337,22 @@ def scored_chunks(
     SchedulerLostError
         When the scheduler goes away: the tasks not yet finished are lost, not failed.
     """
-    workers = sorted(client.scheduler_info()["workers"])
+    workers = {
+        address: info.get("nthreads", 1) or 1
+        for address, info in sorted(client.scheduler_info()["workers"].items())
+    }
     references = [os.path.abspath(reference) for reference, _ in pairs]
     degraded = [os.path.abspath(path) for _, path in pairs]
     futures = {}
-    preferred: dict[str, str] = {}
-    for reference, indices in _chunks(references, chunk_size):
-        if workers and reference not in preferred:
-            preferred[reference] = workers[len(preferred) % len(workers)]
-        # Offered first to the worker that holds the reference's engine; any may take it.
+    for task in plan_tasks(references, workers, chunk_size):
+        indices = task.indices
+        # Offered first to the worker the plan gave it; any may take it.
         placement = (
-            {"workers": [preferred[reference]], "allow_other_workers": True} if workers else {}
+            {"workers": [task.worker], "allow_other_workers": True} if task.worker else {}
         )
         future = client.submit(
             score_chunk,
-            reference,
+            task.reference,
             [degraded[i] for i in indices],
             params,
             explain,

@@ -26,7 +26,6 @@ from pathlib import Path
 from typing import Optional, Sequence
 
 import numpy as np
-from scipy import optimize, stats
 
 import lumetra
 from lumetra._commands import (
@@ -36,6 +35,7 @@ from lumetra._commands import (
     add_cluster_options,
     check_cluster_options,
     log_to_stderr,
+    require_modules,
     score_on_cluster,
 )
 from lumetra._core import ParameterError, Parameters
@@ -114,6 +114,8 @@ class PoolingSearch:
         # SROCC as the Pearson correlation of the ranks (SciPy's rankdata, ties averaged),
         # which is what spearmanr computes, without its per-call overhead: this runs
         # thousands of times per search.
+        from scipy import stats
+
         ranks = stats.rankdata(pooled.measures(p.alpha, p.beta, p.co))
         total = 0.0
         for file, opinion_ranks, mine in self._files(pairs):
@@ -124,6 +126,8 @@ class PoolingSearch:
         return total / pairs.size
 
     def _files(self, pairs: np.ndarray) -> list[tuple[int, np.ndarray, np.ndarray]]:
+        from scipy import stats
+
         key = pairs.tobytes()
         if key not in self._ranked:
             found = []
@@ -168,6 +172,8 @@ class PoolingSearch:
                     if v > value:
                         value, best = v, p
         # Nelder-Mead over the square roots of alpha and co at the chosen beta.
+        from scipy import optimize
+
         free = [name for name in ("alpha", "co") if name in self.fit]
         if free:
             limits = {"alpha": ALPHA_LIMIT, "co": CO_LIMIT}
@@ -483,6 +489,7 @@ def main(argv: Optional[list[str]] = None) -> int:
     options = parser()
     args = options.parse_args(argv)
     log_to_stderr(log, PROGRAM, args.verbose)
+    require_modules(options, PROGRAM, {"scipy": PROGRAM})
     try:
         fit = parse_fit(args.fit)
         folds_wanted = None if args.no_cv else parse_cv(args.cv)
@@ -519,6 +526,9 @@ def main(argv: Optional[list[str]] = None) -> int:
     for index, mapping in enumerate(report.outcome.mappings):
         if mapping.note:
             log.warning("%s: %s", study.files[index].path, mapping.note)
+        if mapping.at_bound:
+            log.warning("%s: the logistic curve is not settled by the opinions: %s",
+                        study.files[index].path, mapping.at_bound)
     low, high = float(np.min(study.opinion)), float(np.max(study.opinion))
     if low < 1 or high > 5:
         log.warning("opinions range over %.4g .. %.4g: the profile's score is clamped to 1 .. 5, "

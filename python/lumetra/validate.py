@@ -29,12 +29,14 @@ from lumetra._commands import (
     add_cluster_options,
     check_cluster_options,
     log_to_stderr,
+    require_modules,
     score_on_cluster,
 )
 from lumetra._core import ParameterError, Parameters
 from lumetra._files import write_bytes_atomically
 from lumetra.calibration import (
     FIGURES,
+    agreement,
     ResultCache,
     Scores,
     ScoresError,
@@ -153,16 +155,23 @@ def write_table(out: TextIO, title: str, table: Table) -> None:
         out.write("\n")
 
 
-def plot(path: Path, measure: np.ndarray, scores: Scores, among: np.ndarray) -> None:
-    """Opinion against the measure, groups in their own colours, with the fitted curve."""
-    import matplotlib
-
-    matplotlib.use("Agg")
-    from matplotlib import pyplot
+def draw(
+    measure: np.ndarray,
+    scores: Scores,
+    among: np.ndarray,
+    profile: Optional[Parameters],
+    fresh_fit: bool,
+):
+    """The figure of opinion against the measure, groups in their own colours, with the curve
+    of the profile's mapping (when scored with a profile), a fresh logistic fit (when asked,
+    or when there is no profile) and each curve's SROCC, PLCC and RMSE against the opinions
+    in its legend entry: a matplotlib Figure (no pyplot state)."""
+    from matplotlib.figure import Figure
 
     x = measure[among]
     y = scores.raw_opinion[among]
-    figure, axes = pyplot.subplots(figsize=(7, 5), dpi=100)
+    figure = Figure(figsize=(7, 5), dpi=100)
+    axes = figure.subplots()
     groups = [scores.group[i] for i in among] if scores.group is not None else None
     if groups is None:
         axes.scatter(x, y, s=14, alpha=0.8, label="pairs")
@@ -170,20 +179,37 @@ def plot(path: Path, measure: np.ndarray, scores: Scores, among: np.ndarray) -> 
         for name in dict.fromkeys(groups):
             mine = np.array([g == name for g in groups])
             axes.scatter(x[mine], y[mine], s=14, alpha=0.8, label=name or "(no group)")
-    mapping = fit_logistic(x, y)
     curve = np.linspace(float(np.min(x)), float(np.max(x)), 200)
-    axes.plot(curve, mapping(curve), color="black", linewidth=1.5,
-              label="logistic fit" if mapping.kind == "logistic" else "line (logistic failed)")
+    if profile is not None:
+        axes.plot(curve, profile.score(curve), color="black", linewidth=1.5,
+                  label=f"profile's {profile.mapping} mapping: "
+                  + agreement_text(profile.score(x), y))
+    if fresh_fit or profile is None:
+        mapping = fit_logistic(x, y)
+        fitted = "fresh logistic fit" if mapping.kind == "logistic" else "line (logistic failed)"
+        axes.plot(curve, mapping(curve), color="tab:red", linewidth=1.2,
+                  linestyle="--" if profile is not None else "-",
+                  label=f"{fitted}: " + agreement_text(mapping(x), y))
     axes.set_xlabel("Lumetra measure (lower is better)")
     axes.set_ylabel(scores.kind.upper() + (" (lower is better)" if scores.kind == "dmos"
                                           else " (higher is better)"))
     axes.set_title(f"{scores.path.name}: {len(among)} pairs")
     axes.legend(fontsize="small")
     figure.tight_layout()
-    try:
-        write_bytes_atomically(path, lambda out: figure.savefig(out, format="png"))
-    finally:
-        pyplot.close(figure)
+    return figure
+
+
+def plot(path: Path, figure) -> None:
+    """Writes `figure` as a PNG, whole or not at all."""
+    write_bytes_atomically(path, lambda out: figure.savefig(out, format="png"))
+
+
+def agreement_text(predicted: np.ndarray, opinion: np.ndarray) -> str:
+    """"SROCC 0.912, PLCC 0.934, RMSE 0.41": how a curve's predictions agree with the
+    opinions (SROCC and PLCC higher is better, RMSE in opinion units lower is better)."""
+    figures_of = agreement(np.asarray(predicted, float), opinion)
+    return (f"SROCC {figures_of.srocc:.3f}, PLCC {figures_of.plcc:.3f}, "
+            f"RMSE {figures_of.rmse:.3g}")
 
 
 def load_profile(path: Path):
@@ -208,7 +234,7 @@ def parser() -> argparse.ArgumentParser:
         description="Reports how well Lumetra agrees with viewers' opinion scores: SROCC, "
         "KROCC, PLCC (signed so that positive is agreement; higher is better, 1 is "
         "perfect), PLCC and RMSE after a 4-parameter logistic fit (RMSE in opinion units, "
-        "lower is better) and the outlier ratio (lower is better), each with a 95 %% "
+        "lower is better) and the outlier ratio (lower is better), each with a 95 % "
         "bootstrap interval over references, for all pairs and per group.",
         epilog="SCORES.csv: columns reference,degraded and mos (or dmos, which grows with "
         "damage), optional group and std (the viewers' standard deviation, for the outlier "
@@ -225,7 +251,12 @@ def parser() -> argparse.ArgumentParser:
                          "changed (files, sizes, times or parameters)")
     options.add_argument("--format", choices=("table", "json"), default="table")
     options.add_argument("--plot", type=Path, metavar="FILE.png",
-                         help="draw the opinions against the measure with the fitted curve")
+                         help="draw the opinions against the measure with the profile's "
+                         "curve (with --profile; else a fresh logistic fit), labelled with "
+                         "its SROCC, PLCC and RMSE")
+    options.add_argument("--plot-fit", action="store_true",
+                         help="with --profile --plot: draw a fresh logistic fit beside the "
+                         "profile's curve")
     options.add_argument("--compare", action="store_true",
                          help="also report PSNR and SSIM (scikit-image) of the same pairs")
     options.add_argument("--bootstrap", type=int, default=DEFAULT_BOOTSTRAP, metavar="N",
@@ -240,6 +271,12 @@ def main(argv: Optional[list[str]] = None) -> int:
     options = parser()
     args = options.parse_args(argv)
     log_to_stderr(log, PROGRAM, args.verbose)
+    needed = {"scipy": PROGRAM}
+    if args.plot is not None:
+        needed["matplotlib"] = "--plot"
+    if args.compare:
+        needed["skimage"] = "--compare"
+    require_modules(options, PROGRAM, needed)
     profile = None
     try:
         if args.bootstrap < 0:
@@ -307,7 +344,9 @@ def main(argv: Optional[list[str]] = None) -> int:
     # the scoring took long to produce.
     if args.plot is not None:
         try:
-            plot(args.plot, scored.measure, scores, usable)
+            figure = draw(scored.measure, scores, usable, None if profile is None else params,
+                          args.plot_fit)
+            plot(args.plot, figure)
         except OSError as error:  # OutputError names the file and the reason
             log.error("%s", error)
             return EXIT_FAILURE

@@ -1,6 +1,8 @@
 #include "ImageArrays.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -19,27 +21,55 @@ constexpr py::ssize_t kGrey = 1;
 constexpr py::ssize_t kMaxChannels = 4;
 // Channels of an RGB image; fewer are grey, which is copied into R, G and B.
 constexpr py::ssize_t kColourChannels = 3;
+// Floats become samples of this maxval: 16 bits, finer than any display's steps.
+constexpr unsigned kFloatMaxval = std::numeric_limits<std::uint16_t>::max();
+// The largest value of an 8-bit sample, below which uint16 data looks like 8-bit data.
+constexpr unsigned kEightBitLargest = std::numeric_limits<std::uint8_t>::max();
 
 // A sample of an array that NumPy may not have aligned: read through memcpy, which compiles
 // to a plain load.
 template <typename T>
-unsigned sampleAt(const unsigned char* bytes, std::size_t index) {
+T sampleAt(const unsigned char* bytes, std::size_t index) {
     T sample;
     std::memcpy(&sample, bytes + index * sizeof(T), sizeof(T));
     return sample;
+}
+
+// The shortest text that reads back as `value`: "1", "0.5", "255", "nan".
+std::string formatNumber(double value) {
+    char text[32];
+    return std::string(text, std::to_chars(text, text + sizeof text, value).ptr);
 }
 
 std::string dtypeName(const py::array& array) {
     return array.dtype().attr("name").cast<std::string>();
 }
 
-std::string shapeText(const py::array& array) {
+std::string shapeText(const py::ssize_t* shape, py::ssize_t ndim) {
     std::string text = "(";
-    for (py::ssize_t d = 0; d < array.ndim(); ++d) {
+    for (py::ssize_t d = 0; d < ndim; ++d) {
         if (d > 0) text += ", ";
-        text += std::to_string(array.shape(d));
+        text += std::to_string(shape[d]);
     }
-    return text + (array.ndim() == 1 ? ",)" : ")");
+    return text + (ndim == 1 ? ",)" : ")");
+}
+
+std::string shapeText(const py::array& array) {
+    return shapeText(array.shape(), array.ndim());
+}
+
+// "(3, 7)" or "(3, 7, 1)": where a sample sits, as NumPy indexes the image.
+std::string indexText(std::size_t pixel, std::uint32_t cols, std::size_t channel,
+                      std::size_t channels) {
+    std::string text = "(" + std::to_string(pixel / cols) + ", " + std::to_string(pixel % cols);
+    if (channels > 1) text += ", " + std::to_string(channel);
+    return text + ")";
+}
+
+bool isSupported(const py::dtype& dtype) {
+    const std::size_t size = static_cast<std::size_t>(dtype.itemsize());
+    return (dtype.kind() == 'u' && (size == 1 || size == 2)) ||
+           (dtype.kind() == 'f' && (size == 4 || size == 8));
 }
 
 // The array an image argument holds: an ndarray as it is, anything else through np.asarray
@@ -48,73 +78,42 @@ py::array asImageArray(py::handle image) {
     if (py::isinstance<py::array>(image)) return py::reinterpret_borrow<py::array>(image);
     const py::array converted = py::module_::import("numpy").attr("asarray")(image);
     const char kind = converted.dtype().kind();
-    if (converted.ndim() < 2 || (kind != 'u' && kind != 'i')) {
-        throw py::type_error("an image must be a path or a NumPy array of uint8 or uint16 " +
-                             std::string("samples (got ") + Py_TYPE(image.ptr())->tp_name + ")");
+    if (converted.ndim() < 2 || (kind != 'u' && kind != 'i' && kind != 'f')) {
+        throw py::type_error(
+            "an image must be a path or a NumPy array of uint8, uint16 or float samples (got " +
+            std::string(Py_TYPE(image.ptr())->tp_name) + ")");
     }
     return converted;
 }
 
-// The samples of an H x W x C (or H x W) array of T as an image whose samples are at most
-// maxval.
+// Any strides and byte order become a C-ordered array of native T: no copy when the array is
+// one already.
 template <typename T>
-RgbImage fromSamples(const py::array& array, std::optional<long long> maxval) {
-    constexpr unsigned kLargest = std::numeric_limits<T>::max();
-    if (maxval && (*maxval < 1 || *maxval > kLargest)) {
-        throw py::value_error("maxval must be from 1 to " + std::to_string(kLargest) + " for " +
-                              dtypeName(array) + " samples (got " + std::to_string(*maxval) + ")");
-    }
-    const auto limit = static_cast<unsigned>(maxval.value_or(kLargest));
-    if (array.ndim() != 2 && array.ndim() != 3) {
-        throw py::value_error(
-            "an image array must be H x W x 3 (RGB), H x W x 4 (RGB and alpha) or H x W (grey); "
-            "got shape " +
-            shapeText(array));
-    }
-    const py::ssize_t channels = array.ndim() == 2 ? kGrey : array.shape(2);
-    if (channels < kGrey || channels > kMaxChannels) {
-        throw py::value_error(
-            "an image array must have 3 (RGB), 4 (RGB and alpha), 1 or 2 (grey and alpha) "
-            "channels in its last axis; got shape " +
-            shapeText(array));
-    }
-    constexpr auto kMaxSide = std::numeric_limits<std::uint32_t>::max();
-    if (array.shape(0) > py::ssize_t{kMaxSide} || array.shape(1) > py::ssize_t{kMaxSide}) {
-        throw py::value_error("an image array of shape " + shapeText(array) +
-                              " is too large for the model");
-    }
-    // Any strides and byte order become a C-ordered array of native T: no copy when the
-    // array is one already.
+py::array nativeOf(const py::array& array) {
     using Native = py::array_t<T, py::array::c_style | py::array::forcecast>;
-    const Native samples = Native::ensure(array);
+    Native samples = Native::ensure(array);
     if (!samples) throw py::value_error("the image array cannot be read as native samples");
+    return samples;
+}
 
-    const auto rows = static_cast<std::uint32_t>(array.shape(0));
-    const auto cols = static_cast<std::uint32_t>(array.shape(1));
+// The three planes of one image's samples, each sample checked by `accept`, which returns the
+// integer sample or throws.
+template <typename T, typename Accept>
+RgbImage imageOfSamples(const unsigned char* bytes, std::uint32_t rows, std::uint32_t cols,
+                        std::size_t channels, unsigned maxval, Accept accept) {
     Array<unsigned> r(rows, cols);
     Array<unsigned> g(rows, cols);
     Array<unsigned> b(rows, cols);
-    unsigned largest = 0;
-    {
-        py::gil_scoped_release released;
-        const auto* bytes = reinterpret_cast<const unsigned char*>(samples.data());
-        const auto step = static_cast<std::size_t>(channels);
-        // Grey arrays read their one colour channel three times.
-        const std::size_t green = channels >= kColourChannels ? 1 : 0;
-        const std::size_t blue = 2 * green;
-        for (std::size_t i = 0, n = r.size(); i < n; ++i) {
-            const std::size_t pixel = i * step;
-            r.data()[i] = sampleAt<T>(bytes, pixel);
-            g.data()[i] = sampleAt<T>(bytes, pixel + green);
-            b.data()[i] = sampleAt<T>(bytes, pixel + blue);
-            largest = std::max({largest, r.data()[i], g.data()[i], b.data()[i]});
-        }
+    // Grey arrays read their one colour channel three times.
+    const std::size_t green = channels >= kColourChannels ? 1 : 0;
+    const std::size_t blue = 2 * green;
+    for (std::size_t i = 0, n = r.size(); i < n; ++i) {
+        const std::size_t pixel = i * channels;
+        r.data()[i] = accept(sampleAt<T>(bytes, pixel), i, 0);
+        g.data()[i] = accept(sampleAt<T>(bytes, pixel + green), i, green);
+        b.data()[i] = accept(sampleAt<T>(bytes, pixel + blue), i, blue);
     }
-    if (largest > limit) {
-        throw py::value_error("a sample of the image is " + std::to_string(largest) +
-                              ", more than its maxval " + std::to_string(limit));
-    }
-    return RgbImage(std::move(r), std::move(g), std::move(b), limit);
+    return RgbImage(std::move(r), std::move(g), std::move(b), maxval);
 }
 
 }  // namespace
@@ -132,27 +131,160 @@ std::optional<std::string> pathOf(py::handle image) {
     return path;
 }
 
-RgbImage imageOf(py::handle image, std::optional<long long> maxval, std::uint64_t maxPixels) {
+ArrayStack::ArrayStack(py::handle image, const SampleRange& range, bool stacked) {
+    const py::array array = asImageArray(image);
+    const py::dtype dtype = array.dtype();
+    if (!isSupported(dtype)) {
+        throw py::type_error("image samples must be uint8, uint16, float32 or float64 (got " +
+                             dtypeName(array) +
+                             "); convert them first, for example x.astype(np.float64)");
+    }
+    _kind = dtype.kind();
+    _itemSize = static_cast<std::size_t>(dtype.itemsize());
+    const py::ssize_t lead = stacked ? 1 : 0;
+    const py::ssize_t ndim = array.ndim() - lead;
+    if (stacked && array.ndim() != 4) {
+        throw py::value_error(
+            "a stack of images must be an array of shape (count, rows, cols, channels); got "
+            "shape " +
+            shapeText(array));
+    }
+    if (ndim != 2 && ndim != 3) {
+        throw py::value_error(
+            "an image array must have shape (rows, cols, 3) (RGB), (rows, cols, 4) (RGB and "
+            "alpha) or (rows, cols) (grey); got shape " +
+            shapeText(array));
+    }
+    const py::ssize_t channels = ndim == 2 ? kGrey : array.shape(lead + 2);
+    if (channels < kGrey || channels > kMaxChannels) {
+        throw py::value_error(
+            "an image array must have 3 (RGB), 4 (RGB and alpha), 1 or 2 (grey and alpha) "
+            "channels in its last axis; got shape " +
+            shapeText(array));
+    }
+    constexpr auto kMaxSide = std::numeric_limits<std::uint32_t>::max();
+    if (array.shape(lead) > py::ssize_t{kMaxSide} ||
+        array.shape(lead + 1) > py::ssize_t{kMaxSide}) {
+        throw py::value_error("an image array of shape " + shapeText(array) +
+                              " is too large for the model");
+    }
+    _count = stacked ? static_cast<std::size_t>(array.shape(0)) : 1;
+    _rows = static_cast<std::uint32_t>(array.shape(lead));
+    _cols = static_cast<std::uint32_t>(array.shape(lead + 1));
+    _channels = static_cast<std::size_t>(channels);
+
+    _maxvalGiven = range.maxval.has_value();
+    if (_kind == 'f') {
+        if (range.maxval) {
+            throw py::value_error("maxval applies to integer samples; give data_range for " +
+                                  dtypeName(array) + " samples");
+        }
+        _dataRange = range.dataRange.value_or(1.0);
+        if (!std::isfinite(_dataRange) || _dataRange <= 0.0) {
+            throw py::value_error("data_range must be a finite number greater than 0 (got " +
+                                  formatNumber(_dataRange) + ")");
+        }
+        _maxval = kFloatMaxval;
+        _samples = _itemSize == sizeof(float) ? nativeOf<float>(array) : nativeOf<double>(array);
+        return;
+    }
+    if (range.dataRange) {
+        throw py::value_error("data_range applies to float samples; give maxval for " +
+                              dtypeName(array) + " samples");
+    }
+    const unsigned largest = _itemSize == 1 ? std::numeric_limits<std::uint8_t>::max()
+                                            : std::numeric_limits<std::uint16_t>::max();
+    if (range.maxval && (*range.maxval < 1 || *range.maxval > largest)) {
+        throw py::value_error("maxval must be from 1 to " + std::to_string(largest) + " for " +
+                              dtypeName(array) + " samples (got " + std::to_string(*range.maxval) +
+                              ")");
+    }
+    _maxval = static_cast<unsigned>(range.maxval.value_or(largest));
+    _dataRange = 0.0;
+    _samples = _itemSize == 1 ? nativeOf<std::uint8_t>(array) : nativeOf<std::uint16_t>(array);
+}
+
+std::string ArrayStack::imageShape() const {
+    const auto lead = static_cast<py::ssize_t>(_samples.ndim() == 4 ? 1 : 0);
+    return shapeText(_samples.shape() + lead, _samples.ndim() - lead);
+}
+
+RgbImage ArrayStack::image(std::size_t k) const {
+    const std::size_t samples = std::size_t{_rows} * _cols * _channels;
+    const auto* bytes =
+        static_cast<const unsigned char*>(_samples.data()) + k * samples * _itemSize;
+    const std::string which = _count > 1 || _samples.ndim() == 4
+                                  ? "image " + std::to_string(k) + " of the stack"
+                                  : "the image";
+    const auto where = [&](std::size_t pixel, std::size_t channel) {
+        return indexText(pixel, _cols, channel, _channels);
+    };
+    if (_kind == 'f') {
+        const double scale = kFloatMaxval / _dataRange;
+        const auto accept = [&](double x, std::size_t pixel, std::size_t channel) {
+            // Written so that NaN fails too.
+            if (!(x >= 0.0 && x <= _dataRange)) {
+                throw py::value_error(which + " holds " + formatNumber(x) + " at " +
+                                      where(pixel, channel) + ": float samples must lie in [0, " +
+                                      formatNumber(_dataRange) +
+                                      "] (data_range=" + formatNumber(_dataRange) + ")");
+            }
+            return static_cast<unsigned>(std::lround(x * scale));
+        };
+        if (_itemSize == sizeof(float)) {
+            return imageOfSamples<float>(bytes, _rows, _cols, _channels, _maxval, accept);
+        }
+        return imageOfSamples<double>(bytes, _rows, _cols, _channels, _maxval, accept);
+    }
+    unsigned largest = 0;
+    const auto accept = [&](unsigned sample, std::size_t pixel, std::size_t channel) {
+        if (sample > _maxval) {
+            throw py::value_error(which + " holds " + std::to_string(sample) + " at " +
+                                  where(pixel, channel) + ", more than its maxval " +
+                                  std::to_string(_maxval));
+        }
+        largest = std::max(largest, sample);
+        return sample;
+    };
+    RgbImage made =
+        _itemSize == 1
+            ? imageOfSamples<std::uint8_t>(bytes, _rows, _cols, _channels, _maxval, accept)
+            : imageOfSamples<std::uint16_t>(bytes, _rows, _cols, _channels, _maxval, accept);
+    unsigned seen = _largest.load();
+    while (largest > seen && !_largest.compare_exchange_weak(seen, largest)) {
+    }
+    return made;
+}
+
+void ArrayStack::warnIfEightBit() const {
+    if (_kind != 'u' || _itemSize != sizeof(std::uint16_t) || _maxvalGiven) return;
+    const unsigned largest = _largest.load();
+    if (largest > kEightBitLargest) return;
+    const std::string message =
+        "the uint16 image array never exceeds 255 (its largest sample is " +
+        std::to_string(largest) +
+        "), so it is scored as 16-bit samples of maxval 65535, nearly black; if it holds 8-bit "
+        "data, pass maxval=255 or convert it with .astype(np.uint8)";
+    if (PyErr_WarnEx(PyExc_UserWarning, message.c_str(), 1) != 0) throw py::error_already_set();
+}
+
+RgbImage imageOf(py::handle image, const SampleRange& range, std::uint64_t maxPixels) {
     if (const std::optional<std::string> path = pathOf(image)) {
-        if (maxval) {
+        if (range.maxval || range.dataRange) {
             throw py::value_error(
-                "maxval applies to arrays only: an image file gives its own maximum sample "
-                "value");
+                "maxval and data_range apply to arrays only: an image file gives its own "
+                "maximum sample value");
         }
         py::gil_scoped_release released;
         return RgbImage(*path, maxPixels);
     }
-    const py::array array = asImageArray(image);
-    const py::dtype dtype = array.dtype();
-    if (dtype.kind() == 'u' && dtype.itemsize() == sizeof(std::uint8_t)) {
-        return fromSamples<std::uint8_t>(array, maxval);
-    }
-    if (dtype.kind() == 'u' && dtype.itemsize() == sizeof(std::uint16_t)) {
-        return fromSamples<std::uint16_t>(array, maxval);
-    }
-    throw py::type_error("image samples must be uint8 or uint16 (got " + dtypeName(array) +
-                         "); convert them first, for example np.round(x * 255).astype(np.uint8) "
-                         "for floats from 0 to 1");
+    const ArrayStack stack(image, range, false);
+    RgbImage made = [&] {
+        py::gil_scoped_release released;
+        return stack.image(0);
+    }();
+    stack.warnIfEightBit();
+    return made;
 }
 
 namespace {

@@ -277,12 +277,37 @@ std::uint64_t pixelLimitOf(const py::object& maxPixels) {
     return most.cast<std::uint64_t>();
 }
 
+// "(256, 512)": an image's shape as NumPy gives it, rows first.
+std::string shapeText(std::uint32_t rows, std::uint32_t cols) {
+    return "(" + std::to_string(rows) + ", " + std::to_string(cols) + ")";
+}
+
+// Throws SizeMismatchError, in NumPy's terms, when a degraded array is not the original's
+// size.
+void requireArraySize(const Lumetra2& engine, const ArrayStack& stack) {
+    if (stack.rows() == engine.rows() && stack.cols() == engine.cols()) return;
+    throw SizeMismatchError("the degraded array has shape " + stack.imageShape() +
+                            " but the original's shape is " +
+                            shapeText(engine.rows(), engine.cols()));
+}
+
 // The degraded image of a comparison.  A file of the wrong size is refused for the price of
-// its header, with the command line's message naming the file.
-RgbImage degradedImageOf(const Lumetra2& engine, py::handle degraded,
-                         std::optional<long long> maxval, std::uint64_t maxPixels) {
+// its header, with the command line's message naming the file; an array of the wrong shape
+// before its samples are converted.
+RgbImage degradedImageOf(const Lumetra2& engine, py::handle degraded, const SampleRange& range,
+                         std::uint64_t maxPixels) {
     const std::optional<std::string> path = pathOf(degraded);
-    if (!path || maxval) return imageOf(degraded, maxval, maxPixels);
+    if (!path) {
+        const ArrayStack stack(degraded, range, false);
+        requireArraySize(engine, stack);
+        RgbImage image = [&] {
+            py::gil_scoped_release released;
+            return stack.image(0);
+        }();
+        stack.warnIfEightBit();
+        return image;
+    }
+    if (range.maxval || range.dataRange) return imageOf(degraded, range, maxPixels);
     py::gil_scoped_release released;
     const ImageHeader header = readImageHeader(*path, maxPixels);
     engine.checkSize(*path, header.rows, header.cols);
@@ -301,24 +326,41 @@ void refuseNonFinite(const Comparison& compared, py::handle degraded) {
 }
 
 // The original of an engine, refused before it is read or the engine built when the engine
-// would not fit in the memory left (MemoryLimitError).
-RgbImage originalOf(py::handle original, std::optional<long long> maxval, std::uint64_t maxPixels) {
+// would not fit in the memory left (MemoryLimitError), or when an array is smaller than the
+// model takes (SizeMismatchError, in NumPy's terms).
+RgbImage originalOf(py::handle original, const SampleRange& range, std::uint64_t maxPixels) {
     const auto refuseIfShort = [](std::uint64_t rows, std::uint64_t cols) {
         const std::string problem =
             memoryProblem(engineMemory(rows * cols, 0, 0), availableMemory());
         if (problem.empty()) return;
-        throw MemoryLimitError("an engine for a " + std::to_string(cols) + " x " +
-                               std::to_string(rows) + " original " + problem);
+        throw MemoryLimitError("an engine for an original of shape (" + std::to_string(rows) +
+                               ", " + std::to_string(cols) + ") " + problem);
     };
     const std::optional<std::string> path = pathOf(original);
-    if (path && !maxval) {
+    if (path && !range.maxval && !range.dataRange) {
         const ImageHeader header = [&] {
             py::gil_scoped_release released;
             return readImageHeader(*path, maxPixels);
         }();
         refuseIfShort(header.rows, header.cols);
     }
-    RgbImage image = imageOf(original, maxval, maxPixels);
+    if (!path) {
+        const ArrayStack stack(original, range, false);
+        if (stack.rows() < kMinImageSide || stack.cols() < kMinImageSide) {
+            throw SizeMismatchError("the original array has shape " + stack.imageShape() +
+                                    " but an image must have at least " +
+                                    std::to_string(kMinImageSide) + " rows and " +
+                                    std::to_string(kMinImageSide) + " columns");
+        }
+        refuseIfShort(stack.rows(), stack.cols());
+        RgbImage image = [&] {
+            py::gil_scoped_release released;
+            return stack.image(0);
+        }();
+        stack.warnIfEightBit();
+        return image;
+    }
+    RgbImage image = imageOf(original, range, maxPixels);
     refuseIfShort(image.rows(), image.cols());
     return image;
 }
@@ -475,28 +517,31 @@ void bindEngine(py::module_& m) {
     py::class_<Lumetra2> engine(m, "Engine",
                                 "The engine of one original image (see lumetra.Engine).");
     engine.def(py::init([](py::handle original, const Parameters& parameters,
-                           std::optional<long long> maxval, long long threads,
-                           const py::object& maxPixels, BandFiltersCache* filters, bool lowMemory) {
+                           std::optional<long long> maxval, std::optional<double> dataRange,
+                           long long threads, const py::object& maxPixels,
+                           BandFiltersCache* filters, bool lowMemory) {
                    if (threads < 0 || threads > std::numeric_limits<unsigned>::max()) {
                        throw py::value_error(
                            "threads must be 0 (every core) or a number of threads (got " +
                            std::to_string(threads) + ")");
                    }
-                   const RgbImage image = originalOf(original, maxval, pixelLimitOf(maxPixels));
+                   const RgbImage image = originalOf(original, SampleRange{maxval, dataRange},
+                                                     pixelLimitOf(maxPixels));
                    py::gil_scoped_release released;
                    return std::make_unique<Lumetra2>(
                        image, parameters,
                        ExecutionOptions{static_cast<unsigned>(threads), filters, lowMemory});
                }),
                py::arg("original"), py::arg("params"), py::kw_only(),
-               py::arg("maxval") = py::none(), py::arg("threads") = 0,
-               py::arg("max_pixels") = py::none(), py::arg("filters_cache") = py::none(),
-               py::arg("low_memory") = false);
+               py::arg("maxval") = py::none(), py::arg("data_range") = py::none(),
+               py::arg("threads") = 0, py::arg("max_pixels") = py::none(),
+               py::arg("filters_cache") = py::none(), py::arg("low_memory") = false);
     engine.def(
         "score",
         [](const Lumetra2& self, py::handle degraded, std::optional<long long> maxval,
-           const py::object& maxPixels) {
-            const RgbImage image = degradedImageOf(self, degraded, maxval, pixelLimitOf(maxPixels));
+           std::optional<double> dataRange, const py::object& maxPixels) {
+            const RgbImage image = degradedImageOf(self, degraded, SampleRange{maxval, dataRange},
+                                                   pixelLimitOf(maxPixels));
             Comparison compared = [&] {
                 py::gil_scoped_release released;
                 return self.compare(image);
@@ -506,12 +551,42 @@ void bindEngine(py::module_& m) {
                                   arrayOf(std::move(compared.err())));
         },
         "(measure, score, error map) of a degraded image.", py::arg("degraded"), py::kw_only(),
-        py::arg("maxval") = py::none(), py::arg("max_pixels") = py::none());
+        py::arg("maxval") = py::none(), py::arg("data_range") = py::none(),
+        py::arg("max_pixels") = py::none());
+    engine.def(
+        "score_stack",
+        [](const Lumetra2& self, py::handle degraded, std::optional<long long> maxval,
+           std::optional<double> dataRange) {
+            const ArrayStack stack(degraded, SampleRange{maxval, dataRange}, true);
+            requireArraySize(self, stack);
+            std::vector<Comparison> compared = [&] {
+                py::gil_scoped_release released;
+                return self.compareEach(stack.size(),
+                                        [&](std::size_t k) { return stack.image(k); });
+            }();
+            stack.warnIfEightBit();
+            py::list results;
+            for (std::size_t k = 0; k < compared.size(); ++k) {
+                const std::string problem = measureProblem(compared[k]);
+                if (!problem.empty()) {
+                    throw NonFiniteMeasureError("image " + std::to_string(k) +
+                                                " of the stack: " + problem);
+                }
+                results.append(py::make_tuple(compared[k].mobj(), compared[k].nobj(),
+                                              arrayOf(std::move(compared[k].err()))));
+            }
+            return results;
+        },
+        "[(measure, score, error map)] of each image of a (count, rows, cols, channels) stack, "
+        "scored side by side on the engine's threads without the GIL.",
+        py::arg("degraded"), py::kw_only(), py::arg("maxval") = py::none(),
+        py::arg("data_range") = py::none());
     engine.def(
         "explain",
         [](const Lumetra2& self, py::handle degraded, std::optional<long long> maxval,
-           const py::object& maxPixels) {
-            const RgbImage image = degradedImageOf(self, degraded, maxval, pixelLimitOf(maxPixels));
+           std::optional<double> dataRange, const py::object& maxPixels) {
+            const RgbImage image = degradedImageOf(self, degraded, SampleRange{maxval, dataRange},
+                                                   pixelLimitOf(maxPixels));
             Explanation explained = [&] {
                 py::gil_scoped_release released;
                 return self.explain(image);
@@ -523,7 +598,8 @@ void bindEngine(py::module_& m) {
                                   mapsOf(std::move(explained.maps)), numbersOf(explained.numbers));
         },
         "(measure, score, error map, maps, numbers) of a degraded image.", py::arg("degraded"),
-        py::kw_only(), py::arg("maxval") = py::none(), py::arg("max_pixels") = py::none());
+        py::kw_only(), py::arg("maxval") = py::none(), py::arg("data_range") = py::none(),
+        py::arg("max_pixels") = py::none());
     engine.def_property_readonly("rows", &Lumetra2::rows);
     engine.def_property_readonly("low_memory", &Lumetra2::lowMemory);
     engine.def_property_readonly("cols", &Lumetra2::cols);

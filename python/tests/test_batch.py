@@ -4,6 +4,7 @@ the interruption, and unusable manifests refused before any work."""
 from __future__ import annotations
 
 import csv
+import io
 import os
 import shutil
 import signal
@@ -16,7 +17,7 @@ import pytest
 
 from commandline import as_float32
 from daskservices import DaskServices, dask_services
-from lumetra.batch import EXIT_FAILURE, EXIT_SUCCESS, EXIT_USAGE, main
+from lumetra.batch import EXIT_FAILURE, EXIT_SUCCESS, EXIT_USAGE, Progress, main
 
 DEGRADATIONS = ("copy", "noise", "blur", "blocks", "hue")
 ORIGINALS = ("scene64", "scene97x64", "scene128x96")
@@ -145,7 +146,7 @@ def test_unusable_manifests_are_refused_before_any_work(tmp_path, capsys, case):
     assert not out.exists()
 
 
-def test_a_failed_pair_is_an_error_row_and_the_batch_goes_on(golden, tmp_path):
+def test_a_failed_pair_is_an_error_row_and_the_batch_goes_on(golden, tmp_path, caplog):
     manifest = tmp_path / "manifest.csv"
     manifest.write_text(
         "reference,degraded\n"
@@ -159,6 +160,25 @@ def test_a_failed_pair_is_an_error_row_and_the_batch_goes_on(golden, tmp_path):
     # The command line's measure of this pair (tests/data/golden/expected.tsv).
     assert scored["error"] == "" and as_float32(scored["measure"]) == as_float32("736.982361")
     assert not os.path.exists(str(out) + ".sorting")
+    # The failure is said on stderr (the log's warnings), not only in the file.
+    assert [(r.levelname, r.getMessage()) for r in caplog.records if r.name == "lumetra.batch"] == [
+        ("WARNING", f"1 of 2 pairs failed; see the error column of {out}")]
+
+
+def test_progress_off_a_terminal_is_a_log_line_every_few_seconds():
+    # A clock the test moves: tasks finish at 0, 1, 2, ... 11 seconds; lines come at most
+    # every 5 seconds, none on a terminal (which is redrawn in place instead).
+    now = [0.0]
+    log_file = io.StringIO()
+    progress = Progress(12, 0, log_file, interval=5.0, clock=lambda: now[0])
+    for second in range(1, 13):
+        now[0] = float(second)
+        progress.advance(1)
+    progress.close()
+    assert log_file.getvalue().splitlines() == [
+        "lumetra.batch: 5/12 pairs, 1.0 pairs/s, 7 s left",
+        "lumetra.batch: 10/12 pairs, 1.0 pairs/s, 2 s left",
+    ]
 
 
 def test_rows_naming_unusable_files_become_error_rows_and_resume_keeps_them(golden, tmp_path):

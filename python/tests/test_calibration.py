@@ -465,3 +465,91 @@ def test_validate_refuses_an_unusable_profile_before_any_scoring(study, counted,
     message = capsys.readouterr().err
     assert str(profile) in message and "bta" in message
     assert counted == []
+
+
+def test_validate_plot_draws_the_profiles_curve_and_a_fresh_fit_only_when_asked(
+        study, counted, tmp_path):
+    made, _, _ = study
+    scores = calibration.read_scores(made.folder / "scores.csv")
+    profile = tmp_path / "profile.json"
+    status, printed = run(fit.main, [str(made.folder / "scores.csv"), "--out", str(profile),
+                                     "--no-cv", "--mapping", "logistic"])
+    assert status == 0, printed
+    params = lumetra.Profile.load(profile).parameters
+    scored = calibration.score_with_cache(scores.pairs, params, cache=calibration.ResultCache(None))
+    among = np.arange(len(scores.pairs))
+    alone = validate.draw(scored.measure, scores, among, params, fresh_fit=False)
+    [curve] = alone.axes[0].get_lines()
+    # The profile's own curve, to the float32 the engine scores in, not a fit made here.
+    assert np.array_equal(curve.get_ydata(), params.score(curve.get_xdata()))
+    [label] = [t.get_text() for t in alone.axes[0].get_legend().get_texts()
+               if t.get_text().startswith("profile's logistic mapping")]
+    for figure in ("SROCC 0.", "PLCC 0.", "RMSE 0."):
+        assert figure in label
+    both = validate.draw(scored.measure, scores, among, params, fresh_fit=True)
+    assert len(both.axes[0].get_lines()) == 2
+    assert any("fresh logistic fit: SROCC" in t.get_text()
+               for t in both.axes[0].get_legend().get_texts())
+    # Without a profile there is no curve of its own: the fresh fit is drawn.
+    [fresh] = validate.draw(scored.measure, scores, among, None, fresh_fit=False).axes[0].get_lines()
+    assert not np.array_equal(fresh.get_ydata(), params.score(fresh.get_xdata()))
+
+
+def test_validate_help_writes_percent_signs_once():
+    text = validate.parser().format_help()
+    assert "95 %" in text and "%%" not in text
+
+
+def test_a_logistic_fitted_at_a_bound_says_which_value_and_bound():
+    # Opinions on a straight line: the logistic bends only outside the data, where its upper
+    # asymptote runs into its bound (the highest opinion + 2 x their spread).
+    x = np.linspace(0.0, 1000.0, 30)
+    y = 4.5 - 0.003 * x + np.random.default_rng(0).normal(0.0, 0.05, x.size)
+    mapping = calibration.fit_logistic(x, y)
+    assert mapping.kind == "logistic"
+    bound = float(np.max(y) + 2 * np.ptp(y))
+    assert f"b2 = {bound:.6g} sits at its upper bound {bound:.6g}" in mapping.at_bound
+    assert "highest opinion + 2 x their spread" in mapping.at_bound
+    # A curve the data settles is at no bound.
+    steep = calibration.logistic(x, 1.2, 4.8, 500.0, 80.0)
+    assert calibration.fit_logistic(x, steep).at_bound == ""
+    assert calibration.bound_note({"b1": 0, "b2": 1, "b3": 2, "b4": 3},
+                                  [0, -5, -5, -5], [5, 5, 5, 3]) == (
+        "b1 = 0 sits at its lower bound 0 (the lowest opinion - 2 x their spread); "
+        "b4 = 3 sits at its upper bound 3 (10 x the predictor's spread)")
+
+
+# Each command with a missing optional module: the arguments, the module hidden from it and
+# the line it must end with (exit status 2, no traceback).
+MISSING_MODULES = {
+    "fit without scipy": ("fit", ["S.csv", "--out", "p.json"], "scipy",
+                          "lumetra.fit: lumetra.fit needs the Python module scipy (Debian "
+                          "package python3-scipy), which is not installed"),
+    "validate without scipy": ("validate", ["S.csv"], "scipy",
+                               "lumetra.validate: lumetra.validate needs the Python module "
+                               "scipy (Debian package python3-scipy), which is not installed"),
+    "plot without matplotlib": ("validate", ["S.csv", "--plot", "p.png"], "matplotlib",
+                                "lumetra.validate: --plot needs the Python module matplotlib "
+                                "(Debian package python3-matplotlib), which is not installed"),
+    "compare without skimage": ("validate", ["S.csv", "--compare"], "skimage",
+                                "lumetra.validate: --compare needs the Python module skimage "
+                                "(Debian package python3-skimage), which is not installed"),
+}
+
+
+@pytest.mark.parametrize("case", MISSING_MODULES)
+def test_a_missing_optional_module_is_one_line_not_a_traceback(case, tmp_path):
+    import subprocess
+    import sys
+
+    command, argv, module, line = MISSING_MODULES[case]
+    # None in sys.modules makes every import of the module fail, as when it is not installed.
+    hide = (f"import sys, runpy; sys.modules[{module!r}] = None; sys.argv = ['x'] + sys.argv[1:];"
+            f" runpy.run_module('lumetra.{command}', run_name='__main__')")
+    for args, status, expected in ((["--help"], 0, None), (argv, 2, line)):
+        done = subprocess.run([sys.executable, "-c", hide, *args], capture_output=True,
+                              text=True, cwd=tmp_path, timeout=120)
+        assert done.returncode == status, done.stderr
+        assert "Traceback" not in done.stderr
+        if expected is not None:
+            assert done.stderr == expected + "\n"

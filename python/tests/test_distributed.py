@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import os
+import random
 from pathlib import Path
 
 import pytest
@@ -10,8 +11,11 @@ import pytest
 import lumetra
 from lumetra.distributed import (
     COLUMNS,
+    DEFAULT_CHUNK_SIZE,
     EXPLANATION_COLUMNS,
     EngineCache,
+    local_client,
+    plan_tasks,
     scheduler_client,
     score_pairs,
 )
@@ -140,3 +144,108 @@ def test_a_scheduler_client_is_connected_inside_its_block_and_closed_after_it():
             assert client.status == "running"
             assert client.scheduler.address == cluster.scheduler_address
         assert client.status == "closed"
+
+
+def test_the_plan_gives_each_worker_its_share_and_keeps_references_whole():
+    # 120 pairs over 10 references, two workers of one thread: 60 pairs each, and each
+    # reference on one worker only (10 engines in all, one per reference).
+    references = [f"r{k // 12}" for k in range(120)]
+    tasks = plan_tasks(references, {"a": 1, "b": 1}, DEFAULT_CHUNK_SIZE)
+    load = {"a": 0, "b": 0}
+    for task in tasks:
+        load[task.worker] += len(task.indices)
+    assert load == {"a": 60, "b": 60}
+    assert len({(task.worker, task.reference) for task in tasks}) == 10
+
+
+def test_fewer_references_than_workers_still_keep_every_worker_busy():
+    # Two references, six workers: each reference spreads over three workers, 20 pairs each.
+    references = [f"r{k // 60}" for k in range(120)]
+    workers = {f"w{k}": 1 for k in range(6)}
+    tasks = plan_tasks(references, workers, DEFAULT_CHUNK_SIZE)
+    load = dict.fromkeys(workers, 0)
+    for task in tasks:
+        load[task.worker] += len(task.indices)
+    assert load == dict.fromkeys(workers, 20)
+    assert len({(task.worker, task.reference) for task in tasks}) == 6
+
+
+def test_any_plan_scores_each_pair_once_with_no_worker_idle_or_beyond_its_share():
+    # Random batches and clusters (workers of one or two threads): every pair in exactly one
+    # task of its own reference, no task above the chunk size, every worker given work when
+    # there are at least as many pairs as workers, and no worker more than one task's worth
+    # above its threads' share of the pairs.
+    rng = random.Random(3)
+    for _ in range(500):
+        count = rng.randint(1, 200)
+        references = [f"r{rng.randrange(rng.randint(1, 12))}" for _ in range(count)]
+        workers = {f"w{k}": rng.choice([1, 2]) for k in range(rng.randint(1, 8))}
+        chunk_size = rng.randint(1, 20)
+        tasks = plan_tasks(references, workers, chunk_size)
+        assert sorted(i for task in tasks for i in task.indices) == list(range(count))
+        size = max(len(task.indices) for task in tasks)
+        assert size <= chunk_size
+        load = dict.fromkeys(workers, 0)
+        for task in tasks:
+            assert {references[i] for i in task.indices} == {task.reference}
+            load[task.worker] += len(task.indices)
+        threads = sum(workers.values())
+        for worker, given in load.items():
+            assert given <= count * workers[worker] / threads + size, (worker, load)
+            if count >= len(workers):
+                assert given > 0, (worker, load)
+    # A cluster without workers yet: tasks of at most chunk_size, offered to none.
+    assert [(t.indices, t.worker) for t in plan_tasks(["r"] * 5, {}, 2)] == [
+        ([0, 1], None), ([2, 3], None), ([4], None)]
+
+
+def _listening_sockets(pids: set[int]) -> set[tuple[str, int]]:
+    """(address, port) of each socket the processes listen on, from /proc."""
+    inodes = set()
+    for pid in pids:
+        try:
+            for fd in os.listdir(f"/proc/{pid}/fd"):
+                target = os.readlink(f"/proc/{pid}/fd/{fd}")
+                if target.startswith("socket:["):
+                    inodes.add(target[8:-1])
+        except OSError:
+            continue
+    listening = set()
+    for table in ("/proc/net/tcp", "/proc/net/tcp6"):
+        with open(table) as lines:
+            for line in list(lines)[1:]:
+                fields = line.split()
+                address, port = fields[1].split(":")
+                if fields[3] == "0A" and fields[9] in inodes:  # 0A: LISTEN
+                    listening.add((address, int(port, 16)))
+    return listening
+
+
+def _process_tree(root: int) -> set[int]:
+    children: dict[int, list[int]] = {}
+    for name in os.listdir("/proc"):
+        if name.isdigit():
+            try:
+                with open(f"/proc/{name}/stat") as stat:
+                    parent = int(stat.read().rsplit(")", 1)[1].split()[1])
+            except OSError:
+                continue
+            children.setdefault(parent, []).append(int(name))
+    tree, todo = set(), [root]
+    while todo:
+        pid = todo.pop()
+        tree.add(pid)
+        todo.extend(children.get(pid, []))
+    return tree
+
+
+def test_the_local_cluster_listens_on_the_loopback_address_only():
+    loopback = "0100007F"  # 127.0.0.1 as /proc/net/tcp writes it
+    with local_client(None, 2) as client:
+        client.wait_for_workers(2, timeout=60)
+        listening = _listening_sockets(_process_tree(os.getpid()))
+        dashboard = int(client.dashboard_link.split(":")[2].split("/")[0])
+    ports = {port for _, port in listening}
+    # The scheduler, its dashboard, and two workers and their nannies at least.
+    assert dashboard in ports and len(ports) >= 6, listening
+    assert {address for address, _ in listening} == {loopback}, listening

@@ -28,7 +28,9 @@
 // and spectra need the band filters but not the original's bands: a PreparedImage makes them
 // apart, while its engine is still being built.
 
+#include <tbb/blocked_range.h>
 #include <tbb/info.h>
+#include <tbb/parallel_for.h>
 #include <tbb/task_arena.h>
 
 #include <algorithm>
@@ -324,6 +326,25 @@ Comparison Lumetra2::operator()(RgbImage&& degraded) const {
     AccImage opponent(degraded, _pool.get());
     { const RgbImage released(std::move(degraded)); }
     return scoreOpponent(std::move(opponent), nullptr);
+}
+
+std::vector<Comparison> Lumetra2::compareEach(
+    std::size_t count, const std::function<RgbImage(std::size_t)>& imageAt) const {
+    // Each slot is filled by the task of its image; the vector is then read in order.
+    std::vector<std::unique_ptr<Comparison>> slots(count);
+    inArena([&] {
+        tbb::parallel_for(tbb::blocked_range<std::size_t>(0, count, 1), [&](const auto& range) {
+            for (std::size_t k = range.begin(); k != range.end(); ++k) {
+                // Isolated: a thread waiting inside this comparison takes no other image.
+                slots[k] = std::make_unique<Comparison>(
+                    tbb::this_task_arena::isolate([&] { return (*this)(imageAt(k)); }));
+            }
+        });
+    });
+    std::vector<Comparison> comparisons;
+    comparisons.reserve(count);
+    for (std::unique_ptr<Comparison>& slot : slots) comparisons.push_back(std::move(*slot));
+    return comparisons;
 }
 
 Comparison Lumetra2::operator()(PreparedImage&& degraded) const {

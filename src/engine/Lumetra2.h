@@ -6,9 +6,12 @@
 // of its bands and makes the bands again beside each degraded image's, with the same results.
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/BandIndex.h"
 #include "engine/BlockWeight.h"
@@ -117,6 +120,14 @@ class Lumetra2 {
     // The same, releasing the degraded image as soon as its opponent planes exist, so that it
     // takes no memory while the bands are made.
     Comparison operator()(RgbImage&& degraded) const;
+
+    // Scores `count` degraded images, the k-th made by imageAt(k) when its turn comes, side by
+    // side on the engine's threads: each comparison runs isolated, so that no more are under
+    // way (and hold their planes) than there are threads.  The comparisons are those of
+    // compare(), in the order of k.  The first exception thrown by imageAt or a comparison
+    // stops the others and is rethrown.
+    std::vector<Comparison> compareEach(std::size_t count,
+                                        const std::function<RgbImage(std::size_t)>& imageAt) const;
 
     // The same for an image made ready while the engine was built.  Throws SizeMismatchError
     // like compare(), and std::invalid_argument when it was made with filters other than the
