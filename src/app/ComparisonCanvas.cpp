@@ -50,9 +50,16 @@ ComparisonCanvas::ComparisonCanvas(QWidget* parent) : QWidget(parent) {
     setMinimumSize(kMinWidth, kMinHeight);
 }
 
+// Pictures of the size shown before (the next file of a run) keep the zoom and pan, so that
+// the same detail can be compared across files; others are fitted.
 void ComparisonCanvas::setPictures(const QImage& original, const QImage& degraded) {
+    const bool keepView = !_original.isNull() && original.size() == _original.size();
     _original = original;
     _degraded = degraded;
+    if (keepView) {
+        update();
+        return;
+    }
     _transform.setImageSize(QSizeF(original.size()));
     updateViewport();
     fit();
@@ -79,21 +86,25 @@ void ComparisonCanvas::setState(const ViewerState& state) {
 void ComparisonCanvas::fit() {
     _transform.fit();
     update();
+    emit viewChanged();
 }
 
 void ComparisonCanvas::actualSize() {
     _transform.actualSize(QPointF(paneRect(0).size().width(), paneRect(0).size().height()) / 2.0);
     update();
+    emit viewChanged();
 }
 
 void ComparisonCanvas::zoomIn() {
     _transform.zoomBy(kZoomStep, QPointF(paneRect(0).width(), paneRect(0).height()) / 2.0);
     update();
+    emit viewChanged();
 }
 
 void ComparisonCanvas::zoomOut() {
     _transform.zoomBy(1.0 / kZoomStep, QPointF(paneRect(0).width(), paneRect(0).height()) / 2.0);
     update();
+    emit viewChanged();
 }
 
 int ComparisonCanvas::paneCount() const {
@@ -121,6 +132,12 @@ QPointF ComparisonCanvas::inPane(QPoint point) const {
 
 void ComparisonCanvas::updateViewport() {
     _transform.setViewportSize(QSizeF(paneRect(0).size()));
+    emit viewChanged();
+}
+
+void ComparisonCanvas::panBy(QPointF delta) {
+    _transform.panBy(delta);
+    update();
 }
 
 void ComparisonCanvas::resizeEvent(QResizeEvent* event) {
@@ -223,6 +240,7 @@ void ComparisonCanvas::wheelEvent(QWheelEvent* event) {
     if (notches == 0.0 || _original.isNull()) return;
     _transform.zoomBy(std::pow(kZoomStep, notches), inPane(event->position().toPoint()));
     update();
+    emit viewChanged();
     event->accept();
 }
 

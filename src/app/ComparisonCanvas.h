@@ -43,12 +43,16 @@ class ComparisonCanvas : public QWidget {
     // Zooms in or out by one step about the centre of the panes.
     void zoomIn();
     void zoomOut();
+    // Moves the picture by `delta` viewport pixels (the arrow keys).
+    void panBy(QPointF delta);
 
   signals:
     // The image pixel under the cursor, or none when the cursor left the pictures.
     void probed(std::optional<QPoint> pixel);
     // The user dragged the split divider to this fraction of the pane width.
     void splitMoved(double fraction);
+    // The zoom changed (fit, 1:1, a zoom step, a resize).
+    void viewChanged();
 
   protected:
     void paintEvent(QPaintEvent* event) override;

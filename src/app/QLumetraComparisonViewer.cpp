@@ -1,7 +1,9 @@
 #include "app/QLumetraComparisonViewer.h"
 
 #include <QAction>
+#include <QFileInfo>
 #include <QKeySequence>
+#include <QPainter>
 #include <QPixmap>
 #include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
@@ -10,6 +12,7 @@
 
 #include "app/DialogFileChooser.h"
 #include "app/ErrorMapPicture.h"
+#include "app/FileNames.h"
 #include "app/FileSaving.h"
 #include "app/Lumetra2Explainer.h"
 #include "app/MessageBoxNotifier.h"
@@ -38,8 +41,12 @@ QString modeName(ViewMode mode) {
     return QString();
 }
 
-// The opacity slider runs in percent.
+// The opacity slider and the zoom readout run in percent.
 constexpr double kPercent = 100.0;
+// Letters the map selector shows of a map's name.
+constexpr int kMapBoxLetters = 24;
+// Viewport pixels an arrow key pans.
+constexpr double kPanStep = 40.0;
 
 }  // namespace
 
@@ -58,19 +65,41 @@ QLumetraComparisonViewer::QLumetraComparisonViewer(ViewerRequest request, Explai
     setWindowTitle(viewerTitle(_request));
     for (const ViewMode mode : kModes) ui.modeBox->addItem(modeName(mode));
     for (const MapChoice choice : kMapChoices) ui.mapBox->addItem(mapChoiceName(choice));
+    // The map names are long: the selector shows enough of them to tell them apart and leaves
+    // the rest to its list, so that the controls fit a small screen.
+    ui.mapBox->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    ui.mapBox->setMinimumContentsLength(kMapBoxLetters);
     ui.flickerIntervalBox->setRange(ViewerState::kMinFlickerIntervalMs,
                                     ViewerState::kMaxFlickerIntervalMs);
     ui.flickerIntervalBox->setValue(_state.flickerIntervalMs());
     ui.opacitySlider->setValue(qRound(_state.overlayOpacity() * kPercent));
     createActions();
     connectControls();
-    ui.canvas->setMessage(tr("Reading the images…"));
     updateControls();
 
     connect(&_imagesTask, &QFutureWatcher<ViewerImages>::finished, this,
             &QLumetraComparisonViewer::showImages);
     connect(&_explanationTask, &QFutureWatcher<ViewerExplanation>::finished, this,
             &QLumetraComparisonViewer::showExplanation);
+    startLoading();
+}
+
+void QLumetraComparisonViewer::showFile(ViewerRequest request) {
+    _request = std::move(request);
+    setWindowTitle(viewerTitle(_request));
+    startLoading();
+}
+
+// Reads the request's images in the background; the explanation follows them (showImages).
+// A task still running for the file shown before is left to end on its own: its watcher now
+// watches the new task, and the old result is dropped.
+void QLumetraComparisonViewer::startLoading() {
+    _images = ViewerImages{};
+    _explanation = ViewerExplanation{};
+    _explained = false;
+    _heatPicture = QImage();
+    ui.canvas->setMessage(tr("Reading the images…"));
+    ui.probeLabel->setText(tr("Reading %1…").arg(QFileInfo(_request.degradedFile).fileName()));
     // The run's maps go to the task alone and are freed once it has taken their percentiles.
     std::vector<Array<float>> runMaps = std::exchange(_request.runMaps, {});
     _imagesTask.setFuture(
@@ -96,6 +125,34 @@ void QLumetraComparisonViewer::createActions() {
         connect(action, &QAction::triggered, this, slot);
         return action;
     };
+    add(tr("Next file"), {QKeySequence(Qt::Key_PageDown), QKeySequence(Qt::Key_J)}, [this] {
+        emit stepRequested(1);
+    })->setObjectName(QStringLiteral("actionNextFile"));
+    add(tr("Previous file"), {QKeySequence(Qt::Key_PageUp), QKeySequence(Qt::Key_K)}, [this] {
+        emit stepRequested(-1);
+    })->setObjectName(QStringLiteral("actionPreviousFile"));
+    const std::array<std::pair<Qt::Key, QPointF>, 4> pans = {
+        std::pair{Qt::Key_Left, QPointF(kPanStep, 0.0)},
+        std::pair{Qt::Key_Right, QPointF(-kPanStep, 0.0)},
+        std::pair{Qt::Key_Up, QPointF(0.0, kPanStep)},
+        std::pair{Qt::Key_Down, QPointF(0.0, -kPanStep)}};
+    for (const auto& [key, delta] : pans) {
+        add(tr("Pan"), {QKeySequence(key)}, [this, delta = delta] { ui.canvas->panBy(delta); });
+    }
+    add(tr("Leave full screen or close"), {QKeySequence(Qt::Key_Escape)}, [this] {
+        if (isFullScreen()) {
+            showNormal();
+        } else {
+            close();
+        }
+    });
+    add(tr("Full screen"), {QKeySequence(Qt::Key_F11)}, [this] {
+        if (isFullScreen()) {
+            showNormal();
+        } else {
+            showFullScreen();
+        }
+    });
     add(tr("Zoom in"), {QKeySequence::ZoomIn, QKeySequence(Qt::CTRL | Qt::Key_Equal)},
         [this] { ui.canvas->zoomIn(); });
     add(tr("Zoom out"), {QKeySequence::ZoomOut}, [this] { ui.canvas->zoomOut(); });
@@ -107,7 +164,7 @@ void QLumetraComparisonViewer::createActions() {
             [this, i] { setMode(kModes[i]); });
     }
     QAction* save =
-        add(tr("Save error map image…"), {QKeySequence::Save}, [this] { chooseAndSave(); });
+        add(tr("Save the map shown…"), {QKeySequence::Save}, [this] { chooseAndSave(); });
     save->setObjectName(QStringLiteral("actionSaveImage"));
     setContextMenuPolicy(Qt::ActionsContextMenu);
 }
@@ -117,6 +174,8 @@ void QLumetraComparisonViewer::connectControls() {
             [this](int index) { setMode(kModes[static_cast<std::size_t>(index)]); });
     connect(ui.mapBox, &QComboBox::activated, this,
             [this](int index) { setMap(kMapChoices[static_cast<std::size_t>(index)]); });
+    connect(ui.previousButton, &QToolButton::clicked, this, [this] { emit stepRequested(-1); });
+    connect(ui.nextButton, &QToolButton::clicked, this, [this] { emit stepRequested(1); });
     connect(ui.fitButton, &QPushButton::clicked, ui.canvas, &ComparisonCanvas::fit);
     connect(ui.actualSizeButton, &QPushButton::clicked, ui.canvas, &ComparisonCanvas::actualSize);
     connect(ui.flickerAutoBox, &QCheckBox::toggled, this,
@@ -130,6 +189,9 @@ void QLumetraComparisonViewer::connectControls() {
         pushState();
     });
     connect(ui.canvas, &ComparisonCanvas::probed, this, &QLumetraComparisonViewer::probe);
+    connect(ui.canvas, &ComparisonCanvas::viewChanged, this, [this] {
+        ui.zoomLabel->setText(tr("%1%").arg(qRound(ui.canvas->transform().zoom() * kPercent)));
+    });
     connect(ui.canvas, &ComparisonCanvas::splitMoved, this, [this](double fraction) {
         _state.setSplitFraction(fraction);
         pushState();
@@ -215,7 +277,9 @@ void QLumetraComparisonViewer::showExplanation() {
 void QLumetraComparisonViewer::updateHeatMap() {
     const MapChoice choice = _state.map();
     const Array<float>& errorMap = _request.comparison.err();
+    _heatPicture = QImage();
     if (choice == MapChoice::Classic) {
+        _heatPicture = _images.classicPicture;
         ui.canvas->setHeatMap(_images.classicPicture);
         ui.legendLabel->setPixmap(QPixmap());
         ui.legendLabel->setText(
@@ -223,6 +287,7 @@ void QLumetraComparisonViewer::updateHeatMap() {
         return;
     }
     if (choice == MapChoice::Error) {
+        _heatPicture = _images.errorHeat.map;
         ui.canvas->setHeatMap(_images.errorHeat.map);
         ui.legendLabel->setPixmap(QPixmap::fromImage(_images.errorHeat.legend));
         return;
@@ -234,6 +299,7 @@ void QLumetraComparisonViewer::updateHeatMap() {
     }
     const Array<float>& map = mapOf(choice, errorMap, _explanation.explanation->maps);
     const HeatPicture picture = heatPicture(map, scaleOf(choice, _images.runMax, map));
+    _heatPicture = picture.map;
     ui.canvas->setHeatMap(picture.map);
     ui.legendLabel->setPixmap(QPixmap::fromImage(picture.legend));
 }
@@ -248,20 +314,47 @@ void QLumetraComparisonViewer::probe(std::optional<QPoint> pixel) {
     }
 }
 
+QImage QLumetraComparisonViewer::shownPicture() const {
+    QImage map = _heatPicture;
+    // The black-to-blue map needs only the error map: before the images are in it is drawn
+    // here.
+    if (map.isNull() && _state.map() == MapChoice::Classic) {
+        map = errorMapImage(_request.comparison.err());
+    }
+    if (_state.mode() != ViewMode::Overlay || map.isNull() || _images.originalPicture.isNull()) {
+        return map;
+    }
+    QImage overlay = _images.originalPicture.convertToFormat(QImage::Format_RGB32);
+    QPainter painter(&overlay);
+    painter.setOpacity(_state.overlayOpacity());
+    painter.drawImage(QPoint(0, 0), map);
+    painter.end();
+    return overlay;
+}
+
+QString QLumetraComparisonViewer::proposedName() const {
+    const QString overlay =
+        _state.mode() == ViewMode::Overlay ? QStringLiteral("-overlay") : QString();
+    return QStringLiteral("%1_%2%3.png")
+        .arg(QFileInfo(_request.degradedFile).completeBaseName(), mapFileKey(_state.map()),
+             overlay);
+}
+
 bool QLumetraComparisonViewer::saveImage(const QString& path) {
-    // The classic picture is drawn once the images are loaded; before that it is drawn here.
-    const QImage classic = _images.classicPicture.isNull()
-                               ? errorMapImage(_request.comparison.err())
-                               : _images.classicPicture;
-    const QString problem = savePng(path, classic);
+    const QImage picture = shownPicture();
+    if (picture.isNull()) {
+        _notifier->warning(tr("The image was not saved: the map shown is still being computed."));
+        return false;
+    }
+    const QString problem = savePng(path, picture);
     if (problem.isEmpty()) return true;
     _notifier->warning(tr("The image was not saved: %1").arg(problem));
     return false;
 }
 
 void QLumetraComparisonViewer::chooseAndSave() {
-    const QString path = _chooser->imageTarget();
-    if (!path.isEmpty()) saveImage(path);
+    const QString path = _chooser->imageTarget(proposedName());
+    if (!path.isEmpty()) saveImage(withDefaultSuffix(path, QStringLiteral("png")));
 }
 
 QLumetraComparisonViewer* newComparisonViewer(

@@ -39,6 +39,11 @@ class QLumetraComparisonViewer : public QWidget {
                                       QWidget* parent = nullptr);
     ~QLumetraComparisonViewer() override;
 
+    // Shows another file of the run in this window: the mode, map, zoom, pan and overlay
+    // settings stay (the zoom and pan when the pictures keep their size).
+    void showFile(ViewerRequest request);
+    const QString& degradedFile() const { return _request.degradedFile; }
+
     // True until the images and the explanation are in, or have failed.
     bool computing() const;
     const ViewerState& state() const { return _state; }
@@ -50,15 +55,24 @@ class QLumetraComparisonViewer : public QWidget {
     // Shows the values at an image pixel in the probe line; none clears it.
     void probe(std::optional<QPoint> pixel);
 
-    // Writes the classic black-to-blue error map as PNG; warns and returns false when it
-    // cannot be written.
+    // What Save writes: in overlay mode the heat map over the original at the current
+    // opacity, else the map chosen (the black-to-blue error map or a heat map), one pixel per
+    // image pixel.  Null while the map chosen is still being computed.
+    QImage shownPicture() const;
+    // The name Save proposes: "<degraded file's name>_<map>[-overlay].png".
+    QString proposedName() const;
+
+    // Writes shownPicture() as PNG; warns and returns false when it cannot be written.
     bool saveImage(const QString& path);
 
   signals:
     // The background work has ended, whether or not it succeeded.
     void ready();
+    // The user asked for the next (+1) or previous (-1) file of the run.
+    void stepRequested(int step);
 
   private:
+    void startLoading();
     void createActions();
     void connectControls();
     void showImages();
@@ -80,6 +94,7 @@ class QLumetraComparisonViewer : public QWidget {
     ViewerImages _images;
     ViewerExplanation _explanation;
     bool _explained = false;  // the explanation task has ended
+    QImage _heatPicture;      // the picture of the map chosen, as the canvas shows it
     QTimer _flickerTimer;
 };
 

@@ -50,7 +50,13 @@ class FakeFileChooser : public FileChooser {
         ++resultsAsked;
         return resultsAnswer;
     }
-    QString imageTarget() override { return imageAnswer; }
+    QString folderAnswer;
+    QStringList proposedNames;  // the names imageTarget() was asked to propose
+    QString imageTarget(const QString& proposedName) override {
+        proposedNames << proposedName;
+        return imageAnswer;
+    }
+    QString exportFolder() override { return folderAnswer; }
     QString profile() override {
         ++profileAsked;
         return profileAnswer;
@@ -65,6 +71,13 @@ class RecordingNotifier : public Notifier {
     void warning(const QString& text) override { warnings << text; }
     void information(const QString& title, const QString& text) override {
         informations << title + QLatin1Char('\n') + text;
+    }
+    // Questions asked, answered with `confirmAnswer`.
+    QStringList questions;
+    bool confirmAnswer = true;
+    bool confirm(const QString& text) override {
+        questions << text;
+        return confirmAnswer;
     }
 };
 

@@ -1,6 +1,7 @@
 // The comparison viewer opened on a small golden pair with the real explanation: it computes
 // in the background, then every mode and every map choice draws the pictures it should.
 
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -86,7 +87,7 @@ class tst_QLumetraComparisonViewer : public QObject {
     void everyMapChoiceHasAPictureAndLegend();
     void spaceAndTimerFlicker();
     void probeFollowsTheCursor();
-    void saveImageWritesTheClassicMap();
+    void saveImageWritesWhatIsShown();
     void unreadableImageIsShownNotThrown();
 };
 
@@ -194,18 +195,39 @@ void tst_QLumetraComparisonViewer::probeFollowsTheCursor() {
     QVERIFY(text.contains("share") && text.contains("terms"));
 }
 
-void tst_QLumetraComparisonViewer::saveImageWritesTheClassicMap() {
+// Ctrl+S saves what is shown, named after the file and the map: it used to save the
+// black-to-blue map whatever was on screen, and proposed no name.
+void tst_QLumetraComparisonViewer::saveImageWritesWhatIsShown() {
     const ViewerRequest request = goldenRequest("scene64__hue.ppm");
-    const QImage expected = errorMapImage(request.comparison.err());
+    const QImage classic = errorMapImage(request.comparison.err());
     Harness h(request);
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString path = dir.filePath("map.png");
-    QVERIFY(h.viewer->saveImage(path));
-    QCOMPARE(QImage(path).convertToFormat(QImage::Format_RGB32), expected);
+    h.viewer->setMap(MapChoice::Classic);
+    QVERIFY(h.viewer->saveImage(path));  // before the images are in, from the error map
+    QCOMPARE(QImage(path).convertToFormat(QImage::Format_RGB32), classic);
     QVERIFY(!h.viewer->saveImage(dir.filePath("missing folder/map.png")));
     QCOMPARE(h.notifier->warnings.size(), 1);
     QVERIFY(h.waitReady());
+
+    // The heat map of the choice, pixel for pixel as the canvas is given it.
+    h.viewer->setMap(MapChoice::Share);
+    h.chooser->imageAnswer = dir.filePath("shown");
+    h.viewer->findChild<QAction*>("actionSaveImage")->trigger();
+    QCOMPARE(h.chooser->proposedNames.value(0), QStringLiteral("scene64__hue_share.png"));
+    const QImage share(dir.filePath("shown.png"));  // the suffix is added
+    QCOMPARE(share.size(), classic.size());
+    QCOMPARE(share.convertToFormat(QImage::Format_RGB32), h.viewer->shownPicture());
+    QVERIFY(share.convertToFormat(QImage::Format_RGB32) != classic);
+
+    // Overlay: the heat map over the original at the slider's opacity.
+    h.viewer->setMode(ViewMode::Overlay);
+    QCOMPARE(h.viewer->proposedName(), QStringLiteral("scene64__hue_share-overlay.png"));
+    const QImage overlay = h.viewer->shownPicture();
+    QCOMPARE(overlay.size(), classic.size());
+    QVERIFY(overlay != share.convertToFormat(QImage::Format_RGB32));
+    QVERIFY(overlay != picture(kGolden + "scene64.ppm"));
 }
 
 void tst_QLumetraComparisonViewer::unreadableImageIsShownNotThrown() {
