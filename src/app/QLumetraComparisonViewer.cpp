@@ -1,10 +1,12 @@
 #include "app/QLumetraComparisonViewer.h"
 
 #include <QAction>
+#include <QCloseEvent>
 #include <QFileInfo>
 #include <QKeySequence>
 #include <QPainter>
 #include <QPixmap>
+#include <QSettings>
 #include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
 #include <array>
@@ -71,10 +73,12 @@ QLumetraComparisonViewer::QLumetraComparisonViewer(ViewerRequest request, Explai
     ui.mapBox->setMinimumContentsLength(kMapBoxLetters);
     ui.flickerIntervalBox->setRange(ViewerState::kMinFlickerIntervalMs,
                                     ViewerState::kMaxFlickerIntervalMs);
+    restoreSettings();
     ui.flickerIntervalBox->setValue(_state.flickerIntervalMs());
     ui.opacitySlider->setValue(qRound(_state.overlayOpacity() * kPercent));
     createActions();
     connectControls();
+    ui.canvas->setState(_state);
     updateControls();
 
     connect(&_imagesTask, &QFutureWatcher<ViewerImages>::finished, this,
@@ -230,6 +234,46 @@ void QLumetraComparisonViewer::setAutoFlicker(bool on) {
 void QLumetraComparisonViewer::pushState() {
     ui.canvas->setState(_state);
     updateControls();
+    saveSettings();
+}
+
+// The mode, map, opacity, flicker rate and divider the viewer last had.  The map is kept by
+// its file name ("heat-map", "share"), which stays when the selector's order changes.
+void QLumetraComparisonViewer::restoreSettings() {
+    const QSettings settings;
+    const int mode = settings.value(QStringLiteral("viewer/mode"), -1).toInt();
+    if (mode >= 0 && mode < static_cast<int>(kModes.size())) {
+        _state.setMode(kModes[static_cast<std::size_t>(mode)]);
+    }
+    const QString map = settings.value(QStringLiteral("viewer/map")).toString();
+    for (const MapChoice choice : kMapChoices) {
+        if (mapFileKey(choice) == map) _state.setMap(choice);
+    }
+    _state.setOverlayOpacity(
+        settings.value(QStringLiteral("viewer/opacity"), _state.overlayOpacity()).toDouble());
+    _state.setFlickerIntervalMs(
+        settings.value(QStringLiteral("viewer/flickerMs"), _state.flickerIntervalMs()).toInt());
+    _state.setSplitFraction(
+        settings.value(QStringLiteral("viewer/split"), _state.splitFraction()).toDouble());
+}
+
+void QLumetraComparisonViewer::saveSettings() const {
+    QSettings settings;
+    const auto mode = std::find(kModes.begin(), kModes.end(), _state.mode()) - kModes.begin();
+    settings.setValue(QStringLiteral("viewer/mode"), static_cast<int>(mode));
+    settings.setValue(QStringLiteral("viewer/map"), mapFileKey(_state.map()));
+    settings.setValue(QStringLiteral("viewer/opacity"), _state.overlayOpacity());
+    settings.setValue(QStringLiteral("viewer/flickerMs"), _state.flickerIntervalMs());
+    settings.setValue(QStringLiteral("viewer/split"), _state.splitFraction());
+}
+
+bool QLumetraComparisonViewer::restoreSavedGeometry() {
+    return restoreGeometry(QSettings().value(QStringLiteral("viewer/geometry")).toByteArray());
+}
+
+void QLumetraComparisonViewer::closeEvent(QCloseEvent* event) {
+    QSettings().setValue(QStringLiteral("viewer/geometry"), saveGeometry());
+    QWidget::closeEvent(event);
 }
 
 void QLumetraComparisonViewer::updateControls() {

@@ -6,6 +6,9 @@
 // legend.  The images are read and the explanation computed in QtConcurrent tasks, so that a
 // 3840 x 2160 pair does not stop the window; until they are in, the window says so.
 //
+// The mode, map, opacity, flicker rate, divider and window place are remembered (QSettings)
+// for the next viewer, in this run and the next.
+//
 // The window holds its form and its state (ViewerState) and passes both to the canvas, which
 // draws; zoom and pan live in the canvas's ViewTransform, the probe's values in PixelProbe.
 
@@ -44,6 +47,10 @@ class QLumetraComparisonViewer : public QWidget {
     void showFile(ViewerRequest request);
     const QString& degradedFile() const { return _request.degradedFile; }
 
+    // Puts the window where it was when last closed, as QWidget::restoreGeometry does (within
+    // the screen); false when it was never closed.
+    bool restoreSavedGeometry();
+
     // True until the images and the explanation are in, or have failed.
     bool computing() const;
     const ViewerState& state() const { return _state; }
@@ -71,7 +78,13 @@ class QLumetraComparisonViewer : public QWidget {
     // The user asked for the next (+1) or previous (-1) file of the run.
     void stepRequested(int step);
 
+  protected:
+    // Keeps the window's place for the next one (QSettings).
+    void closeEvent(QCloseEvent* event) override;
+
   private:
+    void restoreSettings();
+    void saveSettings() const;
     void startLoading();
     void createActions();
     void connectControls();

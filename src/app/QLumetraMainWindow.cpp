@@ -16,6 +16,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSet>
+#include <QSettings>
 #include <QStyle>
 #include <QTableWidgetItem>
 #include <QUrl>
@@ -144,7 +145,43 @@ QLumetraMainWindow::QLumetraMainWindow(EngineFactory engine, std::unique_ptr<Fil
     ui.checkBoxInterC1->setEnabled(false);
     ui.checkBoxInterC2->setEnabled(false);
     setupDefault();
+    restoreSettings();
     showFieldProblems();
+}
+
+// The window's place, the table's columns and the form's parameters as the last run left
+// them.  The parameters are kept as a profile's JSON text, so that a profile's mapping comes
+// back with them; a text this version cannot read leaves the defaults.
+void QLumetraMainWindow::restoreSettings() {
+    const QSettings settings;
+    restoreGeometry(settings.value(QStringLiteral("mainWindow/geometry")).toByteArray());
+    restoreState(settings.value(QStringLiteral("mainWindow/state")).toByteArray());
+    ui.tableWidget->horizontalHeader()->restoreState(
+        settings.value(QStringLiteral("mainWindow/columns")).toByteArray());
+    const QString model = settings.value(QStringLiteral("model/parameters")).toString();
+    if (model.isEmpty()) return;
+    try {
+        showParameters(parseProfile(model.toStdString(), "settings").parameters);
+    } catch (const ProfileError&) {
+        // Written by another version, or edited by hand: the defaults stay.
+    }
+}
+
+// The form's parameters are kept only when usable, so that a field left half-typed does not
+// spoil the next start.
+void QLumetraMainWindow::saveSettings() const {
+    QSettings settings;
+    settings.setValue(QStringLiteral("mainWindow/geometry"), saveGeometry());
+    settings.setValue(QStringLiteral("mainWindow/state"), saveState());
+    settings.setValue(QStringLiteral("mainWindow/columns"),
+                      ui.tableWidget->horizontalHeader()->saveState());
+    const FormReading form = readForm();
+    if (form.usable()) {
+        Profile profile;
+        profile.parameters = form.parameters;
+        settings.setValue(QStringLiteral("model/parameters"),
+                          QString::fromStdString(profileJson(profile)));
+    }
 }
 
 // A running batch is cancelled and its file in progress waited for, before anything it reports
@@ -459,6 +496,8 @@ void QLumetraMainWindow::cancelBatch() {
 }
 
 void QLumetraMainWindow::closeEvent(QCloseEvent* event) {
+    saveSettings();
+    if (_viewer) _viewer->close();
     cancelBatch();
     QMainWindow::closeEvent(event);
 }
@@ -719,7 +758,12 @@ void QLumetraMainWindow::showInViewer(int file) {
     _viewer->setAttribute(Qt::WA_DeleteOnClose);
     connect(_viewer, &QLumetraComparisonViewer::stepRequested, this,
             &QLumetraMainWindow::stepViewer);
-    showCascaded(*_viewer, _viewer->size());
+    // Where the user last left it, else a place of its own.
+    if (_viewer->restoreSavedGeometry()) {
+        _viewer->show();
+    } else {
+        showCascaded(*_viewer, _viewer->size());
+    }
 }
 
 QLumetraComparisonViewer* QLumetraMainWindow::openViewer(int row) {

@@ -154,6 +154,8 @@ class QLumetraMainWindow : public QMainWindow {
     void showFieldMessage(const QString& message);
     void showParameters(const Parameters& parameters);
     void showProfile(const QString& path, const ScoreMapping& mapping);
+    void restoreSettings();
+    void saveSettings() const;
     void chooseAndRunBatch();
     bool mayDiscardResults(const QString& question);
     bool startBatch(const QString& original, const QStringList& degraded, bool append);

@@ -82,6 +82,8 @@ class tst_QLumetraComparisonViewer : public QObject {
     Q_OBJECT
 
   private slots:
+    // Each test starts from a first run: nothing remembered from the one before.
+    void init() { TemporarySettings::clear(); }
     void computesInBackgroundThenShowsThePair();
     void everyModeDrawsItsPictures();
     void everyMapChoiceHasAPictureAndLegend();
@@ -89,6 +91,9 @@ class tst_QLumetraComparisonViewer : public QObject {
     void probeFollowsTheCursor();
     void saveImageWritesWhatIsShown();
     void unreadableImageIsShownNotThrown();
+
+  private:
+    TemporarySettings _settings;
 };
 
 void tst_QLumetraComparisonViewer::computesInBackgroundThenShowsThePair() {

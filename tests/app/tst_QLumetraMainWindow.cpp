@@ -16,6 +16,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <QSlider>
 #include <QStatusBar>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -137,6 +138,7 @@ class tst_QLumetraMainWindow : public QObject {
     Q_OBJECT
 
   private slots:
+    void init();
     void cleanup();
 
     void freshWindowShowsDefaults();
@@ -184,7 +186,15 @@ class tst_QLumetraMainWindow : public QObject {
     void addFilesAndReloadKeepTheOriginal();
     void oneViewerStepsThroughTheFilesKeepingItsView();
     void exportMapsWritesEveryScoredFilesMaps();
+    void settingsComeBackAfterRestart();
+
+  private:
+    TemporarySettings _settings;
 };
+
+void tst_QLumetraMainWindow::init() {
+    TemporarySettings::clear();
+}
 
 void tst_QLumetraMainWindow::cleanup() {
     qDeleteAll(openErrorMaps());
@@ -1234,6 +1244,49 @@ void tst_QLumetraMainWindow::exportMapsWritesEveryScoredFilesMaps() {
     QCOMPARE(map.pixel(1, 0), qRgb(0, 0, 255));
     QVERIFY(!h.window->exportMaps(QDir(out.path()).filePath("missing/folder")));
     QCOMPARE(h.notifier->warnings.size(), 1);
+}
+
+// Closed and opened again, the window finds its size, the form's parameters (a profile's
+// mapping with them) and the viewer's mode, map and opacity.
+void tst_QLumetraMainWindow::settingsComeBackAfterRestart() {
+    const QSize size(700, 520);
+    {
+        Harness h;
+        h.window->resize(size);
+        h.window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(h.window.get()));
+        QVERIFY(h.window->loadProfileFile(writeProfile(h.dir.path(), "line.json", "3", kLine)));
+        h.field("lineEditAlpha")->setText(QStringLiteral("2"));
+        QVERIFY(h.runToEnd(h.image("original.ppm"), {h.image("a.ppm")}));
+        QLumetraComparisonViewer* viewer = h.window->openViewer(0);
+        QVERIFY(viewer);
+        viewer->setMode(ViewMode::Overlay);
+        viewer->setMap(MapChoice::Share);
+        viewer->findChild<QSlider*>("opacitySlider")->setValue(35);
+        QTRY_VERIFY(!viewer->computing());
+        h.window->close();
+    }
+    Harness h;
+    QCOMPARE(h.window->size(), size);
+    QCOMPARE(h.field("lineEditAlpha")->text(), QStringLiteral("2"));
+    QCOMPARE(h.field("lineEditBeta")->text(), QStringLiteral("3"));
+    QCOMPARE(h.field("lineEditA")->text(), QStringLiteral("0.002"));
+    QCOMPARE(h.field("lineEditB")->text(), QStringLiteral("4.5"));
+    QVERIFY(!h.child<QCheckBox>("checkBoxIntraC1")->isChecked());
+    QVERIFY(h.runToEnd(h.image("original.ppm"), {h.image("a.ppm")}));
+    Parameters expected;
+    expected.alpha = 2.0f;
+    expected.beta = 3.0f;
+    expected.intraC1 = false;
+    expected.pixelsPerDegree = 45.0;
+    expected.mapping = LinearMapping{0.002f, 4.5f};
+    QVERIFY(h.log->builds.at(0) == expected);
+    QLumetraComparisonViewer* viewer = h.window->openViewer(0);
+    QVERIFY(viewer);
+    QCOMPARE(viewer->state().mode(), ViewMode::Overlay);
+    QCOMPARE(viewer->state().map(), MapChoice::Share);
+    QCOMPARE(viewer->state().overlayOpacity(), 0.35);
+    QTRY_VERIFY(!viewer->computing());
 }
 
 QTEST_MAIN(tst_QLumetraMainWindow)

@@ -37,6 +37,9 @@ class tst_SmallScreen : public QObject {
 
   private slots:
     void windowsFitAndShowEveryControl();
+
+  private:
+    TemporarySettings _settings;
 };
 
 void tst_SmallScreen::windowsFitAndShowEveryControl() {
