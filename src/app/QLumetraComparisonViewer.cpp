@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 #include <QFileInfo>
 #include <QKeySequence>
+#include <QLabel>
 #include <QPainter>
 #include <QPixmap>
 #include <QSettings>
@@ -16,6 +17,7 @@
 #include "app/ErrorMapPicture.h"
 #include "app/FileNames.h"
 #include "app/FileSaving.h"
+#include "app/HelpText.h"
 #include "app/Lumetra2Explainer.h"
 #include "app/MessageBoxNotifier.h"
 #include "app/PixelProbe.h"
@@ -76,6 +78,11 @@ QLumetraComparisonViewer::QLumetraComparisonViewer(ViewerRequest request, Explai
     restoreSettings();
     ui.flickerIntervalBox->setValue(_state.flickerIntervalMs());
     ui.opacitySlider->setValue(qRound(_state.overlayOpacity() * kPercent));
+    _keyHelp = new QLabel(viewerKeysText(), ui.canvas);
+    _keyHelp->setObjectName(QStringLiteral("keyHelpLabel"));
+    _keyHelp->setStyleSheet(
+        QStringLiteral("QLabel { background: rgba(0, 0, 0, 200); color: white; padding: 12px; }"));
+    _keyHelp->hide();
     createActions();
     connectControls();
     ui.canvas->setState(_state);
@@ -143,8 +150,13 @@ void QLumetraComparisonViewer::createActions() {
     for (const auto& [key, delta] : pans) {
         add(tr("Pan"), {QKeySequence(key)}, [this, delta = delta] { ui.canvas->panBy(delta); });
     }
+    add(tr("Keys of the viewer"), {QKeySequence(Qt::Key_Question), QKeySequence(Qt::Key_F1)},
+        [this] { setKeyHelpShown(!_keyHelp->isVisible()); })
+        ->setObjectName(QStringLiteral("actionKeyHelp"));
     add(tr("Leave full screen or close"), {QKeySequence(Qt::Key_Escape)}, [this] {
-        if (isFullScreen()) {
+        if (_keyHelp->isVisible()) {
+            setKeyHelpShown(false);
+        } else if (isFullScreen()) {
             showNormal();
         } else {
             close();
@@ -171,6 +183,17 @@ void QLumetraComparisonViewer::createActions() {
         add(tr("Save the map shown…"), {QKeySequence::Save}, [this] { chooseAndSave(); });
     save->setObjectName(QStringLiteral("actionSaveImage"));
     setContextMenuPolicy(Qt::ActionsContextMenu);
+}
+
+// The list of keys over the pictures, on a dark ground, until ? or F1 again (or Esc).
+void QLumetraComparisonViewer::setKeyHelpShown(bool shown) {
+    if (shown) {
+        _keyHelp->adjustSize();
+        _keyHelp->move((ui.canvas->width() - _keyHelp->width()) / 2,
+                       (ui.canvas->height() - _keyHelp->height()) / 2);
+        _keyHelp->raise();
+    }
+    _keyHelp->setVisible(shown);
 }
 
 void QLumetraComparisonViewer::connectControls() {

@@ -16,6 +16,8 @@
 #include <QPoint>
 #include <QTimer>
 #include <QWidget>
+
+class QLabel;
 #include <memory>
 #include <optional>
 #include <vector>
@@ -86,6 +88,7 @@ class QLumetraComparisonViewer : public QWidget {
     void restoreSettings();
     void saveSettings() const;
     void startLoading();
+    void setKeyHelpShown(bool shown);
     void createActions();
     void connectControls();
     void showImages();
@@ -109,6 +112,8 @@ class QLumetraComparisonViewer : public QWidget {
     bool _explained = false;  // the explanation task has ended
     QImage _heatPicture;      // the picture of the map chosen, as the canvas shows it
     QTimer _flickerTimer;
+    // The list of keys shown over the pictures (? or F1); a child of the canvas.
+    QLabel* _keyHelp = nullptr;
 };
 
 // A viewer of file `file` of a run kept as the main window keeps it (see viewerRequest), with

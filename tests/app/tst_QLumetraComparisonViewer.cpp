@@ -14,6 +14,7 @@
 #include "AppTestSupport.h"
 #include "app/ComparisonCanvas.h"
 #include "app/ErrorMapPicture.h"
+#include "app/HelpText.h"
 #include "app/Lumetra2Explainer.h"
 #include "app/QLumetraComparisonViewer.h"
 #include "image/HeatMap.h"
@@ -91,6 +92,7 @@ class tst_QLumetraComparisonViewer : public QObject {
     void probeFollowsTheCursor();
     void saveImageWritesWhatIsShown();
     void unreadableImageIsShownNotThrown();
+    void keysZoomPanAndShowTheirList();
 
   private:
     TemporarySettings _settings;
@@ -243,6 +245,44 @@ void tst_QLumetraComparisonViewer::unreadableImageIsShownNotThrown() {
     QVERIFY(h.label("probeLabel")->text().contains("gone.ppm"));
     h.viewer->setMode(ViewMode::Overlay);  // nothing to draw, nothing to fail
     QVERIFY(!h.canvas()->grab().isNull());
+}
+
+void tst_QLumetraComparisonViewer::keysZoomPanAndShowTheirList() {
+    Harness h(goldenRequest("scene64__blur.ppm"));
+    QVERIFY(h.waitReady());
+    h.viewer->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(h.viewer.get()));  // shortcuts reach active windows
+    const ViewTransform& view = h.canvas()->transform();
+
+    // The zoom readout in percent: 1:1 is 100%.
+    QTest::keyClick(h.viewer.get(), Qt::Key_1, Qt::ControlModifier);
+    QCOMPARE(view.zoom(), 1.0);
+    QCOMPARE(h.label("zoomLabel")->text(), QStringLiteral("100%"));
+    QTest::keyClick(h.viewer.get(), Qt::Key_0, Qt::ControlModifier);
+    QVERIFY(view.fitted());
+    QCOMPARE(h.label("zoomLabel")->text(), QStringLiteral("%1%").arg(qRound(view.zoom() * 100)));
+
+    // Zoomed in past the pane, an arrow key pans by 40 screen pixels.
+    for (int k = 0; k < 4; ++k) h.canvas()->zoomIn();
+    const QPointF before = view.offset();
+    QTest::keyClick(h.viewer.get(), Qt::Key_Right);
+    QCOMPARE(view.offset().x(), before.x() - 40.0);
+    QTest::keyClick(h.viewer.get(), Qt::Key_Left);
+    QCOMPARE(view.offset(), before);
+
+    // ? or F1 shows the keys over the pictures; Esc hides them first, then closes.
+    QLabel* keys = h.label("keyHelpLabel");
+    QVERIFY(keys && !keys->isVisible());
+    QTest::keyClick(h.viewer.get(), Qt::Key_F1);
+    QVERIFY(keys->isVisible());
+    QCOMPARE(keys->text(), viewerKeysText());
+    QTest::keyClick(h.viewer.get(), Qt::Key_Question);
+    QVERIFY(!keys->isVisible());
+    QTest::keyClick(h.viewer.get(), Qt::Key_F1);
+    QTest::keyClick(h.viewer.get(), Qt::Key_Escape);
+    QVERIFY(!keys->isVisible() && h.viewer->isVisible());
+    QTest::keyClick(h.viewer.get(), Qt::Key_Escape);
+    QVERIFY(!h.viewer->isVisible());
 }
 
 QTEST_MAIN(tst_QLumetraComparisonViewer)

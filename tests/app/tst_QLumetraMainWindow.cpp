@@ -914,6 +914,17 @@ void tst_QLumetraMainWindow::helpAndAboutNameParametersAndDirections() {
         QVERIFY2(text.contains("lower is better", Qt::CaseInsensitive), qPrintable(text));
         QVERIFY2(text.contains("higher is better", Qt::CaseInsensitive), qPrintable(text));
     }
+    // The help says what an image compared with itself scores, and how to reach 5.
+    const QString help = h.notifier->informations[0];
+    QVERIFY(help.contains("compared with itself has measure 0 and scores b"));
+    QVERIFY(help.contains("(3.8 with the default line), not 5"));
+    QVERIFY(help.contains("calibration profile"));
+    // Every key of the viewer, and the main window's new ones.
+    for (const char* key :
+         {"Page Down or J", "Page Up or K", "Ctrl+0", "Ctrl+1", "Arrow keys", "Alt+1", "Space",
+          "Ctrl+S", "F11", "Esc", "? or F1", "Ctrl+R", "F5", "Ctrl+O", "Ctrl+Shift+E"}) {
+        QVERIFY2(help.contains(QLatin1String(key)), key);
+    }
     QVERIFY(h.notifier->warnings.isEmpty());
 }
 
