@@ -8,6 +8,7 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QSettings>
+#include <QSignalBlocker>
 #include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
 #include <array>
@@ -47,6 +48,11 @@ QString modeName(ViewMode mode) {
 
 // The opacity slider and the zoom readout run in percent.
 constexpr double kPercent = 100.0;
+QString probeHint() {
+    return QLumetraComparisonViewer::tr(
+        "Point at the pictures to see the values of a pixel; click to lock them on it.");
+}
+
 // Letters the map selector shows of a map's name.
 constexpr int kMapBoxLetters = 24;
 // Viewport pixels an arrow key pans.
@@ -216,6 +222,20 @@ void QLumetraComparisonViewer::connectControls() {
         pushState();
     });
     connect(ui.canvas, &ComparisonCanvas::probed, this, &QLumetraComparisonViewer::probe);
+    connect(ui.canvas, &ComparisonCanvas::pixelClicked, this,
+            &QLumetraComparisonViewer::toggleProbeLock);
+    connect(ui.overlayDegradedBox, &QCheckBox::toggled, this, [this](bool on) {
+        _state.setOverlayOnDegraded(on);
+        pushState();
+    });
+    connect(ui.overlayGreyBox, &QCheckBox::toggled, this, [this](bool on) {
+        _state.setOverlayGrey(on);
+        pushState();
+    });
+    connect(ui.splitTopBottomBox, &QCheckBox::toggled, this, [this](bool on) {
+        _state.setSplitLeftRight(!on);
+        pushState();
+    });
     connect(ui.canvas, &ComparisonCanvas::viewChanged, this, [this] {
         ui.zoomLabel->setText(tr("%1%").arg(qRound(ui.canvas->transform().zoom() * kPercent)));
     });
@@ -278,6 +298,11 @@ void QLumetraComparisonViewer::restoreSettings() {
         settings.value(QStringLiteral("viewer/flickerMs"), _state.flickerIntervalMs()).toInt());
     _state.setSplitFraction(
         settings.value(QStringLiteral("viewer/split"), _state.splitFraction()).toDouble());
+    _state.setSplitLeftRight(
+        settings.value(QStringLiteral("viewer/splitLeftRight"), true).toBool());
+    _state.setOverlayOnDegraded(
+        settings.value(QStringLiteral("viewer/overlayOnDegraded"), false).toBool());
+    _state.setOverlayGrey(settings.value(QStringLiteral("viewer/overlayGrey"), false).toBool());
 }
 
 void QLumetraComparisonViewer::saveSettings() const {
@@ -288,6 +313,9 @@ void QLumetraComparisonViewer::saveSettings() const {
     settings.setValue(QStringLiteral("viewer/opacity"), _state.overlayOpacity());
     settings.setValue(QStringLiteral("viewer/flickerMs"), _state.flickerIntervalMs());
     settings.setValue(QStringLiteral("viewer/split"), _state.splitFraction());
+    settings.setValue(QStringLiteral("viewer/splitLeftRight"), _state.splitLeftRight());
+    settings.setValue(QStringLiteral("viewer/overlayOnDegraded"), _state.overlayOnDegraded());
+    settings.setValue(QStringLiteral("viewer/overlayGrey"), _state.overlayGrey());
 }
 
 bool QLumetraComparisonViewer::restoreSavedGeometry() {
@@ -308,6 +336,18 @@ void QLumetraComparisonViewer::updateControls() {
     const bool overlay = _state.mode() == ViewMode::Overlay;
     ui.opacityLabel->setEnabled(overlay);
     ui.opacitySlider->setEnabled(overlay);
+    ui.overlayDegradedBox->setEnabled(overlay);
+    ui.overlayGreyBox->setEnabled(overlay);
+    ui.splitTopBottomBox->setEnabled(_state.mode() == ViewMode::Split);
+    // Checked from the state without reporting back (restored settings, a new file).
+    const QSignalBlocker degradedBlocker(ui.overlayDegradedBox);
+    const QSignalBlocker greyBlocker(ui.overlayGreyBox);
+    const QSignalBlocker splitBlocker(ui.splitTopBottomBox);
+    ui.overlayDegradedBox->setChecked(_state.overlayOnDegraded());
+    ui.overlayGreyBox->setChecked(_state.overlayGrey());
+    ui.splitTopBottomBox->setChecked(!_state.splitLeftRight());
+    // Split and flicker show no map: their legend would explain nothing on screen.
+    ui.legendLabel->setVisible(_state.showsMap());
 }
 
 void QLumetraComparisonViewer::showImages() {
@@ -330,7 +370,9 @@ void QLumetraComparisonViewer::showExplanation() {
     _explanation = _explanationTask.result();
     _explained = true;
     if (_explanation.error.isEmpty()) {
-        ui.probeLabel->setText(tr("Point at the pictures to see the values of a pixel."));
+        ui.probeLabel->setText(probeHint());
+        // A probe locked on a pixel shows that pixel of the new file.
+        if (_lockedPixel) showProbe(_lockedPixel);
     } else {
         ui.canvas->setMessage(tr("no explanation: %1").arg(_explanation.error));
         ui.probeLabel->setText(
@@ -372,12 +414,36 @@ void QLumetraComparisonViewer::updateHeatMap() {
 }
 
 void QLumetraComparisonViewer::probe(std::optional<QPoint> pixel) {
-    if (!pixel || !_images.original || !_explained) return;
+    if (!_lockedPixel) showProbe(pixel);
+}
+
+// A click locks the probe on its pixel: the values stay while the cursor moves on.  A click
+// anywhere releases it.
+void QLumetraComparisonViewer::toggleProbeLock(QPoint pixel) {
+    if (_lockedPixel) {
+        _lockedPixel.reset();
+        showProbe(pixel);
+        return;
+    }
+    _lockedPixel = pixel;
+    showProbe(pixel);
+}
+
+// The values at `pixel` and the crosshair on it; none clears both, back to the hint.
+void QLumetraComparisonViewer::showProbe(std::optional<QPoint> pixel) {
+    ui.canvas->setProbeMark(pixel);
+    if (!_images.original || !_explained) return;  // the label says what is being done
+    if (!pixel) {
+        if (_explanation.error.isEmpty()) ui.probeLabel->setText(probeHint());
+        return;
+    }
     const ExplanationMaps* maps =
         _explanation.explanation ? &_explanation.explanation->maps : nullptr;
     if (const std::optional<PixelProbe> values = probeAt(*_images.original, *_images.degraded,
                                                          _request.comparison.err(), maps, *pixel)) {
-        ui.probeLabel->setText(probeText(*values));
+        ui.probeLabel->setText(_lockedPixel
+                                   ? tr("%1 | locked: click to release").arg(probeText(*values))
+                                   : probeText(*values));
     }
 }
 

@@ -61,8 +61,11 @@ class QLumetraComparisonViewer : public QWidget {
     void setMap(MapChoice choice);
     // Shows the other image of the flicker pair (and switches to flicker mode).
     void toggleFlicker();
-    // Shows the values at an image pixel in the probe line; none clears it.
+    // Shows the values at an image pixel in the probe line, with a crosshair on it; none
+    // clears both.  A probe locked by a click (toggleProbeLock) keeps its pixel meanwhile.
     void probe(std::optional<QPoint> pixel);
+    void toggleProbeLock(QPoint pixel);
+    std::optional<QPoint> lockedPixel() const { return _lockedPixel; }
 
     // What Save writes: in overlay mode the heat map over the original at the current
     // opacity, else the map chosen (the black-to-blue error map or a heat map), one pixel per
@@ -89,6 +92,7 @@ class QLumetraComparisonViewer : public QWidget {
     void saveSettings() const;
     void startLoading();
     void setKeyHelpShown(bool shown);
+    void showProbe(std::optional<QPoint> pixel);
     void createActions();
     void connectControls();
     void showImages();
@@ -114,6 +118,8 @@ class QLumetraComparisonViewer : public QWidget {
     QTimer _flickerTimer;
     // The list of keys shown over the pictures (? or F1); a child of the canvas.
     QLabel* _keyHelp = nullptr;
+    // The pixel the probe is locked on; none while it follows the cursor.
+    std::optional<QPoint> _lockedPixel;
 };
 
 // A viewer of file `file` of a run kept as the main window keeps it (see viewerRequest), with

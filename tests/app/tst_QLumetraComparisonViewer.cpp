@@ -2,6 +2,7 @@
 // in the background, then every mode and every map choice draws the pictures it should.
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -93,6 +94,8 @@ class tst_QLumetraComparisonViewer : public QObject {
     void saveImageWritesWhatIsShown();
     void unreadableImageIsShownNotThrown();
     void keysZoomPanAndShowTheirList();
+    void probeLocksOnClickAndClearsWhenTheCursorLeaves();
+    void overlayBaseSplitAndLegendFollowTheirControls();
 
   private:
     TemporarySettings _settings;
@@ -283,6 +286,72 @@ void tst_QLumetraComparisonViewer::keysZoomPanAndShowTheirList() {
     QVERIFY(!keys->isVisible() && h.viewer->isVisible());
     QTest::keyClick(h.viewer.get(), Qt::Key_Escape);
     QVERIFY(!h.viewer->isVisible());
+}
+
+void tst_QLumetraComparisonViewer::probeLocksOnClickAndClearsWhenTheCursorLeaves() {
+    Harness h(goldenRequest("scene64__noise.ppm"));
+    QVERIFY(h.waitReady());
+    const auto at = [&h](double x, double y) {
+        return h.canvas()->transform().toViewport(QPointF(x + 0.5, y + 0.5)).toPoint();
+    };
+    const QString hint = h.label("probeLabel")->text();
+    QTest::mouseMove(h.canvas(), at(16, 39));
+    QVERIFY(h.label("probeLabel")->text().startsWith("x 16, y 39 |"));
+    // The crosshair crosses the pixel: a white line (on black) down to the pane's bottom.
+    const QImage shown = h.canvas()->grab().toImage();
+    const QPoint centre = at(16, 39);
+    const int bottom = h.canvas()->height() - 3;
+    QVERIFY(shown.pixel(centre.x() - 1, bottom) == qRgb(255, 255, 255) ||
+            shown.pixel(centre.x(), bottom) == qRgb(255, 255, 255) ||
+            shown.pixel(centre.x() + 1, bottom) == qRgb(255, 255, 255));
+
+    // Leaving the pictures clears the values (they used to stay as if still pointed at).
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(h.canvas(), &leave);
+    QCOMPARE(h.label("probeLabel")->text(), hint);
+
+    // A click locks: the values stay for that pixel while the cursor moves and leaves.
+    QTest::mouseClick(h.canvas(), Qt::LeftButton, {}, at(20, 10));
+    QCOMPARE(h.viewer->lockedPixel(), std::optional<QPoint>(QPoint(20, 10)));
+    QTest::mouseMove(h.canvas(), at(30, 30));
+    QApplication::sendEvent(h.canvas(), &leave);
+    QString text = h.label("probeLabel")->text();
+    QVERIFY2(text.startsWith("x 20, y 10 |") && text.contains("locked"), qPrintable(text));
+    // Clicked again, it follows the cursor.
+    QTest::mouseClick(h.canvas(), Qt::LeftButton, {}, at(30, 30));
+    QVERIFY(!h.viewer->lockedPixel());
+    QVERIFY(h.label("probeLabel")->text().startsWith("x 30, y 30 |"));
+}
+
+void tst_QLumetraComparisonViewer::overlayBaseSplitAndLegendFollowTheirControls() {
+    Harness h(goldenRequest("scene64__noise.ppm"));
+    QVERIFY(h.waitReady());
+    const QImage original = picture(kGolden + "scene64.ppm");
+    const QImage degraded = picture(kGolden + "scene64__noise.ppm");
+    const QPoint pixel(40, 40);
+    h.viewer->setMode(ViewMode::Overlay);
+    h.viewer->findChild<QSlider*>("opacitySlider")->setValue(0);  // the base alone
+    QCOMPARE(h.shownAt(pixel), original.pixel(pixel));
+    h.viewer->findChild<QCheckBox*>("overlayDegradedBox")->setChecked(true);
+    QCOMPARE(h.shownAt(pixel), degraded.pixel(pixel));
+    h.viewer->findChild<QCheckBox*>("overlayGreyBox")->setChecked(true);
+    const QRgb grey = h.shownAt(pixel);
+    QVERIFY(qRed(grey) == qGreen(grey) && qGreen(grey) == qBlue(grey));
+    QVERIFY(h.label("legendLabel")->isVisible());
+
+    // Split and flicker show no map, and no legend.
+    h.viewer->setMode(ViewMode::Split);
+    QVERIFY(!h.label("legendLabel")->isVisible());
+    h.viewer->setMode(ViewMode::Flicker);
+    QVERIFY(!h.label("legendLabel")->isVisible());
+
+    // Top/bottom split: the original above the divider, the degraded picture below it, on
+    // the same column.
+    h.viewer->setMode(ViewMode::Split);
+    h.viewer->findChild<QCheckBox*>("splitTopBottomBox")->setChecked(true);
+    QVERIFY(!h.viewer->state().splitLeftRight());
+    QCOMPARE(h.shownAt(QPoint(50, 5)), original.pixel(50, 5));
+    QCOMPARE(h.shownAt(QPoint(50, 58)), degraded.pixel(50, 58));
 }
 
 QTEST_MAIN(tst_QLumetraComparisonViewer)
