@@ -20,6 +20,7 @@
 #include <QStyle>
 #include <QTableWidgetItem>
 #include <QUrl>
+#include <QtConcurrent/QtConcurrentRun>
 #include <string>
 #include <utility>
 #include <variant>
@@ -31,6 +32,7 @@
 #include "app/FileNames.h"
 #include "app/FileSaving.h"
 #include "app/HelpText.h"
+#include "app/Lumetra2Explainer.h"
 #include "app/MessageBoxNotifier.h"
 #include "app/QLumetraComparisonViewer.h"
 #include "app/QLumetraErrorMapDialog.h"
@@ -39,8 +41,10 @@
 #include "app/ViewerMaps.h"
 #include "engine/Profile.h"
 #include "image/Error.h"
+#include "image/ErrorMapImage.h"
 #include "image/HeatMap.h"
 #include "image/Percentiles.h"
+#include "image/RgbImage.h"
 
 namespace lumetra {
 
@@ -129,6 +133,8 @@ QLumetraMainWindow::QLumetraMainWindow(EngineFactory engine, std::unique_ptr<Fil
                            ui.checkBoxInterC1, ui.checkBoxIntraC2, ui.checkBoxInterC2}) {
         connect(box, &QCheckBox::toggled, this, &QLumetraMainWindow::showFieldProblems);
     }
+    connect(&_mapExport, &QFutureWatcher<QStringList>::finished, this,
+            &QLumetraMainWindow::finishMapExport);
     connect(ui.tableWidget, &QTableWidget::currentCellChanged, this,
             [this](int row) { showRowDetails(row); });
     QHeaderView* header = ui.tableWidget->horizontalHeader();
@@ -188,6 +194,7 @@ void QLumetraMainWindow::saveSettings() const {
 // to is destroyed.  The error map windows have no parent; they end with the main window.
 QLumetraMainWindow::~QLumetraMainWindow() {
     _batch.reset();
+    _mapExport.waitForFinished();  // no map file is left half written
     qDeleteAll(_errorMaps);
     delete _viewer.data();
 }
@@ -836,10 +843,61 @@ bool QLumetraMainWindow::exportResults(const QString& path) {
     return false;
 }
 
+namespace {
+
+// One file's explanation maps: each degraded file is explained against the original again
+// and its ten maps written as <name>.<map>.pfm, as the command line's --explain-maps writes
+// them.  Runs in a worker task; returns the problems met, nothing thrown.
+struct ExplanationExport {
+    QString original;
+    QStringList degraded;
+    QStringList names;  // the file names' stems, made unique
+    std::vector<Parameters> parameters;
+    Explainer explainer;
+    QString folder;
+};
+
+QStringList writeExplanationMaps(const ExplanationExport& job) {
+    QStringList problems;
+    try {
+        const RgbImage original(QFile::encodeName(job.original).toStdString());
+        for (qsizetype k = 0; k < job.degraded.size(); ++k) {
+            try {
+                const RgbImage degraded(QFile::encodeName(job.degraded[k]).toStdString());
+                const Explanation explanation =
+                    job.explainer(original, degraded, job.parameters[static_cast<std::size_t>(k)]);
+                for (const MapChoice choice : kMapChoices) {
+                    if (!needsExplanation(choice)) continue;
+                    const QString path = QDir(job.folder)
+                                             .filePath(job.names[k] + QLatin1Char('.') +
+                                                       mapFileKey(choice) + ".pfm");
+                    writeFloatMapPfm(QFile::encodeName(path).toStdString(),
+                                     mapOf(choice, explanation.comparison.err(), explanation.maps));
+                }
+            } catch (const std::exception& e) {
+                problems << QStringLiteral("%1: %2").arg(job.degraded[k],
+                                                         QString::fromStdString(e.what()));
+            }
+        }
+    } catch (const std::exception& e) {
+        problems << QString::fromStdString(e.what());
+    }
+    return problems;
+}
+
+}  // namespace
+
 // For each scored file, <name>.errmap.png (black to blue) and <name>.heatmap.png (with its
 // legend, on the run's shared scale), the names and pictures of the command line's
-// --error-maps and --heatmaps; a name met twice gets "-2", "-3", ...
+// --error-maps and --heatmaps; a name met twice gets "-2", "-3", ...  The explanation maps
+// follow from a worker task (mapsExported()), as each file must be explained again.
 bool QLumetraMainWindow::exportMaps(const QString& folder) {
+    if (_mapExport.isRunning()) {
+        ui.statusBar->showMessage(tr("The maps of the last export are still being written."));
+        return false;
+    }
+    ExplanationExport job{_originalFile, {}, {}, {}, _explainer ? _explainer : lumetra2Explainer(),
+                          folder};
     std::vector<MapPercentiles> percentiles;
     for (const std::optional<Comparison>& result : _comparisons) {
         if (result) percentiles.push_back(percentilesOf(result->err()));
@@ -855,6 +913,9 @@ bool QLumetraMainWindow::exportMaps(const QString& folder) {
         QString name = stem;
         for (int n = 2; used.contains(name); ++n) name = QStringLiteral("%1-%2").arg(stem).arg(n);
         used.insert(name);
+        job.degraded << _degradedFiles[static_cast<qsizetype>(k)];
+        job.names << name;
+        job.parameters.push_back(_fileParameters[k]);
         const QDir dir(folder);
         const Array<float>& map = _comparisons[k]->err();
         for (const auto& [suffix, picture] :
@@ -868,13 +929,25 @@ bool QLumetraMainWindow::exportMaps(const QString& folder) {
             }
         }
     }
-    if (problems.isEmpty()) {
-        ui.statusBar->showMessage(
-            tr("%1 written to %2").arg(counted(written, tr("1 map"), tr("%1 maps")), folder));
-        return true;
+    if (!problems.isEmpty()) {
+        _notifier->warning(tr("Some maps were not exported:\n\n%1").arg(problems.join('\n')));
+        return false;
     }
-    _notifier->warning(tr("Some maps were not exported:\n\n%1").arg(problems.join('\n')));
-    return false;
+    ui.statusBar->showMessage(tr("%1 written to %2; explaining the files for their other maps…")
+                                  .arg(counted(written, tr("1 map"), tr("%1 maps")), folder));
+    _mapExport.setFuture(QtConcurrent::run(writeExplanationMaps, std::move(job)));
+    return true;
+}
+
+void QLumetraMainWindow::finishMapExport() {
+    const QStringList problems = _mapExport.result();
+    if (problems.isEmpty()) {
+        ui.statusBar->showMessage(tr("Every map of the run is exported."));
+    } else {
+        _notifier->warning(
+            tr("Some explanation maps were not exported:\n\n%1").arg(problems.join('\n')));
+    }
+    emit mapsExported();
 }
 
 void QLumetraMainWindow::updateActions() {

@@ -5,6 +5,7 @@
 // window or given on the command line, and the sortable results table whose rows open error
 // map windows.
 
+#include <QFutureWatcher>
 #include <QList>
 #include <QMainWindow>
 #include <QPointer>
@@ -123,6 +124,8 @@ class QLumetraMainWindow : public QMainWindow {
   signals:
     // A batch ended, whichever way: its rows are final and "&New" is enabled again.
     void batchFinished();
+    // The explanation maps of the last exportMaps() are written, or have failed (warned).
+    void mapsExported();
 
   protected:
     // Closing the window cancels a running batch; the destructor waits for its last file.
@@ -154,6 +157,7 @@ class QLumetraMainWindow : public QMainWindow {
     void showFieldMessage(const QString& message);
     void showParameters(const Parameters& parameters);
     void showProfile(const QString& path, const ScoreMapping& mapping);
+    void finishMapExport();
     void restoreSettings();
     void saveSettings() const;
     void chooseAndRunBatch();
@@ -210,6 +214,8 @@ class QLumetraMainWindow : public QMainWindow {
     int _batchBase = 0;
     // The status bar's note of results out of date; absent while none is.
     std::unique_ptr<QLabel> _staleLabel;
+    // Writes the explanation maps of an export; the destructor waits for it.
+    QFutureWatcher<QStringList> _mapExport;
     // The run's one comparison viewer, while open (it deletes itself when closed).
     QPointer<QLumetraComparisonViewer> _viewer;
 

@@ -1238,20 +1238,32 @@ void tst_QLumetraMainWindow::oneViewerStepsThroughTheFilesKeepingItsView() {
     QTRY_VERIFY(!viewer->computing());
 }
 
+// Every scored file's error map, heat map and ten explanation maps, named as the command line
+// names them; a failed file has none.
 void tst_QLumetraMainWindow::exportMapsWritesEveryScoredFilesMaps() {
     Harness h;
-    h.log->results = {markedComparison(1.0f, 4.0f, kRows, kCols, 1)};
-    QVERIFY(h.runToEnd(h.image("original.ppm"),
-                       {h.image("a.ppm"), QDir(h.dir.path()).filePath("gone.ppm")}));
+    const QString golden = QStringLiteral(LUMETRA_TEST_DATA_DIR "/golden/");
+    h.log->results = {markedComparison(1.0f, 4.0f, 64, 64, 1)};
+    QVERIFY(h.runToEnd(golden + "scene64.ppm",
+                       {golden + "scene64__blur.ppm", QDir(h.dir.path()).filePath("gone.ppm")}));
     QTemporaryDir out;
     h.chooser->folderAnswer = out.path();
+    QSignalSpy exported(h.window.get(), &QLumetraMainWindow::mapsExported);
     h.action("actionExportMaps")->trigger();
+    QVERIFY(exported.wait(60000));  // ends as soon as the maps are written
     QVERIFY2(h.notifier->warnings.isEmpty(), qPrintable(h.notifier->warnings.join('\n')));
-    QCOMPARE(QDir(out.path()).entryList(QDir::Files),
-             QStringList({"a.errmap.png", "a.heatmap.png"}));
+    QStringList expected = {"scene64__blur.errmap.png", "scene64__blur.heatmap.png"};
+    for (const char* map : {"term-base", "term-crown2", "term-crown3", "term-crown4", "channel-A",
+                            "channel-C1", "channel-C2", "block-weight", "edge-zone", "share"}) {
+        expected << QStringLiteral("scene64__blur.%1.pfm").arg(QLatin1String(map));
+    }
+    QStringList written = QDir(out.path()).entryList(QDir::Files);
+    written.sort();
+    expected.sort();
+    QCOMPARE(written, expected);
     // The error map is one pixel per image pixel, the marked one blue.
-    const QImage map(QDir(out.path()).filePath("a.errmap.png"));
-    QCOMPARE(map.size(), QSize(kCols, kRows));
+    const QImage map(QDir(out.path()).filePath("scene64__blur.errmap.png"));
+    QCOMPARE(map.size(), QSize(64, 64));
     QCOMPARE(map.pixel(1, 0), qRgb(0, 0, 255));
     QVERIFY(!h.window->exportMaps(QDir(out.path()).filePath("missing/folder")));
     QCOMPARE(h.notifier->warnings.size(), 1);
