@@ -700,6 +700,7 @@ void QLumetraMainWindow::markStaleRows() {
     for (int row = 0; row < table->rowCount(); ++row) markStaleRow(row, form);
     table->setSortingEnabled(sorting);
     showStaleCount();
+    updateDetails(table->currentRow());
 }
 
 // A lasting note in the status bar while any row is out of date.
@@ -729,6 +730,16 @@ void QLumetraMainWindow::showStaleCount() {
 // The selected row in full under the table: the file's path and, when it failed or is out of
 // date, why; a failure's reason goes to the status bar too.  An open viewer shows the file.
 void QLumetraMainWindow::showRowDetails(int row) {
+    updateDetails(row);
+    const int file = fileIndexOfRow(row);
+    if (file < 0 || file >= _degradedFiles.size()) return;
+    const QString failure = _failures.value(file);
+    if (!failure.isEmpty()) ui.statusBar->showMessage(failure);
+    if (_viewer && _comparisons[static_cast<std::size_t>(file)]) showInViewer(file);
+}
+
+// The details under the table: the row's path, then its failure or note.
+void QLumetraMainWindow::updateDetails(int row) {
     const int file = fileIndexOfRow(row);
     if (file < 0 || file >= _degradedFiles.size()) {
         ui.detailsLabel->clear();
@@ -740,13 +751,11 @@ void QLumetraMainWindow::showRowDetails(int row) {
     const QString noteText = note ? note->text() : QString();
     if (!failure.isEmpty()) {
         ui.detailsLabel->setText(tr("%1\nFailed: %2").arg(path, failure));
-        ui.statusBar->showMessage(failure);
     } else if (!noteText.isEmpty()) {
         ui.detailsLabel->setText(tr("%1\n%2").arg(path, noteText));
     } else {
         ui.detailsLabel->setText(path);
     }
-    if (_viewer && _comparisons[static_cast<std::size_t>(file)]) showInViewer(file);
 }
 
 // The one viewer of the run shows file `file`; it opens when it is not open yet.

@@ -167,6 +167,7 @@ class QLumetraMainWindow : public QMainWindow {
     void markStaleRows();
     void showStaleCount();
     void showRowDetails(int row);
+    void updateDetails(int row);
     void showInViewer(int file);
     void stepViewer(int step);
     std::optional<Parameters> usableParameters();

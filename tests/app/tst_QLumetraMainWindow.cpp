@@ -1128,9 +1128,11 @@ void tst_QLumetraMainWindow::otherParametersMarkResultsOutOfDateAndRescoreMendsT
     QCOMPARE(staleRows(), 0);
     QVERIFY(!h.child<QLabel>("staleLabel"));
 
+    h.table()->setCurrentCell(1, 0);
     h.field("lineEditAlpha")->setText(QStringLiteral("2"));
     QCOMPARE(staleRows(), 2);
     QVERIFY(h.child<QLabel>("staleLabel"));
+    QVERIFY(h.child<QLabel>("detailsLabel")->text().contains("out of date"));
     // Back at the parameters the rows were scored with, they are current again.
     h.field("lineEditAlpha")->setText(QStringLiteral("1"));
     QCOMPARE(staleRows(), 0);
