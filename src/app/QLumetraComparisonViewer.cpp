@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPixmap>
+#include <QResizeEvent>
 #include <QSettings>
 #include <QSignalBlocker>
 #include <QtConcurrent/QtConcurrentRun>
@@ -84,6 +85,7 @@ QLumetraComparisonViewer::QLumetraComparisonViewer(ViewerRequest request, Explai
     restoreSettings();
     ui.flickerIntervalBox->setValue(_state.flickerIntervalMs());
     ui.opacitySlider->setValue(qRound(_state.overlayOpacity() * kPercent));
+    ui.legendLabel->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Ignored);
     _keyHelp = new QLabel(viewerKeysText(), ui.canvas);
     _keyHelp->setObjectName(QStringLiteral("keyHelpLabel"));
     _keyHelp->setStyleSheet(
@@ -387,6 +389,7 @@ void QLumetraComparisonViewer::updateHeatMap() {
     const MapChoice choice = _state.map();
     const Array<float>& errorMap = _request.comparison.err();
     _heatPicture = QImage();
+    _legend = QImage();
     if (choice == MapChoice::Classic) {
         _heatPicture = _images.classicPicture;
         ui.canvas->setHeatMap(_images.classicPicture);
@@ -398,7 +401,7 @@ void QLumetraComparisonViewer::updateHeatMap() {
     if (choice == MapChoice::Error) {
         _heatPicture = _images.errorHeat.map;
         ui.canvas->setHeatMap(_images.errorHeat.map);
-        ui.legendLabel->setPixmap(QPixmap::fromImage(_images.errorHeat.legend));
+        showLegend(_images.errorHeat.legend);
         return;
     }
     if (!_explanation.explanation) {
@@ -410,7 +413,25 @@ void QLumetraComparisonViewer::updateHeatMap() {
     const HeatPicture picture = heatPicture(map, scaleOf(choice, _images.runMax, map));
     _heatPicture = picture.map;
     ui.canvas->setHeatMap(picture.map);
-    ui.legendLabel->setPixmap(QPixmap::fromImage(picture.legend));
+    showLegend(picture.legend);
+}
+
+// The legend's lettering is drawn for a small picture; where the canvas is tall enough the
+// legend is shown twice its size, pixel for pixel, so that its numbers read at a normal
+// distance.  The label does not hold the window's height: on a small screen the legend keeps
+// its own size.
+void QLumetraComparisonViewer::showLegend(const QImage& legend) {
+    _legend = legend;
+    if (legend.isNull()) return;
+    const int scale = ui.canvas->height() >= 2 * legend.height() ? 2 : 1;
+    ui.legendLabel->setPixmap(QPixmap::fromImage(
+        legend.scaled(legend.size() * scale, Qt::IgnoreAspectRatio, Qt::FastTransformation)));
+    ui.legendLabel->setMinimumWidth(legend.width() * scale);
+}
+
+void QLumetraComparisonViewer::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    showLegend(_legend);
 }
 
 void QLumetraComparisonViewer::probe(std::optional<QPoint> pixel) {

@@ -86,6 +86,8 @@ class QLumetraComparisonViewer : public QWidget {
   protected:
     // Keeps the window's place for the next one (QSettings).
     void closeEvent(QCloseEvent* event) override;
+    // The legend takes the size the pictures leave it.
+    void resizeEvent(QResizeEvent* event) override;
 
   private:
     void restoreSettings();
@@ -93,6 +95,7 @@ class QLumetraComparisonViewer : public QWidget {
     void startLoading();
     void setKeyHelpShown(bool shown);
     void showProbe(std::optional<QPoint> pixel);
+    void showLegend(const QImage& legend);
     void createActions();
     void connectControls();
     void showImages();
@@ -114,6 +117,7 @@ class QLumetraComparisonViewer : public QWidget {
     ViewerImages _images;
     ViewerExplanation _explanation;
     bool _explained = false;  // the explanation task has ended
+    QImage _legend;           // the legend of the map chosen, at its own size
     QImage _heatPicture;      // the picture of the map chosen, as the canvas shows it
     QTimer _flickerTimer;
     // The list of keys shown over the pictures (? or F1); a child of the canvas.

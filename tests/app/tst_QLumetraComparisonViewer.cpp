@@ -89,6 +89,7 @@ class tst_QLumetraComparisonViewer : public QObject {
     void computesInBackgroundThenShowsThePair();
     void everyModeDrawsItsPictures();
     void everyMapChoiceHasAPictureAndLegend();
+    void legendGrowsWhereThereIsRoom();
     void spaceAndTimerFlicker();
     void probeFollowsTheCursor();
     void saveImageWritesWhatIsShown();
@@ -175,6 +176,19 @@ void tst_QLumetraComparisonViewer::everyMapChoiceHasAPictureAndLegend() {
             QVERIFY2(legend->pixmap().height() > 0, qPrintable(maps->itemText(i)));
         }
     }
+}
+
+// The legend is shown twice its size where the pictures are tall enough, pixel for pixel.
+void tst_QLumetraComparisonViewer::legendGrowsWhereThereIsRoom() {
+    Harness h(goldenRequest("scene64__blocks.ppm"));
+    QVERIFY(h.waitReady());
+    // Every legend has the size of a 256-row picture's, whatever the map.
+    const int small = heatPicture(Array<float>(64, 64), HeatScale{}).legend.height();
+    QCOMPARE(h.label("legendLabel")->pixmap().height(), small);
+    h.viewer->resize(960, 2 * small + 200);
+    QTRY_COMPARE(h.label("legendLabel")->pixmap().height(), 2 * small);
+    h.viewer->resize(960, 480);
+    QTRY_COMPARE(h.label("legendLabel")->pixmap().height(), small);
 }
 
 void tst_QLumetraComparisonViewer::spaceAndTimerFlicker() {
