@@ -27,6 +27,7 @@
 #include <memory>
 
 #include "AppTestSupport.h"
+#include "app/ComparisonCanvas.h"
 #include "app/QLumetraComparisonViewer.h"
 #include "app/QLumetraErrorMapDialog.h"
 #include "app/QLumetraMainWindow.h"
@@ -1223,12 +1224,20 @@ void tst_QLumetraMainWindow::oneViewerStepsThroughTheFilesKeepingItsView() {
     QCOMPARE(h.window->openViewer(0), viewer);   // the same window, never a second
     QTRY_VERIFY(!viewer->computing());
     viewer->setMode(ViewMode::Overlay);
+    auto* canvas = viewer->findChild<ComparisonCanvas*>("canvas");
+    canvas->zoomIn();
+    canvas->zoomIn();
+    const double zoom = canvas->transform().zoom();
+    const QPointF offset = canvas->transform().offset();
 
     viewer->findChild<QAction*>("actionNextFile")->trigger();
     QCOMPARE(viewer->degradedFile(), h.dir.filePath("third.ppm"));
     QCOMPARE(h.table()->currentRow(), 2);
     QTRY_VERIFY(!viewer->computing());
     QCOMPARE(viewer->state().mode(), ViewMode::Overlay);
+    // Pictures of the same size keep the zoom and pan (they used to be fitted anew).
+    QCOMPARE(canvas->transform().zoom(), zoom);
+    QCOMPARE(canvas->transform().offset(), offset);
     viewer->findChild<QAction*>("actionNextFile")->trigger();  // the last row: it stays
     QCOMPARE(viewer->degradedFile(), h.dir.filePath("third.ppm"));
     viewer->findChild<QAction*>("actionPreviousFile")->trigger();
