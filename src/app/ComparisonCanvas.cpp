@@ -25,6 +25,8 @@ constexpr int kLabelPadding = 3;
 // Smallest canvas that still shows three panes of some use, in pixels.
 constexpr int kMinWidth = 320;
 constexpr int kMinHeight = 200;
+// How far (in pixels) the mouse may move between press and release for a click.
+constexpr int kClickSlack = 3;
 // Width of the split divider line, in pixels.
 constexpr int kDividerWidth = 2;
 // The overlay's opacity is labelled in percent.
@@ -50,9 +52,18 @@ ComparisonCanvas::ComparisonCanvas(QWidget* parent) : QWidget(parent) {
     setMinimumSize(kMinWidth, kMinHeight);
 }
 
+// Pictures of the size shown before (the next file of a run) keep the zoom and pan, so that
+// the same detail can be compared across files; others are fitted.
 void ComparisonCanvas::setPictures(const QImage& original, const QImage& degraded) {
+    const bool keepView = !_original.isNull() && original.size() == _original.size();
     _original = original;
     _degraded = degraded;
+    _originalGrey = QImage();
+    _degradedGrey = QImage();
+    if (keepView) {
+        update();
+        return;
+    }
     _transform.setImageSize(QSizeF(original.size()));
     updateViewport();
     fit();
@@ -76,24 +87,34 @@ void ComparisonCanvas::setState(const ViewerState& state) {
     update();
 }
 
+void ComparisonCanvas::setProbeMark(std::optional<QPoint> pixel) {
+    if (pixel == _probeMark) return;
+    _probeMark = pixel;
+    update();
+}
+
 void ComparisonCanvas::fit() {
     _transform.fit();
     update();
+    emit viewChanged();
 }
 
 void ComparisonCanvas::actualSize() {
     _transform.actualSize(QPointF(paneRect(0).size().width(), paneRect(0).size().height()) / 2.0);
     update();
+    emit viewChanged();
 }
 
 void ComparisonCanvas::zoomIn() {
     _transform.zoomBy(kZoomStep, QPointF(paneRect(0).width(), paneRect(0).height()) / 2.0);
     update();
+    emit viewChanged();
 }
 
 void ComparisonCanvas::zoomOut() {
     _transform.zoomBy(1.0 / kZoomStep, QPointF(paneRect(0).width(), paneRect(0).height()) / 2.0);
     update();
+    emit viewChanged();
 }
 
 int ComparisonCanvas::paneCount() const {
@@ -121,6 +142,12 @@ QPointF ComparisonCanvas::inPane(QPoint point) const {
 
 void ComparisonCanvas::updateViewport() {
     _transform.setViewportSize(QSizeF(paneRect(0).size()));
+    emit viewChanged();
+}
+
+void ComparisonCanvas::panBy(QPointF delta) {
+    _transform.panBy(delta);
+    update();
 }
 
 void ComparisonCanvas::resizeEvent(QResizeEvent* event) {
@@ -163,13 +190,47 @@ void ComparisonCanvas::drawPane(QPainter& painter, int pane) const {
             break;
         }
         case ViewMode::Overlay:
-            drawPicture(painter, _original, 1.0);
+            drawPicture(painter, overlayBase(), 1.0);
             drawPicture(painter, _heatMap, _state.overlayOpacity());
             drawLabel(painter, _heatMap.isNull()
                                    ? heatLabel
-                                   : tr("Heat map over the original, %1% opaque")
+                                   : (_state.overlayOnDegraded()
+                                          ? tr("Heat map over the degraded image, %1% opaque")
+                                          : tr("Heat map over the original, %1% opaque"))
                                          .arg(qRound(_state.overlayOpacity() * kPercent)));
             break;
+    }
+    drawProbeMark(painter);
+    painter.restore();
+}
+
+// The picture under the overlay's heat map: original or degraded, in colour or grey.
+const QImage& ComparisonCanvas::overlayBase() const {
+    const QImage& colour = _state.overlayOnDegraded() ? _degraded : _original;
+    if (!_state.overlayGrey()) return colour;
+    QImage& grey = _state.overlayOnDegraded() ? _degradedGrey : _originalGrey;
+    if (grey.isNull() && !colour.isNull()) {
+        grey =
+            colour.convertToFormat(QImage::Format_Grayscale8).convertToFormat(QImage::Format_RGB32);
+    }
+    return grey;
+}
+
+// A thin cross through the probed pixel, black under white so that it shows on any picture,
+// and the pixel's square outlined once it is large enough to see.
+void ComparisonCanvas::drawProbeMark(QPainter& painter) const {
+    if (!_probeMark) return;
+    const QRectF square = _transform.viewportRectOf(QRectF(QPointF(*_probeMark), QSizeF(1, 1)));
+    const QPointF centre = square.center();
+    const QSizeF pane = _transform.viewportSize();
+    painter.save();
+    for (const auto& [colour, width] :
+         {std::pair{QColor(Qt::black), 3}, std::pair{QColor(Qt::white), 1}}) {
+        painter.setPen(QPen(colour, width));
+        painter.drawLine(QPointF(0.0, centre.y()), QPointF(square.left(), centre.y()));
+        painter.drawLine(QPointF(square.right(), centre.y()), QPointF(pane.width(), centre.y()));
+        painter.drawLine(QPointF(centre.x(), 0.0), QPointF(centre.x(), square.top()));
+        painter.drawLine(QPointF(centre.x(), square.bottom()), QPointF(centre.x(), pane.height()));
     }
     painter.restore();
 }
@@ -199,23 +260,38 @@ void ComparisonCanvas::drawLabel(QPainter& painter, const QString& text) const {
     painter.drawText(box, Qt::AlignCenter, text);
 }
 
-double ComparisonCanvas::dividerX() const {
-    return _state.splitFraction() * paneRect(0).width();
+double ComparisonCanvas::dividerAt() const {
+    const QSize pane = paneRect(0).size();
+    return _state.splitFraction() * (_state.splitLeftRight() ? pane.width() : pane.height());
 }
 
-// The original left of the divider, the degraded picture right of it.
+double ComparisonCanvas::alongDivider(QPointF local) const {
+    return _state.splitLeftRight() ? local.x() : local.y();
+}
+
+// The original left of (or above) the divider, the degraded picture right of (or below) it.
 void ComparisonCanvas::drawSplit(QPainter& painter) const {
     const QRect area(QPoint(0, 0), paneRect(0).size());
-    const int divider = qRound(dividerX());
+    const int divider = qRound(dividerAt());
+    const bool leftRight = _state.splitLeftRight();
+    const QRect first =
+        leftRight ? QRect(0, 0, divider, area.height()) : QRect(0, 0, area.width(), divider);
+    const QRect second = leftRight ? QRect(divider, 0, area.width() - divider, area.height())
+                                   : QRect(0, divider, area.width(), area.height() - divider);
     painter.save();
-    painter.setClipRect(QRect(0, 0, divider, area.height()));
+    painter.setClipRect(first);
     drawPicture(painter, _original, 1.0);
-    painter.setClipRect(QRect(divider, 0, area.width() - divider, area.height()));
+    painter.setClipRect(second);
     drawPicture(painter, _degraded, 1.0);
     painter.restore();
     painter.setPen(QPen(Qt::white, kDividerWidth));
-    painter.drawLine(divider, 0, divider, area.height());
-    drawLabel(painter, tr("Original | Degraded"));
+    if (leftRight) {
+        painter.drawLine(divider, 0, divider, area.height());
+    } else {
+        painter.drawLine(0, divider, area.width(), divider);
+    }
+    drawLabel(painter,
+              leftRight ? tr("Original | Degraded") : tr("Original above, degraded below"));
 }
 
 void ComparisonCanvas::wheelEvent(QWheelEvent* event) {
@@ -223,17 +299,20 @@ void ComparisonCanvas::wheelEvent(QWheelEvent* event) {
     if (notches == 0.0 || _original.isNull()) return;
     _transform.zoomBy(std::pow(kZoomStep, notches), inPane(event->position().toPoint()));
     update();
+    emit viewChanged();
     event->accept();
 }
 
 void ComparisonCanvas::mousePressEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton) return;
     const QPointF local = inPane(event->position().toPoint());
-    const bool onDivider =
-        _state.mode() == ViewMode::Split && std::abs(local.x() - dividerX()) <= kDividerGrab;
+    const bool onDivider = _state.mode() == ViewMode::Split &&
+                           std::abs(alongDivider(local) - dividerAt()) <= kDividerGrab;
     _drag = onDivider ? Drag::Divider : Drag::Pan;
     _lastDrag = event->position().toPoint();
-    setCursor(onDivider ? Qt::SplitHCursor : Qt::ClosedHandCursor);
+    _pressedAt = _lastDrag;
+    setCursor(onDivider ? (_state.splitLeftRight() ? Qt::SplitHCursor : Qt::SplitVCursor)
+                        : Qt::ClosedHandCursor);
 }
 
 void ComparisonCanvas::mouseMoveEvent(QMouseEvent* event) {
@@ -242,27 +321,35 @@ void ComparisonCanvas::mouseMoveEvent(QMouseEvent* event) {
         _transform.panBy(QPointF(point - _lastDrag));
         update();
     } else if (_drag == Drag::Divider) {
-        emit splitMoved(inPane(point).x() / paneRect(0).width());
+        const QSize pane = paneRect(0).size();
+        emit splitMoved(alongDivider(inPane(point)) /
+                        (_state.splitLeftRight() ? pane.width() : pane.height()));
     }
     _lastDrag = point;
-    if (paneAt(point) < 0 || _original.isNull()) {
-        emit probed(std::nullopt);
-        return;
-    }
+    emit probed(pixelAt(point));
+}
+
+// The image pixel under a widget point; none in a gap or outside the picture.
+std::optional<QPoint> ComparisonCanvas::pixelAt(QPoint point) const {
+    if (paneAt(point) < 0 || _original.isNull()) return std::nullopt;
     const QPointF image = _transform.toImage(inPane(point));
     const QPoint pixel(static_cast<int>(std::floor(image.x())),
                        static_cast<int>(std::floor(image.y())));
-    if (QRect(QPoint(0, 0), _original.size()).contains(pixel)) {
-        emit probed(pixel);
-    } else {
-        emit probed(std::nullopt);
-    }
+    if (!QRect(QPoint(0, 0), _original.size()).contains(pixel)) return std::nullopt;
+    return pixel;
 }
 
+// A press released where it began (within a few pixels) is a click, not a pan.
 void ComparisonCanvas::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton) return;
+    const bool click = _drag == Drag::Pan &&
+                       (event->position().toPoint() - _pressedAt).manhattanLength() <= kClickSlack;
     _drag = Drag::None;
     unsetCursor();
+    if (!click) return;
+    if (const std::optional<QPoint> pixel = pixelAt(event->position().toPoint())) {
+        emit pixelClicked(*pixel);
+    }
 }
 
 void ComparisonCanvas::leaveEvent(QEvent* event) {

@@ -36,6 +36,8 @@ class ComparisonCanvas : public QWidget {
     // Shown instead of the pictures while there are none ("Computing…", an error).
     void setMessage(const QString& message);
     void setState(const ViewerState& state);
+    // The pixel marked with a crosshair in every pane (the probe's); none hides it.
+    void setProbeMark(std::optional<QPoint> pixel);
 
     const ViewTransform& transform() const { return _transform; }
     void fit();
@@ -43,12 +45,19 @@ class ComparisonCanvas : public QWidget {
     // Zooms in or out by one step about the centre of the panes.
     void zoomIn();
     void zoomOut();
+    // Moves the picture by `delta` viewport pixels (the arrow keys).
+    void panBy(QPointF delta);
 
   signals:
     // The image pixel under the cursor, or none when the cursor left the pictures.
     void probed(std::optional<QPoint> pixel);
-    // The user dragged the split divider to this fraction of the pane width.
+    // The user dragged the split divider to this fraction of the pane's width (or height,
+    // for a horizontal divider).
     void splitMoved(double fraction);
+    // A click (press and release without dragging) on an image pixel.
+    void pixelClicked(QPoint pixel);
+    // The zoom changed (fit, 1:1, a zoom step, a resize).
+    void viewChanged();
 
   protected:
     void paintEvent(QPaintEvent* event) override;
@@ -72,16 +81,26 @@ class ComparisonCanvas : public QWidget {
     void drawPicture(QPainter& painter, const QImage& picture, double opacity) const;
     void drawLabel(QPainter& painter, const QString& text) const;
     void drawSplit(QPainter& painter) const;
-    double dividerX() const;
+    void drawProbeMark(QPainter& painter) const;
+    const QImage& overlayBase() const;
+    // The divider's place along the pane's width (left | right) or height (top / bottom).
+    double dividerAt() const;
+    double alongDivider(QPointF local) const;
+    std::optional<QPoint> pixelAt(QPoint point) const;
 
     QImage _original;
     QImage _degraded;
     QImage _heatMap;
+    // Grey copies of the pictures, for the overlay; made when first needed.
+    mutable QImage _originalGrey;
+    mutable QImage _degradedGrey;
+    std::optional<QPoint> _probeMark;
     QString _message;
     ViewerState _state;
     ViewTransform _transform;
     Drag _drag = Drag::None;
     QPoint _lastDrag;
+    QPoint _pressedAt;
 };
 
 }  // namespace lumetra

@@ -12,14 +12,15 @@ namespace {
 
 // A save dialog that adds `suffix` to a name without one before it asks about overwriting.
 QString chooseTarget(QWidget* parent, const QString& title, const QString& filter,
-                     const QString& suffix) {
+                     const QString& suffix, const QString& proposedName = QString()) {
     QSettings settings;
-    QFileDialog dialog(parent, title, startFolder(settings), filter);
+    QFileDialog dialog(parent, title, startFolder(settings, FolderKind::Exports), filter);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setDefaultSuffix(suffix);
+    if (!proposedName.isEmpty()) dialog.selectFile(proposedName);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return QString();
     const QString path = dialog.selectedFiles().constFirst();
-    rememberFolder(settings, path);
+    rememberFolder(settings, path, FolderKind::Exports);
     return path;
 }
 
@@ -48,16 +49,27 @@ QString DialogFileChooser::resultsTarget() {
 
 QString DialogFileChooser::profile() {
     QSettings settings;
-    const QString path = QFileDialog::getOpenFileName(
-        _parent, QObject::tr("Load calibration profile"), startFolder(settings),
-        QObject::tr("Lumetra profiles (*.json);;All files (*)"));
-    rememberFolder(settings, path);
+    const QString path =
+        QFileDialog::getOpenFileName(_parent, QObject::tr("Load calibration profile"),
+                                     startFolder(settings, FolderKind::Profiles),
+                                     QObject::tr("Lumetra profiles (*.json);;All files (*)"));
+    rememberFolder(settings, path, FolderKind::Profiles);
     return path;
 }
 
-QString DialogFileChooser::imageTarget() {
+QString DialogFileChooser::imageTarget(const QString& proposedName) {
     return chooseTarget(_parent, QObject::tr("Save image"), QObject::tr("PNG images (*.png)"),
-                        QStringLiteral("png"));
+                        QStringLiteral("png"), proposedName);
+}
+
+QString DialogFileChooser::exportFolder() {
+    QSettings settings;
+    const QString folder = QFileDialog::getExistingDirectory(
+        _parent, QObject::tr("Export all maps into"), startFolder(settings, FolderKind::Exports));
+    // The folder itself is remembered, not its parent.
+    if (!folder.isEmpty())
+        rememberFolder(settings, folder + QStringLiteral("/-"), FolderKind::Exports);
+    return folder;
 }
 
 }  // namespace lumetra

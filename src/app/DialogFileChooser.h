@@ -15,7 +15,8 @@ class DialogFileChooser : public FileChooser {
     QString original() override;
     QStringList degraded() override;
     QString resultsTarget() override;
-    QString imageTarget() override;
+    QString imageTarget(const QString& proposedName) override;
+    QString exportFolder() override;
     QString profile() override;
 
   private:

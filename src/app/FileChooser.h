@@ -18,8 +18,11 @@ class FileChooser {
     virtual QStringList degraded() = 0;
     // Where to write the results table as CSV.
     virtual QString resultsTarget() = 0;
-    // Where to write an error map picture as PNG.
-    virtual QString imageTarget() = 0;
+    // Where to write a picture as PNG; the dialog proposes `proposedName` (a file name
+    // without folder).
+    virtual QString imageTarget(const QString& proposedName) = 0;
+    // The folder to export every map of a run into.
+    virtual QString exportFolder() = 0;
     // A calibration profile to load (JSON).
     virtual QString profile() = 0;
 };

@@ -9,8 +9,19 @@ namespace lumetra {
 
 namespace {
 
-// The settings key of the folder last used by any file dialog.
-const char* const kLastFolderKey = "dialogs/lastFolder";
+// The settings key of the folder last used for each kind of file.  Images keep the key every
+// dialog once shared, so that the folder remembered by an older version is found again.
+QString lastFolderKey(FolderKind kind) {
+    switch (kind) {
+        case FolderKind::Images:
+            return QStringLiteral("dialogs/lastFolder");
+        case FolderKind::Profiles:
+            return QStringLiteral("dialogs/lastProfileFolder");
+        case FolderKind::Exports:
+            return QStringLiteral("dialogs/lastExportFolder");
+    }
+    return QStringLiteral("dialogs/lastFolder");
+}
 
 }  // namespace
 
@@ -27,15 +38,15 @@ QString withDefaultSuffix(const QString& path, const QString& suffix) {
     return name.endsWith(QLatin1Char('.')) ? path + suffix : path + QLatin1Char('.') + suffix;
 }
 
-QString startFolder(const QSettings& settings) {
-    const QString folder = settings.value(QString::fromLatin1(kLastFolderKey)).toString();
+QString startFolder(const QSettings& settings, FolderKind kind) {
+    const QString folder = settings.value(lastFolderKey(kind)).toString();
     if (!folder.isEmpty() && QFileInfo(folder).isDir()) return folder;
     return QDir::homePath();
 }
 
-void rememberFolder(QSettings& settings, const QString& chosenFile) {
+void rememberFolder(QSettings& settings, const QString& chosenFile, FolderKind kind) {
     if (chosenFile.isEmpty()) return;
-    settings.setValue(QString::fromLatin1(kLastFolderKey), QFileInfo(chosenFile).absolutePath());
+    settings.setValue(lastFolderKey(kind), QFileInfo(chosenFile).absolutePath());
 }
 
 }  // namespace lumetra

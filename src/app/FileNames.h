@@ -18,10 +18,15 @@ QString imageNameFilter();
 // "out.txt" is kept as it is.
 QString withDefaultSuffix(const QString& path, const QString& suffix);
 
-// The folder of the file last chosen, when it still exists; else the home folder.
-QString startFolder(const QSettings& settings);
+// What a dialog chooses; each kind remembers its own last folder, so that loading a profile
+// does not move the next image dialog away from the images.
+enum class FolderKind { Images, Profiles, Exports };
+
+// The folder of the file of `kind` last chosen, when it still exists; else the home folder.
+QString startFolder(const QSettings& settings, FolderKind kind = FolderKind::Images);
 
 // Keeps the folder of `chosenFile` for the next dialog, in this run and the next.
-void rememberFolder(QSettings& settings, const QString& chosenFile);
+void rememberFolder(QSettings& settings, const QString& chosenFile,
+                    FolderKind kind = FolderKind::Images);
 
 }  // namespace lumetra

@@ -11,6 +11,10 @@ namespace lumetra {
 // How to use the window, the two results and every parameter with its rule and default.
 QString helpText();
 
+// Every key of the comparison viewer, one per line: the Help lists them, and the viewer
+// shows them over its pictures on ? or F1.
+QString viewerKeysText();
+
 // The program, its version, and the results' directions in one paragraph.
 QString aboutText(const QString& version);
 

@@ -14,6 +14,7 @@ class MessageBoxNotifier : public Notifier {
 
     void warning(const QString& text) override;
     void information(const QString& title, const QString& text) override;
+    bool confirm(const QString& text) override;
 
   private:
     QWidget* _parent;

@@ -15,6 +15,8 @@ class Notifier {
     virtual void warning(const QString& text) = 0;
     // Text the user asked to read (help, about), under `title`.
     virtual void information(const QString& title, const QString& text) = 0;
+    // Asks before something the user would lose (results discarded); true to go on.
+    virtual bool confirm(const QString& text) = 0;
 };
 
 }  // namespace lumetra

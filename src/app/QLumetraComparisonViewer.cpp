@@ -1,8 +1,15 @@
 #include "app/QLumetraComparisonViewer.h"
 
 #include <QAction>
+#include <QCloseEvent>
+#include <QFileInfo>
 #include <QKeySequence>
+#include <QLabel>
+#include <QPainter>
 #include <QPixmap>
+#include <QResizeEvent>
+#include <QSettings>
+#include <QSignalBlocker>
 #include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
 #include <array>
@@ -10,7 +17,9 @@
 
 #include "app/DialogFileChooser.h"
 #include "app/ErrorMapPicture.h"
+#include "app/FileNames.h"
 #include "app/FileSaving.h"
+#include "app/HelpText.h"
 #include "app/Lumetra2Explainer.h"
 #include "app/MessageBoxNotifier.h"
 #include "app/PixelProbe.h"
@@ -38,8 +47,17 @@ QString modeName(ViewMode mode) {
     return QString();
 }
 
-// The opacity slider runs in percent.
+// The opacity slider and the zoom readout run in percent.
 constexpr double kPercent = 100.0;
+QString probeHint() {
+    return QLumetraComparisonViewer::tr(
+        "Point at the pictures to see the values of a pixel; click to lock them on it.");
+}
+
+// Letters the map selector shows of a map's name.
+constexpr int kMapBoxLetters = 24;
+// Viewport pixels an arrow key pans.
+constexpr double kPanStep = 40.0;
 
 }  // namespace
 
@@ -58,19 +76,49 @@ QLumetraComparisonViewer::QLumetraComparisonViewer(ViewerRequest request, Explai
     setWindowTitle(viewerTitle(_request));
     for (const ViewMode mode : kModes) ui.modeBox->addItem(modeName(mode));
     for (const MapChoice choice : kMapChoices) ui.mapBox->addItem(mapChoiceName(choice));
+    // The map names are long: the selector shows enough of them to tell them apart and leaves
+    // the rest to its list, so that the controls fit a small screen.
+    ui.mapBox->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    ui.mapBox->setMinimumContentsLength(kMapBoxLetters);
     ui.flickerIntervalBox->setRange(ViewerState::kMinFlickerIntervalMs,
                                     ViewerState::kMaxFlickerIntervalMs);
+    restoreSettings();
     ui.flickerIntervalBox->setValue(_state.flickerIntervalMs());
     ui.opacitySlider->setValue(qRound(_state.overlayOpacity() * kPercent));
+    ui.legendLabel->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Ignored);
+    _keyHelp = new QLabel(viewerKeysText(), ui.canvas);
+    _keyHelp->setObjectName(QStringLiteral("keyHelpLabel"));
+    _keyHelp->setStyleSheet(
+        QStringLiteral("QLabel { background: rgba(0, 0, 0, 200); color: white; padding: 12px; }"));
+    _keyHelp->hide();
     createActions();
     connectControls();
-    ui.canvas->setMessage(tr("Reading the images…"));
+    ui.canvas->setState(_state);
     updateControls();
 
     connect(&_imagesTask, &QFutureWatcher<ViewerImages>::finished, this,
             &QLumetraComparisonViewer::showImages);
     connect(&_explanationTask, &QFutureWatcher<ViewerExplanation>::finished, this,
             &QLumetraComparisonViewer::showExplanation);
+    startLoading();
+}
+
+void QLumetraComparisonViewer::showFile(ViewerRequest request) {
+    _request = std::move(request);
+    setWindowTitle(viewerTitle(_request));
+    startLoading();
+}
+
+// Reads the request's images in the background; the explanation follows them (showImages).
+// A task still running for the file shown before is left to end on its own: its watcher now
+// watches the new task, and the old result is dropped.
+void QLumetraComparisonViewer::startLoading() {
+    _images = ViewerImages{};
+    _explanation = ViewerExplanation{};
+    _explained = false;
+    _heatPicture = QImage();
+    ui.canvas->setMessage(tr("Reading the images…"));
+    ui.probeLabel->setText(tr("Reading %1…").arg(QFileInfo(_request.degradedFile).fileName()));
     // The run's maps go to the task alone and are freed once it has taken their percentiles.
     std::vector<Array<float>> runMaps = std::exchange(_request.runMaps, {});
     _imagesTask.setFuture(
@@ -96,6 +144,39 @@ void QLumetraComparisonViewer::createActions() {
         connect(action, &QAction::triggered, this, slot);
         return action;
     };
+    add(tr("Next file"), {QKeySequence(Qt::Key_PageDown), QKeySequence(Qt::Key_J)}, [this] {
+        emit stepRequested(1);
+    })->setObjectName(QStringLiteral("actionNextFile"));
+    add(tr("Previous file"), {QKeySequence(Qt::Key_PageUp), QKeySequence(Qt::Key_K)}, [this] {
+        emit stepRequested(-1);
+    })->setObjectName(QStringLiteral("actionPreviousFile"));
+    const std::array<std::pair<Qt::Key, QPointF>, 4> pans = {
+        std::pair{Qt::Key_Left, QPointF(kPanStep, 0.0)},
+        std::pair{Qt::Key_Right, QPointF(-kPanStep, 0.0)},
+        std::pair{Qt::Key_Up, QPointF(0.0, kPanStep)},
+        std::pair{Qt::Key_Down, QPointF(0.0, -kPanStep)}};
+    for (const auto& [key, delta] : pans) {
+        add(tr("Pan"), {QKeySequence(key)}, [this, delta = delta] { ui.canvas->panBy(delta); });
+    }
+    add(tr("Keys of the viewer"), {QKeySequence(Qt::Key_Question), QKeySequence(Qt::Key_F1)},
+        [this] { setKeyHelpShown(!_keyHelp->isVisible()); })
+        ->setObjectName(QStringLiteral("actionKeyHelp"));
+    add(tr("Leave full screen or close"), {QKeySequence(Qt::Key_Escape)}, [this] {
+        if (_keyHelp->isVisible()) {
+            setKeyHelpShown(false);
+        } else if (isFullScreen()) {
+            showNormal();
+        } else {
+            close();
+        }
+    });
+    add(tr("Full screen"), {QKeySequence(Qt::Key_F11)}, [this] {
+        if (isFullScreen()) {
+            showNormal();
+        } else {
+            showFullScreen();
+        }
+    });
     add(tr("Zoom in"), {QKeySequence::ZoomIn, QKeySequence(Qt::CTRL | Qt::Key_Equal)},
         [this] { ui.canvas->zoomIn(); });
     add(tr("Zoom out"), {QKeySequence::ZoomOut}, [this] { ui.canvas->zoomOut(); });
@@ -107,9 +188,20 @@ void QLumetraComparisonViewer::createActions() {
             [this, i] { setMode(kModes[i]); });
     }
     QAction* save =
-        add(tr("Save error map image…"), {QKeySequence::Save}, [this] { chooseAndSave(); });
+        add(tr("Save the map shown…"), {QKeySequence::Save}, [this] { chooseAndSave(); });
     save->setObjectName(QStringLiteral("actionSaveImage"));
     setContextMenuPolicy(Qt::ActionsContextMenu);
+}
+
+// The list of keys over the pictures, on a dark ground, until ? or F1 again (or Esc).
+void QLumetraComparisonViewer::setKeyHelpShown(bool shown) {
+    if (shown) {
+        _keyHelp->adjustSize();
+        _keyHelp->move((ui.canvas->width() - _keyHelp->width()) / 2,
+                       (ui.canvas->height() - _keyHelp->height()) / 2);
+        _keyHelp->raise();
+    }
+    _keyHelp->setVisible(shown);
 }
 
 void QLumetraComparisonViewer::connectControls() {
@@ -117,6 +209,8 @@ void QLumetraComparisonViewer::connectControls() {
             [this](int index) { setMode(kModes[static_cast<std::size_t>(index)]); });
     connect(ui.mapBox, &QComboBox::activated, this,
             [this](int index) { setMap(kMapChoices[static_cast<std::size_t>(index)]); });
+    connect(ui.previousButton, &QToolButton::clicked, this, [this] { emit stepRequested(-1); });
+    connect(ui.nextButton, &QToolButton::clicked, this, [this] { emit stepRequested(1); });
     connect(ui.fitButton, &QPushButton::clicked, ui.canvas, &ComparisonCanvas::fit);
     connect(ui.actualSizeButton, &QPushButton::clicked, ui.canvas, &ComparisonCanvas::actualSize);
     connect(ui.flickerAutoBox, &QCheckBox::toggled, this,
@@ -130,6 +224,23 @@ void QLumetraComparisonViewer::connectControls() {
         pushState();
     });
     connect(ui.canvas, &ComparisonCanvas::probed, this, &QLumetraComparisonViewer::probe);
+    connect(ui.canvas, &ComparisonCanvas::pixelClicked, this,
+            &QLumetraComparisonViewer::toggleProbeLock);
+    connect(ui.overlayDegradedBox, &QCheckBox::toggled, this, [this](bool on) {
+        _state.setOverlayOnDegraded(on);
+        pushState();
+    });
+    connect(ui.overlayGreyBox, &QCheckBox::toggled, this, [this](bool on) {
+        _state.setOverlayGrey(on);
+        pushState();
+    });
+    connect(ui.splitTopBottomBox, &QCheckBox::toggled, this, [this](bool on) {
+        _state.setSplitLeftRight(!on);
+        pushState();
+    });
+    connect(ui.canvas, &ComparisonCanvas::viewChanged, this, [this] {
+        ui.zoomLabel->setText(tr("%1%").arg(qRound(ui.canvas->transform().zoom() * kPercent)));
+    });
     connect(ui.canvas, &ComparisonCanvas::splitMoved, this, [this](double fraction) {
         _state.setSplitFraction(fraction);
         pushState();
@@ -168,6 +279,54 @@ void QLumetraComparisonViewer::setAutoFlicker(bool on) {
 void QLumetraComparisonViewer::pushState() {
     ui.canvas->setState(_state);
     updateControls();
+    saveSettings();
+}
+
+// The mode, map, opacity, flicker rate and divider the viewer last had.  The map is kept by
+// its file name ("heat-map", "share"), which stays when the selector's order changes.
+void QLumetraComparisonViewer::restoreSettings() {
+    const QSettings settings;
+    const int mode = settings.value(QStringLiteral("viewer/mode"), -1).toInt();
+    if (mode >= 0 && mode < static_cast<int>(kModes.size())) {
+        _state.setMode(kModes[static_cast<std::size_t>(mode)]);
+    }
+    const QString map = settings.value(QStringLiteral("viewer/map")).toString();
+    for (const MapChoice choice : kMapChoices) {
+        if (mapFileKey(choice) == map) _state.setMap(choice);
+    }
+    _state.setOverlayOpacity(
+        settings.value(QStringLiteral("viewer/opacity"), _state.overlayOpacity()).toDouble());
+    _state.setFlickerIntervalMs(
+        settings.value(QStringLiteral("viewer/flickerMs"), _state.flickerIntervalMs()).toInt());
+    _state.setSplitFraction(
+        settings.value(QStringLiteral("viewer/split"), _state.splitFraction()).toDouble());
+    _state.setSplitLeftRight(
+        settings.value(QStringLiteral("viewer/splitLeftRight"), true).toBool());
+    _state.setOverlayOnDegraded(
+        settings.value(QStringLiteral("viewer/overlayOnDegraded"), false).toBool());
+    _state.setOverlayGrey(settings.value(QStringLiteral("viewer/overlayGrey"), false).toBool());
+}
+
+void QLumetraComparisonViewer::saveSettings() const {
+    QSettings settings;
+    const auto mode = std::find(kModes.begin(), kModes.end(), _state.mode()) - kModes.begin();
+    settings.setValue(QStringLiteral("viewer/mode"), static_cast<int>(mode));
+    settings.setValue(QStringLiteral("viewer/map"), mapFileKey(_state.map()));
+    settings.setValue(QStringLiteral("viewer/opacity"), _state.overlayOpacity());
+    settings.setValue(QStringLiteral("viewer/flickerMs"), _state.flickerIntervalMs());
+    settings.setValue(QStringLiteral("viewer/split"), _state.splitFraction());
+    settings.setValue(QStringLiteral("viewer/splitLeftRight"), _state.splitLeftRight());
+    settings.setValue(QStringLiteral("viewer/overlayOnDegraded"), _state.overlayOnDegraded());
+    settings.setValue(QStringLiteral("viewer/overlayGrey"), _state.overlayGrey());
+}
+
+bool QLumetraComparisonViewer::restoreSavedGeometry() {
+    return restoreGeometry(QSettings().value(QStringLiteral("viewer/geometry")).toByteArray());
+}
+
+void QLumetraComparisonViewer::closeEvent(QCloseEvent* event) {
+    QSettings().setValue(QStringLiteral("viewer/geometry"), saveGeometry());
+    QWidget::closeEvent(event);
 }
 
 void QLumetraComparisonViewer::updateControls() {
@@ -179,6 +338,18 @@ void QLumetraComparisonViewer::updateControls() {
     const bool overlay = _state.mode() == ViewMode::Overlay;
     ui.opacityLabel->setEnabled(overlay);
     ui.opacitySlider->setEnabled(overlay);
+    ui.overlayDegradedBox->setEnabled(overlay);
+    ui.overlayGreyBox->setEnabled(overlay);
+    ui.splitTopBottomBox->setEnabled(_state.mode() == ViewMode::Split);
+    // Checked from the state without reporting back (restored settings, a new file).
+    const QSignalBlocker degradedBlocker(ui.overlayDegradedBox);
+    const QSignalBlocker greyBlocker(ui.overlayGreyBox);
+    const QSignalBlocker splitBlocker(ui.splitTopBottomBox);
+    ui.overlayDegradedBox->setChecked(_state.overlayOnDegraded());
+    ui.overlayGreyBox->setChecked(_state.overlayGrey());
+    ui.splitTopBottomBox->setChecked(!_state.splitLeftRight());
+    // Split and flicker show no map: their legend would explain nothing on screen.
+    ui.legendLabel->setVisible(_state.showsMap());
 }
 
 void QLumetraComparisonViewer::showImages() {
@@ -201,7 +372,9 @@ void QLumetraComparisonViewer::showExplanation() {
     _explanation = _explanationTask.result();
     _explained = true;
     if (_explanation.error.isEmpty()) {
-        ui.probeLabel->setText(tr("Point at the pictures to see the values of a pixel."));
+        ui.probeLabel->setText(probeHint());
+        // A probe locked on a pixel shows that pixel of the new file.
+        if (_lockedPixel) showProbe(_lockedPixel);
     } else {
         ui.canvas->setMessage(tr("no explanation: %1").arg(_explanation.error));
         ui.probeLabel->setText(
@@ -215,7 +388,10 @@ void QLumetraComparisonViewer::showExplanation() {
 void QLumetraComparisonViewer::updateHeatMap() {
     const MapChoice choice = _state.map();
     const Array<float>& errorMap = _request.comparison.err();
+    _heatPicture = QImage();
+    _legend = QImage();
     if (choice == MapChoice::Classic) {
+        _heatPicture = _images.classicPicture;
         ui.canvas->setHeatMap(_images.classicPicture);
         ui.legendLabel->setPixmap(QPixmap());
         ui.legendLabel->setText(
@@ -223,8 +399,9 @@ void QLumetraComparisonViewer::updateHeatMap() {
         return;
     }
     if (choice == MapChoice::Error) {
+        _heatPicture = _images.errorHeat.map;
         ui.canvas->setHeatMap(_images.errorHeat.map);
-        ui.legendLabel->setPixmap(QPixmap::fromImage(_images.errorHeat.legend));
+        showLegend(_images.errorHeat.legend);
         return;
     }
     if (!_explanation.explanation) {
@@ -234,34 +411,104 @@ void QLumetraComparisonViewer::updateHeatMap() {
     }
     const Array<float>& map = mapOf(choice, errorMap, _explanation.explanation->maps);
     const HeatPicture picture = heatPicture(map, scaleOf(choice, _images.runMax, map));
+    _heatPicture = picture.map;
     ui.canvas->setHeatMap(picture.map);
-    ui.legendLabel->setPixmap(QPixmap::fromImage(picture.legend));
+    showLegend(picture.legend);
+}
+
+// The legend's lettering is drawn for a small picture; where the canvas is tall enough the
+// legend is shown twice its size, pixel for pixel, so that its numbers read at a normal
+// distance.  The label does not hold the window's height: on a small screen the legend keeps
+// its own size.
+void QLumetraComparisonViewer::showLegend(const QImage& legend) {
+    _legend = legend;
+    if (legend.isNull()) return;
+    const int scale = ui.canvas->height() >= 2 * legend.height() ? 2 : 1;
+    ui.legendLabel->setPixmap(QPixmap::fromImage(
+        legend.scaled(legend.size() * scale, Qt::IgnoreAspectRatio, Qt::FastTransformation)));
+    ui.legendLabel->setMinimumWidth(legend.width() * scale);
+}
+
+void QLumetraComparisonViewer::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    showLegend(_legend);
 }
 
 void QLumetraComparisonViewer::probe(std::optional<QPoint> pixel) {
-    if (!pixel || !_images.original || !_explained) return;
+    if (!_lockedPixel) showProbe(pixel);
+}
+
+// A click locks the probe on its pixel: the values stay while the cursor moves on.  A click
+// anywhere releases it.
+void QLumetraComparisonViewer::toggleProbeLock(QPoint pixel) {
+    if (_lockedPixel) {
+        _lockedPixel.reset();
+        showProbe(pixel);
+        return;
+    }
+    _lockedPixel = pixel;
+    showProbe(pixel);
+}
+
+// The values at `pixel` and the crosshair on it; none clears both, back to the hint.
+void QLumetraComparisonViewer::showProbe(std::optional<QPoint> pixel) {
+    ui.canvas->setProbeMark(pixel);
+    if (!_images.original || !_explained) return;  // the label says what is being done
+    if (!pixel) {
+        if (_explanation.error.isEmpty()) ui.probeLabel->setText(probeHint());
+        return;
+    }
     const ExplanationMaps* maps =
         _explanation.explanation ? &_explanation.explanation->maps : nullptr;
     if (const std::optional<PixelProbe> values = probeAt(*_images.original, *_images.degraded,
                                                          _request.comparison.err(), maps, *pixel)) {
-        ui.probeLabel->setText(probeText(*values));
+        ui.probeLabel->setText(_lockedPixel
+                                   ? tr("%1 | locked: click to release").arg(probeText(*values))
+                                   : probeText(*values));
     }
 }
 
+QImage QLumetraComparisonViewer::shownPicture() const {
+    QImage map = _heatPicture;
+    // The black-to-blue map needs only the error map: before the images are in it is drawn
+    // here.
+    if (map.isNull() && _state.map() == MapChoice::Classic) {
+        map = errorMapImage(_request.comparison.err());
+    }
+    if (_state.mode() != ViewMode::Overlay || map.isNull() || _images.originalPicture.isNull()) {
+        return map;
+    }
+    QImage overlay = _images.originalPicture.convertToFormat(QImage::Format_RGB32);
+    QPainter painter(&overlay);
+    painter.setOpacity(_state.overlayOpacity());
+    painter.drawImage(QPoint(0, 0), map);
+    painter.end();
+    return overlay;
+}
+
+QString QLumetraComparisonViewer::proposedName() const {
+    const QString overlay =
+        _state.mode() == ViewMode::Overlay ? QStringLiteral("-overlay") : QString();
+    return QStringLiteral("%1_%2%3.png")
+        .arg(QFileInfo(_request.degradedFile).completeBaseName(), mapFileKey(_state.map()),
+             overlay);
+}
+
 bool QLumetraComparisonViewer::saveImage(const QString& path) {
-    // The classic picture is drawn once the images are loaded; before that it is drawn here.
-    const QImage classic = _images.classicPicture.isNull()
-                               ? errorMapImage(_request.comparison.err())
-                               : _images.classicPicture;
-    const QString problem = savePng(path, classic);
+    const QImage picture = shownPicture();
+    if (picture.isNull()) {
+        _notifier->warning(tr("The image was not saved: the map shown is still being computed."));
+        return false;
+    }
+    const QString problem = savePng(path, picture);
     if (problem.isEmpty()) return true;
     _notifier->warning(tr("The image was not saved: %1").arg(problem));
     return false;
 }
 
 void QLumetraComparisonViewer::chooseAndSave() {
-    const QString path = _chooser->imageTarget();
-    if (!path.isEmpty()) saveImage(path);
+    const QString path = _chooser->imageTarget(proposedName());
+    if (!path.isEmpty()) saveImage(withDefaultSuffix(path, QStringLiteral("png")));
 }
 
 QLumetraComparisonViewer* newComparisonViewer(

@@ -1,6 +1,7 @@
 #include "app/QLumetraErrorMapDialog.h"
 
 #include <QAction>
+#include <QFileInfo>
 #include <QKeySequence>
 #include <QPixmap>
 
@@ -17,7 +18,10 @@ QLumetraErrorMapDialog::QLumetraErrorMapDialog(const QString& originalFile,
                                                const Array<float>& errorMap,
                                                std::unique_ptr<FileChooser> chooser,
                                                std::unique_ptr<Notifier> notifier)
-    : QDialog(nullptr), _chooser(std::move(chooser)), _notifier(std::move(notifier)) {
+    : QDialog(nullptr),
+      _proposedName(QFileInfo(degradedFile).completeBaseName() + QStringLiteral("_error-map.png")),
+      _chooser(std::move(chooser)),
+      _notifier(std::move(notifier)) {
     ui.setupUi(this);
     if (!_chooser) _chooser = std::make_unique<DialogFileChooser>(this);
     if (!_notifier) _notifier = std::make_unique<MessageBoxNotifier>(this);
@@ -49,7 +53,7 @@ bool QLumetraErrorMapDialog::saveImage(const QString& path) {
 }
 
 void QLumetraErrorMapDialog::chooseAndSave() {
-    const QString path = _chooser->imageTarget();
+    const QString path = _chooser->imageTarget(_proposedName);
     if (!path.isEmpty()) saveImage(withDefaultSuffix(path, QStringLiteral("png")));
 }
 

@@ -39,6 +39,8 @@ class QLumetraErrorMapDialog : public QDialog {
     void chooseAndSave();
 
     Ui_QLumetraErrorMapDialog ui;
+    // The save dialog's proposal: the degraded file's name and the map's.
+    QString _proposedName;
     std::unique_ptr<FileChooser> _chooser;
     std::unique_ptr<Notifier> _notifier;
 };

@@ -1,7 +1,9 @@
 #include "app/QLumetraMainWindow.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
@@ -13,9 +15,12 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QSet>
+#include <QSettings>
 #include <QStyle>
 #include <QTableWidgetItem>
 #include <QUrl>
+#include <QtConcurrent/QtConcurrentRun>
 #include <string>
 #include <utility>
 #include <variant>
@@ -23,27 +28,45 @@
 
 #include "app/BatchRun.h"
 #include "app/DialogFileChooser.h"
+#include "app/ErrorMapPicture.h"
 #include "app/FileNames.h"
 #include "app/FileSaving.h"
 #include "app/HelpText.h"
+#include "app/Lumetra2Explainer.h"
 #include "app/MessageBoxNotifier.h"
 #include "app/QLumetraComparisonViewer.h"
 #include "app/QLumetraErrorMapDialog.h"
 #include "app/ResultsCsv.h"
+#include "app/ViewerData.h"
+#include "app/ViewerMaps.h"
 #include "engine/Profile.h"
 #include "image/Error.h"
+#include "image/ErrorMapImage.h"
+#include "image/HeatMap.h"
+#include "image/Percentiles.h"
+#include "image/RgbImage.h"
 
 namespace lumetra {
 
 namespace {
 
-// Item data: the batch index of a row's file (on its file cell), and the number a cell sorts
-// by (on its measure and score cells).
+// Item data: the batch index of a row's file (on its file cell), the number a cell sorts by
+// (on its measure and score cells), and the note the row had when it was scored (on its note
+// cell), which an out-of-date mark covers until the row is current again.
 constexpr int kFileIndexRole = Qt::UserRole;
 constexpr int kSortKeyRole = Qt::UserRole + 1;
+constexpr int kNoteRole = Qt::UserRole + 2;
+constexpr int kStaleRole = Qt::UserRole + 3;
 
-// A field that holds no usable value: a red frame.
-const char* const kProblemStyle = "QLineEdit { border: 2px solid #d02020; }";
+// A field that holds no usable value is flagged red through its palette's base colour, and
+// its "problem" property says so.  A style sheet would draw a red frame, but a widget under a
+// style sheet takes the application's font instead of the window's: the field shrank, and
+// the form shifted.
+constexpr QRgb kProblemBase = qRgb(0xff, 0xc8, 0xc8);
+const char* const kProblemProperty = "problem";
+
+// Room around a file name in its cell (the item's margins and a little air), in pixels.
+constexpr int kCellPadding = 16;
 
 // A table cell that sorts by its number when it has one, and by its text otherwise, so that
 // "9" comes before "10" and failed rows sort as the worst.
@@ -71,6 +94,11 @@ QString outcomeMessage(const BatchOutcome& outcome) {
     return QLumetraMainWindow::tr("%1 of %2 files failed").arg(outcome.failures).arg(outcome.total);
 }
 
+// `one` for a count of 1, else `many` with the count for its %1.
+QString counted(int count, const QString& one, const QString& many) {
+    return count == 1 ? one : many.arg(count);
+}
+
 // The local files among dragged data, in the order given.
 QStringList localFiles(const QMimeData* data) {
     QStringList files;
@@ -90,6 +118,7 @@ QLumetraMainWindow::QLumetraMainWindow(EngineFactory engine, std::unique_ptr<Fil
       _chooser(std::move(chooser)),
       _notifier(std::move(notifier)) {
     ui.setupUi(this);
+    setWindowTitle(tr("Lumetra"));
     if (!_chooser) _chooser = std::make_unique<DialogFileChooser>(this);
     if (!_notifier) _notifier = std::make_unique<MessageBoxNotifier>(this);
 
@@ -100,6 +129,14 @@ QLumetraMainWindow::QLumetraMainWindow(EngineFactory engine, std::unique_ptr<Fil
         _fieldToolTips[k] = tr("%1 Default: %2.").arg(fields[k]->toolTip(), defaults[k]);
         connect(fields[k], &QLineEdit::textChanged, this, &QLumetraMainWindow::showFieldProblems);
     }
+    for (QCheckBox* box : {ui.checkBoxIntraA, ui.checkBoxInterA, ui.checkBoxIntraC1,
+                           ui.checkBoxInterC1, ui.checkBoxIntraC2, ui.checkBoxInterC2}) {
+        connect(box, &QCheckBox::toggled, this, &QLumetraMainWindow::showFieldProblems);
+    }
+    connect(&_mapExport, &QFutureWatcher<QStringList>::finished, this,
+            &QLumetraMainWindow::finishMapExport);
+    connect(ui.tableWidget, &QTableWidget::currentCellChanged, this,
+            [this](int row) { showRowDetails(row); });
     QHeaderView* header = ui.tableWidget->horizontalHeader();
     header->setSectionResizeMode(QHeaderView::Interactive);
     header->setStretchLastSection(true);
@@ -114,14 +151,52 @@ QLumetraMainWindow::QLumetraMainWindow(EngineFactory engine, std::unique_ptr<Fil
     ui.checkBoxInterC1->setEnabled(false);
     ui.checkBoxInterC2->setEnabled(false);
     setupDefault();
+    restoreSettings();
     showFieldProblems();
+}
+
+// The window's place, the table's columns and the form's parameters as the last run left
+// them.  The parameters are kept as a profile's JSON text, so that a profile's mapping comes
+// back with them; a text this version cannot read leaves the defaults.
+void QLumetraMainWindow::restoreSettings() {
+    const QSettings settings;
+    restoreGeometry(settings.value(QStringLiteral("mainWindow/geometry")).toByteArray());
+    restoreState(settings.value(QStringLiteral("mainWindow/state")).toByteArray());
+    ui.tableWidget->horizontalHeader()->restoreState(
+        settings.value(QStringLiteral("mainWindow/columns")).toByteArray());
+    const QString model = settings.value(QStringLiteral("model/parameters")).toString();
+    if (model.isEmpty()) return;
+    try {
+        showParameters(parseProfile(model.toStdString(), "settings").parameters);
+    } catch (const ProfileError&) {
+        // Written by another version, or edited by hand: the defaults stay.
+    }
+}
+
+// The form's parameters are kept only when usable, so that a field left half-typed does not
+// spoil the next start.
+void QLumetraMainWindow::saveSettings() const {
+    QSettings settings;
+    settings.setValue(QStringLiteral("mainWindow/geometry"), saveGeometry());
+    settings.setValue(QStringLiteral("mainWindow/state"), saveState());
+    settings.setValue(QStringLiteral("mainWindow/columns"),
+                      ui.tableWidget->horizontalHeader()->saveState());
+    const FormReading form = readForm();
+    if (form.usable()) {
+        Profile profile;
+        profile.parameters = form.parameters;
+        settings.setValue(QStringLiteral("model/parameters"),
+                          QString::fromStdString(profileJson(profile)));
+    }
 }
 
 // A running batch is cancelled and its file in progress waited for, before anything it reports
 // to is destroyed.  The error map windows have no parent; they end with the main window.
 QLumetraMainWindow::~QLumetraMainWindow() {
     _batch.reset();
+    _mapExport.waitForFinished();  // no map file is left half written
     qDeleteAll(_errorMaps);
+    delete _viewer.data();
 }
 
 void QLumetraMainWindow::setupDefault() {
@@ -176,11 +251,13 @@ void QLumetraMainWindow::showProfile(const QString& path, const ScoreMapping& ma
     const QString scoring = QString::fromStdString(mappingText(mapping));
     _profileLabel->setText(tr("Profile %1: %2").arg(QFileInfo(path).fileName(), scoring));
     _profileLabel->setToolTip(path);
-    ui.statusBar->showMessage(
-        std::holds_alternative<LinearMapping>(mapping)
-            ? tr("Profile %1 loaded: score line %2").arg(path, scoring)
-            : tr("Profile %1 loaded: scores with a %2; the a and b fields do not apply")
-                  .arg(path, scoring));
+    // The lasting note says which profile and how it scores; the passing message adds only
+    // what the note does not.
+    if (std::holds_alternative<LinearMapping>(mapping)) {
+        ui.statusBar->clearMessage();
+    } else {
+        ui.statusBar->showMessage(tr("The a and b fields do not apply to a logistic curve."));
+    }
 }
 
 std::array<QLineEdit*, kParameterFieldCount> QLumetraMainWindow::parameterFields() const {
@@ -202,21 +279,29 @@ FormReading QLumetraMainWindow::readForm() const {
     return readParameterFields(texts, switches);
 }
 
-// Marks each field that holds no usable value, says why in the status bar, and keeps "&New"
+// Flags each field that holds no usable value, says why in the status bar, and keeps "&New"
 // disabled until every field is mended.
 void QLumetraMainWindow::showFieldProblems() {
     const FormReading form = readForm();
     markFields(form.problems);
     showFieldMessage(form.message());
+    markStaleRows();
     updateActions();
 }
 
-// A red frame, and the problem under the field's own tooltip.
+// A red ground, and the problem under the field's own tooltip.
 void QLumetraMainWindow::markFields(const FieldTexts& problems) {
     const auto fields = parameterFields();
     for (std::size_t k = 0; k < fields.size(); ++k) {
         const bool bad = !problems[k].isEmpty();
-        fields[k]->setStyleSheet(bad ? QString::fromLatin1(kProblemStyle) : QString());
+        if (fields[k]->property(kProblemProperty).toBool() != bad) {
+            fields[k]->setProperty(kProblemProperty, bad);
+            QPalette flagged = palette();
+            flagged.setColor(QPalette::Base, QColor(kProblemBase));
+            flagged.setColor(QPalette::Text, Qt::black);
+            // An empty palette gives the field back the window's.
+            fields[k]->setPalette(bad ? flagged : QPalette());
+        }
         fields[k]->setToolTip(bad ? _fieldToolTips[k] + QStringLiteral("\n\n") + problems[k]
                                   : _fieldToolTips[k]);
     }
@@ -251,11 +336,47 @@ void QLumetraMainWindow::on_actionNew_triggered() {
 }
 
 void QLumetraMainWindow::on_tableWidget_activated(const QModelIndex& index) {
-    if (QLumetraComparisonViewer* viewer =
-            newComparisonViewer(this, _originalFile, _degradedFiles, _comparisons,
-                                _resultParameters, fileIndexOfRow(index.row()))) {
-        showCascaded(*viewer, viewer->size());
+    openViewer(index.row());
+}
+
+void QLumetraMainWindow::on_actionAddFiles_triggered() {
+    if (_originalFile.isEmpty()) {
+        chooseAndRunBatch();  // nothing to add to yet: a new comparison
+        return;
     }
+    const QStringList degraded = _chooser->degraded();
+    if (!degraded.isEmpty()) addFiles(degraded);
+}
+
+void QLumetraMainWindow::on_actionReplaceOriginal_triggered() {
+    const QString original = _chooser->original();
+    if (original.isEmpty()) return;
+    if (_degradedFiles.isEmpty()) {
+        _waitingOriginal = original;
+        ui.statusBar->showMessage(
+            tr("Original: %1. Add the degraded files next.").arg(QFileInfo(original).fileName()));
+        return;
+    }
+    if (!mayDiscardResults(tr("Compare %1 with \"%2\" instead?")
+                               .arg(counted(static_cast<int>(_degradedFiles.size()), tr("the file"),
+                                            tr("the %1 files")),
+                                    QFileInfo(original).fileName()))) {
+        return;
+    }
+    runBatch(original, _degradedFiles);
+}
+
+void QLumetraMainWindow::on_actionReload_triggered() {
+    rescore();
+}
+
+void QLumetraMainWindow::on_actionRescore_triggered() {
+    rescore();
+}
+
+void QLumetraMainWindow::on_actionExportMaps_triggered() {
+    const QString folder = _chooser->exportFolder();
+    if (!folder.isEmpty()) exportMaps(folder);
 }
 
 void QLumetraMainWindow::on_actionExportResults_triggered() {
@@ -280,7 +401,32 @@ void QLumetraMainWindow::chooseAndRunBatch() {
     if (original.isEmpty()) return;
     const QStringList degraded = _chooser->degraded();
     if (degraded.isEmpty()) return;
+    if (!mayDiscardResults(
+            tr("Start a new comparison against \"%1\"?").arg(QFileInfo(original).fileName()))) {
+        return;
+    }
     runBatch(original, degraded);
+}
+
+// Results would be lost: the user is asked first.  True when there are none, or the user
+// agrees.
+bool QLumetraMainWindow::mayDiscardResults(const QString& question) {
+    if (_comparisons.empty()) return true;
+    return _notifier->confirm(tr("%1\n\n%2 against \"%3\" will be discarded.")
+                                  .arg(question,
+                                       counted(static_cast<int>(_comparisons.size()),
+                                               tr("The result"), tr("The %1 results")),
+                                       QFileInfo(_originalFile).fileName()));
+}
+
+bool QLumetraMainWindow::addFiles(const QStringList& degraded) {
+    if (_originalFile.isEmpty()) return false;
+    return startBatch(_originalFile, degraded, true);
+}
+
+bool QLumetraMainWindow::rescore() {
+    if (_originalFile.isEmpty() || _degradedFiles.isEmpty()) return false;
+    return runBatch(_originalFile, _degradedFiles);
 }
 
 void QLumetraMainWindow::chooseAndExport() {
@@ -289,14 +435,20 @@ void QLumetraMainWindow::chooseAndExport() {
 }
 
 bool QLumetraMainWindow::runBatch(const QString& original, const QStringList& degraded) {
+    return startBatch(original, degraded, false);
+}
+
+bool QLumetraMainWindow::startBatch(const QString& original, const QStringList& degraded,
+                                    bool append) {
     if (_batch || degraded.isEmpty()) return false;  // one batch at a time, and something to do
     const std::optional<Parameters> parameters = usableParameters();
     if (!parameters) return false;
     _waitingOriginal.clear();  // this comparison has its original
+    _appending = append;
     _batch = std::make_unique<BatchRun>(original, degraded, *parameters, _engine);
     connectBatch(*_batch);
     _titleBeforeBatch = windowTitle();
-    setWindowTitle(original);
+    setWindowTitle(tr("%1 - Lumetra").arg(QFileInfo(original).fileName()));
     ui.statusBar->showMessage(tr("Initializing lumetra"));
     showCancelButton();
     updateActions();
@@ -304,10 +456,15 @@ bool QLumetraMainWindow::runBatch(const QString& original, const QStringList& de
     return true;
 }
 
-void QLumetraMainWindow::openFiles(const QStringList& files) {
+void QLumetraMainWindow::openFiles(const QStringList& files, FileSource source) {
     if (files.isEmpty()) return;
     if (_batch) {
         ui.statusBar->showMessage(tr("A comparison is running: drop the files when it ends."));
+        return;
+    }
+    // Results are shown: the files join them, compared with the same original.
+    if (!_originalFile.isEmpty()) {
+        addFiles(files);
         return;
     }
     QStringList degraded = files;
@@ -315,15 +472,17 @@ void QLumetraMainWindow::openFiles(const QStringList& files) {
     const QString original = firstIsOriginal ? degraded.takeFirst() : _waitingOriginal;
     _waitingOriginal = original;
     const QString name = QFileInfo(original).fileName();
+    const QString which =
+        source == FileSource::Dropped ? tr("the first file dropped") : tr("the first file given");
     if (degraded.isEmpty()) {
         ui.statusBar->showMessage(
-            tr("Original: %1 (the first file dropped). Drop the degraded files next.").arg(name));
+            source == FileSource::Dropped
+                ? tr("Original: %1 (%2). Drop the degraded files next.").arg(name, which)
+                : tr("Original: %1 (%2). Drop or add the degraded files next.").arg(name, which));
         return;
     }
     if (!runBatch(original, degraded)) return;  // the original keeps waiting
-    if (firstIsOriginal) {
-        ui.statusBar->showMessage(tr("Original: %1 (the first file dropped)").arg(name));
-    }
+    if (firstIsOriginal) ui.statusBar->showMessage(tr("Original: %1 (%2)").arg(name, which));
 }
 
 void QLumetraMainWindow::dragEnterEvent(QDragEnterEvent* event) {
@@ -334,7 +493,7 @@ void QLumetraMainWindow::dropEvent(QDropEvent* event) {
     const QStringList files = localFiles(event->mimeData());
     if (files.isEmpty()) return;
     event->acceptProposedAction();
-    openFiles(files);
+    openFiles(files, FileSource::Dropped);
 }
 
 void QLumetraMainWindow::cancelBatch() {
@@ -344,6 +503,8 @@ void QLumetraMainWindow::cancelBatch() {
 }
 
 void QLumetraMainWindow::closeEvent(QCloseEvent* event) {
+    saveSettings();
+    if (_viewer) _viewer->close();
     cancelBatch();
     QMainWindow::closeEvent(event);
 }
@@ -361,16 +522,25 @@ void QLumetraMainWindow::connectBatch(const BatchRun& batch) {
     connect(&batch, &BatchRun::abandoned, this, &QLumetraMainWindow::abandonBatch, queued);
 }
 
-// The engine is built: the new run's files replace the old ones and the table empties.
+// The engine is built: the new run's files replace the old ones and the table empties, or
+// the files added join those shown.
 void QLumetraMainWindow::beginResults(int total) {
     ui.statusBar->clearMessage();
     showProgressBar(total);
+    _resultParameters = _batch->parameters();
+    if (_appending) {
+        _batchBase = static_cast<int>(_degradedFiles.size());
+        _degradedFiles += _batch->degraded();
+        return;
+    }
+    _batchBase = 0;
     _originalFile = _batch->original();
     _degradedFiles = _batch->degraded();
-    _resultParameters = _batch->parameters();
     _comparisons.clear();
+    _fileParameters.clear();
     _failures.clear();
     ui.tableWidget->setRowCount(0);
+    ui.detailsLabel->clear();
 }
 
 // Permanent, so that the status bar's messages ("Initializing lumetra", a failed file's
@@ -396,6 +566,7 @@ void QLumetraMainWindow::showProgress(int done) {
 void QLumetraMainWindow::appendComparison(const Comparison& result) {
     const QString file = _degradedFiles.value(static_cast<qsizetype>(_comparisons.size()));
     _comparisons.emplace_back(result);
+    _fileParameters.push_back(_batch->parameters());
     _failures.append(QString());
     appendRow(comparisonRow(file, result));
 }
@@ -403,6 +574,7 @@ void QLumetraMainWindow::appendComparison(const Comparison& result) {
 void QLumetraMainWindow::appendFailure(const QString& reason) {
     const QString file = _degradedFiles.value(static_cast<qsizetype>(_comparisons.size()));
     _comparisons.emplace_back(std::nullopt);
+    _fileParameters.push_back(_batch->parameters());
     _failures.append(reason);
     appendRow(failureRow(file, reason));
     ui.statusBar->showMessage(reason);
@@ -424,11 +596,18 @@ void QLumetraMainWindow::appendRow(const ResultRow& row) {
         ->setData(kFileIndexRole, static_cast<int>(_comparisons.size()) - 1);
     table->item(at, static_cast<int>(ResultColumn::Measure))->setData(kSortKeyRole, row.measureKey);
     table->item(at, static_cast<int>(ResultColumn::Score))->setData(kSortKeyRole, row.scoreKey);
+    table->item(at, static_cast<int>(ResultColumn::Note))->setData(kNoteRole, row.cells.value(3));
+    // The name stays readable while the run goes on: its column widens to the longest so far
+    // (measured per row, not over the whole table, which would cost a pass per file).
+    const int nameWidth = table->fontMetrics().horizontalAdvance(row.cells.value(0)) + kCellPadding;
+    const int nameColumn = static_cast<int>(ResultColumn::File);
+    if (table->columnWidth(nameColumn) < nameWidth) table->setColumnWidth(nameColumn, nameWidth);
     if (row.kind != RowKind::Scored) {
         const auto icon = row.kind == RowKind::Warning ? QStyle::SP_MessageBoxWarning
                                                        : QStyle::SP_MessageBoxCritical;
         table->item(at, static_cast<int>(ResultColumn::Note))->setIcon(style()->standardIcon(icon));
     }
+    markStaleRow(at, readForm());
     table->setSortingEnabled(true);
 }
 
@@ -437,7 +616,7 @@ void QLumetraMainWindow::appendRow(const ResultRow& row) {
 void QLumetraMainWindow::finishBatch(const BatchOutcome& outcome) {
     const bool resultsReplaced = _progressBar != nullptr;
     if (resultsReplaced) {
-        _degradedFiles = _degradedFiles.first(outcome.done);
+        _degradedFiles = _degradedFiles.first(_batchBase + outcome.done);
     } else {
         setWindowTitle(_titleBeforeBatch);
     }
@@ -480,11 +659,160 @@ void QLumetraMainWindow::endBatch() {
         ui.tableWidget->resizeColumnToContents(static_cast<int>(column));
     }
     _batch.reset();
+    showStaleCount();
     ui.statusBar->removeWidget(_progressBar.get());
     _progressBar.reset();
     ui.statusBar->removeWidget(_cancelButton.get());
     _cancelButton.reset();
     updateActions();
+}
+
+// A scored row whose parameters differ from the form's is out of date: greyed, and its note
+// says so until it is scored again (Rescore) or the form returns to its parameters.
+void QLumetraMainWindow::markStaleRow(int row, const FormReading& form) {
+    QTableWidget* table = ui.tableWidget;
+    const int file = fileIndexOfRow(row);
+    if (file < 0 || static_cast<std::size_t>(file) >= _fileParameters.size()) return;
+    const bool stale = form.usable() && _comparisons[static_cast<std::size_t>(file)] &&
+                       _fileParameters[static_cast<std::size_t>(file)] != form.parameters;
+    QTableWidgetItem* note = table->item(row, static_cast<int>(ResultColumn::Note));
+    if (!note || note->data(kStaleRole).toBool() == stale) return;
+    note->setData(kStaleRole, stale);
+    note->setText(stale ? tr("out of date: scored with other parameters; Rescore (Ctrl+R) "
+                             "scores it again")
+                        : note->data(kNoteRole).toString());
+    for (int column = 0; column < kResultColumnCount; ++column) {
+        QTableWidgetItem* item = table->item(row, column);
+        if (!item) continue;
+        if (stale) {
+            item->setForeground(palette().brush(QPalette::Disabled, QPalette::Text));
+        } else {
+            item->setData(Qt::ForegroundRole, QVariant());
+        }
+    }
+}
+
+void QLumetraMainWindow::markStaleRows() {
+    const FormReading form = readForm();
+    QTableWidget* table = ui.tableWidget;
+    const bool sorting = table->isSortingEnabled();
+    table->setSortingEnabled(false);  // a note changed must not move its row
+    for (int row = 0; row < table->rowCount(); ++row) markStaleRow(row, form);
+    table->setSortingEnabled(sorting);
+    showStaleCount();
+    updateDetails(table->currentRow());
+}
+
+// A lasting note in the status bar while any row is out of date.
+void QLumetraMainWindow::showStaleCount() {
+    int stale = 0;
+    for (int row = 0; row < ui.tableWidget->rowCount(); ++row) {
+        const QTableWidgetItem* note =
+            ui.tableWidget->item(row, static_cast<int>(ResultColumn::Note));
+        if (note && note->data(kStaleRole).toBool()) ++stale;
+    }
+    if (stale == 0) {
+        if (_staleLabel) ui.statusBar->removeWidget(_staleLabel.get());
+        _staleLabel.reset();
+    } else {
+        if (!_staleLabel) {
+            _staleLabel = std::make_unique<QLabel>();
+            _staleLabel->setObjectName(QStringLiteral("staleLabel"));
+            ui.statusBar->addPermanentWidget(_staleLabel.get());
+            _staleLabel->show();
+        }
+        _staleLabel->setText(tr("%1 out of date: Ctrl+R rescores")
+                                 .arg(counted(stale, tr("1 result"), tr("%1 results"))));
+    }
+    updateActions();
+}
+
+// The selected row in full under the table: the file's path and, when it failed or is out of
+// date, why; a failure's reason goes to the status bar too.  An open viewer shows the file.
+void QLumetraMainWindow::showRowDetails(int row) {
+    updateDetails(row);
+    const int file = fileIndexOfRow(row);
+    if (file < 0 || file >= _degradedFiles.size()) return;
+    const QString failure = _failures.value(file);
+    if (!failure.isEmpty()) ui.statusBar->showMessage(failure);
+    if (_viewer && _comparisons[static_cast<std::size_t>(file)]) showInViewer(file);
+}
+
+// The details under the table: the row's path, then its failure or note.
+void QLumetraMainWindow::updateDetails(int row) {
+    const int file = fileIndexOfRow(row);
+    if (file < 0 || file >= _degradedFiles.size()) {
+        ui.detailsLabel->clear();
+        return;
+    }
+    const QString path = _degradedFiles[file];
+    const QString failure = _failures.value(file);
+    const QTableWidgetItem* note = ui.tableWidget->item(row, static_cast<int>(ResultColumn::Note));
+    const QString noteText = note ? note->text() : QString();
+    if (!failure.isEmpty()) {
+        ui.detailsLabel->setText(tr("%1\nFailed: %2").arg(path, failure));
+    } else if (!noteText.isEmpty()) {
+        ui.detailsLabel->setText(tr("%1\n%2").arg(path, noteText));
+    } else {
+        ui.detailsLabel->setText(path);
+    }
+}
+
+// The one viewer of the run shows file `file`; it opens when it is not open yet.
+void QLumetraMainWindow::showInViewer(int file) {
+    if (file < 0 || static_cast<std::size_t>(file) >= _fileParameters.size()) return;
+    std::optional<ViewerRequest> request =
+        viewerRequest(_originalFile, _degradedFiles, _comparisons,
+                      _fileParameters[static_cast<std::size_t>(file)], file);
+    if (!request) return;
+    if (_viewer) {
+        if (_viewer->degradedFile() != request->degradedFile)
+            _viewer->showFile(std::move(*request));
+        return;
+    }
+    _viewer = new QLumetraComparisonViewer(std::move(*request), _explainer, {}, {}, this);
+    _viewer->setAttribute(Qt::WA_DeleteOnClose);
+    connect(_viewer, &QLumetraComparisonViewer::stepRequested, this,
+            &QLumetraMainWindow::stepViewer);
+    // Where the user last left it, else a place of its own.
+    if (_viewer->restoreSavedGeometry()) {
+        _viewer->show();
+    } else {
+        showCascaded(*_viewer, _viewer->size());
+    }
+}
+
+QLumetraComparisonViewer* QLumetraMainWindow::openViewer(int row) {
+    const int file = fileIndexOfRow(row);
+    if (file < 0 || static_cast<std::size_t>(file) >= _comparisons.size() ||
+        !_comparisons[static_cast<std::size_t>(file)]) {
+        return nullptr;
+    }
+    showInViewer(file);
+    if (_viewer) {
+        _viewer->raise();
+        _viewer->activateWindow();
+    }
+    return _viewer;
+}
+
+// The viewer's next (+1) or previous (-1) file in the table's order; failed rows, which have
+// nothing to show, are passed over, and the ends stay where they are.
+void QLumetraMainWindow::stepViewer(int step) {
+    QTableWidget* table = ui.tableWidget;
+    int row = table->currentRow();
+    if (row < 0 && _viewer) {
+        for (int r = 0; r < table->rowCount(); ++r) {
+            if (_degradedFiles.value(fileIndexOfRow(r)) == _viewer->degradedFile()) row = r;
+        }
+    }
+    for (int next = row + step; next >= 0 && next < table->rowCount(); next += step) {
+        const int file = fileIndexOfRow(next);
+        if (file >= 0 && _comparisons[static_cast<std::size_t>(file)]) {
+            table->setCurrentCell(next, static_cast<int>(ResultColumn::File));
+            return;
+        }
+    }
 }
 
 int QLumetraMainWindow::fileIndexOfRow(int row) const {
@@ -524,9 +852,124 @@ bool QLumetraMainWindow::exportResults(const QString& path) {
     return false;
 }
 
+namespace {
+
+// One file's explanation maps: each degraded file is explained against the original again
+// and its ten maps written as <name>.<map>.pfm, as the command line's --explain-maps writes
+// them.  Runs in a worker task; returns the problems met, nothing thrown.
+struct ExplanationExport {
+    QString original;
+    QStringList degraded;
+    QStringList names;  // the file names' stems, made unique
+    std::vector<Parameters> parameters;
+    Explainer explainer;
+    QString folder;
+};
+
+QStringList writeExplanationMaps(const ExplanationExport& job) {
+    QStringList problems;
+    try {
+        const RgbImage original(QFile::encodeName(job.original).toStdString());
+        for (qsizetype k = 0; k < job.degraded.size(); ++k) {
+            try {
+                const RgbImage degraded(QFile::encodeName(job.degraded[k]).toStdString());
+                const Explanation explanation =
+                    job.explainer(original, degraded, job.parameters[static_cast<std::size_t>(k)]);
+                for (const MapChoice choice : kMapChoices) {
+                    if (!needsExplanation(choice)) continue;
+                    const QString path = QDir(job.folder)
+                                             .filePath(job.names[k] + QLatin1Char('.') +
+                                                       mapFileKey(choice) + ".pfm");
+                    writeFloatMapPfm(QFile::encodeName(path).toStdString(),
+                                     mapOf(choice, explanation.comparison.err(), explanation.maps));
+                }
+            } catch (const std::exception& e) {
+                problems << QStringLiteral("%1: %2").arg(job.degraded[k],
+                                                         QString::fromStdString(e.what()));
+            }
+        }
+    } catch (const std::exception& e) {
+        problems << QString::fromStdString(e.what());
+    }
+    return problems;
+}
+
+}  // namespace
+
+// For each scored file, <name>.errmap.png (black to blue) and <name>.heatmap.png (with its
+// legend, on the run's shared scale), the names and pictures of the command line's
+// --error-maps and --heatmaps; a name met twice gets "-2", "-3", ...  The explanation maps
+// follow from a worker task (mapsExported()), as each file must be explained again.
+bool QLumetraMainWindow::exportMaps(const QString& folder) {
+    if (_mapExport.isRunning()) {
+        ui.statusBar->showMessage(tr("The maps of the last export are still being written."));
+        return false;
+    }
+    ExplanationExport job{_originalFile, {}, {}, {}, _explainer ? _explainer : lumetra2Explainer(),
+                          folder};
+    std::vector<MapPercentiles> percentiles;
+    for (const std::optional<Comparison>& result : _comparisons) {
+        if (result) percentiles.push_back(percentilesOf(result->err()));
+    }
+    const HeatScale scale{sharedScaleMax(percentiles), ColourMap::Viridis};
+    QStringList problems;
+    QSet<QString> used;
+    int written = 0;
+    for (std::size_t k = 0; k < _comparisons.size(); ++k) {
+        if (!_comparisons[k]) continue;
+        const QString stem =
+            QFileInfo(_degradedFiles[static_cast<qsizetype>(k)]).completeBaseName();
+        QString name = stem;
+        for (int n = 2; used.contains(name); ++n) name = QStringLiteral("%1-%2").arg(stem).arg(n);
+        used.insert(name);
+        job.degraded << _degradedFiles[static_cast<qsizetype>(k)];
+        job.names << name;
+        job.parameters.push_back(_fileParameters[k]);
+        const QDir dir(folder);
+        const Array<float>& map = _comparisons[k]->err();
+        for (const auto& [suffix, picture] :
+             {std::pair{QStringLiteral(".errmap.png"), errorMapImage(map)},
+              std::pair{QStringLiteral(".heatmap.png"), qImageOf(heatMap(map, scale))}}) {
+            const QString problem = savePng(dir.filePath(name + suffix), picture);
+            if (problem.isEmpty()) {
+                ++written;
+            } else {
+                problems << problem;
+            }
+        }
+    }
+    if (!problems.isEmpty()) {
+        _notifier->warning(tr("Some maps were not exported:\n\n%1").arg(problems.join('\n')));
+        return false;
+    }
+    ui.statusBar->showMessage(tr("%1 written to %2; explaining the files for their other maps…")
+                                  .arg(counted(written, tr("1 map"), tr("%1 maps")), folder));
+    _mapExport.setFuture(QtConcurrent::run(writeExplanationMaps, std::move(job)));
+    return true;
+}
+
+void QLumetraMainWindow::finishMapExport() {
+    const QStringList problems = _mapExport.result();
+    if (problems.isEmpty()) {
+        ui.statusBar->showMessage(tr("Every map of the run is exported."));
+    } else {
+        _notifier->warning(
+            tr("Some explanation maps were not exported:\n\n%1").arg(problems.join('\n')));
+    }
+    emit mapsExported();
+}
+
 void QLumetraMainWindow::updateActions() {
-    ui.actionNew->setEnabled(!_batch && _fieldMessage.isEmpty());
-    ui.actionExportResults->setEnabled(!_batch && !_comparisons.empty());
+    const bool idle = !_batch;
+    const bool formUsable = _fieldMessage.isEmpty();
+    const bool results = !_comparisons.empty();
+    ui.actionNew->setEnabled(idle && formUsable);
+    ui.actionAddFiles->setEnabled(idle && formUsable);
+    ui.actionReplaceOriginal->setEnabled(idle && formUsable);
+    ui.actionReload->setEnabled(idle && formUsable && results);
+    ui.actionRescore->setEnabled(idle && formUsable && results);
+    ui.actionExportResults->setEnabled(idle && results);
+    ui.actionExportMaps->setEnabled(idle && results);
 }
 
 }  // namespace lumetra

@@ -5,6 +5,7 @@
 // window or given on the command line, and the sortable results table whose rows open error
 // map windows.
 
+#include <QFutureWatcher>
 #include <QList>
 #include <QMainWindow>
 #include <QPointer>
@@ -20,6 +21,7 @@
 #include "app/FileChooser.h"
 #include "app/Notifier.h"
 #include "app/ParameterForm.h"
+#include "app/QLumetraComparisonViewer.h"
 #include "app/ResultFormat.h"
 #include "app/WindowPlacement.h"
 #include "engine/Comparison.h"
@@ -67,7 +69,20 @@ class QLumetraMainWindow : public QMainWindow {
     // waiting, the first file is the original; the other files are compared with the
     // original at once.  A file given alone becomes the waiting original, and the status bar
     // says so.
-    void openFiles(const QStringList& files);
+    // Where files come from, for what the status bar says of them.
+    enum class FileSource { Dropped, CommandLine };
+    // When results are shown, every file joins them as a degraded file of the same original
+    // (addFiles); replacing the original is its own action.
+    void openFiles(const QStringList& files, FileSource source = FileSource::Dropped);
+
+    // Scores `degraded` against the current original with the form's parameters and appends
+    // their rows; false when nothing started (no original yet, a batch running, an unusable
+    // form).
+    bool addFiles(const QStringList& degraded);
+
+    // Reads every file of the run again and scores it with the form's parameters, keeping
+    // the original (Rescore, Ctrl+R, and Reload, F5); false when nothing started.
+    bool rescore();
 
     // Stops the running batch after the file being scored (the engine cannot be interrupted
     // inside a file); the rows so far stay.  Asked while the engine is being built, it keeps
@@ -77,6 +92,15 @@ class QLumetraMainWindow : public QMainWindow {
     // Opens the error map window of a table row (rows follow the table's sort order);
     // nothing (nullptr) for a failed or missing row.
     QLumetraErrorMapDialog* openErrorMap(int row);
+
+    // Shows a table row's file in the run's one comparison viewer, opening it when needed;
+    // the viewer, or nullptr for a failed or missing row.
+    QLumetraComparisonViewer* openViewer(int row);
+    QLumetraComparisonViewer* viewer() const { return _viewer; }
+
+    // Writes every map of the run into `folder` (exportMaps in ViewerExport.h); warns and
+    // returns false when a file cannot be written.
+    bool exportMaps(const QString& folder);
 
     // The index, in the batch's order, of the file shown in table row `row`; -1 for no row.
     int fileIndexOfRow(int row) const;
@@ -100,6 +124,8 @@ class QLumetraMainWindow : public QMainWindow {
   signals:
     // A batch ended, whichever way: its rows are final and "&New" is enabled again.
     void batchFinished();
+    // The explanation maps of the last exportMaps() are written, or have failed (warned).
+    void mapsExported();
 
   protected:
     // Closing the window cancels a running batch; the destructor waits for its last file.
@@ -113,6 +139,11 @@ class QLumetraMainWindow : public QMainWindow {
     // A double-click on a row, or Enter: the row's comparison viewer.
     void on_tableWidget_activated(const QModelIndex& index);
     void on_actionExportResults_triggered();
+    void on_actionAddFiles_triggered();
+    void on_actionReplaceOriginal_triggered();
+    void on_actionReload_triggered();
+    void on_actionRescore_triggered();
+    void on_actionExportMaps_triggered();
     void on_actionLoadProfile_triggered();
     void on_actionQuit_triggered();
     void on_actionHelp_triggered();
@@ -126,7 +157,19 @@ class QLumetraMainWindow : public QMainWindow {
     void showFieldMessage(const QString& message);
     void showParameters(const Parameters& parameters);
     void showProfile(const QString& path, const ScoreMapping& mapping);
+    void finishMapExport();
+    void restoreSettings();
+    void saveSettings() const;
     void chooseAndRunBatch();
+    bool mayDiscardResults(const QString& question);
+    bool startBatch(const QString& original, const QStringList& degraded, bool append);
+    void markStaleRow(int row, const FormReading& form);
+    void markStaleRows();
+    void showStaleCount();
+    void showRowDetails(int row);
+    void updateDetails(int row);
+    void showInViewer(int file);
+    void stepViewer(int step);
     std::optional<Parameters> usableParameters();
     void chooseAndExport();
     void connectBatch(const BatchRun& batch);
@@ -163,8 +206,23 @@ class QLumetraMainWindow : public QMainWindow {
     std::vector<std::optional<Comparison>> _comparisons;
     // Why file k failed; empty for a scored file.
     QStringList _failures;
+    // The parameters file k was scored with; rows whose parameters differ from the form's
+    // are out of date.
+    std::vector<Parameters> _fileParameters;
+    // The running batch appends to the files shown instead of replacing them.
+    bool _appending = false;
+    // Files shown before the running batch's first (0 when it replaces them).
+    int _batchBase = 0;
+    // The status bar's note of results out of date; absent while none is.
+    std::unique_ptr<QLabel> _staleLabel;
+    // Writes the explanation maps of an export; the destructor waits for it.
+    QFutureWatcher<QStringList> _mapExport;
+    // The run's one comparison viewer, while open (it deletes itself when closed).
+    QPointer<QLumetraComparisonViewer> _viewer;
 
     EngineFactory _engine;
+    // The viewer's explainer; empty for the production one.
+    Explainer _explainer;
     std::unique_ptr<FileChooser> _chooser;
     std::unique_ptr<Notifier> _notifier;
     // The running batch, from "&New" until its last signal has been handled.

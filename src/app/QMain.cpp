@@ -53,6 +53,7 @@ int main(int argc, char** argv) {
 
     lumetra::QLumetraMainWindow window(lumetra::lumetra2Engine());
     window.show();
-    window.openFiles(absolutePaths(parser.positionalArguments()));
+    window.openFiles(absolutePaths(parser.positionalArguments()),
+                     lumetra::QLumetraMainWindow::FileSource::CommandLine);
     return application.exec();
 }

@@ -51,6 +51,36 @@ QString mapChoiceName(MapChoice choice) {
     return QString();
 }
 
+QString mapFileKey(MapChoice choice) {
+    switch (choice) {
+        case MapChoice::Classic:
+            return QStringLiteral("error-map");
+        case MapChoice::Error:
+            return QStringLiteral("heat-map");
+        case MapChoice::TermBase:
+            return QStringLiteral("term-base");
+        case MapChoice::TermCrown2:
+            return QStringLiteral("term-crown2");
+        case MapChoice::TermCrown3:
+            return QStringLiteral("term-crown3");
+        case MapChoice::TermCrown4:
+            return QStringLiteral("term-crown4");
+        case MapChoice::ChannelA:
+            return QStringLiteral("channel-A");
+        case MapChoice::ChannelC1:
+            return QStringLiteral("channel-C1");
+        case MapChoice::ChannelC2:
+            return QStringLiteral("channel-C2");
+        case MapChoice::BlockWeight:
+            return QStringLiteral("block-weight");
+        case MapChoice::EdgeZone:
+            return QStringLiteral("edge-zone");
+        case MapChoice::Share:
+            return QStringLiteral("share");
+    }
+    return QString();
+}
+
 bool needsExplanation(MapChoice choice) {
     return choice != MapChoice::Classic && choice != MapChoice::Error;
 }

@@ -45,6 +45,11 @@ inline constexpr std::array kMapChoices = {
 // The selector's text of a choice; it says which direction is more visible.
 QString mapChoiceName(MapChoice choice);
 
+// The part of a saved picture's name that says which map it holds: "error-map" (black to
+// blue), "heat-map" (the error map as a heat map), or the command line's explanation map name
+// ("term-base", "channel-C1", "share", ...).
+QString mapFileKey(MapChoice choice);
+
 // True for the choices drawn from the explanation; the others need only the error map.
 bool needsExplanation(MapChoice choice);
 

@@ -44,6 +44,22 @@ class ViewerState {
     MapChoice map() const { return _map; }
     void setMap(MapChoice map) { _map = map; }
 
+    // The heat map goes over the degraded image instead of the original.
+    bool overlayOnDegraded() const { return _overlayOnDegraded; }
+    void setOverlayOnDegraded(bool on) { _overlayOnDegraded = on; }
+    // The picture under the heat map is drawn in grey, so that the map's colours stand out
+    // (red under viridis looks muddy).
+    bool overlayGrey() const { return _overlayGrey; }
+    void setOverlayGrey(bool grey) { _overlayGrey = grey; }
+
+    // Split mode divides the picture with a vertical line (original left, degraded right) or,
+    // when false, a horizontal one (original above, degraded below).
+    bool splitLeftRight() const { return _splitLeftRight; }
+    void setSplitLeftRight(bool leftRight) { _splitLeftRight = leftRight; }
+
+    // True in the modes that show a map (side by side, overlay): the others need no legend.
+    bool showsMap() const { return _mode == ViewMode::SideBySide || _mode == ViewMode::Overlay; }
+
   private:
     ViewMode _mode = ViewMode::SideBySide;
     double _split = 0.5;
@@ -51,6 +67,9 @@ class ViewerState {
     int _flickerIntervalMs = kDefaultFlickerIntervalMs;
     double _opacity = kDefaultOverlayOpacity;
     MapChoice _map = MapChoice::Error;
+    bool _overlayOnDegraded = false;
+    bool _overlayGrey = false;
+    bool _splitLeftRight = true;
 };
 
 }  // namespace lumetra

@@ -4,10 +4,14 @@
 // records warnings, an engine that records what it is given, a gate that holds the engine
 // inside a call, and tiny PPM files.
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QSettings>
+#include <QStandardPaths>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -24,6 +28,25 @@
 #include "image/Error.h"
 
 namespace lumetra::testing {
+
+// Points QSettings at a folder of its own for the life of the object, so that tests never
+// read or write the user's settings; create it before the first window.
+class TemporarySettings {
+  public:
+    TemporarySettings() {
+        QStandardPaths::setTestModeEnabled(true);
+        QCoreApplication::setOrganizationName(QStringLiteral("LumetraTests"));
+        QCoreApplication::setApplicationName(QStringLiteral("lumetra-gui-test"));
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, _dir.path());
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, _dir.path());
+    }
+    // Forgets everything remembered so far: each test starts from a first run.
+    static void clear() { QSettings().clear(); }
+    QString path() const { return _dir.path(); }
+
+  private:
+    QTemporaryDir _dir;
+};
 
 // Answers the dialogs with fixed texts and counts the questions.
 class FakeFileChooser : public FileChooser {
@@ -50,7 +73,13 @@ class FakeFileChooser : public FileChooser {
         ++resultsAsked;
         return resultsAnswer;
     }
-    QString imageTarget() override { return imageAnswer; }
+    QString folderAnswer;
+    QStringList proposedNames;  // the names imageTarget() was asked to propose
+    QString imageTarget(const QString& proposedName) override {
+        proposedNames << proposedName;
+        return imageAnswer;
+    }
+    QString exportFolder() override { return folderAnswer; }
     QString profile() override {
         ++profileAsked;
         return profileAnswer;
@@ -65,6 +94,13 @@ class RecordingNotifier : public Notifier {
     void warning(const QString& text) override { warnings << text; }
     void information(const QString& title, const QString& text) override {
         informations << title + QLatin1Char('\n') + text;
+    }
+    // Questions asked, answered with `confirmAnswer`.
+    QStringList questions;
+    bool confirmAnswer = true;
+    bool confirm(const QString& text) override {
+        questions << text;
+        return confirmAnswer;
     }
 };
 

@@ -1,6 +1,8 @@
 // The comparison viewer opened on a small golden pair with the real explanation: it computes
 // in the background, then every mode and every map choice draws the pictures it should.
 
+#include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -13,6 +15,7 @@
 #include "AppTestSupport.h"
 #include "app/ComparisonCanvas.h"
 #include "app/ErrorMapPicture.h"
+#include "app/HelpText.h"
 #include "app/Lumetra2Explainer.h"
 #include "app/QLumetraComparisonViewer.h"
 #include "image/HeatMap.h"
@@ -81,13 +84,22 @@ class tst_QLumetraComparisonViewer : public QObject {
     Q_OBJECT
 
   private slots:
+    // Each test starts from a first run: nothing remembered from the one before.
+    void init() { TemporarySettings::clear(); }
     void computesInBackgroundThenShowsThePair();
     void everyModeDrawsItsPictures();
     void everyMapChoiceHasAPictureAndLegend();
+    void legendGrowsWhereThereIsRoom();
     void spaceAndTimerFlicker();
     void probeFollowsTheCursor();
-    void saveImageWritesTheClassicMap();
+    void saveImageWritesWhatIsShown();
     void unreadableImageIsShownNotThrown();
+    void keysZoomPanAndShowTheirList();
+    void probeLocksOnClickAndClearsWhenTheCursorLeaves();
+    void overlayBaseSplitAndLegendFollowTheirControls();
+
+  private:
+    TemporarySettings _settings;
 };
 
 void tst_QLumetraComparisonViewer::computesInBackgroundThenShowsThePair() {
@@ -166,6 +178,19 @@ void tst_QLumetraComparisonViewer::everyMapChoiceHasAPictureAndLegend() {
     }
 }
 
+// The legend is shown twice its size where the pictures are tall enough, pixel for pixel.
+void tst_QLumetraComparisonViewer::legendGrowsWhereThereIsRoom() {
+    Harness h(goldenRequest("scene64__blocks.ppm"));
+    QVERIFY(h.waitReady());
+    // Every legend has the size of a 256-row picture's, whatever the map.
+    const int small = heatPicture(Array<float>(64, 64), HeatScale{}).legend.height();
+    QCOMPARE(h.label("legendLabel")->pixmap().height(), small);
+    h.viewer->resize(960, 2 * small + 200);
+    QTRY_COMPARE(h.label("legendLabel")->pixmap().height(), 2 * small);
+    h.viewer->resize(960, 480);
+    QTRY_COMPARE(h.label("legendLabel")->pixmap().height(), small);
+}
+
 void tst_QLumetraComparisonViewer::spaceAndTimerFlicker() {
     Harness h(goldenRequest("scene64__blur.ppm"));
     QVERIFY(h.waitReady());
@@ -194,18 +219,39 @@ void tst_QLumetraComparisonViewer::probeFollowsTheCursor() {
     QVERIFY(text.contains("share") && text.contains("terms"));
 }
 
-void tst_QLumetraComparisonViewer::saveImageWritesTheClassicMap() {
+// Ctrl+S saves what is shown, named after the file and the map: it used to save the
+// black-to-blue map whatever was on screen, and proposed no name.
+void tst_QLumetraComparisonViewer::saveImageWritesWhatIsShown() {
     const ViewerRequest request = goldenRequest("scene64__hue.ppm");
-    const QImage expected = errorMapImage(request.comparison.err());
+    const QImage classic = errorMapImage(request.comparison.err());
     Harness h(request);
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString path = dir.filePath("map.png");
-    QVERIFY(h.viewer->saveImage(path));
-    QCOMPARE(QImage(path).convertToFormat(QImage::Format_RGB32), expected);
+    h.viewer->setMap(MapChoice::Classic);
+    QVERIFY(h.viewer->saveImage(path));  // before the images are in, from the error map
+    QCOMPARE(QImage(path).convertToFormat(QImage::Format_RGB32), classic);
     QVERIFY(!h.viewer->saveImage(dir.filePath("missing folder/map.png")));
     QCOMPARE(h.notifier->warnings.size(), 1);
     QVERIFY(h.waitReady());
+
+    // The heat map of the choice, pixel for pixel as the canvas is given it.
+    h.viewer->setMap(MapChoice::Share);
+    h.chooser->imageAnswer = dir.filePath("shown");
+    h.viewer->findChild<QAction*>("actionSaveImage")->trigger();
+    QCOMPARE(h.chooser->proposedNames.value(0), QStringLiteral("scene64__hue_share.png"));
+    const QImage share(dir.filePath("shown.png"));  // the suffix is added
+    QCOMPARE(share.size(), classic.size());
+    QCOMPARE(share.convertToFormat(QImage::Format_RGB32), h.viewer->shownPicture());
+    QVERIFY(share.convertToFormat(QImage::Format_RGB32) != classic);
+
+    // Overlay: the heat map over the original at the slider's opacity.
+    h.viewer->setMode(ViewMode::Overlay);
+    QCOMPARE(h.viewer->proposedName(), QStringLiteral("scene64__hue_share-overlay.png"));
+    const QImage overlay = h.viewer->shownPicture();
+    QCOMPARE(overlay.size(), classic.size());
+    QVERIFY(overlay != share.convertToFormat(QImage::Format_RGB32));
+    QVERIFY(overlay != picture(kGolden + "scene64.ppm"));
 }
 
 void tst_QLumetraComparisonViewer::unreadableImageIsShownNotThrown() {
@@ -216,6 +262,110 @@ void tst_QLumetraComparisonViewer::unreadableImageIsShownNotThrown() {
     QVERIFY(h.label("probeLabel")->text().contains("gone.ppm"));
     h.viewer->setMode(ViewMode::Overlay);  // nothing to draw, nothing to fail
     QVERIFY(!h.canvas()->grab().isNull());
+}
+
+void tst_QLumetraComparisonViewer::keysZoomPanAndShowTheirList() {
+    Harness h(goldenRequest("scene64__blur.ppm"));
+    QVERIFY(h.waitReady());
+    h.viewer->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(h.viewer.get()));  // shortcuts reach active windows
+    const ViewTransform& view = h.canvas()->transform();
+
+    // The zoom readout in percent: 1:1 is 100%.
+    QTest::keyClick(h.viewer.get(), Qt::Key_1, Qt::ControlModifier);
+    QCOMPARE(view.zoom(), 1.0);
+    QCOMPARE(h.label("zoomLabel")->text(), QStringLiteral("100%"));
+    QTest::keyClick(h.viewer.get(), Qt::Key_0, Qt::ControlModifier);
+    QVERIFY(view.fitted());
+    QCOMPARE(h.label("zoomLabel")->text(), QStringLiteral("%1%").arg(qRound(view.zoom() * 100)));
+
+    // Zoomed in past the pane, an arrow key pans by 40 screen pixels.
+    for (int k = 0; k < 4; ++k) h.canvas()->zoomIn();
+    const QPointF before = view.offset();
+    QTest::keyClick(h.viewer.get(), Qt::Key_Right);
+    QCOMPARE(view.offset().x(), before.x() - 40.0);
+    QTest::keyClick(h.viewer.get(), Qt::Key_Left);
+    QCOMPARE(view.offset(), before);
+
+    // ? or F1 shows the keys over the pictures; Esc hides them first, then closes.
+    QLabel* keys = h.label("keyHelpLabel");
+    QVERIFY(keys && !keys->isVisible());
+    QTest::keyClick(h.viewer.get(), Qt::Key_F1);
+    QVERIFY(keys->isVisible());
+    QCOMPARE(keys->text(), viewerKeysText());
+    QTest::keyClick(h.viewer.get(), Qt::Key_Question);
+    QVERIFY(!keys->isVisible());
+    QTest::keyClick(h.viewer.get(), Qt::Key_F1);
+    QTest::keyClick(h.viewer.get(), Qt::Key_Escape);
+    QVERIFY(!keys->isVisible() && h.viewer->isVisible());
+    QTest::keyClick(h.viewer.get(), Qt::Key_Escape);
+    QVERIFY(!h.viewer->isVisible());
+}
+
+void tst_QLumetraComparisonViewer::probeLocksOnClickAndClearsWhenTheCursorLeaves() {
+    Harness h(goldenRequest("scene64__noise.ppm"));
+    QVERIFY(h.waitReady());
+    const auto at = [&h](double x, double y) {
+        return h.canvas()->transform().toViewport(QPointF(x + 0.5, y + 0.5)).toPoint();
+    };
+    const QString hint = h.label("probeLabel")->text();
+    QTest::mouseMove(h.canvas(), at(16, 39));
+    QVERIFY(h.label("probeLabel")->text().startsWith("x 16, y 39 |"));
+    // The crosshair crosses the pixel: a white line (on black) down to the pane's bottom.
+    const QImage shown = h.canvas()->grab().toImage();
+    const QPoint centre = at(16, 39);
+    const int bottom = h.canvas()->height() - 3;
+    QVERIFY(shown.pixel(centre.x() - 1, bottom) == qRgb(255, 255, 255) ||
+            shown.pixel(centre.x(), bottom) == qRgb(255, 255, 255) ||
+            shown.pixel(centre.x() + 1, bottom) == qRgb(255, 255, 255));
+
+    // Leaving the pictures clears the values (they used to stay as if still pointed at).
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(h.canvas(), &leave);
+    QCOMPARE(h.label("probeLabel")->text(), hint);
+
+    // A click locks: the values stay for that pixel while the cursor moves and leaves.
+    QTest::mouseClick(h.canvas(), Qt::LeftButton, {}, at(20, 10));
+    QCOMPARE(h.viewer->lockedPixel(), std::optional<QPoint>(QPoint(20, 10)));
+    QTest::mouseMove(h.canvas(), at(30, 30));
+    QApplication::sendEvent(h.canvas(), &leave);
+    QString text = h.label("probeLabel")->text();
+    QVERIFY2(text.startsWith("x 20, y 10 |") && text.contains("locked"), qPrintable(text));
+    // Clicked again, it follows the cursor.
+    QTest::mouseClick(h.canvas(), Qt::LeftButton, {}, at(30, 30));
+    QVERIFY(!h.viewer->lockedPixel());
+    QVERIFY(h.label("probeLabel")->text().startsWith("x 30, y 30 |"));
+}
+
+void tst_QLumetraComparisonViewer::overlayBaseSplitAndLegendFollowTheirControls() {
+    Harness h(goldenRequest("scene64__noise.ppm"));
+    QVERIFY(h.waitReady());
+    const QImage original = picture(kGolden + "scene64.ppm");
+    const QImage degraded = picture(kGolden + "scene64__noise.ppm");
+    const QPoint pixel(40, 40);
+    h.viewer->setMode(ViewMode::Overlay);
+    h.viewer->findChild<QSlider*>("opacitySlider")->setValue(0);  // the base alone
+    QCOMPARE(h.shownAt(pixel), original.pixel(pixel));
+    h.viewer->findChild<QCheckBox*>("overlayDegradedBox")->setChecked(true);
+    QCOMPARE(h.shownAt(pixel), degraded.pixel(pixel));
+    h.viewer->findChild<QCheckBox*>("overlayGreyBox")->setChecked(true);
+    const QRgb grey = h.shownAt(pixel);
+    QVERIFY(qRed(grey) == qGreen(grey) && qGreen(grey) == qBlue(grey));
+    QVERIFY(h.label("legendLabel")->isVisible());
+
+    // Split and flicker show no map, and no legend.
+    h.viewer->setMode(ViewMode::Split);
+    QVERIFY(!h.label("legendLabel")->isVisible());
+    h.viewer->setMode(ViewMode::Flicker);
+    QVERIFY(!h.label("legendLabel")->isVisible());
+
+    // Top/bottom split: the original above the divider, the degraded picture below it, on
+    // the same column.
+    h.viewer->setMode(ViewMode::Split);
+    h.viewer->findChild<QCheckBox*>("splitTopBottomBox")->setChecked(true);
+    QVERIFY(!h.viewer->state().splitLeftRight());
+    QCOMPARE(h.shownAt(QPoint(50, 5)), original.pixel(50, 5));
+    QCOMPARE(h.shownAt(QPoint(50, 58)), degraded.pixel(50, 58));
 }
 
 QTEST_MAIN(tst_QLumetraComparisonViewer)

@@ -16,6 +16,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <QSlider>
 #include <QStatusBar>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -26,6 +27,7 @@
 #include <memory>
 
 #include "AppTestSupport.h"
+#include "app/ComparisonCanvas.h"
 #include "app/QLumetraComparisonViewer.h"
 #include "app/QLumetraErrorMapDialog.h"
 #include "app/QLumetraMainWindow.h"
@@ -137,6 +139,7 @@ class tst_QLumetraMainWindow : public QObject {
     Q_OBJECT
 
   private slots:
+    void init();
     void cleanup();
 
     void freshWindowShowsDefaults();
@@ -174,7 +177,25 @@ class tst_QLumetraMainWindow : public QObject {
     void profileFillsTheFormAndReachesTheEngine();
     void unusableOrCancelledProfileLeavesTheForm_data();
     void unusableOrCancelledProfileLeavesTheForm();
+    void profileIsNamedOnceInTheStatusBar();
+    void commandLineOriginalIsNotCalledDropped();
+    void failedFilesReasonIsShownWholeOnSelection();
+    void mendedFieldKeepsItsFontAndSize();
+    void namesStayReadableWhileFilesScore();
+    void otherParametersMarkResultsOutOfDateAndRescoreMendsThem();
+    void replacingTheOriginalAsksBeforeDiscarding();
+    void addFilesAndReloadKeepTheOriginal();
+    void oneViewerStepsThroughTheFilesKeepingItsView();
+    void exportMapsWritesEveryScoredFilesMaps();
+    void settingsComeBackAfterRestart();
+
+  private:
+    TemporarySettings _settings;
 };
+
+void tst_QLumetraMainWindow::init() {
+    TemporarySettings::clear();
+}
 
 void tst_QLumetraMainWindow::cleanup() {
     qDeleteAll(openErrorMaps());
@@ -192,7 +213,7 @@ void tst_QLumetraMainWindow::freshWindowShowsDefaults() {
         // Every field explains itself and gives its default.
         QVERIFY2(field->toolTip().endsWith("Default: " + defaults[k] + "."),
                  qPrintable(field->toolTip()));
-        QVERIFY(field->styleSheet().isEmpty());
+        QVERIFY(!field->property("problem").toBool());
     }
     for (const char* intra : {"checkBoxIntraA", "checkBoxIntraC1", "checkBoxIntraC2"}) {
         QVERIFY2(h.child<QCheckBox>(intra)->isChecked(), intra);
@@ -213,7 +234,8 @@ void tst_QLumetraMainWindow::freshWindowShowsDefaults() {
     QCOMPARE(table->editTriggers(), QAbstractItemView::NoEditTriggers);
     QVERIFY(table->isSortingEnabled());
     QVERIFY(h.statusBar()->currentMessage().isEmpty());
-    QCOMPARE(h.window->windowTitle(), QStringLiteral("QLumetraMainWindow"));
+    // The program's name until a comparison names its original (the class name used to show).
+    QCOMPARE(h.window->windowTitle(), QStringLiteral("Lumetra"));
     QVERIFY(h.action("actionNew")->isEnabled());
     QVERIFY(!h.action("actionExportResults")->isEnabled());  // nothing to export yet
 }
@@ -255,14 +277,14 @@ void tst_QLumetraMainWindow::fieldProblemsAreMarkedAsTyped() {
     QTest::keyClicks(edit, typed);
 
     QCOMPARE(edit->text(), typed);
-    QVERIFY(!edit->styleSheet().isEmpty());
+    QVERIFY(edit->property("problem").toBool());
     QVERIFY2(edit->toolTip().endsWith(problem), qPrintable(edit->toolTip()));
     QCOMPARE(h.statusBar()->currentMessage(), problem);
     QVERIFY(!h.action("actionNew")->isEnabled());
 
     // Mended, the mark, the message and the block go.
     edit->setText(QStringLiteral("2"));
-    QVERIFY(edit->styleSheet().isEmpty());
+    QVERIFY(!edit->property("problem").toBool());
     QCOMPARE(edit->toolTip(), toolTip);
     QVERIFY(h.statusBar()->currentMessage().isEmpty());
     QVERIFY(h.action("actionNew")->isEnabled());
@@ -332,7 +354,7 @@ void tst_QLumetraMainWindow::unusableFieldStartsNoBatch() {
     QCOMPARE(h.notifier->warnings, QStringList({"Cannot start the comparison.\n\n" + reason}));
     QVERIFY(h.log->builds.empty());
     QCOMPARE(finished.count(), 0);  // no batch, so no end of one
-    QCOMPARE(h.window->windowTitle(), QStringLiteral("QLumetraMainWindow"));
+    QCOMPARE(h.window->windowTitle(), QStringLiteral("Lumetra"));
     QCOMPARE(h.child<QLineEdit>(qPrintable(field))->text(), text);  // left for the user to mend
 }
 
@@ -375,7 +397,7 @@ void tst_QLumetraMainWindow::threeFilesGiveThreeRowsInOrder() {
     QVERIFY(finished.wait());
     QVERIFY(h.window->findChildren<QProgressBar*>().isEmpty());
     QVERIFY(h.statusBar()->currentMessage().isEmpty());
-    QCOMPARE(h.window->windowTitle(), original);
+    QCOMPARE(h.window->windowTitle(), QStringLiteral("original.ppm - Lumetra"));
     QTableWidget* table = h.table();
     QCOMPARE(table->rowCount(), 3);
     // The file's name, not its long folder; the whole path in the tooltip.
@@ -414,16 +436,18 @@ void tst_QLumetraMainWindow::doubleClickOrEnterOpensThatRowsViewer() {
     // The images are 4 x 6, too small to explain: the viewer says so and stops computing.
     QTRY_VERIFY(!viewers[0]->computing());
 
-    // Enter on the current row opens its viewer too, the row's file whatever the sorting:
-    // sorted by measure from the largest, the first row is the third file.
-    table->sortItems(1, Qt::DescendingOrder);
+    // Enter on the current row shows its file in the same viewer, the row's file whatever
+    // the sorting: sorted by measure from the smallest, the first row is the first file.
+    // Opening a row twice never makes a second window.
+    table->sortItems(1, Qt::AscendingOrder);
     table->setCurrentCell(0, 0);
     QTest::keyClick(table, Qt::Key_Return);
-    const auto both = h.window->findChildren<QLumetraComparisonViewer*>();
-    QCOMPARE(both.size(), 2);
-    QCOMPARE(both[1]->windowTitle(), QString("original.ppm vs third.ppm: measure 3, score 4"));
-    QVERIFY(both[1]->pos() != both[0]->pos());  // cascaded
-    QTRY_VERIFY(!both[1]->computing());
+    QTest::keyClick(table, Qt::Key_Return);
+    const auto still = h.window->findChildren<QLumetraComparisonViewer*>();
+    QCOMPARE(still.size(), 1);
+    QCOMPARE(still[0], viewers[0]);
+    QCOMPARE(still[0]->windowTitle(), QString("original.ppm vs first.ppm: measure 1, score 4"));
+    QTRY_VERIFY(!still[0]->computing());
 }
 
 void tst_QLumetraMainWindow::errorMapWindowIsDeletedWhenClosed() {
@@ -455,7 +479,7 @@ void tst_QLumetraMainWindow::cancellingOriginalDialogStartsNothing() {
     QCOMPARE(h.chooser->degradedAsked, 1);  // not asked after the cancel
     QCOMPARE(h.log->builds.size(), std::size_t{1});
     QCOMPARE(h.table()->rowCount(), 1);
-    QCOMPARE(h.window->windowTitle(), original);
+    QCOMPARE(h.window->windowTitle(), nameOf(original) + " - Lumetra");
     QVERIFY(h.notifier->warnings.isEmpty());
     QVERIFY(h.action("actionNew")->isEnabled());
 }
@@ -483,7 +507,7 @@ void tst_QLumetraMainWindow::failingStartWarnsAndKeepsResults() {
     QVERIFY2(h.notifier->warnings[0].contains(broken), qPrintable(h.notifier->warnings[0]));
     QCOMPARE(h.table()->rowCount(), 1);
     QCOMPARE(h.cell(0, 0), nameOf(degraded));
-    QCOMPARE(h.window->windowTitle(), original);
+    QCOMPARE(h.window->windowTitle(), nameOf(original) + " - Lumetra");
     QVERIFY(h.statusBar()->currentMessage().isEmpty());
     QVERIFY(h.action("actionNew")->isEnabled());
     // The old row still opens the old map.
@@ -504,7 +528,7 @@ void tst_QLumetraMainWindow::cancellingDegradedDialogKeepsWindow() {
 
     QCOMPARE(h.chooser->degradedAsked, 2);
     QCOMPARE(h.log->builds.size(), std::size_t{1});  // nothing was started
-    QCOMPARE(h.window->windowTitle(), original);
+    QCOMPARE(h.window->windowTitle(), nameOf(original) + " - Lumetra");
     QCOMPARE(h.table()->rowCount(), 2);
     QCOMPARE(h.cell(0, 0), QStringLiteral("a.ppm"));
     QCOMPARE(h.statusBar()->currentMessage(), status);
@@ -679,7 +703,7 @@ void tst_QLumetraMainWindow::cancelWhileEngineIsBuiltKeepsPreviousResults() {
 
     QCOMPARE(h.log->scored, QStringList({degraded}));  // the first run's file only
     QCOMPARE(h.statusBar()->currentMessage(), QStringLiteral("Cancelled"));
-    QCOMPARE(h.window->windowTitle(), original);
+    QCOMPARE(h.window->windowTitle(), nameOf(original) + " - Lumetra");
     QCOMPARE(h.table()->rowCount(), 1);
     const QLumetraErrorMapDialog* map = h.window->openErrorMap(0);
     QVERIFY(map);
@@ -860,14 +884,23 @@ void tst_QLumetraMainWindow::droppedFilesStartAComparison() {
     }
     QVERIFY(finished.wait());
 
-    QCOMPARE(h.window->windowTitle(), files[0]);
+    QCOMPARE(h.window->windowTitle(), QStringLiteral("original.ppm - Lumetra"));
     QCOMPARE(h.log->scored, files.sliced(1));
     QCOMPARE(h.table()->rowCount(), 2);
-    // The next drop begins a new comparison: its first file is the original again.
-    QVERIFY(drop({files[1], files[2]}));
+    // The next drop joins the comparison: both files are degraded files of the same original,
+    // appended after the rows there are (a drop used to make its first file the original and
+    // throw the results away).
+    const QString c = h.image("c.ppm");
+    const QString d = h.image("d.ppm");
+    QVERIFY(drop({c, d}));
     QVERIFY(finished.wait());
-    QCOMPARE(h.window->windowTitle(), files[1]);
-    QCOMPARE(h.table()->rowCount(), 1);
+    QCOMPARE(h.window->windowTitle(), QStringLiteral("original.ppm - Lumetra"));
+    QCOMPARE(h.log->scored, QStringList({files[1], files[2], c, d}));
+    QCOMPARE(h.table()->rowCount(), 4);
+    QCOMPARE(h.cell(2, 0), QStringLiteral("c.ppm"));
+    QCOMPARE(h.cell(3, 0), QStringLiteral("d.ppm"));
+    QCOMPARE(h.window->fileIndexOfRow(3), 3);
+    QVERIFY(h.notifier->questions.isEmpty());  // nothing was discarded, nothing asked
 }
 
 void tst_QLumetraMainWindow::helpAndAboutNameParametersAndDirections() {
@@ -881,6 +914,17 @@ void tst_QLumetraMainWindow::helpAndAboutNameParametersAndDirections() {
         }
         QVERIFY2(text.contains("lower is better", Qt::CaseInsensitive), qPrintable(text));
         QVERIFY2(text.contains("higher is better", Qt::CaseInsensitive), qPrintable(text));
+    }
+    // The help says what an image compared with itself scores, and how to reach 5.
+    const QString help = h.notifier->informations[0];
+    QVERIFY(help.contains("compared with itself has measure 0 and scores b"));
+    QVERIFY(help.contains("(3.8 with the default line), not 5"));
+    QVERIFY(help.contains("calibration profile"));
+    // Every key of the viewer, and the main window's new ones.
+    for (const char* key :
+         {"Page Down or J", "Page Up or K", "Ctrl+0", "Ctrl+1", "Arrow keys", "Alt+1", "Space",
+          "Ctrl+S", "F11", "Esc", "? or F1", "Ctrl+R", "F5", "Ctrl+O", "Ctrl+Shift+E"}) {
+        QVERIFY2(help.contains(QLatin1String(key)), key);
     }
     QVERIFY(h.notifier->warnings.isEmpty());
 }
@@ -976,6 +1020,307 @@ void tst_QLumetraMainWindow::unusableOrCancelledProfileLeavesTheForm() {
     QVERIFY(h.field("lineEditA")->isEnabled());
     QVERIFY(h.child<QCheckBox>("checkBoxIntraC1")->isChecked());
     QVERIFY(!h.child<QLabel>("profileLabel"));
+}
+
+// The profile's name and mapping are in the lasting note; the passing message used to repeat
+// them, its first copy clipped.
+void tst_QLumetraMainWindow::profileIsNamedOnceInTheStatusBar() {
+    Harness h;
+    for (const auto& [name, mapping] : {std::pair{QStringLiteral("line.json"), kLine},
+                                        std::pair{QStringLiteral("curve.json"), kCurve}}) {
+        QVERIFY(h.window->loadProfileFile(writeProfile(h.dir.path(), name, "3", mapping)));
+        QString shown = h.statusBar()->currentMessage();
+        for (const QLabel* label : h.statusBar()->findChildren<QLabel*>()) {
+            if (label->isVisibleTo(h.window.get())) shown += QLatin1Char('\n') + label->text();
+        }
+        QCOMPARE(shown.count(name), 1);
+    }
+}
+
+void tst_QLumetraMainWindow::commandLineOriginalIsNotCalledDropped() {
+    Harness h;
+    const QString original = h.image("original.ppm");
+    h.window->openFiles({original}, QLumetraMainWindow::FileSource::CommandLine);
+    QString status = h.statusBar()->currentMessage();
+    QVERIFY2(status.contains("original.ppm") && !status.contains("dropped"), qPrintable(status));
+
+    Harness started;
+    QSignalSpy finished(started.window.get(), &QLumetraMainWindow::batchFinished);
+    started.window->openFiles({started.image("original.ppm"), started.image("b.ppm")},
+                              QLumetraMainWindow::FileSource::CommandLine);
+    QVERIFY(finished.wait());
+    status = started.statusBar()->currentMessage();
+    QVERIFY2(!status.contains("dropped"), qPrintable(status));
+}
+
+// The note column cuts a long reason; the details under the table, the status bar and the
+// tooltip give it whole.
+void tst_QLumetraMainWindow::failedFilesReasonIsShownWholeOnSelection() {
+    Harness h;
+    const QString missing = QDir(h.dir.path())
+                                .filePath(
+                                    "notes_from_the_second_session_of_the_study_with_a_"
+                                    "rather_long_name.png");
+    QVERIFY(h.runToEnd(h.image("original.ppm"), {h.image("a.ppm"), missing}));
+    QCOMPARE(h.cell(1, 1), QStringLiteral("error"));
+    const QString note = h.cell(1, 3);  // the reason, naming the file without its folder
+    QVERIFY2(note.startsWith("cannot read") && note.contains(nameOf(missing)), qPrintable(note));
+
+    h.statusBar()->clearMessage();
+    h.table()->setCurrentCell(1, 0);
+    const QString details = h.child<QLabel>("detailsLabel")->text();
+    QVERIFY2(details.contains(missing) && details.contains(note.section(nameOf(missing), -1)),
+             qPrintable(details));
+    const QString status = h.statusBar()->currentMessage();
+    QVERIFY2(status.contains(missing), qPrintable(status));
+    QVERIFY(h.table()->item(1, 3)->toolTip().contains(missing));
+    QVERIFY(h.table()->item(1, 3)->toolTip().contains(note.section(nameOf(missing), -1)));
+    // A scored row shows its path, and no failure.
+    h.table()->setCurrentCell(0, 0);
+    QCOMPARE(h.child<QLabel>("detailsLabel")->text(), h.dir.filePath("a.ppm"));
+}
+
+// Flagged red and mended, a field is drawn as it was: same font, same size.  A style sheet
+// set on the field and cleared again used to leave it a smaller font.
+void tst_QLumetraMainWindow::mendedFieldKeepsItsFontAndSize() {
+    Harness h;
+    h.window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(h.window.get()));
+    QLineEdit* edit = h.field("lineEditBeta");
+    const QFont font = edit->font();
+    const QSize hint = edit->sizeHint();
+    const QRect place = edit->geometry();
+    edit->setText(QStringLiteral("x"));
+    QVERIFY(edit->property("problem").toBool());
+    edit->setText(QStringLiteral("4"));
+    QApplication::processEvents();
+    QCOMPARE(edit->font(), font);
+    QCOMPARE(edit->font().pointSizeF(), h.window->font().pointSizeF());
+    QCOMPARE(edit->sizeHint(), hint);
+    QTRY_COMPARE(edit->geometry(), place);
+}
+
+// While the run goes on, the name column is as wide as the longest name so far.
+void tst_QLumetraMainWindow::namesStayReadableWhileFilesScore() {
+    Harness h;
+    h.log->onScore = [&h] { h.gate.enter(); };
+    const QString name = QStringLiteral("a_degraded_file_with_a_descriptive_name_q90.ppm");
+    h.runFromMenu(h.image("original.ppm"), {h.image(name), h.image("b.ppm")});
+    QTRY_COMPARE(h.gate.arrived(), 1);
+    h.gate.letThrough();
+    QTRY_COMPARE(h.table()->rowCount(), 1);  // the second file is held: the run goes on
+    const int needed = h.table()->fontMetrics().horizontalAdvance(name);
+    QVERIFY2(h.table()->columnWidth(0) >= needed,
+             qPrintable(QString("%1 < %2").arg(h.table()->columnWidth(0)).arg(needed)));
+    h.gate.open();
+}
+
+void tst_QLumetraMainWindow::otherParametersMarkResultsOutOfDateAndRescoreMendsThem() {
+    Harness h;
+    const QStringList files = {h.image("a.ppm"), h.image("b.ppm")};
+    QVERIFY(h.runToEnd(h.image("original.ppm"), files));
+    const auto staleRows = [&h] {
+        int stale = 0;
+        for (int row = 0; row < h.table()->rowCount(); ++row) {
+            if (h.cell(row, 3).contains("out of date")) ++stale;
+        }
+        return stale;
+    };
+    QCOMPARE(staleRows(), 0);
+    QVERIFY(!h.child<QLabel>("staleLabel"));
+
+    h.table()->setCurrentCell(1, 0);
+    h.field("lineEditAlpha")->setText(QStringLiteral("2"));
+    QCOMPARE(staleRows(), 2);
+    QVERIFY(h.child<QLabel>("staleLabel"));
+    QVERIFY(h.child<QLabel>("detailsLabel")->text().contains("out of date"));
+    // Back at the parameters the rows were scored with, they are current again.
+    h.field("lineEditAlpha")->setText(QStringLiteral("1"));
+    QCOMPARE(staleRows(), 0);
+    QVERIFY(!h.child<QLabel>("staleLabel"));
+    // A switch counts as a parameter, and so does a profile's mapping.
+    h.child<QCheckBox>("checkBoxIntraC2")->setChecked(false);
+    QCOMPARE(staleRows(), 2);
+    h.child<QCheckBox>("checkBoxIntraC2")->setChecked(true);
+    QVERIFY(h.window->loadProfileFile(writeProfile(h.dir.path(), "line.json", "3", kLine)));
+    QCOMPARE(staleRows(), 2);
+
+    // Ctrl+R scores every file again with the form's parameters, same original.
+    QSignalSpy finished(h.window.get(), &QLumetraMainWindow::batchFinished);
+    QCOMPARE(h.action("actionRescore")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_R));
+    h.action("actionRescore")->trigger();
+    QVERIFY(finished.wait());
+    QCOMPARE(h.log->builds.size(), std::size_t{2});
+    QCOMPARE(h.log->builds[1].beta, 3.0f);
+    QCOMPARE(h.log->scored, files + files);
+    QCOMPARE(staleRows(), 0);
+    QVERIFY(!h.child<QLabel>("staleLabel"));
+    QCOMPARE(h.window->windowTitle(), QStringLiteral("original.ppm - Lumetra"));
+}
+
+void tst_QLumetraMainWindow::replacingTheOriginalAsksBeforeDiscarding() {
+    Harness h;
+    const QStringList files = {h.image("a.ppm"), h.image("b.ppm")};
+    QVERIFY(h.runToEnd(h.image("original.ppm"), files));
+    h.chooser->originalAnswer = h.image("other.ppm");
+
+    h.notifier->confirmAnswer = false;  // the user keeps the results
+    h.action("actionReplaceOriginal")->trigger();
+    QCOMPARE(h.notifier->questions.size(), 1);
+    QVERIFY2(h.notifier->questions[0].contains("The 2 results against \"original.ppm\"") &&
+                 h.notifier->questions[0].contains("other.ppm"),
+             qPrintable(h.notifier->questions[0]));
+    QCOMPARE(h.log->builds.size(), std::size_t{1});
+    QCOMPARE(h.window->windowTitle(), QStringLiteral("original.ppm - Lumetra"));
+
+    h.notifier->confirmAnswer = true;
+    QSignalSpy finished(h.window.get(), &QLumetraMainWindow::batchFinished);
+    h.action("actionReplaceOriginal")->trigger();
+    QVERIFY(finished.wait());
+    QCOMPARE(h.window->windowTitle(), QStringLiteral("other.ppm - Lumetra"));
+    QCOMPARE(h.log->scored, files + files);  // the same files, against the new original
+    QCOMPARE(h.table()->rowCount(), 2);
+
+    // "&New" asks too, once there are results to lose.
+    h.notifier->confirmAnswer = false;
+    h.runFromMenu(h.image("third.ppm"), {h.image("c.ppm")});
+    QCOMPARE(h.notifier->questions.size(), 3);
+    QCOMPARE(h.log->builds.size(), std::size_t{2});
+}
+
+void tst_QLumetraMainWindow::addFilesAndReloadKeepTheOriginal() {
+    Harness h;
+    const QString original = h.image("original.ppm");
+    QVERIFY(h.runToEnd(original, {h.image("a.ppm")}));
+    QSignalSpy finished(h.window.get(), &QLumetraMainWindow::batchFinished);
+    h.chooser->degradedAnswer = {h.image("b.ppm"), h.image("c.ppm")};
+    h.action("actionAddFiles")->trigger();
+    QVERIFY(finished.wait());
+    QCOMPARE(h.table()->rowCount(), 3);
+    QCOMPARE(h.chooser->originalAsked, 1);  // the first run's only: adding keeps the original
+    QCOMPARE(h.cell(2, 0), QStringLiteral("c.ppm"));
+
+    // F5 reads every file again: a file changed on disk gets its new result.
+    h.log->results = {markedComparison(7.0f, 2.0f, kRows, kCols)};
+    QCOMPARE(h.action("actionReload")->shortcut(), QKeySequence(Qt::Key_F5));
+    h.action("actionReload")->trigger();
+    QVERIFY(finished.wait());
+    QCOMPARE(h.table()->rowCount(), 3);
+    QCOMPARE(h.cell(0, 1), QStringLiteral("7"));
+    QCOMPARE(h.log->scored.size(), 6);
+    QCOMPARE(h.window->windowTitle(), QStringLiteral("original.ppm - Lumetra"));
+}
+
+// One viewer for the run: next and previous walk the table's rows, passing over failed ones,
+// and the mode and zoom stay.
+void tst_QLumetraMainWindow::oneViewerStepsThroughTheFilesKeepingItsView() {
+    Harness h;
+    QVERIFY(h.runToEnd(
+        h.image("original.ppm"),
+        {h.image("first.ppm"), QDir(h.dir.path()).filePath("gone.ppm"), h.image("third.ppm")}));
+    QLumetraComparisonViewer* viewer = h.window->openViewer(0);
+    QVERIFY(viewer);
+    QCOMPARE(h.window->openViewer(1), nullptr);  // a failed row has nothing to show
+    QCOMPARE(h.window->openViewer(0), viewer);   // the same window, never a second
+    QTRY_VERIFY(!viewer->computing());
+    viewer->setMode(ViewMode::Overlay);
+    auto* canvas = viewer->findChild<ComparisonCanvas*>("canvas");
+    canvas->zoomIn();
+    canvas->zoomIn();
+    const double zoom = canvas->transform().zoom();
+    const QPointF offset = canvas->transform().offset();
+
+    viewer->findChild<QAction*>("actionNextFile")->trigger();
+    QCOMPARE(viewer->degradedFile(), h.dir.filePath("third.ppm"));
+    QCOMPARE(h.table()->currentRow(), 2);
+    QTRY_VERIFY(!viewer->computing());
+    QCOMPARE(viewer->state().mode(), ViewMode::Overlay);
+    // Pictures of the same size keep the zoom and pan (they used to be fitted anew).
+    QCOMPARE(canvas->transform().zoom(), zoom);
+    QCOMPARE(canvas->transform().offset(), offset);
+    viewer->findChild<QAction*>("actionNextFile")->trigger();  // the last row: it stays
+    QCOMPARE(viewer->degradedFile(), h.dir.filePath("third.ppm"));
+    viewer->findChild<QAction*>("actionPreviousFile")->trigger();
+    QCOMPARE(viewer->degradedFile(), h.dir.filePath("first.ppm"));
+    // Selecting a row shows its file.
+    h.table()->setCurrentCell(2, 0);
+    QCOMPARE(viewer->degradedFile(), h.dir.filePath("third.ppm"));
+    QCOMPARE(h.window->findChildren<QLumetraComparisonViewer*>().size(), 1);
+    QTRY_VERIFY(!viewer->computing());
+}
+
+// Every scored file's error map, heat map and ten explanation maps, named as the command line
+// names them; a failed file has none.
+void tst_QLumetraMainWindow::exportMapsWritesEveryScoredFilesMaps() {
+    Harness h;
+    const QString golden = QStringLiteral(LUMETRA_TEST_DATA_DIR "/golden/");
+    h.log->results = {markedComparison(1.0f, 4.0f, 64, 64, 1)};
+    QVERIFY(h.runToEnd(golden + "scene64.ppm",
+                       {golden + "scene64__blur.ppm", QDir(h.dir.path()).filePath("gone.ppm")}));
+    QTemporaryDir out;
+    h.chooser->folderAnswer = out.path();
+    QSignalSpy exported(h.window.get(), &QLumetraMainWindow::mapsExported);
+    h.action("actionExportMaps")->trigger();
+    QVERIFY(exported.wait(60000));  // ends as soon as the maps are written
+    QVERIFY2(h.notifier->warnings.isEmpty(), qPrintable(h.notifier->warnings.join('\n')));
+    QStringList expected = {"scene64__blur.errmap.png", "scene64__blur.heatmap.png"};
+    for (const char* map : {"term-base", "term-crown2", "term-crown3", "term-crown4", "channel-A",
+                            "channel-C1", "channel-C2", "block-weight", "edge-zone", "share"}) {
+        expected << QStringLiteral("scene64__blur.%1.pfm").arg(QLatin1String(map));
+    }
+    QStringList written = QDir(out.path()).entryList(QDir::Files);
+    written.sort();
+    expected.sort();
+    QCOMPARE(written, expected);
+    // The error map is one pixel per image pixel, the marked one blue.
+    const QImage map(QDir(out.path()).filePath("scene64__blur.errmap.png"));
+    QCOMPARE(map.size(), QSize(64, 64));
+    QCOMPARE(map.pixel(1, 0), qRgb(0, 0, 255));
+    QVERIFY(!h.window->exportMaps(QDir(out.path()).filePath("missing/folder")));
+    QCOMPARE(h.notifier->warnings.size(), 1);
+}
+
+// Closed and opened again, the window finds its size, the form's parameters (a profile's
+// mapping with them) and the viewer's mode, map and opacity.
+void tst_QLumetraMainWindow::settingsComeBackAfterRestart() {
+    const QSize size(700, 520);
+    {
+        Harness h;
+        h.window->resize(size);
+        h.window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(h.window.get()));
+        QVERIFY(h.window->loadProfileFile(writeProfile(h.dir.path(), "line.json", "3", kLine)));
+        h.field("lineEditAlpha")->setText(QStringLiteral("2"));
+        QVERIFY(h.runToEnd(h.image("original.ppm"), {h.image("a.ppm")}));
+        QLumetraComparisonViewer* viewer = h.window->openViewer(0);
+        QVERIFY(viewer);
+        viewer->setMode(ViewMode::Overlay);
+        viewer->setMap(MapChoice::Share);
+        viewer->findChild<QSlider*>("opacitySlider")->setValue(35);
+        QTRY_VERIFY(!viewer->computing());
+        h.window->close();
+    }
+    Harness h;
+    QCOMPARE(h.window->size(), size);
+    QCOMPARE(h.field("lineEditAlpha")->text(), QStringLiteral("2"));
+    QCOMPARE(h.field("lineEditBeta")->text(), QStringLiteral("3"));
+    QCOMPARE(h.field("lineEditA")->text(), QStringLiteral("0.002"));
+    QCOMPARE(h.field("lineEditB")->text(), QStringLiteral("4.5"));
+    QVERIFY(!h.child<QCheckBox>("checkBoxIntraC1")->isChecked());
+    QVERIFY(h.runToEnd(h.image("original.ppm"), {h.image("a.ppm")}));
+    Parameters expected;
+    expected.alpha = 2.0f;
+    expected.beta = 3.0f;
+    expected.intraC1 = false;
+    expected.pixelsPerDegree = 45.0;
+    expected.mapping = LinearMapping{0.002f, 4.5f};
+    QVERIFY(h.log->builds.at(0) == expected);
+    QLumetraComparisonViewer* viewer = h.window->openViewer(0);
+    QVERIFY(viewer);
+    QCOMPARE(viewer->state().mode(), ViewMode::Overlay);
+    QCOMPARE(viewer->state().map(), MapChoice::Share);
+    QCOMPARE(viewer->state().overlayOpacity(), 0.35);
+    QTRY_VERIFY(!viewer->computing());
 }
 
 QTEST_MAIN(tst_QLumetraMainWindow)

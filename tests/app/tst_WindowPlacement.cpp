@@ -100,6 +100,13 @@ void tst_WindowPlacement::dialogsStartInTheFolderLastUsed() {
     // The next run reads it back.
     QSettings settings(ini, QSettings::IniFormat);
     QCOMPARE(startFolder(settings), dir.filePath("images"));
+    // Profiles and exports keep folders of their own: loading a profile leaves the images'.
+    QVERIFY(QDir(dir.path()).mkdir("profiles"));
+    QCOMPARE(startFolder(settings, FolderKind::Profiles), QDir::homePath());
+    rememberFolder(settings, dir.filePath("profiles/p.json"), FolderKind::Profiles);
+    QCOMPARE(startFolder(settings, FolderKind::Profiles), dir.filePath("profiles"));
+    QCOMPARE(startFolder(settings, FolderKind::Images), dir.filePath("images"));
+    QCOMPARE(startFolder(settings, FolderKind::Exports), QDir::homePath());
     // A folder removed since falls back to home.
     QVERIFY(QDir(dir.filePath("images")).removeRecursively());
     QCOMPARE(startFolder(settings), QDir::homePath());
