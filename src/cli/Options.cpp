@@ -340,6 +340,28 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::ostre
                        "); for a service scoring files from untrusted sources")
         ->check(CLI::Validator(checkMaxPixels, "N"))
         ->option_text("N");
+    const std::map<std::string, ColourHandling> colourHandlings{
+        {"as-stored", ColourHandling::AsStored}, {"srgb", ColourHandling::ToSrgb}};
+    app.add_option("--colour,--color", options.reading.colour,
+                   "What to do with a file's colour profile (embedded ICC, PNG sRGB/gAMA/cHRM): "
+                   "as-stored (default) scores the samples as sRGB values whatever the file "
+                   "declares, and says on the error stream when a file declares another space "
+                   "or one other than the original's; srgb converts every file to sRGB through "
+                   "Little CMS first (relative colorimetric, at float precision), and the rows "
+                   "show each file's profile.  Use srgb when files carry different profiles, "
+                   "so that the measure sees the colours meant rather than the conversion")
+        ->transform(CLI::CheckedTransformer(colourHandlings, CLI::ignore_case))
+        ->option_text("MODE");
+    const std::map<std::string, OrientationHandling> orientationHandlings{
+        {"as-stored", OrientationHandling::AsStored}, {"apply", OrientationHandling::Apply}};
+    app.add_option("--orientation", options.reading.orientation,
+                   "What to do with a file's EXIF orientation (JPEG, WebP, TIFF, PNG eXIf): "
+                   "as-stored (default) scores the pixels in stored order and says on the error "
+                   "stream when a file declares an orientation other than 1; apply turns each "
+                   "file as it is meant to be shown first (all 8 orientations), so a rotated "
+                   "camera original and an upright copy line up")
+        ->transform(CLI::CheckedTransformer(orientationHandlings, CLI::ignore_case))
+        ->option_text("MODE");
     CLI::Option* const profileOption =
         app.add_option("--profile", options.profile, kProfileHelp)->type_name("PROFILE.json");
 

@@ -14,6 +14,7 @@
 #include "cli/QualityGates.h"
 #include "engine/Parameters.h"
 #include "image/ColourMap.h"
+#include "image/ImageLoading.h"
 #include "image/RgbImage.h"
 
 namespace lumetra {
@@ -49,6 +50,9 @@ struct Options {
     // Most pixels an image file may have (--max-pixels), checked from its header before any
     // pixel is allocated: 1 .. RgbImage::kMaxPixels.
     std::uint64_t maxPixels = RgbImage::kMaxPixels;
+    // --colour and --orientation: what is done with the colour space and the EXIF orientation
+    // each file declares (by default nothing: the samples are scored as stored).
+    ReadChoices reading;
 };
 
 // Exit statuses of the program.

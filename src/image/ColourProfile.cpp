@@ -233,6 +233,15 @@ Declared declare(const Lcms& lcms, const ImageMetadata& metadata) {
             declared.profile.reset();
             return declared;
         }
+        if (!lcms.toSrgb(declared.profile, floatFormatOf(declared.profile))) {
+            space.kind = ColourKind::Unusable;
+            space.name = "ICC \"" + description + "\"";
+            space.problem = "the ICC profile \"" + description + "\" cannot be converted to sRGB" +
+                            lcms.said() + "; the samples are read as stored";
+            space.identity = "unusable";
+            declared.profile.reset();
+            return declared;
+        }
         if (actsAsSrgb(lcms, declared.profile)) {
             space.kind = ColourKind::Srgb;
             space.name = "sRGB (ICC \"" + description + "\")";

@@ -76,16 +76,16 @@ bool mayHaveSize(const ImageHeader& header, OrientationHandling orientation, std
     return orientation == OrientationHandling::Apply && header.rows == cols && header.cols == rows;
 }
 
-std::string colourMismatch(const LoadedImage& original, const LoadedImage& degraded) {
-    if (original.converted || degraded.converted) return {};
-    if (original.colour.identity == degraded.colour.identity) return {};
-    return "the original declares " + original.colour.name + " and this file " +
-           degraded.colour.name + ": the measure includes the colour change between them";
+std::string colourMismatch(const ColourSpace& original, const ColourSpace& degraded,
+                           ColourHandling colour) {
+    if (colour == ColourHandling::ToSrgb || original.identity == degraded.identity) return {};
+    return "the original declares " + original.name + " and this file " + degraded.name +
+           ": the measure includes the colour change between them";
 }
 
-std::string colourSummary(const LoadedImage& image) {
-    if (!image.converted) return image.colour.name;
-    return image.colour.name + " -> sRGB (" + kSrgbIntentName + ")";
+std::string colourSummary(const std::string& declared, bool converted) {
+    if (!converted) return declared;
+    return declared + " -> sRGB (" + kSrgbIntentName + ")";
 }
 
 }  // namespace lumetra

@@ -69,13 +69,15 @@ bool mayHaveSize(const ImageHeader& header, OrientationHandling orientation, std
                  std::uint32_t cols);
 
 // "the original declares ICC \"Display P3\" and this file sRGB (PNG sRGB chunk): the measure
-// includes the colour conversion between them" when an original and a degraded file declare
-// different colour spaces and are scored as stored; empty otherwise.
-std::string colourMismatch(const LoadedImage& original, const LoadedImage& degraded);
+// includes the colour change between them" when an original and a degraded file declare
+// different colour spaces and are scored as stored; empty otherwise (and always when both are
+// converted to sRGB).
+std::string colourMismatch(const ColourSpace& original, const ColourSpace& degraded,
+                           ColourHandling colour);
 
-// The colour summary of a result row: "ICC \"Display P3\"" as stored, "ICC \"Display P3\" ->
-// sRGB (relative colorimetric)" when converted.
-std::string colourSummary(const LoadedImage& image);
+// The colour summary of a result: the declared space's name as stored ("ICC \"Display P3\""),
+// "ICC \"Display P3\" -> sRGB (relative colorimetric)" when converted.
+std::string colourSummary(const std::string& declared, bool converted);
 
 // The name of an orientation for people: "6 (turned a quarter clockwise)".
 std::string orientationName(std::uint16_t orientation);

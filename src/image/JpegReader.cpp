@@ -199,6 +199,8 @@ class JpegRead {
         checkColourSpace(source);
         checkDimensions(source, _call.info.image_width, _call.info.image_height);
         checkLength(source);
+        // The saved markers live in libjpeg's image pool, which finishing the read frees.
+        _metadata = metadataOfMarkers();
     }
 
     ImageHeader header() const {
@@ -230,12 +232,12 @@ class JpegRead {
         }
         if (!runJpegStep(finishStep, _call)) failJpeg(_source, _call);
         return {RgbImage(std::move(red), std::move(green), std::move(blue), k8BitMaxval),
-                metadata()};
+                std::move(_metadata)};
     }
 
   private:
     // The ICC profile and the first EXIF segment's orientation, from the saved markers.
-    ImageMetadata metadata() const {
+    ImageMetadata metadataOfMarkers() const {
         ImageMetadata metadata;
         JpegIcc icc = iccOfMarkers(_call.info.marker_list);
         metadata.iccProfile = std::move(icc.profile);
@@ -283,6 +285,7 @@ class JpegRead {
     const ImageSource& _source;
     JpegCall _call;
     JpegGuard _guard;
+    ImageMetadata _metadata;
 };
 
 }  // namespace
