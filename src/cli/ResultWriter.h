@@ -23,7 +23,7 @@ struct Scores {
 
 // What a file declared of its colours and orientation, and what was done with them.
 struct FileColour {
-    std::string declared;  // ColourSpace::name: "undeclared", "ICC \"Display P3\""
+    std::string declared;  // ColourSpace::name: "none (read as sRGB)", "ICC \"Display P3\""
     bool srgb = true;      // the declared space is sRGB (or none)
     bool converted = false;
     std::uint16_t orientation = 1;  // EXIF orientation 1..8

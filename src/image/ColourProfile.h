@@ -28,9 +28,9 @@ enum class ColourKind {
 
 struct ColourSpace {
     ColourKind kind = ColourKind::Undeclared;
-    // What the file declares, in a few words: "undeclared", "sRGB (PNG sRGB chunk)",
+    // What the file declares, in a few words: "none (read as sRGB)", "sRGB (PNG sRGB chunk)",
     // "ICC \"Display P3\"", "PNG gAMA 1 with cHRM".
-    std::string name = "undeclared";
+    std::string name = "none (read as sRGB)";
     // Two files declare the same colour space when their identities are equal: "sRGB" for every
     // kind of sRGB and for none, else a digest of the profile or the chunks' values.
     std::string identity = "sRGB";

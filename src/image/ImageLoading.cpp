@@ -79,7 +79,7 @@ bool mayHaveSize(const ImageHeader& header, OrientationHandling orientation, std
 std::string colourMismatch(const ColourSpace& original, const ColourSpace& degraded,
                            ColourHandling colour) {
     if (colour == ColourHandling::ToSrgb || original.identity == degraded.identity) return {};
-    return "the original declares " + original.name + " and this file " + degraded.name +
+    return "its colour space is " + degraded.name + " and the original's " + original.name +
            ": the measure includes the colour change between them";
 }
 

@@ -68,7 +68,7 @@ LoadedImage loadImage(const std::string& path, std::uint64_t maxPixels, ReadChoi
 bool mayHaveSize(const ImageHeader& header, OrientationHandling orientation, std::uint32_t rows,
                  std::uint32_t cols);
 
-// "the original declares ICC \"Display P3\" and this file sRGB (PNG sRGB chunk): the measure
+// "its colour space is none (read as sRGB) and the original's ICC \"Display P3\": the measure
 // includes the colour change between them" when an original and a degraded file declare
 // different colour spaces and are scored as stored; empty otherwise (and always when both are
 // converted to sRGB).
