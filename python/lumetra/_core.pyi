@@ -102,12 +102,26 @@ class Engine:
         max_pixels: Optional[int] = None,
         filters_cache: Optional[FiltersCache] = None,
         low_memory: bool = False,
+        colour: str = "as-stored",
+        orientation: str = "as-stored",
     ) -> None: ...
     def score(
-        self, degraded: _Image, *, maxval: Optional[int] = None, max_pixels: Optional[int] = None
+        self,
+        degraded: _Image,
+        *,
+        maxval: Optional[int] = None,
+        max_pixels: Optional[int] = None,
+        colour: str = "as-stored",
+        orientation: str = "as-stored",
     ) -> tuple[float, float, npt.NDArray[np.float32]]: ...
     def explain(
-        self, degraded: _Image, *, maxval: Optional[int] = None, max_pixels: Optional[int] = None
+        self,
+        degraded: _Image,
+        *,
+        maxval: Optional[int] = None,
+        max_pixels: Optional[int] = None,
+        colour: str = "as-stored",
+        orientation: str = "as-stored",
     ) -> tuple[
         float,
         float,
@@ -117,5 +131,9 @@ class Engine:
     ]: ...
 
 def read_image(
-    path: _Path, *, max_pixels: Optional[int] = None
+    path: _Path,
+    *,
+    max_pixels: Optional[int] = None,
+    colour: str = "as-stored",
+    orientation: str = "as-stored",
 ) -> tuple[Union[npt.NDArray[np.uint8], npt.NDArray[np.uint16]], int]: ...
