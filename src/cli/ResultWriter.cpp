@@ -243,8 +243,12 @@ class JsonWriter : public ResultWriter {
         row["error"] =
             result.error.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(result.error);
         if (_columns.colour != ColourColumns::Omitted) {
-            row[std::string(kColourField)] = colourObject(result.colour);
-            row["orientation"] = orientationObject(result.colour);
+            // Flat like the rest of the row: the colour cell's text and the orientation number.
+            row[std::string(kColourField)] = result.colour
+                                                 ? nlohmann::ordered_json(colourCell(result.colour))
+                                                 : nlohmann::ordered_json();
+            row["orientation"] = result.colour ? nlohmann::ordered_json(result.colour->orientation)
+                                               : nlohmann::ordered_json();
         }
         if (_columns.explanation == ExplanationColumns::Included) {
             row["explanation"] = result.explanation ? explanationObject(*result.explanation)
@@ -270,25 +274,6 @@ class JsonWriter : public ResultWriter {
                                          float Scores::*which) {
         if (!scores) return nullptr;
         return (*scores).*which;
-    }
-
-    static nlohmann::ordered_json colourObject(const std::optional<FileColour>& colour) {
-        if (!colour) return nullptr;
-        nlohmann::ordered_json object;
-        object["declared"] = colour->declared;
-        object["srgb"] = colour->srgb;
-        object["converted"] = colour->converted;
-        object["intent"] =
-            colour->converted ? nlohmann::ordered_json(kSrgbIntentName) : nlohmann::ordered_json();
-        return object;
-    }
-
-    static nlohmann::ordered_json orientationObject(const std::optional<FileColour>& colour) {
-        if (!colour) return nullptr;
-        nlohmann::ordered_json object;
-        object["declared"] = colour->orientation;
-        object["applied"] = colour->oriented;
-        return object;
     }
 
     static nlohmann::ordered_json explanationObject(const ExplanationNumbers& x) {
@@ -326,7 +311,7 @@ class JsonWriter : public ResultWriter {
             const auto single = static_cast<float>(value.get<double>());
             return std::isfinite(single) ? fullNumber(single) : "null";
         }
-        return value.dump();  // null, true, false, whole numbers
+        return value.dump();  // null, whole numbers
     }
 
     std::ostream& _out;

@@ -76,13 +76,12 @@ class ResultWriter {
 // an Explanation column in the compact form of explanationText.
 enum class ExplanationColumns { Omitted, Included };
 
-// Where the rows carry each file's colour (FileColour).  InJson: JSON rows get a "colour"
-// object ({"declared": "ICC \"Display P3\"", "srgb": false, "converted": false, "intent":
-// null}; null for a file not read) and an "orientation" object ({"declared": 6, "applied":
-// false}) after "error".  Everywhere: the same, and CSV and TSV rows a "colour" column after
-// the error, the table a "Colour" column last (the declared name, " -> sRGB (relative
-// colorimetric)" after a converted one's) and the lines "colour: ..." and "orientation: ..."
-// above its header.
+// Where the rows carry each file's colour (FileColour).  InJson: JSON rows get, after
+// "error", a "colour" field (colourCell: "ICC \"Display P3\"", "ICC \"Display P3\" -> sRGB
+// (relative colorimetric)" when converted) and an "orientation" field (the declared EXIF
+// orientation, 1..8), both null for a file not read; the rows stay flat.  Everywhere: the
+// same, and CSV and TSV rows a "colour" column after the error, the table a "Colour" column
+// last and the lines "colour: ..." and "orientation: ..." above its header.
 enum class ColourColumns { Omitted, InJson, Everywhere };
 
 // The columns a run's rows carry besides file, measure, score and error.

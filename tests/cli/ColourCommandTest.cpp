@@ -83,19 +83,15 @@ TEST_F(ColourCommand, DisplayP3IsWarnedByDefaultAndMeasuresNearZeroConverted) {
     EXPECT_NE(asStored.err.find("the original's none (read as sRGB)"), std::string::npos)
         << asStored.err;
     const nlohmann::json row = nlohmann::json::parse(asStored.out).at(0);
-    EXPECT_EQ(row.at("colour").at("declared"), "ICC \"Display P3\"");
-    EXPECT_EQ(row.at("colour").at("srgb"), false);
-    EXPECT_EQ(row.at("colour").at("converted"), false);
-    EXPECT_TRUE(row.at("colour").at("intent").is_null());
-    EXPECT_EQ(row.at("orientation").at("declared"), 1);
+    EXPECT_EQ(row.at("colour"), "ICC \"Display P3\"");
+    EXPECT_EQ(row.at("orientation"), 1);
 
     const ProgramRun converted =
         run(path("srgb.png") + " " + path("p3.png") + " --format json --colour srgb");
     ASSERT_EQ(converted.status, 0) << converted.err;
     EXPECT_EQ(converted.err, "");  // converted: nothing to warn of
     const nlohmann::json convertedRow = nlohmann::json::parse(converted.out).at(0);
-    EXPECT_EQ(convertedRow.at("colour").at("converted"), true);
-    EXPECT_EQ(convertedRow.at("colour").at("intent"), "relative colorimetric");
+    EXPECT_EQ(convertedRow.at("colour"), "ICC \"Display P3\" -> sRGB (relative colorimetric)");
 
     // "Near 0": the P3 file holds 8-bit samples, so converted back each lies within about one
     // 8-bit step of the original (ColourProfileTest: 1.5 at most, a third on average).  The
@@ -155,8 +151,7 @@ TEST_F(ColourCommand, OrientationIsWarnedKeptOrApplied) {
     ASSERT_EQ(applied.status, 0) << applied.err;
     const nlohmann::json row = nlohmann::json::parse(applied.out).at(0);
     EXPECT_EQ(row.at("measure"), 0.0);
-    EXPECT_EQ(row.at("orientation").at("declared"), 8);
-    EXPECT_EQ(row.at("orientation").at("applied"), true);
+    EXPECT_EQ(row.at("orientation"), 8);
 }
 
 TEST_F(ColourCommand, MalformedMetadataIsSaidAndTheFileStillScored) {
