@@ -9,13 +9,13 @@
 #include <string>
 #include <vector>
 
-#include "image/Error.h"
 #include "image/ColourProfile.h"
+#include "image/Error.h"
 #include "image/ErrorMapImage.h"
 #include "image/ImageFile.h"
+#include "image/ImageHeader.h"
 #include "image/ImageMetadata.h"
 #include "image/Orientation.h"
-#include "image/ImageHeader.h"
 #include "image/RgbImage.h"
 
 namespace lumetra::fuzz {
