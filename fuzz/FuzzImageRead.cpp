@@ -9,9 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "image/ColourProfile.h"
 #include "image/Error.h"
 #include "image/ErrorMapImage.h"
+#include "image/ImageFile.h"
 #include "image/ImageHeader.h"
+#include "image/ImageMetadata.h"
+#include "image/Orientation.h"
 #include "image/RgbImage.h"
 
 namespace lumetra::fuzz {
@@ -136,10 +140,26 @@ int readImageBytes(ImageFamily family, const std::uint8_t* data, std::size_t siz
     constexpr std::uint64_t kLargestDecodedPixels = std::uint64_t{1} << 22;
     if (headerRead && std::uint64_t{header.rows} * header.cols > kLargestDecodedPixels) return 0;
     try {
-        const RgbImage image(path);
+        const DecodedImage decoded = decodeImageFile(path, kMaxImagePixels);
+        const RgbImage& image = decoded.pixels;
         // Whatever the full read accepts, the header read accepted with the same size.
         if (!headerRead || image.rows() != header.rows || image.cols() != header.cols ||
             image.maxval() != header.maxval) {
+            std::abort();
+        }
+        // What the file declares goes through Little CMS and the turn for display: a profile
+        // or EXIF block is untrusted bytes like the pixels.
+        const ImageMetadata& metadata = decoded.metadata;
+        if (metadata.orientation < kOrientationAsStored ||
+            metadata.orientation > kLargestOrientation) {
+            std::abort();
+        }
+        declaredColourSpace(metadata);
+        const SrgbConversion converted = convertedToSrgb(image, metadata);
+        if (converted.image.rows() != image.rows()) std::abort();
+        const RgbImage turned = orientedForDisplay(image, metadata.orientation);
+        if (std::uint64_t{turned.rows()} * turned.cols() !=
+            std::uint64_t{image.rows()} * image.cols()) {
             std::abort();
         }
     } catch (const ImageReadError&) {

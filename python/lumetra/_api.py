@@ -99,7 +99,11 @@ def as_profile(profile: ProfileLike) -> Profile:
 
 
 def read_image(
-    path: Union[str, bytes, "os.PathLike[str]"], *, max_pixels: Optional[int] = None
+    path: Union[str, bytes, "os.PathLike[str]"],
+    *,
+    max_pixels: Optional[int] = None,
+    colour: str = "as-stored",
+    orientation: str = "as-stored",
 ) -> tuple[np.ndarray, int]:
     """Read an image file as the command line reads it.
 
@@ -112,6 +116,17 @@ def read_image(
         Refuse a file of more pixels than this, from its header and before any pixel is read
         (the command line's ``--max-pixels``): 1 to 2**28, the default and largest.  For
         services that read files from untrusted sources.
+    colour : {"as-stored", "srgb"}, default "as-stored"
+        What to do with a file's colour profile (embedded ICC, PNG sRGB/gAMA/cHRM), as the
+        command line's ``--colour``: "as-stored" reads the samples as sRGB values whatever the
+        file declares; "srgb" converts them to sRGB through Little CMS (relative colorimetric,
+        at float precision; 16-bit samples come out).  A file declaring a colour space other
+        than sRGB, scored as stored, is logged as a warning of the "lumetra" logger.
+    orientation : {"as-stored", "apply"}, default "as-stored"
+        What to do with a file's EXIF orientation, as the command line's ``--orientation``:
+        "as-stored" keeps the pixels in stored order; "apply" turns them as the file is meant
+        to be shown.  An orientation other than 1 is logged as a warning of the "lumetra"
+        logger.
 
     Returns
     -------
@@ -129,9 +144,10 @@ def read_image(
     TypeError
         When `path` is not a path.
     ValueError
-        When `path` holds a NUL byte or `max_pixels` is out of range.
+        When `path` holds a NUL byte, `max_pixels` is out of range, or `colour` or
+        `orientation` is not one of its names.
     """
-    return _core.read_image(path, max_pixels=max_pixels)
+    return _core.read_image(path, max_pixels=max_pixels, colour=colour, orientation=orientation)
 
 
 class Engine:
@@ -177,6 +193,17 @@ class Engine:
         pixel less) and make its bands again beside each degraded image's: the same numbers
         to the last bit, for up to half as much time again per score.  For originals too
         large to keep decomposed.
+    colour : {"as-stored", "srgb"}, default "as-stored"
+        What to do with each file's (the original's and every degraded one's) colour profile (embedded ICC, PNG sRGB/gAMA/cHRM), as the
+        command line's ``--colour``: "as-stored" reads the samples as sRGB values whatever the
+        file declares; "srgb" converts them to sRGB through Little CMS (relative colorimetric,
+        at float precision; 16-bit samples come out).  A file declaring a colour space other
+        than sRGB, scored as stored, is logged as a warning of the "lumetra" logger.
+    orientation : {"as-stored", "apply"}, default "as-stored"
+        What to do with a file's EXIF orientation, as the command line's ``--orientation``:
+        "as-stored" keeps the pixels in stored order; "apply" turns them as the file is meant
+        to be shown.  An orientation other than 1 is logged as a warning of the "lumetra"
+        logger.
 
     Raises
     ------
@@ -220,6 +247,8 @@ class Engine:
         max_pixels: Optional[int] = None,
         filters_cache: Optional[FiltersCache] = None,
         low_memory: bool = False,
+        colour: str = "as-stored",
+        orientation: str = "as-stored",
     ) -> None:
         self._engine = _core.Engine(
             original,
@@ -230,8 +259,11 @@ class Engine:
             max_pixels=max_pixels,
             filters_cache=filters_cache,
             low_memory=low_memory,
+            colour=colour,
+            orientation=orientation,
         )
         self._max_pixels = max_pixels
+        self._reading = {"colour": colour, "orientation": orientation}
 
     @property
     def shape(self) -> tuple[int, int]:
@@ -290,6 +322,7 @@ class Engine:
             For an argument that is not an image, as for the original.
         """
         options = dict(maxval=maxval, data_range=data_range, max_pixels=self._max_pixels)
+        options.update(self._reading)
         if explain:
             explained = self._engine.explain(degraded, **options)
             measure, score, error_map, maps, numbers = explained
@@ -350,6 +383,8 @@ def score(
     data_range: Optional[float] = None,
     threads: int = 0,
     max_pixels: Optional[int] = None,
+    colour: str = "as-stored",
+    orientation: str = "as-stored",
 ) -> Result:
     """Score one degraded image against its original.
 
@@ -373,6 +408,8 @@ def score(
         Threads the scoring may use; 0 uses every core.
     max_pixels : int, optional
         Refuse image files of more pixels than this (see `Engine`).
+    colour, orientation : str, default "as-stored"
+        What to do with the files' colour profiles and EXIF orientations (see `Engine`).
 
     Returns
     -------
@@ -392,6 +429,8 @@ def score(
         **_ranges(original, maxval, data_range),
         threads=threads,
         max_pixels=max_pixels,
+        colour=colour,
+        orientation=orientation,
     )
     return engine.score(degraded, explain, **_ranges(degraded, maxval, data_range))
 

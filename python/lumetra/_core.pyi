@@ -103,6 +103,8 @@ class Engine:
         max_pixels: Optional[int] = None,
         filters_cache: Optional[FiltersCache] = None,
         low_memory: bool = False,
+        colour: str = "as-stored",
+        orientation: str = "as-stored",
     ) -> None: ...
     def score(
         self,
@@ -111,6 +113,8 @@ class Engine:
         maxval: Optional[int] = None,
         data_range: Optional[float] = None,
         max_pixels: Optional[int] = None,
+        colour: str = "as-stored",
+        orientation: str = "as-stored",
     ) -> tuple[float, float, npt.NDArray[np.float32]]: ...
     def score_stack(
         self,
@@ -126,6 +130,8 @@ class Engine:
         maxval: Optional[int] = None,
         data_range: Optional[float] = None,
         max_pixels: Optional[int] = None,
+        colour: str = "as-stored",
+        orientation: str = "as-stored",
     ) -> tuple[
         float,
         float,
@@ -135,5 +141,9 @@ class Engine:
     ]: ...
 
 def read_image(
-    path: _Path, *, max_pixels: Optional[int] = None
+    path: _Path,
+    *,
+    max_pixels: Optional[int] = None,
+    colour: str = "as-stored",
+    orientation: str = "as-stored",
 ) -> tuple[Union[npt.NDArray[np.uint8], npt.NDArray[np.uint16]], int]: ...

@@ -268,15 +268,45 @@ void ArrayStack::warnIfEightBit() const {
     if (PyErr_WarnEx(PyExc_UserWarning, message.c_str(), 1) != 0) throw py::error_already_set();
 }
 
-RgbImage imageOf(py::handle image, const SampleRange& range, std::uint64_t maxPixels) {
+RgbImage loadLogged(const std::string& path, std::uint64_t maxPixels, ReadChoices choices) {
+    LoadedImage loaded = [&] {
+        py::gil_scoped_release released;
+        return loadImage(path, maxPixels, choices);
+    }();
+    if (!loaded.notices.empty()) {
+        const py::object logger = py::module_::import("logging").attr("getLogger")("lumetra");
+        for (const LoadNotice& notice : loaded.notices) {
+            logger.attr("warning")("\"%s\": %s", path, notice.text);
+        }
+    }
+    return std::move(loaded.image);
+}
+
+ReadChoices readChoicesOf(const std::string& colour, const std::string& orientation) {
+    ReadChoices choices;
+    if (colour == "srgb") {
+        choices.colour = ColourHandling::ToSrgb;
+    } else if (colour != "as-stored") {
+        throw py::value_error("colour must be \"as-stored\" or \"srgb\" (got \"" + colour + "\")");
+    }
+    if (orientation == "apply") {
+        choices.orientation = OrientationHandling::Apply;
+    } else if (orientation != "as-stored") {
+        throw py::value_error("orientation must be \"as-stored\" or \"apply\" (got \"" +
+                              orientation + "\")");
+    }
+    return choices;
+}
+
+RgbImage imageOf(py::handle image, const SampleRange& range, std::uint64_t maxPixels,
+                 ReadChoices choices) {
     if (const std::optional<std::string> path = pathOf(image)) {
         if (range.maxval || range.dataRange) {
             throw py::value_error(
                 "maxval and data_range apply to arrays only: an image file gives its own "
                 "maximum sample value");
         }
-        py::gil_scoped_release released;
-        return RgbImage(*path, maxPixels);
+        return loadLogged(*path, maxPixels, choices);
     }
     const ArrayStack stack(image, range, false);
     RgbImage made = [&] {

@@ -23,6 +23,7 @@
 #include <string>
 
 #include "image/Array.h"
+#include "image/ImageLoading.h"
 #include "image/RgbImage.h"
 
 namespace lumetra::python {
@@ -83,8 +84,19 @@ class ArrayStack {
 // read), an array converted as ArrayStack converts it (with its errors and warning).  A file
 // of more than maxPixels pixels is refused from its header (ImageReadError "image too large");
 // range options given with a path are a pybind11::value_error.
+// A file is read with `choices` (its colour space and orientation, see image/ImageLoading.h),
+// and what the file declares that the user should know is logged once as a warning of the
+// "lumetra" logger.
 RgbImage imageOf(pybind11::handle image, const SampleRange& range,
-                 std::uint64_t maxPixels = RgbImage::kMaxPixels);
+                 std::uint64_t maxPixels = RgbImage::kMaxPixels, ReadChoices choices = {});
+
+// The image file at path read with `choices`, its notices logged as imageOf logs them.  Needs
+// the GIL; gives it up while reading.
+RgbImage loadLogged(const std::string& path, std::uint64_t maxPixels, ReadChoices choices);
+
+// The choices named by the keywords colour ("as-stored" or "srgb") and orientation
+// ("as-stored" or "apply").  Throws pybind11::value_error naming the keyword otherwise.
+ReadChoices readChoicesOf(const std::string& colour, const std::string& orientation);
 
 // The samples of `image` as an H x W x 3 array: uint8 when maxval is at most 255, else uint16.
 pybind11::array samplesOf(const RgbImage& image);

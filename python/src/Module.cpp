@@ -295,7 +295,7 @@ void requireArraySize(const Lumetra2& engine, const ArrayStack& stack) {
 // its header, with the command line's message naming the file; an array of the wrong shape
 // before its samples are converted.
 RgbImage degradedImageOf(const Lumetra2& engine, py::handle degraded, const SampleRange& range,
-                         std::uint64_t maxPixels) {
+                         std::uint64_t maxPixels, ReadChoices choices) {
     const std::optional<std::string> path = pathOf(degraded);
     if (!path) {
         const ArrayStack stack(degraded, range, false);
@@ -307,11 +307,16 @@ RgbImage degradedImageOf(const Lumetra2& engine, py::handle degraded, const Samp
         stack.warnIfEightBit();
         return image;
     }
-    if (range.maxval || range.dataRange) return imageOf(degraded, range, maxPixels);
-    py::gil_scoped_release released;
-    const ImageHeader header = readImageHeader(*path, maxPixels);
-    engine.checkSize(*path, header.rows, header.cols);
-    RgbImage image(*path, maxPixels);
+    if (range.maxval || range.dataRange) return imageOf(degraded, range, maxPixels, choices);
+    {
+        // Either way round when the file may be turned: its orientation is known once read.
+        py::gil_scoped_release released;
+        const ImageHeader header = readImageHeader(*path, maxPixels);
+        if (!mayHaveSize(header, choices.orientation, engine.rows(), engine.cols())) {
+            engine.checkSize(*path, header.rows, header.cols);
+        }
+    }
+    RgbImage image = loadLogged(*path, maxPixels, choices);
     engine.checkSize(*path, image);
     return image;
 }
@@ -328,7 +333,8 @@ void refuseNonFinite(const Comparison& compared, py::handle degraded) {
 // The original of an engine, refused before it is read or the engine built when the engine
 // would not fit in the memory left (MemoryLimitError), or when an array is smaller than the
 // model takes (SizeMismatchError, in NumPy's terms).
-RgbImage originalOf(py::handle original, const SampleRange& range, std::uint64_t maxPixels) {
+RgbImage originalOf(py::handle original, const SampleRange& range, std::uint64_t maxPixels,
+                    ReadChoices choices) {
     const auto refuseIfShort = [](std::uint64_t rows, std::uint64_t cols) {
         const std::string problem =
             memoryProblem(engineMemory(rows * cols, 0, 0), availableMemory());
@@ -360,7 +366,7 @@ RgbImage originalOf(py::handle original, const SampleRange& range, std::uint64_t
         stack.warnIfEightBit();
         return image;
     }
-    RgbImage image = imageOf(original, range, maxPixels);
+    RgbImage image = imageOf(original, range, maxPixels, choices);
     refuseIfShort(image.rows(), image.cols());
     return image;
 }
@@ -516,32 +522,37 @@ void bindEngine(py::module_& m) {
 
     py::class_<Lumetra2> engine(m, "Engine",
                                 "The engine of one original image (see lumetra.Engine).");
-    engine.def(py::init([](py::handle original, const Parameters& parameters,
-                           std::optional<long long> maxval, std::optional<double> dataRange,
-                           long long threads, const py::object& maxPixels,
-                           BandFiltersCache* filters, bool lowMemory) {
-                   if (threads < 0 || threads > std::numeric_limits<unsigned>::max()) {
-                       throw py::value_error(
-                           "threads must be 0 (every core) or a number of threads (got " +
-                           std::to_string(threads) + ")");
-                   }
-                   const RgbImage image = originalOf(original, SampleRange{maxval, dataRange},
-                                                     pixelLimitOf(maxPixels));
-                   py::gil_scoped_release released;
-                   return std::make_unique<Lumetra2>(
-                       image, parameters,
-                       ExecutionOptions{static_cast<unsigned>(threads), filters, lowMemory});
-               }),
-               py::arg("original"), py::arg("params"), py::kw_only(),
-               py::arg("maxval") = py::none(), py::arg("data_range") = py::none(),
-               py::arg("threads") = 0, py::arg("max_pixels") = py::none(),
-               py::arg("filters_cache") = py::none(), py::arg("low_memory") = false);
+    engine.def(
+        py::init([](py::handle original, const Parameters& parameters,
+                    std::optional<long long> maxval, std::optional<double> dataRange,
+                    long long threads, const py::object& maxPixels, BandFiltersCache* filters,
+                    bool lowMemory, const std::string& colour, const std::string& orientation) {
+            if (threads < 0 || threads > std::numeric_limits<unsigned>::max()) {
+                throw py::value_error(
+                    "threads must be 0 (every core) or a number of threads (got " +
+                    std::to_string(threads) + ")");
+            }
+            const RgbImage image =
+                originalOf(original, SampleRange{maxval, dataRange}, pixelLimitOf(maxPixels),
+                           readChoicesOf(colour, orientation));
+            py::gil_scoped_release released;
+            return std::make_unique<Lumetra2>(
+                image, parameters,
+                ExecutionOptions{static_cast<unsigned>(threads), filters, lowMemory});
+        }),
+        py::arg("original"), py::arg("params"), py::kw_only(), py::arg("maxval") = py::none(),
+        py::arg("data_range") = py::none(), py::arg("threads") = 0,
+        py::arg("max_pixels") = py::none(), py::arg("filters_cache") = py::none(),
+        py::arg("low_memory") = false, py::arg("colour") = "as-stored",
+        py::arg("orientation") = "as-stored");
     engine.def(
         "score",
         [](const Lumetra2& self, py::handle degraded, std::optional<long long> maxval,
-           std::optional<double> dataRange, const py::object& maxPixels) {
-            const RgbImage image = degradedImageOf(self, degraded, SampleRange{maxval, dataRange},
-                                                   pixelLimitOf(maxPixels));
+           std::optional<double> dataRange, const py::object& maxPixels, const std::string& colour,
+           const std::string& orientation) {
+            const RgbImage image =
+                degradedImageOf(self, degraded, SampleRange{maxval, dataRange},
+                                pixelLimitOf(maxPixels), readChoicesOf(colour, orientation));
             Comparison compared = [&] {
                 py::gil_scoped_release released;
                 return self.compare(image);
@@ -552,7 +563,8 @@ void bindEngine(py::module_& m) {
         },
         "(measure, score, error map) of a degraded image.", py::arg("degraded"), py::kw_only(),
         py::arg("maxval") = py::none(), py::arg("data_range") = py::none(),
-        py::arg("max_pixels") = py::none());
+        py::arg("max_pixels") = py::none(), py::arg("colour") = "as-stored",
+        py::arg("orientation") = "as-stored");
     engine.def(
         "score_stack",
         [](const Lumetra2& self, py::handle degraded, std::optional<long long> maxval,
@@ -584,9 +596,11 @@ void bindEngine(py::module_& m) {
     engine.def(
         "explain",
         [](const Lumetra2& self, py::handle degraded, std::optional<long long> maxval,
-           std::optional<double> dataRange, const py::object& maxPixels) {
-            const RgbImage image = degradedImageOf(self, degraded, SampleRange{maxval, dataRange},
-                                                   pixelLimitOf(maxPixels));
+           std::optional<double> dataRange, const py::object& maxPixels, const std::string& colour,
+           const std::string& orientation) {
+            const RgbImage image =
+                degradedImageOf(self, degraded, SampleRange{maxval, dataRange},
+                                pixelLimitOf(maxPixels), readChoicesOf(colour, orientation));
             Explanation explained = [&] {
                 py::gil_scoped_release released;
                 return self.explain(image);
@@ -599,7 +613,8 @@ void bindEngine(py::module_& m) {
         },
         "(measure, score, error map, maps, numbers) of a degraded image.", py::arg("degraded"),
         py::kw_only(), py::arg("maxval") = py::none(), py::arg("data_range") = py::none(),
-        py::arg("max_pixels") = py::none());
+        py::arg("max_pixels") = py::none(), py::arg("colour") = "as-stored",
+        py::arg("orientation") = "as-stored");
     engine.def_property_readonly("rows", &Lumetra2::rows);
     engine.def_property_readonly("low_memory", &Lumetra2::lowMemory);
     engine.def_property_readonly("cols", &Lumetra2::cols);
@@ -730,19 +745,19 @@ PYBIND11_MODULE(_core, m) {
           py::arg("display"));
     m.def(
         "read_image",
-        [](py::handle path, const py::object& maxPixels) {
+        [](py::handle path, const py::object& maxPixels, const std::string& colour,
+           const std::string& orientation) {
             const std::uint64_t limit = pixelLimitOf(maxPixels);
             const std::optional<std::string> name = pathOf(path);
             if (!name) {
                 throw py::type_error(std::string("read_image takes a path (got ") +
                                      Py_TYPE(path.ptr())->tp_name + ")");
             }
-            const lumetra::RgbImage image = [&] {
-                py::gil_scoped_release released;
-                return lumetra::RgbImage(*name, limit);
-            }();
+            const lumetra::RgbImage image =
+                lumetra::python::loadLogged(*name, limit, readChoicesOf(colour, orientation));
             return py::make_tuple(samplesOf(image), image.maxval());
         },
         "(H x W x 3 samples, maxval) of an image file.", py::arg("path"), py::kw_only(),
-        py::arg("max_pixels") = py::none());
+        py::arg("max_pixels") = py::none(), py::arg("colour") = "as-stored",
+        py::arg("orientation") = "as-stored");
 }

@@ -31,10 +31,10 @@ struct FileResult {
 
 // Reads one degraded file and scores it.  Whatever reading or scoring throws becomes the
 // file's failure, so that the batch can go on with the next file.
-FileResult scoreFile(const Scorer& scorer, const QString& file) {
+FileResult scoreFile(const Scorer& scorer, const QString& file, ReadChoices reading) {
     try {
         const std::string path = localPath(file);
-        const RgbImage degraded(path);
+        const RgbImage degraded = loadImage(path, kMaxImagePixels, reading).image;
         return {scorer(path, degraded), QString()};
     } catch (const Error& e) {
         return {std::nullopt, QString::fromLocal8Bit(e.what())};  // the message names the file
@@ -50,12 +50,13 @@ FileResult scoreFile(const Scorer& scorer, const QString& file) {
 }  // namespace
 
 BatchRun::BatchRun(QString original, QStringList degraded, Parameters parameters,
-                   EngineFactory engine, QObject* parent)
+                   EngineFactory engine, QObject* parent, ReadChoices reading)
     : QObject(parent),
       _original(std::move(original)),
       _degraded(std::move(degraded)),
       _parameters(parameters),
-      _engine(std::move(engine)) {}
+      _engine(std::move(engine)),
+      _reading(reading) {}
 
 BatchRun::~BatchRun() {
     cancel();
@@ -77,7 +78,8 @@ BatchOutcome BatchRun::run() {
                                std::to_string(header.cols) + " x " + std::to_string(header.rows) +
                                " pixels) " + memoryShort);
     }
-    const Scorer scorer = _engine(RgbImage(original), _parameters);
+    const Scorer scorer =
+        _engine(loadImage(original, kMaxImagePixels, _reading).image, _parameters);
     BatchOutcome outcome{static_cast<int>(_degraded.size()), 0, 0};
     if (_cancelRequested.load()) return outcome;  // asked while the engine was being built
     emit started(outcome.total);
@@ -85,7 +87,7 @@ BatchOutcome BatchRun::run() {
     for (; outcome.done < outcome.total; ++outcome.done) {
         if (_cancelRequested.load()) break;
         emit progress(outcome.done, outcome.total);
-        const FileResult result = scoreFile(scorer, _degraded.at(outcome.done));
+        const FileResult result = scoreFile(scorer, _degraded.at(outcome.done), _reading);
         if (result.comparison) {
             emit compared(*result.comparison);
         } else {

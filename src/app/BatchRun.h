@@ -15,6 +15,7 @@
 
 #include "app/EngineFactory.h"
 #include "engine/Comparison.h"
+#include "image/ImageLoading.h"
 
 class QThread;
 
@@ -34,8 +35,10 @@ class BatchRun : public QObject {
     Q_OBJECT
 
   public:
+    // Every file, the original too, is read as `reading` says (colour space and EXIF
+    // orientation as stored, or converted to sRGB and turned; image/ImageLoading.h).
     BatchRun(QString original, QStringList degraded, Parameters parameters, EngineFactory engine,
-             QObject* parent = nullptr);
+             QObject* parent = nullptr, ReadChoices reading = {});
     // A batch still running on its worker thread is cancelled, and the file in progress is
     // waited for: nothing of the batch outlives this object.
     ~BatchRun() override;
@@ -84,6 +87,7 @@ class BatchRun : public QObject {
     const QStringList _degraded;
     const Parameters _parameters;
     const EngineFactory _engine;
+    const ReadChoices _reading;
     std::atomic<bool> _cancelRequested{false};
     std::unique_ptr<QThread> _thread;
 };

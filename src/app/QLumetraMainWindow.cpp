@@ -445,7 +445,13 @@ bool QLumetraMainWindow::startBatch(const QString& original, const QStringList& 
     if (!parameters) return false;
     _waitingOriginal.clear();  // this comparison has its original
     _appending = append;
-    _batch = std::make_unique<BatchRun>(original, degraded, *parameters, _engine);
+    // The Comparison menu's colour and orientation settings, as --colour srgb and
+    // --orientation apply.
+    const ReadChoices reading{
+        ui.actionConvertToSrgb->isChecked() ? ColourHandling::ToSrgb : ColourHandling::AsStored,
+        ui.actionApplyOrientation->isChecked() ? OrientationHandling::Apply
+                                               : OrientationHandling::AsStored};
+    _batch = std::make_unique<BatchRun>(original, degraded, *parameters, _engine, nullptr, reading);
     connectBatch(*_batch);
     _titleBeforeBatch = windowTitle();
     setWindowTitle(tr("%1 - Lumetra").arg(QFileInfo(original).fileName()));

@@ -34,6 +34,7 @@
 #include "cli/TextFormat.h"
 #include "engine/BandFiltersCache.h"
 #include "engine/Lumetra2.h"
+#include "image/ImageLoading.h"
 #include "image/Parallel.h"
 #include "image/RgbImage.h"
 
@@ -152,15 +153,23 @@ int runInArena(const Options& options, const Console& console, const StopRequest
     const std::vector<std::string>& degraded = options.degraded;
     const std::size_t count = degraded.size();
 
-    const RunPlan plan = planRun(options);
-    RowOutput rows(options, plan, console);
-    if (!plan.lowMemoryNotice.empty()) rows.diagnose(plan.lowMemoryNotice);
+    RunPlan planned = planRun(options);
+    RowOutput rows(options, planned, console);
+    if (!planned.lowMemoryNotice.empty()) rows.diagnose(planned.lowMemoryNotice);
     // Said at once, so that a long run can be stopped; the files are still scored.
-    if (plan.report && !plan.report->folder->problem().empty()) {
-        rows.diagnose(plan.report->folder->problem());
+    if (planned.report && !planned.report->folder->problem().empty()) {
+        rows.diagnose(planned.report->folder->problem());
     }
 
-    std::optional<RgbImage> original(std::in_place, options.original, options.maxPixels);
+    // The original read as the files will be; what it declares is said once, and each file's
+    // colour space is checked against it.
+    LoadedImage loadedOriginal = loadImage(options.original, options.maxPixels, options.reading);
+    for (const std::string& notice : noticeLines(options.original, loadedOriginal)) {
+        rows.diagnose(notice);
+    }
+    planned.originalColour = loadedOriginal.colour;
+    const RunPlan& plan = planned;
+    std::optional<RgbImage> original(std::move(loadedOriginal.image));
     EngineStart start = startEngine(*original, options, plan);
     const Lumetra2& engine = *start.engine;
     if (!plan.keepsOriginal) original.reset();

@@ -26,6 +26,10 @@ namespace fs = std::filesystem;
 // shape of a skewed map, coarse enough that each bin of a small map holds a few pixels.
 constexpr std::size_t kReportHistogramBins = 48;
 
+std::string quoted(const std::string& path) {
+    return "\"" + path + "\"";
+}
+
 // "out of memory while scoring "x.png" (needs about 1.2 GB)"
 std::string outOfMemory(const RunPlan& plan, std::uint64_t pixels, const std::string& path) {
     return "out of memory while scoring \"" + path + "\" (needs about " +
@@ -103,6 +107,18 @@ Made score(const FileJob& job, const std::string& path, ReadFile read) {
 
 }  // namespace
 
+std::vector<std::string> noticeLines(const std::string& path, const LoadedImage& loaded) {
+    std::vector<std::string> lines;
+    for (const LoadNotice& notice : loaded.notices) {
+        std::string line = quoted(path) + ": " + notice.text;
+        if (notice.kind == NoticeKind::ColourAsStored) line += " (--colour srgb converts it)";
+        if (notice.kind == NoticeKind::OrientationAsStored)
+            line += " (--orientation apply turns it)";
+        lines.push_back(std::move(line));
+    }
+    return lines;
+}
+
 ReadFile readFile(const RunPlan& plan, std::uint32_t rows, std::uint32_t cols,
                   std::uint64_t maxPixels, const std::string& path, std::size_t i,
                   const std::shared_ptr<PlanePool>& pool) {
@@ -111,9 +127,20 @@ ReadFile readFile(const RunPlan& plan, std::uint32_t rows, std::uint32_t cols,
     // and one decomposition.
     try {
         // A file of another size is refused for the price of its header.
+        // (Either way round when the file may be turned for display: its orientation is known
+        // once it is read.)
         const ImageHeader header = readImageHeader(path, maxPixels);
-        requireSize(path, header.rows, header.cols, rows, cols);
-        read.image.emplace(path, maxPixels, pool);
+        if (!mayHaveSize(header, plan.reading.orientation, rows, cols)) {
+            requireSize(path, header.rows, header.cols, rows, cols);
+        }
+        LoadedImage loaded = loadImage(path, maxPixels, plan.reading, pool);
+        read.colour = FileColour{loaded.colour.name, loaded.colour.isSrgb(), loaded.converted,
+                                 loaded.orientation, loaded.oriented};
+        read.notices = noticeLines(path, loaded);
+        const std::string mismatch =
+            colourMismatch(plan.originalColour, loaded.colour, plan.reading.colour);
+        if (!mismatch.empty()) read.notices.push_back(quoted(path) + ": " + mismatch);
+        read.image.emplace(std::move(loaded.image));
         requireSize(path, read.image->rows(), read.image->cols(), rows, cols);
         if (plan.report && !plan.report->images.empty()) {
             // A picture that cannot be written fails the row, like any other map.
@@ -159,8 +186,12 @@ FileResult scoreFile(const FileJob& job, const std::string& path, std::size_t i)
 
 FileResult scoreFile(const FileJob& job, const std::string& path, std::size_t i, ReadFile read) {
     std::string reportProblem = std::move(read.reportProblem);
+    std::optional<FileColour> colour = std::move(read.colour);
+    std::vector<std::string> notices = std::move(read.notices);
     Made made = score(job, path, std::move(read));
     FileResult result{path, std::nullopt, std::move(made.error)};
+    result.colour = std::move(colour);
+    result.notices = std::move(notices);
     result.explanation = std::move(made.explanation);
     if (!made.comparison) return result;
     const Comparison& comparison = *made.comparison;

@@ -9,12 +9,14 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "cli/HeatMapOutput.h"
 #include "cli/QualityGates.h"
 #include "cli/ResultWriter.h"
 #include "cli/RunPlan.h"
 #include "engine/Lumetra2.h"
+#include "image/ImageLoading.h"
 #include "image/RgbImage.h"
 
 namespace lumetra {
@@ -34,9 +36,15 @@ struct FileJob {
 struct ReadFile {
     std::optional<RgbImage> image;
     std::optional<PreparedImage> prepared;
-    std::string error;          // why the file could not be read or made ready
-    std::string reportProblem;  // the report's copy of the image could not be written
+    std::string error;                 // why the file could not be read or made ready
+    std::string reportProblem;         // the report's copy of the image could not be written
+    std::optional<FileColour> colour;  // what the file declared, once read
+    std::vector<std::string> notices;  // what to say about the file once (FileResult::notices)
 };
+
+// The lines a file's notices give on the error stream: "\"x.png\": " and the notice, with
+// how the command line changes what was done ("--colour srgb converts it").
+std::vector<std::string> noticeLines(const std::string& path, const LoadedImage& loaded);
 
 // Reads and checks file i (at `path`) for a run whose original is rows x cols, and writes
 // the report's copy of it.  Never throws: a failure is in the result.

@@ -127,7 +127,9 @@ template <typename Choice>
 CLI::Option* addChoice(CLI::App& app, const std::string& name, Choice& value,
                        std::vector<std::pair<std::string, Choice>> choices,
                        const std::string& what) {
-    const auto read = [&value, name, choices](const CLI::results_t& texts) {
+    // Messages name the option as its first name ("--colour" of "--colour,--color").
+    const std::string shown = name.substr(0, name.find(','));
+    const auto read = [&value, shown, choices](const CLI::results_t& texts) {
         const std::string lower = CLI::detail::to_lower(texts.front());
         for (const auto& [choiceName, choice] : choices) {
             if (choiceName == lower) {
@@ -139,7 +141,7 @@ CLI::Option* addChoice(CLI::App& app, const std::string& name, Choice& value,
         for (std::size_t i = 0; i < choices.size(); ++i) {
             names += (i == 0 ? "" : i + 1 == choices.size() ? " or " : ", ") + choices[i].first;
         }
-        throw valueError(name, (choices.size() > 2 ? "one of " : "") + names, texts.front());
+        throw valueError(shown, (choices.size() > 2 ? "one of " : "") + names, texts.front());
     };
     return app.add_option(name, read, what);
 }
@@ -442,6 +444,24 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::ostre
              "reading their pixels (default and largest: " +
                  decimalText(RgbImage::kMaxPixels) +
                  "); for a service scoring files from untrusted sources");
+    addChoice(app, "--colour,--color", options.reading.colour,
+              {{"as-stored", ColourHandling::AsStored}, {"srgb", ColourHandling::ToSrgb}},
+              "What to do with a file's colour profile (embedded ICC, PNG sRGB/gAMA/cHRM): "
+              "as-stored (default) scores the samples as sRGB values whatever the file "
+              "declares, and says on the error stream when a file declares another space "
+              "or one other than the original's; srgb converts every file to sRGB through "
+              "Little CMS first (relative colorimetric, at float precision), and the rows "
+              "show each file's profile.  Use srgb when files carry different profiles, "
+              "so that the measure sees the colours meant rather than the conversion")
+        ->option_text("MODE");
+    addChoice(app, "--orientation", options.reading.orientation,
+              {{"as-stored", OrientationHandling::AsStored}, {"apply", OrientationHandling::Apply}},
+              "What to do with a file's EXIF orientation (JPEG, WebP, TIFF, PNG eXIf): "
+              "as-stored (default) scores the pixels in stored order and says on the error "
+              "stream when a file declares an orientation other than 1; apply turns each "
+              "file as it is meant to be shown first (all 8 orientations), so a rotated "
+              "camera original and an upright copy line up")
+        ->option_text("MODE");
     CLI::Option* const profileOption =
         app.add_option("--profile", options.profile, kProfileHelp)->type_name("PROFILE.json");
 

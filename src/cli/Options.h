@@ -15,6 +15,7 @@
 #include "engine/Parameters.h"
 #include "image/ColourMap.h"
 #include "image/HeatMap.h"
+#include "image/ImageLoading.h"
 #include "image/RgbImage.h"
 
 namespace lumetra {
@@ -54,6 +55,9 @@ struct Options {
     // The command line as typed, each word quoted for a POSIX shell where it needs it; the
     // report shows it.
     std::string commandLine;
+    // --colour and --orientation: what is done with the colour space and the EXIF orientation
+    // each file declares (by default nothing: the samples are scored as stored).
+    ReadChoices reading;
 };
 
 // Exit statuses of the program.

@@ -99,6 +99,13 @@ std::string padLeft(std::string_view text, std::size_t width) {
     return std::string(shown < width ? width - shown : 0, ' ') + std::string(text);
 }
 
+constexpr std::string_view kColourField = "colour";
+constexpr std::string_view kColourHeader = "Colour";
+
+bool colourEverywhere(const RowColumns& columns) {
+    return columns.colour == ColourColumns::Everywhere;
+}
+
 class TableWriter : public ResultWriter {
   public:
     TableWriter(std::ostream& out, const std::vector<std::string>& paths, RowColumns columns)
@@ -110,6 +117,13 @@ class TableWriter : public ResultWriter {
 
     void begin() override {
         if (_columns.pixelsPerDegree) _out << viewingLine(*_columns.pixelsPerDegree) << '\n';
+        if (colourEverywhere(_columns)) {
+            _out << "colour: every file converted to sRGB from the colour space it declares ("
+                 << kSrgbIntentName << ")\n";
+            if (_columns.orientation == OrientationHandling::Apply) {
+                _out << "orientation: every file turned as its EXIF orientation says\n";
+            }
+        }
         _out << padRight(kPathHeader, _pathWidth) << kColumnGap
              << padLeft(kMeasureHeader, kNumberWidth) << kColumnGap
              << padLeft(kScoreHeader, kNumberWidth);
@@ -117,6 +131,7 @@ class TableWriter : public ResultWriter {
         if (_columns.explanation == ExplanationColumns::Included) {
             _out << kColumnGap << kExplanationTableHeader;
         }
+        if (colourEverywhere(_columns)) _out << kColumnGap << kColourHeader;
         _out << '\n' << std::flush;
     }
 
@@ -137,6 +152,9 @@ class TableWriter : public ResultWriter {
         }
         if (_columns.explanation == ExplanationColumns::Included && result.explanation) {
             _out << kColumnGap << explanationText(*result.explanation);
+        }
+        if (colourEverywhere(_columns) && result.colour) {
+            _out << kColumnGap << printable(colourCell(result.colour));
         }
         if (!result.error.empty()) _out << kColumnGap << printable(result.error);
         _out << '\n' << std::flush;
@@ -171,6 +189,7 @@ class DelimitedWriter : public ResultWriter {
 
     void begin() override {
         std::vector<std::string> header(std::begin(kMachineHeader), std::end(kMachineHeader));
+        if (colourEverywhere(_columns)) header.emplace_back(kColourField);
         if (_columns.explanation == ExplanationColumns::Included) {
             header.insert(header.end(), std::begin(kExplanationHeader),
                           std::end(kExplanationHeader));
@@ -184,6 +203,7 @@ class DelimitedWriter : public ResultWriter {
         std::vector<std::string> fields{
             result.path, scored ? fullNumber(result.scores->measure) : std::string(),
             scored ? fullNumber(result.scores->score) : std::string(), result.error};
+        if (colourEverywhere(_columns)) fields.push_back(colourCell(result.colour));
         if (_columns.explanation == ExplanationColumns::Included) {
             if (result.explanation) {
                 for (float value : explanationValues(*result.explanation)) {
@@ -222,6 +242,14 @@ class JsonWriter : public ResultWriter {
         row["score"] = number(result.scores, &Scores::score);
         row["error"] =
             result.error.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(result.error);
+        if (_columns.colour != ColourColumns::Omitted) {
+            // Flat like the rest of the row: the colour cell's text and the orientation number.
+            row[std::string(kColourField)] = result.colour
+                                                 ? nlohmann::ordered_json(colourCell(result.colour))
+                                                 : nlohmann::ordered_json();
+            row["orientation"] = result.colour ? nlohmann::ordered_json(result.colour->orientation)
+                                               : nlohmann::ordered_json();
+        }
         if (_columns.explanation == ExplanationColumns::Included) {
             row["explanation"] = result.explanation ? explanationObject(*result.explanation)
                                                     : nlohmann::ordered_json();
@@ -283,7 +311,7 @@ class JsonWriter : public ResultWriter {
             const auto single = static_cast<float>(value.get<double>());
             return std::isfinite(single) ? fullNumber(single) : "null";
         }
-        return value.dump();  // null
+        return value.dump();  // null, whole numbers
     }
 
     std::ostream& _out;
@@ -292,6 +320,10 @@ class JsonWriter : public ResultWriter {
 };
 
 }  // namespace
+
+std::string colourCell(const std::optional<FileColour>& colour) {
+    return colour ? colourSummary(colour->declared, colour->converted) : std::string();
+}
 
 std::string viewingLine(double pixelsPerDegree) {
     return "viewing: " + shortNumber(pixelsPerDegree) + " pixels per degree";

@@ -3,6 +3,7 @@
 // Writes the result rows of a batch in one of the output formats, one row at a time and
 // flushed at once, so every row printed survives whatever happens to the run afterwards.
 
+#include <cstdint>
 #include <iosfwd>
 #include <memory>
 #include <optional>
@@ -11,6 +12,7 @@
 
 #include "cli/Options.h"
 #include "engine/Explanation.h"
+#include "image/ImageLoading.h"
 #include "image/MapHistogram.h"
 
 namespace lumetra {
@@ -18,6 +20,15 @@ namespace lumetra {
 struct Scores {
     float measure;
     float score;
+};
+
+// What a file declared of its colours and orientation, and what was done with them.
+struct FileColour {
+    std::string declared;  // ColourSpace::name: "none (read as sRGB)", "ICC \"Display P3\""
+    bool srgb = true;      // the declared space is sRGB (or none)
+    bool converted = false;
+    std::uint16_t orientation = 1;  // EXIF orientation 1..8
+    bool oriented = false;          // turned for display before scoring
 };
 
 // The outcome of one degraded file.  A file that could not be scored has no scores; one
@@ -36,6 +47,11 @@ struct FileResult {
     std::optional<MapPercentiles> percentiles = std::nullopt;
     // The error map's histogram and mean, for the report; no writer prints them.
     std::optional<MapHistogram> histogram = std::nullopt;
+    // What the file declared; none when it could not be read.
+    std::optional<FileColour> colour = std::nullopt;
+    // What to tell the user about the file once, on standard error, before its row's error
+    // (a colour profile scored as stored, an orientation, malformed metadata).
+    std::vector<std::string> notices = {};
 
     bool failed() const { return !scores || !error.empty(); }
     bool crossedGate() const { return gate && !gate->empty(); }
@@ -63,13 +79,28 @@ class ResultWriter {
 // an Explanation column in the compact form of explanationText.
 enum class ExplanationColumns { Omitted, Included };
 
+// Where the rows carry each file's colour (FileColour).  InJson: JSON rows get, after
+// "error", a "colour" field (colourCell: "ICC \"Display P3\"", "ICC \"Display P3\" -> sRGB
+// (relative colorimetric)" when converted) and an "orientation" field (the declared EXIF
+// orientation, 1..8), both null for a file not read; the rows stay flat.  Everywhere: the
+// same, and CSV and TSV rows a "colour" column after the error, the table a "Colour" column
+// last and the lines "colour: ..." and "orientation: ..." above its header.
+enum class ColourColumns { Omitted, InJson, Everywhere };
+
 // The columns a run's rows carry besides file, measure, score and error.
 struct RowColumns {
     GateColumn gate = GateColumn::Omitted;
     ExplanationColumns explanation = ExplanationColumns::Omitted;
     // Given when the viewing geometry was set on the command line.
     std::optional<double> pixelsPerDegree = std::nullopt;
+    ColourColumns colour = ColourColumns::Omitted;
+    // Said above the table with ColourColumns::Everywhere when files are turned for display.
+    OrientationHandling orientation = OrientationHandling::AsStored;
 };
+
+// The colour cell of the table and the CSV and TSV rows: the declared name, with " -> sRGB
+// (relative colorimetric)" after it when converted; empty for a file not read.
+std::string colourCell(const std::optional<FileColour>& colour);
 
 // A writer of `format` onto `out`.  The table sizes its path column from `paths`, every
 // path the batch will print, so rows can go out as they come and still line up.

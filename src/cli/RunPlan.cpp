@@ -170,6 +170,11 @@ RowColumns columnsOf(const Options& options) {
     if (options.explain) columns.explanation = ExplanationColumns::Included;
     // A viewing geometry given on the command line is printed with the results.
     if (options.showViewing) columns.pixelsPerDegree = options.parameters.pixelsPerDegree;
+    // JSON rows always say what each file declared; the other formats keep their columns
+    // unless the files are converted, when the converted profile's name goes with the results.
+    columns.colour = options.reading.colour == ColourHandling::ToSrgb ? ColourColumns::Everywhere
+                                                                      : ColourColumns::InJson;
+    columns.orientation = options.reading.orientation;
     return columns;
 }
 
@@ -221,7 +226,9 @@ RunPlan planRun(const Options& options) {
                    std::move(report),
                    columnsOf(options),
                    keepsOriginal,
-                   sizing.preparesFirst};
+                   sizing.preparesFirst,
+                   options.reading,
+                   ColourSpace{}};
 }
 
 }  // namespace lumetra

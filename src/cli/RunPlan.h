@@ -20,6 +20,8 @@
 #include "engine/Comparison.h"
 #include "engine/Explanation.h"
 #include "image/Array.h"
+#include "image/ColourProfile.h"
+#include "image/ImageLoading.h"
 
 namespace lumetra {
 
@@ -74,6 +76,11 @@ struct RunPlan {
     // work from the start: for plain scoring, when the memory left holds one file more than
     // the run's files in flight.
     bool preparesFirst = false;
+    // How every file's colour space and orientation are handled (--colour, --orientation), and
+    // the colour space the original declares, which each file's is checked against (set once
+    // the original is read).
+    ReadChoices reading;
+    ColourSpace originalColour;
 };
 
 // Memory one file in flight takes per pixel when scored so, by an engine in low-memory mode or

@@ -142,12 +142,17 @@ RgbImage interleavedRgb8(const ImageSource& source, const std::uint8_t* pixels, 
 
 RgbImage readImageFile(const std::string& path, std::uint64_t maxPixels,
                        std::shared_ptr<PlanePool> pool) {
+    return decodeImageFile(path, maxPixels, std::move(pool)).pixels;
+}
+
+DecodedImage decodeImageFile(const std::string& path, std::uint64_t maxPixels,
+                             std::shared_ptr<PlanePool> pool) {
     assert(maxPixelsProblem(maxPixels).empty());
     const OpenImage image = openImage(path);
     const ImageSource source{path, image.file.get(), image.size, maxPixels, std::move(pool)};
     switch (image.format) {
         case Format::Netpbm:
-            return readNetpbm(source);
+            return {readNetpbm(source), {}};  // Netpbm and BMP carry no profile or orientation
         case Format::Png:
             return readPng(source);
         case Format::Jpeg:
@@ -159,7 +164,7 @@ RgbImage readImageFile(const std::string& path, std::uint64_t maxPixels,
         case Format::Bmp:
             break;
     }
-    return readBmp(source);
+    return {readBmp(source), {}};
 }
 
 ImageHeader readImageHeader(const std::string& path, std::uint64_t maxPixels) {

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "image/ImageHeader.h"
+#include "image/ImageMetadata.h"
 #include "image/RgbImage.h"
 
 namespace lumetra {
@@ -47,5 +48,11 @@ RgbImage interleavedRgb8(const ImageSource& source, const std::uint8_t* pixels, 
 // maxPixels pixels before decoding it.  The sample planes come from `pool` when given.
 RgbImage readImageFile(const std::string& path, std::uint64_t maxPixels,
                        std::shared_ptr<PlanePool> pool = nullptr);
+
+// The same with what the file declares besides its pixels (ImageMetadata.h).  A reader of a
+// format that carries a colour profile or an orientation fills in DecodedImage::metadata;
+// Netpbm and BMP give it empty.
+DecodedImage decodeImageFile(const std::string& path, std::uint64_t maxPixels,
+                             std::shared_ptr<PlanePool> pool = nullptr);
 
 }  // namespace lumetra

@@ -19,12 +19,14 @@
 #include <csetjmp>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "image/Array.h"
+#include "image/ImageMetadata.h"
 
 // jpeglib.h needs size_t and FILE declared first.
 #include <jerror.h>
@@ -36,6 +38,52 @@ namespace {
 constexpr unsigned k8BitMaxval = 255;
 constexpr std::size_t kRgbChannels = 3;
 constexpr std::uint64_t kBitsPerByte = 8;
+// A marker segment's length field has 16 bits and counts itself.
+constexpr unsigned kLargestMarkerBytes = 0xffff - 2;
+// APP1 "Exif\0\0" and APP2 "ICC_PROFILE\0", then the part's number (from 1) and the count.
+constexpr unsigned char kExifSignature[] = {'E', 'x', 'i', 'f', 0, 0};
+constexpr unsigned char kIccSignature[] = {'I', 'C', 'C', '_', 'P', 'R',
+                                           'O', 'F', 'I', 'L', 'E', 0};
+constexpr std::size_t kIccPartHeader = sizeof kIccSignature + 2;
+
+template <std::size_t N>
+bool markerStartsWith(const jpeg_marker_struct& marker, const unsigned char (&signature)[N]) {
+    return marker.data_length >= N && std::memcmp(marker.data, signature, N) == 0;
+}
+
+// The ICC profile from the APP2 ICC_PROFILE segments, its parts joined in their numbered order;
+// empty when there are none.  A set of parts that does not number 1..count exactly once each
+// is a problem, and no profile.
+struct JpegIcc {
+    std::vector<std::uint8_t> profile;
+    std::string problem;
+};
+
+JpegIcc iccOfMarkers(const jpeg_marker_struct* markers) {
+    std::vector<const jpeg_marker_struct*> parts;
+    unsigned count = 0;
+    for (const jpeg_marker_struct* m = markers; m != nullptr; m = m->next) {
+        if (m->marker != JPEG_APP0 + 2 || !markerStartsWith(*m, kIccSignature)) continue;
+        if (m->data_length < kIccPartHeader) return {{}, "ICC profile segment too short"};
+        const unsigned number = m->data[sizeof kIccSignature];
+        const unsigned declared = m->data[sizeof kIccSignature + 1];
+        if (count == 0) {
+            count = declared;
+            parts.assign(count, nullptr);
+        }
+        if (declared != count || number == 0 || number > count || parts[number - 1] != nullptr) {
+            return {{}, "ICC profile segments misnumbered; profile ignored"};
+        }
+        parts[number - 1] = m;
+    }
+    JpegIcc icc;
+    for (const jpeg_marker_struct* part : parts) {
+        if (part == nullptr) return {{}, "ICC profile segment missing; profile ignored"};
+        icc.profile.insert(icc.profile.end(), part->data + kIccPartHeader,
+                           part->data + part->data_length);
+    }
+    return icc;
+}
 
 enum class JpegPhase { Header, Pixels };
 
@@ -82,6 +130,9 @@ void readHeaderStep(JpegCall& call) {
     call.created = true;  // jpeg_destroy_decompress copes with a create that failed half-way
     jpeg_create_decompress(&call.info);
     jpeg_stdio_src(&call.info, call.file);
+    // EXIF (APP1) and ICC profile (APP2) segments are kept for the metadata.
+    jpeg_save_markers(&call.info, JPEG_APP0 + 1, kLargestMarkerBytes);
+    jpeg_save_markers(&call.info, JPEG_APP0 + 2, kLargestMarkerBytes);
     jpeg_read_header(&call.info, TRUE);
 }
 
@@ -148,13 +199,15 @@ class JpegRead {
         checkColourSpace(source);
         checkDimensions(source, _call.info.image_width, _call.info.image_height);
         checkLength(source);
+        // The saved markers live in libjpeg's image pool, which finishing the read frees.
+        _metadata = metadataOfMarkers();
     }
 
     ImageHeader header() const {
         return {_call.info.image_height, _call.info.image_width, k8BitMaxval};
     }
 
-    RgbImage decode() {
+    DecodedImage decode() {
         const std::uint32_t rows = _call.info.image_height, cols = _call.info.image_width;
         std::vector<JSAMPLE> row(std::size_t{cols} * kRgbChannels);
         _call.row = row.data();
@@ -178,10 +231,26 @@ class JpegRead {
             if (!runJpegStep(readRowStep, _call)) failJpeg(_source, _call);
         }
         if (!runJpegStep(finishStep, _call)) failJpeg(_source, _call);
-        return RgbImage(std::move(red), std::move(green), std::move(blue), k8BitMaxval);
+        return {RgbImage(std::move(red), std::move(green), std::move(blue), k8BitMaxval),
+                std::move(_metadata)};
     }
 
   private:
+    // The ICC profile and the first EXIF segment's orientation, from the saved markers.
+    ImageMetadata metadataOfMarkers() const {
+        ImageMetadata metadata;
+        JpegIcc icc = iccOfMarkers(_call.info.marker_list);
+        metadata.iccProfile = std::move(icc.profile);
+        if (!icc.problem.empty()) metadata.problems.push_back("JPEG " + icc.problem);
+        for (const jpeg_marker_struct* m = _call.info.marker_list; m != nullptr; m = m->next) {
+            if (m->marker == JPEG_APP0 + 1 && markerStartsWith(*m, kExifSignature)) {
+                takeExifOrientation(metadata, m->data, m->data_length);
+                break;
+            }
+        }
+        return metadata;
+    }
+
     // libjpeg converts only grey and YCbCr/RGB files to RGB; a CMYK or YCCK file (from print
     // work) would fail later with "Unsupported color conversion request".  Said here, from the
     // header, in the terms of the file.
@@ -216,6 +285,7 @@ class JpegRead {
     const ImageSource& _source;
     JpegCall _call;
     JpegGuard _guard;
+    ImageMetadata _metadata;
 };
 
 }  // namespace
@@ -224,7 +294,7 @@ ImageHeader readJpegHeader(const ImageSource& source) {
     return JpegRead(source).header();
 }
 
-RgbImage readJpeg(const ImageSource& source) {
+DecodedImage readJpeg(const ImageSource& source) {
     return JpegRead(source).decode();
 }
 

@@ -4,6 +4,7 @@
 
 #include "image/ImageFile.h"
 #include "image/ImageHeader.h"
+#include "image/ImageMetadata.h"
 #include "image/RgbImage.h"
 
 namespace lumetra {
@@ -13,6 +14,6 @@ ImageHeader readJpegHeader(const ImageSource& source);
 
 // The whole image as 8-bit RGB (grey gives R = G = B).  A file whose compressed data is cut
 // short or corrupt is an error, not an image with invented pixels.
-RgbImage readJpeg(const ImageSource& source);
+DecodedImage readJpeg(const ImageSource& source);
 
 }  // namespace lumetra

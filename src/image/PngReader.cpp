@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "image/Array.h"
+#include "image/ImageMetadata.h"
 
 namespace lumetra {
 namespace {
@@ -35,6 +36,8 @@ constexpr std::size_t kMessageLength = 200;
 // out per byte in.  The image data, one filter byte and the stored samples per row, cannot be
 // longer than this many times the file.
 constexpr std::uint64_t kLargestDeflateRatio = 1032;
+// gAMA and cHRM hold their numbers times 100000.
+constexpr double kPngFixedPointUnit = 100000.0;
 
 enum class PngPhase { Header, Pixels };
 
@@ -50,6 +53,8 @@ struct PngCall {
     png_uint_32 height;
     int bitDepth;
     png_bytepp rows;  // one pointer per row into the caller's interleaved buffer
+    // The first warning about a colour or EXIF chunk (libpng drops such a chunk and goes on).
+    char metadataWarning[kMessageLength];
 };
 
 void onPngError(png_structp png, png_const_charp message) {
@@ -59,8 +64,19 @@ void onPngError(png_structp png, png_const_charp message) {
 }
 
 // Warnings (an unknown ancillary chunk, a bad CRC in one that is then dropped) do not change
-// the pixels; libpng would print them, so they are dropped here.
-void onPngWarning(png_structp, png_const_charp) {}
+// the pixels; libpng would print them, so they are dropped here, except the first about a
+// chunk that declares colours or orientation ("iCCP: ..."), which the metadata's problems say.
+void onPngWarning(png_structp png, png_const_charp message) {
+    auto* call = static_cast<PngCall*>(png_get_error_ptr(png));
+    constexpr const char* kMetadataChunks[] = {"iCCP", "sRGB", "gAMA", "cHRM", "eXIf"};
+    constexpr std::size_t kChunkNameLength = 4;
+    if (call->metadataWarning[0] != '\0') return;
+    for (const char* chunk : kMetadataChunks) {
+        if (std::strncmp(message, chunk, kChunkNameLength) == 0) {
+            std::snprintf(call->metadataWarning, sizeof call->metadataWarning, "%s", message);
+        }
+    }
+}
 
 void readPngBytes(png_structp png, png_bytep data, png_size_t length) {
     auto* call = static_cast<PngCall*>(png_get_io_ptr(png));
@@ -154,7 +170,7 @@ class PngRead {
                 _call.bitDepth == kSixteenBits ? k16BitMaxval : k8BitMaxval};
     }
 
-    RgbImage decode() {
+    DecodedImage decode() {
         if (!runPngStep(setTransformsStep, _call)) failPng(_source, _call);
         const std::size_t bytesPerSample = _call.bitDepth == kSixteenBits ? 2 : 1;
         const std::size_t rowBytes = _call.width * kRgbChannels * bytesPerSample;
@@ -167,10 +183,49 @@ class PngRead {
         _call.rows = rows.data();
         _call.phase = PngPhase::Pixels;
         if (!runPngStep(readPixelsStep, _call)) failPng(_source, _call);
-        return toPlanes(pixels.data(), bytesPerSample);
+        return {toPlanes(pixels.data(), bytesPerSample), metadata()};
     }
 
   private:
+    // What the chunks before the image data declare.  An eXIf chunk after the image data is not
+    // read (the pixels' read skips such chunks).
+    ImageMetadata metadata() const {
+        ImageMetadata metadata;
+        png_structp png = _call.png;
+        png_infop info = _call.info;
+        png_charp name = nullptr;
+        int compression = 0;
+        png_bytep profile = nullptr;
+        png_uint_32 profileLength = 0;
+        if (png_get_iCCP(png, info, &name, &compression, &profile, &profileLength) != 0 &&
+            profile != nullptr) {
+            metadata.iccProfile.assign(profile, profile + profileLength);
+        }
+        int intent = 0;
+        metadata.srgbChunk = png_get_sRGB(png, info, &intent) != 0;
+        png_fixed_point gamma = 0;
+        if (png_get_gAMA_fixed(png, info, &gamma) != 0 && gamma > 0) {
+            metadata.gamma = gamma / kPngFixedPointUnit;
+        }
+        png_fixed_point c[8] = {};
+        if (png_get_cHRM_fixed(png, info, &c[0], &c[1], &c[2], &c[3], &c[4], &c[5], &c[6], &c[7]) !=
+            0) {
+            const auto at = [&](int i) { return c[i] / kPngFixedPointUnit; };
+            metadata.chromaticities =
+                Chromaticities{at(0), at(1), at(2), at(3), at(4), at(5), at(6), at(7)};
+        }
+        png_uint_32 exifLength = 0;
+        png_bytep exif = nullptr;
+        if (png_get_eXIf_1(png, info, &exifLength, &exif) != 0 && exif != nullptr) {
+            takeExifOrientation(metadata, exif, exifLength);
+        }
+        if (_call.metadataWarning[0] != '\0') {
+            metadata.problems.push_back(std::string("PNG ") + _call.metadataWarning +
+                                        "; the chunk is ignored");
+        }
+        return metadata;
+    }
+
     // Interleaved RGB samples (16-bit ones big-endian, as PNG stores them) into three planes.
     RgbImage toPlanes(const png_byte* p, std::size_t bytesPerSample) const {
         const std::uint32_t rows = _call.height, cols = _call.width;
@@ -199,7 +254,7 @@ ImageHeader readPngHeader(const ImageSource& source) {
     return PngRead(source).header();
 }
 
-RgbImage readPng(const ImageSource& source) {
+DecodedImage readPng(const ImageSource& source) {
     return PngRead(source).decode();
 }
 

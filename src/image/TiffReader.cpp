@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "image/Array.h"
+#include "image/ImageMetadata.h"
 
 namespace lumetra {
 namespace {
@@ -193,7 +194,7 @@ class TiffRead {
 
     ImageHeader header() const { return {_height, _width, maxval()}; }
 
-    RgbImage decode() {
+    DecodedImage decode() {
         TIFF* const tiff = _tiff.get();
         const bool planar = _planar == PLANARCONFIG_SEPARATE;
         const std::uint64_t blockSamples = planar ? 1 : _samplesPerPixel;
@@ -248,7 +249,7 @@ class TiffRead {
                 }
             }
         }
-        return RgbImage(std::move(red), std::move(green), std::move(blue), top);
+        return {RgbImage(std::move(red), std::move(green), std::move(blue), top), metadata()};
     }
 
   private:
@@ -259,6 +260,28 @@ class TiffRead {
         const std::string named = _source.path + ": ";
         if (message.rfind(named, 0) == 0) message.erase(0, named.size());
         failToRead(_source.path, message.empty() ? what : what + " (" + message + ")");
+    }
+
+    // The InterColorProfile and Orientation tags of the first directory.
+    ImageMetadata metadata() const {
+        ImageMetadata metadata;
+        TIFF* const tiff = _tiff.get();
+        std::uint32_t length = 0;
+        void* profile = nullptr;
+        if (TIFFGetField(tiff, TIFFTAG_ICCPROFILE, &length, &profile) && profile != nullptr) {
+            const auto* bytes = static_cast<const std::uint8_t*>(profile);
+            metadata.iccProfile.assign(bytes, bytes + length);
+        }
+        std::uint16_t orientation = kOrientationAsStored;
+        if (TIFFGetField(tiff, TIFFTAG_ORIENTATION, &orientation)) {
+            if (orientation >= kOrientationAsStored && orientation <= kLargestOrientation) {
+                metadata.orientation = orientation;
+            } else {
+                metadata.problems.push_back("TIFF orientation " + std::to_string(orientation) +
+                                            " is not one of 1 to 8; ignored");
+            }
+        }
+        return metadata;
     }
 
     unsigned maxval() const { return _bits == 16 ? k16BitMaxval : k8BitMaxval; }
@@ -363,7 +386,7 @@ ImageHeader readTiffHeader(const ImageSource& source) {
     return TiffRead(source).header();
 }
 
-RgbImage readTiff(const ImageSource& source) {
+DecodedImage readTiff(const ImageSource& source) {
     return TiffRead(source).decode();
 }
 

@@ -4,6 +4,7 @@
 
 #include "image/ImageFile.h"
 #include "image/ImageHeader.h"
+#include "image/ImageMetadata.h"
 #include "image/RgbImage.h"
 
 namespace lumetra {
@@ -18,6 +19,6 @@ ImageHeader readTiffHeader(const ImageSource& source);
 // The first page, strips or tiles, interleaved or planar.  Samples keep their bit depth, as
 // for PNG; grey gives R = G = B (white-is-zero grey is turned around) and alpha or other extra
 // samples are dropped.  Further pages are not read.
-RgbImage readTiff(const ImageSource& source);
+DecodedImage readTiff(const ImageSource& source);
 
 }  // namespace lumetra

@@ -12,11 +12,13 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "image/Array.h"
+#include "image/ImageMetadata.h"
 
 namespace lumetra {
 namespace {
@@ -62,6 +64,37 @@ WebPBitstreamFeatures readFeatures(const ImageSource& source) {
     return features;
 }
 
+// The ICCP and EXIF chunks of an extended (VP8X) file.  RIFF chunks are a four-letter name, a
+// little-endian 32-bit length and the data, padded to an even length; every length is checked
+// against the bytes left, and a chunk that runs past the end ends the walk with a problem.
+ImageMetadata metadataOfChunks(const std::vector<std::uint8_t>& bytes) {
+    constexpr std::size_t kRiffHeader = 12, kChunkHeader = 8;
+    ImageMetadata metadata;
+    std::size_t at = kRiffHeader;
+    while (at + kChunkHeader <= bytes.size()) {
+        const std::uint8_t* chunk = bytes.data() + at;
+        const std::uint64_t length = std::uint64_t{chunk[4]} | std::uint64_t{chunk[5]} << 8 |
+                                     std::uint64_t{chunk[6]} << 16 | std::uint64_t{chunk[7]} << 24;
+        const std::size_t dataAt = at + kChunkHeader;
+        if (length > bytes.size() - dataAt) {
+            const std::string name(reinterpret_cast<const char*>(chunk), 4);
+            if (name == "ICCP" || name == "EXIF") {
+                metadata.problems.push_back("WebP " + name +
+                                            " chunk runs past the end of the file; ignored");
+            }
+            break;
+        }
+        const std::uint8_t* data = bytes.data() + dataAt;
+        if (std::memcmp(chunk, "ICCP", 4) == 0 && metadata.iccProfile.empty()) {
+            metadata.iccProfile.assign(data, data + length);
+        } else if (std::memcmp(chunk, "EXIF", 4) == 0) {
+            takeExifOrientation(metadata, data, length);
+        }
+        at = dataAt + length + (length & 1);
+    }
+    return metadata;
+}
+
 std::string decodeProblem(VP8StatusCode status) {
     switch (status) {
         case VP8_STATUS_NOT_ENOUGH_DATA:
@@ -96,7 +129,7 @@ ImageHeader readWebpHeader(const ImageSource& source) {
             k8BitMaxval};
 }
 
-RgbImage readWebp(const ImageSource& source) {
+DecodedImage readWebp(const ImageSource& source) {
     const WebPBitstreamFeatures features = readFeatures(source);
     const std::vector<std::uint8_t> bytes = readBytes(source, source.size);
     const auto rows = static_cast<std::uint32_t>(features.height);
@@ -118,7 +151,7 @@ RgbImage readWebp(const ImageSource& source) {
         failToRead(source.path, "unexpected WebP output layout");
     }
 
-    return interleavedRgb8(source, pixels.data(), rows, cols);
+    return {interleavedRgb8(source, pixels.data(), rows, cols), metadataOfChunks(bytes)};
 }
 
 }  // namespace lumetra

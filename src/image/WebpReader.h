@@ -4,6 +4,7 @@
 
 #include "image/ImageFile.h"
 #include "image/ImageHeader.h"
+#include "image/ImageMetadata.h"
 #include "image/RgbImage.h"
 
 namespace lumetra {
@@ -15,6 +16,6 @@ ImageHeader readWebpHeader(const ImageSource& source);
 
 // The whole image as 8-bit RGB, lossy or lossless; alpha is dropped as for PNG.  A file cut
 // short or with corrupt data is an error, not an image with invented pixels.
-RgbImage readWebp(const ImageSource& source);
+DecodedImage readWebp(const ImageSource& source);
 
 }  // namespace lumetra

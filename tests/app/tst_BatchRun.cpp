@@ -75,6 +75,7 @@ class tst_BatchRun : public QObject {
     void failedFileIsReportedAndRunGoesOn();
     void unreadableOriginalPassesThrough();
     void cancelStopsBeforeNextFile();
+    void readingSettingTurnsFilesBeforeTheyAreScored();
     void backgroundRunReportsToReceiverThreadInOrder();
     void backgroundSetupFailureIsAbandonedNotThrown_data();
     void backgroundSetupFailureIsAbandonedNotThrown();
@@ -121,6 +122,22 @@ void tst_BatchRun::scoresFilesInOrderWithProgressBeforeEach() {
     const auto& third = *static_cast<const Comparison*>(compared.at(2).at(0).constData());
     QCOMPARE(third.nobj(), 3.0f);
     QCOMPARE(third.err().rows(), 4u);
+}
+
+void tst_BatchRun::readingSettingTurnsFilesBeforeTheyAreScored() {
+    // A 16 x 24 file declaring EXIF orientation 6 is the 24 x 16 original turned: kept as
+    // stored it differs in size and fails; with the orientation applied it is scored.
+    const QString images = QStringLiteral(LUMETRA_TEST_DATA_DIR "/images/");
+    const QString original = images + "rgb24x16.ppm";
+    const QStringList degraded = {images + "rgb16x24_exif_orientation6.png"};
+    for (const OrientationHandling orientation :
+         {OrientationHandling::AsStored, OrientationHandling::Apply}) {
+        auto log = std::make_shared<EngineLog>();
+        BatchRun batch(original, degraded, kParameters, fakeEngine(log), nullptr,
+                       ReadChoices{ColourHandling::ToSrgb, orientation});
+        const BatchOutcome outcome = batch.run();
+        QCOMPARE(outcome.failures, orientation == OrientationHandling::Apply ? 0 : 1);
+    }
 }
 
 void tst_BatchRun::failedFileIsReportedAndRunGoesOn_data() {

@@ -486,10 +486,17 @@ TEST_F(LumetraCommand, JsonOfTheSamplesParsesBackWithErrorRowsInPlace) {
     ASSERT_EQ(objects->size(), degraded.size());
     for (std::size_t i = 0; i < degraded.size(); ++i) {
         const JsonObject& o = (*objects)[i];
-        ASSERT_EQ(o.size(), 4u);
+        ASSERT_EQ(o.size(), 6u);
         EXPECT_EQ(o.at("file").text(), degraded[i]);
         const bool bad = i == 1 || i == 3;
         EXPECT_EQ(o.at("measure").isNull(), bad) << i;
+        // What each file declares: the samples declare nothing; a file not read, null.
+        if (!bad) {
+            EXPECT_EQ(o.at("colour").text(), "none (read as sRGB)") << i;
+            EXPECT_EQ(o.at("orientation").number(), 1.0) << i;
+        } else {
+            EXPECT_TRUE(o.at("colour").isNull());
+        }
         EXPECT_EQ(o.at("score").isNull(), bad) << i;
         EXPECT_EQ(o.at("error").isNull(), !bad) << i;
         if (bad) {
@@ -559,7 +566,9 @@ TEST_F(LumetraCommand, ViewingGeometryReachesTheEngineAndIsShown) {
     const ProgramRun json =
         run({"--format", "json", "--display", "1920,53,70", original, degraded});
     ASSERT_EQ(json.status, 0) << json.err;
-    EXPECT_NE(json.out.find("\"error\": null, \"ppd\": 44.2600389}"), std::string::npos)
+    EXPECT_NE(json.out.find("\"error\": null, \"colour\": \"none (read as sRGB)\", "
+                            "\"orientation\": 1, \"ppd\": 44.2600389}"),
+              std::string::npos)
         << json.out;
 
     const ProgramRun both = run({"--ppd", "45", "--display", "1920,53,70", original, degraded});

@@ -100,6 +100,24 @@ TEST(Options, EveryParameterHasAnOption) {
     EXPECT_EQ(lineOf(longNames.parsed.options->parameters).b, 4.0f);
 }
 
+TEST(Options, ColourAndOrientationDefaultToTheStoredSamples) {
+    const Parse defaults = parse({"o.ppm", "d.ppm"});
+    ASSERT_TRUE(defaults.parsed.options);
+    EXPECT_EQ(defaults.parsed.options->reading.colour, ColourHandling::AsStored);
+    EXPECT_EQ(defaults.parsed.options->reading.orientation, OrientationHandling::AsStored);
+    const Parse chosen = parse({"--colour", "srgb", "--orientation", "apply", "o.ppm", "d.ppm"});
+    ASSERT_TRUE(chosen.parsed.options) << chosen.err;
+    EXPECT_EQ(chosen.parsed.options->reading.colour, ColourHandling::ToSrgb);
+    EXPECT_EQ(chosen.parsed.options->reading.orientation, OrientationHandling::Apply);
+    const Parse american = parse({"--color", "SRGB", "o.ppm", "d.ppm"});
+    ASSERT_TRUE(american.parsed.options) << american.err;
+    EXPECT_EQ(american.parsed.options->reading.colour, ColourHandling::ToSrgb);
+    const Parse wrong = parse({"--colour", "p3", "o.ppm", "d.ppm"});
+    EXPECT_FALSE(wrong.parsed.options);
+    EXPECT_EQ(wrong.parsed.exitStatus, kExitUsage);
+    expectInHelp({"--colour", "as-stored (default)", "--orientation"});
+}
+
 TEST(Options, SwitchesTurnOnAndOffAndTheLastOneWins) {
     const Parse p = parse({"--no-intra-a", "--inter-a", "--no-intra-c1", "--inter-c1",
                            "--no-intra-c2", "--inter-c2", "o.ppm", "d.ppm"});
