@@ -76,6 +76,7 @@ QLumetraComparisonViewer::QLumetraComparisonViewer(ViewerRequest request, Explai
     setWindowTitle(viewerTitle(_request));
     for (const ViewMode mode : kModes) ui.modeBox->addItem(modeName(mode));
     for (const MapChoice choice : kMapChoices) ui.mapBox->addItem(mapChoiceName(choice));
+    for (const HeatScaleMode mode : kHeatScaleModes) ui.heatScaleBox->addItem(heatScaleName(mode));
     // The map names are long: the selector shows enough of them to tell them apart and leaves
     // the rest to its list, so that the controls fit a small screen.
     ui.mapBox->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
@@ -121,10 +122,10 @@ void QLumetraComparisonViewer::startLoading() {
     ui.probeLabel->setText(tr("Reading %1…").arg(QFileInfo(_request.degradedFile).fileName()));
     // The run's maps go to the task alone and are freed once it has taken their percentiles.
     std::vector<Array<float>> runMaps = std::exchange(_request.runMaps, {});
-    _imagesTask.setFuture(
-        QtConcurrent::run([request = _request, maps = std::move(runMaps)]() mutable {
+    _imagesTask.setFuture(QtConcurrent::run(
+        [request = _request, maps = std::move(runMaps), scale = _state.heatScale()]() mutable {
             request.runMaps = std::move(maps);
-            return loadViewerImages(request);
+            return loadViewerImages(request, scale);
         }));
 }
 
@@ -209,6 +210,8 @@ void QLumetraComparisonViewer::connectControls() {
             [this](int index) { setMode(kModes[static_cast<std::size_t>(index)]); });
     connect(ui.mapBox, &QComboBox::activated, this,
             [this](int index) { setMap(kMapChoices[static_cast<std::size_t>(index)]); });
+    connect(ui.heatScaleBox, &QComboBox::activated, this,
+            [this](int index) { setHeatScale(kHeatScaleModes[static_cast<std::size_t>(index)]); });
     connect(ui.previousButton, &QToolButton::clicked, this, [this] { emit stepRequested(-1); });
     connect(ui.nextButton, &QToolButton::clicked, this, [this] { emit stepRequested(1); });
     connect(ui.fitButton, &QPushButton::clicked, ui.canvas, &ComparisonCanvas::fit);
@@ -260,6 +263,12 @@ void QLumetraComparisonViewer::setMap(MapChoice choice) {
     pushState();
 }
 
+void QLumetraComparisonViewer::setHeatScale(HeatScaleMode mode) {
+    _state.setHeatScale(mode);
+    updateHeatMap();
+    pushState();
+}
+
 void QLumetraComparisonViewer::toggleFlicker() {
     _state.toggleFlicker();
     _state.setMode(ViewMode::Flicker);
@@ -282,8 +291,9 @@ void QLumetraComparisonViewer::pushState() {
     saveSettings();
 }
 
-// The mode, map, opacity, flicker rate and divider the viewer last had.  The map is kept by
-// its file name ("heat-map", "share"), which stays when the selector's order changes.
+// The mode, map, heat-map scale, opacity, flicker rate and divider the viewer last had.  The
+// map is kept by its file name ("heat-map", "share") and the scale by the command line's name
+// for it ("per-file"), which stay when the selectors' order changes.
 void QLumetraComparisonViewer::restoreSettings() {
     const QSettings settings;
     const int mode = settings.value(QStringLiteral("viewer/mode"), -1).toInt();
@@ -294,6 +304,7 @@ void QLumetraComparisonViewer::restoreSettings() {
     for (const MapChoice choice : kMapChoices) {
         if (mapFileKey(choice) == map) _state.setMap(choice);
     }
+    _state.setHeatScale(rememberedHeatScale());
     _state.setOverlayOpacity(
         settings.value(QStringLiteral("viewer/opacity"), _state.overlayOpacity()).toDouble());
     _state.setFlickerIntervalMs(
@@ -312,6 +323,7 @@ void QLumetraComparisonViewer::saveSettings() const {
     const auto mode = std::find(kModes.begin(), kModes.end(), _state.mode()) - kModes.begin();
     settings.setValue(QStringLiteral("viewer/mode"), static_cast<int>(mode));
     settings.setValue(QStringLiteral("viewer/map"), mapFileKey(_state.map()));
+    rememberHeatScale(_state.heatScale());
     settings.setValue(QStringLiteral("viewer/opacity"), _state.overlayOpacity());
     settings.setValue(QStringLiteral("viewer/flickerMs"), _state.flickerIntervalMs());
     settings.setValue(QStringLiteral("viewer/split"), _state.splitFraction());
@@ -335,6 +347,13 @@ void QLumetraComparisonViewer::updateControls() {
     const auto mapIndex =
         std::find(kMapChoices.begin(), kMapChoices.end(), _state.map()) - kMapChoices.begin();
     ui.mapBox->setCurrentIndex(static_cast<int>(mapIndex));
+    const auto scaleIndex =
+        std::find(kHeatScaleModes.begin(), kHeatScaleModes.end(), _state.heatScale()) -
+        kHeatScaleModes.begin();
+    ui.heatScaleBox->setCurrentIndex(static_cast<int>(scaleIndex));
+    // The black-to-blue map has a scale of its own (its largest value).
+    ui.heatScaleLabel->setEnabled(_state.map() != MapChoice::Classic);
+    ui.heatScaleBox->setEnabled(_state.map() != MapChoice::Classic);
     const bool overlay = _state.mode() == ViewMode::Overlay;
     ui.opacityLabel->setEnabled(overlay);
     ui.opacitySlider->setEnabled(overlay);
@@ -399,6 +418,12 @@ void QLumetraComparisonViewer::updateHeatMap() {
         return;
     }
     if (choice == MapChoice::Error) {
+        // Drawn with the images; again here when the scale has changed since.
+        if (_images.original && _images.errorHeatScale != _state.heatScale()) {
+            _images.errorHeat = heatPicture(
+                errorMap, scaleOf(choice, _state.heatScale(), _images.runMax, errorMap));
+            _images.errorHeatScale = _state.heatScale();
+        }
         _heatPicture = _images.errorHeat.map;
         ui.canvas->setHeatMap(_images.errorHeat.map);
         showLegend(_images.errorHeat.legend);
@@ -410,7 +435,8 @@ void QLumetraComparisonViewer::updateHeatMap() {
         return;
     }
     const Array<float>& map = mapOf(choice, errorMap, _explanation.explanation->maps);
-    const HeatPicture picture = heatPicture(map, scaleOf(choice, _images.runMax, map));
+    const HeatPicture picture =
+        heatPicture(map, scaleOf(choice, _state.heatScale(), _images.runMax, map));
     _heatPicture = picture.map;
     ui.canvas->setHeatMap(picture.map);
     showLegend(picture.legend);

@@ -6,8 +6,8 @@
 // legend.  The images are read and the explanation computed in QtConcurrent tasks, so that a
 // 3840 x 2160 pair does not stop the window; until they are in, the window says so.
 //
-// The mode, map, opacity, flicker rate, divider and window place are remembered (QSettings)
-// for the next viewer, in this run and the next.
+// The mode, map, heat-map scale, opacity, flicker rate, divider and window place are
+// remembered (QSettings) for the next viewer, in this run and the next.
 //
 // The window holds its form and its state (ViewerState) and passes both to the canvas, which
 // draws; zoom and pan live in the canvas's ViewTransform, the probe's values in PixelProbe.
@@ -59,6 +59,9 @@ class QLumetraComparisonViewer : public QWidget {
 
     void setMode(ViewMode mode);
     void setMap(MapChoice choice);
+    // Draws the heat maps on the run's scale, each file's own, or the run's through the log
+    // curve (the legend then gives its k); Save and the main window's Export all maps follow.
+    void setHeatScale(HeatScaleMode mode);
     // Shows the other image of the flicker pair (and switches to flicker mode).
     void toggleFlicker();
     // Shows the values at an image pixel in the probe line, with a crosshair on it; none

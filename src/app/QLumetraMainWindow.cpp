@@ -903,7 +903,8 @@ QStringList writeExplanationMaps(const ExplanationExport& job) {
 }  // namespace
 
 // For each scored file, <name>.errmap.png (black to blue) and <name>.heatmap.png (with its
-// legend, on the run's shared scale), the names and pictures of the command line's
+// legend, on the scale last chosen in the viewer: the run's shared scale unless changed), the
+// names and pictures of the command line's
 // --error-maps and --heatmaps; a name met twice gets "-2", "-3", ...  The explanation maps
 // follow from a worker task (mapsExported()), as each file must be explained again.
 bool QLumetraMainWindow::exportMaps(const QString& folder) {
@@ -917,7 +918,8 @@ bool QLumetraMainWindow::exportMaps(const QString& folder) {
     for (const std::optional<Comparison>& result : _comparisons) {
         if (result) percentiles.push_back(percentilesOf(result->err()));
     }
-    const HeatScale scale{sharedScaleMax(percentiles), ColourMap::Viridis};
+    const float runMax = sharedScaleMax(percentiles);
+    const HeatScaleMode heatScale = rememberedHeatScale();
     QStringList problems;
     QSet<QString> used;
     int written = 0;
@@ -935,7 +937,9 @@ bool QLumetraMainWindow::exportMaps(const QString& folder) {
         const Array<float>& map = _comparisons[k]->err();
         for (const auto& [suffix, picture] :
              {std::pair{QStringLiteral(".errmap.png"), errorMapImage(map)},
-              std::pair{QStringLiteral(".heatmap.png"), qImageOf(heatMap(map, scale))}}) {
+              std::pair{
+                  QStringLiteral(".heatmap.png"),
+                  qImageOf(heatMap(map, scaleOf(MapChoice::Error, heatScale, runMax, map)))}}) {
             const QString problem = savePng(dir.filePath(name + suffix), picture);
             if (problem.isEmpty()) {
                 ++written;

@@ -59,7 +59,7 @@ QString viewerTitle(const ViewerRequest& request) {
              formatResult(request.comparison.mobj()), formatResult(request.comparison.nobj()));
 }
 
-ViewerImages loadViewerImages(const ViewerRequest& request) {
+ViewerImages loadViewerImages(const ViewerRequest& request, HeatScaleMode heatScale) {
     ViewerImages images;
     images.error = messageOf([&] {
         images.original =
@@ -86,7 +86,9 @@ ViewerImages loadViewerImages(const ViewerRequest& request) {
         images.runMax = sharedScaleMax(percentiles);
         images.classicPicture = errorMapImage(map);
         images.errorMax = percentilesOf(map).max;
-        images.errorHeat = heatPicture(map, HeatScale{images.runMax});
+        images.errorHeat =
+            heatPicture(map, scaleOf(MapChoice::Error, heatScale, images.runMax, map));
+        images.errorHeatScale = heatScale;
     });
     return images;
 }

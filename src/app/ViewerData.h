@@ -52,14 +52,16 @@ struct ViewerImages {
     float runMax = 1.0f;    // sharedScaleMax of the run's error maps
     QImage classicPicture;  // the error map, black to blue (errorMapImage)
     float errorMax = 0.0f;  // the error map's largest value, which is full blue
-    HeatPicture errorHeat;  // the error map as a heat map on the run's scale
-    QString error;          // why the images cannot be shown; empty when they can
+    HeatPicture errorHeat;  // the error map as a heat map on the run's scale, under
+    HeatScaleMode errorHeatScale = HeatScaleMode::Shared;  // this choice of scale
+    QString error;  // why the images cannot be shown; empty when they can
 };
 
 // Reads both images (their sizes must match the error map's), takes the percentiles of the
-// run's maps and draws the error map both ways.  Every failure becomes `error`: nothing is thrown,
-// as befits a worker task.
-ViewerImages loadViewerImages(const ViewerRequest& request);
+// run's maps and draws the error map both ways, the heat map on the scale `heatScale` chooses.
+// Every failure becomes `error`: nothing is thrown, as befits a worker task.
+ViewerImages loadViewerImages(const ViewerRequest& request,
+                              HeatScaleMode heatScale = HeatScaleMode::Shared);
 
 struct ViewerExplanation {
     std::shared_ptr<const Explanation> explanation;

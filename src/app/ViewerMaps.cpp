@@ -1,6 +1,7 @@
 #include "app/ViewerMaps.h"
 
 #include <QCoreApplication>
+#include <QSettings>
 #include <cmath>
 #include <cstdint>
 
@@ -18,6 +19,9 @@ QString tr(const char* text) {
 // and lettering of a small picture's legend whatever the size of the map shown: a 4K map's
 // own legend would be 2160 pixels high.
 constexpr std::uint32_t kLegendRows = 256;
+
+// Where the viewer's heat-map scale is remembered, beside its other settings.
+constexpr QLatin1StringView kHeatScaleSetting("viewer/heatScale");
 
 }  // namespace
 
@@ -131,15 +135,55 @@ float sharedScaleMax(const std::vector<MapPercentiles>& maps) {
     return sharedHeatScale(p99s, maxima);
 }
 
-HeatScale scaleOf(MapChoice choice, float runMax, const Array<float>& map) {
-    switch (choice) {
-        case MapChoice::BlockWeight:
-        case MapChoice::EdgeZone:
-        case MapChoice::Share:
-            return HeatScale{sharedScaleMax({percentilesOf(map)})};
-        default:
-            return HeatScale{runMax};
+QString heatScaleName(HeatScaleMode mode) {
+    switch (mode) {
+        case HeatScaleMode::Shared:
+            return tr("Shared");
+        case HeatScaleMode::PerFile:
+            return tr("Per file");
+        case HeatScaleMode::Log:
+            return tr("Log");
     }
+    return QString();
+}
+
+QString heatScaleKey(HeatScaleMode mode) {
+    switch (mode) {
+        case HeatScaleMode::Shared:
+            return QStringLiteral("shared");
+        case HeatScaleMode::PerFile:
+            return QStringLiteral("per-file");
+        case HeatScaleMode::Log:
+            return QStringLiteral("log");
+    }
+    return QString();
+}
+
+HeatScaleMode heatScaleOfKey(const QString& key) {
+    for (const HeatScaleMode mode : kHeatScaleModes) {
+        if (heatScaleKey(mode) == key) return mode;
+    }
+    return HeatScaleMode::Shared;
+}
+
+HeatScaleMode rememberedHeatScale() {
+    return heatScaleOfKey(QSettings().value(kHeatScaleSetting).toString());
+}
+
+void rememberHeatScale(HeatScaleMode mode) {
+    QSettings().setValue(kHeatScaleSetting, heatScaleKey(mode));
+}
+
+HeatScale scaleOf(MapChoice choice, HeatScaleMode mode, float runMax, const Array<float>& map) {
+    const bool ownUnits = choice == MapChoice::BlockWeight || choice == MapChoice::EdgeZone ||
+                          choice == MapChoice::Share;
+    // The map's percentiles are taken only where the scale needs them: a 4K map's take time.
+    if (!ownUnits && mode != HeatScaleMode::PerFile) {
+        return heatScaleFor(mode, runMax, 0.0f, 0.0f, ColourMap::Viridis);
+    }
+    const MapPercentiles own = percentilesOf(map);
+    const float top = ownUnits ? sharedScaleMax({own}) : runMax;
+    return heatScaleFor(mode, top, own.p99, own.max, ColourMap::Viridis);
 }
 
 HeatPicture heatPicture(const Array<float>& map, const HeatScale& scale) {

@@ -62,9 +62,27 @@ const Array<float>& mapOf(MapChoice choice, const Array<float>& errorMap,
 // is not > 0 either, 1.  The command line's shared heat-map scale follows the same rule.
 float sharedScaleMax(const std::vector<MapPercentiles>& maps);
 
-// The scale of a choice: `runMax` (the run's shared scale) for maps in the error map's units,
-// else sharedScaleMax of the map alone.
-HeatScale scaleOf(MapChoice choice, float runMax, const Array<float>& map);
+// Every heat-map scale, in the order the viewer's selector lists them.
+inline constexpr std::array kHeatScaleModes = {HeatScaleMode::Shared, HeatScaleMode::PerFile,
+                                               HeatScaleMode::Log};
+
+// The selector's text of a heat-map scale ("Shared", "Per file", "Log").
+QString heatScaleName(HeatScaleMode mode);
+
+// The name a heat-map scale is remembered by, the command line's --heat-scale value
+// ("shared", "per-file", "log"); heatScaleOfKey reads it back, Shared for any other text.
+QString heatScaleKey(HeatScaleMode mode);
+HeatScaleMode heatScaleOfKey(const QString& key);
+
+// The heat-map scale the viewer last had (QSettings), which Export all maps draws with too;
+// Shared when none was chosen.
+HeatScaleMode rememberedHeatScale();
+void rememberHeatScale(HeatScaleMode mode);
+
+// The scale of a choice under `mode` (heatScaleFor): `runMax` (the run's shared scale) is the
+// top for maps in the error map's units, sharedScaleMax of the map alone for the others, which
+// have units of their own; PerFile takes the map's own percentiles.
+HeatScale scaleOf(MapChoice choice, HeatScaleMode mode, float runMax, const Array<float>& map);
 
 // A heat map split into the map itself (one pixel per map element, Format_RGB32) and its
 // legend (the colour bar with its labels), as image/HeatMap.h draws them; the legend has the

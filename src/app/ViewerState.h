@@ -1,7 +1,8 @@
 #pragma once
 
 // What the comparison viewer shows, apart from zoom and pan: the mode, the split divider, the
-// flicker frame and rate, the heat map's opacity over the original, and the map chosen.  A
+// flicker frame and rate, the heat map's opacity over the original, the map chosen and the
+// scale heat maps are drawn on.  A
 // plain value the window changes and the canvas draws.
 
 #include "app/ViewerMaps.h"
@@ -44,6 +45,11 @@ class ViewerState {
     MapChoice map() const { return _map; }
     void setMap(MapChoice map) { _map = map; }
 
+    // The scale heat maps are drawn on: the run's (Shared, the default), each file's own, or
+    // the run's through the log curve.
+    HeatScaleMode heatScale() const { return _heatScale; }
+    void setHeatScale(HeatScaleMode mode) { _heatScale = mode; }
+
     // The heat map goes over the degraded image instead of the original.
     bool overlayOnDegraded() const { return _overlayOnDegraded; }
     void setOverlayOnDegraded(bool on) { _overlayOnDegraded = on; }
@@ -67,6 +73,7 @@ class ViewerState {
     int _flickerIntervalMs = kDefaultFlickerIntervalMs;
     double _opacity = kDefaultOverlayOpacity;
     MapChoice _map = MapChoice::Error;
+    HeatScaleMode _heatScale = HeatScaleMode::Shared;
     bool _overlayOnDegraded = false;
     bool _overlayGrey = false;
     bool _splitLeftRight = true;

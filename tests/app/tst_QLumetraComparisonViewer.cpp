@@ -97,6 +97,7 @@ class tst_QLumetraComparisonViewer : public QObject {
     void keysZoomPanAndShowTheirList();
     void probeLocksOnClickAndClearsWhenTheCursorLeaves();
     void overlayBaseSplitAndLegendFollowTheirControls();
+    void heatScaleRedrawsTheMapAndIsRemembered();
 
   private:
     TemporarySettings _settings;
@@ -366,6 +367,90 @@ void tst_QLumetraComparisonViewer::overlayBaseSplitAndLegendFollowTheirControls(
     QVERIFY(!h.viewer->state().splitLeftRight());
     QCOMPARE(h.shownAt(QPoint(50, 5)), original.pixel(50, 5));
     QCOMPARE(h.shownAt(QPoint(50, 58)), degraded.pixel(50, 58));
+}
+
+// A run whose other file has four times this one's error: on the shared scale this file's
+// map sits in the lower colours; per file it spans them all; log lifts its small values.  The
+// pixel drawn is the table's colour at heatFraction of its value, exactly (both round the
+// same fraction to the same entry), and the legend is the one drawn for that scale, which
+// names k for the log curve.  A viewer opened afterwards (a restart: the settings are read
+// anew) draws on the scale chosen last.
+void tst_QLumetraComparisonViewer::heatScaleRedrawsTheMapAndIsRemembered() {
+    ViewerRequest request = goldenRequest("scene64__noise.ppm");
+    const Array<float>& err = request.comparison.err();
+    Array<float> worse = err;
+    for (std::uint32_t r = 0; r < worse.rows(); ++r) {
+        for (std::uint32_t c = 0; c < worse.cols(); ++c) worse(r, c) *= 4.0f;
+    }
+    request.runMaps.push_back(worse);
+    const MapPercentiles own = percentilesOf(err);
+    const float runMax = 4.0f * own.p99;
+    // A pixel well inside this map's own scale, where the three curves part.
+    QPoint pixel(-1, -1);
+    for (std::uint32_t r = 0; r < err.rows() && pixel.x() < 0; ++r) {
+        for (std::uint32_t c = 0; c < err.cols() && pixel.x() < 0; ++c) {
+            if (err(r, c) > 0.3f * own.p99 && err(r, c) < 0.7f * own.p99) {
+                pixel = QPoint(static_cast<int>(c), static_cast<int>(r));
+            }
+        }
+    }
+    QVERIFY(pixel.x() >= 0);
+    const float value =
+        err(static_cast<std::uint32_t>(pixel.y()), static_cast<std::uint32_t>(pixel.x()));
+    const auto expected = [value](const HeatScale& scale) {
+        const Rgb8 c = colourOfFraction(ColourMap::Viridis, heatFraction(value, scale));
+        return qRgb(c[0], c[1], c[2]);
+    };
+    const HeatScale shared{runMax};
+    const HeatScale perFile =
+        heatScaleFor(HeatScaleMode::PerFile, runMax, own.p99, own.max, ColourMap::Viridis);
+    const HeatScale log =
+        heatScaleFor(HeatScaleMode::Log, runMax, own.p99, own.max, ColourMap::Viridis);
+    QCOMPARE(perFile.max, own.p99);
+    QCOMPARE(log.knee, runMax * kLogKneeFraction);
+    // The three choices must draw the pixel differently, or the test proves nothing.
+    QVERIFY(expected(shared) != expected(perFile) && expected(shared) != expected(log) &&
+            expected(perFile) != expected(log));
+    // The legend shown is the one drawn for the scale, at one or two times its size.
+    const auto legendOf = [](const Harness& h, QSize size) {
+        return h.label("legendLabel")
+            ->pixmap()
+            .toImage()
+            .convertToFormat(QImage::Format_RGB32)
+            .scaled(size, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+    };
+    const auto drawsOn = [&](const Harness& h, const HeatScale& scale) {
+        const QImage legend = heatPicture(err, scale).legend;
+        return h.viewer->shownPicture().pixel(pixel) == expected(scale) &&
+               legendOf(h, legend.size()) == legend;
+    };
+    {
+        Harness h(request);
+        QVERIFY(h.waitReady());
+        QCOMPARE(h.viewer->state().heatScale(), HeatScaleMode::Shared);  // the default
+        QVERIFY(drawsOn(h, shared));
+        QComboBox* scales = h.box("heatScaleBox");
+        QCOMPARE(scales->count(), 3);
+        scales->setCurrentIndex(1);
+        emit scales->activated(1);
+        QCOMPARE(h.viewer->state().heatScale(), HeatScaleMode::PerFile);
+        QVERIFY(drawsOn(h, perFile));
+        // The canvas shows what Save writes.
+        constexpr int kPaneGap = 4;
+        const int paneStep = (h.canvas()->width() - 2 * kPaneGap) / 3 + kPaneGap;
+        QCOMPARE(h.shownAt(pixel, 2, paneStep), expected(perFile));
+        scales->setCurrentIndex(2);
+        emit scales->activated(2);
+        QVERIFY(drawsOn(h, log));
+        // The log legend carries a title line (its k) and the curve's labels.
+        QVERIFY(heatPicture(err, log).legend != heatPicture(err, shared).legend);
+        h.viewer->close();
+    }
+    Harness again(request);
+    QVERIFY(again.waitReady());
+    QCOMPARE(again.viewer->state().heatScale(), HeatScaleMode::Log);
+    QCOMPARE(again.box("heatScaleBox")->currentIndex(), 2);
+    QVERIFY(drawsOn(again, log));
 }
 
 QTEST_MAIN(tst_QLumetraComparisonViewer)

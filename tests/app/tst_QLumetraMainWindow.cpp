@@ -31,6 +31,8 @@
 #include "app/QLumetraComparisonViewer.h"
 #include "app/QLumetraErrorMapDialog.h"
 #include "app/QLumetraMainWindow.h"
+#include "app/ViewerMaps.h"
+#include "image/HeatMap.h"
 
 using namespace lumetra;
 using namespace lumetra::testing;
@@ -187,6 +189,7 @@ class tst_QLumetraMainWindow : public QObject {
     void addFilesAndReloadKeepTheOriginal();
     void oneViewerStepsThroughTheFilesKeepingItsView();
     void exportMapsWritesEveryScoredFilesMaps();
+    void exportedHeatMapsFollowTheViewersScale();
     void settingsComeBackAfterRestart();
 
   private:
@@ -1278,6 +1281,35 @@ void tst_QLumetraMainWindow::exportMapsWritesEveryScoredFilesMaps() {
     QCOMPARE(map.pixel(1, 0), qRgb(0, 0, 255));
     QVERIFY(!h.window->exportMaps(QDir(out.path()).filePath("missing/folder")));
     QCOMPARE(h.notifier->warnings.size(), 1);
+}
+
+// The heat maps Export all maps writes are drawn on the scale last chosen in the viewer.  The
+// map holds 0.25 and 1 on a ground of 0, so the run's scale tops at 1 (its p99 is 0): shared
+// draws 0.25 at a quarter of the colours, log at log(1 + 25) / log(1 + 100) = 0.706 of them.
+void tst_QLumetraMainWindow::exportedHeatMapsFollowTheViewersScale() {
+    Harness h;
+    const QString golden = QStringLiteral(LUMETRA_TEST_DATA_DIR "/golden/");
+    Array<float> map(64, 64);
+    map(0, 0) = 0.25f;
+    map(0, 1) = 1.0f;
+    h.log->results = {Comparison(1.0f, 4.0f, map)};
+    QVERIFY(h.runToEnd(golden + "scene64.ppm", {golden + "scene64__blur.ppm"}));
+    const auto exportedAt00 = [&h](HeatScaleMode mode) {
+        rememberHeatScale(mode);
+        QTemporaryDir out;
+        QSignalSpy exported(h.window.get(), &QLumetraMainWindow::mapsExported);
+        if (!h.window->exportMaps(out.path()) || !exported.wait(60000)) return QRgb{};
+        return QImage(QDir(out.path()).filePath("scene64__blur.heatmap.png")).pixel(0, 0);
+    };
+    const auto colourAt = [](float fraction) {
+        const Rgb8 c = colourOfFraction(ColourMap::Viridis, fraction);
+        return qRgb(c[0], c[1], c[2]);
+    };
+    QCOMPARE(exportedAt00(HeatScaleMode::Shared), colourAt(0.25f));
+    const HeatScale log = heatScaleFor(HeatScaleMode::Log, 1.0f, 0.0f, 1.0f, ColourMap::Viridis);
+    QCOMPARE(exportedAt00(HeatScaleMode::Log), colourAt(heatFraction(0.25f, log)));
+    QVERIFY(colourAt(0.25f) != colourAt(heatFraction(0.25f, log)));
+    QVERIFY2(h.notifier->warnings.isEmpty(), qPrintable(h.notifier->warnings.join('\n')));
 }
 
 // Closed and opened again, the window finds its size, the form's parameters (a profile's

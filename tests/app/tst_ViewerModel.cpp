@@ -186,10 +186,32 @@ void tst_ViewerModel::eachChoiceShowsItsOwnMap() {
 void tst_ViewerModel::mapsInErrorUnitsShareTheRunScale() {
     const Array<float> share = filled(4, 4, 0.0625f);  // sixteen equal shares
     for (const MapChoice choice : {MapChoice::Error, MapChoice::TermCrown3, MapChoice::ChannelC1}) {
-        QCOMPARE(scaleOf(choice, 42.0f, share).max, 42.0f);
+        QCOMPARE(scaleOf(choice, HeatScaleMode::Shared, 42.0f, share).max, 42.0f);
     }
-    QCOMPARE(scaleOf(MapChoice::Share, 42.0f, share).max, 0.0625f);
-    QCOMPARE(scaleOf(MapChoice::EdgeZone, 42.0f, filled(4, 4, 0.0f)).max, 1.0f);
+    QCOMPARE(scaleOf(MapChoice::Share, HeatScaleMode::Shared, 42.0f, share).max, 0.0625f);
+    QCOMPARE(scaleOf(MapChoice::EdgeZone, HeatScaleMode::Shared, 42.0f, filled(4, 4, 0.0f)).max,
+             1.0f);
+
+    // Per file: the error map's own top, not the run's; log: the run's top through the curve
+    // with the knee at a hundredth of it.  Maps of their own units keep their own top.
+    const HeatScale own = scaleOf(MapChoice::Error, HeatScaleMode::PerFile, 42.0f, share);
+    QCOMPARE(own.max, 0.0625f);
+    QCOMPARE(own.curve, HeatCurve::Linear);
+    const HeatScale log = scaleOf(MapChoice::TermBase, HeatScaleMode::Log, 42.0f, share);
+    QCOMPARE(log.max, 42.0f);
+    QCOMPARE(log.curve, HeatCurve::Log);
+    QCOMPARE(log.knee, 42.0f * kLogKneeFraction);
+    const HeatScale shareLog = scaleOf(MapChoice::Share, HeatScaleMode::Log, 42.0f, share);
+    QCOMPARE(shareLog.max, 0.0625f);
+    QCOMPARE(shareLog.curve, HeatCurve::Log);
+
+    // The remembered names are the command line's; anything else reads as the default.
+    for (const HeatScaleMode mode : kHeatScaleModes) {
+        QCOMPARE(heatScaleOfKey(heatScaleKey(mode)), mode);
+        QVERIFY(!heatScaleName(mode).isEmpty());
+    }
+    QCOMPARE(heatScaleKey(HeatScaleMode::PerFile), QStringLiteral("per-file"));
+    QCOMPARE(heatScaleOfKey(QStringLiteral("2")), HeatScaleMode::Shared);
 }
 
 void tst_ViewerModel::probeGivesTheMapsValuesAtThePixel_data() {
