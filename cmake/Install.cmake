@@ -65,5 +65,5 @@ endif()
 # own headers include, and the link-time libraries of the static core; pkg-config and CMake
 # find them.
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS
-    "cmake, pkg-config, libfftw3-dev, libtbb-dev, libpng-dev, libjpeg-dev, libnetpbm-dev, libstb-dev, libsleef-dev, libwebp-dev, libtiff-dev")
+    "cmake, pkg-config, libfftw3-dev, libtbb-dev, libpng-dev, libjpeg-dev, libnetpbm-dev, libstb-dev, libsleef-dev, libwebp-dev, libtiff-dev, libavif-dev, libjxl-dev")
 include(CPack)

@@ -138,6 +138,7 @@ int runInArena(const Options& options, const Console& console, const StopRequest
 
     const RunPlan plan = planRun(options);
     RowOutput rows(options, plan, console);
+    if (!plan.originalNotice.empty()) rows.diagnose(plan.originalNotice);
     if (!plan.lowMemoryNotice.empty()) rows.diagnose(plan.lowMemoryNotice);
     // Said at once, so that a long run can be stopped; the files are still scored.
     if (plan.report && !plan.report->folder->problem().empty()) {

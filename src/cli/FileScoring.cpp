@@ -108,6 +108,7 @@ ReadFile readFile(const RunPlan& plan, std::uint32_t rows, std::uint32_t cols,
         // A file of another size is refused for the price of its header.
         const ImageHeader header = readImageHeader(path, maxPixels);
         requireSize(path, header.rows, header.cols, rows, cols);
+        read.notice = header.notice;
         read.image.emplace(path, maxPixels, pool);
         requireSize(path, read.image->rows(), read.image->cols(), rows, cols);
         if (plan.report && !plan.report->images.empty()) {
@@ -154,8 +155,10 @@ FileResult scoreFile(const FileJob& job, const std::string& path, std::size_t i)
 
 FileResult scoreFile(const FileJob& job, const std::string& path, std::size_t i, ReadFile read) {
     std::string reportProblem = std::move(read.reportProblem);
+    std::string notice = std::move(read.notice);
     Made made = score(job, path, std::move(read));
     FileResult result{path, std::nullopt, std::move(made.error)};
+    result.notice = std::move(notice);
     result.explanation = std::move(made.explanation);
     if (!made.comparison) return result;
     const Comparison& comparison = *made.comparison;

@@ -36,6 +36,7 @@ struct ReadFile {
     std::optional<PreparedImage> prepared;
     std::string error;          // why the file could not be read or made ready
     std::string reportProblem;  // the report's copy of the image could not be written
+    std::string notice;         // what the reader says of how it read the file (ImageHeader)
 };
 
 // Reads and checks file i (at `path`) for a run whose original is rows x cols, and writes

@@ -33,6 +33,9 @@ struct FileResult {
     std::optional<ExplanationNumbers> explanation = std::nullopt;
     // The error map's percentiles, for the report; no writer prints them.
     std::optional<MapPercentiles> percentiles = std::nullopt;
+    // What the file's reader says of how it read it ("animated WebP: the first of 3 frames is
+    // read"), said on the error stream with the row; no writer prints it.
+    std::string notice = {};
 
     bool failed() const { return !scores || !error.empty(); }
     bool crossedGate() const { return gate && !gate->empty(); }

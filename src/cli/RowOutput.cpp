@@ -44,6 +44,7 @@ void RowOutput::write(std::size_t i, FileResult result) {
     _progress.clear();
     _writer->write(result);
     if (!_console.out) throw Error(kCannotWriteResults);
+    if (!result.notice.empty()) diagnose(result.notice);
     if (!result.error.empty()) diagnose(result.error);
     _anyFailed = _anyFailed || result.failed();
     if (result.crossedGate()) ++_crossedGates;

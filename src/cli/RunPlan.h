@@ -73,6 +73,9 @@ struct RunPlan {
     // work from the start: for plain scoring, when the memory left holds one file more than
     // the run's files in flight.
     bool preparesFirst = false;
+    // What the original's reader says of how it reads the file (image/ImageHeader.h), said
+    // once on the error stream; empty for most files.
+    std::string originalNotice = {};
 };
 
 // Memory one file in flight takes per pixel when scored so, by an engine in low-memory mode or

@@ -2,13 +2,14 @@
 
 // What the image readers share: the opened file, the one error every reader throws, and the
 // size checks every format makes before it allocates pixels.  Used by RgbImage and the format
-// readers (NetpbmReader, PngReader, JpegReader, BmpReader, WebpReader, TiffReader), not by the
-// rest of the system.
+// readers (NetpbmReader, PngReader, JpegReader, BmpReader, WebpReader, TiffReader, AvifReader,
+// JxlReader), not by the rest of the system.
 
 #include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "image/ImageHeader.h"
 #include "image/RgbImage.h"
@@ -30,6 +31,15 @@ struct ImageSource {
     std::uint64_t maxPixels;
     // Where the sample planes' memory comes from (null: no pool).
     std::shared_ptr<PlanePool> pool = nullptr;
+};
+
+// What a file says of its colours and orientation beyond its pixels, where a reader keeps it
+// (readAvifMetadata, readJxlMetadata) for colour management and orientation to use.
+struct ImageMetadata {
+    // The embedded ICC profile's bytes; empty when the file has none.
+    std::vector<std::uint8_t> iccProfile;
+    // EXIF orientation, 1..8: 1 = the pixels as stored are upright.
+    std::uint16_t orientation = 1;
 };
 
 // Throws ImageReadError('cannot read image "<path>": <reason>').
