@@ -64,10 +64,11 @@ class AvifRead {
         : _source(source), _bytes(readWholeFile(source)), _decoder(avifDecoderCreate()) {
         if (!_decoder) failToRead(source.path, "out of memory");
         avifDecoder& decoder = *_decoder;
-        // The AV1 decoder refuses a frame of more pixels than the caller accepts; libavif
-        // itself refuses a side longer than that.  maxPixels is at most 2^28.
-        decoder.imageSizeLimit = static_cast<std::uint32_t>(source.maxPixels);
-        decoder.imageDimensionLimit = static_cast<std::uint32_t>(source.maxPixels);
+        // libavif refuses an image, and the AV1 decoder a frame, of more pixels than any file
+        // may have (2^28); a caller's lower limit is checked below, with the message every
+        // reader gives.
+        decoder.imageSizeLimit = static_cast<std::uint32_t>(kMaxImagePixels);
+        decoder.imageDimensionLimit = static_cast<std::uint32_t>(kMaxImagePixels);
         decoder.ignoreXMP = AVIF_TRUE;
         avifResult result = avifDecoderSetIOMemory(&decoder, _bytes.data(), _bytes.size());
         if (result == AVIF_RESULT_OK) result = avifDecoderParse(&decoder);

@@ -209,6 +209,15 @@ RgbImage readImageFile(const std::string& path, std::uint64_t maxPixels,
     return readBmp(source);
 }
 
+ImageMetadata readImageMetadata(const std::string& path, std::uint64_t maxPixels) {
+    assert(maxPixelsProblem(maxPixels).empty());
+    const OpenImage image = openImage(path);
+    const ImageSource source{path, image.file.get(), image.size, maxPixels};
+    if (image.format == Format::Avif) return readAvifMetadata(source);
+    if (image.format == Format::Jxl) return readJxlMetadata(source);
+    return {};
+}
+
 ImageHeader readImageHeader(const std::string& path, std::uint64_t maxPixels) {
     assert(maxPixelsProblem(maxPixels).empty());
     const OpenImage image = openImage(path);

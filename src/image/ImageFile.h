@@ -53,6 +53,11 @@ void checkDimensions(const ImageSource& source, std::uint64_t width, std::uint64
 RgbImage interleavedRgb8(const ImageSource& source, const std::uint8_t* pixels, std::uint32_t rows,
                          std::uint32_t cols);
 
+// The ICC profile and orientation of the image at path, where its reader keeps them (AVIF and
+// JPEG XL so far; other formats give the defaults: no profile, orientation 1).  Read from the
+// file's header, checked as readImageHeader checks it.
+ImageMetadata readImageMetadata(const std::string& path, std::uint64_t maxPixels = kMaxImagePixels);
+
 // Reads the image at path with the reader its first bytes call for, refusing one of more than
 // maxPixels pixels before decoding it.  The sample planes come from `pool` when given.
 RgbImage readImageFile(const std::string& path, std::uint64_t maxPixels,
