@@ -122,8 +122,8 @@ TEST(AvifJxl, TenAndTwelveBitAvifKeepTheirDepth) {
 }
 
 // Lossy files: the mean absolute difference from the source, in 8-bit levels.  Measured with
-// Debian 12's libavif 0.11 (dav1d) and libjxl 0.7: 420 1.9, 10-bit 4:2:2 1.3, grey 4:0:0 1.1,
-// JPEG XL 1.2 and the animated AVIF's first frame 2.5; the bound of 5 leaves room for other
+// Debian 12's libavif 0.11 and libjxl 0.7: 4:2:0 1.8, 10-bit 4:2:2 1.5, grey 4:0:0 1.3, JPEG
+// XL 2.4 and the animated AVIF's first frame 2.1; the bound of 5 leaves room for other
 // decoder versions' rounding, while YUV decoded with the wrong matrix, swapped channels or
 // rows are off by tens of levels.
 TEST(AvifJxl, LossyFilesStayCloseToTheirSource) {

@@ -77,9 +77,10 @@ TEST(WebpTiff, LossyWebpIsCloseToItsSource) {
     // that swapped channels or rows would be off by tens.
     constexpr double kMeanTolerance = 4.0;
     // The first frame of an animated file (img2webp -q 50, whose second frame is the first
-    // mirrored): 2.9 levels; a reader taking the second frame would be off by tens.
+    // mirrored): 3.6 levels, held to 6; the second frame is 10.4 levels away from the source.
+    constexpr double kAnimatedTolerance = 6.0;
     const RgbImage rgb(kImages + "rgb24x16.ppm");
-    for (const char* name : {"rgba24x16_lossy.webp", "animated24x16.webp"}) {
+    for (const std::string name : {"rgba24x16_lossy.webp", "animated24x16.webp"}) {
         const RgbImage lossy(kImages + name);
         ASSERT_EQ(lossy.rows(), rgb.rows());
         ASSERT_EQ(lossy.cols(), rgb.cols());
@@ -92,7 +93,8 @@ TEST(WebpTiff, LossyWebpIsCloseToItsSource) {
                          std::abs(int(lossy.B()(r, c)) - int(rgb.B()(r, c)));
             }
         }
-        EXPECT_LT(total / (3.0 * rgb.rows() * rgb.cols()), kMeanTolerance) << name;
+        const double tolerance = name == "animated24x16.webp" ? kAnimatedTolerance : kMeanTolerance;
+        EXPECT_LT(total / (3.0 * rgb.rows() * rgb.cols()), tolerance) << name;
     }
 }
 
