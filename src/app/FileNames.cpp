@@ -17,7 +17,7 @@ const char* const kLastFolderKey = "dialogs/lastFolder";
 QString imageNameFilter() {
     return QObject::tr(
                "Images (*.ppm *.pgm *.pbm *.pnm *.pam *.png *.jpg *.jpeg *.bmp *.webp "
-               "*.tif *.tiff)") +
+               "*.tif *.tiff *.avif *.jxl)") +
            QStringLiteral(";;") + QObject::tr("All files (*)");
 }
 
