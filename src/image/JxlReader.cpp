@@ -11,6 +11,7 @@
 #include <jxl/decode.h>
 #include <jxl/encode.h>  // JxlColorEncodingSetToSRGB
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -31,6 +32,7 @@ constexpr unsigned k16BitMaxval = 65535;
 // JPEG larger than this many bytes per sample is not one an encoder wrote, and is refused
 // rather than given gigabytes.
 constexpr std::uint64_t kJpegStartRatio = 2;
+constexpr std::uint64_t kSmallestJpegBuffer = 4096;
 constexpr std::uint64_t kLargestJpegBytesPerSample = 4;
 constexpr std::uint64_t kJpegSlack = std::uint64_t{1} << 20;
 
@@ -103,7 +105,7 @@ class JxlRead {
             const JxlDecoderStatus status = next();
             switch (status) {
                 case JXL_DEC_JPEG_RECONSTRUCTION:
-                    jpeg.resize(std::max<std::uint64_t>(_bytes.size() * kJpegStartRatio, 4096));
+                    jpeg.resize(std::max(_bytes.size() * kJpegStartRatio, kSmallestJpegBuffer));
                     if (JxlDecoderSetJPEGBuffer(decoder, jpeg.data(), jpeg.size()) !=
                         JXL_DEC_SUCCESS) {
                         fail("cannot decode the JPEG XL data (JPEG reconstruction)");
