@@ -156,6 +156,6 @@ endif()
 # Building against the library: the headers of FFTW and oneTBB, which its own headers include,
 # and the libraries the static core links, which its CMake package finds with pkg-config.
 set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS
-    "libfftw3-dev, libtbb-dev, libpng-dev, libjpeg-dev, libnetpbm-dev, libstb-dev, libsleef-dev, libwebp-dev, libtiff-dev, liblcms2-dev, pkg-config")
+    "libfftw3-dev, libtbb-dev, libpng-dev, libjpeg-dev, libnetpbm-dev, libstb-dev, libsleef-dev, libwebp-dev, libtiff-dev, liblcms2-dev, libavif-dev, libjxl-dev, pkg-config")
 set(CPACK_DEBIAN_DEV_PACKAGE_SUGGESTS "cmake")
 include(CPack)

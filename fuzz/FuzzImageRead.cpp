@@ -45,6 +45,14 @@ bool isOfFamily(ImageFamily family, const std::uint8_t* data, std::size_t size) 
                    startsWith(data, size, std::string_view("MM\0*", 4)) ||
                    startsWith(data, size, std::string_view("II+\0", 4)) ||
                    startsWith(data, size, std::string_view("MM\0+", 4));
+        case ImageFamily::Avif:
+            // An ISO media file ('ftyp' box); the reader decides on its brands.
+            return size >= 8 &&
+                   std::string_view(reinterpret_cast<const char*>(data) + 4, 4) == "ftyp";
+        case ImageFamily::Jxl:
+            // The bare codestream or the container's signature box.
+            return startsWith(data, size, "\xff\x0a") ||
+                   startsWith(data, size, std::string_view("\0\0\0\x0cJXL \r\n\x87\n", 12));
         case ImageFamily::Bmp:
             break;
     }

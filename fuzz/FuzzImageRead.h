@@ -20,7 +20,7 @@ namespace lumetra::fuzz {
 
 // The first bytes that send a file to one reader; inputs of another family are skipped so
 // each target spends its time on its own reader.
-enum class ImageFamily { Netpbm, Png, Jpeg, Bmp, Webp, Tiff };
+enum class ImageFamily { Netpbm, Png, Jpeg, Bmp, Webp, Tiff, Avif, Jxl };
 
 // Returns -1 (do not keep the input) when the bytes are not of `family`, else 0.
 int readImageBytes(ImageFamily family, const std::uint8_t* data, std::size_t size);

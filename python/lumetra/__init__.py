@@ -2,7 +2,8 @@
 
 Scores degraded images against an original with a model of early human vision, as the
 ``lumetra`` command line does and with the same numbers.  Images are NumPy arrays of uint8 or
-uint16 samples (H x W x 3) or paths of image files (Netpbm, PNG, JPEG, BMP, WebP, TIFF).
+uint16 samples (H x W x 3) or paths of image files (Netpbm, PNG, JPEG, BMP, WebP, TIFF, AVIF,
+JPEG XL).
 
 >>> import lumetra
 >>> engine = lumetra.Engine("original.png")

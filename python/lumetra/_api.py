@@ -110,8 +110,8 @@ def read_image(
     Parameters
     ----------
     path : str, bytes or os.PathLike
-        An image file: Netpbm (P1-P7), PNG, JPEG, BMP, WebP or TIFF, recognised from its
-        first bytes.
+        An image file: Netpbm (P1-P7), PNG, JPEG, BMP, WebP, TIFF, AVIF or JPEG XL,
+        recognised from its first bytes (of an animated file, the first frame).
     max_pixels : int, optional
         Refuse a file of more pixels than this, from its header and before any pixel is read
         (the command line's ``--max-pixels``): 1 to 2**28, the default and largest.  For

@@ -28,7 +28,7 @@ QString lastFolderKey(FolderKind kind) {
 QString imageNameFilter() {
     return QObject::tr(
                "Images (*.ppm *.pgm *.pbm *.pnm *.pam *.png *.jpg *.jpeg *.bmp *.webp "
-               "*.tif *.tiff)") +
+               "*.tif *.tiff *.avif *.jxl)") +
            QStringLiteral(";;") + QObject::tr("All files (*)");
 }
 

@@ -11,7 +11,7 @@ class QSettings;
 namespace lumetra {
 
 // The open dialogs' filter: every format RgbImage reads (Netpbm's PPM, PGM, PBM, PNM and PAM,
-// PNG, JPEG, BMP), then all files.
+// PNG, JPEG, BMP, WebP, TIFF, AVIF, JPEG XL), then all files.
 QString imageNameFilter();
 
 // `path`, with "." and `suffix` added when its file name has no suffix: "out" -> "out.csv";

@@ -103,8 +103,7 @@ std::uint64_t runMemory(const Options& options, Scoring scoring, bool lowMemory,
 // the files in flight, known from the original's header, so that a run the machine cannot
 // hold is refused before anything large is allocated.  The default mode unless --low-memory,
 // or unless only low-memory mode fits.
-Sizing plannedSizing(const Options& options, Scoring scoring) {
-    const ImageHeader header = readImageHeader(options.original, options.maxPixels);
+Sizing plannedSizing(const Options& options, Scoring scoring, const ImageHeader& header) {
     const std::uint64_t pixels = std::uint64_t{header.rows} * header.cols;
     const std::optional<std::uint64_t> available = availableMemory();
     Sizing sizing{
@@ -193,7 +192,8 @@ RunPlan planRun(const Options& options) {
     const std::vector<std::string>& degraded = options.degraded;
     const Scoring scoring =
         options.explain || options.explanationMapDir ? Scoring::Explained : Scoring::Plain;
-    Sizing sizing = plannedSizing(options, scoring);
+    const ImageHeader header = readImageHeader(options.original, options.maxPixels);
+    Sizing sizing = plannedSizing(options, scoring, header);
     InputFiles inputs(inputsOf(options));
 
     std::vector<MapSet> maps = {prepareMaps(options.errorMapDir, degraded, kErrorMapSuffix,

@@ -3,12 +3,15 @@
 // Opening an image file and handing it to the reader of its format.
 //
 // The format comes from the file's first bytes, never its name: "P1".."P7" is Netpbm, then the
-// PNG signature, the JPEG start-of-image marker, "BM", a RIFF file of form "WEBP" and the two
-// TIFF byte orders ("II" or "MM" and 42, or 43 for BigTIFF).  Each reader offers the same two
+// PNG signature, the JPEG start-of-image marker, "BM", a RIFF file of form "WEBP", the two
+// TIFF byte orders ("II" or "MM" and 42, or 43 for BigTIFF), an ISO media file whose 'ftyp'
+// box names the brand "avif" or "avis", and the JPEG XL codestream (0xff 0x0a) or container
+// signature.  Each reader offers the same two
 // calls, one that stops after the header and one that decodes the pixels, and both start with
 // the same checks, so the header alone already refuses what the full read would refuse before
 // touching pixel data.
 
+#include <algorithm>
 #include <cassert>
 #include <cerrno>
 #include <cstring>
@@ -16,9 +19,11 @@
 #include <string>
 #include <system_error>
 
+#include "image/AvifReader.h"
 #include "image/BmpReader.h"
 #include "image/Error.h"
 #include "image/JpegReader.h"
+#include "image/JxlReader.h"
 #include "image/NetpbmReader.h"
 #include "image/PngReader.h"
 #include "image/TiffReader.h"
@@ -29,7 +34,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-enum class Format { Netpbm, Png, Jpeg, Bmp, Webp, Tiff };
+enum class Format { Netpbm, Png, Jpeg, Bmp, Webp, Tiff, Avif, Jxl };
 
 constexpr unsigned char kPngSignature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
 constexpr unsigned char kJpegStart[] = {0xff, 0xd8, 0xff};
@@ -39,7 +44,16 @@ constexpr unsigned char kWebpForm[] = {'W', 'E', 'B', 'P'};
 constexpr std::size_t kRiffFormAt = 8;
 constexpr unsigned char kTiffStarts[][4] = {
     {'I', 'I', 42, 0}, {'M', 'M', 0, 42}, {'I', 'I', 43, 0}, {'M', 'M', 0, 43}};
-constexpr std::size_t kMagicLength = kRiffFormAt + sizeof kWebpForm;
+constexpr unsigned char kJxlCodestream[] = {0xff, 0x0a};
+constexpr unsigned char kJxlContainer[] = {0, 0, 0, 12, 'J', 'X', 'L', ' ', '\r', '\n', 0x87, '\n'};
+// The 'ftyp' box of an ISO media file: its 4-byte size, its type, the major brand, a version
+// and the compatible brands, each 4 bytes.
+constexpr unsigned char kFtyp[] = {'f', 't', 'y', 'p'};
+constexpr std::size_t kBoxTypeAt = 4;
+constexpr std::size_t kMajorBrandAt = 8;
+constexpr std::size_t kCompatibleBrandsAt = 16;
+// Enough for an 'ftyp' box of a dozen brands; the AVIF brand comes within the first few.
+constexpr std::size_t kMagicLength = 64;
 
 template <std::size_t N>
 bool startsWith(const unsigned char* bytes, std::size_t count, const unsigned char (&prefix)[N]) {
@@ -49,6 +63,28 @@ bool startsWith(const unsigned char* bytes, std::size_t count, const unsigned ch
 bool isTiff(const unsigned char* bytes, std::size_t count) {
     for (const auto& start : kTiffStarts) {
         if (startsWith(bytes, count, start)) return true;
+    }
+    return false;
+}
+
+std::uint32_t bigEndian32(const unsigned char* bytes) {
+    return std::uint32_t{bytes[0]} << 24 | std::uint32_t{bytes[1]} << 16 |
+           std::uint32_t{bytes[2]} << 8 | bytes[3];
+}
+
+// An 'ftyp' box whose major or a compatible brand is "avif" (a still image) or "avis" (an
+// image sequence), within the first `count` bytes.
+bool isAvif(const unsigned char* bytes, std::size_t count) {
+    if (count < kCompatibleBrandsAt || std::memcmp(bytes + kBoxTypeAt, kFtyp, sizeof kFtyp) != 0) {
+        return false;
+    }
+    const std::size_t end = std::min<std::size_t>(count, bigEndian32(bytes));
+    const auto isAvifBrand = [&](std::size_t at) {
+        return std::memcmp(bytes + at, "avif", 4) == 0 || std::memcmp(bytes + at, "avis", 4) == 0;
+    };
+    if (isAvifBrand(kMajorBrandAt)) return true;
+    for (std::size_t at = kCompatibleBrandsAt; at + 4 <= end; at += 4) {
+        if (isAvifBrand(at)) return true;
     }
     return false;
 }
@@ -91,13 +127,20 @@ OpenImage openImage(const std::string& path) {
         image.format = Format::Jpeg;
     } else if (startsWith(magic, count, kBmpStart)) {
         image.format = Format::Bmp;
-    } else if (startsWith(magic, count, kRiffStart) && count >= kMagicLength &&
+    } else if (startsWith(magic, count, kRiffStart) && count >= kRiffFormAt + sizeof kWebpForm &&
                std::memcmp(magic + kRiffFormAt, kWebpForm, sizeof kWebpForm) == 0) {
         image.format = Format::Webp;
     } else if (isTiff(magic, count)) {
         image.format = Format::Tiff;
+    } else if (isAvif(magic, count)) {
+        image.format = Format::Avif;
+    } else if (startsWith(magic, count, kJxlCodestream) ||
+               startsWith(magic, count, kJxlContainer)) {
+        image.format = Format::Jxl;
     } else {
-        failToRead(path, "unsupported format (not a Netpbm, PNG, JPEG, BMP, WebP or TIFF file)");
+        failToRead(path,
+                   "unsupported format (not a Netpbm, PNG, JPEG, BMP, WebP, TIFF, AVIF or JPEG XL "
+                   "file)");
     }
     return image;
 }
@@ -161,6 +204,10 @@ DecodedImage decodeImageFile(const std::string& path, std::uint64_t maxPixels,
             return readWebp(source);
         case Format::Tiff:
             return readTiff(source);
+        case Format::Avif:
+            return readAvif(source);
+        case Format::Jxl:
+            return readJxl(source);
         case Format::Bmp:
             break;
     }
@@ -182,6 +229,10 @@ ImageHeader readImageHeader(const std::string& path, std::uint64_t maxPixels) {
             return readWebpHeader(source);
         case Format::Tiff:
             return readTiffHeader(source);
+        case Format::Avif:
+            return readAvifHeader(source);
+        case Format::Jxl:
+            return readJxlHeader(source);
         case Format::Bmp:
             break;
     }

@@ -2,13 +2,14 @@
 
 // What the image readers share: the opened file, the one error every reader throws, and the
 // size checks every format makes before it allocates pixels.  Used by RgbImage and the format
-// readers (NetpbmReader, PngReader, JpegReader, BmpReader, WebpReader, TiffReader), not by the
-// rest of the system.
+// readers (NetpbmReader, PngReader, JpegReader, BmpReader, WebpReader, TiffReader, AvifReader,
+// JxlReader), not by the rest of the system.
 
 #include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "image/ImageHeader.h"
 #include "image/ImageMetadata.h"

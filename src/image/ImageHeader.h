@@ -17,11 +17,15 @@ struct ImageHeader {
     std::uint32_t cols = 0;
     // The largest sample value the decoded image will report as RgbImage::maxval().
     unsigned maxval = 0;
+    // What a user should know about how the file is read, said once per file where it is
+    // read ("animated WebP: the first of 3 frames is read"); empty for most files.
+    std::string notice = {};
 };
 
 // Reads only what it takes to know the size of the image at path: the Netpbm header, the PNG
 // chunks up to the first image data, the JPEG markers up to the first scan, the BMP headers,
-// the WebP chunks up to the bitstream's header, the first TIFF directory.
+// the WebP chunks up to the bitstream's header, the first TIFF directory, the AVIF container's
+// boxes, the JPEG XL codestream's header.
 // Every check that RgbImage(path) makes before decoding pixels is made here too (format, empty
 // or oversized image, a file too short for its declared pixels where that shows from the
 // header and the file's length), with the same ImageReadError.  So a caller that needs a given

@@ -33,6 +33,9 @@ LoadedImage loadImage(const std::string& path, std::uint64_t maxPixels, ReadChoi
                        metadata.orientation,
                        false,
                        {}};
+    if (!metadata.readingNote.empty()) {
+        loaded.notices.push_back({NoticeKind::FirstFrame, metadata.readingNote});
+    }
     for (const std::string& problem : metadata.problems) {
         loaded.notices.push_back({NoticeKind::MalformedMetadata, problem});
     }

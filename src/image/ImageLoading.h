@@ -41,6 +41,7 @@ enum class NoticeKind {
     OrientationAsStored,  // an orientation other than 1, kept as stored
     OrientationApplied,   // an orientation other than 1, applied
     MalformedMetadata,    // a profile or EXIF block that was ignored
+    FirstFrame,           // an animated file, read as its first frame
 };
 
 struct LoadNotice {

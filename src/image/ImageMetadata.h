@@ -38,6 +38,9 @@ struct ImageMetadata {
     // Metadata that was found malformed and ignored, each said in a few words ("EXIF data:
     // IFD0 runs past the end of its block; orientation ignored").  The pixels are unaffected.
     std::vector<std::string> problems;
+    // How the reader read a file that holds more than one picture, when that needs saying
+    // ("animated WebP: the first frame is read"); empty for most files.
+    std::string readingNote;
 };
 
 // A decoded image and what its file declares.

@@ -26,13 +26,15 @@ class RgbImage {
 
     // Reads the image at path.  The format is recognised from the file's first bytes, not its
     // name: Netpbm (P1-P7, through libnetpbm), PNG (libpng), JPEG (libjpeg-turbo), BMP
-    // (stb_image), WebP (libwebp) and TIFF (libtiff).  Samples are kept unscaled together with
-    // the file's maximum sample value (255 for 8-bit files, 65535 for 16-bit PNG and TIFF);
-    // grey images give R = G = B and alpha is dropped.  Throws ImageReadError naming the file
-    // and the reason when the file cannot be read, is not a supported image, is cut short or
-    // corrupt, or declares an empty or oversized image: more than maxPixels pixels (at most
-    // kMaxPixels), refused from the header before any pixel is allocated.  readImageHeader
-    // (image/ImageHeader.h) gives the size alone.  Safe to call from several threads at once.
+    // (stb_image), WebP (libwebp), TIFF (libtiff), AVIF (libavif) and JPEG XL (libjxl).
+    // Samples are kept unscaled together with the file's maximum sample value (255 for 8-bit
+    // files, 65535 for 16-bit PNG, TIFF and JPEG XL, 1023 or 4095 for 10 or 12-bit AVIF); grey
+    // images give R = G = B and alpha is dropped; of an animated file the first frame is read.
+    // Throws ImageReadError naming the file and the reason when the file cannot be read, is
+    // not a supported image, is cut short or corrupt, or declares an empty or oversized image:
+    // more than maxPixels pixels (at most kMaxPixels), refused from the header before any
+    // pixel is allocated.  readImageHeader (image/ImageHeader.h) gives the size alone.  Safe
+    // to call from several threads at once.
     explicit RgbImage(std::string path, std::uint64_t maxPixels = kMaxPixels);
     // The same with the sample planes' memory from `pool` (see PlanePool.h): an engine's, so
     // that the image it is about to score takes planes it holds idle.

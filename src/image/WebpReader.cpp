@@ -6,13 +6,17 @@
 // bitstream's own header) is read from the first bytes alone, and the size is checked against
 // the pixel limit before the file is read whole or a pixel allocated.  The decoder writes RGB
 // into a buffer of ours and reports every failure as a status, so no error exit is involved.
+// An animated file goes through libwebp's animation decoder instead, which composes the first
+// frame onto the canvas the file declares (the header's size).
 
 #include <webp/decode.h>
+#include <webp/demux.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -55,10 +59,6 @@ WebPBitstreamFeatures readFeatures(const ImageSource& source) {
     if (status == VP8_STATUS_NOT_ENOUGH_DATA)
         failToRead(source.path, "file ends inside the header");
     if (status != VP8_STATUS_OK) failToRead(source.path, "malformed WebP header");
-    if (features.has_animation) {
-        failToRead(source.path,
-                   "animated WebP: the model compares still pictures (extract one frame first)");
-    }
     checkDimensions(source, static_cast<std::uint64_t>(std::max(features.width, 0)),
                     static_cast<std::uint64_t>(std::max(features.height, 0)));
     return features;
@@ -121,17 +121,60 @@ class WebpOutputGuard {
     WebPDecBuffer& _buffer;
 };
 
+struct WebpAnimationFree {
+    void operator()(WebPAnimDecoder* decoder) const { WebPAnimDecoderDelete(decoder); }
+};
+
+// The first frame of an animated file, as shown: composed onto its canvas, alpha dropped.
+RgbImage readFirstFrame(const ImageSource& source, const WebPBitstreamFeatures& features,
+                        const std::vector<std::uint8_t>& bytes) {
+    WebPAnimDecoderOptions options;
+    if (!WebPAnimDecoderOptionsInit(&options)) failToRead(source.path, "libwebp version mismatch");
+    options.color_mode = MODE_RGBA;
+    options.use_threads = 0;
+    const WebPData data{bytes.data(), bytes.size()};
+    const std::unique_ptr<WebPAnimDecoder, WebpAnimationFree> decoder(
+        WebPAnimDecoderNew(&data, &options));
+    if (!decoder) failToRead(source.path, "cannot decode the WebP data (corrupt animation)");
+    WebPAnimInfo info;
+    if (!WebPAnimDecoderGetInfo(decoder.get(), &info) ||
+        info.canvas_width != static_cast<std::uint32_t>(features.width) ||
+        info.canvas_height != static_cast<std::uint32_t>(features.height)) {
+        failToRead(source.path, "unexpected WebP output layout");
+    }
+    std::uint8_t* canvas = nullptr;
+    int timestamp = 0;
+    if (!WebPAnimDecoderGetNext(decoder.get(), &canvas, &timestamp) || canvas == nullptr) {
+        failToRead(source.path, "cannot decode the WebP data (corrupt first frame)");
+    }
+    const std::size_t pixels = std::size_t{info.canvas_width} * info.canvas_height;
+    std::vector<std::uint8_t> rgb(pixels * kRgbChannels);
+    for (std::size_t i = 0; i < pixels; ++i) {
+        std::copy_n(canvas + 4 * i, kRgbChannels, rgb.data() + kRgbChannels * i);
+    }
+    return interleavedRgb8(source, rgb.data(), info.canvas_height, info.canvas_width);
+}
+
 }  // namespace
+
+constexpr const char* kAnimatedNote = "animated WebP: the first frame is read";
 
 ImageHeader readWebpHeader(const ImageSource& source) {
     const WebPBitstreamFeatures features = readFeatures(source);
-    return {static_cast<std::uint32_t>(features.height), static_cast<std::uint32_t>(features.width),
-            k8BitMaxval};
+    ImageHeader header{static_cast<std::uint32_t>(features.height),
+                       static_cast<std::uint32_t>(features.width), k8BitMaxval};
+    if (features.has_animation) header.notice = kAnimatedNote;
+    return header;
 }
 
 DecodedImage readWebp(const ImageSource& source) {
     const WebPBitstreamFeatures features = readFeatures(source);
     const std::vector<std::uint8_t> bytes = readBytes(source, source.size);
+    if (features.has_animation) {
+        ImageMetadata metadata = metadataOfChunks(bytes);
+        metadata.readingNote = kAnimatedNote;
+        return {readFirstFrame(source, features, bytes), std::move(metadata)};
+    }
     const auto rows = static_cast<std::uint32_t>(features.height);
     const auto cols = static_cast<std::uint32_t>(features.width);
     const std::size_t rowBytes = std::size_t{cols} * kRgbChannels;

@@ -9,12 +9,12 @@
 
 namespace lumetra {
 
-// The size from the RIFF header and the first chunks; maxval 255.  An animated file is refused
-// here already: the model compares still pictures, and which frame to take is the caller's
-// choice (extract it first).
+// The size from the RIFF header and the first chunks (an animated file's canvas); maxval 255.
+// An animated file is read as its first frame, and the header's notice says so.
 ImageHeader readWebpHeader(const ImageSource& source);
 
-// The whole image as 8-bit RGB, lossy or lossless; alpha is dropped as for PNG.  A file cut
+// The whole image as 8-bit RGB, lossy or lossless; alpha is dropped as for PNG.  Of an
+// animated file, the first frame as shown: composed onto the canvas.  A file cut
 // short or with corrupt data is an error, not an image with invented pixels.
 DecodedImage readWebp(const ImageSource& source);
 

@@ -81,7 +81,8 @@ void tst_WindowPlacement::defaultSuffixIsAddedOnlyWithoutOne() {
 void tst_WindowPlacement::filterListsEveryFormatRead() {
     const QString filter = imageNameFilter();
     for (const char* pattern :
-         {"*.ppm", "*.pgm", "*.pbm", "*.pnm", "*.pam", "*.png", "*.jpg", "*.jpeg", "*.bmp"}) {
+         {"*.ppm", "*.pgm", "*.pbm", "*.pnm", "*.pam", "*.png", "*.jpg", "*.jpeg", "*.bmp",
+          "*.webp", "*.tif", "*.tiff", "*.avif", "*.jxl"}) {
         QVERIFY2(filter.section(";;", 0, 0).contains(QLatin1String(pattern)), pattern);
     }
     QCOMPARE(filter.count(QStringLiteral("*.ppm")), 1);

@@ -705,6 +705,28 @@ TEST_F(LumetraCommand, PixelLimitRefusesFilesAboveItFromTheirHeader) {
     EXPECT_EQ(limited.out, unlimited.out);
 }
 
+// An animated file is scored as its first frame, which is said once per file on stderr, for
+// the original and each degraded file alike; the rows are what they would be without it.
+// The lossless AVIF and JPEG XL files hold the original's very pixels: measure 0.
+TEST_F(LumetraCommand, AnimatedFilesAreScoredAsTheirFirstFrameAndSaidOnce) {
+    const fs::path images = fs::path(LUMETRA_TEST_DATA_DIR) / "images";
+    const std::string animatedJxl = (images / "animated24x16.jxl").string();
+    const std::string animatedWebp = (images / "animated24x16.webp").string();
+    const std::string losslessAvif = (images / "rgb24x16_lossless.avif").string();
+    const ProgramRun r = run({"--format", "csv", animatedJxl, losslessAvif, animatedWebp,
+                              animatedWebp, (images / "rgb24x16_lossless.jxl").string()});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err,
+              "lumetra: \"" + animatedJxl + "\": animated JPEG XL: the first frame is read\n" +
+                  "lumetra: \"" + animatedWebp + "\": animated WebP: the first frame is read\n" +
+                  "lumetra: \"" + animatedWebp + "\": animated WebP: the first frame is read\n");
+    const std::vector<Record> records = parseCsv(r.out);
+    ASSERT_EQ(records.size(), 5u) << r.out;
+    for (std::size_t i = 1; i < records.size(); ++i) EXPECT_EQ(records[i][3], "") << i;
+    EXPECT_EQ(std::stod(records[1][1]), 0.0);  // the lossless AVIF
+    EXPECT_EQ(std::stod(records[4][1]), 0.0);  // the lossless JPEG XL
+}
+
 // The system's free memory in bytes (MemAvailable), 0 when it is not reported.
 std::uint64_t availableBytes() {
     std::ifstream meminfo("/proc/meminfo");

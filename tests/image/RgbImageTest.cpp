@@ -562,7 +562,11 @@ INSTANTIATE_TEST_SUITE_P(
                     kImages + "rgba2x1.pam", kImages + "greya3x2_16bit.png",
                     kGolden + "scene97x64.ppm", kImages + "rgb24x16_lossless.webp",
                     kImages + "rgba24x16_lossy.webp", kImages + "rgb24x16_tiled.tif",
-                    kImages + "rgb3x2_16bit.tif", "cut.png", "cut.jpg", "cut.bmp"));
+                    kImages + "rgb3x2_16bit.tif", kImages + "rgb24x16_lossless.avif",
+                    kImages + "rgb24x16_10bit_422.avif", kImages + "animated24x16.avif",
+                    kImages + "rgb24x16_lossy.jxl", kImages + "rgb3x2_16bit_lossless.jxl",
+                    kImages + "rgb24x16_from_jpeg.jxl", kImages + "animated24x16.webp", "cut.png",
+                    "cut.jpg", "cut.bmp"));
 
 // A caller's pixel limit (a service taking untrusted files): one pixel short of the image is
 // refused by the header and by the full read alike, with the limit in the message; the

@@ -76,20 +76,26 @@ TEST(WebpTiff, LossyWebpIsCloseToItsSource) {
     // sample measures 1.9 levels; 4 leaves room for another libwebp's rounding, and a decoder
     // that swapped channels or rows would be off by tens.
     constexpr double kMeanTolerance = 4.0;
+    // The first frame of an animated file (img2webp -q 50, whose second frame is the first
+    // mirrored): 3.6 levels, held to 6; the second frame is 10.4 levels away from the source.
+    constexpr double kAnimatedTolerance = 6.0;
     const RgbImage rgb(kImages + "rgb24x16.ppm");
-    const RgbImage lossy(kImages + "rgba24x16_lossy.webp");
-    ASSERT_EQ(lossy.rows(), rgb.rows());
-    ASSERT_EQ(lossy.cols(), rgb.cols());
-    EXPECT_EQ(lossy.maxval(), 255u);
-    double total = 0;
-    for (std::uint32_t r = 0; r < rgb.rows(); ++r) {
-        for (std::uint32_t c = 0; c < rgb.cols(); ++c) {
-            total += std::abs(int(lossy.R()(r, c)) - int(rgb.R()(r, c))) +
-                     std::abs(int(lossy.G()(r, c)) - int(rgb.G()(r, c))) +
-                     std::abs(int(lossy.B()(r, c)) - int(rgb.B()(r, c)));
+    for (const std::string name : {"rgba24x16_lossy.webp", "animated24x16.webp"}) {
+        const RgbImage lossy(kImages + name);
+        ASSERT_EQ(lossy.rows(), rgb.rows());
+        ASSERT_EQ(lossy.cols(), rgb.cols());
+        EXPECT_EQ(lossy.maxval(), 255u);
+        double total = 0;
+        for (std::uint32_t r = 0; r < rgb.rows(); ++r) {
+            for (std::uint32_t c = 0; c < rgb.cols(); ++c) {
+                total += std::abs(int(lossy.R()(r, c)) - int(rgb.R()(r, c))) +
+                         std::abs(int(lossy.G()(r, c)) - int(rgb.G()(r, c))) +
+                         std::abs(int(lossy.B()(r, c)) - int(rgb.B()(r, c)));
+            }
         }
+        const double tolerance = name == "animated24x16.webp" ? kAnimatedTolerance : kMeanTolerance;
+        EXPECT_LT(total / (3.0 * rgb.rows() * rgb.cols()), tolerance) << name;
     }
-    EXPECT_LT(total / (3.0 * rgb.rows() * rgb.cols()), kMeanTolerance);
 }
 
 // Refused from the header already, so the batch and the size checks refuse them too.
@@ -102,8 +108,6 @@ TEST(WebpTiff, RefusesWhatTheModelCannotReadNamingIt) {
          "floating-point TIFF (32-bit float samples): the model reads 8 or 16-bit whole-number "
          "samples"},
         {"cmyk24x16.tif", "CMYK TIFF: the model needs RGB or grey (convert it to RGB first)"},
-        {"animated24x16.webp",
-         "animated WebP: the model compares still pictures (extract one frame first)"},
     };
     for (const auto& file : refused) {
         EXPECT_EQ(refusal(kImages + file.name, true), file.reason);
