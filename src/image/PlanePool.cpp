@@ -137,6 +137,7 @@ void* PlanePool::take(std::size_t request) {
     try {
         block = map(bytes);
         gather(static_cast<char*>(block), pieces);
+        dropTail(block, bytes, request);
         const std::lock_guard<std::mutex> lock(_mutex);
         _lent.emplace(block, bytes);
         return block;

@@ -15,13 +15,14 @@
 // The pool's own peak does not rise, and what it once mapped it does not map again: when no
 // held block fits, the new block is made of held blocks (the smallest first, of the last only
 // the head that is needed) whose pages are moved into it (mremap moves page-table entries, not
-// bytes), and only the rest of it is fresh memory.  So the pool's total grows only when it
-// holds nothing more: it stays within the most that was ever in use at once, and the kernel
-// clears each page of it once, whatever the sizes asked for.  Memory taken from the system by
-// others while the pool holds idle blocks is another matter: a process's peak stays put only when
-// all its large planes come from the pool, or when the owner calls trim() before others make
-// theirs.  (The engine's pool therefore serves every large plane of scoring, down to the edge maps
-// and the error map's weights; see Lumetra2.h.)
+// bytes), and only the rest of it is fresh memory; moved pages beyond the request go back to
+// the system.  So the pool's total grows only when it holds nothing more: it stays within the
+// most that was ever in use at once, and the kernel clears each page of it once, whatever the
+// sizes asked for (save the pages given back beyond a request, when a later request needs them).
+// Memory taken from the system by others while the pool holds idle blocks is another matter: a
+// process's peak stays put only when all its large planes come from the pool, or when the owner
+// calls trim() before others make theirs.  (The engine's pool therefore serves every large plane of
+// scoring, down to the edge maps and the error map's weights; see Lumetra2.h.)
 //
 // Thread-safe: any number of threads take and give blocks at once.  A pool outlives the
 // blocks it hands out (PlaneAllocator holds it by shared_ptr); giving a block to a pool that
@@ -99,9 +100,9 @@ class PlanePool {
     // Moves the pages of `pieces` into the fresh mapping `block`, one after another from its
     // start: that part of the block holds memory that was touched before, which the kernel
     // need not clear again.
-    // Gives the pages of a reused block beyond its new request back to the system (they read
-    // as zero when touched again): a plane served by a larger block holds no more memory than
-    // its own size, whatever the block held before.
+    // Gives the pages of a block beyond its request back to the system (they read as zero
+    // when touched again): a plane served by a larger held block, or by a block made of held
+    // blocks' pages, holds no more memory than its own size, whatever the block held before.
     static void dropTail(void* block, std::size_t size, std::size_t request) noexcept;
     static void gather(char* block, const std::vector<Piece>& pieces) noexcept;
     // Unmaps held blocks, the smallest first, until `bytes` are given back or none are left.

@@ -91,6 +91,29 @@ TEST(PlanePool, AReusedBlockHoldsNoMoreResidentPagesThanItsRequest) {
     pool.give(block, kRequest);
 }
 
+// The same for a block made of held blocks' pages: the moved pages beyond the request go back.
+TEST(PlanePool, ABlockMadeOfHeldPagesHoldsNoMoreResidentPagesThanItsRequest) {
+    SKIP_WITHOUT_POOLING();
+    PlanePool pool;
+    constexpr std::size_t kPage = 4096;
+    constexpr std::size_t kRequest = 3 * kMegabyte + kMegabyte / 2;  // a 4 MB block
+    void* first = pool.take(2 * kMegabyte);
+    void* second = pool.take(2 * kMegabyte);
+    std::memset(first, 0x11, 2 * kMegabyte);
+    std::memset(second, 0x22, 2 * kMegabyte);
+    pool.give(first, 2 * kMegabyte);
+    pool.give(second, 2 * kMegabyte);
+    auto* block = static_cast<unsigned char*>(pool.take(kRequest));
+    ASSERT_EQ(pool.counts().freshBytes, 4 * kMegabyte);  // nothing mapped afresh for it
+    std::vector<unsigned char> resident(4 * kMegabyte / kPage);
+    ASSERT_EQ(mincore(block, 4 * kMegabyte, resident.data()), 0);
+    const std::size_t keptPages = kRequest / kPage;
+    const auto isResident = [](unsigned char page) { return (page & 1) != 0; };
+    EXPECT_TRUE(std::all_of(resident.begin(), resident.begin() + keptPages, isResident));
+    EXPECT_TRUE(std::none_of(resident.begin() + keptPages, resident.end(), isResident));
+    pool.give(block, kRequest);
+}
+
 // When no held block fits, the new block is made of the held blocks' pages (moved, with what
 // was written to them) and fresh memory only for the rest: the pool's total grows by what it
 // lacked, and nothing it held is unmapped.
