@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "ImageTestFiles.h"
 #include "image/Error.h"
 #include "image/ImageFile.h"
 #include "image/ImageHeader.h"
@@ -26,14 +27,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kImages = std::string(LUMETRA_TEST_DATA_DIR) + "/images/";
-
-void expectSamePixels(const RgbImage& read, const RgbImage& expected, const std::string& name) {
-    EXPECT_EQ(read.maxval(), expected.maxval()) << name;
-    EXPECT_EQ(read.R(), expected.R()) << name;
-    EXPECT_EQ(read.G(), expected.G()) << name;
-    EXPECT_EQ(read.B(), expected.B()) << name;
-}
+using test::expectSamePixels;
+using test::kImages;
 
 // The largest difference between two images' samples, each taken as a fraction of its maxval.
 double largestDifference(const RgbImage& a, const RgbImage& b) {

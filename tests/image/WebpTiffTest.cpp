@@ -13,6 +13,7 @@
 #include <iterator>
 #include <string>
 
+#include "ImageTestFiles.h"
 #include "image/Error.h"
 #include "image/ImageHeader.h"
 #include "image/RgbImage.h"
@@ -22,14 +23,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kImages = std::string(LUMETRA_TEST_DATA_DIR) + "/images/";
-
-void expectSamePixels(const RgbImage& read, const RgbImage& expected, const std::string& name) {
-    EXPECT_EQ(read.maxval(), expected.maxval()) << name;
-    EXPECT_EQ(read.R(), expected.R()) << name;
-    EXPECT_EQ(read.G(), expected.G()) << name;
-    EXPECT_EQ(read.B(), expected.B()) << name;
-}
+using test::expectSamePixels;
+using test::kImages;
 
 // The reason a file is refused, from the full read and from the header alone.
 std::string refusal(const std::string& path, bool byHeader) {
