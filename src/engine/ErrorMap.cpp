@@ -53,6 +53,77 @@ float errorOf(float s0, float crown2, float crown3, float crown4) {
     return s0 + kCrownWeight * e2 + kCrownWeight * e3 + e4;
 }
 
+// The streamed error's per-element passes.  Each is exact IEEE arithmetic element by element
+// (float to double, products, a square root, roundings to float; float sums), so wider vectors
+// give the same floats: the clones for AVX vectors are entered only where the processor has
+// them, and are compiled without FMA, so no product is fused with a sum.
+
+// x[i] = |ref[i] - x[i]|^4.5.
+[[gnu::always_inline]] inline void differencePowers(const float* ref, float* x, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) x[i] = orientationPower(std::fabs(ref[i] - x[i]));
+}
+// out[i] = the channel-pooled difference of the three channels, raised to 4.5 when `raise`.
+[[gnu::always_inline]] inline void pooledDifferences(const float* refA, const float* refC1,
+                                                     const float* refC2, const float* a,
+                                                     const float* c1, const float* c2, float* out,
+                                                     std::size_t n, bool raise) {
+    if (raise) {
+        for (std::size_t i = 0; i < n; ++i) {
+            out[i] = orientationPower(channelPooled(std::fabs(refA[i] - a[i]),
+                                                    std::fabs(refC1[i] - c1[i]),
+                                                    std::fabs(refC2[i] - c2[i])));
+        }
+    } else {
+        for (std::size_t i = 0; i < n; ++i) {
+            out[i] = channelPooled(std::fabs(refA[i] - a[i]), std::fabs(refC1[i] - c1[i]),
+                                   std::fabs(refC2[i] - c2[i]));
+        }
+    }
+}
+// sum[i] += x[i].
+[[gnu::always_inline]] inline void addRow(float* sum, const float* x, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) sum[i] += x[i];
+}
+
+struct ErrorRows {
+    void (*differencePowers)(const float*, float*, std::size_t);
+    void (*pooledDifferences)(const float*, const float*, const float*, const float*, const float*,
+                              const float*, float*, std::size_t, bool);
+    void (*add)(float*, const float*, std::size_t);
+};
+
+void differencePowersPlain(const float* ref, float* x, std::size_t n) {
+    differencePowers(ref, x, n);
+}
+void pooledDifferencesPlain(const float* refA, const float* refC1, const float* refC2,
+                            const float* a, const float* c1, const float* c2, float* out,
+                            std::size_t n, bool raise) {
+    pooledDifferences(refA, refC1, refC2, a, c1, c2, out, n, raise);
+}
+void addRowPlain(float* sum, const float* x, std::size_t n) {
+    addRow(sum, x, n);
+}
+__attribute__((target("avx"))) void differencePowersAvx(const float* ref, float* x, std::size_t n) {
+    differencePowers(ref, x, n);
+}
+__attribute__((target("avx"))) void pooledDifferencesAvx(const float* refA, const float* refC1,
+                                                         const float* refC2, const float* a,
+                                                         const float* c1, const float* c2,
+                                                         float* out, std::size_t n, bool raise) {
+    pooledDifferences(refA, refC1, refC2, a, c1, c2, out, n, raise);
+}
+__attribute__((target("avx"))) void addRowAvx(float* sum, const float* x, std::size_t n) {
+    addRow(sum, x, n);
+}
+
+// The widest rows the processor runs.
+ErrorRows errorRows() {
+    if (__builtin_cpu_supports("avx")) {
+        return {differencePowersAvx, pooledDifferencesAvx, addRowAvx};
+    }
+    return {differencePowersPlain, pooledDifferencesPlain, addRowPlain};
+}
+
 // Every pixel stands alone: whole-plane passes are cut into strips of rows done in parallel.
 constexpr std::size_t kStripPixels = 1 << 16;
 
@@ -161,9 +232,7 @@ bool StreamedError::arrive(Sequence& sequence, unsigned position, unsigned lengt
 
 void StreamedError::addInto(Array<float>& sum, const Array<float>& x) const {
     if (sum.size() == 0) sum = Array<float>(_error.rows(), _error.cols(), _error.pool());
-    float* s = sum.data();
-    const float* p = x.data();
-    for (std::size_t i = 0, n = sum.size(); i < n; ++i) s[i] += p[i];
+    errorRows().add(sum.data(), x.data(), sum.size());
 }
 
 void StreamedError::addToCrown(unsigned crown, unsigned position, Array<float>& plane) {
@@ -224,12 +293,7 @@ void StreamedError::addGroup(unsigned j, const TaskBands& original, Array<float>
     // The base's channel-pooled difference is S0 and goes straight into the map; each crown-2
     // orientation's is raised to the orientation exponent for the crown's sum.
     float* x = j == 0 ? _error.data() : a.data();
-    const float* degA = a.data();
-    for (std::size_t i = 0, n = a.size(); i < n; ++i) {
-        const float pooled = channelPooled(std::fabs(refA[i] - degA[i]), std::fabs(refC1[i] - u[i]),
-                                           std::fabs(refC2[i] - v[i]));
-        x[i] = j == 0 ? pooled : orientationPower(pooled);
-    }
+    errorRows().pooledDifferences(refA, refC1, refC2, a.data(), u, v, x, a.size(), j != 0);
     if (j == 0) {
         Array<float> base;  // S0 is in the map: the crown's first step only marks it done
         addToCrown(0, 0, base);
@@ -239,11 +303,7 @@ void StreamedError::addGroup(unsigned j, const TaskBands& original, Array<float>
 }
 
 void StreamedError::addBand(unsigned k, const Array<float>& original, Array<float>& a) {
-    const float* ref = original.data();
-    float* x = a.data();
-    for (std::size_t i = 0, n = a.size(); i < n; ++i) {
-        x[i] = orientationPower(std::fabs(ref[i] - x[i]));
-    }
+    errorRows().differencePowers(original.data(), a.data(), a.size());
     const bool crown3 = k < kCrown4First;
     addToCrown(crown3 ? 1 : 2, k - (crown3 ? kCrown3First : kCrown4First), a);
 }
