@@ -66,9 +66,12 @@ class AvifRead {
         avifDecoder& decoder = *_decoder;
         // libavif refuses an image, and the AV1 decoder a frame, of more pixels than any file
         // may have (2^28); a caller's lower limit is checked below, with the message every
-        // reader gives.
+        // reader gives.  Each side is held to libavif's own limit (32768), which an AV1 frame
+        // (at most 65536) and every camera picture stay within: without it a file of a few
+        // hundred bytes can declare a 64 x 4194304 alpha plane for a small picture, which is
+        // decoded and then scaled down row by row for minutes.
         decoder.imageSizeLimit = static_cast<std::uint32_t>(kMaxImagePixels);
-        decoder.imageDimensionLimit = static_cast<std::uint32_t>(kMaxImagePixels);
+        decoder.imageDimensionLimit = AVIF_DEFAULT_IMAGE_DIMENSION_LIMIT;
         decoder.ignoreXMP = AVIF_TRUE;
         avifResult result = avifDecoderSetIOMemory(&decoder, _bytes.data(), _bytes.size());
         if (result == AVIF_RESULT_OK) result = avifDecoderParse(&decoder);

@@ -108,6 +108,9 @@ class JxlRead {
             const JxlDecoderStatus status = next();
             switch (status) {
                 case JXL_DEC_JPEG_RECONSTRUCTION:
+                    // A JPEG holds 8-bit samples: a file that declares a deeper image and
+                    // carries JPEG data too is read from its pixels, which match its header.
+                    if (_header.maxval != k8BitMaxval) break;
                     jpeg.resize(std::max(_bytes.size() * kJpegStartRatio, kSmallestJpegBuffer));
                     if (JxlDecoderSetJPEGBuffer(decoder, jpeg.data(), jpeg.size()) !=
                         JXL_DEC_SUCCESS) {
