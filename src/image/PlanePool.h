@@ -10,7 +10,7 @@
 // later request: the smallest held block at least as large as the request and at most an
 // eighth larger (so a plane never ties up a block twice its size), whose pages beyond the request
 // go back to the system.  Blocks are sized in whole 2 MB huge pages, so that requests of nearly
-// one size share blocks; only blocks of 32 MB or more ask for huge pages to back them.
+// one size share blocks; only blocks of 4 MB or more ask for huge pages to back them.
 //
 // The pool's own peak does not rise, and what it once mapped it does not map again: when no
 // held block fits, the new block is made of held blocks (the smallest first, of the last only
