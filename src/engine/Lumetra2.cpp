@@ -253,7 +253,7 @@ Lumetra2::Lumetra2(const RgbImage& original, const Parameters& parameters,
         };
         auto makeEdges = [&] {
             opponent = AccImage(original, _pool.get());
-            _referenceEdges = edgeMapOf(opponent);
+            _referenceEdges = packed(edgeMapOf(opponent));
         };
         if (_lowMemory) {
             makeFilters();
@@ -397,7 +397,7 @@ Comparison Lumetra2::scorePrepared(PreparedImage::Parts parts, ComparisonObserve
     parallelInvoke([&] { block = blockWeight(error); },
                    [&] {
                        const Array<int> changes =
-                           edgeChanges(_referenceEdges, unpacked(degradedEdges, _pool.get()));
+                           edgeChanges(_referenceEdges, degradedEdges, _pool.get());
                        if (observer != nullptr) observer->edgeChanges(changes);
                        const Array<int> zone = structureZone(changes);
                        if (observer != nullptr) observer->structureZone(zone);

@@ -155,7 +155,7 @@ class Lumetra2 {
     // made again from its spectra (the same to the last bit).
     Bands reference() const;
     // The original's edge map, as the constructor left it.
-    const Array<int>& referenceEdges() const { return _referenceEdges; }
+    Array<int> referenceEdges() const { return unpacked(_referenceEdges); }
     bool lowMemory() const { return _lowMemory; }
 
     // Decomposes an opponent image of the original's size into its 27 masked bands.
@@ -196,9 +196,9 @@ class Lumetra2 {
     std::shared_ptr<const BandFilters> _filters;  // shared read-only with other engines
     OwnedPlanePool _pool;  // before the planes it serves, which return to it when they go
     bool _lowMemory;
-    BandsByTask _reference;   // the original's masked bands; empty in low-memory mode
-    ChannelSpectra _spectra;  // the original's spectra, only in low-memory mode
-    Array<int> _referenceEdges;
+    BandsByTask _reference;       // the original's masked bands; empty in low-memory mode
+    ChannelSpectra _spectra;      // the original's spectra, only in low-memory mode
+    PackedEdges _referenceEdges;  // a byte per pixel
 };
 
 }  // namespace lumetra

@@ -9,19 +9,30 @@ namespace {
 // The value of a set pixel in the edge and change maps.
 constexpr int kSet = 255;
 
-}  // namespace
-
-Array<int> edgeChanges(const Array<int>& referenceEdges, const Array<int>& degradedEdges) {
-    Array<int> changes(degradedEdges.rows(), degradedEdges.cols(), degradedEdges.pool(),
-                       kUninitialised);
-    const int* o = referenceEdges.data();
-    const int* d = degradedEdges.data();
+// changes[i]: 255 where one map has an edge at i and the other none.
+template <typename Value>
+void markChanges(const Value* o, const Value* d, Array<int>& changes) {
     int* x = changes.data();
     for (std::size_t i = 0, n = changes.size(); i < n; ++i) {
         const bool appeared = o[i] == 0 && d[i] == kSet;
         const bool vanished = o[i] == kSet && d[i] == 0;
         x[i] = appeared || vanished ? kSet : 0;
     }
+}
+
+}  // namespace
+
+Array<int> edgeChanges(const Array<int>& referenceEdges, const Array<int>& degradedEdges) {
+    Array<int> changes(degradedEdges.rows(), degradedEdges.cols(), degradedEdges.pool(),
+                       kUninitialised);
+    markChanges(referenceEdges.data(), degradedEdges.data(), changes);
+    return changes;
+}
+
+Array<int> edgeChanges(const PackedEdges& referenceEdges, const PackedEdges& degradedEdges,
+                       std::shared_ptr<PlanePool> pool) {
+    Array<int> changes(degradedEdges.rows, degradedEdges.cols, std::move(pool), kUninitialised);
+    markChanges(referenceEdges.values.data(), degradedEdges.values.data(), changes);
     return changes;
 }
 
