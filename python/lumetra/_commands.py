@@ -78,6 +78,29 @@ def add_cluster_options(options: argparse.ArgumentParser) -> None:
                          help="workers of the local cluster (default: one per core)")
 
 
+#: The choices of --colour and --orientation, as the ``lumetra`` command line spells them.
+COLOUR_CHOICES = ("as-stored", "srgb")
+ORIENTATION_CHOICES = ("as-stored", "apply")
+
+
+def add_reading_options(options: argparse.ArgumentParser) -> None:
+    """Adds --colour (alias --color) and --orientation, the ``lumetra`` command line's options
+    for what is done with a file's colour profile and EXIF orientation; parsed into
+    ``args.colour`` and ``args.orientation``, "as-stored" unless given."""
+    options.add_argument(
+        "--colour", "--color", dest="colour", choices=COLOUR_CHOICES, default="as-stored",
+        metavar="MODE",
+        help="what to do with a file's colour profile (embedded ICC, PNG sRGB/gAMA/cHRM): "
+        "as-stored (default) scores the samples as sRGB values whatever the file declares; "
+        "srgb converts every file to sRGB through Little CMS first (relative colorimetric). "
+        "Use srgb when files carry different profiles, so that the measure sees the colours "
+        "meant rather than the conversion")
+    options.add_argument(
+        "--orientation", choices=ORIENTATION_CHOICES, default="as-stored", metavar="MODE",
+        help="what to do with a file's EXIF orientation: as-stored (default) scores the pixels "
+        "in stored order; apply turns each file as it is meant to be shown first")
+
+
 def check_cluster_options(args: argparse.Namespace) -> None:
     """Checks the options `add_cluster_options` added.
 

@@ -140,6 +140,7 @@ class Engine:
         dict[str, float],
     ]: ...
 
+def check_reading(*, colour: str, orientation: str) -> None: ...
 def read_image(
     path: _Path,
     *,

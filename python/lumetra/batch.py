@@ -23,7 +23,13 @@ from typing import Callable, Optional, TextIO
 
 from distributed import Client
 
-from lumetra._commands import EXIT_FAILURE, EXIT_SUCCESS, EXIT_USAGE, log_to_stderr
+from lumetra._commands import (
+    EXIT_FAILURE,
+    EXIT_SUCCESS,
+    EXIT_USAGE,
+    add_reading_options,
+    log_to_stderr,
+)
 from lumetra._core import ParameterError, Parameters, Profile, display_ppd
 from lumetra._files import LineAppender, OutputError, write_text_atomically
 from lumetra.distributed import (
@@ -33,6 +39,7 @@ from lumetra.distributed import (
     SCHEDULER_TIMEOUT_SECONDS,
     SchedulerLostError,
     local_client,
+    said_once,
     scored_chunks,
 )
 
@@ -209,9 +216,14 @@ def run(
     chunk_size: int,
     max_pixels: Optional[int] = None,
     low_memory: bool = False,
+    colour: str = "as-stored",
+    orientation: str = "as-stored",
 ) -> int:
     """Score every pair not yet in `out`, append its line as its task finishes, then sort
-    `out` into manifest order.  Returns the exit status.
+    `out` into manifest order.  Every file is read with `colour` and `orientation` (see
+    `lumetra.read_image`), and what a file calls for saying (a colour space other than sRGB
+    or its reference's, an orientation) is logged once as a warning.  Returns the exit
+    status.
 
     Raises
     ------
@@ -247,6 +259,7 @@ def run(
     except OutputError as error:
         raise BatchError(str(error)) from error
     progress = Progress(len(wanted), len(wanted) - len(todo), sys.stderr)
+    told: set[str] = set()
     if todo:
         with LineAppender(out) as results, local_client(client, workers) as running:
             to_open = [paths[pair] for pair in todo]
@@ -258,6 +271,8 @@ def run(
                 chunk_size,
                 max_pixels=max_pixels,
                 low_memory=low_memory,
+                colour=colour,
+                orientation=orientation,
             )
             for indices, rows in chunks:
                 lines = []
@@ -268,6 +283,8 @@ def run(
                     if row["error"]:
                         failed.add(pair)
                 results.append("".join(lines))  # whole lines, or none of them
+                for notice in said_once(rows, told):
+                    log.warning("%s", notice)
                 progress.advance(len(indices))
     progress.close()
     # Manifest order, written whole before it replaces the appended file.
@@ -317,6 +334,7 @@ def parser() -> argparse.ArgumentParser:
                          help="refuse image files of more than N pixels, from their header "
                          f"and before reading their pixels (default and largest: {MAX_PIXELS}); "
                          "for files from untrusted sources")
+    add_reading_options(options)
     options.add_argument("--verbose", action="store_true", help="log progress to stderr")
     model = options.add_argument_group("model parameters (defaults: the model's)")
     model.add_argument("--alpha", type=float, help="exponent of the 32 x 32 block weight")
@@ -442,7 +460,8 @@ def main(argv: Optional[list[str]] = None) -> int:
             client = Client(args.scheduler, timeout=SCHEDULER_TIMEOUT_SECONDS)
         return run(written, opened, args.out, params, client=client, resume=args.resume,
                    explain=args.explain, workers=args.workers, chunk_size=args.chunk_size,
-                   max_pixels=max_pixels, low_memory=args.low_memory)
+                   max_pixels=max_pixels, low_memory=args.low_memory, colour=args.colour,
+                   orientation=args.orientation)
     except BatchError as error:
         options.exit(EXIT_USAGE, f"{PROGRAM}: {error}\n")
     except SchedulerLostError as error:

@@ -234,6 +234,8 @@ def score_with_cache(
     pooling: bool = False,
     compare: bool = False,
     extra_key: str = "",
+    colour: str = "as-stored",
+    orientation: str = "as-stored",
 ) -> Scored:
     """Score pairs on a Dask cluster, taking from `cache` what it holds and keeping there
     what it scores.
@@ -243,12 +245,16 @@ def score_with_cache(
     score are then NaN: they are the pooling's to compute at whatever parameters it tries.
     Without `client`, a local cluster of `workers` workers is started only when some pair is
     not in the cache.  `extra_key` tells apart results that differ for another reason (the
-    profile they were scored with).
+    profile they were scored with).  Every file is read with `colour` and `orientation` (see
+    `lumetra.read_image`), which the cache tells apart too.
     """
     from lumetra.distributed import local_client, score_pairs
 
     what = "pooling" if pooling else "scores"
     extra = f"compare={compare}|{extra_key}"
+    # Results read as stored keep the keys they had before files could be read otherwise.
+    if (colour, orientation) != ("as-stored", "as-stored"):
+        extra += f"|colour={colour}|orientation={orientation}"
     keys = [cache_key(pair, what, params, extra) for pair in pairs]
     count = len(pairs)
     measure = np.full(count, np.nan)
@@ -280,6 +286,8 @@ def score_with_cache(
                 running,
                 pooling=pooling,
                 compare=compare,
+                colour=colour,
+                orientation=orientation,
             )
         for index, row in zip(todo, frame.to_dict("records")):
             if not pooling:

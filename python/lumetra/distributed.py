@@ -17,6 +17,7 @@ tasks are lost, not failed, so they never become error rows.
 
 from __future__ import annotations
 
+import logging
 import math
 import os
 import threading
@@ -35,6 +36,7 @@ from lumetra._core import (
     LOW_MEMORY_ENGINE_BYTES_PER_PIXEL,
     Error,
     Parameters,
+    check_reading,
 )
 from lumetra.pooling import PoolingInputs
 
@@ -49,6 +51,11 @@ COMPARISON_COLUMNS = ["psnr", "ssim"]
 # PSNR of identical images, which is infinite: a finite value above any real one, so that
 # they still rank best and the statistics stay finite.
 IDENTICAL_PSNR_DB = 100.0
+#: The key of a row's notices: what the files' colour spaces and orientations call for saying
+#: (a list of str), not a column.
+NOTICES_KEY = "notices"
+#: The logger the notices are said on, as `lumetra.read_image` says them.
+NOTICE_LOGGER = "lumetra"
 #: The columns --explain adds, in the command line's order.
 EXPLANATION_COLUMNS = [
     "term_base", "term_crown2", "term_crown3", "term_crown4", "channel_A", "channel_C1",
@@ -92,10 +99,12 @@ class EngineCache:
         build: Callable[[], Engine],
         max_pixels: Optional[int] = None,
         low_memory: bool = False,
+        reading: tuple[str, str] = ("as-stored", "as-stored"),
     ) -> Engine:
         # The repr holds every value in its shortest exact text, so it tells parameters apart;
-        # an engine built under a larger pixel limit must not serve a smaller one.
-        key = (reference, repr(params), max_pixels, low_memory)
+        # an engine built under a larger pixel limit must not serve a smaller one, nor an
+        # engine whose original was read with other colour or orientation choices.
+        key = (reference, repr(params), max_pixels, low_memory, reading)
         with self._lock:
             if key in self._engines:
                 self._engines.move_to_end(key)
@@ -137,6 +146,46 @@ def _worker_cache() -> EngineCache:
     return cache
 
 
+class _NoticeTaker(logging.Filter):
+    """Takes what the "lumetra" logger is told about files on one thread (a task's) instead of
+    letting it out on the worker, whose log nobody reads: the notices travel with the rows."""
+
+    def __init__(self) -> None:
+        super().__init__()
+        self._thread = threading.get_ident()
+        self.said: list[str] = []
+
+    def filter(self, record: logging.LogRecord) -> bool:
+        if record.thread != self._thread:
+            return True
+        self.said.append(record.getMessage())
+        return False
+
+
+@contextmanager
+def _taken_notices() -> Iterator[list[str]]:
+    """The notices about files logged on this thread inside the block, in order."""
+    logger = logging.getLogger(NOTICE_LOGGER)
+    taker = _NoticeTaker()
+    logger.addFilter(taker)
+    try:
+        yield taker.said
+    finally:
+        logger.removeFilter(taker)
+
+
+def said_once(rows: Iterable[dict], seen: set[str]) -> list[str]:
+    """The notices of `rows` (``"x.png": declares colour profile ...``) not in `seen`, in order;
+    `seen` gets them.  A file of many pairs, or read for its PSNR too, is told about once."""
+    new = []
+    for row in rows:
+        for notice in row.get(NOTICES_KEY, ()):
+            if notice not in seen:
+                seen.add(notice)
+                new.append(notice)
+    return new
+
+
 def _error_row(error: str, explain: bool, pooling: bool = False, compare: bool = False) -> dict:
     row = {"measure": np.nan, "score": np.nan, "error": error}
     if explain:
@@ -169,6 +218,8 @@ def score_chunk(
     compare: bool = False,
     max_pixels: Optional[int] = None,
     low_memory: bool = False,
+    colour: str = "as-stored",
+    orientation: str = "as-stored",
 ) -> list[dict]:
     """Score degraded files against one reference on a worker: one dict per file, in order.
 
@@ -177,30 +228,66 @@ def score_chunk(
     large for the worker's memory) and every path the file system refuses becomes that row's
     ``error``.  With `pooling`, each row also holds its compact `PoolingInputs` (about 4 bytes
     a pixel); with `compare`, the PSNR and SSIM of the pair.  With `low_memory`, the engines
-    are built in low-memory mode (see `lumetra.Engine`).
+    are built in low-memory mode (see `lumetra.Engine`).  Every file is read with `colour`
+    and `orientation` (see `lumetra.read_image`), the PSNR and SSIM's too.  What the files
+    call for saying (a colour space other than sRGB or than the reference's, an orientation,
+    an animation's first frame) is not logged on the worker but kept in each row's
+    ``notices``, a list of lines: the reference's with the first row.
     """
+    reading = {"colour": colour, "orientation": orientation}
+    with _taken_notices() as said:
+        rows = _scored_rows(
+            reference, degraded, params, explain, pooling, compare, max_pixels, low_memory,
+            reading, said,
+        )
+    return rows
+
+
+def _scored_rows(
+    reference: str,
+    degraded: list[str],
+    params: Parameters,
+    explain: bool,
+    pooling: bool,
+    compare: bool,
+    max_pixels: Optional[int],
+    low_memory: bool,
+    reading: dict[str, str],
+    said: list[str],
+) -> list[dict]:
+    """`score_chunk`'s rows, each with the notices `said` got while it was made (the
+    reference's go with the first row)."""
     try:
         engine = _worker_cache().get(
             reference,
             params,
             lambda: Engine(
-                reference, params, threads=1, max_pixels=max_pixels, low_memory=low_memory
+                reference,
+                params,
+                threads=1,
+                max_pixels=max_pixels,
+                low_memory=low_memory,
+                **reading,
             ),
             max_pixels,
             low_memory,
+            (reading["colour"], reading["orientation"]),
         )
-        original = read_image(reference, max_pixels=max_pixels) if compare else None
+        original = read_image(reference, max_pixels=max_pixels, **reading) if compare else None
     except (Error, OSError, ValueError) as error:
-        return [
-            _error_row(f"reference: {error}", explain, pooling, compare) for _ in degraded
-        ]
+        rows = [_error_row(f"reference: {error}", explain, pooling, compare) for _ in degraded]
+        if rows:
+            rows[0][NOTICES_KEY] = list(said)
+        return rows
     rows = []
     for path in degraded:
         try:
             result = engine.score(path, explain or pooling)
-            samples = read_image(path, max_pixels=max_pixels) if compare else None
+            samples = read_image(path, max_pixels=max_pixels, **reading) if compare else None
         except (Error, OSError, ValueError) as error:
             rows.append(_error_row(str(error), explain, pooling, compare))
+            rows[-1][NOTICES_KEY] = list(said)
+            said.clear()
             continue
         row = {"measure": result.measure, "score": result.score, "error": ""}
         if explain:
@@ -211,6 +298,8 @@ def score_chunk(
         if compare:
             maxval = max(original[1], samples[1])
             row.update(_comparison(original[0], samples[0], maxval))
+        row[NOTICES_KEY] = list(said)
+        said.clear()
         rows.append(row)
     return rows
 
@@ -324,10 +413,13 @@ def scored_chunks(
     compare: bool = False,
     max_pixels: Optional[int] = None,
     low_memory: bool = False,
+    colour: str = "as-stored",
+    orientation: str = "as-stored",
 ) -> Iterator[tuple[list[int], list[dict]]]:
     """Score (reference, degraded) pairs on `client`'s cluster, yielding each task's results
     as it finishes: the indices of its pairs and one row dict (``measure``, ``score``,
-    ``error`` and the explanation's columns) for each.
+    ``error`` and the explanation's columns) for each.  Every file is read with `colour` and
+    `orientation` (see `lumetra.read_image`).
 
     A worker that dies has its tasks rerun elsewhere by the scheduler; a task that fails
     for good (it killed every worker that tried it) yields error rows.
@@ -360,6 +452,8 @@ def scored_chunks(
             compare,
             max_pixels,
             low_memory,
+            colour,
+            orientation,
             pure=False,
             **placement,
         )
@@ -400,6 +494,8 @@ def score_pairs(
     compare: bool = False,
     profile: Optional[ProfileLike] = None,
     low_memory: bool = False,
+    colour: str = "as-stored",
+    orientation: str = "as-stored",
 ) -> pd.DataFrame:
     """Score (reference, degraded) pairs of image files on a Dask cluster.
 
@@ -429,6 +525,13 @@ def score_pairs(
     low_memory : bool, default False
         Build the workers' engines in low-memory mode (see `lumetra.Engine`): the same
         numbers, less memory per engine, more time per pair.
+    colour : {"as-stored", "srgb"}, default "as-stored"
+        What to do with each file's colour profile, as `lumetra.read_image` and the command
+        line's ``--colour``: "srgb" converts every file to sRGB first, so that a pair whose
+        files declare different colour spaces is scored on the colours meant.
+    orientation : {"as-stored", "apply"}, default "as-stored"
+        What to do with each file's EXIF orientation, as `lumetra.read_image` and the command
+        line's ``--orientation``: "apply" turns every file as it is meant to be shown first.
 
     Returns
     -------
@@ -438,16 +541,25 @@ def score_pairs(
         scored pair; NaN measure and score otherwise), then the explanation's columns, the
         pooling inputs and the comparison's columns when asked for.
 
+    Notes
+    -----
+    What a file calls for saying is logged once, as a warning of the "lumetra" logger as
+    `lumetra.read_image` logs it, as its task finishes: a colour space other than sRGB, or
+    than its reference's, scored as stored; an EXIF orientation; an animation read as its
+    first frame.
+
     Raises
     ------
     ValueError
-        When a pair is not two paths or `chunk_size` is less than 1.
+        When a pair is not two paths, `chunk_size` is less than 1, or `colour` or
+        `orientation` is not one of its names (before any work).
     lumetra.ProfileError
         When `profile` is a path that is not a usable profile (a ValueError).
     TypeError
         When both `params` and `profile` are given.
     """
     params = _parameters(params, profile)
+    check_reading(colour=colour, orientation=orientation)
     if chunk_size < 1:
         raise ValueError(f"chunk_size must be at least 1 (got {chunk_size})")
     given = [tuple(pair) for pair in pairs]
@@ -455,6 +567,8 @@ def score_pairs(
         raise ValueError("every pair must be (reference, degraded)")
     as_text = [(os.fspath(reference), os.fspath(path)) for reference, path in given]
     rows: list[Optional[dict]] = [None] * len(as_text)
+    told: set[str] = set()
+    notices = logging.getLogger(NOTICE_LOGGER)
     with local_client(client) as running:
         for indices, scored in scored_chunks(
             running,
@@ -465,9 +579,13 @@ def score_pairs(
             pooling=pooling,
             compare=compare,
             low_memory=low_memory,
+            colour=colour,
+            orientation=orientation,
         ):
             for index, row in zip(indices, scored):
                 rows[index] = row
+            for notice in said_once(scored, told):
+                notices.warning("%s", notice)
     columns = (
         COLUMNS
         + (EXPLANATION_COLUMNS if explain else [])

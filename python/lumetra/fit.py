@@ -33,6 +33,7 @@ from lumetra._commands import (
     EXIT_SUCCESS,
     EXIT_USAGE,
     add_cluster_options,
+    add_reading_options,
     check_cluster_options,
     log_to_stderr,
     require_modules,
@@ -351,13 +352,15 @@ def profile_document(study: Study, report: Report, params: Parameters,
 
 
 def load_study(files: list[Scores], params: Parameters, cache: ResultCache, client,
-               workers: Optional[int] = None) -> tuple[Study, int, list[str]]:
+               workers: Optional[int] = None, colour: str = "as-stored",
+               orientation: str = "as-stored") -> tuple[Study, int, list[str]]:
     """Score every pair (or take it from the cache) and keep what the pooling needs; returns
-    the study, the number of pairs scored now and the failures."""
+    the study, the number of pairs scored now and the failures.  Every file is read with
+    `colour` and `orientation` (see `lumetra.read_image`)."""
     pairs = [pair for scores in files for pair in scores.pairs]
     unique = list(dict.fromkeys(pairs))
     scored = score_with_cache(unique, params, cache=cache, client=client, workers=workers,
-                              pooling=True)
+                              pooling=True, colour=colour, orientation=orientation)
     position = {pair: i for i, pair in enumerate(unique)}
     failures = []
     inputs, file_of, references, opinion = [], [], [], []
@@ -444,6 +447,7 @@ def parser() -> argparse.ArgumentParser:
                          help="keep each pair's scoring here; a later run (of fit or validate) "
                          "scores only what changed")
     add_cluster_options(options)
+    add_reading_options(options)
     options.add_argument("--seed", type=int, default=0, help="seed of the k-fold split")
     options.add_argument("--ppd", type=float,
                          help="pixels per degree of the viewing the opinions were given at "
@@ -504,7 +508,8 @@ def main(argv: Optional[list[str]] = None) -> int:
         options.exit(EXIT_USAGE, f"{PROGRAM}: {error}\n")
     def score(client) -> tuple[Study, int, list[str]]:
         started = time.monotonic()
-        loaded = load_study(files, params, cache, client, args.workers)
+        loaded = load_study(files, params, cache, client, args.workers, args.colour,
+                            args.orientation)
         log.info("scored %d pairs in %.1f s", loaded[1], time.monotonic() - started)
         return loaded
 

@@ -27,6 +27,7 @@ from lumetra._commands import (
     EXIT_SUCCESS,
     EXIT_USAGE,
     add_cluster_options,
+    add_reading_options,
     check_cluster_options,
     log_to_stderr,
     require_modules,
@@ -246,6 +247,7 @@ def parser() -> argparse.ArgumentParser:
     options.add_argument("--profile", type=Path, metavar="PROFILE.json",
                          help="score with this profile's parameters and mapping")
     add_cluster_options(options)
+    add_reading_options(options)
     options.add_argument("--cache", type=Path, metavar="DIR",
                          help="keep each pair's results here; a later run scores only what "
                          "changed (files, sizes, times or parameters)")
@@ -300,6 +302,7 @@ def main(argv: Optional[list[str]] = None) -> int:
             scores.pairs, params, cache=cache, client=client, workers=args.workers,
             compare=args.compare,
             extra_key="" if profile is None else f"profile {file_stamp(str(args.profile))}",
+            colour=args.colour, orientation=args.orientation,
         ),
     )
     log.info("scored %d pairs (%d from the cache)", scored.scored_now,

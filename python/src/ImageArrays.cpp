@@ -268,18 +268,18 @@ void ArrayStack::warnIfEightBit() const {
     if (PyErr_WarnEx(PyExc_UserWarning, message.c_str(), 1) != 0) throw py::error_already_set();
 }
 
-RgbImage loadLogged(const std::string& path, std::uint64_t maxPixels, ReadChoices choices) {
+LoadedImage loadLogged(const std::string& path, std::uint64_t maxPixels, ReadChoices choices) {
     LoadedImage loaded = [&] {
         py::gil_scoped_release released;
         return loadImage(path, maxPixels, choices);
     }();
-    if (!loaded.notices.empty()) {
-        const py::object logger = py::module_::import("logging").attr("getLogger")("lumetra");
-        for (const LoadNotice& notice : loaded.notices) {
-            logger.attr("warning")("\"%s\": %s", path, notice.text);
-        }
-    }
-    return std::move(loaded.image);
+    for (const LoadNotice& notice : loaded.notices) logFileNotice(path, notice.text);
+    return loaded;
+}
+
+void logFileNotice(const std::string& path, const std::string& text) {
+    const py::object logger = py::module_::import("logging").attr("getLogger")("lumetra");
+    logger.attr("warning")("\"%s\": %s", path, text);
 }
 
 ReadChoices readChoicesOf(const std::string& colour, const std::string& orientation) {
@@ -306,7 +306,7 @@ RgbImage imageOf(py::handle image, const SampleRange& range, std::uint64_t maxPi
                 "maxval and data_range apply to arrays only: an image file gives its own "
                 "maximum sample value");
         }
-        return loadLogged(*path, maxPixels, choices);
+        return std::move(loadLogged(*path, maxPixels, choices).image);
     }
     const ArrayStack stack(image, range, false);
     RgbImage made = [&] {

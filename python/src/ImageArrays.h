@@ -90,9 +90,13 @@ class ArrayStack {
 RgbImage imageOf(pybind11::handle image, const SampleRange& range,
                  std::uint64_t maxPixels = RgbImage::kMaxPixels, ReadChoices choices = {});
 
-// The image file at path read with `choices`, its notices logged as imageOf logs them.  Needs
-// the GIL; gives it up while reading.
-RgbImage loadLogged(const std::string& path, std::uint64_t maxPixels, ReadChoices choices);
+// The image file at path read with `choices`, its notices logged as imageOf logs them; what
+// it declares comes with it.  Needs the GIL; gives it up while reading.
+LoadedImage loadLogged(const std::string& path, std::uint64_t maxPixels, ReadChoices choices);
+
+// Logs `text` about the file at path as a warning of the "lumetra" logger, "\"path\": text", as
+// every notice about a file is logged.  Needs the GIL.
+void logFileNotice(const std::string& path, const std::string& text);
 
 // The choices named by the keywords colour ("as-stored" or "srgb") and orientation
 // ("as-stored" or "apply").  Throws pybind11::value_error naming the keyword otherwise.

@@ -291,11 +291,21 @@ void requireArraySize(const Lumetra2& engine, const ArrayStack& stack) {
                             shapeText(engine.rows(), engine.cols()));
 }
 
+// The engine the binding holds: the model's engine of the original and, when the original was
+// read from a file, the colour space that file declares, which each degraded file's is held
+// to (none for an array, which declares nothing).
+struct BoundEngine {
+    Lumetra2 engine;
+    std::optional<ColourSpace> originalColour;
+};
+
 // The degraded image of a comparison.  A file of the wrong size is refused for the price of
 // its header, with the command line's message naming the file; an array of the wrong shape
-// before its samples are converted.
-RgbImage degradedImageOf(const Lumetra2& engine, py::handle degraded, const SampleRange& range,
+// before its samples are converted.  A file declaring another colour space than the original
+// file, both scored as stored, is logged as the command line says it.
+RgbImage degradedImageOf(const BoundEngine& bound, py::handle degraded, const SampleRange& range,
                          std::uint64_t maxPixels, ReadChoices choices) {
+    const Lumetra2& engine = bound.engine;
     const std::optional<std::string> path = pathOf(degraded);
     if (!path) {
         const ArrayStack stack(degraded, range, false);
@@ -316,9 +326,14 @@ RgbImage degradedImageOf(const Lumetra2& engine, py::handle degraded, const Samp
             engine.checkSize(*path, header.rows, header.cols);
         }
     }
-    RgbImage image = loadLogged(*path, maxPixels, choices);
-    engine.checkSize(*path, image);
-    return image;
+    LoadedImage loaded = loadLogged(*path, maxPixels, choices);
+    engine.checkSize(*path, loaded.image);
+    if (bound.originalColour) {
+        const std::string mismatch =
+            colourMismatch(*bound.originalColour, loaded.colour, choices.colour);
+        if (!mismatch.empty()) logFileNotice(*path, mismatch);
+    }
+    return std::move(loaded.image);
 }
 
 // A comparison whose measure is not a finite number is no result: NonFiniteMeasureError with
@@ -330,10 +345,16 @@ void refuseNonFinite(const Comparison& compared, py::handle degraded) {
     throw NonFiniteMeasureError(path ? "cannot score \"" + *path + "\": " + problem : problem);
 }
 
+// The original of an engine and, for a file, the colour space it declares.
+struct Original {
+    RgbImage image;
+    std::optional<ColourSpace> colour;
+};
+
 // The original of an engine, refused before it is read or the engine built when the engine
 // would not fit in the memory left (MemoryLimitError), or when an array is smaller than the
 // model takes (SizeMismatchError, in NumPy's terms).
-RgbImage originalOf(py::handle original, const SampleRange& range, std::uint64_t maxPixels,
+Original originalOf(py::handle original, const SampleRange& range, std::uint64_t maxPixels,
                     ReadChoices choices) {
     const auto refuseIfShort = [](std::uint64_t rows, std::uint64_t cols) {
         const std::string problem =
@@ -364,11 +385,12 @@ RgbImage originalOf(py::handle original, const SampleRange& range, std::uint64_t
             return stack.image(0);
         }();
         stack.warnIfEightBit();
-        return image;
+        return {std::move(image), std::nullopt};
     }
-    RgbImage image = imageOf(original, range, maxPixels, choices);
-    refuseIfShort(image.rows(), image.cols());
-    return image;
+    if (range.maxval || range.dataRange) return {imageOf(original, range, maxPixels, choices), {}};
+    LoadedImage loaded = loadLogged(*path, maxPixels, choices);
+    refuseIfShort(loaded.image.rows(), loaded.image.cols());
+    return {std::move(loaded.image), std::move(loaded.colour)};
 }
 
 py::dict mapsOf(ExplanationMaps&& maps) {
@@ -520,8 +542,8 @@ void bindEngine(py::module_& m) {
         py::arg("capacity") = BandFiltersCache::kDefaultCapacity);
     filtersCache.def("__len__", &BandFiltersCache::size);
 
-    py::class_<Lumetra2> engine(m, "Engine",
-                                "The engine of one original image (see lumetra.Engine).");
+    py::class_<BoundEngine> engine(m, "Engine",
+                                   "The engine of one original image (see lumetra.Engine).");
     engine.def(
         py::init([](py::handle original, const Parameters& parameters,
                     std::optional<long long> maxval, std::optional<double> dataRange,
@@ -532,13 +554,13 @@ void bindEngine(py::module_& m) {
                     "threads must be 0 (every core) or a number of threads (got " +
                     std::to_string(threads) + ")");
             }
-            const RgbImage image =
-                originalOf(original, SampleRange{maxval, dataRange}, pixelLimitOf(maxPixels),
-                           readChoicesOf(colour, orientation));
+            Original read = originalOf(original, SampleRange{maxval, dataRange},
+                                       pixelLimitOf(maxPixels), readChoicesOf(colour, orientation));
             py::gil_scoped_release released;
-            return std::make_unique<Lumetra2>(
-                image, parameters,
-                ExecutionOptions{static_cast<unsigned>(threads), filters, lowMemory});
+            return std::make_unique<BoundEngine>(BoundEngine{
+                Lumetra2(read.image, parameters,
+                         ExecutionOptions{static_cast<unsigned>(threads), filters, lowMemory}),
+                std::move(read.colour)});
         }),
         py::arg("original"), py::arg("params"), py::kw_only(), py::arg("maxval") = py::none(),
         py::arg("data_range") = py::none(), py::arg("threads") = 0,
@@ -547,7 +569,7 @@ void bindEngine(py::module_& m) {
         py::arg("orientation") = "as-stored");
     engine.def(
         "score",
-        [](const Lumetra2& self, py::handle degraded, std::optional<long long> maxval,
+        [](const BoundEngine& self, py::handle degraded, std::optional<long long> maxval,
            std::optional<double> dataRange, const py::object& maxPixels, const std::string& colour,
            const std::string& orientation) {
             const RgbImage image =
@@ -555,7 +577,7 @@ void bindEngine(py::module_& m) {
                                 pixelLimitOf(maxPixels), readChoicesOf(colour, orientation));
             Comparison compared = [&] {
                 py::gil_scoped_release released;
-                return self.compare(image);
+                return self.engine.compare(image);
             }();
             refuseNonFinite(compared, degraded);
             return py::make_tuple(compared.mobj(), compared.nobj(),
@@ -567,14 +589,14 @@ void bindEngine(py::module_& m) {
         py::arg("orientation") = "as-stored");
     engine.def(
         "score_stack",
-        [](const Lumetra2& self, py::handle degraded, std::optional<long long> maxval,
+        [](const BoundEngine& self, py::handle degraded, std::optional<long long> maxval,
            std::optional<double> dataRange) {
             const ArrayStack stack(degraded, SampleRange{maxval, dataRange}, true);
-            requireArraySize(self, stack);
+            requireArraySize(self.engine, stack);
             std::vector<Comparison> compared = [&] {
                 py::gil_scoped_release released;
-                return self.compareEach(stack.size(),
-                                        [&](std::size_t k) { return stack.image(k); });
+                return self.engine.compareEach(stack.size(),
+                                               [&](std::size_t k) { return stack.image(k); });
             }();
             stack.warnIfEightBit();
             py::list results;
@@ -595,7 +617,7 @@ void bindEngine(py::module_& m) {
         py::arg("data_range") = py::none());
     engine.def(
         "explain",
-        [](const Lumetra2& self, py::handle degraded, std::optional<long long> maxval,
+        [](const BoundEngine& self, py::handle degraded, std::optional<long long> maxval,
            std::optional<double> dataRange, const py::object& maxPixels, const std::string& colour,
            const std::string& orientation) {
             const RgbImage image =
@@ -603,7 +625,7 @@ void bindEngine(py::module_& m) {
                                 pixelLimitOf(maxPixels), readChoicesOf(colour, orientation));
             Explanation explained = [&] {
                 py::gil_scoped_release released;
-                return self.explain(image);
+                return self.engine.explain(image);
             }();
             refuseNonFinite(explained.comparison, degraded);
             Comparison& compared = explained.comparison;
@@ -615,12 +637,15 @@ void bindEngine(py::module_& m) {
         py::kw_only(), py::arg("maxval") = py::none(), py::arg("data_range") = py::none(),
         py::arg("max_pixels") = py::none(), py::arg("colour") = "as-stored",
         py::arg("orientation") = "as-stored");
-    engine.def_property_readonly("rows", &Lumetra2::rows);
-    engine.def_property_readonly("low_memory", &Lumetra2::lowMemory);
-    engine.def_property_readonly("cols", &Lumetra2::cols);
+    engine.def_property_readonly("rows",
+                                 [](const BoundEngine& self) { return self.engine.rows(); });
+    engine.def_property_readonly("low_memory",
+                                 [](const BoundEngine& self) { return self.engine.lowMemory(); });
+    engine.def_property_readonly("cols",
+                                 [](const BoundEngine& self) { return self.engine.cols(); });
     // A copy: the engine's own parameters must not change under it.
     engine.def_property_readonly("parameters",
-                                 [](const Lumetra2& self) { return self.parameters(); });
+                                 [](const BoundEngine& self) { return self.engine.parameters(); });
 }
 
 // A path argument as the core takes it.
@@ -754,10 +779,18 @@ PYBIND11_MODULE(_core, m) {
                                      Py_TYPE(path.ptr())->tp_name + ")");
             }
             const lumetra::RgbImage image =
-                lumetra::python::loadLogged(*name, limit, readChoicesOf(colour, orientation));
+                lumetra::python::loadLogged(*name, limit, readChoicesOf(colour, orientation)).image;
             return py::make_tuple(samplesOf(image), image.maxval());
         },
         "(H x W x 3 samples, maxval) of an image file.", py::arg("path"), py::kw_only(),
         py::arg("max_pixels") = py::none(), py::arg("colour") = "as-stored",
         py::arg("orientation") = "as-stored");
+    m.def(
+        "check_reading",
+        [](const std::string& colour, const std::string& orientation) {
+            readChoicesOf(colour, orientation);
+        },
+        "Raises ValueError, as read_image would, when colour or orientation is not one of its "
+        "names: a batch refuses them before any work.",
+        py::kw_only(), py::arg("colour"), py::arg("orientation"));
 }

@@ -288,3 +288,34 @@ def test_a_lost_scheduler_ends_the_batch_and_resume_completes_it(golden, command
     assert 0 < len(scored) < len(pairs) and all(row["error"] == "" for row in scored)
     assert main([str(manifest), "--out", str(out), "--resume", "--workers", "2"]) == EXIT_SUCCESS
     assert_every_pair_once(read_results(out), pairs, values)
+
+
+def test_colour_and_orientation_options_give_the_command_lines_rows_and_notices(
+    command_line, tmp_path, caplog
+):
+    images = Path(os.environ["LUMETRA_TEST_DATA_DIR"]) / "images"
+    original, p3, turned = (images / name for name in (
+        "rgb24x16.ppm", "rgb24x16_display_p3.png", "rgb16x24_exif_orientation6.png"))
+    manifest = tmp_path / "manifest.csv"
+    manifest.write_text(f"reference,degraded\n{original},{p3}\n{original},{turned}\n")
+    reading = ["--color", "srgb", "--orientation", "apply"]  # --color: the CLI's alias too
+    out = tmp_path / "results.csv"
+    assert main([str(manifest), "--out", str(out), "--workers", "1", *reading]) == EXIT_SUCCESS
+    expected = command_line.rows(original, [p3, turned], *reading)
+    assert [(as_float32(row["measure"]), as_float32(row["score"])) for row in
+            read_results(out)] == [
+        (as_float32(row["measure"]), as_float32(row["score"])) for row in expected]
+    assert [r.getMessage() for r in caplog.records if r.name == "lumetra.batch"] == [
+        f'"{turned}": declares EXIF orientation 6 (turned a quarter clockwise); turned for '
+        "display"]
+
+    # As stored (the default): the P3 file's notices, the second saying what its measure holds.
+    caplog.clear()
+    out.unlink()
+    main([str(manifest), "--out", str(out), "--workers", "1"])
+    said = [r.getMessage() for r in caplog.records if r.name == "lumetra.batch"]
+    assert said[:2] == [
+        f'"{p3}": declares colour profile ICC "Display P3", not sRGB; its samples are scored '
+        "as stored",
+        f'"{p3}": its colour space is ICC "Display P3" and the original\'s none (read as '
+        "sRGB): the measure includes the colour change between them"]

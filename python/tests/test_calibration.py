@@ -553,3 +553,29 @@ def test_a_missing_optional_module_is_one_line_not_a_traceback(case, tmp_path):
         assert "Traceback" not in done.stderr
         if expected is not None:
             assert done.stderr == expected + "\n"
+
+
+def test_validate_and_fit_read_files_as_their_options_say_and_cache_each_reading_apart(
+    study, counted, monkeypatch, tmp_path
+):
+    made, _, _ = study
+    readings = []
+    scoring = distributed.score_pairs
+
+    def recording(pairs, *args, **kwargs):
+        readings.append((kwargs.get("colour"), kwargs.get("orientation")))
+        return scoring(pairs, *args, **kwargs)
+
+    monkeypatch.setattr(distributed, "score_pairs", recording)
+    scores = str(made.folder / "scores.csv")
+    cache = ["--cache", str(tmp_path / "cache")]
+    quick = ["--bootstrap", "0", "--format", "json"]
+    assert run(validate.main, [scores, *cache, *quick])[0] == 0
+    assert run(validate.main, [scores, *cache, *quick, "--colour", "srgb",
+                               "--orientation", "apply"])[0] == 0
+    # The default reading's results are still in the cache: nothing scored the third time.
+    assert run(validate.main, [scores, *cache, *quick])[0] == 0
+    assert run(fit.main, [scores, "--out", str(tmp_path / "p.json"), "--no-cv",
+                          "--color", "srgb"])[0] == 0
+    assert readings == [("as-stored", "as-stored"), ("srgb", "apply"), ("srgb", "as-stored")]
+    assert len(counted) == 3 * len(made.pairs)

@@ -23,28 +23,51 @@ std::string localPath(const QString& path) {
     return path.toLocal8Bit().toStdString();
 }
 
-// What became of one degraded file: its comparison, or why there is none.
+// What a file calls for saying, each notice with the Comparison menu's setting that changes
+// it, as the command line names its options.
+QStringList noticeTexts(const LoadedImage& loaded) {
+    QStringList texts;
+    for (const LoadNotice& notice : loaded.notices) {
+        QString text = QString::fromStdString(notice.text);
+        if (notice.kind == NoticeKind::ColourAsStored) {
+            text += BatchRun::tr(" (Comparison > Convert colours to sRGB converts it)");
+        } else if (notice.kind == NoticeKind::OrientationAsStored) {
+            text += BatchRun::tr(" (Comparison > Apply EXIF orientation turns it)");
+        }
+        texts << text;
+    }
+    return texts;
+}
+
+// What became of one degraded file: its comparison, or why there is none, and what it calls
+// for saying (a file that failed may still have been read).
 struct FileResult {
     std::optional<Comparison> comparison;
     QString reason;
+    QStringList notices;
 };
 
 // Reads one degraded file and scores it.  Whatever reading or scoring throws becomes the
 // file's failure, so that the batch can go on with the next file.
-FileResult scoreFile(const Scorer& scorer, const QString& file, ReadChoices reading) {
+FileResult scoreFile(const Scorer& scorer, const QString& file, ReadChoices reading,
+                     const ColourSpace& originalColour) {
+    FileResult result;
     try {
         const std::string path = localPath(file);
-        const RgbImage degraded = loadImage(path, kMaxImagePixels, reading).image;
-        return {scorer(path, degraded), QString()};
+        LoadedImage loaded = loadImage(path, kMaxImagePixels, reading);
+        result.notices = noticeTexts(loaded);
+        const std::string mismatch = colourMismatch(originalColour, loaded.colour, reading.colour);
+        if (!mismatch.empty()) result.notices << QString::fromStdString(mismatch);
+        result.comparison = scorer(path, loaded.image);
     } catch (const Error& e) {
-        return {std::nullopt, QString::fromLocal8Bit(e.what())};  // the message names the file
+        result.reason = QString::fromLocal8Bit(e.what());  // the message names the file
     } catch (const std::bad_alloc&) {
-        return {std::nullopt, BatchRun::tr("not enough memory to compare \"%1\"").arg(file)};
+        result.reason = BatchRun::tr("not enough memory to compare \"%1\"").arg(file);
     } catch (const std::exception& e) {
-        return {
-            std::nullopt,
-            BatchRun::tr("cannot compare \"%1\": %2").arg(file, QString::fromLocal8Bit(e.what()))};
+        result.reason =
+            BatchRun::tr("cannot compare \"%1\": %2").arg(file, QString::fromLocal8Bit(e.what()));
     }
+    return result;
 }
 
 }  // namespace
@@ -78,16 +101,26 @@ BatchOutcome BatchRun::run() {
                                std::to_string(header.cols) + " x " + std::to_string(header.rows) +
                                " pixels) " + memoryShort);
     }
-    const Scorer scorer =
-        _engine(loadImage(original, kMaxImagePixels, _reading).image, _parameters);
+    // The original's pixels live only while the engine is built; what it declares stays.
+    ColourSpace originalColour;
+    QStringList originalNotices;
+    const Scorer scorer = [&] {
+        const LoadedImage loaded = loadImage(original, kMaxImagePixels, _reading);
+        originalColour = loaded.colour;
+        originalNotices = noticeTexts(loaded);
+        return _engine(loaded.image, _parameters);
+    }();
     BatchOutcome outcome{static_cast<int>(_degraded.size()), 0, 0};
     if (_cancelRequested.load()) return outcome;  // asked while the engine was being built
     emit started(outcome.total);
+    if (!originalNotices.isEmpty()) emit noticed(-1, originalNotices);
 
     for (; outcome.done < outcome.total; ++outcome.done) {
         if (_cancelRequested.load()) break;
         emit progress(outcome.done, outcome.total);
-        const FileResult result = scoreFile(scorer, _degraded.at(outcome.done), _reading);
+        const FileResult result =
+            scoreFile(scorer, _degraded.at(outcome.done), _reading, originalColour);
+        if (!result.notices.isEmpty()) emit noticed(outcome.done, result.notices);
         if (result.comparison) {
             emit compared(*result.comparison);
         } else {

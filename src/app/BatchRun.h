@@ -50,7 +50,9 @@ class BatchRun : public QObject {
     // Runs the batch in the calling thread.  Reads the original and builds the engine, emits
     // started(), then for each degraded file emits progress(i, total), reads and scores the
     // file and emits compared() or, when the file cannot be read or scored, failed() and goes
-    // on.  Exactly one of compared()/failed() follows each progress(), in file order.  Before
+    // on.  Exactly one of compared()/failed() follows each progress(), in file order.  What a
+    // file calls for saying comes as noticed(): the original's after started(), a degraded
+    // file's between its progress() and its compared()/failed().  Before
     // started() and before each file the run stops if cancel() was called.  Errors of the
     // original or of the engine set-up pass through untouched.
     BatchOutcome run();
@@ -73,6 +75,12 @@ class BatchRun : public QObject {
     void compared(const lumetra::Comparison& result);
     // The next file in order could not be read or scored; `reason` names the file.
     void failed(const QString& reason);
+    // What file `file` (an index into degraded(), or -1 for the original) calls for saying
+    // ("declares colour profile ICC \"Display P3\", not sRGB; ..."), one line per notice, each
+    // with the setting that changes it where one does; emitted only when there is something to
+    // say.  A degraded file declaring another colour space than the original, both scored as
+    // stored, is said so: its measure includes the colour change.
+    void noticed(int file, const QStringList& notices);
     // The run on the worker thread ended normally or by cancel(); its last signal.
     void finished(const lumetra::BatchOutcome& outcome);
     // The run on the worker thread stopped on an error outside the per-file scoring (the

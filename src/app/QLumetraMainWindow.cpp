@@ -522,6 +522,7 @@ void QLumetraMainWindow::connectBatch(const BatchRun& batch) {
     const auto queued = Qt::QueuedConnection;
     connect(&batch, &BatchRun::started, this, &QLumetraMainWindow::beginResults, queued);
     connect(&batch, &BatchRun::progress, this, &QLumetraMainWindow::showProgress, queued);
+    connect(&batch, &BatchRun::noticed, this, &QLumetraMainWindow::noteFileNotices, queued);
     connect(&batch, &BatchRun::compared, this, &QLumetraMainWindow::appendComparison, queued);
     connect(&batch, &BatchRun::failed, this, &QLumetraMainWindow::appendFailure, queued);
     connect(&batch, &BatchRun::finished, this, &QLumetraMainWindow::finishBatch, queued);
@@ -545,6 +546,8 @@ void QLumetraMainWindow::beginResults(int total) {
     _comparisons.clear();
     _fileParameters.clear();
     _failures.clear();
+    _fileNotices.clear();
+    _originalNotices.clear();
     ui.tableWidget->setRowCount(0);
     ui.detailsLabel->clear();
 }
@@ -569,12 +572,31 @@ void QLumetraMainWindow::showProgress(int done) {
     _progressBar->setValue(done);
 }
 
+// The original's notices go to the status bar at once (they hold for every row) and to the
+// details under the table; a degraded file's wait for its row.
+void QLumetraMainWindow::noteFileNotices(int file, const QStringList& notices) {
+    if (file >= 0) {
+        _nextNotices = notices;
+        return;
+    }
+    _originalNotices = notices;
+    ui.statusBar->showMessage(originalNoticeMessage());
+}
+
+// "Original \"a.png\": declares ...; ..." when the original calls for saying something.
+QString QLumetraMainWindow::originalNoticeMessage() const {
+    if (_originalNotices.isEmpty()) return QString();
+    return tr("Original \"%1\": %2")
+        .arg(QFileInfo(_originalFile).fileName(), _originalNotices.join(QStringLiteral("; ")));
+}
+
 void QLumetraMainWindow::appendComparison(const Comparison& result) {
     const QString file = _degradedFiles.value(static_cast<qsizetype>(_comparisons.size()));
     _comparisons.emplace_back(result);
     _fileParameters.push_back(_batch->parameters());
     _failures.append(QString());
-    appendRow(comparisonRow(file, result));
+    _fileNotices.append(std::exchange(_nextNotices, {}));
+    appendRow(withNotices(comparisonRow(file, result), _fileNotices.last()));
 }
 
 void QLumetraMainWindow::appendFailure(const QString& reason) {
@@ -582,7 +604,8 @@ void QLumetraMainWindow::appendFailure(const QString& reason) {
     _comparisons.emplace_back(std::nullopt);
     _fileParameters.push_back(_batch->parameters());
     _failures.append(reason);
-    appendRow(failureRow(file, reason));
+    _fileNotices.append(std::exchange(_nextNotices, {}));
+    appendRow(withNotices(failureRow(file, reason), _fileNotices.last()));
     ui.statusBar->showMessage(reason);
 }
 
@@ -627,7 +650,10 @@ void QLumetraMainWindow::finishBatch(const BatchOutcome& outcome) {
         setWindowTitle(_titleBeforeBatch);
     }
     endBatch();
-    ui.statusBar->showMessage(resultsReplaced ? outcomeMessage(outcome) : tr("Cancelled"));
+    QString message = resultsReplaced ? outcomeMessage(outcome) : tr("Cancelled");
+    // Every file scored: what the original calls for saying stays in view.
+    if (message.isEmpty()) message = originalNoticeMessage();
+    ui.statusBar->showMessage(message);
     emit batchFinished();
 }
 
@@ -755,13 +781,18 @@ void QLumetraMainWindow::updateDetails(int row) {
     const QString failure = _failures.value(file);
     const QTableWidgetItem* note = ui.tableWidget->item(row, static_cast<int>(ResultColumn::Note));
     const QString noteText = note ? note->text() : QString();
+    QString details = path;
     if (!failure.isEmpty()) {
-        ui.detailsLabel->setText(tr("%1\nFailed: %2").arg(path, failure));
+        // The failure, then what the file calls for saying (its note holds both on one line).
+        details = tr("%1\nFailed: %2").arg(path, failure);
+        for (const QString& notice : _fileNotices.value(file))
+            details += QLatin1Char('\n') + notice;
     } else if (!noteText.isEmpty()) {
-        ui.detailsLabel->setText(tr("%1\n%2").arg(path, noteText));
-    } else {
-        ui.detailsLabel->setText(path);
+        details = tr("%1\n%2").arg(path, noteText);
     }
+    const QString originalNotices = originalNoticeMessage();
+    if (!originalNotices.isEmpty()) details += QLatin1Char('\n') + originalNotices;
+    ui.detailsLabel->setText(details);
 }
 
 // The one viewer of the run shows file `file`; it opens when it is not open yet.

@@ -168,6 +168,7 @@ class QLumetraMainWindow : public QMainWindow {
     void showStaleCount();
     void showRowDetails(int row);
     void updateDetails(int row);
+    QString originalNoticeMessage() const;
     void showInViewer(int file);
     void stepViewer(int step);
     std::optional<Parameters> usableParameters();
@@ -177,6 +178,7 @@ class QLumetraMainWindow : public QMainWindow {
     void beginResults(int total);
     void showProgressBar(int total);
     void showProgress(int done);
+    void noteFileNotices(int file, const QStringList& notices);
     void appendComparison(const Comparison& result);
     void appendFailure(const QString& reason);
     void appendRow(const ResultRow& row);
@@ -206,6 +208,11 @@ class QLumetraMainWindow : public QMainWindow {
     std::vector<std::optional<Comparison>> _comparisons;
     // Why file k failed; empty for a scored file.
     QStringList _failures;
+    // What file k calls for saying (a profile, an orientation, a colour space other than the
+    // original's); the original's own; and the next file's, until its row is added.
+    QList<QStringList> _fileNotices;
+    QStringList _originalNotices;
+    QStringList _nextNotices;
     // The parameters file k was scored with; rows whose parameters differ from the form's
     // are out of date.
     std::vector<Parameters> _fileParameters;

@@ -62,4 +62,14 @@ ResultRow failureRow(const QString& path, const QString& reason) {
             RowKind::Failed};
 }
 
+ResultRow withNotices(ResultRow row, const QStringList& notices) {
+    if (notices.isEmpty()) return row;
+    const QString joined = notices.join(QStringLiteral("; "));
+    QString& note = row.cells[static_cast<int>(ResultColumn::Note)];
+    note = note.isEmpty() ? joined : note + QStringLiteral("; ") + joined;
+    row.toolTip += QLatin1Char('\n') + notices.join(QLatin1Char('\n'));
+    if (row.kind == RowKind::Scored) row.kind = RowKind::Warning;
+    return row;
+}
+
 }  // namespace lumetra

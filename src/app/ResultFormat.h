@@ -43,4 +43,9 @@ ResultRow comparisonRow(const QString& path, const Comparison& comparison);
 // the note, naming the file by its name alone (the tooltip keeps the full path).
 ResultRow failureRow(const QString& path, const QString& reason);
 
+// `row` with what its file calls for saying (BatchRun::noticed): each notice on a line of its
+// own in the tooltip and, joined by "; ", in the note after any note it had; a scored row
+// becomes a warning (its icon), its numbers and their order unchanged.
+ResultRow withNotices(ResultRow row, const QStringList& notices);
+
 }  // namespace lumetra

@@ -100,6 +100,11 @@ class AvifRead {
         const avifImage& image = *_decoder->image;
         ImageMetadata metadata;
         metadata.iccProfile.assign(image.icc.data, image.icc.data + image.icc.size);
+        // libavif gives "unspecified" (2/2/2) when neither the container nor the AV1 data
+        // describes the colours.
+        metadata.cicp = Cicp{static_cast<std::uint16_t>(image.colorPrimaries),
+                             static_cast<std::uint16_t>(image.transferCharacteristics),
+                             static_cast<std::uint16_t>(image.matrixCoefficients)};
         metadata.orientation = exifOrientation(image);
         return metadata;
     }

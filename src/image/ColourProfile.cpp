@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <utility>
@@ -42,6 +43,132 @@ constexpr double kChromaticityTolerance = 0.01;
 constexpr double kSrgbTolerance = 0.5 / 255.0;
 constexpr int kGridSteps = 9;  // 9 x 9 x 9 colours, corners and midpoints included
 constexpr double kLargest16Bit = 65535.0;
+
+// ITU-T H.273 code points: "unspecified", and sRGB's primaries (BT.709's) and transfer.
+constexpr std::uint16_t kCicpUnspecified = 2;
+constexpr std::uint16_t kCicpBt709Primaries = 1;
+constexpr std::uint16_t kCicpSrgbTransfer = 13;
+constexpr double kD65[2] = {0.3127, 0.3290};
+constexpr double kIlluminantC[2] = {0.310, 0.316};
+constexpr double kDciWhite[2] = {0.314, 0.351};
+
+// H.273's colour primaries: the white point and the red, green and blue primaries as CIE xy.
+struct CicpPrimaries {
+    std::uint16_t code;
+    const char* name;
+    double white[2];
+    double rgb[3][2];
+};
+constexpr CicpPrimaries kCicpPrimaries[] = {
+    {1, "BT.709", {kD65[0], kD65[1]}, {{0.64, 0.33}, {0.30, 0.60}, {0.15, 0.06}}},
+    {4, "BT.470 M", {kIlluminantC[0], kIlluminantC[1]}, {{0.67, 0.33}, {0.21, 0.71}, {0.14, 0.08}}},
+    {5, "BT.601 625-line", {kD65[0], kD65[1]}, {{0.64, 0.33}, {0.29, 0.60}, {0.15, 0.06}}},
+    {6, "BT.601 525-line", {kD65[0], kD65[1]}, {{0.630, 0.340}, {0.310, 0.595}, {0.155, 0.070}}},
+    {7, "SMPTE 240M", {kD65[0], kD65[1]}, {{0.630, 0.340}, {0.310, 0.595}, {0.155, 0.070}}},
+    {8,
+     "generic film",
+     {kIlluminantC[0], kIlluminantC[1]},
+     {{0.681, 0.319}, {0.243, 0.692}, {0.145, 0.049}}},
+    {9, "BT.2020", {kD65[0], kD65[1]}, {{0.708, 0.292}, {0.170, 0.797}, {0.131, 0.046}}},
+    {11, "DCI-P3", {kDciWhite[0], kDciWhite[1]}, {{0.680, 0.320}, {0.265, 0.690}, {0.150, 0.060}}},
+    {12, "Display P3", {kD65[0], kD65[1]}, {{0.680, 0.320}, {0.265, 0.690}, {0.150, 0.060}}},
+    {22, "EBU 3213", {kD65[0], kD65[1]}, {{0.630, 0.340}, {0.295, 0.605}, {0.155, 0.077}}},
+};
+
+// How a transfer characteristic turns coded values into linear light, as Little CMS builds it:
+// a power (parametric type 1, Y = X^g), a power with a linear foot (type 4, as kSrgbCurve), or
+// none: high dynamic range (PQ, HLG), whose light has no one rendering in sRGB, or a curve not
+// converted (logarithmic, extended-range, SMPTE ST 428's).
+enum class CurveKind { Power, PowerWithFoot, HighDynamicRange, NotConverted };
+struct CicpTransfer {
+    std::uint16_t code;
+    const char* name;
+    CurveKind kind;
+    double parameters[5];
+};
+// BT.709's OETF, V = 1.099 L^0.45 - 0.099 above L = 0.018 and 4.5 L below, inverted; BT.601
+// and BT.2020 share it.  SMPTE 240M's is V = 1.1115 L^0.45 - 0.1115 above 0.0228, 4 L below.
+constexpr double kBt709Curve[5] = {1.0 / 0.45, 1.0 / 1.099, 0.099 / 1.099, 1.0 / 4.5, 4.5 * 0.018};
+constexpr double kSmpte240Curve[5] = {1.0 / 0.45, 1.0 / 1.1115, 0.1115 / 1.1115, 1.0 / 4.0,
+                                      4.0 * 0.0228};
+constexpr int kParametricType1 = 1;
+constexpr CicpTransfer kCicpTransfers[] = {
+    {1,
+     "BT.709 transfer",
+     CurveKind::PowerWithFoot,
+     {kBt709Curve[0], kBt709Curve[1], kBt709Curve[2], kBt709Curve[3], kBt709Curve[4]}},
+    {4, "gamma 2.2", CurveKind::Power, {2.2}},
+    {5, "gamma 2.8", CurveKind::Power, {2.8}},
+    {6,
+     "BT.601 transfer",
+     CurveKind::PowerWithFoot,
+     {kBt709Curve[0], kBt709Curve[1], kBt709Curve[2], kBt709Curve[3], kBt709Curve[4]}},
+    {7,
+     "SMPTE 240M transfer",
+     CurveKind::PowerWithFoot,
+     {kSmpte240Curve[0], kSmpte240Curve[1], kSmpte240Curve[2], kSmpte240Curve[3],
+      kSmpte240Curve[4]}},
+    {8, "linear", CurveKind::Power, {1.0}},
+    {9, "logarithmic 100:1", CurveKind::NotConverted, {}},
+    {10, "logarithmic 316:1", CurveKind::NotConverted, {}},
+    {11, "IEC 61966-2-4 transfer", CurveKind::NotConverted, {}},
+    {12, "BT.1361 extended transfer", CurveKind::NotConverted, {}},
+    {13,
+     "sRGB transfer",
+     CurveKind::PowerWithFoot,
+     {kSrgbCurve[0], kSrgbCurve[1], kSrgbCurve[2], kSrgbCurve[3], kSrgbCurve[4]}},
+    {14,
+     "BT.2020 transfer",
+     CurveKind::PowerWithFoot,
+     {kBt709Curve[0], kBt709Curve[1], kBt709Curve[2], kBt709Curve[3], kBt709Curve[4]}},
+    {15,
+     "BT.2020 transfer",
+     CurveKind::PowerWithFoot,
+     {kBt709Curve[0], kBt709Curve[1], kBt709Curve[2], kBt709Curve[3], kBt709Curve[4]}},
+    {16, "PQ", CurveKind::HighDynamicRange, {}},
+    {17, "SMPTE ST 428 transfer", CurveKind::NotConverted, {}},
+    {18, "HLG", CurveKind::HighDynamicRange, {}},
+};
+
+const CicpPrimaries* cicpPrimaries(std::uint16_t code) {
+    if (code == kCicpUnspecified) code = kCicpBt709Primaries;  // read as sRGB's
+    for (const CicpPrimaries& primaries : kCicpPrimaries) {
+        if (primaries.code == code) return &primaries;
+    }
+    return nullptr;
+}
+
+const CicpTransfer* cicpTransfer(std::uint16_t code) {
+    if (code == kCicpUnspecified) code = kCicpSrgbTransfer;  // read as sRGB's
+    for (const CicpTransfer& transfer : kCicpTransfers) {
+        if (transfer.code == code) return &transfer;
+    }
+    return nullptr;
+}
+
+// sRGB's primaries and transfer, each given or unspecified (read as sRGB's).
+bool isSrgbCicp(const Cicp& cicp) {
+    return (cicp.primaries == kCicpBt709Primaries || cicp.primaries == kCicpUnspecified) &&
+           (cicp.transfer == kCicpSrgbTransfer || cicp.transfer == kCicpUnspecified);
+}
+
+// "CICP 9/16/9 (BT.2020 primaries, PQ)".
+std::string cicpName(const Cicp& cicp) {
+    const std::string code = std::to_string(cicp.primaries) + "/" + std::to_string(cicp.transfer) +
+                             "/" + std::to_string(cicp.matrix);
+    std::string primaries = "unspecified primaries";
+    if (cicp.primaries != kCicpUnspecified) {
+        const CicpPrimaries* known = cicpPrimaries(cicp.primaries);
+        primaries = known ? std::string(known->name) + " primaries"
+                          : "unknown primaries " + std::to_string(cicp.primaries);
+    }
+    std::string transfer = "unspecified transfer";
+    if (cicp.transfer != kCicpUnspecified) {
+        const CicpTransfer* known = cicpTransfer(cicp.transfer);
+        transfer = known ? known->name : "unknown transfer " + std::to_string(cicp.transfer);
+    }
+    return "CICP " + code + " (" + primaries + ", " + transfer + ")";
+}
 
 // Keeps the first error Little CMS reports in the context's user data.
 void onLcmsError(cmsContext context, cmsUInt32Number, const char* text) {
@@ -130,6 +257,49 @@ Profile profileOfChunks(const Lcms& lcms, const ImageMetadata& metadata) {
     return Profile(cmsCreateRGBProfileTHR(lcms.get(), &white, &primaries, curves));
 }
 
+// A profile made of CICP code points: their primaries and white and their transfer as a tone
+// curve; null with why not when there is no such profile to make, rather than one of made-up
+// colours.
+struct CicpProfile {
+    Profile profile;
+    std::string unconvertible;
+};
+
+CicpProfile profileOfCicp(const Lcms& lcms, const Cicp& cicp) {
+    const auto refused = [](std::string why) { return CicpProfile{nullptr, std::move(why)}; };
+    const CicpPrimaries* primaries = cicpPrimaries(cicp.primaries);
+    if (!primaries) {
+        return refused("colour primaries " + std::to_string(cicp.primaries) +
+                       " name no RGB primaries known here");
+    }
+    const CicpTransfer* transfer = cicpTransfer(cicp.transfer);
+    if (!transfer) {
+        return refused("transfer characteristics " + std::to_string(cicp.transfer) +
+                       " name no tone curve known here");
+    }
+    const std::string transferCode =
+        "transfer characteristics " + std::to_string(cicp.transfer) + " (" + transfer->name + ")";
+    if (transfer->kind == CurveKind::HighDynamicRange) {
+        return refused(transferCode +
+                       " encode high-dynamic-range light, which has no one rendering in sRGB");
+    }
+    if (transfer->kind == CurveKind::NotConverted) {
+        return refused(transferCode + " are not converted");
+    }
+    const ToneCurve curve(cmsBuildParametricToneCurve(
+        lcms.get(), transfer->kind == CurveKind::Power ? kParametricType1 : kParametricType4,
+        transfer->parameters));
+    const cmsCIExyY white{primaries->white[0], primaries->white[1], 1.0};
+    const cmsCIExyYTRIPLE rgb{{primaries->rgb[0][0], primaries->rgb[0][1], 1.0},
+                              {primaries->rgb[1][0], primaries->rgb[1][1], 1.0},
+                              {primaries->rgb[2][0], primaries->rgb[2][1], 1.0}};
+    if (!curve) return refused("Little CMS cannot make its tone curve" + lcms.said());
+    cmsToneCurve* curves[3] = {curve.get(), curve.get(), curve.get()};
+    Profile profile(cmsCreateRGBProfileTHR(lcms.get(), &white, &rgb, curves));
+    if (!profile) return refused("Little CMS cannot make its profile" + lcms.said());
+    return {std::move(profile), {}};
+}
+
 // "gAMA 0.45455", "cHRM", "gAMA 1 with cHRM".
 std::string chunksName(const ImageMetadata& metadata) {
     std::string name;
@@ -197,7 +367,8 @@ bool actsAsSrgb(const Lcms& lcms, const Profile& profile) {
 }
 
 // The profile the metadata declares, with its name and identity; null profile when the
-// declaration is sRGB by chunk or undeclared.
+// declaration is sRGB by chunk or undeclared, or when a colour space given by CICP code
+// points cannot be converted (then the space says why).
 struct Declared {
     ColourSpace space;
     Profile profile;
@@ -260,6 +431,20 @@ Declared declare(const Lcms& lcms, const ImageMetadata& metadata) {
             std::snprintf(hex, sizeof hex, "%02x", byte);
             space.identity += hex;
         }
+        return declared;
+    }
+    // sRGB's code points (or unspecified ones) are read as sRGB as before, under the name of a
+    // file that declares nothing.
+    if (metadata.cicp && !isSrgbCicp(*metadata.cicp)) {
+        const Cicp& cicp = *metadata.cicp;
+        space.kind = ColourKind::Other;
+        space.name = cicpName(cicp);
+        // The matrix only turned YUV into these RGB samples: it is not part of their colours.
+        space.identity =
+            "cicp:" + std::to_string(cicp.primaries) + "/" + std::to_string(cicp.transfer);
+        CicpProfile made = profileOfCicp(lcms, cicp);
+        declared.profile = std::move(made.profile);
+        space.unconvertible = std::move(made.unconvertible);
         return declared;
     }
     if (!metadata.gamma && !metadata.chromaticities) return declared;  // undeclared
@@ -329,6 +514,11 @@ SrgbConversion convertedToSrgb(const RgbImage& image, const ImageMetadata& metad
     if (!lcms.ok()) return {image, false, "Little CMS could not start; not converted"};
     const Declared declared = declare(lcms, metadata);
     if (declared.space.kind != ColourKind::Other) return {image, false, declared.space.problem};
+    if (!declared.profile) {
+        return {image, false,
+                declared.space.name + " is not converted to sRGB: " + declared.space.unconvertible +
+                    "; the samples are read as stored"};
+    }
     const cmsUInt32Number format = floatFormatOf(declared.profile);
     const bool grey = format == TYPE_GRAY_FLT;
     if (grey && !isGrey(image)) {

@@ -36,6 +36,10 @@ struct ColourSpace {
     std::string identity = "sRGB";
     // Why a profile was unusable (kind Unusable); empty otherwise.
     std::string problem;
+    // Why a colour space of kind Other is not converted to sRGB (CICP code points of high
+    // dynamic range, or unknown ones: "transfer characteristics 16 (PQ) encode ..."); empty
+    // when it is.
+    std::string unconvertible;
 
     bool isSrgb() const { return kind == ColourKind::Undeclared || kind == ColourKind::Srgb; }
 };

@@ -51,9 +51,15 @@ LoadedImage loadImage(const std::string& path, std::uint64_t maxPixels, ReadChoi
             loaded.notices.push_back({NoticeKind::MalformedMetadata, conversion.problem});
         }
     } else if (loaded.colour.kind == ColourKind::Other) {
-        loaded.notices.push_back(
-            {NoticeKind::ColourAsStored, "declares colour profile " + loaded.colour.name +
-                                             ", not sRGB; its samples are scored as stored"});
+        const std::string notice = "declares colour profile " + loaded.colour.name +
+                                   ", not sRGB; its samples are scored as stored";
+        if (loaded.colour.unconvertible.empty()) {
+            loaded.notices.push_back({NoticeKind::ColourAsStored, notice});
+        } else {
+            loaded.notices.push_back(
+                {NoticeKind::ColourUnconvertible,
+                 notice + " (no conversion to sRGB: " + loaded.colour.unconvertible + ")"});
+        }
     }
 
     if (loaded.orientation != kOrientationAsStored) {

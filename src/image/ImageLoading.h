@@ -38,6 +38,7 @@ struct ReadChoices {
 // change the behaviour in its own terms (an option's name, a setting).
 enum class NoticeKind {
     ColourAsStored,       // a colour space other than sRGB, scored as stored
+    ColourUnconvertible,  // the same, of a space that is never converted (HDR, unknown CICP)
     OrientationAsStored,  // an orientation other than 1, kept as stored
     OrientationApplied,   // an orientation other than 1, applied
     MalformedMetadata,    // a profile or EXIF block that was ignored

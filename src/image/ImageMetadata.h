@@ -18,6 +18,15 @@ struct Chromaticities {
     double whiteX, whiteY, redX, redY, greenX, greenY, blueX, blueY;
 };
 
+// A colour space by the code points of ITU-T H.273 (coding-independent code points), as an
+// AVIF 'nclx' colour box or the AV1 sequence header carries it: colour primaries, transfer
+// characteristics and matrix coefficients.  1/13/x is sRGB; 2 is "unspecified".
+struct Cicp {
+    std::uint16_t primaries;
+    std::uint16_t transfer;
+    std::uint16_t matrix;
+};
+
 // EXIF orientation: how the stored rows and columns are to be turned for display.  1 is as
 // stored; 2..8 as the EXIF standard numbers them (2 mirrored left to right, 3 turned a half
 // turn, 4 mirrored top to bottom, 5 transposed, 6 turned a quarter clockwise, 7 transversed,
@@ -33,6 +42,8 @@ struct ImageMetadata {
     bool srgbChunk = false;
     std::optional<double> gamma;
     std::optional<Chromaticities> chromaticities;
+    // AVIF only: the colour space by code points, which an ICC profile outranks.
+    std::optional<Cicp> cicp;
     // 1..8; 1 when the file declares none.
     std::uint16_t orientation = kOrientationAsStored;
     // Metadata that was found malformed and ignored, each said in a few words ("EXIF data:

@@ -76,6 +76,7 @@ class tst_BatchRun : public QObject {
     void unreadableOriginalPassesThrough();
     void cancelStopsBeforeNextFile();
     void readingSettingTurnsFilesBeforeTheyAreScored();
+    void filesNoticesComeBeforeTheirResults();
     void backgroundRunReportsToReceiverThreadInOrder();
     void backgroundSetupFailureIsAbandonedNotThrown_data();
     void backgroundSetupFailureIsAbandonedNotThrown();
@@ -138,6 +139,65 @@ void tst_BatchRun::readingSettingTurnsFilesBeforeTheyAreScored() {
         const BatchOutcome outcome = batch.run();
         QCOMPARE(outcome.failures, orientation == OrientationHandling::Apply ? 0 : 1);
     }
+}
+
+void tst_BatchRun::filesNoticesComeBeforeTheirResults() {
+    const QString images = QStringLiteral(LUMETRA_TEST_DATA_DIR "/images/");
+    const QString p3 = images + "rgb24x16_display_p3.png";
+    const QString turned = images + "rgb16x24_exif_orientation6.png";
+    const QString original = images + "rgb24x16.ppm";
+    const QStringList degraded = {p3, turned, original};
+    const QString p3Profile =
+        "declares colour profile ICC \"Display P3\", not sRGB; its samples are scored as stored";
+    const QString p3Mismatch =
+        "its colour space is ICC \"Display P3\" and the original's none (read as sRGB): the "
+        "measure includes the colour change between them";
+    const QString orientation6 = "declares EXIF orientation 6 (turned a quarter clockwise); ";
+    struct Case {
+        ReadChoices reading;
+        QStringList events;
+    };
+    // As stored, each notice names the setting that changes it, and the P3 file's measure is
+    // said to include the colour change; the turned file fails on its size after its notice.
+    // Converted and turned, only the turn is said.  An sRGB file says nothing.
+    const Case cases[] = {
+        {ReadChoices{},
+         {"started",
+          "noticed 0: " + p3Profile + " (Comparison > Convert colours to sRGB converts it) | " +
+              p3Mismatch,
+          "compared",
+          "noticed 1: " + orientation6 +
+              "its pixels are scored as stored (Comparison > Apply EXIF orientation turns it)",
+          "failed", "compared"}},
+        {ReadChoices{ColourHandling::ToSrgb, OrientationHandling::Apply},
+         {"started", "compared", "noticed 1: " + orientation6 + "turned for display", "compared",
+          "compared"}},
+    };
+    for (const Case& c : cases) {
+        BatchRun batch(original, degraded, kParameters, fakeEngine(std::make_shared<EngineLog>()),
+                       nullptr, c.reading);
+        QStringList events;
+        connect(&batch, &BatchRun::started, this, [&](int) { events << "started"; });
+        connect(&batch, &BatchRun::noticed, this, [&](int file, const QStringList& notices) {
+            events << QString("noticed %1: %2").arg(file).arg(notices.join(" | "));
+        });
+        connect(&batch, &BatchRun::compared, this,
+                [&](const Comparison&) { events << "compared"; });
+        connect(&batch, &BatchRun::failed, this, [&](const QString&) { events << "failed"; });
+        batch.run();
+        QCOMPARE(events, c.events);
+    }
+    // The original's notices follow started(), as file -1.
+    BatchRun fromP3(p3, {original}, kParameters, fakeEngine(std::make_shared<EngineLog>()));
+    QSignalSpy noticed(&fromP3, &BatchRun::noticed);
+    fromP3.run();
+    QCOMPARE(noticed.count(), 2);
+    QCOMPARE(noticed.at(0).at(0).toInt(), -1);
+    QVERIFY(noticed.at(0).at(1).toStringList().value(0).startsWith(p3Profile));
+    QCOMPARE(noticed.at(1).at(0).toInt(), 0);
+    QCOMPARE(noticed.at(1).at(1).toStringList(),
+             QStringList({"its colour space is none (read as sRGB) and the original's ICC "
+                          "\"Display P3\": the measure includes the colour change between them"}));
 }
 
 void tst_BatchRun::failedFileIsReportedAndRunGoesOn_data() {

@@ -182,6 +182,7 @@ class tst_QLumetraMainWindow : public QObject {
     void profileIsNamedOnceInTheStatusBar();
     void commandLineOriginalIsNotCalledDropped();
     void failedFilesReasonIsShownWholeOnSelection();
+    void filesNoticesShowOnTheirRowsAndTheOriginalsInTheStatusBar();
     void mendedFieldKeepsItsFontAndSize();
     void namesStayReadableWhileFilesScore();
     void otherParametersMarkResultsOutOfDateAndRescoreMendsThem();
@@ -598,6 +599,43 @@ void tst_QLumetraMainWindow::failedFileGetsErrorRow() {
     QCOMPARE(third->windowTitle(), original + " - " + degraded[2]);
     QCOMPARE(third->findChild<QLabel*>("label")->pixmap().toImage().pixel(1, 0), qRgb(0, 0, 255));
     QCOMPARE(h.statusBar()->currentMessage(), QStringLiteral("1 of 3 files failed"));
+    QVERIFY(h.notifier->warnings.isEmpty());
+}
+
+void tst_QLumetraMainWindow::filesNoticesShowOnTheirRowsAndTheOriginalsInTheStatusBar() {
+    Harness h;
+    const QString images = QStringLiteral(LUMETRA_TEST_DATA_DIR "/images/");
+    const QString srgb = images + "rgb24x16.ppm";
+    const QString p3 = images + "rgb24x16_display_p3.png";
+    QVERIFY(h.runToEnd(srgb, {p3, srgb}));
+
+    // The P3 file's row: a warning icon, its notices in the note and in the tooltip, and its
+    // measure as it was.
+    const QString profile =
+        "declares colour profile ICC \"Display P3\", not sRGB; its samples "
+        "are scored as stored (Comparison > Convert colours to sRGB "
+        "converts it)";
+    const QString mismatch = "the measure includes the colour change between them";
+    const QTableWidgetItem* note = h.table()->item(0, 3);
+    QVERIFY2(note->text().startsWith(profile + "; its colour space is ICC \"Display P3\""),
+             qPrintable(note->text()));
+    QVERIFY(note->text().endsWith(mismatch));
+    QVERIFY(!note->icon().isNull());
+    QVERIFY(note->toolTip().startsWith(p3 + "\n" + profile + "\n"));
+    QCOMPARE(h.cell(0, 1), QStringLiteral("0"));
+    // The sRGB file says nothing.
+    QCOMPARE(h.cell(1, 3), QString());
+    QVERIFY(h.table()->item(1, 3)->icon().isNull());
+    h.table()->setCurrentCell(0, 0);
+    QVERIFY(h.child<QLabel>("detailsLabel")->text().contains(mismatch));
+
+    // A P3 original: said in the status bar once every file is scored, and in the details.
+    QVERIFY(h.runToEnd(p3, {p3}));
+    const QString said = h.statusBar()->currentMessage();
+    QVERIFY2(said.startsWith("Original \"rgb24x16_display_p3.png\": " + profile), qPrintable(said));
+    QCOMPARE(h.cell(0, 3), profile);  // the original's colour space: its own notice alone
+    h.table()->setCurrentCell(0, 0);
+    QVERIFY(h.child<QLabel>("detailsLabel")->text().endsWith(said));
     QVERIFY(h.notifier->warnings.isEmpty());
 }
 

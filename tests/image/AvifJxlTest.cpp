@@ -20,6 +20,7 @@
 #include "image/Error.h"
 #include "image/ImageFile.h"
 #include "image/ImageHeader.h"
+#include "image/ImageLoading.h"
 #include "image/RgbImage.h"
 
 namespace lumetra {
@@ -266,6 +267,47 @@ TEST(AvifJxl, CutAndCorruptFilesGiveAnErrorNotACrash) {
             }
         }
     }
+}
+
+TEST(AvifJxl, ColoursDeclaredByCodePointsAloneAreSaidAndConvertedLikeAProfile) {
+    // Both files hold the P3 PNG's samples losslessly, declared by code points only.
+    const std::string p3Png = kImages + "rgb24x16_display_p3.png";
+    const std::string p3Cicp = kImages + "rgb24x16_cicp12_13_0.avif";
+    const std::string pq = kImages + "rgb24x16_cicp9_16_0.avif";
+    const ReadChoices asStored{};
+    const ReadChoices toSrgb{ColourHandling::ToSrgb, OrientationHandling::AsStored};
+
+    const LoadedImage stored = loadImage(p3Cicp, kMaxImagePixels, asStored);
+    expectSamePixels(stored.image, RgbImage(p3Png), "rgb24x16_cicp12_13_0.avif");
+    EXPECT_EQ(stored.colour.name, "CICP 12/13/0 (Display P3 primaries, sRGB transfer)");
+    ASSERT_EQ(stored.notices.size(), 1u);
+    EXPECT_EQ(stored.notices[0].kind, NoticeKind::ColourAsStored);
+    // Converted, it lands where the P3 PNG's ICC profile takes the same samples.
+    const LoadedImage converted = loadImage(p3Cicp, kMaxImagePixels, toSrgb);
+    ASSERT_TRUE(converted.converted);
+    EXPECT_TRUE(converted.notices.empty());
+    constexpr double kProfileRoundingTol = 4.0 / 65535.0;  // as in ColourProfileTest
+    EXPECT_LE(largestDifference(converted.image, loadImage(p3Png, kMaxImagePixels, toSrgb).image),
+              kProfileRoundingTol);
+
+    // PQ is said as stored, without offering a conversion, and refused when asked for.
+    const LoadedImage pqStored = loadImage(pq, kMaxImagePixels, asStored);
+    ASSERT_EQ(pqStored.notices.size(), 1u);
+    EXPECT_EQ(pqStored.notices[0].kind, NoticeKind::ColourUnconvertible);
+    const LoadedImage pqAsked = loadImage(pq, kMaxImagePixels, toSrgb);
+    EXPECT_FALSE(pqAsked.converted);
+    expectSamePixels(pqAsked.image, RgbImage(p3Png), "rgb24x16_cicp9_16_0.avif");
+    ASSERT_EQ(pqAsked.notices.size(), 1u);
+    EXPECT_EQ(pqAsked.notices[0].text,
+              "CICP 9/16/0 (BT.2020 primaries, PQ) is not converted to sRGB: transfer "
+              "characteristics 16 (PQ) encode high-dynamic-range light, which has no one "
+              "rendering in sRGB; the samples are read as stored");
+
+    // avifenc's default code points (1/13/x): read as before, as a file declaring nothing.
+    const LoadedImage srgb = loadImage(kImages + "rgb24x16_lossless.avif", kMaxImagePixels, toSrgb);
+    EXPECT_EQ(srgb.colour.kind, ColourKind::Undeclared);
+    EXPECT_FALSE(srgb.converted);
+    EXPECT_TRUE(srgb.notices.empty());
 }
 
 }  // namespace

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <string>
+#include <utility>
 
 #include "ColourTestImages.h"
 #include "image/ColourProfile.h"
@@ -21,6 +23,12 @@ const std::string kSamples = LUMETRA_SAMPLES_DIR;
 ImageMetadata withProfile(std::vector<std::uint8_t> icc) {
     ImageMetadata metadata;
     metadata.iccProfile = std::move(icc);
+    return metadata;
+}
+
+ImageMetadata withCicp(std::uint16_t primaries, std::uint16_t transfer, std::uint16_t matrix) {
+    ImageMetadata metadata;
+    metadata.cicp = Cicp{primaries, transfer, matrix};
     return metadata;
 }
 
@@ -201,6 +209,111 @@ TEST(ColourProfile, SixteenBitSamplesConvertAtFloatPrecision) {
     ASSERT_TRUE(back.converted);
     constexpr double kSixteenBitTol = 12.0 / 65535.0;
     EXPECT_LE(largestDifference(back.image, ramps), kSixteenBitTol);
+}
+
+TEST(ColourProfile, CicpCodePointsAreNamedAndOnlyConvertibleOnesConverted) {
+    const RgbImage image = ti::crop(RgbImage(kSamples + "/coffee.ppm"), 60, 100, 8, 8);
+    // sRGB's code points, given or unspecified, are read exactly as a file declaring nothing.
+    for (const auto& [p, t] : {std::pair{1, 13}, {2, 2}, {1, 2}, {2, 13}}) {
+        const ImageMetadata srgb = withCicp(p, t, 6);
+        const ColourSpace space = declaredColourSpace(srgb);
+        EXPECT_EQ(space.kind, ColourKind::Undeclared) << p << "/" << t;
+        EXPECT_EQ(space.name, "none (read as sRGB)");
+        const SrgbConversion conversion = convertedToSrgb(image, srgb);
+        EXPECT_FALSE(conversion.converted);
+        EXPECT_EQ(conversion.image.R(), image.R());
+    }
+
+    // High dynamic range and unknown code points: named, told apart, never converted (the
+    // samples stay as stored), each saying the code it stops at.
+    struct Refused {
+        ImageMetadata metadata;
+        const char* name;
+        const char* why;
+    };
+    const Refused refused[] = {
+        {withCicp(9, 16, 9), "CICP 9/16/9 (BT.2020 primaries, PQ)",
+         "transfer characteristics 16 (PQ) encode high-dynamic-range light"},
+        {withCicp(9, 18, 9), "CICP 9/18/9 (BT.2020 primaries, HLG)",
+         "transfer characteristics 18 (HLG) encode high-dynamic-range light"},
+        {withCicp(1, 3, 0), "CICP 1/3/0 (BT.709 primaries, unknown transfer 3)",
+         "transfer characteristics 3 name no tone curve"},
+        {withCicp(3, 13, 0), "CICP 3/13/0 (unknown primaries 3, sRGB transfer)",
+         "colour primaries 3 name no RGB primaries"},
+    };
+    for (const Refused& r : refused) {
+        const ColourSpace space = declaredColourSpace(r.metadata);
+        EXPECT_EQ(space.kind, ColourKind::Other) << r.name;
+        EXPECT_EQ(space.name, r.name);
+        EXPECT_NE(space.unconvertible.find(r.why), std::string::npos) << space.unconvertible;
+        const SrgbConversion conversion = convertedToSrgb(image, r.metadata);
+        EXPECT_FALSE(conversion.converted) << r.name;
+        EXPECT_EQ(conversion.problem, std::string(r.name) + " is not converted to sRGB: " +
+                                          space.unconvertible + "; the samples are read as stored");
+        EXPECT_EQ(conversion.image.G(), image.G());
+    }
+    // The matrix is not part of the samples' colours; the primaries and transfer are.
+    EXPECT_EQ(declaredColourSpace(withCicp(9, 16, 9)).identity,
+              declaredColourSpace(withCicp(9, 16, 0)).identity);
+    EXPECT_NE(declaredColourSpace(withCicp(9, 16, 9)).identity,
+              declaredColourSpace(withCicp(9, 18, 9)).identity);
+
+    // An ICC profile outranks the code points.
+    ImageMetadata both = withProfile(ti::displayP3Profile());
+    both.cicp = Cicp{9, 16, 9};
+    EXPECT_EQ(declaredColourSpace(both).name, "ICC \"Display P3\"");
+}
+
+TEST(ColourProfile, CicpDisplayP3ConvertsAsItsIccProfileDoes) {
+    const RgbImage srgb = ti::crop(RgbImage(kSamples + "/coffee.ppm"), 40, 60, 48, 64);
+    const std::vector<std::uint8_t> p3Profile = ti::displayP3Profile();
+    const RgbImage p3 = ti::convertedPixels(srgb, ti::srgbProfile(), p3Profile);
+    const SrgbConversion byIcc = convertedToSrgb(p3, withProfile(p3Profile));
+    const SrgbConversion byCicp = convertedToSrgb(p3, withCicp(12, 13, 0));
+    ASSERT_TRUE(byCicp.converted) << byCicp.problem;
+    EXPECT_EQ(declaredColourSpace(withCicp(12, 13, 0)).name,
+              "CICP 12/13/0 (Display P3 primaries, sRGB transfer)");
+    // The same primaries, white and curve; the ICC profile stores its matrix in 16.16 fixed
+    // point, which moves a sample by at most a few 16-bit steps.
+    constexpr double kProfileRoundingTol = 4.0 / 65535.0;
+    EXPECT_LE(largestDifference(byCicp.image, byIcc.image), kProfileRoundingTol);
+}
+
+TEST(ColourProfile, CicpTransferCurvesFollowTheirFormulas) {
+    // Grey ramps under sRGB's primaries: only the tone curve acts, so each converted sample is
+    // sRGB's encoding of the code point's linear light, computed here from the formulas.
+    constexpr std::uint32_t kSide = 16;
+    Array<unsigned> ramp(kSide, kSide);
+    for (std::uint32_t i = 0; i < kSide * kSide; ++i) ramp.data()[i] = i * 257;  // 0 .. 65535
+    const RgbImage grey(ramp, ramp, ramp, 65535);
+    const auto srgbEncoded = [](double linear) {
+        return linear <= 0.0031308 ? 12.92 * linear : 1.055 * std::pow(linear, 1 / 2.4) - 0.055;
+    };
+    const auto bt709Linear = [](double v) {
+        return v < 0.081 ? v / 4.5 : std::pow((v + 0.099) / 1.099, 1 / 0.45);
+    };
+    struct Curve {
+        std::uint16_t transfer;
+        double (*linear)(double);
+    };
+    const Curve curves[] = {
+        {1, +bt709Linear},
+        {4, [](double v) { return std::pow(v, 2.2); }},
+        {8, [](double v) { return v; }},
+    };
+    for (const Curve& curve : curves) {
+        const SrgbConversion converted = convertedToSrgb(grey, withCicp(1, curve.transfer, 0));
+        ASSERT_TRUE(converted.converted) << curve.transfer << ": " << converted.problem;
+        double largest = 0.0;
+        for (std::uint32_t i = 0; i < kSide * kSide; ++i) {
+            const double expected = srgbEncoded(curve.linear(ramp.data()[i] / 65535.0));
+            largest =
+                std::fmax(largest, std::fabs(converted.image.G().data()[i] / 65535.0 - expected));
+        }
+        // Little CMS works in float through the curves and back: within two 16-bit steps.
+        constexpr double kFloatPathTol = 2.0 / 65535.0;
+        EXPECT_LE(largest, kFloatPathTol) << "transfer " << curve.transfer;
+    }
 }
 
 }  // namespace
