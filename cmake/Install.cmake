@@ -137,8 +137,16 @@ string(JOIN "\n" CPACK_COMPONENT_DEV_DESCRIPTION
     "package (find_package(Lumetra), target Lumetra::core).")
 # The programs' and the Python module's shared libraries, found by dpkg-shlibdeps (dpkg-dev).
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SHLIBDEPS ON)
-# Installed binaries are stripped; the static library keeps its symbols.
-set(CPACK_STRIP_FILES ON)
+# The programs and the Python module are stripped, their debugging information going to the
+# package lumetra-dbgsym (under /usr/lib/debug/.build-id, found by the debuggers through the
+# binaries' build IDs) when they were built with it (-g, as scripts/package builds them);
+# cpack's Debian generator does that itself, on files cpack has not stripped before.  The
+# static library loses its debugging information but keeps its symbols; see StripStaged.cmake.
+# FixDebugPackage.cmake completes the -dbgsym package cpack makes.
+set(CPACK_STRIP_FILES OFF)
+set(CPACK_DEBIAN_RUNTIME_DEBUGINFO_PACKAGE ON)
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/debian/StripStaged.cmake)
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/debian/FixDebugPackage.cmake)
 # Byte-compiled on installation and cleaned on removal, as Debian's Python packages are.
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA
     ${CMAKE_CURRENT_LIST_DIR}/debian/postinst ${CMAKE_CURRENT_LIST_DIR}/debian/prerm)
