@@ -3,7 +3,8 @@
 # strips them: removes what Debian strips from every binary and that cpack's own stripping
 # keeps, the compiler's .comment and .note sections; and strips the static library's
 # debugging information (a library linked into another program keeps its symbols, which is
-# what its users need).
+# what its users need).  With CPACK_LUMETRA_STRIP_BINARIES (no -dbgsym package: built without
+# debugging information) it strips the programs and shared objects itself.
 find_program(objcopy NAMES objcopy)
 if(NOT objcopy)
     message(FATAL_ERROR "stripping the packaged files needs objcopy (binutils)")
@@ -20,6 +21,9 @@ foreach(path IN LISTS staged)
         file(READ "${path}" magic LIMIT 4 HEX)
         if(magic STREQUAL "7f454c46")  # an ELF program or shared object
             set(options --remove-section=.comment --remove-section=.note)
+            if(CPACK_LUMETRA_STRIP_BINARIES)
+                list(APPEND options --strip-unneeded)
+            endif()
         endif()
     endif()
     if(options)
