@@ -137,8 +137,24 @@ string(JOIN "\n" CPACK_COMPONENT_DEV_DESCRIPTION
     "package (find_package(Lumetra), target Lumetra::core).")
 # The programs' and the Python module's shared libraries, found by dpkg-shlibdeps (dpkg-dev).
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SHLIBDEPS ON)
-# Installed binaries are stripped; the static library keeps its symbols.
-set(CPACK_STRIP_FILES ON)
+# The programs and the Python module are stripped.  Built with debugging information (-g, as
+# scripts/package builds them), it goes to the package lumetra-dbgsym (under
+# /usr/lib/debug/.build-id, found by the debuggers through the binaries' build IDs): cpack's
+# Debian generator splits it off and strips them, on files cpack has not stripped before, and
+# FixDebugPackage.cmake completes the package it makes.  Built without (the release tree
+# scripts/test packages), there is no such package and StripStaged.cmake strips them.  The
+# static library loses its debugging information but keeps its symbols (StripStaged.cmake).
+string(TOUPPER "${CMAKE_BUILD_TYPE}" build_type)
+if(" ${CMAKE_CXX_FLAGS} ${CMAKE_CXX_FLAGS_${build_type}} " MATCHES " -g[123]? ")
+    set(CPACK_DEBIAN_RUNTIME_DEBUGINFO_PACKAGE ON)
+    set(CPACK_LUMETRA_STRIP_BINARIES OFF)
+else()
+    set(CPACK_DEBIAN_RUNTIME_DEBUGINFO_PACKAGE OFF)
+    set(CPACK_LUMETRA_STRIP_BINARIES ON)
+endif()
+set(CPACK_STRIP_FILES OFF)
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/debian/StripStaged.cmake)
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/debian/FixDebugPackage.cmake)
 # Byte-compiled on installation and cleaned on removal, as Debian's Python packages are.
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA
     ${CMAKE_CURRENT_LIST_DIR}/debian/postinst ${CMAKE_CURRENT_LIST_DIR}/debian/prerm)

@@ -4,8 +4,10 @@ from __future__ import annotations
 
 import os
 import random
+import sys
 from pathlib import Path
 
+import dask
 import pytest
 
 import lumetra
@@ -134,6 +136,30 @@ def test_a_workers_engines_stay_within_their_share_of_its_memory_limit(golden: P
         assert measure == lumetra.Engine(reference).score(degraded).measure
 
 
+def test_a_workers_engines_of_one_size_share_their_filters_and_score_as_engines_alone(
+    golden: Path,
+):
+    from distributed import Client, LocalCluster
+
+    # Two references of 64 x 64 and one of 97 x 64: filters of two sizes, each made once.
+    references = ("scene64.ppm", "scene64__blur.ppm", "scene97x64.ppm")
+    degraded = ("scene64__noise.ppm", "scene64__hue.ppm", "scene97x64__noise.ppm")
+    pairs = [(golden / reference, golden / path) for reference, path in zip(references, degraded)]
+    with LocalCluster(
+        n_workers=1, threads_per_worker=1, processes=False, dashboard_address=":0"
+    ) as cluster, Client(cluster) as client:
+        frame = score_pairs(pairs, client=client, chunk_size=1)
+        [(engines, filters)] = client.run(
+            lambda dask_worker: (
+                len(dask_worker.lumetra_engines), len(dask_worker.lumetra_engines.filters)
+            )
+        ).values()
+    assert (engines, filters) == (3, 2)
+    # Shared filters are the same numbers: equal to the last bit to an engine made alone.
+    for (reference, path), measure in zip(pairs, frame["measure"]):
+        assert measure == lumetra.Engine(reference).score(path).measure
+
+
 def test_a_scheduler_client_is_connected_inside_its_block_and_closed_after_it():
     from distributed import LocalCluster
 
@@ -245,6 +271,12 @@ def test_the_local_cluster_listens_on_the_loopback_address_only():
         client.wait_for_workers(2, timeout=60)
         listening = _listening_sockets(_process_tree(os.getpid()))
         dashboard = int(client.dashboard_link.split(":")[2].split("/")[0])
+        # Ready before any task: the module imported, the profiler off (see local_client).
+        ready = client.run(
+            lambda: ("lumetra.distributed" in sys.modules,
+                     dask.config.get("distributed.worker.profile.enabled"))
+        )
+    assert list(ready.values()) == [(True, False)] * 2
     ports = {port for _, port in listening}
     # The scheduler, its dashboard, and two workers and their nannies at least.
     assert dashboard in ports and len(ports) >= 6, listening

@@ -1,0 +1,50 @@
+# Run by cpack after it has made the packages (CPACK_POST_BUILD_SCRIPTS): completes the -dbgsym
+# package that cpack's Debian generator (CMake 3.25) makes, as Debian's own are:
+# - its DEBIAN/md5sums names each file by its path in the package, not by the path cpack
+#   staged it at (which dpkg cannot check and lintian reports as an error);
+# - its /usr/share/doc/<name>-dbgsym is a link to the documentation of the package whose
+#   debugging information it holds, which it depends on: the copyright file and changelog
+#   every package needs.
+find_program(dpkg_deb NAMES dpkg-deb)
+if(NOT dpkg_deb)
+    message(FATAL_ERROR "completing the -dbgsym package needs dpkg-deb")
+endif()
+set(folders)
+foreach(made IN LISTS CPACK_PACKAGE_FILES)
+    get_filename_component(folder "${made}" DIRECTORY)
+    list(APPEND folders "${folder}")
+endforeach()
+list(REMOVE_DUPLICATES folders)
+foreach(folder IN LISTS folders)
+    file(GLOB debug_packages "${folder}/*-dbgsym_*.ddeb")
+    foreach(ddeb IN LISTS debug_packages)
+        set(root "${CPACK_TOPLEVEL_DIRECTORY}/dbgsym-complete")
+        file(REMOVE_RECURSE "${root}")
+        execute_process(COMMAND "${dpkg_deb}" --raw-extract "${ddeb}" "${root}"
+            RESULT_VARIABLE failed ERROR_VARIABLE said)
+        if(failed)
+            message(FATAL_ERROR "dpkg-deb --raw-extract ${ddeb} failed: ${said}")
+        endif()
+        file(STRINGS "${root}/DEBIAN/control" name_line REGEX "^Package: ")
+        string(REGEX REPLACE "^Package: *" "" name "${name_line}")
+        string(REGEX REPLACE "-dbgsym$" "" owner "${name}")
+        file(MAKE_DIRECTORY "${root}/usr/share/doc")
+        file(CREATE_LINK "${owner}" "${root}/usr/share/doc/${name}" SYMBOLIC)
+        file(GLOB_RECURSE files LIST_DIRECTORIES false RELATIVE "${root}" "${root}/usr/*")
+        list(SORT files)
+        set(sums "")
+        foreach(path IN LISTS files)
+            if(NOT IS_SYMLINK "${root}/${path}")
+                file(MD5 "${root}/${path}" sum)
+                string(APPEND sums "${sum}  ${path}\n")
+            endif()
+        endforeach()
+        file(WRITE "${root}/DEBIAN/md5sums" "${sums}")
+        execute_process(COMMAND "${dpkg_deb}" --root-owner-group --build "${root}" "${ddeb}"
+            RESULT_VARIABLE failed OUTPUT_QUIET ERROR_VARIABLE said)
+        if(failed)
+            message(FATAL_ERROR "dpkg-deb --build ${ddeb} failed: ${said}")
+        endif()
+        file(REMOVE_RECURSE "${root}")
+    endforeach()
+endforeach()
