@@ -52,22 +52,31 @@ std::uint32_t endOfNonZero(const float* row, std::uint32_t first, std::uint32_t 
 }  // namespace
 
 BandMask croppedMask(const Array<float>& mask) {
-    const std::uint32_t rows = mask.rows();
-    const std::uint32_t cols = mask.cols();
+    return croppedMask(mask, 0, 0, mask.cols());
+}
+
+BandMask croppedMask(const Array<float>& window, std::uint32_t row0, std::uint32_t col0,
+                     std::uint32_t cols) {
+    const std::uint32_t rows = window.rows();
+    const std::uint32_t windowCols = window.cols();
     // The bounding box of the values that are not zero, row by row.
-    std::uint32_t r0 = rows, r1 = 0, c0 = cols, c1 = 0;
+    std::uint32_t r0 = rows, r1 = 0, c0 = windowCols, c1 = 0;
     for (std::uint32_t r = 0; r < rows; ++r) {
-        const float* row = &mask(r, 0);
-        const std::uint32_t first = firstNonZero(row, cols);
-        if (first == cols) continue;
+        const float* row = &window(r, 0);
+        const std::uint32_t first = firstNonZero(row, windowCols);
+        if (first == windowCols) continue;
         r0 = std::min(r0, r);
         r1 = r + 1;
         c0 = std::min(c0, first);
-        c1 = std::max(c1, endOfNonZero(row, first, cols));
+        c1 = std::max(c1, endOfNonZero(row, first, windowCols));
     }
     BandMask cropped;
     if (r1 <= r0 || c1 <= c0) return cropped;
-    static_cast<CroppedPlane&>(cropped) = rectangleOf(mask, r0, r1, c0, c1);
+    static_cast<CroppedPlane&>(cropped) = rectangleOf(window, r0, r1, c0, c1);
+    cropped.row0 += row0;
+    cropped.col0 += col0;
+    c0 += col0;
+    c1 += col0;
     // The half-spectrum columns a centred column q lands on: its natural column c and the
     // mirror -c of the conjugate term, where they fall in the half.
     const std::uint32_t halfCols = cols / 2 + 1;

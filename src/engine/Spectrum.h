@@ -33,6 +33,10 @@ struct BandMask : CroppedPlane {
 
 // The smallest rectangle holding every non-zero element of `mask`.
 BandMask croppedMask(const Array<float>& mask);
+// The same for a mask of a grid `cols` wide known on a window of it, element (row0 + i,
+// col0 + j) being window(i, j), every element outside the window zero.
+BandMask croppedMask(const Array<float>& window, std::uint32_t row0, std::uint32_t col0,
+                     std::uint32_t cols);
 
 // The part of `plane` that the masks [first, last) cover: the smallest rectangle holding all
 // of theirs.  A channel's sensitivity filter is read nowhere else.

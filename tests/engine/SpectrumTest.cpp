@@ -74,5 +74,36 @@ TEST(CroppedMask, IsTheBoundingBoxOfTheValuesThatAreNotZero) {
     }
 }
 
+// A mask known on a window of its grid crops to what the whole mask crops to: the rectangle
+// placed on the grid, its values, and the half-spectrum columns it reaches (which wrap around
+// the grid's centre column whatever the window's offset).  Windows at the grid's edges, inside
+// it, and as large as the grid; odd and even widths.
+TEST(CroppedMask, OfAWindowIsTheCropOfTheWholeMask) {
+    std::mt19937 engine(5);
+    const std::vector<std::pair<std::uint32_t, std::uint32_t>> grids = {
+        {8, 8}, {9, 13}, {40, 64}, {41, 130}};
+    for (const auto& [rows, cols] : grids) {
+        for (int trial = 0; trial < 30; ++trial) {
+            const std::uint32_t r0 = static_cast<std::uint32_t>(engine() % rows);
+            const std::uint32_t c0 = static_cast<std::uint32_t>(engine() % cols);
+            const std::uint32_t height = 1 + static_cast<std::uint32_t>(engine() % (rows - r0));
+            const std::uint32_t width = 1 + static_cast<std::uint32_t>(engine() % (cols - c0));
+            Array<float> whole(rows, cols);
+            Array<float> window(height, width);
+            for (int k = 0; k < trial % 4; ++k) {
+                const std::uint32_t i = static_cast<std::uint32_t>(engine() % height);
+                const std::uint32_t j = static_cast<std::uint32_t>(engine() % width);
+                window(i, j) = 0.5f * static_cast<float>(k + 1);
+                whole(r0 + i, c0 + j) = window(i, j);
+            }
+            const BandMask expected = croppedMask(whole);
+            const BandMask got = croppedMask(window, r0, c0, cols);
+            ASSERT_EQ(boxOf(got), boxOf(expected)) << rows << " x " << cols << " trial " << trial;
+            EXPECT_EQ(got.values, expected.values);
+            EXPECT_EQ(got.usedCols, expected.usedCols) << rows << " x " << cols;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace lumetra
