@@ -34,6 +34,10 @@ TEST_P(BandFiltersMasks, AreTheCroppedMasksOfTheWholeBank) {
         EXPECT_EQ(made.row0, plain.row0) << DcpFilter::name(k);
         EXPECT_EQ(made.col0, plain.col0) << DcpFilter::name(k);
         EXPECT_EQ(made.usedCols, plain.usedCols) << DcpFilter::name(k);
+        EXPECT_EQ(made.boxRows, plain.boxRows) << DcpFilter::name(k);
+        EXPECT_EQ(made.boxCols, plain.boxCols) << DcpFilter::name(k);
+        EXPECT_EQ(made.first, plain.first) << DcpFilter::name(k);
+        EXPECT_EQ(made.start, plain.start) << DcpFilter::name(k);
         EXPECT_EQ(made.values, plain.values) << DcpFilter::name(k);
     }
 }
