@@ -112,88 +112,59 @@ void decompose(ChannelSpectra spectra, const BandFilters& filters, const MaskSwi
         [&] { releaseChromatic(spectra); });
 }
 
-namespace {
-
-// Pixels of a plane masked at once by one runner in decomposeInOrder.
-constexpr std::size_t kMaskStrip = std::size_t{1} << 16;
-
-// At most as many band syntheses of one task run at once: the three bands of an orientation
-// group for each of two images.
-constexpr unsigned kMostSyntheses = 6;
-
-}  // namespace
-
 void decompose(const ChannelSpectra& original, ChannelSpectra degraded, const BandFilters& filters,
                const MaskSwitches& switches, PairedBandSink& sink,
                const std::shared_ptr<PlanePool>& pool) {
-    // One task at a time, in task order, its runners sharing the task's band syntheses and
-    // then its masking strip by strip: only one task's bands exist at once (six planes for an
-    // orientation group, two for a crown band), whatever the number of threads.  Each band
-    // goes through the steps of decomposeSideBySide, each pixel through the same arithmetic.
+    // One task at a time, in task order, one runner per image making and masking the image's
+    // bands of the task: only one task's bands exist at once (six planes for an orientation
+    // group, two for a crown band), whatever the number of threads.  Each band goes through
+    // the steps of decomposeSideBySide, each pixel through the same arithmetic.
     const std::uint32_t rows = filters.rows();
     const std::uint32_t cols = filters.cols();
-    const std::array<const ChannelSpectra*, 2> spectra{&original, &degraded};
-    std::array<RealFft2d::Workspace, kMostSyntheses> scratch;
-    std::array<TaskBands, 2> bands;
+    constexpr unsigned kImages = 2;
+    const std::array<const ChannelSpectra*, kImages> spectra{&original, &degraded};
+    std::array<RealFft2d::Workspace, kImages> scratch;  // each runner's
+    std::array<TaskBands, kImages> bands;
     const bool keepBase = switches.intraC1 && switches.interC1;
-    std::array<Array<float>, 2> unmaskedBase;
+    std::array<Array<float>, kImages> unmaskedBase;
+
+    // Band k of an image: the channel's spectrum x sensitivity x band mask, transformed back.
+    auto synthesise = [&](const ChannelSpectra& image, unsigned k, RealFft2d::Workspace& ws,
+                          Array<float>& out) {
+        if (out.rows() != rows || out.cols() != cols) {
+            out = Array<float>(rows, cols, pool, kUninitialised);  // the inverse writes it all
+        }
+        const Channel c = channelOf(k);
+        const BandMask& mask = filters.mask(k);
+        if (ws.width() < mask.usedCols) {
+            ws = RealFft2d::Workspace();  // the narrow one goes before the wide comes
+            ws = filters.fft().workspace(mask.usedCols, pool);
+        }
+        bandHalfSpectrum(image[static_cast<unsigned>(c)], cols, filters.sensitivity(c), mask,
+                         ws.half());
+        filters.fft().inverse(ws, out, mask.usedCols);
+    };
 
     for (unsigned t = 0; t < kDecompositionTasks; ++t) {
-        // The syntheses of the task: band k of image i into `out`.
-        struct Synthesis {
-            unsigned image;
-            unsigned band;
-            Array<float>* out;
-        };
-        std::array<Synthesis, kMostSyntheses> syntheses;
-        unsigned count = 0;
-        for (unsigned i = 0; i < 2; ++i) {
-            syntheses[count++] = {i, t, &bands[i].a};
-            if (t <= kCrown2Size) {
-                syntheses[count++] = {i, kC1Base + t, &bands[i].c1};
-                syntheses[count++] = {i, kC2Base + t, &bands[i].c2};
-            }
-        }
-        parallelFor(count, 0, [&](unsigned job, unsigned runner) {
-            const Synthesis& s = syntheses[job];
-            Array<float>& out = *s.out;
-            if (out.rows() != rows || out.cols() != cols) {
-                out = Array<float>(rows, cols, pool, kUninitialised);  // the inverse writes it all
-            }
-            const BandMask& mask = filters.mask(s.band);
+        parallelFor(kImages, 0, [&](unsigned i, unsigned runner) {
+            TaskBands& task = bands[i];
             RealFft2d::Workspace& ws = scratch[runner];
-            if (ws.width() < mask.usedCols) {
-                ws = RealFft2d::Workspace();  // the narrow one goes before the wide comes
-                ws = filters.fft().workspace(mask.usedCols, pool);
-            }
-            const Channel c = channelOf(s.band);
-            bandHalfSpectrum((*spectra[s.image])[static_cast<unsigned>(c)], cols,
-                             filters.sensitivity(c), mask, ws.half());
-            filters.fft().inverse(ws, out, mask.usedCols);
-        });
-
-        const std::size_t n = std::size_t{rows} * cols;
-        if (keepBase && t == 0) {
-            for (unsigned i = 0; i < 2; ++i) unmaskedBase[i] = bands[i].a;
-        }
-        const unsigned strips = static_cast<unsigned>((n + kMaskStrip - 1) / kMaskStrip);
-        parallelFor(strips, 0, [&](unsigned strip, unsigned) {
-            const std::size_t begin = strip * kMaskStrip;
-            const std::size_t end = std::min(n, begin + kMaskStrip);
-            for (unsigned i = 0; i < 2; ++i) {
-                TaskBands& task = bands[i];
-                if (t <= kCrown2Size) {
-                    maskOrientationGroup(switches, t, task.a.data(), task.c1.data(), task.c2.data(),
-                                         unmaskedBase[i].data(), begin, end);
-                } else {
-                    maskAchromaticBand(switches, t, task.a.data(), begin, end);
-                }
+            synthesise(*spectra[i], t, ws, task.a);
+            const std::size_t n = task.a.size();
+            if (t <= kCrown2Size) {
+                synthesise(*spectra[i], kC1Base + t, ws, task.c1);
+                synthesise(*spectra[i], kC2Base + t, ws, task.c2);
+                if (keepBase && t == 0) unmaskedBase[i] = task.a;
+                maskOrientationGroup(switches, t, task.a.data(), task.c1.data(), task.c2.data(),
+                                     unmaskedBase[i].data(), 0, n);
+            } else {
+                maskAchromaticBand(switches, t, task.a.data(), 0, n);
             }
         });
         sink.take(t, bands[0], bands[1]);
         if (t == kCrown2Size) {
             // The chromatic planes, spectra and unmasked base bands are done with.
-            for (unsigned i = 0; i < 2; ++i) {
+            for (unsigned i = 0; i < kImages; ++i) {
                 bands[i].c1 = Array<float>();
                 bands[i].c2 = Array<float>();
                 unmaskedBase[i] = Array<float>();
