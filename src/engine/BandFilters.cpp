@@ -10,14 +10,18 @@ namespace lumetra {
 
 namespace {
 
-// The 27 cortex band masks, each cropped as soon as it is made: the full masks never exist
-// together.  Every thread of the caller's arena shares the work.
+// The 27 cortex band masks, each made on the window its outer radius reaches and cropped as
+// soon as it is made: no full-size mask exists.  Every thread of the caller's arena shares the
+// work.
 std::array<BandMask, kBandCount> croppedMasks(std::uint32_t rows, std::uint32_t cols,
                                               double pixelsPerDegree,
                                               const std::shared_ptr<PlanePool>& pool) {
     std::array<BandMask, kBandCount> masks;
-    DcpFilter::forEachMask(
-        rows, cols, 0, [&](unsigned k, const Array<float>& mask) { masks[k] = croppedMask(mask); },
+    DcpFilter::forEachMaskWindow(
+        rows, cols, 0,
+        [&](unsigned k, const DcpFilter::Window& window) {
+            masks[k] = croppedMask(window.values, window.row0, window.col0, cols);
+        },
         pixelsPerDegree, pool);
     return masks;
 }

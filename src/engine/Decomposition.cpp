@@ -115,10 +115,63 @@ void decompose(ChannelSpectra spectra, const BandFilters& filters, const MaskSwi
 void decompose(const ChannelSpectra& original, ChannelSpectra degraded, const BandFilters& filters,
                const MaskSwitches& switches, PairedBandSink& sink,
                const std::shared_ptr<PlanePool>& pool) {
-    decomposeSideBySide<2>(
-        {&original, &degraded}, filters, switches, pool,
-        [&](unsigned t, std::array<TaskBands, 2>& bands) { sink.take(t, bands[0], bands[1]); },
-        [&] { releaseChromatic(degraded); });
+    // One task at a time, in task order, one runner per image making and masking the image's
+    // bands of the task: only one task's bands exist at once (six planes for an orientation
+    // group, two for a crown band), whatever the number of threads.  Each band goes through
+    // the steps of decomposeSideBySide, each pixel through the same arithmetic.
+    const std::uint32_t rows = filters.rows();
+    const std::uint32_t cols = filters.cols();
+    constexpr unsigned kImages = 2;
+    const std::array<const ChannelSpectra*, kImages> spectra{&original, &degraded};
+    std::array<RealFft2d::Workspace, kImages> scratch;  // each runner's
+    std::array<TaskBands, kImages> bands;
+    const bool keepBase = switches.intraC1 && switches.interC1;
+    std::array<Array<float>, kImages> unmaskedBase;
+
+    // Band k of an image: the channel's spectrum x sensitivity x band mask, transformed back.
+    auto synthesise = [&](const ChannelSpectra& image, unsigned k, RealFft2d::Workspace& ws,
+                          Array<float>& out) {
+        if (out.rows() != rows || out.cols() != cols) {
+            out = Array<float>(rows, cols, pool, kUninitialised);  // the inverse writes it all
+        }
+        const Channel c = channelOf(k);
+        const BandMask& mask = filters.mask(k);
+        if (ws.width() < mask.usedCols) {
+            ws = RealFft2d::Workspace();  // the narrow one goes before the wide comes
+            ws = filters.fft().workspace(mask.usedCols, pool);
+        }
+        bandHalfSpectrum(image[static_cast<unsigned>(c)], cols, filters.sensitivity(c), mask,
+                         ws.half());
+        filters.fft().inverse(ws, out, mask.usedCols);
+    };
+
+    for (unsigned t = 0; t < kDecompositionTasks; ++t) {
+        parallelFor(kImages, 0, [&](unsigned i, unsigned runner) {
+            TaskBands& task = bands[i];
+            RealFft2d::Workspace& ws = scratch[runner];
+            synthesise(*spectra[i], t, ws, task.a);
+            const std::size_t n = task.a.size();
+            if (t <= kCrown2Size) {
+                synthesise(*spectra[i], kC1Base + t, ws, task.c1);
+                synthesise(*spectra[i], kC2Base + t, ws, task.c2);
+                if (keepBase && t == 0) unmaskedBase[i] = task.a;
+                maskOrientationGroup(switches, t, task.a.data(), task.c1.data(), task.c2.data(),
+                                     unmaskedBase[i].data(), 0, n);
+            } else {
+                maskAchromaticBand(switches, t, task.a.data(), 0, n);
+            }
+        });
+        sink.take(t, bands[0], bands[1]);
+        if (t == kCrown2Size) {
+            // The chromatic planes, spectra and unmasked base bands are done with.
+            for (unsigned i = 0; i < kImages; ++i) {
+                bands[i].c1 = Array<float>();
+                bands[i].c2 = Array<float>();
+                unmaskedBase[i] = Array<float>();
+            }
+            releaseChromatic(degraded);
+        }
+    }
 }
 
 }  // namespace lumetra

@@ -57,6 +57,10 @@ void decompose(ChannelSpectra spectra, const BandFilters& filters, const MaskSwi
 
 // Decomposes the images of `original` and `degraded` side by side: each task makes both
 // images' bands, through the same steps as decompose(), and hands them to `sink` together.
+// For the least memory the tasks run one at a time, in task order, one thread per image
+// making and masking its bands, so that sink.take is called in task order from one thread at
+// a time (the sink may share its own work out to the threads), and only one task's bands
+// exist at once.
 // `original` is only read (an engine keeps it); the degraded chromatic spectra are released
 // as soon as the orientation groups are done.
 void decompose(const ChannelSpectra& original, ChannelSpectra degraded, const BandFilters& filters,

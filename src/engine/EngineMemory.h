@@ -28,20 +28,21 @@ inline constexpr std::uint64_t kBytesPerPixelInFlight = 96;
 
 // The same three figures for an engine in low-memory mode (ExecutionOptions::lowMemory), which
 // keeps the original's spectra (about 6 bytes per pixel) instead of its 27 bands (108), and
-// whose files in flight also make the original's bands, task by task.
-// Held: the band filters (27 cropped masks 26.3, sensitivity 4.6), the spectra 6.3 and the
-// edge map 4, counted from their sizes at 1920 x 1080 and 3840 x 2160 (the same per pixel);
-// rounded up.
-inline constexpr std::uint64_t kLowMemoryEngineBytesPerPixel = 45;
+// whose files in flight also make the original's bands, one task at a time.
+// Held: the band filters (27 masks kept as row spans 8.7, sensitivity 4.6), the spectra 6.3
+// and the edge map 1, counted from their sizes at 1920 x 1080 and 3840 x 2160 (the same per
+// pixel); rounded up.
+inline constexpr std::uint64_t kLowMemoryEngineBytesPerPixel = 24;
 // Build: the peak RSS of `lumetra --low-memory` on an original whose degraded file is refused
-// by its header, less the fixed part (a 64 x 64 run): 132 bytes per pixel at 1920 x 1080 and
-// 134 at 3840 x 2160, most of it the band masks being made (DcpFilter); rounded up.
-inline constexpr std::uint64_t kLowMemoryEngineBuildBytesPerPixel = 140;
-// In flight: bench/EngineReport --low-memory at 3840 x 2160 on two threads peaked at 134 bytes
-// per pixel while scoring, of which 24 are its two test images and about 41 the engine: about
-// 70 for the file, both images' bands of a task on each thread; rounded up with the headroom
-// of kBytesPerPixelInFlight.
-inline constexpr std::uint64_t kLowMemoryBytesPerPixelInFlight = 112;
+// by its header, less the fixed part (a 64 x 64 run): 60.7 bytes per pixel at 1920 x 1080 and
+// 60.6 at 3840 x 2160, the original image and its opponent planes and edge maps being made
+// (the masks are made on their windows, DcpFilter::forEachMaskWindow); rounded up.
+inline constexpr std::uint64_t kLowMemoryEngineBuildBytesPerPixel = 64;
+// In flight: bench/EngineReport --low-memory at 3840 x 2160 on two threads peaked at 92 bytes
+// per pixel while scoring, of which 24 are its two test images and about 21 the engine: about
+// 47 for the file, one task's bands of both images; rounded up with the headroom of
+// kBytesPerPixelInFlight.
+inline constexpr std::uint64_t kLowMemoryBytesPerPixelInFlight = 80;
 
 // The memory an engine for `pixels` pixels needs while `filesInFlight` files, each taking
 // `bytesPerPixelInFlight` per pixel, are scored at once: the larger of the build's peak and the

@@ -205,8 +205,9 @@ constexpr std::array<ErrorTerm, 3> kCrownTerm{ErrorTerm::Crown2, ErrorTerm::Crow
 }  // namespace
 
 StreamedError::StreamedError(std::uint32_t rows, std::uint32_t cols, ErrorTermSink terms,
-                             std::shared_ptr<PlanePool> pool)
+                             std::shared_ptr<PlanePool> pool, unsigned workers)
     : _terms(std::move(terms)),
+      _workers(workers),
       // Unset until the base group writes S0 into every element, which comes before any fold
       // reads the map.
       _error(rows, cols, std::move(pool), kUninitialised) {}
@@ -232,7 +233,11 @@ bool StreamedError::arrive(Sequence& sequence, unsigned position, unsigned lengt
 
 void StreamedError::addInto(Array<float>& sum, const Array<float>& x) const {
     if (sum.size() == 0) sum = Array<float>(_error.rows(), _error.cols(), _error.pool());
-    errorRows().add(sum.data(), x.data(), sum.size());
+    float* s = sum.data();
+    const float* p = x.data();
+    inStrips(sum.size(), _workers, [&](std::size_t begin, std::size_t end) {
+        errorRows().add(s + begin, p + begin, end - begin);
+    });
 }
 
 void StreamedError::addToCrown(unsigned crown, unsigned position, Array<float>& plane) {
@@ -260,17 +265,19 @@ void StreamedError::fold(unsigned crown) {
     // float power's own floats).
     Array<float> whole;
     if (_terms) whole = Array<float>(_error.rows(), _error.cols(), _error.pool(), kUninitialised);
-    std::array<float, kRootBlock> block;
-    for (std::size_t start = 0; start < n; start += kRootBlock) {
-        const std::size_t count = std::min(kRootBlock, n - start);
-        float* term = _terms ? whole.data() + start : block.data();
-        std::copy_n(s + start, count, term);
-        powInPlace(std::span<float>(term, count), kOrientationRoot);
-        for (std::size_t i = 0; i < count; ++i) {
-            term[i] = weight * term[i];
-            m[start + i] = m[start + i] + term[i];
+    inStrips(n, _workers, [&](std::size_t begin, std::size_t end) {
+        std::array<float, kRootBlock> block;
+        for (std::size_t start = begin; start < end; start += kRootBlock) {
+            const std::size_t count = std::min(kRootBlock, end - start);
+            float* term = _terms ? whole.data() + start : block.data();
+            std::copy_n(s + start, count, term);
+            powInPlace(std::span<float>(term, count), kOrientationRoot);
+            for (std::size_t i = 0; i < count; ++i) {
+                term[i] = weight * term[i];
+                m[start + i] = m[start + i] + term[i];
+            }
         }
-    }
+    });
     _sums[crown] = Array<float>();
     if (_terms) _terms(kCrownTerm[crown], whole);
 }
@@ -293,7 +300,11 @@ void StreamedError::addGroup(unsigned j, const TaskBands& original, Array<float>
     // The base's channel-pooled difference is S0 and goes straight into the map; each crown-2
     // orientation's is raised to the orientation exponent for the crown's sum.
     float* x = j == 0 ? _error.data() : a.data();
-    errorRows().pooledDifferences(refA, refC1, refC2, a.data(), u, v, x, a.size(), j != 0);
+    const float* degA = a.data();
+    inStrips(a.size(), _workers, [&](std::size_t begin, std::size_t end) {
+        errorRows().pooledDifferences(refA + begin, refC1 + begin, refC2 + begin, degA + begin,
+                                      u + begin, v + begin, x + begin, end - begin, j != 0);
+    });
     if (j == 0) {
         Array<float> base;  // S0 is in the map: the crown's first step only marks it done
         addToCrown(0, 0, base);
@@ -303,7 +314,11 @@ void StreamedError::addGroup(unsigned j, const TaskBands& original, Array<float>
 }
 
 void StreamedError::addBand(unsigned k, const Array<float>& original, Array<float>& a) {
-    errorRows().differencePowers(original.data(), a.data(), a.size());
+    const float* ref = original.data();
+    float* x = a.data();
+    inStrips(a.size(), _workers, [&](std::size_t begin, std::size_t end) {
+        errorRows().differencePowers(ref + begin, x + begin, end - begin);
+    });
     const bool crown3 = k < kCrown4First;
     addToCrown(crown3 ? 1 : 2, k - (crown3 ? kCrown3First : kCrown4First), a);
 }

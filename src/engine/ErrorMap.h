@@ -66,8 +66,11 @@ class StreamedError {
   public:
     // A map of rows x cols pixels, its planes from `pool` when given.  `terms`, when given,
     // receives the weighted terms (at the cost of one plane while a term is handed over).
+    // `workers` threads of the caller's arena share the pixels of each addition (0: all of
+    // them): 1 (the default) when additions come from several threads at once, more when
+    // they come one at a time; the map is the same either way.
     StreamedError(std::uint32_t rows, std::uint32_t cols, ErrorTermSink terms = nullptr,
-                  std::shared_ptr<PlanePool> pool = nullptr);
+                  std::shared_ptr<PlanePool> pool = nullptr, unsigned workers = 1);
 
     // Adds task t's bands: orientation group t (0: base, 1 .. 4: crown 2) or A band t of crown
     // 3 or 4 (5 .. 16), the original's and the degraded image's.  Only reads `original`; may
@@ -101,6 +104,7 @@ class StreamedError {
     void fold(unsigned crown);
 
     ErrorTermSink _terms;
+    unsigned _workers;
     Array<float> _error;                // S0, then with each crown folded in
     std::array<Array<float>, 3> _sums;  // crowns 2, 3 and 4
     std::array<Sequence, 3> _additions;

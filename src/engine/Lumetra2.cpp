@@ -380,7 +380,11 @@ Comparison Lumetra2::scorePrepared(PreparedImage::Parts parts, ComparisonObserve
     if (observer != nullptr && observer->wantsErrorTerms()) {
         terms = [observer](ErrorTerm t, const Array<float>& x) { observer->errorTerm(t, x); };
     }
-    StreamedError streamed(_rows, _cols, std::move(terms), _pool.get());
+    // In low-memory mode the decomposition hands the tasks over one at a time, and the
+    // engine's threads share each task's pooling; otherwise tasks come side by side, each
+    // pooled by the thread that made it.
+    const unsigned poolingWorkers = _lowMemory ? 0 : 1;
+    StreamedError streamed(_rows, _cols, std::move(terms), _pool.get(), poolingWorkers);
     if (_lowMemory) {
         PooledBands pooled(streamed, nullptr, observer);
         lumetra::decompose(_spectra, std::move(parts.spectra), *_filters, p.switches(), pooled,

@@ -51,23 +51,53 @@ std::uint32_t endOfNonZero(const float* row, std::uint32_t first, std::uint32_t 
 
 }  // namespace
 
+float BandMask::at(std::uint32_t p, std::uint32_t q) const {
+    if (p < row0 || p >= row0 + boxRows) return 0.0f;
+    const std::uint32_t i = p - row0;
+    const std::uint32_t q0 = col0 + first[i];
+    if (q < q0 || q - q0 >= start[i + 1] - start[i]) return 0.0f;
+    return values[start[i] + (q - q0)];
+}
+
 BandMask croppedMask(const Array<float>& mask) {
-    const std::uint32_t rows = mask.rows();
-    const std::uint32_t cols = mask.cols();
+    return croppedMask(mask, 0, 0, mask.cols());
+}
+
+BandMask croppedMask(const Array<float>& window, std::uint32_t row0, std::uint32_t col0,
+                     std::uint32_t cols) {
+    const std::uint32_t rows = window.rows();
+    const std::uint32_t windowCols = window.cols();
     // The bounding box of the values that are not zero, row by row.
-    std::uint32_t r0 = rows, r1 = 0, c0 = cols, c1 = 0;
+    std::uint32_t r0 = rows, r1 = 0, c0 = windowCols, c1 = 0;
     for (std::uint32_t r = 0; r < rows; ++r) {
-        const float* row = &mask(r, 0);
-        const std::uint32_t first = firstNonZero(row, cols);
-        if (first == cols) continue;
+        const float* row = &window(r, 0);
+        const std::uint32_t first = firstNonZero(row, windowCols);
+        if (first == windowCols) continue;
         r0 = std::min(r0, r);
         r1 = r + 1;
         c0 = std::min(c0, first);
-        c1 = std::max(c1, endOfNonZero(row, first, cols));
+        c1 = std::max(c1, endOfNonZero(row, first, windowCols));
     }
     BandMask cropped;
     if (r1 <= r0 || c1 <= c0) return cropped;
-    static_cast<CroppedPlane&>(cropped) = rectangleOf(mask, r0, r1, c0, c1);
+    cropped.row0 = row0 + r0;
+    cropped.col0 = col0 + c0;
+    cropped.boxRows = r1 - r0;
+    cropped.boxCols = c1 - c0;
+    // Each row from its first value that is not zero to its last.
+    cropped.start.push_back(0);
+    for (std::uint32_t r = r0; r < r1; ++r) {
+        const float* row = &window(r, 0);
+        const std::uint32_t first = firstNonZero(row, windowCols);
+        const std::uint32_t end =
+            first == windowCols ? first : endOfNonZero(row, first, windowCols);
+        cropped.first.push_back(first == windowCols ? 0 : first - c0);
+        cropped.values.insert(cropped.values.end(), row + first, row + end);
+        cropped.start.push_back(cropped.values.size());
+    }
+    cropped.values.shrink_to_fit();
+    c0 += col0;
+    c1 += col0;
     // The half-spectrum columns a centred column q lands on: its natural column c and the
     // mirror -c of the conjugate term, where they fall in the half.
     const std::uint32_t halfCols = cols / 2 + 1;
@@ -85,11 +115,11 @@ BandMask croppedMask(const Array<float>& mask) {
 CroppedPlane coveredPart(const Array<float>& plane, const BandMask* first, const BandMask* last) {
     std::uint32_t r0 = plane.rows(), r1 = 0, c0 = plane.cols(), c1 = 0;
     for (const BandMask* mask = first; mask != last; ++mask) {
-        if (mask->values.size() == 0) continue;
+        if (mask->boxRows == 0) continue;
         r0 = std::min(r0, mask->row0);
-        r1 = std::max(r1, mask->row0 + mask->values.rows());
+        r1 = std::max(r1, mask->row0 + mask->boxRows);
         c0 = std::min(c0, mask->col0);
-        c1 = std::max(c1, mask->col0 + mask->values.cols());
+        c1 = std::max(c1, mask->col0 + mask->boxCols);
     }
     return rectangleOf(plane, r0, r1, c0, c1);
 }
@@ -120,17 +150,19 @@ void bandHalfSpectrum(const Array<std::complex<float>>& spectrum, std::uint32_t 
     std::fill_n(half, rows * stride, std::complex<double>());
     const std::uint32_t hr = rows / 2;
     const std::uint32_t hc = cols / 2;
-    const Array<float>& m = mask.values;
-    for (std::uint32_t i = 0; i < m.rows(); ++i) {
+    for (std::uint32_t i = 0; i < mask.boxRows; ++i) {
         const std::uint32_t p = mask.row0 + i;
         const std::uint32_t r = (p + rows - hr) % rows;
         const std::uint32_t mirrorRow = (rows - r) % rows;
-        // The natural column of the row's first element; it steps by one and wraps at cols.
-        std::uint32_t c = (mask.col0 + cols - hc) % cols;
-        for (std::uint32_t j = 0; j < m.cols(); ++j, c = c + 1 == cols ? 0 : c + 1) {
-            const float factor = m(i, j);
+        const std::uint32_t q0 = mask.col0 + mask.first[i];
+        const float* m = mask.values.data() + mask.start[i];
+        const std::size_t count = mask.start[i + 1] - mask.start[i];
+        // The natural column of the row's first value; it steps by one and wraps at cols.
+        std::uint32_t c = (q0 + cols - hc) % cols;
+        for (std::uint32_t j = 0; j < count; ++j, c = c + 1 == cols ? 0 : c + 1) {
+            const float factor = m[j];
             if (factor == 0.0f) continue;
-            const std::uint32_t q = mask.col0 + j;
+            const std::uint32_t q = q0 + j;
             const std::uint32_t mirrorCol = c == 0 ? 0 : cols - c;
             // The upper half of a real plane's spectrum mirrors the lower:
             // S(r, c) = conj S(-r, -c).

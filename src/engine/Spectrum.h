@@ -9,6 +9,7 @@
 #include <complex>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "image/Array.h"
 #include "image/PlanePool.h"
@@ -25,14 +26,34 @@ struct CroppedPlane {
     float at(std::uint32_t p, std::uint32_t q) const { return values(p - row0, q - col0); }
 };
 
-// A band mask kept as the rectangle of the centred grid where it is not zero, and the number
-// of half-spectrum columns (from column 0, natural order) that the band's spectrum reaches.
-struct BandMask : CroppedPlane {
+// A band mask kept as the values of each row of the centred grid from the row's first element
+// that is not zero to its last (most of a mask is zero: its crown is a ring, and its two
+// opposite orientation lobes leave most of each row empty), and the number of half-spectrum
+// columns (from column 0, natural order) that the band's spectrum reaches.
+struct BandMask {
+    // The smallest rectangle holding every element that is not zero: rows [row0, row0 +
+    // boxRows) and columns [col0, col0 + boxCols); empty (0 rows) when the mask is all zero.
+    std::uint32_t row0 = 0;
+    std::uint32_t col0 = 0;
+    std::uint32_t boxRows = 0;
+    std::uint32_t boxCols = 0;
+    // Row i of the rectangle holds start[i + 1] - start[i] values from values[start[i]] on,
+    // the first at column col0 + first[i]; its other elements are zero.
+    std::vector<std::uint32_t> first;
+    std::vector<std::size_t> start;
+    std::vector<float> values;
     std::uint32_t usedCols = 1;
+
+    // Element (p, q) of the centred grid.
+    float at(std::uint32_t p, std::uint32_t q) const;
 };
 
 // The smallest rectangle holding every non-zero element of `mask`.
 BandMask croppedMask(const Array<float>& mask);
+// The same for a mask of a grid `cols` wide known on a window of it, element (row0 + i,
+// col0 + j) being window(i, j), every element outside the window zero.
+BandMask croppedMask(const Array<float>& window, std::uint32_t row0, std::uint32_t col0,
+                     std::uint32_t cols);
 
 // The part of `plane` that the masks [first, last) cover: the smallest rectangle holding all
 // of theirs.  A channel's sensitivity filter is read nowhere else.

@@ -163,13 +163,14 @@ const char* DcpFilter::name(unsigned i) {
     return kBandNames[i];
 }
 
-void DcpFilter::__mesa(Array<float>& out, const Array<float>& radius, float a, float b) const {
+namespace {
+
+// Radial low-pass over n elements: 1 where radius < a - b/2, a raised-cosine fall to 0 at
+// a + b/2; elements at or beyond a + b/2 keep their value.
+void mesaInto(float* o, const float* rho, std::size_t n, float a, float b) {
     const double inner = static_cast<double>(a) - static_cast<double>(b) / 2.0;
     const double outer = static_cast<double>(a) + static_cast<double>(b) / 2.0;
-    float* o = out.data();
-    const float* rho = radius.data();
     RaisedCosineFall fall;
-    const std::size_t n = static_cast<std::size_t>(_rows) * _cols;
     for (std::size_t start = 0; start < n; start += kFallBlock) {
         const std::size_t count = std::min(kFallBlock, n - start);
         for (std::size_t i = 0; i < count; ++i) {
@@ -184,18 +185,16 @@ void DcpFilter::__mesa(Array<float>& out, const Array<float>& radius, float a, f
     }
 }
 
-void DcpFilter::__fan(Array<float>& out, const Array<float>& angle, float a, float b,
-                      float c) const {
+// Pair of opposite angular sectors over n elements, centred at -c -/+ pi/2, full width a,
+// transition b; elements outside both lobes keep their value.
+void fanInto(float* o, const float* t, std::size_t n, float a, float b, float c) {
     const float ha = a / 2.0f;
     const float hb = b / 2.0f;
     const double inner = static_cast<double>(ha) - static_cast<double>(hb);
     const double outer = static_cast<double>(ha) + static_cast<double>(hb);
     // The two lobes, centred at t = -c - pi/2 and t = -c + pi/2.
     const double halfTurns[] = {kHalfPi, -kHalfPi};
-    float* o = out.data();
-    const float* t = angle.data();
     RaisedCosineFall fall;
-    const std::size_t n = static_cast<std::size_t>(_rows) * _cols;
     for (std::size_t start = 0; start < n; start += kFallBlock) {
         const std::size_t count = std::min(kFallBlock, n - start);
         // The second lobe's values are stored after the first's, as where both reach a pixel
@@ -225,6 +224,50 @@ void DcpFilter::__fan(Array<float>& out, const Array<float>& angle, float a, flo
     }
 }
 
+void mesa(Array<float>& out, const Array<float>& radius, float a, float b) {
+    mesaInto(out.data(), radius.data(), out.size(), a, b);
+}
+
+void fan(Array<float>& out, const Array<float>& angle, float a, float b, float c) {
+    fanInto(out.data(), angle.data(), out.size(), a, b, c);
+}
+
+// The frequency grid (cycles per pixel) of rows x cols with the zero frequency at
+// (rows / 2, cols / 2): the radius and the angle of every element, from `pool` when given.
+struct PolarGrid {
+    Array<float> radius;
+    Array<float> angle;
+};
+
+PolarGrid polarGrid(std::uint32_t rows, std::uint32_t cols, unsigned workers,
+                    const std::shared_ptr<PlanePool>& pool) {
+    const std::uint32_t centreRow = rows / 2;
+    const std::uint32_t centreCol = cols / 2;
+    const float rowStep = 1.0f / static_cast<float>(rows);
+    const float colStep = 1.0f / static_cast<float>(cols);
+    // Every element of the grid is written below.
+    PolarGrid grid{Array<float>(rows, cols, pool, kUninitialised),
+                   Array<float>(rows, cols, pool, kUninitialised)};
+    parallelFor(rows, workers, [&](std::uint32_t r, unsigned) {
+        const float x = (static_cast<float>(r) - static_cast<float>(centreRow)) * rowStep;
+        // The angle is the double atan2 of the float coordinates rounded to float, a row of
+        // them at a time.
+        std::vector<double> ys(cols);
+        const std::vector<double> xs(cols, static_cast<double>(x));
+        for (std::uint32_t c = 0; c < cols; ++c) {
+            const float y = (static_cast<float>(c) - static_cast<float>(centreCol)) * colStep;
+            grid.radius(r, c) = std::sqrt(x * x + y * y);
+            ys[c] = y;
+        }
+        float* a = &grid.angle(r, 0);
+        atan2ToFloat(ys, xs, std::span<float>(a, cols));
+        for (std::uint32_t c = 0; c < cols; ++c) a[c] = -a[c];
+    });
+    return grid;
+}
+
+}  // namespace
+
 DcpFilter::DcpFilter(std::uint32_t rows, std::uint32_t cols, unsigned workers,
                      double pixelsPerDegree)
     : _rows(rows), _cols(cols), _pixelsPerDegree(pixelsPerDegree) {
@@ -249,32 +292,13 @@ void DcpFilter::buildMasks(unsigned workers, const MaskSink& take,
     const std::uint32_t cols = _cols;
 
     // Frequency grid (cycles per pixel), radius, angle and its magnitude.
-    const std::uint32_t centreRow = rows / 2;
-    const std::uint32_t centreCol = cols / 2;
-    const float rowStep = 1.0f / static_cast<float>(rows);
-    const float colStep = 1.0f / static_cast<float>(cols);
-    // Every element of the grid is written below.
-    Array<float> radius(rows, cols, pool, kUninitialised);
-    Array<float> angle(rows, cols, pool, kUninitialised);
+    const PolarGrid grid = polarGrid(rows, cols, workers, pool);
+    const Array<float>& radius = grid.radius;
+    const Array<float>& angle = grid.angle;
     Array<float> absAngle(rows, cols, pool, kUninitialised);
-    parallelFor(rows, workers, [&](std::uint32_t r, unsigned) {
-        const float x = (static_cast<float>(r) - static_cast<float>(centreRow)) * rowStep;
-        // The angle is the double atan2 of the float coordinates rounded to float, a row of
-        // them at a time.
-        std::vector<double> ys(cols);
-        const std::vector<double> xs(cols, static_cast<double>(x));
-        for (std::uint32_t c = 0; c < cols; ++c) {
-            const float y = (static_cast<float>(c) - static_cast<float>(centreCol)) * colStep;
-            radius(r, c) = std::sqrt(x * x + y * y);
-            ys[c] = y;
-        }
-        float* a = &angle(r, 0);
-        atan2ToFloat(ys, xs, std::span<float>(a, cols));
-        for (std::uint32_t c = 0; c < cols; ++c) {
-            a[c] = -a[c];
-            absAngle(r, c) = std::fabs(a[c]);
-        }
-    });
+    for (std::size_t i = 0, n = angle.size(); i < n; ++i) {
+        absAngle.data()[i] = std::fabs(angle.data()[i]);
+    }
     const auto angleOf = [&](AngleSource source) -> const Array<float>& {
         return source == AngleSource::Magnitude ? absAngle : angle;
     };
@@ -293,13 +317,13 @@ void DcpFilter::buildMasks(unsigned workers, const MaskSink& take,
          {&mesa3, perPixel(kMesaA3, ppd)},
          {&mesa4, perPixel(kMesaA4, ppd)}}};
     parallelFor(4, workers, [&](unsigned m, unsigned) {
-        __mesa(*aMesas[m].first, radius, aMesas[m].second.centre, aMesas[m].second.width);
+        mesa(*aMesas[m].first, radius, aMesas[m].second.centre, aMesas[m].second.width);
     });
     std::array<Array<float>, 4> fourFans;
     parallelFor(4, workers, [&](unsigned j, unsigned) {
         fourFans[j] = Array<float>(rows, cols, pool);
-        __fan(fourFans[j], angleOf(kFourOrientations[j].source), kFansA2.width, kFansA2.transition,
-              kFourOrientations[j].offset);
+        fan(fourFans[j], angleOf(kFourOrientations[j].source), kFansA2.width, kFansA2.transition,
+            kFourOrientations[j].offset);
     });
 
     // Base and crown 2.
@@ -311,8 +335,8 @@ void DcpFilter::buildMasks(unsigned workers, const MaskSink& take,
     std::array<Array<float>, 6> sixFans;
     parallelFor(6, workers, [&](unsigned j, unsigned) {
         sixFans[j] = Array<float>(rows, cols, pool);
-        __fan(sixFans[j], angleOf(kSixOrientations[j].source), kFansA3.width, kFansA3.transition,
-              kSixOrientations[j].offset);
+        fan(sixFans[j], angleOf(kSixOrientations[j].source), kFansA3.width, kFansA3.transition,
+            kSixOrientations[j].offset);
     });
     const Array<float> ring3 = difference(mesa3, mesa2);
     parallelFor(6, workers, [&](unsigned j, unsigned) { take(kACrown3 + j, ring3 * sixFans[j]); });
@@ -321,8 +345,8 @@ void DcpFilter::buildMasks(unsigned workers, const MaskSink& take,
     // clearing: in a strip 19 to 20 degrees from each centre the crown-3 value (at most about
     // 0.025) stays, so there the crown-4 masks do not add up to their ring exactly.
     parallelFor(6, workers, [&](unsigned j, unsigned) {
-        __fan(sixFans[j], angleOf(kSixOrientations[j].source), kFansA4.width, kFansA4.transition,
-              kSixOrientations[j].offset);
+        fan(sixFans[j], angleOf(kSixOrientations[j].source), kFansA4.width, kFansA4.transition,
+            kSixOrientations[j].offset);
     });
     const Array<float> ring4 = difference(mesa4, mesa3);
     parallelFor(6, workers, [&](unsigned j, unsigned) { take(kACrown4 + j, ring4 * sixFans[j]); });
@@ -333,14 +357,14 @@ void DcpFilter::buildMasks(unsigned workers, const MaskSink& take,
     parallelFor(6, workers, [&](unsigned job, unsigned) {
         if (job == 0) {
             const MesaShape inner = perPixel(kMesaC1a, ppd);
-            __mesa(mesa1, radius, inner.centre, inner.width);
+            mesa(mesa1, radius, inner.centre, inner.width);
         } else if (job == 1) {
             const MesaShape outer = perPixel(kMesaC1b, ppd);
-            __mesa(mesa2, radius, outer.centre, outer.width);
+            mesa(mesa2, radius, outer.centre, outer.width);
         } else {
             const unsigned j = job - 2;
-            __fan(fourFans[j], angleOf(kFourOrientations[j].source), kFansChromatic.width,
-                  kFansChromatic.transition, kFourOrientations[j].offset);
+            fan(fourFans[j], angleOf(kFourOrientations[j].source), kFansChromatic.width,
+                kFansChromatic.transition, kFourOrientations[j].offset);
         }
     });
     take(kC1Base, mesa1);
@@ -351,12 +375,132 @@ void DcpFilter::buildMasks(unsigned workers, const MaskSink& take,
     // C2, with the chromatic fans made for C1.
     parallelFor(2, workers, [&](unsigned m, unsigned) {
         const MesaShape shape = perPixel(m == 0 ? kMesaC2a : kMesaC2b, ppd);
-        __mesa(m == 0 ? mesa1 : mesa2, radius, shape.centre, shape.width);
+        mesa(m == 0 ? mesa1 : mesa2, radius, shape.centre, shape.width);
     });
     take(kC2Base, mesa1);
     const Array<float> ringC2 = difference(mesa2, mesa1);
     parallelFor(4, workers,
                 [&](unsigned j, unsigned) { take(kC2Crown + j, ringC2 * fourFans[j]); });
+}
+
+namespace {
+
+// How one mask is made from the profiles: its outer mesa alone (a base), or the ring between
+// its inner and outer mesas times its fans, written one over another into a zero plane.
+struct MaskRecipe {
+    MesaEdge outer;
+    bool ring = false;
+    MesaEdge inner{};
+    unsigned fanCount = 0;
+    std::array<FanShape, 2> fans{};
+    FanOrientation orientation{};
+};
+
+// The recipe of band k, as buildMasks makes it: crown 4's fans are written over crown 3's (see
+// there), and the chromatic mesas and fans reach past the A ones they are written over, so
+// theirs are their own profiles alone.
+MaskRecipe recipeOf(unsigned k) {
+    if (k == kABase) return {kMesaA1};
+    if (k < kACrown3) {
+        return {kMesaA2, true, kMesaA1, 1, {kFansA2, {}}, kFourOrientations[k - kACrown2]};
+    }
+    if (k < kACrown4) {
+        return {kMesaA3, true, kMesaA2, 1, {kFansA3, {}}, kSixOrientations[k - kACrown3]};
+    }
+    if (k < kC1Base) {
+        return {kMesaA4, true, kMesaA3, 2, {kFansA3, kFansA4}, kSixOrientations[k - kACrown4]};
+    }
+    if (k == kC1Base) return {kMesaC1a};
+    if (k < kC2Base) {
+        return {kMesaC1b, true, kMesaC1a, 1, {kFansChromatic, {}}, kFourOrientations[k - kC1Crown]};
+    }
+    if (k == kC2Base) return {kMesaC2a};
+    return {kMesaC2b, true, kMesaC2a, 1, {kFansChromatic, {}}, kFourOrientations[k - kC2Crown]};
+}
+
+// The masks by size, the largest first, so that the small ones fill in at the end.
+constexpr std::array<unsigned, DcpFilter::kBandCount> kLargestFirst{
+    11, 12, 13, 14, 15, 16, 5,  6,  7,  8,  9, 10, 1, 2,
+    3,  4,  18, 19, 20, 21, 23, 24, 25, 26, 0, 17, 22};
+
+// Grid indices 0 .. n-1 whose coordinate (i - n / 2) / n may lie within `reach` of zero:
+// [first, last), two indices to spare on each side for the roundings of the float grid.
+std::pair<std::uint32_t, std::uint32_t> reachedIndices(std::uint32_t n, double reach) {
+    const std::uint32_t centre = n / 2;
+    const double steps = std::floor(reach * static_cast<double>(n)) + 2.0;
+    const std::uint32_t half = steps >= n ? n : static_cast<std::uint32_t>(steps);
+    const std::uint32_t first = centre > half ? centre - half : 0;
+    const std::uint32_t last =
+        static_cast<std::uint32_t>(std::min<std::uint64_t>(n, std::uint64_t{centre} + half + 1));
+    return {first, last};
+}
+
+// Rows of a window made at once: the profiles of a strip stay in cache.
+constexpr std::uint32_t kStripRows = 8;
+
+// Mask `recipe` on the rectangle its outer mesa reaches, strip by strip: the same profiles,
+// differences and products as buildMasks takes on whole planes, element by element.
+DcpFilter::Window maskWindow(const MaskRecipe& recipe, const PolarGrid& grid,
+                             double pixelsPerDegree, const std::shared_ptr<PlanePool>& pool) {
+    const MesaShape outer = perPixel(recipe.outer, pixelsPerDegree);
+    const MesaShape inner = perPixel(recipe.inner, pixelsPerDegree);
+    // Nothing lies at or beyond the outer mesa's end, a + b / 2.
+    const double reach = static_cast<double>(outer.centre) + static_cast<double>(outer.width) / 2.0;
+    const auto [r0, r1] = reachedIndices(grid.radius.rows(), reach);
+    const auto [c0, c1] = reachedIndices(grid.radius.cols(), reach);
+    const std::uint32_t width = c1 - c0;
+    // Every element of the window is written below.
+    DcpFilter::Window window{r0, c0, Array<float>(r1 - r0, width, pool, kUninitialised)};
+
+    const std::size_t stripSize = std::size_t{kStripRows} * width;
+    std::vector<float> rho(stripSize);
+    std::vector<float> angle(stripSize);
+    std::vector<float> outerMesa(stripSize);
+    std::vector<float> innerMesa(stripSize);
+    std::vector<float> fans(stripSize);
+    const bool magnitude = recipe.orientation.source == AngleSource::Magnitude;
+    for (std::uint32_t s = r0; s < r1; s += kStripRows) {
+        const std::uint32_t height = std::min(kStripRows, r1 - s);
+        const std::size_t n = std::size_t{height} * width;
+        for (std::uint32_t i = 0; i < height; ++i) {
+            std::copy_n(&grid.radius(s + i, c0), width, &rho[std::size_t{i} * width]);
+            const float* t = &grid.angle(s + i, c0);
+            float* a = &angle[std::size_t{i} * width];
+            for (std::uint32_t j = 0; j < width; ++j) a[j] = magnitude ? std::fabs(t[j]) : t[j];
+        }
+        float* out = &window.values(s - r0, 0);
+        std::fill_n(outerMesa.data(), n, 0.0f);
+        mesaInto(outerMesa.data(), rho.data(), n, outer.centre, outer.width);
+        if (!recipe.ring) {
+            std::copy_n(outerMesa.data(), n, out);
+            continue;
+        }
+        std::fill_n(innerMesa.data(), n, 0.0f);
+        mesaInto(innerMesa.data(), rho.data(), n, inner.centre, inner.width);
+        std::fill_n(fans.data(), n, 0.0f);
+        for (unsigned f = 0; f < recipe.fanCount; ++f) {
+            fanInto(fans.data(), angle.data(), n, recipe.fans[f].width, recipe.fans[f].transition,
+                    recipe.orientation.offset);
+        }
+        // The ring outer - inner, rounded to float, times the fan.
+        for (std::size_t i = 0; i < n; ++i) {
+            const float ring = outerMesa[i] - innerMesa[i];
+            out[i] = ring * fans[i];
+        }
+    }
+    return window;
+}
+
+}  // namespace
+
+void DcpFilter::forEachMaskWindow(std::uint32_t rows, std::uint32_t cols, unsigned workers,
+                                  const WindowSink& take, double pixelsPerDegree,
+                                  const std::shared_ptr<PlanePool>& pool) {
+    const PolarGrid grid = polarGrid(rows, cols, workers, pool);
+    parallelFor(kBandCount, workers, [&](unsigned job, unsigned) {
+        const unsigned k = kLargestFirst[job];
+        take(k, maskWindow(recipeOf(k), grid, pixelsPerDegree, pool));
+    });
 }
 
 std::ostream& operator<<(std::ostream& out, const DcpFilter& dcp) {

@@ -36,6 +36,25 @@ class DcpFilter {
                             const MaskSink& take, double pixelsPerDegree = kDefaultPixelsPerDegree,
                             const std::shared_ptr<PlanePool>& pool = nullptr);
 
+    // A mask on a rectangle of the grid that holds every element of it that is not zero (all
+    // outside it are zero): element (row0 + i, col0 + j) of the mask is values(i, j).
+    struct Window {
+        std::uint32_t row0 = 0;
+        std::uint32_t col0 = 0;
+        Array<float> values;
+    };
+    // Builds the 27 masks as forEachMask does, each only on the rectangle of the grid that the
+    // disc of its outer radius reaches, with the very values the whole mask has there: no
+    // full-size mask or profile is made, only the radius and angle of every element (two
+    // full-size planes, from `pool` when given, as are the windows).  Each window is handed to
+    // take(i, window) as soon as it is made, the largest first; take may be called from
+    // `workers` threads at once, for different masks.  rows and cols are not 0.
+    using WindowSink = std::function<void(unsigned, Window)>;
+    static void forEachMaskWindow(std::uint32_t rows, std::uint32_t cols, unsigned workers,
+                                  const WindowSink& take,
+                                  double pixelsPerDegree = kDefaultPixelsPerDegree,
+                                  const std::shared_ptr<PlanePool>& pool = nullptr);
+
     std::uint32_t rows() const { return _rows; }
     std::uint32_t cols() const { return _cols; }
 
@@ -80,13 +99,6 @@ class DcpFilter {
         : _rows(rows), _cols(cols), _pixelsPerDegree(pixelsPerDegree) {}
     void buildMasks(unsigned workers, const MaskSink& take,
                     const std::shared_ptr<PlanePool>& pool = nullptr) const;
-
-    // Radial low-pass: 1 where radius < a - b/2, a raised-cosine fall to 0 at a + b/2;
-    // elements at or beyond a + b/2 keep their value.
-    void __mesa(Array<float>& out, const Array<float>& radius, float a, float b) const;
-    // Pair of opposite angular sectors centred at -c -/+ pi/2, full width a, transition b;
-    // elements outside both lobes keep their value.
-    void __fan(Array<float>& out, const Array<float>& angle, float a, float b, float c) const;
 
     std::uint32_t _rows;
     std::uint32_t _cols;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <map>
@@ -310,6 +311,67 @@ TEST_P(DcpFilterSizes, ThreadsAndMaskByMaskBuildingGiveTheSameMasks) {
     for (unsigned i = 0; i < DcpFilter::kBandCount; ++i) {
         EXPECT_EQ(shared[i], alone[i]) << DcpFilter::name(i);
         EXPECT_EQ(handed[i], alone[i]) << DcpFilter::name(i);
+    }
+}
+
+}  // namespace
+}  // namespace lumetra
+
+namespace lumetra {
+namespace {
+
+// The windowed masks against the whole bank: each window holds the bank mask's very bits on
+// its rectangle (EXPECT_EQ on floats: the same float operations on the same grid values), and
+// the bank mask is exactly zero everywhere outside it.  Odd and even sizes, at the standard 60
+// pixels per degree and at nearer and farther viewing (23.7, where crown 4 reaches past the
+// grid's corners and its windows are the whole grid; 137.5, where every window is small).
+class DcpFilterWindows
+    : public testing::TestWithParam<std::tuple<std::pair<std::uint32_t, std::uint32_t>, double>> {};
+
+INSTANTIATE_TEST_SUITE_P(SizesAndPixelsPerDegree, DcpFilterWindows,
+                         testing::Combine(testing::Values(std::pair{8u, 8u}, std::pair{9u, 9u},
+                                                          std::pair{33u, 47u}, std::pair{97u, 64u},
+                                                          std::pair{256u, 200u},
+                                                          std::pair{301u, 411u}),
+                                          testing::Values(23.7, 60.0, 137.5)));
+
+TEST_P(DcpFilterWindows, HoldTheBankMasksAndNothingLiesOutside) {
+    const auto [size, ppd] = GetParam();
+    const auto [rows, cols] = size;
+    const DcpFilter bank(rows, cols, 1, ppd);
+    std::array<DcpFilter::Window, DcpFilter::kBandCount> windows;
+    std::array<unsigned, DcpFilter::kBandCount> handedOver{};
+    std::mutex handedMutex;
+    DcpFilter::forEachMaskWindow(
+        rows, cols, 2,
+        [&](unsigned k, DcpFilter::Window window) {
+            const std::lock_guard<std::mutex> lock(handedMutex);
+            ++handedOver[k];
+            windows[k] = std::move(window);
+        },
+        ppd);
+    for (unsigned k = 0; k < DcpFilter::kBandCount; ++k) {
+        ASSERT_EQ(handedOver[k], 1u) << DcpFilter::name(k);
+        const DcpFilter::Window& w = windows[k];
+        ASSERT_LE(w.row0 + w.values.rows(), rows) << DcpFilter::name(k);
+        ASSERT_LE(w.col0 + w.values.cols(), cols) << DcpFilter::name(k);
+        unsigned differing = 0;
+        unsigned outside = 0;
+        for (std::uint32_t r = 0; r < rows; ++r) {
+            for (std::uint32_t c = 0; c < cols; ++c) {
+                const float want = bank[k](r, c);
+                const bool inside = r >= w.row0 && r < w.row0 + w.values.rows() && c >= w.col0 &&
+                                    c < w.col0 + w.values.cols();
+                if (!inside) {
+                    outside += want != 0.0f ? 1 : 0;
+                } else if (std::bit_cast<std::uint32_t>(w.values(r - w.row0, c - w.col0)) !=
+                           std::bit_cast<std::uint32_t>(want)) {
+                    ++differing;
+                }
+            }
+        }
+        EXPECT_EQ(differing, 0u) << DcpFilter::name(k) << " at " << ppd << " pixels per degree";
+        EXPECT_EQ(outside, 0u) << DcpFilter::name(k) << " at " << ppd << " pixels per degree";
     }
 }
 
