@@ -83,8 +83,15 @@ endif()
 
 # The Debian packages: the runtime component as lumetra, the dev component as lumetra-dev,
 # each with its copyright file and changelog (scripts/package builds them hardened).
-set(LUMETRA_PACKAGE_MAINTAINER "Lumetra maintainers <lumetra-maintainers@lumetra-project.org>"
+set(lumetra_maintainer "Lumetra maintainers <lumetra-maintainers@lumetra-project.org>")
+set(LUMETRA_PACKAGE_MAINTAINER "${lumetra_maintainer}"
     CACHE STRING "The Maintainer field of the Debian packages")
+# Build trees configured before the project had a maintainer address cached a local one, which
+# the package check refuses; such a tree takes the project's address.
+if(LUMETRA_PACKAGE_MAINTAINER MATCHES "@localhost>$")
+    set(LUMETRA_PACKAGE_MAINTAINER "${lumetra_maintainer}"
+        CACHE STRING "The Maintainer field of the Debian packages" FORCE)
+endif()
 set(LUMETRA_LICENSE "other" CACHE STRING
     "The licence of Lumetra's own files, as the Debian copyright file names it")
 set(LUMETRA_LICENSE_TEXT " All rights reserved by the Lumetra developers." CACHE STRING
