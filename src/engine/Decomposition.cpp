@@ -25,6 +25,47 @@ Array<std::complex<float>> channelSpectrum(const AccImage& image, Channel channe
 
 namespace {
 
+// Band k of an image: the channel's spectrum x sensitivity x band mask, transformed back into
+// `out` (made the image's size first when it is not) through the workspace `ws`, which is
+// widened when the band reaches further than it.
+void synthesiseBand(const ChannelSpectra& image, unsigned k, const BandFilters& filters,
+                    const std::shared_ptr<PlanePool>& pool, RealFft2d::Workspace& ws,
+                    Array<float>& out) {
+    if (out.rows() != filters.rows() || out.cols() != filters.cols()) {
+        // The inverse writes it all.
+        out = Array<float>(filters.rows(), filters.cols(), pool, kUninitialised);
+    }
+    const Channel c = channelOf(k);
+    const BandMask& mask = filters.mask(k);
+    if (ws.width() < mask.usedCols) {
+        ws = RealFft2d::Workspace();  // the narrow one goes before the wide comes
+        ws = filters.fft().workspace(mask.usedCols, pool);
+    }
+    bandHalfSpectrum(image[static_cast<unsigned>(c)], filters.cols(), filters.sensitivity(c), mask,
+                     ws.half());
+    filters.fft().inverse(ws, out, mask.usedCols);
+}
+
+// An image's bands of task t, made and masked: an orientation group's three channels (the
+// unmasked A base band kept in `unmaskedBase` when `keepBase`, for inter C1 to read), or one
+// A band.
+void makeTaskBands(const ChannelSpectra& image, unsigned t, const BandFilters& filters,
+                   const MaskSwitches& switches, bool keepBase,
+                   const std::shared_ptr<PlanePool>& pool, RealFft2d::Workspace& ws,
+                   TaskBands& task, Array<float>& unmaskedBase) {
+    synthesiseBand(image, t, filters, pool, ws, task.a);
+    const std::size_t n = task.a.size();
+    if (t <= kCrown2Size) {
+        synthesiseBand(image, kC1Base + t, filters, pool, ws, task.c1);
+        synthesiseBand(image, kC2Base + t, filters, pool, ws, task.c2);
+        if (keepBase && t == 0) unmaskedBase = task.a;
+        maskOrientationGroup(switches, t, task.a.data(), task.c1.data(), task.c2.data(),
+                             unmaskedBase.data(), 0, n);
+    } else {
+        maskAchromaticBand(switches, t, task.a.data(), 0, n);
+    }
+}
+
 // The 17 tasks of decomposing N images side by side: task t makes every image's bands of the
 // task, in image order, then hands them all to `take(t, bands)`; `groupsDone()` is called once
 // when no task is left to read the chromatic spectra.
@@ -33,31 +74,11 @@ void decomposeSideBySide(const std::array<const ChannelSpectra*, N>& spectra,
                          const BandFilters& filters, const MaskSwitches& switches,
                          const std::shared_ptr<PlanePool>& pool, Take&& take,
                          GroupsDone&& groupsDone) {
-    const std::uint32_t rows = filters.rows();
-    const std::uint32_t cols = filters.cols();
     // Scratch of each runner of the loop below, shared by its images.  Each workspace is as
     // wide as the widest band its runner has met: narrow for the orientation groups, which
     // come first, and full only for the outer crowns.
     std::vector<RealFft2d::Workspace> scratch(kDecompositionTasks);
     std::vector<std::array<TaskBands, N>> bands(kDecompositionTasks);
-
-    // Band k of an image: the channel's spectrum x sensitivity x band mask, transformed back.
-    auto synthesise = [&](const ChannelSpectra& image, unsigned k, unsigned runner,
-                          Array<float>& out) {
-        if (out.rows() != rows || out.cols() != cols) {
-            out = Array<float>(rows, cols, pool, kUninitialised);  // the inverse writes it all
-        }
-        const Channel c = channelOf(k);
-        const BandMask& mask = filters.mask(k);
-        RealFft2d::Workspace& ws = scratch[runner];
-        if (ws.width() < mask.usedCols) {
-            ws = RealFft2d::Workspace();  // the narrow one goes before the wide comes
-            ws = filters.fft().workspace(mask.usedCols, pool);
-        }
-        bandHalfSpectrum(image[static_cast<unsigned>(c)], cols, filters.sensitivity(c), mask,
-                         ws.half());
-        filters.fft().inverse(ws, out, mask.usedCols);
-    };
 
     // With inter C1 every crown-2 C1 band is masked by the unmasked A base band of its image as
     // well, so the base group goes first and keeps that band.
@@ -73,17 +94,8 @@ void decomposeSideBySide(const std::array<const ChannelSpectra*, N>& spectra,
                 task.c1 = Array<float>();
                 task.c2 = Array<float>();
             }
-            synthesise(*spectra[i], t, runner, task.a);
-            const std::size_t n = task.a.size();
-            if (t <= kCrown2Size) {
-                synthesise(*spectra[i], kC1Base + t, runner, task.c1);
-                synthesise(*spectra[i], kC2Base + t, runner, task.c2);
-                if (keepBase && t == 0) unmaskedBase[i] = task.a;
-                maskOrientationGroup(switches, t, task.a.data(), task.c1.data(), task.c2.data(),
-                                     unmaskedBase[i].data(), 0, n);
-            } else {
-                maskAchromaticBand(switches, t, task.a.data(), 0, n);
-            }
+            makeTaskBands(*spectra[i], t, filters, switches, keepBase, pool, scratch[runner], task,
+                          unmaskedBase[i]);
         }
         take(t, tasks);
         if (t <= kCrown2Size && --groupsLeft == 0) groupsDone();
@@ -119,8 +131,6 @@ void decompose(const ChannelSpectra& original, ChannelSpectra degraded, const Ba
     // bands of the task: only one task's bands exist at once (six planes for an orientation
     // group, two for a crown band), whatever the number of threads.  Each band goes through
     // the steps of decomposeSideBySide, each pixel through the same arithmetic.
-    const std::uint32_t rows = filters.rows();
-    const std::uint32_t cols = filters.cols();
     constexpr unsigned kImages = 2;
     const std::array<const ChannelSpectra*, kImages> spectra{&original, &degraded};
     std::array<RealFft2d::Workspace, kImages> scratch;  // each runner's
@@ -128,38 +138,10 @@ void decompose(const ChannelSpectra& original, ChannelSpectra degraded, const Ba
     const bool keepBase = switches.intraC1 && switches.interC1;
     std::array<Array<float>, kImages> unmaskedBase;
 
-    // Band k of an image: the channel's spectrum x sensitivity x band mask, transformed back.
-    auto synthesise = [&](const ChannelSpectra& image, unsigned k, RealFft2d::Workspace& ws,
-                          Array<float>& out) {
-        if (out.rows() != rows || out.cols() != cols) {
-            out = Array<float>(rows, cols, pool, kUninitialised);  // the inverse writes it all
-        }
-        const Channel c = channelOf(k);
-        const BandMask& mask = filters.mask(k);
-        if (ws.width() < mask.usedCols) {
-            ws = RealFft2d::Workspace();  // the narrow one goes before the wide comes
-            ws = filters.fft().workspace(mask.usedCols, pool);
-        }
-        bandHalfSpectrum(image[static_cast<unsigned>(c)], cols, filters.sensitivity(c), mask,
-                         ws.half());
-        filters.fft().inverse(ws, out, mask.usedCols);
-    };
-
     for (unsigned t = 0; t < kDecompositionTasks; ++t) {
         parallelFor(kImages, 0, [&](unsigned i, unsigned runner) {
-            TaskBands& task = bands[i];
-            RealFft2d::Workspace& ws = scratch[runner];
-            synthesise(*spectra[i], t, ws, task.a);
-            const std::size_t n = task.a.size();
-            if (t <= kCrown2Size) {
-                synthesise(*spectra[i], kC1Base + t, ws, task.c1);
-                synthesise(*spectra[i], kC2Base + t, ws, task.c2);
-                if (keepBase && t == 0) unmaskedBase[i] = task.a;
-                maskOrientationGroup(switches, t, task.a.data(), task.c1.data(), task.c2.data(),
-                                     unmaskedBase[i].data(), 0, n);
-            } else {
-                maskAchromaticBand(switches, t, task.a.data(), 0, n);
-            }
+            makeTaskBands(*spectra[i], t, filters, switches, keepBase, pool, scratch[runner],
+                          bands[i], unmaskedBase[i]);
         });
         sink.take(t, bands[0], bands[1]);
         if (t == kCrown2Size) {
