@@ -108,6 +108,85 @@ void decomposeSideBySide(const std::array<const ChannelSpectra*, N>& spectra,
     }
 }
 
+// Rows of an orientation group made at once: the strips of the six bands stay in cache.
+constexpr std::uint32_t kGroupStripRows = 8;
+
+// One runner's room for a strip of an orientation group: the strips of both images' three
+// bands, and a row buffer for the inverse's row pass.
+struct GroupStripScratch {
+    std::vector<float> planes;
+    RealFft2d::Workspace row;
+
+    float* strip(unsigned image, unsigned channel, std::size_t stripPixels) {
+        return planes.data() + (image * kChannelCount + channel) * stripPixels;
+    }
+};
+
+// Orientation group t (0 .. 4) of the original and the degraded image, handed to `sink` a strip
+// of rows at a time: each of the six bands goes through its column pass into a workspace of
+// its own (narrow: the group's bands reach few columns), then, strip by strip, its rows are
+// transformed, masked and handed over, so that the six planes never exist.  The same floats
+// as makeTaskBands: the row pass, the masking and the pooling take every pixel alone.  The A
+// base band (t == 0) is kept unmasked in `unmaskedBase` when `keepBase`, for inter C1 to read.
+void decomposeGroupInStrips(const std::array<const ChannelSpectra*, 2>& spectra, unsigned t,
+                            const BandFilters& filters, const MaskSwitches& switches, bool keepBase,
+                            const std::shared_ptr<PlanePool>& pool, PairedBandSink& sink,
+                            std::array<Array<float>, 2>& unmaskedBase) {
+    constexpr unsigned kImages = 2;
+    const RealFft2d& fft = filters.fft();
+    const std::array<unsigned, kChannelCount> bands{t, kC1Base + t, kC2Base + t};
+    std::array<std::array<RealFft2d::Workspace, kChannelCount>, kImages> columns;
+    parallelFor(kImages * kChannelCount, 0, [&](unsigned job, unsigned) {
+        const unsigned image = job / kChannelCount;
+        const unsigned k = bands[job % kChannelCount];
+        const Channel c = channelOf(k);
+        const BandMask& mask = filters.mask(k);
+        RealFft2d::Workspace ws = fft.workspace(mask.usedCols, pool);
+        bandHalfSpectrum((*spectra[image])[static_cast<unsigned>(c)], filters.cols(),
+                         filters.sensitivity(c), mask, ws.half());
+        fft.inverseColumns(ws, mask.usedCols);
+        columns[image][job % kChannelCount] = std::move(ws);
+    });
+    const std::uint32_t rows = filters.rows();
+    const std::uint32_t cols = filters.cols();
+    if (keepBase && t == 0) {
+        for (Array<float>& base : unmaskedBase) {
+            base = Array<float>(rows, cols, pool, kUninitialised);  // every strip writes its rows
+        }
+    }
+    const std::size_t stripPixels = std::size_t{kGroupStripRows} * cols;
+    std::vector<GroupStripScratch> scratch(defaultWorkers());
+    sink.startGroup(t);
+    parallelFor(
+        (rows + kGroupStripRows - 1) / kGroupStripRows, 0, [&](unsigned s, unsigned runner) {
+            GroupStripScratch& own = scratch[runner];
+            if (own.planes.empty()) {
+                own.planes.resize(kImages * kChannelCount * stripPixels);
+                own.row = fft.workspace(1);
+            }
+            const std::uint32_t first = s * kGroupStripRows;
+            const std::uint32_t count = std::min(kGroupStripRows, rows - first);
+            const std::size_t begin = std::size_t{first} * cols;
+            const std::size_t n = std::size_t{count} * cols;
+            std::array<GroupStrip, kImages> strips;
+            for (unsigned image = 0; image < kImages; ++image) {
+                for (unsigned c = 0; c < kChannelCount; ++c) {
+                    fft.inverseRows(columns[image][c], filters.mask(bands[c]).usedCols, first,
+                                    count, own.strip(image, c, stripPixels), own.row);
+                }
+                GroupStrip& strip = strips[image];
+                strip = {own.strip(image, 0, stripPixels), own.strip(image, 1, stripPixels),
+                         own.strip(image, 2, stripPixels)};
+                Array<float>& base = unmaskedBase[image];
+                if (keepBase && t == 0) std::copy_n(strip.a, n, base.data() + begin);
+                const float* a0 = base.size() != 0 ? base.data() + begin : nullptr;
+                maskOrientationGroup(switches, t, strip.a, strip.c1, strip.c2, a0, 0, n);
+            }
+            sink.takeStrip(t, strips[0], strips[1], begin, n);
+        });
+    sink.endGroup(t);
+}
+
 // No band is left to read the chromatic spectra.
 void releaseChromatic(ChannelSpectra& spectra) {
     spectra[1] = Array<std::complex<float>>();
@@ -139,11 +218,16 @@ void decompose(const ChannelSpectra& original, ChannelSpectra degraded, const Ba
     std::array<Array<float>, kImages> unmaskedBase;
 
     for (unsigned t = 0; t < kDecompositionTasks; ++t) {
-        parallelFor(kImages, 0, [&](unsigned i, unsigned runner) {
-            makeTaskBands(*spectra[i], t, filters, switches, keepBase, pool, scratch[runner],
-                          bands[i], unmaskedBase[i]);
-        });
-        sink.take(t, bands[0], bands[1]);
+        if (t <= kCrown2Size && sink.takesStrips()) {
+            decomposeGroupInStrips(spectra, t, filters, switches, keepBase, pool, sink,
+                                   unmaskedBase);
+        } else {
+            parallelFor(kImages, 0, [&](unsigned i, unsigned runner) {
+                makeTaskBands(*spectra[i], t, filters, switches, keepBase, pool, scratch[runner],
+                              bands[i], unmaskedBase[i]);
+            });
+            sink.take(t, bands[0], bands[1]);
+        }
         if (t == kCrown2Size) {
             // The chromatic planes, spectra and unmasked base bands are done with.
             for (unsigned i = 0; i < kImages; ++i) {

@@ -37,6 +37,18 @@ class PairedBandSink {
     // BandSink::take.  The sink reads the original's bands, and may keep, take over or
     // overwrite the degraded image's.
     virtual void take(unsigned task, const TaskBands& original, TaskBands& degraded) = 0;
+
+    // Whether the sink takes the orientation groups (tasks 0 .. 4) a strip of rows at a time
+    // instead, through the three calls below: then their planes never exist.  For group j,
+    // startGroup(j) comes first, then takeStrip for every strip of rows, from several threads at
+    // once, then endGroup(j); the groups come in order.  takeStrip reads the original's strip,
+    // and may overwrite the degraded image's; `begin` is the strips' first pixel in the plane.
+    virtual bool takesStrips() const { return false; }
+    virtual void startGroup(unsigned /*j*/) {}
+    virtual void takeStrip(unsigned /*j*/, const GroupStrip& /*original*/,
+                           const GroupStrip& /*degraded*/, std::size_t /*begin*/,
+                           std::size_t /*count*/) {}
+    virtual void endGroup(unsigned /*j*/) {}
 };
 
 // The half spectra of the A plane divided by its mean, of C1 and of C2, rounded to float, each

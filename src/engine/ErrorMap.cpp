@@ -313,6 +313,31 @@ void StreamedError::addGroup(unsigned j, const TaskBands& original, Array<float>
     }
 }
 
+void StreamedError::startGroup(unsigned j) {
+    // Crown 2's sum exists before its strips are added from several threads.
+    if (j > 0 && _sums[0].size() == 0) {
+        _sums[0] = Array<float>(_error.rows(), _error.cols(), _error.pool());
+    }
+}
+
+void StreamedError::addGroupStrip(unsigned j, const GroupStrip& original,
+                                  const GroupStrip& degraded, std::size_t begin,
+                                  std::size_t count) {
+    const ErrorRows rows = errorRows();
+    // As addGroup: S0 straight into the map, a crown-2 orientation's raised difference into
+    // the degraded A strip and then into the crown's sum.
+    float* x = j == 0 ? _error.data() + begin : degraded.a;
+    rows.pooledDifferences(original.a, original.c1, original.c2, degraded.a, degraded.c1,
+                           degraded.c2, x, count, j != 0);
+    if (j > 0) rows.add(_sums[0].data() + begin, degraded.a, count);
+}
+
+void StreamedError::endGroup(unsigned j) {
+    // Its pixels are in: the crown's sequence only marks it done.
+    Array<float> added;
+    addToCrown(0, j, added);
+}
+
 void StreamedError::addBand(unsigned k, const Array<float>& original, Array<float>& a) {
     const float* ref = original.data();
     float* x = a.data();

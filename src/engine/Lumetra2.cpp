@@ -79,6 +79,14 @@ class PooledBands : public BandSink, public PairedBandSink {
         if (_observer != nullptr) offer(task, degraded);
         _error.add(task, original, degraded);
     }
+    // Strips when nobody wants the degraded image's band planes.
+    bool takesStrips() const override { return _observer == nullptr; }
+    void startGroup(unsigned j) override { _error.startGroup(j); }
+    void takeStrip(unsigned j, const GroupStrip& original, const GroupStrip& degraded,
+                   std::size_t begin, std::size_t count) override {
+        _error.addGroupStrip(j, original, degraded, begin, count);
+    }
+    void endGroup(unsigned j) override { _error.endGroup(j); }
 
   private:
     void offer(unsigned task, const TaskBands& bands) {

@@ -20,6 +20,14 @@ struct TaskBands {
     Array<float> c2;
 };
 
+// Rows of an orientation group's three masked bands, `count` pixels of each from the same
+// pixel on: what a decomposition that makes the group a strip at a time hands over.
+struct GroupStrip {
+    float* a;
+    float* c1;
+    float* c2;
+};
+
 // The 27 masked bands of an image by band number (BandIndex.h).
 using Bands = std::array<Array<float>, kBandCount>;
 // The same by task.

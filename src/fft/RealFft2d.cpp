@@ -159,6 +159,11 @@ void RealFft2d::forward(const Array<float>& plane, Workspace& ws, float divisor)
 }
 
 void RealFft2d::inverse(Workspace& ws, Array<float>& out, std::uint32_t usedCols) const {
+    inverseColumns(ws, usedCols);
+    inverseRows(ws, usedCols, 0, _rows, out.data(), ws);
+}
+
+void RealFft2d::inverseColumns(Workspace& ws, std::uint32_t usedCols) const {
     usedCols = std::clamp(usedCols, 1u, halfCols());
     if (ws.width() < usedCols) throw FftError("workspace too narrow for the inverse transform");
     const auto column = _columnInverse.find(usedCols);
@@ -167,17 +172,24 @@ void RealFft2d::inverse(Workspace& ws, Array<float>& out, std::uint32_t usedCols
                        " columns was not prepared");
     }
     fftw_execute_dft(column->second, asFftw(ws.half()), asFftw(ws.half()));
+}
+
+void RealFft2d::inverseRows(const Workspace& ws, std::uint32_t usedCols, std::uint32_t first,
+                            std::uint32_t count, float* out, Workspace& row) const {
+    usedCols = std::clamp(usedCols, 1u, halfCols());
+    if (ws.width() < usedCols) throw FftError("workspace too narrow for the inverse transform");
+    if (first > _rows || count > _rows - first) throw FftError("rows beyond the transform's");
     // Row by row: the used columns into a row buffer whose other columns are zero, then the
     // complex-to-real transform, which may overwrite its input.
     const std::size_t stride = usedCols;
-    std::complex<double>* rowIn = ws._rowIn.get();
-    double* rowOut = ws._rowOut.get();
-    for (std::uint32_t r = 0; r < _rows; ++r) {
-        const std::complex<double>* source = ws.half() + r * stride;
+    std::complex<double>* rowIn = row._rowIn.get();
+    double* rowOut = row._rowOut.get();
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const std::complex<double>* source = ws._half.get() + (first + i) * stride;
         std::copy_n(source, usedCols, rowIn);
         std::fill(rowIn + usedCols, rowIn + halfCols(), std::complex<double>());
         fftw_execute_dft_c2r(_rowInverse, asFftw(rowIn), rowOut);
-        float* o = &out(r, 0);
+        float* o = out + std::size_t{i} * _cols;
         for (std::uint32_t c = 0; c < _cols; ++c) o[c] = static_cast<float>(rowOut[c] * _norm);
     }
 }

@@ -92,6 +92,16 @@ class RealFft2d {
     void inverse(Workspace& ws, Array<float>& out) const { inverse(ws, out, halfCols()); }
     void inverse(Workspace& ws, Array<float>& out, std::uint32_t usedCols) const;
 
+    // The inverse in its two passes, for a caller that wants the plane a strip of rows at a
+    // time: inverseColumns transforms ws.half() (as inverse takes it) down its columns, in
+    // place; inverseRows then writes rows [first, first + count) of the plane to `out` (count
+    // rows of cols floats), the same floats inverse writes there.  inverseRows reads ws.half()
+    // without changing it, so any number of threads may take strips of one workspace at once,
+    // each with its own `row` scratch (of workspace(1), say).
+    void inverseColumns(Workspace& ws, std::uint32_t usedCols) const;
+    void inverseRows(const Workspace& ws, std::uint32_t usedCols, std::uint32_t first,
+                     std::uint32_t count, float* out, Workspace& row) const;
+
   private:
     // Plans the column pass of inverses `usedCols` wide, once per width.
     void planColumnInverse(std::uint32_t usedCols);

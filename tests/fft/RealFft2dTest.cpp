@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <bit>
 #include <cmath>
 #include <complex>
 #include <cstdint>
@@ -92,6 +94,47 @@ TEST_P(RealFft2dSizes, NarrowInverseOfACompactSpectrumMatchesTheFullOne) {
     Array<float> narrow(rows, cols);
     fft.inverse(narrowWs, narrow, used);
     expectClose(narrow, full, kFloatRelTol);
+}
+
+// The two passes apart, the rows taken in strips of every height from the last strip back and
+// each with a row scratch of its own, give the whole inverse's floats, bit for bit: the
+// low-memory decomposition makes its narrow bands so.
+TEST_P(RealFft2dSizes, InverseRowsInStripsGiveTheWholeInversesFloats) {
+    const auto [rows, cols] = GetParam();
+    const std::uint32_t used = std::max(1u, (cols / 2 + 1) / 3);
+    const RealFft2d fft(rows, cols, {used});
+    RealFft2d::Workspace ws = fft.workspace(used);
+    RealFft2d::Workspace columnsOnly = fft.workspace(used);
+    std::mt19937 random(3);
+    std::uniform_real_distribution<double> value(-1.0, 1.0);
+    for (std::size_t i = 0; i < std::size_t{rows} * used; ++i) {
+        ws.half()[i] = columnsOnly.half()[i] = {value(random), value(random)};
+    }
+    Array<float> whole(rows, cols);
+    fft.inverse(ws, whole, used);
+
+    fft.inverseColumns(columnsOnly, used);
+    RealFft2d::Workspace row = fft.workspace(1);
+    for (std::uint32_t height = 1; height <= 3; ++height) {
+        std::vector<float> strips(std::size_t{rows} * cols, -1.0f);
+        for (std::uint32_t first = (rows - 1) / height * height;; first -= height) {
+            const std::uint32_t count = std::min(height, rows - first);
+            fft.inverseRows(columnsOnly, used, first, count, &strips[std::size_t{first} * cols],
+                            row);
+            if (first == 0) break;
+        }
+        EXPECT_TRUE(std::equal(strips.begin(), strips.end(), whole.data(),
+                               [](float x, float y) {
+                                   return std::bit_cast<std::uint32_t>(x) ==
+                                          std::bit_cast<std::uint32_t>(y);
+                               }))
+            << "strips of " << height << " rows";
+    }
+    std::vector<float> out(cols);
+    EXPECT_THROW(fft.inverseRows(columnsOnly, used, rows, 1, out.data(), row), FftError);
+    if (used < fft.halfCols()) {  // wider than the workspace
+        EXPECT_THROW(fft.inverseRows(columnsOnly, used + 1, 0, 1, out.data(), row), FftError);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, RealFft2dSizes,
