@@ -108,12 +108,12 @@ void decomposeSideBySide(const std::array<const ChannelSpectra*, N>& spectra,
     }
 }
 
-// Rows of an orientation group made at once: the strips of the six bands stay in cache.
-constexpr std::uint32_t kGroupStripRows = 8;
+// Rows of a task made at once: the strips of its bands stay in cache.
+constexpr std::uint32_t kTaskStripRows = 8;
 
-// One runner's room for a strip of an orientation group: the strips of both images' three
-// bands, and a row buffer for the inverse's row pass.
-struct GroupStripScratch {
+// One runner's room for a strip of a task: the strips of both images' bands (up to three
+// each), and a row buffer for the inverse's row pass.
+struct TaskStripScratch {
     std::vector<float> planes;
     RealFft2d::Workspace row;
 
@@ -122,30 +122,32 @@ struct GroupStripScratch {
     }
 };
 
-// Orientation group t (0 .. 4) of the original and the degraded image, handed to `sink` a strip
-// of rows at a time: each of the six bands goes through its column pass into a workspace of
-// its own (narrow: the group's bands reach few columns), then, strip by strip, its rows are
-// transformed, masked and handed over, so that the six planes never exist.  The same floats
-// as makeTaskBands: the row pass, the masking and the pooling take every pixel alone.  The A
-// base band (t == 0) is kept unmasked in `unmaskedBase` when `keepBase`, for inter C1 to read.
-void decomposeGroupInStrips(const std::array<const ChannelSpectra*, 2>& spectra, unsigned t,
-                            const BandFilters& filters, const MaskSwitches& switches, bool keepBase,
-                            const std::shared_ptr<PlanePool>& pool, PairedBandSink& sink,
-                            std::array<Array<float>, 2>& unmaskedBase) {
+// Task t of the original and the degraded image, handed to `sink` a strip of rows at a time:
+// each of the task's bands (an orientation group's three, or one A band) goes through its
+// column pass into a workspace of its own, then, strip by strip, its rows are transformed,
+// masked and handed over, so that the task's planes never exist.  The same floats as
+// makeTaskBands: the row pass, the masking and the pooling take every pixel alone.  The A base
+// band (t == 0) is kept unmasked in `unmaskedBase` when `keepBase`, for inter C1 to read.
+void decomposeTaskInStrips(const std::array<const ChannelSpectra*, 2>& spectra, unsigned t,
+                           const BandFilters& filters, const MaskSwitches& switches, bool keepBase,
+                           const std::shared_ptr<PlanePool>& pool, PairedBandSink& sink,
+                           std::array<Array<float>, 2>& unmaskedBase) {
     constexpr unsigned kImages = 2;
     const RealFft2d& fft = filters.fft();
+    const bool group = t <= kCrown2Size;
+    const unsigned channels = group ? kChannelCount : 1;
     const std::array<unsigned, kChannelCount> bands{t, kC1Base + t, kC2Base + t};
     std::array<std::array<RealFft2d::Workspace, kChannelCount>, kImages> columns;
-    parallelFor(kImages * kChannelCount, 0, [&](unsigned job, unsigned) {
-        const unsigned image = job / kChannelCount;
-        const unsigned k = bands[job % kChannelCount];
+    parallelFor(kImages * channels, 0, [&](unsigned job, unsigned) {
+        const unsigned image = job / channels;
+        const unsigned k = bands[job % channels];
         const Channel c = channelOf(k);
         const BandMask& mask = filters.mask(k);
         RealFft2d::Workspace ws = fft.workspace(mask.usedCols, pool);
         bandHalfSpectrum((*spectra[image])[static_cast<unsigned>(c)], filters.cols(),
                          filters.sensitivity(c), mask, ws.half());
         fft.inverseColumns(ws, mask.usedCols);
-        columns[image][job % kChannelCount] = std::move(ws);
+        columns[image][job % channels] = std::move(ws);
     });
     const std::uint32_t rows = filters.rows();
     const std::uint32_t cols = filters.cols();
@@ -154,37 +156,42 @@ void decomposeGroupInStrips(const std::array<const ChannelSpectra*, 2>& spectra,
             base = Array<float>(rows, cols, pool, kUninitialised);  // every strip writes its rows
         }
     }
-    const std::size_t stripPixels = std::size_t{kGroupStripRows} * cols;
-    std::vector<GroupStripScratch> scratch(defaultWorkers());
-    sink.startGroup(t);
-    parallelFor(
-        (rows + kGroupStripRows - 1) / kGroupStripRows, 0, [&](unsigned s, unsigned runner) {
-            GroupStripScratch& own = scratch[runner];
-            if (own.planes.empty()) {
-                own.planes.resize(kImages * kChannelCount * stripPixels);
-                own.row = fft.workspace(1);
+    const std::size_t stripPixels = std::size_t{kTaskStripRows} * cols;
+    std::vector<TaskStripScratch> scratch(defaultWorkers());
+    sink.startTask(t);
+    const unsigned strips = (rows + kTaskStripRows - 1) / kTaskStripRows;
+    parallelFor(strips, 0, [&](unsigned s, unsigned runner) {
+        TaskStripScratch& own = scratch[runner];
+        if (own.planes.empty()) {
+            own.planes.resize(kImages * kChannelCount * stripPixels);
+            own.row = fft.workspace(1);
+        }
+        const std::uint32_t first = s * kTaskStripRows;
+        const std::uint32_t count = std::min(kTaskStripRows, rows - first);
+        const std::size_t begin = std::size_t{first} * cols;
+        const std::size_t n = std::size_t{count} * cols;
+        std::array<TaskStrip, kImages> taken;
+        for (unsigned image = 0; image < kImages; ++image) {
+            for (unsigned c = 0; c < channels; ++c) {
+                fft.inverseRows(columns[image][c], filters.mask(bands[c]).usedCols, first, count,
+                                own.strip(image, c, stripPixels), own.row);
             }
-            const std::uint32_t first = s * kGroupStripRows;
-            const std::uint32_t count = std::min(kGroupStripRows, rows - first);
-            const std::size_t begin = std::size_t{first} * cols;
-            const std::size_t n = std::size_t{count} * cols;
-            std::array<GroupStrip, kImages> strips;
-            for (unsigned image = 0; image < kImages; ++image) {
-                for (unsigned c = 0; c < kChannelCount; ++c) {
-                    fft.inverseRows(columns[image][c], filters.mask(bands[c]).usedCols, first,
-                                    count, own.strip(image, c, stripPixels), own.row);
-                }
-                GroupStrip& strip = strips[image];
-                strip = {own.strip(image, 0, stripPixels), own.strip(image, 1, stripPixels),
-                         own.strip(image, 2, stripPixels)};
-                Array<float>& base = unmaskedBase[image];
-                if (keepBase && t == 0) std::copy_n(strip.a, n, base.data() + begin);
-                const float* a0 = base.size() != 0 ? base.data() + begin : nullptr;
-                maskOrientationGroup(switches, t, strip.a, strip.c1, strip.c2, a0, 0, n);
+            TaskStrip& strip = taken[image];
+            if (!group) {
+                strip = {own.strip(image, 0, stripPixels), nullptr, nullptr};
+                maskAchromaticBand(switches, t, strip.a, 0, n);
+                continue;
             }
-            sink.takeStrip(t, strips[0], strips[1], begin, n);
-        });
-    sink.endGroup(t);
+            strip = {own.strip(image, 0, stripPixels), own.strip(image, 1, stripPixels),
+                     own.strip(image, 2, stripPixels)};
+            Array<float>& base = unmaskedBase[image];
+            if (keepBase && t == 0) std::copy_n(strip.a, n, base.data() + begin);
+            const float* a0 = base.size() != 0 ? base.data() + begin : nullptr;
+            maskOrientationGroup(switches, t, strip.a, strip.c1, strip.c2, a0, 0, n);
+        }
+        sink.takeStrip(t, taken[0], taken[1], begin, n);
+    });
+    sink.endTask(t);
 }
 
 // No band is left to read the chromatic spectra.
@@ -206,10 +213,11 @@ void decompose(ChannelSpectra spectra, const BandFilters& filters, const MaskSwi
 void decompose(const ChannelSpectra& original, ChannelSpectra degraded, const BandFilters& filters,
                const MaskSwitches& switches, PairedBandSink& sink,
                const std::shared_ptr<PlanePool>& pool) {
-    // One task at a time, in task order, one runner per image making and masking the image's
-    // bands of the task: only one task's bands exist at once (six planes for an orientation
-    // group, two for a crown band), whatever the number of threads.  Each band goes through
-    // the steps of decomposeSideBySide, each pixel through the same arithmetic.
+    // One task at a time, in task order: a strip of rows at a time when the sink takes strips,
+    // else one runner per image making and masking the image's bands of the task (six planes
+    // for an orientation group, two for a crown band), whatever the number of threads.  Each
+    // band goes through the steps of decomposeSideBySide, each pixel through the same
+    // arithmetic.
     constexpr unsigned kImages = 2;
     const std::array<const ChannelSpectra*, kImages> spectra{&original, &degraded};
     std::array<RealFft2d::Workspace, kImages> scratch;  // each runner's
@@ -218,9 +226,9 @@ void decompose(const ChannelSpectra& original, ChannelSpectra degraded, const Ba
     std::array<Array<float>, kImages> unmaskedBase;
 
     for (unsigned t = 0; t < kDecompositionTasks; ++t) {
-        if (t <= kCrown2Size && sink.takesStrips()) {
-            decomposeGroupInStrips(spectra, t, filters, switches, keepBase, pool, sink,
-                                   unmaskedBase);
+        if (sink.takesStrips()) {
+            decomposeTaskInStrips(spectra, t, filters, switches, keepBase, pool, sink,
+                                  unmaskedBase);
         } else {
             parallelFor(kImages, 0, [&](unsigned i, unsigned runner) {
                 makeTaskBands(*spectra[i], t, filters, switches, keepBase, pool, scratch[runner],

@@ -38,17 +38,17 @@ class PairedBandSink {
     // overwrite the degraded image's.
     virtual void take(unsigned task, const TaskBands& original, TaskBands& degraded) = 0;
 
-    // Whether the sink takes the orientation groups (tasks 0 .. 4) a strip of rows at a time
-    // instead, through the three calls below: then their planes never exist.  For group j,
-    // startGroup(j) comes first, then takeStrip for every strip of rows, from several threads at
-    // once, then endGroup(j); the groups come in order.  takeStrip reads the original's strip,
-    // and may overwrite the degraded image's; `begin` is the strips' first pixel in the plane.
+    // Whether the sink takes the tasks a strip of rows at a time instead, through the three
+    // calls below: then their band planes never exist.  For task t, startTask(t) comes first,
+    // then takeStrip for every strip of rows, from several threads at once, then endTask(t); the
+    // tasks come in order.  takeStrip reads the original's strip, and may overwrite the
+    // degraded image's; `begin` is the strips' first pixel in the plane.
     virtual bool takesStrips() const { return false; }
-    virtual void startGroup(unsigned /*j*/) {}
-    virtual void takeStrip(unsigned /*j*/, const GroupStrip& /*original*/,
-                           const GroupStrip& /*degraded*/, std::size_t /*begin*/,
+    virtual void startTask(unsigned /*task*/) {}
+    virtual void takeStrip(unsigned /*task*/, const TaskStrip& /*original*/,
+                           const TaskStrip& /*degraded*/, std::size_t /*begin*/,
                            std::size_t /*count*/) {}
-    virtual void endGroup(unsigned /*j*/) {}
+    virtual void endTask(unsigned /*task*/) {}
 };
 
 // The half spectra of the A plane divided by its mean, of C1 and of C2, rounded to float, each
@@ -69,10 +69,11 @@ void decompose(ChannelSpectra spectra, const BandFilters& filters, const MaskSwi
 
 // Decomposes the images of `original` and `degraded` side by side: each task makes both
 // images' bands, through the same steps as decompose(), and hands them to `sink` together.
-// For the least memory the tasks run one at a time, in task order, one thread per image
-// making and masking its bands, so that sink.take is called in task order from one thread at
-// a time (the sink may share its own work out to the threads), and only one task's bands
-// exist at once.
+// For the least memory the tasks run one at a time, in task order, so that only one task's
+// bands exist at once.  A sink that takes strips (PairedBandSink::takesStrips) gets each task a
+// strip of rows at a time, from every thread, and the task's band planes never exist; any
+// other gets sink.take in task order from one thread at a time (the sink may share its own
+// work out to the threads), one thread per image having made and masked its bands.
 // `original` is only read (an engine keeps it); the degraded chromatic spectra are released
 // as soon as the orientation groups are done.
 void decompose(const ChannelSpectra& original, ChannelSpectra degraded, const BandFilters& filters,

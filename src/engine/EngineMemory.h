@@ -38,10 +38,11 @@ inline constexpr std::uint64_t kLowMemoryEngineBytesPerPixel = 24;
 // 60.6 at 3840 x 2160, the original image and its opponent planes and edge maps being made
 // (the masks are made on their windows, DcpFilter::forEachMaskWindow); rounded up.
 inline constexpr std::uint64_t kLowMemoryEngineBuildBytesPerPixel = 64;
-// In flight: bench/EngineReport --low-memory at 3840 x 2160 on two threads peaked at 92 bytes
+// In flight: bench/EngineReport --low-memory at 3840 x 2160 on two threads peaked at 86 bytes
 // per pixel while scoring, of which 24 are its two test images and about 21 the engine: about
-// 47 for the file, one task's bands of both images; rounded up with the headroom of
-// kBytesPerPixelInFlight.
+// 41 for the file, whose tasks are made a strip of rows at a time (92 and 47 when they were
+// made as planes).  Kept at the figure for planes, whose multiple for an explained file
+// (RunPlan.cpp) must also hold the original's 27 bands made again for its channel maps.
 inline constexpr std::uint64_t kLowMemoryBytesPerPixelInFlight = 80;
 
 // The memory an engine for `pixels` pixels needs while `filesInFlight` files, each taking

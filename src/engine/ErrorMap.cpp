@@ -313,29 +313,47 @@ void StreamedError::addGroup(unsigned j, const TaskBands& original, Array<float>
     }
 }
 
-void StreamedError::startGroup(unsigned j) {
-    // Crown 2's sum exists before its strips are added from several threads.
-    if (j > 0 && _sums[0].size() == 0) {
-        _sums[0] = Array<float>(_error.rows(), _error.cols(), _error.pool());
+namespace {
+
+// Task t's crown (0: crown 2, with the base as its first step) and its position there.
+std::pair<unsigned, unsigned> crownStep(unsigned task) {
+    if (task <= kCrown2Size) return {0, task};
+    if (task < kCrown4First) return {1, task - kCrown3First};
+    return {2, task - kCrown4First};
+}
+
+}  // namespace
+
+void StreamedError::startTask(unsigned task) {
+    // The crown's sum exists before its strips are added from several threads.  The base's
+    // pooled difference goes into the map itself.
+    const unsigned crown = crownStep(task).first;
+    if (task > 0 && _sums[crown].size() == 0) {
+        _sums[crown] = Array<float>(_error.rows(), _error.cols(), _error.pool());
     }
 }
 
-void StreamedError::addGroupStrip(unsigned j, const GroupStrip& original,
-                                  const GroupStrip& degraded, std::size_t begin,
-                                  std::size_t count) {
+void StreamedError::addStrip(unsigned task, const TaskStrip& original, const TaskStrip& degraded,
+                             std::size_t begin, std::size_t count) {
     const ErrorRows rows = errorRows();
-    // As addGroup: S0 straight into the map, a crown-2 orientation's raised difference into
-    // the degraded A strip and then into the crown's sum.
-    float* x = j == 0 ? _error.data() + begin : degraded.a;
-    rows.pooledDifferences(original.a, original.c1, original.c2, degraded.a, degraded.c1,
-                           degraded.c2, x, count, j != 0);
-    if (j > 0) rows.add(_sums[0].data() + begin, degraded.a, count);
+    // As add: the base's channel-pooled difference straight into the map; a crown-2
+    // orientation's, raised, or a crown band's raised difference into the degraded A strip and
+    // then into the crown's sum.
+    if (task <= kCrown2Size) {
+        float* x = task == 0 ? _error.data() + begin : degraded.a;
+        rows.pooledDifferences(original.a, original.c1, original.c2, degraded.a, degraded.c1,
+                               degraded.c2, x, count, task != 0);
+    } else {
+        rows.differencePowers(original.a, degraded.a, count);
+    }
+    if (task > 0) rows.add(_sums[crownStep(task).first].data() + begin, degraded.a, count);
 }
 
-void StreamedError::endGroup(unsigned j) {
+void StreamedError::endTask(unsigned task) {
     // Its pixels are in: the crown's sequence only marks it done.
     Array<float> added;
-    addToCrown(0, j, added);
+    const auto [crown, position] = crownStep(task);
+    addToCrown(crown, position, added);
 }
 
 void StreamedError::addBand(unsigned k, const Array<float>& original, Array<float>& a) {
@@ -344,8 +362,8 @@ void StreamedError::addBand(unsigned k, const Array<float>& original, Array<floa
     inStrips(a.size(), _workers, [&](std::size_t begin, std::size_t end) {
         errorRows().differencePowers(ref + begin, x + begin, end - begin);
     });
-    const bool crown3 = k < kCrown4First;
-    addToCrown(crown3 ? 1 : 2, k - (crown3 ? kCrown3First : kCrown4First), a);
+    const auto [crown, position] = crownStep(k);
+    addToCrown(crown, position, a);
 }
 
 Array<float> StreamedError::error() {

@@ -78,15 +78,14 @@ class StreamedError {
     // several threads at once for different tasks, in any order.
     void add(unsigned task, const TaskBands& original, TaskBands& degraded);
 
-    // Orientation group j a strip of pixels at a time: startGroup(j), then addGroupStrip for
-    // pixels [begin, begin + count) of both images' masked bands (reads `original`, overwrites
-    // the degraded A strip) for every strip, from any number of threads at once, then
-    // endGroup(j).  The groups come in order and before any other task; each pixel takes the
-    // same steps as in add.
-    void startGroup(unsigned j);
-    void addGroupStrip(unsigned j, const GroupStrip& original, const GroupStrip& degraded,
-                       std::size_t begin, std::size_t count);
-    void endGroup(unsigned j);
+    // Task t a strip of pixels at a time: startTask(t), then addStrip for pixels [begin, begin +
+    // count) of both images' masked bands (reads `original`, overwrites the degraded A strip)
+    // for every strip, from any number of threads at once, then endTask(t).  The tasks come in
+    // order, none through add; each pixel takes the same steps as in add.
+    void startTask(unsigned task);
+    void addStrip(unsigned task, const TaskStrip& original, const TaskStrip& degraded,
+                  std::size_t begin, std::size_t count);
+    void endTask(unsigned task);
 
     // M = S0 + 10 E2 + 10 E3 + E4, once all 17 groups and bands are in.
     Array<float> error();

@@ -81,12 +81,12 @@ class PooledBands : public BandSink, public PairedBandSink {
     }
     // Strips when nobody wants the degraded image's band planes.
     bool takesStrips() const override { return _observer == nullptr; }
-    void startGroup(unsigned j) override { _error.startGroup(j); }
-    void takeStrip(unsigned j, const GroupStrip& original, const GroupStrip& degraded,
+    void startTask(unsigned task) override { _error.startTask(task); }
+    void takeStrip(unsigned task, const TaskStrip& original, const TaskStrip& degraded,
                    std::size_t begin, std::size_t count) override {
-        _error.addGroupStrip(j, original, degraded, begin, count);
+        _error.addStrip(task, original, degraded, begin, count);
     }
-    void endGroup(unsigned j) override { _error.endGroup(j); }
+    void endTask(unsigned task) override { _error.endTask(task); }
 
   private:
     void offer(unsigned task, const TaskBands& bands) {

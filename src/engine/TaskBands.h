@@ -20,9 +20,10 @@ struct TaskBands {
     Array<float> c2;
 };
 
-// Rows of an orientation group's three masked bands, `count` pixels of each from the same
-// pixel on: what a decomposition that makes the group a strip at a time hands over.
-struct GroupStrip {
+// Rows of a task's masked bands, as many pixels of each from the same pixel on: what a
+// decomposition that makes a task a strip of rows at a time hands over.  `c1` and `c2` are
+// null for tasks 5 .. 16.
+struct TaskStrip {
     float* a;
     float* c1;
     float* c2;
