@@ -116,8 +116,7 @@ __attribute__((target("avx2"))) void Masked::gatherAvx2(const float* gain, const
 void divideByIntraA(const IntraATresholdBuilder& builder, float slope, float* a, std::size_t begin,
                     std::size_t end) {
     const float unitBelow = builder.unitBelow(slope);
-    const bool avx = widestVectorWidth() == VectorWidth::Four;
-    const bool avx2 = __builtin_cpu_supports("avx2");
+    const VectorExtensions offered = processorVectorExtensions();
     float gain[kChunk];
     Masked masked;
     for (std::size_t start = begin; start < end; start += kChunk) {
@@ -126,14 +125,14 @@ void divideByIntraA(const IntraATresholdBuilder& builder, float slope, float* a,
         // A division, as the model defines the scaled value: x / 250 is not x * 0.004 in float.
         for (std::size_t i = 0; i < n; ++i) gain[i] = builder.gain(x[i] / kADivisor);
         masked.count = 0;
-        if (avx2) {
+        if (offered.avx2) {
             masked.gatherAvx2(gain, x, n, unitBelow);
         } else {
             masked.gather(gain, x, 0, n, unitBelow);
         }
         const std::span<float> thresholds(masked.threshold, masked.count);
         IntraATresholdBuilder::slopePowerInPlace(thresholds, slope);
-        if (avx) {
+        if (offered.avx) {
             curveInPlaceAvx(builder, thresholds);
         } else {
             curveInPlace(builder, thresholds);

@@ -85,13 +85,6 @@ float errorOf(float s0, float crown2, float crown3, float crown4) {
     for (std::size_t i = 0; i < n; ++i) sum[i] += x[i];
 }
 
-struct ErrorRows {
-    void (*differencePowers)(const float*, float*, std::size_t);
-    void (*pooledDifferences)(const float*, const float*, const float*, const float*, const float*,
-                              const float*, float*, std::size_t, bool);
-    void (*add)(float*, const float*, std::size_t);
-};
-
 void differencePowersPlain(const float* ref, float* x, std::size_t n) {
     differencePowers(ref, x, n);
 }
@@ -116,12 +109,23 @@ __attribute__((target("avx"))) void addRowAvx(float* sum, const float* x, std::s
     addRow(sum, x, n);
 }
 
+}  // namespace
+
+struct ErrorRowPasses {
+    void (*differencePowers)(const float*, float*, std::size_t);
+    void (*pooledDifferences)(const float*, const float*, const float*, const float*, const float*,
+                              const float*, float*, std::size_t, bool);
+    void (*add)(float*, const float*, std::size_t);
+};
+
+namespace {
+
+constexpr ErrorRowPasses kAvxRows{differencePowersAvx, pooledDifferencesAvx, addRowAvx};
+constexpr ErrorRowPasses kPlainRows{differencePowersPlain, pooledDifferencesPlain, addRowPlain};
+
 // The widest rows the processor runs.
-ErrorRows errorRows() {
-    if (__builtin_cpu_supports("avx")) {
-        return {differencePowersAvx, pooledDifferencesAvx, addRowAvx};
-    }
-    return {differencePowersPlain, pooledDifferencesPlain, addRowPlain};
+const ErrorRowPasses* widestRows() {
+    return processorVectorExtensions().avx ? &kAvxRows : &kPlainRows;
 }
 
 // Every pixel stands alone: whole-plane passes are cut into strips of rows done in parallel.
@@ -208,6 +212,7 @@ StreamedError::StreamedError(std::uint32_t rows, std::uint32_t cols, ErrorTermSi
                              std::shared_ptr<PlanePool> pool, unsigned workers)
     : _terms(std::move(terms)),
       _workers(workers),
+      _rows(widestRows()),
       // Unset until the base group writes S0 into every element, which comes before any fold
       // reads the map.
       _error(rows, cols, std::move(pool), kUninitialised) {}
@@ -236,7 +241,7 @@ void StreamedError::addInto(Array<float>& sum, const Array<float>& x) const {
     float* s = sum.data();
     const float* p = x.data();
     inStrips(sum.size(), _workers, [&](std::size_t begin, std::size_t end) {
-        errorRows().add(s + begin, p + begin, end - begin);
+        _rows->add(s + begin, p + begin, end - begin);
     });
 }
 
@@ -302,8 +307,8 @@ void StreamedError::addGroup(unsigned j, const TaskBands& original, Array<float>
     float* x = j == 0 ? _error.data() : a.data();
     const float* degA = a.data();
     inStrips(a.size(), _workers, [&](std::size_t begin, std::size_t end) {
-        errorRows().pooledDifferences(refA + begin, refC1 + begin, refC2 + begin, degA + begin,
-                                      u + begin, v + begin, x + begin, end - begin, j != 0);
+        _rows->pooledDifferences(refA + begin, refC1 + begin, refC2 + begin, degA + begin,
+                                 u + begin, v + begin, x + begin, end - begin, j != 0);
     });
     if (j == 0) {
         Array<float> base;  // S0 is in the map: the crown's first step only marks it done
@@ -335,18 +340,17 @@ void StreamedError::startTask(unsigned task) {
 
 void StreamedError::addStrip(unsigned task, const TaskStrip& original, const TaskStrip& degraded,
                              std::size_t begin, std::size_t count) {
-    const ErrorRows rows = errorRows();
     // As add: the base's channel-pooled difference straight into the map; a crown-2
     // orientation's, raised, or a crown band's raised difference into the degraded A strip and
     // then into the crown's sum.
     if (task <= kCrown2Size) {
         float* x = task == 0 ? _error.data() + begin : degraded.a;
-        rows.pooledDifferences(original.a, original.c1, original.c2, degraded.a, degraded.c1,
-                               degraded.c2, x, count, task != 0);
+        _rows->pooledDifferences(original.a, original.c1, original.c2, degraded.a, degraded.c1,
+                                 degraded.c2, x, count, task != 0);
     } else {
-        rows.differencePowers(original.a, degraded.a, count);
+        _rows->differencePowers(original.a, degraded.a, count);
     }
-    if (task > 0) rows.add(_sums[crownStep(task).first].data() + begin, degraded.a, count);
+    if (task > 0) _rows->add(_sums[crownStep(task).first].data() + begin, degraded.a, count);
 }
 
 void StreamedError::endTask(unsigned task) {
@@ -360,7 +364,7 @@ void StreamedError::addBand(unsigned k, const Array<float>& original, Array<floa
     const float* ref = original.data();
     float* x = a.data();
     inStrips(a.size(), _workers, [&](std::size_t begin, std::size_t end) {
-        errorRows().differencePowers(ref + begin, x + begin, end - begin);
+        _rows->differencePowers(ref + begin, x + begin, end - begin);
     });
     const auto [crown, position] = crownStep(k);
     addToCrown(crown, position, a);

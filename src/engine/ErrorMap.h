@@ -55,6 +55,9 @@ enum class ErrorTerm { Base, Crown2, Crown3, Crown4 };
 // ErrorTerm, one call at a time.  The plane is the engine's: copy what is to be kept.
 using ErrorTermSink = std::function<void(ErrorTerm term, const Array<float>& weighted)>;
 
+// The per-pixel passes over a map's rows, of one vector width (ErrorMap.cpp).
+struct ErrorRowPasses;
+
 // The same error map built task by task, as a decomposition hands over the masked bands of
 // both images (TaskBands.h): each orientation group or band is pooled as soon as it exists, so
 // neither image's 27 bands need exist at once, and each crown's sum is folded into the map (and
@@ -114,6 +117,7 @@ class StreamedError {
 
     ErrorTermSink _terms;
     unsigned _workers;
+    const ErrorRowPasses* _rows;        // the processor's widest, chosen once for the map
     Array<float> _error;                // S0, then with each crown folded in
     std::array<Array<float>, 3> _sums;  // crowns 2, 3 and 4
     std::array<Sequence, 3> _additions;

@@ -88,10 +88,6 @@ class AvifRead {
                                         " (8, 10 or 12)");
         }
         _header = {image.height, image.width, (1u << image.depth) - 1};
-        if (decoder.imageCount > 1) {
-            _header.notice = "animated AVIF: the first of " + std::to_string(decoder.imageCount) +
-                             " frames is read";
-        }
     }
 
     const ImageHeader& header() const { return _header; }
@@ -106,6 +102,10 @@ class AvifRead {
                              static_cast<std::uint16_t>(image.transferCharacteristics),
                              static_cast<std::uint16_t>(image.matrixCoefficients)};
         metadata.orientation = exifOrientation(image);
+        if (_decoder->imageCount > 1) {
+            metadata.readingNote = "animated AVIF: the first of " +
+                                   std::to_string(_decoder->imageCount) + " frames is read";
+        }
         return metadata;
     }
 
@@ -202,9 +202,7 @@ ImageHeader readAvifHeader(const ImageSource& source) {
 
 DecodedImage readAvif(const ImageSource& source) {
     AvifRead read(source);
-    ImageMetadata metadata = read.metadata();
-    metadata.readingNote = read.header().notice;
-    return {read.decode(), std::move(metadata)};
+    return decodedBy(read);
 }
 
 }  // namespace lumetra

@@ -11,7 +11,7 @@ namespace lumetra {
 
 // The size and bit depth from the container's boxes, without decoding the AV1 data: maxval
 // 255, 1023 or 4095 for 8, 10 or 12-bit files.  An image sequence (animated AVIF) is read as
-// its first frame, and the header's notice says so.
+// its first frame.
 ImageHeader readAvifHeader(const ImageSource& source);
 
 // The first (or only) image as RGB of the file's bit depth, converted from YUV by libavif with

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "image/ImageHeader.h"
@@ -44,6 +45,16 @@ void checkDimensions(const ImageSource& source, std::uint64_t width, std::uint64
 // its planes from source.pool: what decoders that hand out RGB bytes give.
 RgbImage interleavedRgb8(const ImageSource& source, const std::uint8_t* pixels, std::uint32_t rows,
                          std::uint32_t cols);
+
+// What a format's reader gives, in the order the readers need: first what the file declares
+// (ImageMetadata, the reading note among it), then the pixels.  `read` is a reader's object of
+// the file, its header read and checked: metadata() gives the file's metadata, decode() its
+// pixels (RgbImage).
+template <typename Read>
+DecodedImage decodedBy(Read& read) {
+    ImageMetadata metadata = read.metadata();
+    return {read.decode(), std::move(metadata)};
+}
 
 // Reads the image at path with the reader its first bytes call for, refusing one of more than
 // maxPixels pixels before decoding it.  The sample planes come from `pool` when given.

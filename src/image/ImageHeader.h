@@ -17,9 +17,6 @@ struct ImageHeader {
     std::uint32_t cols = 0;
     // The largest sample value the decoded image will report as RgbImage::maxval().
     unsigned maxval = 0;
-    // What a user should know about how the file is read, said once per file where it is
-    // read ("animated WebP: the first of 3 frames is read"); empty for most files.
-    std::string notice = {};
 };
 
 // Reads only what it takes to know the size of the image at path: the Netpbm header, the PNG

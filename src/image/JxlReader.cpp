@@ -81,7 +81,6 @@ class JxlRead {
                    _info.bits_per_sample <= 8 && _info.exponent_bits_per_sample == 0
                        ? k8BitMaxval
                        : k16BitMaxval};
-        if (_info.have_animation) _header.notice = "animated JPEG XL: the first frame is read";
 
         expect(next(), JXL_DEC_COLOR_ENCODING, "malformed JPEG XL colour encoding");
         chooseOutputColours();
@@ -93,6 +92,9 @@ class JxlRead {
         ImageMetadata metadata;
         metadata.iccProfile = _iccProfile;
         metadata.orientation = static_cast<std::uint16_t>(_info.orientation);
+        if (_info.have_animation) {
+            metadata.readingNote = "animated JPEG XL: the first frame is read";
+        }
         return metadata;
     }
 
@@ -265,9 +267,7 @@ ImageHeader readJxlHeader(const ImageSource& source) {
 
 DecodedImage readJxl(const ImageSource& source) {
     JxlRead read(source);
-    ImageMetadata metadata = read.metadata();
-    metadata.readingNote = read.header().notice;
-    return {read.decode(), std::move(metadata)};
+    return decodedBy(read);
 }
 
 }  // namespace lumetra

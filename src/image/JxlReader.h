@@ -10,8 +10,7 @@
 namespace lumetra {
 
 // The size from the codestream's header: maxval 255 for files of at most 8 bits per sample
-// (recompressed JPEGs among them), else 65535.  An animated file is read as its first frame,
-// and the header's notice says so.
+// (recompressed JPEGs among them), else 65535.  An animated file is read as its first frame.
 ImageHeader readJxlHeader(const ImageSource& source);
 
 // The first (or only) frame in the file's own colour space, as display values, not converted:

@@ -194,7 +194,7 @@ class TiffRead {
 
     ImageHeader header() const { return {_height, _width, maxval()}; }
 
-    DecodedImage decode() {
+    RgbImage decode() {
         TIFF* const tiff = _tiff.get();
         const bool planar = _planar == PLANARCONFIG_SEPARATE;
         const std::uint64_t blockSamples = planar ? 1 : _samplesPerPixel;
@@ -249,17 +249,7 @@ class TiffRead {
                 }
             }
         }
-        return {RgbImage(std::move(red), std::move(green), std::move(blue), top), metadata()};
-    }
-
-  private:
-    // what, with libtiff's message after it; libtiff starts most messages with the file's
-    // name, which the error already gives.
-    [[noreturn]] void fail(const std::string& what) const {
-        std::string message = _call.message;
-        const std::string named = _source.path + ": ";
-        if (message.rfind(named, 0) == 0) message.erase(0, named.size());
-        failToRead(_source.path, message.empty() ? what : what + " (" + message + ")");
+        return RgbImage(std::move(red), std::move(green), std::move(blue), top);
     }
 
     // The InterColorProfile and Orientation tags of the first directory.
@@ -282,6 +272,16 @@ class TiffRead {
             }
         }
         return metadata;
+    }
+
+  private:
+    // what, with libtiff's message after it; libtiff starts most messages with the file's
+    // name, which the error already gives.
+    [[noreturn]] void fail(const std::string& what) const {
+        std::string message = _call.message;
+        const std::string named = _source.path + ": ";
+        if (message.rfind(named, 0) == 0) message.erase(0, named.size());
+        failToRead(_source.path, message.empty() ? what : what + " (" + message + ")");
     }
 
     unsigned maxval() const { return _bits == 16 ? k16BitMaxval : k8BitMaxval; }
@@ -387,7 +387,8 @@ ImageHeader readTiffHeader(const ImageSource& source) {
 }
 
 DecodedImage readTiff(const ImageSource& source) {
-    return TiffRead(source).decode();
+    TiffRead read(source);
+    return decodedBy(read);
 }
 
 }  // namespace lumetra

@@ -387,7 +387,7 @@ __attribute__((target("avx2,fma"))) void powFourLanesFused(std::span<float> valu
 }
 
 bool runsFourLanesFused() {
-    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+    return processorVectorExtensions().avx2AndFma();
 }
 
 // Arguments that tell a power with the library's floats from one without: bases over the whole
@@ -445,8 +445,17 @@ std::vector<float> probeBases(const Probe& probe) {
 
 }  // namespace
 
+VectorExtensions processorVectorExtensions() {
+    static const VectorExtensions kOffered{
+        .avx = __builtin_cpu_supports("avx") != 0,
+        .avx2 = __builtin_cpu_supports("avx2") != 0,
+        .fma = __builtin_cpu_supports("fma") != 0,
+    };
+    return kOffered;
+}
+
 VectorWidth widestVectorWidth() {
-    return __builtin_cpu_supports("avx") ? VectorWidth::Four : VectorWidth::Two;
+    return processorVectorExtensions().avx ? VectorWidth::Four : VectorWidth::Two;
 }
 
 void expInPlace(std::span<double> x, VectorWidth width) {

@@ -20,6 +20,21 @@
 
 namespace lumetra {
 
+// The vector instructions the processor offers beyond SSE2, which every x86-64 processor has.
+// Code compiled for one of them (a target attribute) is entered only where it is offered; this
+// is the one place that asks the processor.
+struct VectorExtensions {
+    bool avx = false;   // 256-bit vectors of floats and doubles
+    bool avx2 = false;  // 256-bit integer vectors and lane permutations
+    bool fma = false;   // products fused with the sums that follow
+
+    // Both AVX2 and FMA, as the C library's fused build of its float power requires.
+    bool avx2AndFma() const { return avx2 && fma; }
+};
+
+// The processor's, asked once on the first call.
+VectorExtensions processorVectorExtensions();
+
 // Lanes of double precision per instruction: two (SSE2, every x86-64 processor) or four (AVX).
 enum class VectorWidth { Two, Four };
 

@@ -155,46 +155,63 @@ RgbImage readFirstFrame(const ImageSource& source, const WebPBitstreamFeatures& 
     return interleavedRgb8(source, rgb.data(), info.canvas_height, info.canvas_width);
 }
 
-}  // namespace
-
 constexpr const char* kAnimatedNote = "animated WebP: the first frame is read";
+
+// A WebP file read whole, its features read and checked.
+class WebpRead {
+  public:
+    explicit WebpRead(const ImageSource& source)
+        : _source(source),
+          _features(readFeatures(source)),
+          _bytes(readBytes(source, source.size)) {}
+
+    // The chunks' profile and orientation; for an animation, that its first frame is read.
+    ImageMetadata metadata() const {
+        ImageMetadata metadata = metadataOfChunks(_bytes);
+        if (_features.has_animation) metadata.readingNote = kAnimatedNote;
+        return metadata;
+    }
+
+    RgbImage decode() const {
+        if (_features.has_animation) return readFirstFrame(_source, _features, _bytes);
+        const auto rows = static_cast<std::uint32_t>(_features.height);
+        const auto cols = static_cast<std::uint32_t>(_features.width);
+        const std::size_t rowBytes = std::size_t{cols} * kRgbChannels;
+        std::vector<std::uint8_t> pixels(rowBytes * rows);
+
+        WebPDecoderConfig config;
+        if (!WebPInitDecoderConfig(&config)) failToRead(_source.path, "libwebp version mismatch");
+        const WebpOutputGuard guard(config.output);
+        config.output.colorspace = MODE_RGB;  // alpha, if any, is dropped
+        config.output.is_external_memory = 1;
+        config.output.u.RGBA.rgba = pixels.data();
+        config.output.u.RGBA.stride = static_cast<int>(rowBytes);
+        config.output.u.RGBA.size = pixels.size();
+        const VP8StatusCode status = WebPDecode(_bytes.data(), _bytes.size(), &config);
+        if (status != VP8_STATUS_OK) failToRead(_source.path, decodeProblem(status));
+        if (config.output.width != _features.width || config.output.height != _features.height) {
+            failToRead(_source.path, "unexpected WebP output layout");
+        }
+        return interleavedRgb8(_source, pixels.data(), rows, cols);
+    }
+
+  private:
+    const ImageSource& _source;
+    WebPBitstreamFeatures _features;
+    std::vector<std::uint8_t> _bytes;
+};
+
+}  // namespace
 
 ImageHeader readWebpHeader(const ImageSource& source) {
     const WebPBitstreamFeatures features = readFeatures(source);
-    ImageHeader header{static_cast<std::uint32_t>(features.height),
-                       static_cast<std::uint32_t>(features.width), k8BitMaxval};
-    if (features.has_animation) header.notice = kAnimatedNote;
-    return header;
+    return {static_cast<std::uint32_t>(features.height), static_cast<std::uint32_t>(features.width),
+            k8BitMaxval};
 }
 
 DecodedImage readWebp(const ImageSource& source) {
-    const WebPBitstreamFeatures features = readFeatures(source);
-    const std::vector<std::uint8_t> bytes = readBytes(source, source.size);
-    if (features.has_animation) {
-        ImageMetadata metadata = metadataOfChunks(bytes);
-        metadata.readingNote = kAnimatedNote;
-        return {readFirstFrame(source, features, bytes), std::move(metadata)};
-    }
-    const auto rows = static_cast<std::uint32_t>(features.height);
-    const auto cols = static_cast<std::uint32_t>(features.width);
-    const std::size_t rowBytes = std::size_t{cols} * kRgbChannels;
-    std::vector<std::uint8_t> pixels(rowBytes * rows);
-
-    WebPDecoderConfig config;
-    if (!WebPInitDecoderConfig(&config)) failToRead(source.path, "libwebp version mismatch");
-    const WebpOutputGuard guard(config.output);
-    config.output.colorspace = MODE_RGB;  // alpha, if any, is dropped
-    config.output.is_external_memory = 1;
-    config.output.u.RGBA.rgba = pixels.data();
-    config.output.u.RGBA.stride = static_cast<int>(rowBytes);
-    config.output.u.RGBA.size = pixels.size();
-    const VP8StatusCode status = WebPDecode(bytes.data(), bytes.size(), &config);
-    if (status != VP8_STATUS_OK) failToRead(source.path, decodeProblem(status));
-    if (config.output.width != features.width || config.output.height != features.height) {
-        failToRead(source.path, "unexpected WebP output layout");
-    }
-
-    return {interleavedRgb8(source, pixels.data(), rows, cols), metadataOfChunks(bytes)};
+    const WebpRead read(source);
+    return decodedBy(read);
 }
 
 }  // namespace lumetra

@@ -2,6 +2,7 @@
 
 #include "image/Parallel.h"
 #include "image/PlaneMean.h"
+#include "image/VectorMath.h"
 
 // Stage words used below:
 //   kernel   - the odd-length Gaussian taps, built once per application;
@@ -159,7 +160,7 @@ Array<float> CannyBuilder::smooth(Array<float>&& plane) const {
     const std::vector<float> taps = kernel();
     const std::int64_t half = static_cast<std::int64_t>(taps.size() - 1) / 2;
 
-    const auto addScaled = __builtin_cpu_supports("avx") ? addScaledRowAvx : addScaledRow;
+    const auto addScaled = processorVectorExtensions().avx ? addScaledRowAvx : addScaledRow;
 
     // Horizontal pass: T(r, c) = sum over taps of tap(i) P(r, reflect(c + i - half)), in tap
     // order.  Each row is first laid out with its mirrored margins: the row itself, copied, and

@@ -207,7 +207,7 @@ class FloatPow : public ::testing::TestWithParam<FloatPowPath> {
   protected:
     void SetUp() override {
         if (GetParam() == FloatPowPath::FourLanesFused &&
-            !(__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma"))) {
+            !processorVectorExtensions().avx2AndFma()) {
             GTEST_SKIP() << "the processor has no AVX2 and FMA";
         }
     }
@@ -315,7 +315,7 @@ TEST(FloatPowChoice, EachPathGivesItsBuildsFloatWhereTheBuildsDiffer) {
     std::vector<float> plain = {0x1.58c3d8p+74f};
     powInPlace(plain, 0.85f, FloatPowPath::TwoLanes);
     EXPECT_EQ(plain[0], 0x1.33a132p+63f);
-    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) {
+    if (processorVectorExtensions().avx2AndFma()) {
         std::vector<float> fused = {0x1.58c3d8p+74f};
         powInPlace(fused, 0.85f, FloatPowPath::FourLanesFused);
         EXPECT_EQ(fused[0], 0x1.33a134p+63f);
