@@ -418,10 +418,15 @@ MaskRecipe recipeOf(unsigned k) {
     return {kMesaC2b, true, kMesaC2a, 1, {kFansChromatic, {}}, kFourOrientations[k - kC2Crown]};
 }
 
-// The masks by size, the largest first, so that the small ones fill in at the end.
-constexpr std::array<unsigned, DcpFilter::kBandCount> kLargestFirst{
-    11, 12, 13, 14, 15, 16, 5,  6,  7,  8,  9, 10, 1, 2,
-    3,  4,  18, 19, 20, 21, 23, 24, 25, 26, 0, 17, 22};
+// The crowns by size, the largest first, so that the small ones fill in at the end: the first
+// band of each and its number of orientations.
+struct Crown {
+    unsigned first;
+    unsigned count;
+};
+constexpr std::array<Crown, 5> kCrownsLargestFirst{
+    {{kACrown4, 6}, {kACrown3, 6}, {kC2Crown, 4}, {kC1Crown, 4}, {kACrown2, 4}}};
+constexpr std::array<unsigned, 3> kBases{kABase, kC1Base, kC2Base};
 
 // Grid indices 0 .. n-1 whose coordinate (i - n / 2) / n may lie within `reach` of zero:
 // [first, last), two indices to spare on each side for the roundings of the float grid.
@@ -438,10 +443,41 @@ std::pair<std::uint32_t, std::uint32_t> reachedIndices(std::uint32_t n, double r
 // Rows of a window made at once: the profiles of a strip stay in cache.
 constexpr std::uint32_t kStripRows = 8;
 
-// Mask `recipe` on the rectangle its outer mesa reaches, strip by strip: the same profiles,
-// differences and products as buildMasks takes on whole planes, element by element.
-DcpFilter::Window maskWindow(const MaskRecipe& recipe, const PolarGrid& grid,
-                             double pixelsPerDegree, const std::shared_ptr<PlanePool>& pool) {
+// Columns [first, end) of a window's row.
+struct Run {
+    std::uint32_t first;
+    std::uint32_t end;
+};
+
+// A base's mesa, or a crown's ring (outer mesa - inner mesa, rounded to float), on the rectangle
+// its outer mesa reaches; for a ring also, row by row, runs of columns that hold every value of
+// the row that is not zero (runs apart by fewer zeros than kRunGap are joined).
+struct ProfileWindow {
+    DcpFilter::Window window;
+    std::vector<std::vector<Run>> runs;
+};
+
+constexpr std::uint32_t kRunGap = 16;
+
+// The runs of columns of `row` (n values) that hold its values that are not zero.
+std::vector<Run> nonZeroRuns(const float* row, std::uint32_t n) {
+    std::vector<Run> runs;
+    for (std::uint32_t j = 0; j < n; ++j) {
+        if (row[j] == 0.0f) continue;
+        if (!runs.empty() && j - runs.back().end < kRunGap) {
+            runs.back().end = j + 1;
+        } else {
+            runs.push_back({j, j + 1});
+        }
+    }
+    return runs;
+}
+
+// The mesa or ring of `recipe` on its window, strip by strip (`workers` threads share the
+// strips): the same profiles and differences as buildMasks takes on whole planes, element by
+// element.
+ProfileWindow profileWindow(const MaskRecipe& recipe, const PolarGrid& grid, double pixelsPerDegree,
+                            unsigned workers, const std::shared_ptr<PlanePool>& pool) {
     const MesaShape outer = perPixel(recipe.outer, pixelsPerDegree);
     const MesaShape inner = perPixel(recipe.inner, pixelsPerDegree);
     // Nothing lies at or beyond the outer mesa's end, a + b / 2.
@@ -450,42 +486,67 @@ DcpFilter::Window maskWindow(const MaskRecipe& recipe, const PolarGrid& grid,
     const auto [c0, c1] = reachedIndices(grid.radius.cols(), reach);
     const std::uint32_t width = c1 - c0;
     // Every element of the window is written below.
-    DcpFilter::Window window{r0, c0, Array<float>(r1 - r0, width, pool, kUninitialised)};
-
-    const std::size_t stripSize = std::size_t{kStripRows} * width;
-    std::vector<float> rho(stripSize);
-    std::vector<float> angle(stripSize);
-    std::vector<float> outerMesa(stripSize);
-    std::vector<float> innerMesa(stripSize);
-    std::vector<float> fans(stripSize);
-    const bool magnitude = recipe.orientation.source == AngleSource::Magnitude;
-    for (std::uint32_t s = r0; s < r1; s += kStripRows) {
+    ProfileWindow profile{{r0, c0, Array<float>(r1 - r0, width, pool, kUninitialised)}, {}};
+    if (recipe.ring) profile.runs.resize(r1 - r0);
+    const unsigned strips = (r1 - r0 + kStripRows - 1) / kStripRows;
+    parallelFor(strips, workers, [&](unsigned strip, unsigned) {
+        const std::uint32_t s = r0 + strip * kStripRows;
         const std::uint32_t height = std::min(kStripRows, r1 - s);
         const std::size_t n = std::size_t{height} * width;
+        std::vector<float> rho(n);
         for (std::uint32_t i = 0; i < height; ++i) {
             std::copy_n(&grid.radius(s + i, c0), width, &rho[std::size_t{i} * width]);
-            const float* t = &grid.angle(s + i, c0);
-            float* a = &angle[std::size_t{i} * width];
-            for (std::uint32_t j = 0; j < width; ++j) a[j] = magnitude ? std::fabs(t[j]) : t[j];
         }
-        float* out = &window.values(s - r0, 0);
-        std::fill_n(outerMesa.data(), n, 0.0f);
+        float* out = &profile.window.values(s - r0, 0);
+        std::vector<float> outerMesa(n, 0.0f);
         mesaInto(outerMesa.data(), rho.data(), n, outer.centre, outer.width);
         if (!recipe.ring) {
             std::copy_n(outerMesa.data(), n, out);
-            continue;
+            return;
         }
-        std::fill_n(innerMesa.data(), n, 0.0f);
+        std::vector<float> innerMesa(n, 0.0f);
         mesaInto(innerMesa.data(), rho.data(), n, inner.centre, inner.width);
-        std::fill_n(fans.data(), n, 0.0f);
-        for (unsigned f = 0; f < recipe.fanCount; ++f) {
-            fanInto(fans.data(), angle.data(), n, recipe.fans[f].width, recipe.fans[f].transition,
-                    recipe.orientation.offset);
+        for (std::size_t i = 0; i < n; ++i) out[i] = outerMesa[i] - innerMesa[i];
+        for (std::uint32_t i = 0; i < height; ++i) {
+            profile.runs[s - r0 + i] = nonZeroRuns(out + std::size_t{i} * width, width);
         }
-        // The ring outer - inner, rounded to float, times the fan.
-        for (std::size_t i = 0; i < n; ++i) {
-            const float ring = outerMesa[i] - innerMesa[i];
-            out[i] = ring * fans[i];
+    });
+    return profile;
+}
+
+// Band `recipe` of the crown whose ring is `ring`: the ring times the band's fans, row by row.
+// The fans (0 where none reaches, else in [0, 1]) are finite and not negative, so where the
+// ring is zero (inside the inner mesa's flat top, beyond the outer mesa's reach) the product is
+// that zero times 0, whatever the fan: the fans are made on the ring's runs only (every profile
+// is made element by element, so a run's fans are the whole plane's there).
+DcpFilter::Window orientedMask(const ProfileWindow& ring, const MaskRecipe& recipe,
+                               const PolarGrid& grid, const std::shared_ptr<PlanePool>& pool) {
+    const Array<float>& values = ring.window.values;
+    const std::uint32_t width = values.cols();
+    // Every element of the window is written below.
+    DcpFilter::Window window{ring.window.row0, ring.window.col0,
+                             Array<float>(values.rows(), width, pool, kUninitialised)};
+    std::vector<float> angle(width);
+    std::vector<float> fans(width);
+    const bool magnitude = recipe.orientation.source == AngleSource::Magnitude;
+    for (std::uint32_t i = 0; i < values.rows(); ++i) {
+        const float* ringRow = &values(i, 0);
+        float* out = &window.values(i, 0);
+        for (std::uint32_t j = 0; j < width; ++j) out[j] = ringRow[j] * 0.0f;
+        const float* t = &grid.angle(ring.window.row0 + i, ring.window.col0);
+        for (const Run& run : ring.runs[i]) {
+            const std::uint32_t n = run.end - run.first;
+            for (std::uint32_t j = 0; j < n; ++j) {
+                angle[j] = magnitude ? std::fabs(t[run.first + j]) : t[run.first + j];
+            }
+            std::fill_n(fans.data(), n, 0.0f);
+            for (unsigned f = 0; f < recipe.fanCount; ++f) {
+                fanInto(fans.data(), angle.data(), n, recipe.fans[f].width,
+                        recipe.fans[f].transition, recipe.orientation.offset);
+            }
+            for (std::uint32_t j = 0; j < n; ++j) {
+                out[run.first + j] = ringRow[run.first + j] * fans[j];
+            }
         }
     }
     return window;
@@ -497,9 +558,18 @@ void DcpFilter::forEachMaskWindow(std::uint32_t rows, std::uint32_t cols, unsign
                                   const WindowSink& take, double pixelsPerDegree,
                                   const std::shared_ptr<PlanePool>& pool) {
     const PolarGrid grid = polarGrid(rows, cols, workers, pool);
-    parallelFor(kBandCount, workers, [&](unsigned job, unsigned) {
-        const unsigned k = kLargestFirst[job];
-        take(k, maskWindow(recipeOf(k), grid, pixelsPerDegree, pool));
+    // Crown by crown: its ring, made once, then its orientations.
+    for (const Crown& crown : kCrownsLargestFirst) {
+        const ProfileWindow ring =
+            profileWindow(recipeOf(crown.first), grid, pixelsPerDegree, workers, pool);
+        parallelFor(crown.count, workers, [&](unsigned j, unsigned) {
+            const unsigned k = crown.first + j;
+            take(k, orientedMask(ring, recipeOf(k), grid, pool));
+        });
+    }
+    parallelFor(static_cast<unsigned>(kBases.size()), workers, [&](unsigned job, unsigned) {
+        const unsigned k = kBases[job];
+        take(k, profileWindow(recipeOf(k), grid, pixelsPerDegree, 1, pool).window);
     });
 }
 
