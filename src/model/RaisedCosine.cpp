@@ -108,7 +108,7 @@ double raisedCosine(double x, double width) {
 }
 
 void raisedCosineInPlace(std::span<double> x, double width, VectorWidth lanes) {
-    if (lanes == VectorWidth::Four) {
+    if (lanes == VectorWidth::Four && widestVectorWidth() == VectorWidth::Four) {
         raisedCosineFour(x, width);
         return;
     }
