@@ -455,9 +455,12 @@ DcpFilter::Window orientedMask(const ProfileWindow& ring, const MaskRecipe& reci
         for (std::uint32_t j = 0; j < width; ++j) out[j] = ringRow[j] * 0.0f;
         const float* t = &grid.angle(ring.window.row0 + i, ring.window.col0);
         for (const Run& run : ring.runs[i]) {
-            const std::uint32_t n = run.end - run.first;
-            for (std::uint32_t j = 0; j < n; ++j) {
-                angle[j] = magnitude ? std::fabs(t[run.first + j]) : t[run.first + j];
+            const std::size_t n = run.end - run.first;
+            const float* runAngle = t + run.first;
+            if (magnitude) {
+                for (std::size_t j = 0; j < n; ++j) angle[j] = std::fabs(runAngle[j]);
+            } else {
+                std::copy_n(runAngle, n, angle.data());
             }
             std::fill_n(fans.data(), n, 0.0f);
             for (unsigned f = 0; f < recipe.fanCount; ++f) {
@@ -465,9 +468,9 @@ DcpFilter::Window orientedMask(const ProfileWindow& ring, const MaskRecipe& reci
                         recipe.fans[f].width, recipe.fans[f].transition, recipe.orientation.offset,
                         lanes);
             }
-            for (std::uint32_t j = 0; j < n; ++j) {
-                out[run.first + j] = ringRow[run.first + j] * fans[j];
-            }
+            const float* runRing = ringRow + run.first;
+            float* runOut = out + run.first;
+            for (std::size_t j = 0; j < n; ++j) runOut[j] = runRing[j] * fans[j];
         }
     }
     return window;
