@@ -42,11 +42,18 @@ class RaisedCosineFall {
     std::size_t _count = 0;
 };
 
+// The smallest float at or above x (finite): a float d lies below x exactly when it lies below
+// that float, so that comparisons of float distances with double ends can be taken in float.
+float floatCeiling(double x) {
+    const auto f = static_cast<float>(x);
+    return static_cast<double>(f) < x ? std::nextafter(f, INFINITY) : f;
+}
+
 // One lobe of a fan over a block of `count` elements, four at a time: the distance from the
 // lobe's centre, (t + halfTurn) + c in double rounded to float, made positive; 1 where it is
 // below `inner`, and the fall's argument |d - ha + hb| handed to `fall` where it lies below
 // `outer`, in the order of the elements (fanInto's plain loop, the same operations on four
-// lanes, none fused).
+// lanes, none fused; the comparisons with the float ceilings of the ends, which decide alike).
 struct Lobe {
     double halfTurn;
     double c;
@@ -60,8 +67,8 @@ __attribute__((target("avx"))) void lobeFour(float* o, const float* t, std::size
                                              const Lobe& lobe, RaisedCosineFall& fall) {
     const __m256d halfTurn = _mm256_set1_pd(lobe.halfTurn);
     const __m256d c = _mm256_set1_pd(lobe.c);
-    const __m256d inner = _mm256_set1_pd(lobe.inner);
-    const __m256d outer = _mm256_set1_pd(lobe.outer);
+    const __m128 inner = _mm_set1_ps(floatCeiling(lobe.inner));
+    const __m128 outer = _mm_set1_ps(floatCeiling(lobe.outer));
     const __m256d ha = _mm256_set1_pd(lobe.ha);
     const __m256d hb = _mm256_set1_pd(lobe.hb);
     const __m128 floatSign = _mm_set1_ps(-0.0f);
@@ -73,17 +80,13 @@ __attribute__((target("avx"))) void lobeFour(float* o, const float* t, std::size
         const __m256d sum =
             _mm256_add_pd(_mm256_add_pd(_mm256_cvtps_pd(_mm_loadu_ps(t + i)), halfTurn), c);
         const __m128 d = _mm_andnot_ps(floatSign, _mm256_cvtpd_ps(sum));
-        const __m256d wide = _mm256_cvtps_pd(d);
-        const __m256d top = _mm256_cmp_pd(wide, inner, _CMP_LT_OQ);
-        // The lanes' 64-bit masks narrowed to 32 bits: the low halves of each.
-        const __m256 topHalves = _mm256_castpd_ps(top);
-        const __m128 topMask =
-            _mm_shuffle_ps(_mm256_castps256_ps128(topHalves), _mm256_extractf128_ps(topHalves, 1),
-                           _MM_SHUFFLE(2, 0, 2, 0));
-        _mm_storeu_ps(o + i, _mm_blendv_ps(_mm_loadu_ps(o + i), one, topMask));
-        int falling = _mm256_movemask_pd(_mm256_and_pd(_mm256_cmp_pd(wide, inner, _CMP_GE_OQ),
-                                                       _mm256_cmp_pd(wide, outer, _CMP_LT_OQ)));
+        const __m128 top = _mm_cmplt_ps(d, inner);
+        if (_mm_movemask_ps(top) != 0) {
+            _mm_storeu_ps(o + i, _mm_blendv_ps(_mm_loadu_ps(o + i), one, top));
+        }
+        int falling = _mm_movemask_ps(_mm_andnot_ps(top, _mm_cmplt_ps(d, outer)));
         if (falling == 0) continue;
+        const __m256d wide = _mm256_cvtps_pd(d);
         _mm256_store_pd(x.data(),
                         _mm256_andnot_pd(doubleSign, _mm256_add_pd(_mm256_sub_pd(wide, ha), hb)));
         for (; falling != 0; falling &= falling - 1) {
