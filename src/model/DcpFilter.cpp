@@ -401,9 +401,15 @@ ProfileWindow profileWindow(const MaskRecipe& recipe, const PolarGrid& grid, dou
     const MesaShape inner = perPixel(recipe.inner, pixelsPerDegree);
     // Nothing lies at or beyond the outer mesa's end, a + b / 2.
     const double reach = static_cast<double>(outer.centre) + static_cast<double>(outer.width) / 2.0;
-    const auto [r0, r1] = reachedIndices(grid.radius.rows(), reach);
-    const auto [c0, c1] = reachedIndices(grid.radius.cols(), reach);
-    const std::uint32_t width = c1 - c0;
+    // Plain variables, not bindings: the strips' lambda below takes them.
+    const std::pair<std::uint32_t, std::uint32_t> rowRange =
+        reachedIndices(grid.radius.rows(), reach);
+    const std::pair<std::uint32_t, std::uint32_t> colRange =
+        reachedIndices(grid.radius.cols(), reach);
+    const std::uint32_t r0 = rowRange.first;
+    const std::uint32_t r1 = rowRange.second;
+    const std::uint32_t c0 = colRange.first;
+    const std::uint32_t width = colRange.second - c0;
     // Every element of the window is written below.
     ProfileWindow profile{{r0, c0, Array<float>(r1 - r0, width, pool, kUninitialised)}, {}};
     if (recipe.ring) profile.runs.resize(r1 - r0);
