@@ -66,6 +66,18 @@ void BM_DcpFilter(benchmark::State& state) {
 }
 BENCHMARK(BM_DcpFilter)->Apply(applySizes);
 
+// The masks as the engine builds them: each only on the window its outer mesa reaches, one
+// thread.
+void BM_DcpFilterWindows(benchmark::State& state) {
+    for (auto _ : state) {
+        DcpFilter::forEachMaskWindow(rowsOf(state), colsOf(state), 1,
+                                     [](unsigned, DcpFilter::Window window) {
+                                         benchmark::DoNotOptimize(window.values.data());
+                                     });
+    }
+}
+BENCHMARK(BM_DcpFilterWindows)->Apply(applySizes);
+
 // The engine's coefficients for crowns 3 and 4 and for the C1 crown.
 void BM_IntraATresholdBuilder(benchmark::State& state) {
     const Array<float> band = randomPlane(rowsOf(state), colsOf(state));

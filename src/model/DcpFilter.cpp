@@ -29,13 +29,12 @@
 #include <vector>
 
 #include "image/VectorMath.h"
-#include "model/RaisedCosine.h"
+#include "model/BandProfiles.h"
 
 namespace lumetra {
 namespace {
 
 constexpr double kPi = std::numbers::pi;
-constexpr double kHalfPi = std::numbers::pi / 2.0;
 
 // A radial profile: centre radius and transition width, cycles per degree.
 struct MesaEdge {
@@ -132,31 +131,6 @@ Array<float> difference(const Array<float>& outer, const Array<float>& inner) {
     return result;
 }
 
-// Profile values of a block of pixels that fall on a raised cosine: their arguments are
-// gathered, the cosines taken together, and each value stored as float where it belongs.
-constexpr std::size_t kFallBlock = 512;
-
-class RaisedCosineFall {
-  public:
-    // Pixel `index` of the block takes the fall at x.
-    void add(std::uint32_t index, double x) {
-        _x[_count] = x;
-        _index[_count] = index;
-        ++_count;
-    }
-    // Stores every value added, in the order added, into `block` (the block's first pixel).
-    void storeInto(float* block, double width) {
-        raisedCosineInPlace(std::span<double>(_x.data(), _count), width);
-        for (std::size_t k = 0; k < _count; ++k) block[_index[k]] = static_cast<float>(_x[k]);
-        _count = 0;
-    }
-
-  private:
-    std::array<double, kFallBlock> _x;
-    std::array<std::uint32_t, kFallBlock> _index;
-    std::size_t _count = 0;
-};
-
 }  // namespace
 
 const char* DcpFilter::name(unsigned i) {
@@ -165,71 +139,15 @@ const char* DcpFilter::name(unsigned i) {
 
 namespace {
 
-// Radial low-pass over n elements: 1 where radius < a - b/2, a raised-cosine fall to 0 at
-// a + b/2; elements at or beyond a + b/2 keep their value.
-void mesaInto(float* o, const float* rho, std::size_t n, float a, float b) {
-    const double inner = static_cast<double>(a) - static_cast<double>(b) / 2.0;
-    const double outer = static_cast<double>(a) + static_cast<double>(b) / 2.0;
-    RaisedCosineFall fall;
-    for (std::size_t start = 0; start < n; start += kFallBlock) {
-        const std::size_t count = std::min(kFallBlock, n - start);
-        for (std::size_t i = 0; i < count; ++i) {
-            const double x = rho[start + i];
-            if (x < inner) {
-                o[start + i] = 1.0f;
-            } else if (x < outer) {
-                fall.add(static_cast<std::uint32_t>(i), x - a + static_cast<double>(b) / 2.0);
-            }
-        }
-        fall.storeInto(o + start, b);
-    }
-}
-
-// Pair of opposite angular sectors over n elements, centred at -c -/+ pi/2, full width a,
-// transition b; elements outside both lobes keep their value.
-void fanInto(float* o, const float* t, std::size_t n, float a, float b, float c) {
-    const float ha = a / 2.0f;
-    const float hb = b / 2.0f;
-    const double inner = static_cast<double>(ha) - static_cast<double>(hb);
-    const double outer = static_cast<double>(ha) + static_cast<double>(hb);
-    // The two lobes, centred at t = -c - pi/2 and t = -c + pi/2.
-    const double halfTurns[] = {kHalfPi, -kHalfPi};
-    RaisedCosineFall fall;
-    for (std::size_t start = 0; start < n; start += kFallBlock) {
-        const std::size_t count = std::min(kFallBlock, n - start);
-        // The second lobe's values are stored after the first's, as where both reach a pixel
-        // the second one's value is the one kept.
-        for (const double halfTurn : halfTurns) {
-            // Distance from the lobe's centre, (t +/- pi/2) + c in double, rounded to float;
-            // 1 inside the lobe's flat top.  A loop free of branches, which vectorises.
-            std::array<float, kFallBlock> distance;
-            unsigned falling = 0;  // pixels of the block on the fall
-            for (std::size_t i = 0; i < count; ++i) {
-                const float d = std::fabs(static_cast<float>(t[start + i] + halfTurn + c));
-                distance[i] = d;
-                o[start + i] = d < inner ? 1.0f : o[start + i];
-                falling += d >= inner && d < outer ? 1 : 0;
-            }
-            // The fall, where it lies: in few of the blocks, and up to its last pixel.
-            for (std::size_t i = 0; i < count && falling > 0; ++i) {
-                const float d = distance[i];
-                if (d >= inner && d < outer) {
-                    fall.add(static_cast<std::uint32_t>(i),
-                             std::fabs(static_cast<double>(d) - ha + hb));
-                    --falling;
-                }
-            }
-            fall.storeInto(o + start, b);
-        }
-    }
-}
-
+// The whole planes of the reference bank: the plain loops.
 void mesa(Array<float>& out, const Array<float>& radius, float a, float b) {
-    mesaInto(out.data(), radius.data(), out.size(), a, b);
+    mesaInto(std::span<float>(out.data(), out.size()),
+             std::span<const float>(radius.data(), radius.size()), a, b, VectorWidth::Two);
 }
 
 void fan(Array<float>& out, const Array<float>& angle, float a, float b, float c) {
-    fanInto(out.data(), angle.data(), out.size(), a, b, c);
+    fanInto(std::span<float>(out.data(), out.size()),
+            std::span<const float>(angle.data(), angle.size()), a, b, c, VectorWidth::Two);
 }
 
 // The frequency grid (cycles per pixel) of rows x cols with the zero frequency at
@@ -418,10 +336,15 @@ MaskRecipe recipeOf(unsigned k) {
     return {kMesaC2b, true, kMesaC2a, 1, {kFansChromatic, {}}, kFourOrientations[k - kC2Crown]};
 }
 
-// The masks by size, the largest first, so that the small ones fill in at the end.
-constexpr std::array<unsigned, DcpFilter::kBandCount> kLargestFirst{
-    11, 12, 13, 14, 15, 16, 5,  6,  7,  8,  9, 10, 1, 2,
-    3,  4,  18, 19, 20, 21, 23, 24, 25, 26, 0, 17, 22};
+// The crowns by size, the largest first, so that the small ones fill in at the end: the first
+// band of each and its number of orientations.
+struct Crown {
+    unsigned first;
+    unsigned count;
+};
+constexpr std::array<Crown, 5> kCrownsLargestFirst{
+    {{kACrown4, 6}, {kACrown3, 6}, {kC2Crown, 4}, {kC1Crown, 4}, {kACrown2, 4}}};
+constexpr std::array<unsigned, 3> kBases{kABase, kC1Base, kC2Base};
 
 // Grid indices 0 .. n-1 whose coordinate (i - n / 2) / n may lie within `reach` of zero:
 // [first, last), two indices to spare on each side for the roundings of the float grid.
@@ -438,54 +361,122 @@ std::pair<std::uint32_t, std::uint32_t> reachedIndices(std::uint32_t n, double r
 // Rows of a window made at once: the profiles of a strip stay in cache.
 constexpr std::uint32_t kStripRows = 8;
 
-// Mask `recipe` on the rectangle its outer mesa reaches, strip by strip: the same profiles,
-// differences and products as buildMasks takes on whole planes, element by element.
-DcpFilter::Window maskWindow(const MaskRecipe& recipe, const PolarGrid& grid,
-                             double pixelsPerDegree, const std::shared_ptr<PlanePool>& pool) {
+// Columns [first, end) of a window's row.
+struct Run {
+    std::uint32_t first;
+    std::uint32_t end;
+};
+
+// A base's mesa, or a crown's ring (outer mesa - inner mesa, rounded to float), on the rectangle
+// its outer mesa reaches; for a ring also, row by row, runs of columns that hold every value of
+// the row that is not zero (runs apart by fewer zeros than kRunGap are joined).
+struct ProfileWindow {
+    DcpFilter::Window window;
+    std::vector<std::vector<Run>> runs;
+};
+
+constexpr std::uint32_t kRunGap = 16;
+
+// The runs of columns of `row` (n values) that hold its values that are not zero.
+std::vector<Run> nonZeroRuns(const float* row, std::uint32_t n) {
+    std::vector<Run> runs;
+    for (std::uint32_t j = 0; j < n; ++j) {
+        if (row[j] == 0.0f) continue;
+        if (!runs.empty() && j - runs.back().end < kRunGap) {
+            runs.back().end = j + 1;
+        } else {
+            runs.push_back({j, j + 1});
+        }
+    }
+    return runs;
+}
+
+// The mesa or ring of `recipe` on its window, strip by strip (`workers` threads share the
+// strips): the same profiles and differences as buildMasks takes on whole planes, element by
+// element.
+ProfileWindow profileWindow(const MaskRecipe& recipe, const PolarGrid& grid, double pixelsPerDegree,
+                            unsigned workers, VectorWidth lanes,
+                            const std::shared_ptr<PlanePool>& pool) {
     const MesaShape outer = perPixel(recipe.outer, pixelsPerDegree);
     const MesaShape inner = perPixel(recipe.inner, pixelsPerDegree);
     // Nothing lies at or beyond the outer mesa's end, a + b / 2.
     const double reach = static_cast<double>(outer.centre) + static_cast<double>(outer.width) / 2.0;
-    const auto [r0, r1] = reachedIndices(grid.radius.rows(), reach);
-    const auto [c0, c1] = reachedIndices(grid.radius.cols(), reach);
-    const std::uint32_t width = c1 - c0;
+    // Plain variables, not bindings: the strips' lambda below takes them.
+    const std::pair<std::uint32_t, std::uint32_t> rowRange =
+        reachedIndices(grid.radius.rows(), reach);
+    const std::pair<std::uint32_t, std::uint32_t> colRange =
+        reachedIndices(grid.radius.cols(), reach);
+    const std::uint32_t r0 = rowRange.first;
+    const std::uint32_t r1 = rowRange.second;
+    const std::uint32_t c0 = colRange.first;
+    const std::uint32_t width = colRange.second - c0;
     // Every element of the window is written below.
-    DcpFilter::Window window{r0, c0, Array<float>(r1 - r0, width, pool, kUninitialised)};
-
-    const std::size_t stripSize = std::size_t{kStripRows} * width;
-    std::vector<float> rho(stripSize);
-    std::vector<float> angle(stripSize);
-    std::vector<float> outerMesa(stripSize);
-    std::vector<float> innerMesa(stripSize);
-    std::vector<float> fans(stripSize);
-    const bool magnitude = recipe.orientation.source == AngleSource::Magnitude;
-    for (std::uint32_t s = r0; s < r1; s += kStripRows) {
+    ProfileWindow profile{{r0, c0, Array<float>(r1 - r0, width, pool, kUninitialised)}, {}};
+    if (recipe.ring) profile.runs.resize(r1 - r0);
+    const unsigned strips = (r1 - r0 + kStripRows - 1) / kStripRows;
+    parallelFor(strips, workers, [&](unsigned strip, unsigned) {
+        const std::uint32_t s = r0 + strip * kStripRows;
         const std::uint32_t height = std::min(kStripRows, r1 - s);
         const std::size_t n = std::size_t{height} * width;
+        std::vector<float> rho(n);
         for (std::uint32_t i = 0; i < height; ++i) {
             std::copy_n(&grid.radius(s + i, c0), width, &rho[std::size_t{i} * width]);
-            const float* t = &grid.angle(s + i, c0);
-            float* a = &angle[std::size_t{i} * width];
-            for (std::uint32_t j = 0; j < width; ++j) a[j] = magnitude ? std::fabs(t[j]) : t[j];
         }
-        float* out = &window.values(s - r0, 0);
-        std::fill_n(outerMesa.data(), n, 0.0f);
-        mesaInto(outerMesa.data(), rho.data(), n, outer.centre, outer.width);
+        float* out = &profile.window.values(s - r0, 0);
+        std::vector<float> outerMesa(n, 0.0f);
+        mesaInto(outerMesa, rho, outer.centre, outer.width, lanes);
         if (!recipe.ring) {
             std::copy_n(outerMesa.data(), n, out);
-            continue;
+            return;
         }
-        std::fill_n(innerMesa.data(), n, 0.0f);
-        mesaInto(innerMesa.data(), rho.data(), n, inner.centre, inner.width);
-        std::fill_n(fans.data(), n, 0.0f);
-        for (unsigned f = 0; f < recipe.fanCount; ++f) {
-            fanInto(fans.data(), angle.data(), n, recipe.fans[f].width, recipe.fans[f].transition,
-                    recipe.orientation.offset);
+        std::vector<float> innerMesa(n, 0.0f);
+        mesaInto(innerMesa, rho, inner.centre, inner.width, lanes);
+        for (std::size_t i = 0; i < n; ++i) out[i] = outerMesa[i] - innerMesa[i];
+        for (std::uint32_t i = 0; i < height; ++i) {
+            profile.runs[s - r0 + i] = nonZeroRuns(out + std::size_t{i} * width, width);
         }
-        // The ring outer - inner, rounded to float, times the fan.
-        for (std::size_t i = 0; i < n; ++i) {
-            const float ring = outerMesa[i] - innerMesa[i];
-            out[i] = ring * fans[i];
+    });
+    return profile;
+}
+
+// Band `recipe` of the crown whose ring is `ring`: the ring times the band's fans, row by row.
+// The fans (0 where none reaches, else in [0, 1]) are finite and not negative, so where the
+// ring is zero (inside the inner mesa's flat top, beyond the outer mesa's reach) the product is
+// that zero times 0, whatever the fan: the fans are made on the ring's runs only (every profile
+// is made element by element, so a run's fans are the whole plane's there).
+DcpFilter::Window orientedMask(const ProfileWindow& ring, const MaskRecipe& recipe,
+                               const PolarGrid& grid, VectorWidth lanes,
+                               const std::shared_ptr<PlanePool>& pool) {
+    const Array<float>& values = ring.window.values;
+    const std::uint32_t width = values.cols();
+    // Every element of the window is written below.
+    DcpFilter::Window window{ring.window.row0, ring.window.col0,
+                             Array<float>(values.rows(), width, pool, kUninitialised)};
+    std::vector<float> angle(width);
+    std::vector<float> fans(width);
+    const bool magnitude = recipe.orientation.source == AngleSource::Magnitude;
+    for (std::uint32_t i = 0; i < values.rows(); ++i) {
+        const float* ringRow = &values(i, 0);
+        float* out = &window.values(i, 0);
+        for (std::uint32_t j = 0; j < width; ++j) out[j] = ringRow[j] * 0.0f;
+        const float* t = &grid.angle(ring.window.row0 + i, ring.window.col0);
+        for (const Run& run : ring.runs[i]) {
+            const std::size_t n = run.end - run.first;
+            const float* runAngle = t + run.first;
+            if (magnitude) {
+                for (std::size_t j = 0; j < n; ++j) angle[j] = std::fabs(runAngle[j]);
+            } else {
+                std::copy_n(runAngle, n, angle.data());
+            }
+            std::fill_n(fans.data(), n, 0.0f);
+            for (unsigned f = 0; f < recipe.fanCount; ++f) {
+                fanInto(std::span<float>(fans.data(), n), std::span<const float>(angle.data(), n),
+                        recipe.fans[f].width, recipe.fans[f].transition, recipe.orientation.offset,
+                        lanes);
+            }
+            const float* runRing = ringRow + run.first;
+            float* runOut = out + run.first;
+            for (std::size_t j = 0; j < n; ++j) runOut[j] = runRing[j] * fans[j];
         }
     }
     return window;
@@ -497,9 +488,20 @@ void DcpFilter::forEachMaskWindow(std::uint32_t rows, std::uint32_t cols, unsign
                                   const WindowSink& take, double pixelsPerDegree,
                                   const std::shared_ptr<PlanePool>& pool) {
     const PolarGrid grid = polarGrid(rows, cols, workers, pool);
-    parallelFor(kBandCount, workers, [&](unsigned job, unsigned) {
-        const unsigned k = kLargestFirst[job];
-        take(k, maskWindow(recipeOf(k), grid, pixelsPerDegree, pool));
+    // The loops of the profiles as wide as the processor runs (the reference bank's are plain).
+    const VectorWidth lanes = widestVectorWidth();
+    // Crown by crown: its ring, made once, then its orientations.
+    for (const Crown& crown : kCrownsLargestFirst) {
+        const ProfileWindow ring =
+            profileWindow(recipeOf(crown.first), grid, pixelsPerDegree, workers, lanes, pool);
+        parallelFor(crown.count, workers, [&](unsigned j, unsigned) {
+            const unsigned k = crown.first + j;
+            take(k, orientedMask(ring, recipeOf(k), grid, lanes, pool));
+        });
+    }
+    parallelFor(static_cast<unsigned>(kBases.size()), workers, [&](unsigned job, unsigned) {
+        const unsigned k = kBases[job];
+        take(k, profileWindow(recipeOf(k), grid, pixelsPerDegree, 1, lanes, pool).window);
     });
 }
 

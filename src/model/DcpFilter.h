@@ -46,9 +46,11 @@ class DcpFilter {
     // Builds the 27 masks as forEachMask does, each only on the rectangle of the grid that the
     // disc of its outer radius reaches, with the very values the whole mask has there: no
     // full-size mask or profile is made, only the radius and angle of every element (two
-    // full-size planes, from `pool` when given, as are the windows).  Each window is handed to
-    // take(i, window) as soon as it is made, the largest first; take may be called from
-    // `workers` threads at once, for different masks.  rows and cols are not 0.
+    // full-size planes, from `pool` when given, as are the windows).  The masks of one crown
+    // share its ring, made once on their window: one more plane of that size while the crown's
+    // masks are made.  Each window is handed to take(i, window) as soon as it is made, the
+    // largest crowns first and the bases last; take may be called from `workers` threads at
+    // once, for different masks.  rows and cols are not 0.
     using WindowSink = std::function<void(unsigned, Window)>;
     static void forEachMaskWindow(std::uint32_t rows, std::uint32_t cols, unsigned workers,
                                   const WindowSink& take,

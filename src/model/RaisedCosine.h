@@ -5,6 +5,8 @@
 
 #include <span>
 
+#include "image/VectorMath.h"
+
 namespace lumetra {
 
 // (1 + cos(pi x / width)) / 2, one value at a time: the plain function.
@@ -15,6 +17,9 @@ double raisedCosine(double x, double width);
 // function's by construction: where a value lies so near a point half-way between two floats
 // that the plain one could round the other way (rare but for the values that 1 + cos brings
 // near 0), the plain cosine is taken.  A sweep over the arguments in the tests checks it.
-void raisedCosineInPlace(std::span<double> x, double width);
+// With lanes Four (AVX), the loops around the cosines also run four values at a time, with
+// the same floats; with Two they are the plain loops.
+void raisedCosineInPlace(std::span<double> x, double width,
+                         VectorWidth lanes = widestVectorWidth());
 
 }  // namespace lumetra
